@@ -1,0 +1,214 @@
+#include "text/CStr.h"
+
+#include <cstring>
+
+#include "text/CStrFatal.h"
+#include "text/CStrPool.h"
+
+namespace {
+
+char emptyText[4];  // zero-filled: the text of every empty shared string
+
+constexpr unsigned RoundCapacity(unsigned capacity) { return capacity | 3; }
+
+void CheckLength(size_t n) {
+  if (n > kCStrMaxLength) CStrFatal(5);
+}
+
+}  // namespace
+
+// Constant-initialised, so it is ready before any global CStr is constructed.
+CStrRep emptyRep = {2, emptyText, 0, 0};
+
+void CStr::Init(const char* text, unsigned short length,
+                unsigned short capacity) {
+  unsigned cap = length > capacity ? length : capacity;
+  CheckLength(cap);
+  if (length == 0 && cap == 0) {
+    rep = &emptyRep;
+    ++emptyRep.refs;
+    return;
+  }
+  rep = NewRep(text, length, RoundCapacity(cap));
+}
+
+CStrRep* CStr::NewRep(const char* text, unsigned short length, unsigned cap) {
+  CStrLock lock;
+  char* buffer = static_cast<char*>(CStrPool::Take(cap + 1));
+  CStrRep* r = static_cast<CStrRep*>(CStrPool::Take(sizeof(CStrRep)));
+  r->refs = 1;
+  r->text = buffer;
+  r->length = length;
+  r->capacity = static_cast<uint16_t>(cap);
+  std::memcpy(buffer, text, length);
+  buffer[length] = '\0';
+  return r;
+}
+
+void CStr::Release(CStrRep* r) {
+  CStrLock lock;
+  if (--r->refs == 0 && r != &emptyRep) {
+    CStrPool::Give(r->text, r->capacity + 1u);
+    CStrPool::Give(r, sizeof(CStrRep));
+  }
+}
+
+void CStr::MakeWritable(unsigned need) {
+  CheckLength(need);
+  CStrLock lock;
+  if (rep->refs != 1 || rep->capacity < RoundCapacity(need)) {
+    CStrRep* old = rep;
+    // Exact growth: the new capacity is need OR 3 (Init rounds it), never
+    // less than the present length.
+    unsigned cap = need > old->length ? need : old->length;
+    Init(old->text, old->length, static_cast<unsigned short>(cap));
+    Release(old);
+  }
+}
+
+CStr::CStr() : rep(&emptyRep) { ++emptyRep.refs; }
+
+CStr::CStr(const char* text, unsigned short capacity) {
+  size_t n = std::strlen(text);
+  CheckLength(n);
+  Init(text, static_cast<unsigned short>(n), capacity);
+}
+
+CStr::CStr(unsigned short capacity) {
+  CheckLength(capacity);
+  rep = NewRep("", 0, RoundCapacity(capacity));
+}
+
+CStr::CStr(const CStr& other) : rep(other.rep) { ++rep->refs; }
+
+CStr::~CStr() { Release(rep); }
+
+CStr& CStr::operator=(const CStr& other) {
+  if (this != &other) {
+    CStrRep* shared = other.rep;
+    ++shared->refs;  // before the release: other may share this very rep
+    Release(rep);
+    rep = shared;
+  }
+  return *this;
+}
+
+CStr& CStr::operator=(const char* text) {
+  size_t n = std::strlen(text);
+  if (n == 0) {
+    if (rep != &emptyRep) {
+      Release(rep);
+      rep = &emptyRep;
+      ++emptyRep.refs;
+    }
+    return *this;
+  }
+  CheckLength(n);
+  CStrLock lock;
+  if (rep->refs == 1 && rep->capacity >= n) {
+    std::memmove(rep->text, text, n + 1);  // text may lie in this buffer
+    rep->length = static_cast<uint16_t>(n);
+  } else {
+    // A shared rep stays alive through its other holders, so text, even if it
+    // points into it, is still readable by Init.
+    CStrRep* old = rep;
+    Init(text, static_cast<unsigned short>(n), 0);
+    Release(old);
+  }
+  return *this;
+}
+
+void CStr::Clear() {
+  if (rep == &emptyRep) return;
+  CStrLock lock;
+  if (rep->refs == 1) {
+    rep->text[0] = '\0';
+    rep->length = 0;
+  } else {
+    unsigned short capacity = rep->capacity;
+    Release(rep);
+    rep = NewRep("", 0, capacity);
+  }
+}
+
+CStr& CStr::operator+=(char c) {
+  unsigned length = rep->length;
+  MakeWritable(length + 1);
+  rep->text[length] = c;
+  rep->text[length + 1] = '\0';
+  rep->length = static_cast<uint16_t>(length + 1);
+  return *this;
+}
+
+void CStr::Append(const char* text, unsigned short count) {
+  unsigned length = rep->length;
+  CheckLength(length + count);
+  // The source may lie inside this string's buffer, which MakeWritable may
+  // replace: find it again at the same offset in the new buffer.
+  const char* begin = rep->text;
+  bool inside = text >= begin && text <= begin + rep->capacity;
+  size_t offset = inside ? static_cast<size_t>(text - begin) : 0;
+  MakeWritable(length + count);
+  if (inside) text = rep->text + offset;
+  std::memmove(rep->text + length, text, count);
+  rep->length = static_cast<uint16_t>(length + count);
+  rep->text[rep->length] = '\0';
+}
+
+CStr& CStr::operator+=(const CStr& s) {
+  if (!s.IsEmpty()) Append(s.rep->text, s.rep->length);
+  return *this;
+}
+
+CStr& CStr::operator+=(const char* text) {
+  size_t n = std::strlen(text);
+  if (n == 0) return *this;
+  CheckLength(n);
+  Append(text, static_cast<unsigned short>(n));
+  return *this;
+}
+
+int CStr::ReverseFind(char c, unsigned short before) const {
+  if (before == 0xFFFF) {
+    const char* found = std::strrchr(rep->text, c);
+    return found == nullptr ? -1 : static_cast<int>(found - rep->text);
+  }
+  if (before >= rep->length) CStrFatal(2);
+  for (int i = before - 1; i >= 0; --i) {
+    if (rep->text[i] == c) return i;
+  }
+  return -1;
+}
+
+bool operator==(const CStr& a, const CStr& b) {
+  return a.Length() == b.Length() &&
+         std::memcmp(static_cast<const char*>(a), static_cast<const char*>(b),
+                     a.Length()) == 0;
+}
+
+bool operator==(const CStr& a, const char* text) {
+  size_t n = std::strlen(text);
+  return n == a.Length() &&
+         std::memcmp(static_cast<const char*>(a), text, n) == 0;
+}
+
+namespace {
+
+CStr Concatenate(const CStr& a, const char* text, size_t n) {
+  size_t total = a.Length() + n;
+  CheckLength(total);
+  CStr result(static_cast<unsigned short>(total));
+  result.Append(a, a.Length());
+  result.Append(text, static_cast<unsigned short>(n));
+  return result;
+}
+
+}  // namespace
+
+CStr operator+(const CStr& a, const CStr& b) {
+  return Concatenate(a, b, b.Length());
+}
+
+CStr operator+(const CStr& a, const char* text) {
+  return Concatenate(a, text, std::strlen(text));
+}

@@ -1,0 +1,92 @@
+// CStr: the reference-counted string type used throughout Ferret.
+//
+// A CStr is one pointer to a CStrRep that may be shared by many CStr values.
+// Copying, assigning and returning a CStr only raises a reference count; the
+// characters are copied when a string whose representation is shared is about
+// to be written (copy before write). Lengths are 16-bit: a string holds at
+// most kCStrMaxLength characters. Any operation that would go past that, and a
+// few other misuses, end the process through CStrFatal (see CStrFatal.h).
+//
+// Storage for representations and buffers comes from CStrPool (CStrPool.h),
+// guarded by the re-entrant CStrLock.
+#ifndef FERRET_TEXT_CSTR_H_
+#define FERRET_TEXT_CSTR_H_
+
+#include <cstdarg>
+#include <cstdint>
+
+// The largest length and the largest requested capacity a string may have.
+constexpr unsigned kCStrMaxLength = 65530;
+
+// The shared representation of one or more CStr values.
+struct CStrRep {
+  int32_t refs;        // number of CStr objects pointing here; 1 = unshared
+  char* text;          // capacity + 1 bytes, NUL-terminated at length
+  uint16_t length;     // characters in text; <= capacity, <= kCStrMaxLength
+  uint16_t capacity;   // characters the buffer holds besides the NUL;
+                       // always has its two lowest bits set when allocated
+};
+
+// The one representation of every empty string that owns no buffer. Its refs
+// starts at 2 and never falls below 2, so it is never written or freed.
+extern CStrRep emptyRep;
+
+class CStr {
+ public:
+  CStr();
+  // Copies text (NUL-terminated); capacity is the least capacity wanted.
+  CStr(const char* text, unsigned short capacity = 0);
+  // An unshared empty string with room for capacity characters (OR 3).
+  explicit CStr(unsigned short capacity);
+  CStr(const CStr& other);
+  ~CStr();
+
+  CStr& operator=(const CStr& other);
+  CStr& operator=(const char* text);
+
+  // Empties the string and keeps its capacity.
+  void Clear();
+
+  CStr& operator+=(char c);
+  CStr& operator+=(const CStr& s);
+  CStr& operator+=(const char* text);
+  // Appends count characters from text, which need not be NUL-terminated and
+  // may point into this string's own text.
+  void Append(const char* text, unsigned short count);
+
+  operator const char*() const { return rep->text; }
+  unsigned short Length() const { return rep->length; }
+  bool IsEmpty() const { return rep->length == 0; }
+
+  // Index of the last c before position before (the whole text when before is
+  // 0xFFFF), or -1. A before that is not 0xFFFF must be below Length().
+  int ReverseFind(char c, unsigned short before = 0xFFFF) const;
+
+  // printf-style building (CStrFormat.cpp). Format replaces the text;
+  // AppendFormatV appends to it. Directive %! takes a const CStr*.
+  void Format(const char* format, ...);
+  void AppendFormatV(const char* format, va_list args);
+
+  // Read-only view of the representation, for tests and diagnostics.
+  const CStrRep* Rep() const { return rep; }
+
+ private:
+  void Init(const char* text, unsigned short length, unsigned short capacity);
+  // A new unshared rep of exactly cap (already rounded, unchecked) characters.
+  static CStrRep* NewRep(const char* text, unsigned short length, unsigned cap);
+  void MakeWritable(unsigned need);
+  static void Release(CStrRep* r);
+  bool AppendConversion(const char*& cursor, va_list* args);
+
+  CStrRep* rep;  // never null; an empty string may point at emptyRep
+};
+
+bool operator==(const CStr& a, const CStr& b);
+bool operator==(const CStr& a, const char* text);
+inline bool operator!=(const CStr& a, const CStr& b) { return !(a == b); }
+inline bool operator!=(const CStr& a, const char* text) { return !(a == text); }
+
+CStr operator+(const CStr& a, const CStr& b);
+CStr operator+(const CStr& a, const char* text);
+
+#endif  // FERRET_TEXT_CSTR_H_
