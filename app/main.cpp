@@ -1,1 +1,9 @@
-int main() { return 0; }
+// Ferret: a command-line web crawler. See README.md for the options.
+#include "app/CommandLine.h"
+#include "text/CStr.h"
+
+int main(int argc, char** argv) {
+  CStr startUrl;
+  if (ParseCommandLine(argc, argv, startUrl) != 0) return -1;
+  return 0;
+}

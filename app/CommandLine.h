@@ -1,0 +1,22 @@
+// The command line: usage text, option parsing and the default patterns.
+//
+// ParseCommandLine fills runSettings from argv. Options are compared without
+// regard to letter case: "-d" depth, "-k" keyword, "-f" filespec, "-print",
+// "-download", "-create" (implies download), "-confine", "-stat". Then, when
+// none of stat, download and print is set, a keyword implies print and a
+// filespec implies download; finally the default patterns are filled in.
+#ifndef FERRET_APP_COMMANDLINE_H_
+#define FERRET_APP_COMMANDLINE_H_
+
+#include "text/CStr.h"
+
+// Writes the usage text (and, when the time in seconds is a multiple of 666,
+// "Woof!") on standard output.
+void PrintUsage();
+
+// 0 with startUrl and runSettings complete; -1 after the usage text (no
+// arguments) or "What the heck is %s?" (an argument not understood, or a
+// value option with no value after it).
+int ParseCommandLine(int argc, const char* const* argv, CStr& startUrl);
+
+#endif  // FERRET_APP_COMMANDLINE_H_

@@ -1,0 +1,162 @@
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/Settings.h"
+#include "tests/common/Subprocess.h"
+
+namespace {
+
+struct Parsed {
+  int result;
+  std::string url;
+  std::string out;
+};
+
+Parsed Parse(std::vector<const char*> args) {
+  ResetRunSettings();
+  args.insert(args.begin(), "ferret");
+  CStr url;
+  testing::internal::CaptureStdout();
+  int result = ParseCommandLine(static_cast<int>(args.size()), args.data(), url);
+  std::string out = testing::internal::GetCapturedStdout();
+  return {result, std::string(url), out};
+}
+
+struct Expected {
+  const char* keyword;
+  const char* filespec;
+  int depth, print, download, create, confine, stat;
+};
+
+struct SettingsCase {
+  std::vector<const char*> args;
+  Expected want;
+};
+
+TEST(CommandLine, ImpliedActionsAndDefaultPatterns) {
+  const SettingsCase cases[] = {
+      // URL alone: both patterns ".", nothing implied.
+      {{"http://h/"}, {".", ".", 0, 0, 0, 0, 0, 0}},
+      // A keyword implies print and defaults filespec to ".".
+      {{"http://h/", "-k", "foo"}, {"foo", ".", 0, 1, 0, 0, 0, 0}},
+      // "*" still implies print (non-empty), then both become ".".
+      {{"http://h/", "-k", "*"}, {".", ".", 0, 1, 0, 0, 0, 0}},
+      // A filespec implies download; the keyword stays empty.
+      {{"http://h/", "-f", "zip", "-d", "1"}, {"", "zip", 1, 0, 1, 0, 0, 0}},
+      {{"http://h/", "-f", "*"}, {"", ".", 0, 0, 1, 0, 0, 0}},
+      // Any of stat, download, print given: nothing implied.
+      {{"http://h/", "-stat", "-k", "foo"}, {"foo", ".", 0, 0, 0, 0, 0, 1}},
+      {{"http://h/", "-print", "-f", "gif"}, {"", "gif", 0, 1, 0, 0, 0, 0}},
+      {{"http://h/", "-download"}, {".", ".", 0, 0, 1, 0, 0, 0}},
+      // -create implies download by itself.
+      {{"http://h/", "-create"}, {".", ".", 0, 0, 1, 1, 0, 0}},
+      {{"http://h/", "-confine", "-k", "x"}, {"x", ".", 0, 1, 0, 0, 1, 0}},
+      // Both patterns given: kept, and each implies its action.
+      {{"http://h/", "-k", "a", "-f", "b"}, {"a", "b", 0, 1, 1, 0, 0, 0}},
+      // Letter case of option names does not count.
+      {{"http://h/", "-Stat", "-K", "w", "-D", "3", "-PRINT"},
+       {"w", ".", 3, 1, 0, 0, 0, 1}},
+      // Depth read as atoi does; negative kept (behaves as 0 when crawling).
+      {{"http://h/", "-d", "abc"}, {".", ".", 0, 0, 0, 0, 0, 0}},
+      {{"http://h/", "-d", "-3"}, {".", ".", -3, 0, 0, 0, 0, 0}},
+      {{"http://h/", "-d", "7x"}, {".", ".", 7, 0, 0, 0, 0, 0}},
+      {{"http://h/", "-d", "99999999999"}, {".", ".", 2147483647, 0, 0, 0, 0, 0}},
+      // Repeats: the last value wins; a value may look like an option.
+      {{"http://h/", "-k", "a", "-k", "b"}, {"b", ".", 0, 1, 0, 0, 0, 0}},
+      {{"http://h/", "-k", "-print"}, {"-print", ".", 0, 1, 0, 0, 0, 0}},
+      {{"http://h/", "-stat", "-stat"}, {".", ".", 0, 0, 0, 0, 0, 1}},
+  };
+  for (const SettingsCase& c : cases) {
+    std::string label;
+    for (const char* a : c.args) label += std::string(a) + " ";
+    Parsed p = Parse(c.args);
+    ASSERT_EQ(p.result, 0) << label;
+    EXPECT_EQ(p.url, c.args[0]) << label;
+    EXPECT_EQ(p.out, "") << label;
+    const RunSettings& s = runSettings;
+    EXPECT_STREQ(s.keyword, c.want.keyword) << label;
+    EXPECT_STREQ(s.filespec, c.want.filespec) << label;
+    EXPECT_EQ(s.depth, c.want.depth) << label;
+    EXPECT_EQ(s.print, c.want.print) << label;
+    EXPECT_EQ(s.download, c.want.download) << label;
+    EXPECT_EQ(s.create, c.want.create) << label;
+    EXPECT_EQ(s.confine, c.want.confine) << label;
+    EXPECT_EQ(s.stat, c.want.stat) << label;
+  }
+}
+
+TEST(CommandLine, ArgumentsNotUnderstood) {
+  const struct {
+    std::vector<const char*> args;
+    const char* message;
+  } cases[] = {
+      {{"http://h/", "-x"}, "What the heck is -x?\n"},
+      {{"http://h/", "-stat", "extra"}, "What the heck is extra?\n"},
+      {{"http://h/", "-printer"}, "What the heck is -printer?\n"},
+      {{"http://h/", "-d"}, "What the heck is -d?\n"},
+      {{"http://h/", "-k", "a", "-f"}, "What the heck is -f?\n"},
+      {{"http://h/", "-K"}, "What the heck is -K?\n"},
+  };
+  for (const auto& c : cases) {
+    Parsed p = Parse(c.args);
+    EXPECT_EQ(p.result, -1) << c.message;
+    EXPECT_EQ(p.out, c.message);
+    EXPECT_EQ(p.url, "") << c.message;
+  }
+}
+
+TEST(CommandLine, CountersLine) {
+  const struct {
+    int saves, prints, hits, http200, errors;
+    const char* line;
+  } cases[] = {
+      {0, 0, 0, 0, 0, "Saves(0) Prints(0) Hits(0) HTTP 200(0%) Errors(0)\n"},
+      {2, 5, 4, 3, 1, "Saves(2) Prints(5) Hits(4) HTTP 200(75%) Errors(1)\n"},
+      {0, 0, 3, 2, 0, "Saves(0) Prints(0) Hits(3) HTTP 200(66%) Errors(0)\n"},
+      {1, 1, 7, 7, 12, "Saves(1) Prints(1) Hits(7) HTTP 200(100%) Errors(12)\n"},
+  };
+  for (const auto& c : cases) {
+    ResetRunSettings();
+    runSettings.saves = c.saves;
+    runSettings.prints = c.prints;
+    runSettings.hits = c.hits;
+    runSettings.http200 = c.http200;
+    runSettings.errors = c.errors;
+    testing::internal::CaptureStdout();
+    PrintCounters();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line);
+  }
+}
+
+const char kUsage[] =
+    "Ferret 1.0 BETA\n"
+    "FORMAT: Ferret url [-k keyword] [-f filespec] [-d depth] [-print]\n"
+    "                   [-download] [-create] [-confine] [-stat]\n"
+    "\n";
+
+TEST(CommandLineBinary, UsageAndUnknownArgument) {
+  ProcessResult usage = RunProcess({FERRET_BINARY});
+  EXPECT_EQ(usage.exitCode, 255);
+  // "Woof!" follows on the rare second that is a multiple of 666.
+  if (usage.out != kUsage) {
+    EXPECT_EQ(usage.out, std::string(kUsage) + "Woof!\n");
+  }
+  EXPECT_EQ(usage.err, "");
+
+  // stdout is a pipe here: printf's own probing of it must not leak a stale
+  // system error onto standard error.
+  ProcessResult bad = RunProcess({FERRET_BINARY, "http://x", "-x"});
+  EXPECT_EQ(bad.exitCode, 255);
+  EXPECT_EQ(bad.out, "What the heck is -x?\n");
+  EXPECT_EQ(bad.err, "");
+
+  ProcessResult late = RunProcess({FERRET_BINARY, "http://x", "-stat", "-q"});
+  EXPECT_EQ(late.exitCode, 255);
+  EXPECT_EQ(late.out, "What the heck is -q?\n");  // no counters line
+}
+
+}  // namespace

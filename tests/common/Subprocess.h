@@ -1,0 +1,26 @@
+// RunProcess: runs a program to completion for end-to-end tests and collects
+// its exit status, standard output and standard error separately.
+//
+// The child gets no standard input. A child still running after the time
+// limit is killed (SIGKILL) and reported with timedOut set, so a hung program
+// fails its test instead of hanging the suite.
+#ifndef FERRET_TESTS_COMMON_SUBPROCESS_H_
+#define FERRET_TESTS_COMMON_SUBPROCESS_H_
+
+#include <string>
+#include <vector>
+
+struct ProcessResult {
+  int exitCode = -1;   // 0..255 when the child exited, -1 otherwise
+  int signal = 0;      // the signal that ended the child, or 0
+  bool timedOut = false;
+  std::string out;
+  std::string err;
+};
+
+// argv[0] is the program's path. An empty workDir keeps the current one.
+ProcessResult RunProcess(const std::vector<std::string>& argv,
+                         const std::string& workDir = "",
+                         int timeLimitSeconds = 120);
+
+#endif  // FERRET_TESTS_COMMON_SUBPROCESS_H_
