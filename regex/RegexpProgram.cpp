@@ -1,0 +1,164 @@
+#include "regex/RegexpProgram.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "regex/RegexpEmitter.h"
+#include "regex/RegexpParser.h"
+
+namespace {
+
+bool IsAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+char ToUpper(char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
+char ToLower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+
+}  // namespace
+
+void FoldCase(const char* pattern, char* out) {
+  bool inSet = false;
+  for (; *pattern != '\0'; ++pattern) {
+    char c = *pattern;
+    if (c == '[') inSet = true;
+    if (c == ']') inSet = false;
+    if (!inSet && IsAsciiLetter(c)) {
+      *out++ = '[';
+      *out++ = ToUpper(c);
+      *out++ = ToLower(c);
+      *out++ = ']';
+    } else {
+      *out++ = c;
+    }
+  }
+  *out = '\0';
+}
+
+RegexpProgram::RegexpProgram() = default;
+
+RegexpProgram::RegexpProgram(const char* pattern, int foldCase) {
+  if (foldCase == 0 || pattern == nullptr) {
+    compiledOK = Compile(pattern);
+    return;
+  }
+  size_t length = std::strlen(pattern);
+  // Every character becomes at most four; the size cannot overflow.
+  char* folded = length <= (SIZE_MAX - 1) / 4
+                     ? static_cast<char*>(std::malloc(4 * length + 1))
+                     : nullptr;
+  if (folded == nullptr) {
+    // A pattern too large to fold could never fit a program either.
+    status.SetError(11);
+    return;
+  }
+  FoldCase(pattern, folded);
+  compiledOK = Compile(folded);
+  std::free(folded);
+}
+
+RegexpProgram::~RegexpProgram() { delete[] program; }
+
+bool RegexpProgram::Compile(const char* pattern) {
+  if (pattern == nullptr) {
+    status.SetError(10);
+    return false;
+  }
+  int flags;
+  RegexpSizer sizer(pattern);
+  if (!ParseRegexp(sizer, &flags)) {
+    status = sizer.status;
+    return false;
+  }
+  if (sizer.Size() >= static_cast<size_t>(kRegexpMaxSize)) {
+    status.SetError(11);
+    return false;
+  }
+  programSize = static_cast<int>(sizer.Size());
+  program = new (std::nothrow) char[programSize];
+  if (program == nullptr) {
+    status.SetError(11);  // the nearest code for a program we cannot hold
+    return false;
+  }
+  RegexpWriter writer(pattern, program);
+  if (!ParseRegexp(writer, &flags)) {
+    status = writer.status;
+    delete[] program;
+    program = nullptr;
+    return false;
+  }
+  FindSearchData(flags);
+  return true;
+}
+
+// With a single top-level alternative: the first character or the anchor of
+// its first node, and, when the pattern begins with a repetition, the
+// longest literal on the top-level chain (the later one of equal lengths).
+void RegexpProgram::FindSearchData(int flags) {
+  const char* first = program + 1;
+  const char* after = NextNode(first);
+  if (after == nullptr || NodeOp(after) != RegexpOp::Accept) return;
+  const char* start = NodeOperand(first);
+  if (NodeOp(start) == RegexpOp::Literal)
+    firstChar = *NodeOperand(start);
+  else if (NodeOp(start) == RegexpOp::LineStart)
+    anchored = true;
+  if (!(flags & RegexpFlags::LeadingRepeat)) return;
+  for (const char* node = start; node != nullptr; node = NextNode(node)) {
+    if (NodeOp(node) != RegexpOp::Literal) continue;
+    int length = static_cast<int>(std::strlen(NodeOperand(node)));
+    if (length >= requiredLength) {
+      requiredLiteral = NodeOperand(node);
+      requiredLength = length;
+    }
+  }
+}
+
+RegexpProgram* RegexpProgram::Share() {
+  ++shareCount;
+  return this;
+}
+
+void RegexpProgram::Release(RegexpProgram* program) {
+  if (program == nullptr) return;
+  if (program->shareCount == 0)
+    delete program;
+  else
+    --program->shareCount;
+}
+
+RegexpProgram* RegexpProgram::PrivateCopy() const {
+  RegexpProgram* copy = new (std::nothrow) RegexpProgram();
+  if (copy == nullptr) return nullptr;
+  if (program != nullptr) {
+    copy->program = new (std::nothrow) char[programSize];
+    if (copy->program == nullptr) {
+      delete copy;
+      return nullptr;
+    }
+    std::memcpy(copy->program, program, static_cast<size_t>(programSize));
+  }
+  copy->programSize = programSize;
+  if (requiredLiteral != nullptr)
+    copy->requiredLiteral = copy->program + (requiredLiteral - program);
+  copy->requiredLength = requiredLength;
+  copy->firstChar = firstChar;
+  copy->anchored = anchored;
+  copy->compiledOK = compiledOK;
+  copy->subStringCount = subStringCount;
+  std::memcpy(copy->subStart, subStart, sizeof subStart);
+  std::memcpy(copy->subEnd, subEnd, sizeof subEnd);
+  return copy;
+}
+
+void RegexpProgram::ClearSlots() {
+  for (int i = 0; i < kRegexpSlots; ++i) subStart[i] = subEnd[i] = nullptr;
+}
+
+int RegexpProgram::CountSetSlots() const {
+  int count = 0;
+  while (count < kRegexpSlots && subStart[count] != nullptr) ++count;
+  return count - 1;
+}

@@ -1,0 +1,138 @@
+// RegexpProgram: one compiled pattern. It owns the node program, the search
+// data computed from it, the submatch slots of the last search and the status
+// of the last failed operation on it. Compile (RegexpProgram.cpp) builds it,
+// Search (RegexpMatcher.cpp) runs it, Substitute (RegexpSubstitute.cpp)
+// expands templates from its slots. Regexp shares one program between copies.
+//
+// Node program format, byte for byte:
+//   byte 0      kRegexpMagic; Search and Substitute refuse anything else
+//   byte 1...   nodes; the first is always an Alt
+// A node is an opcode byte, a next-link (signed 16-bit, low byte first) and
+// then its operand, if any, from byte 3 of the node. The link is the distance
+// from this node to its successor: backwards for Loop, forwards for every
+// other opcode; 0 means no successor. Links are never negative, so the whole
+// program stays below kRegexpMaxSize bytes.
+#ifndef FERRET_REGEX_REGEXPPROGRAM_H_
+#define FERRET_REGEX_REGEXPPROGRAM_H_
+
+#include <cstdint>
+
+#include "regex/RegexpStatus.h"
+#include "text/CStr.h"
+
+constexpr unsigned char kRegexpMagic = 0x9C;
+constexpr int kRegexpMaxSize = 0x7FFF;  // a program must be smaller than this
+constexpr int kRegexpSlots = 10;        // submatch 0 (whole match) and 9 groups
+
+// Opcodes. The numbers are part of the node format.
+struct RegexpOp {
+  enum Code : unsigned char {
+    Accept = 0,      // end of the program: the match succeeds
+    LineStart = 1,   // ^: only at the start of the subject
+    LineEnd = 2,     // $: only at the end of the subject (a newline is text)
+    AnyChar = 3,     // .: any one character
+    InSet = 4,       // [...]: operand = member bytes, NUL-terminated
+    NotInSet = 5,    // [^...]: operand = member bytes, NUL-terminated
+    Alt = 6,         // one alternative; operand = its first node, right after
+                     // the header; the link leads to the next alternative
+    Loop = 7,        // backward link closing * and + over complex operands
+    Literal = 8,     // operand = text of at least one byte, NUL-terminated
+    Empty = 9,       // matches the empty string
+    ZeroOrMore = 10, // greedy 0..n; operand = one single-character node
+    OneOrMore = 11,  // greedy 1..n; operand = one single-character node
+    WordStart = 12,  // \<: the current character starts a word
+    WordEnd = 13,    // \>: the current character is not a word character
+    GroupOpen = 20,  // GroupOpen + n (21..29): start of group n
+    GroupClose = 30, // GroupClose + n (31..39): end of group n
+  };
+};
+
+inline int NodeOp(const char* node) {
+  return static_cast<unsigned char>(node[0]);
+}
+inline int NodeLink(const char* node) {
+  return static_cast<int16_t>(static_cast<unsigned char>(node[1]) |
+                              (static_cast<unsigned char>(node[2]) << 8));
+}
+inline const char* NodeOperand(const char* node) { return node + 3; }
+
+// The successor of a node, or nullptr when its link is 0.
+inline const char* NextNode(const char* node) {
+  int link = NodeLink(node);
+  if (link == 0) return nullptr;
+  return NodeOp(node) == RegexpOp::Loop ? node - link : node + link;
+}
+inline char* NextNode(char* node) {
+  return const_cast<char*>(NextNode(static_cast<const char*>(node)));
+}
+
+// Rewrites pattern into out so that every ASCII letter outside brackets
+// matches either case: a letter becomes "[Xx]". Backslashes are not
+// special; a ']' always leaves the bracket state. out must hold
+// 4 * strlen(pattern) + 1 bytes.
+void FoldCase(const char* pattern, char* out);
+
+class RegexpProgram {
+ public:
+  // Compiles pattern, folded first when foldCase is nonzero. A null pattern
+  // or a pattern that does not compile still gives a program: CompiledOK()
+  // is false and the status holds the message.
+  RegexpProgram(const char* pattern, int foldCase);
+  ~RegexpProgram();
+  RegexpProgram(const RegexpProgram&) = delete;
+  RegexpProgram& operator=(const RegexpProgram&) = delete;
+
+  // Finds the leftmost match in subject; on success the slots describe it.
+  bool Search(const char* subject);
+  // Expands & and \0..\9 in tmpl from the slots of the last search.
+  CStr Substitute(const char* tmpl);
+
+  // A reference for one more Regexp owner.
+  RegexpProgram* Share();
+  // Drops one owner's reference; frees the program with its last owner.
+  static void Release(RegexpProgram* program);
+  bool Shared() const { return shareCount != 0; }
+  // An unshared copy with an empty status; nullptr when memory runs out.
+  RegexpProgram* PrivateCopy() const;
+
+  bool CompiledOK() const { return compiledOK; }
+  RegexpStatus& Status() { return status; }
+  const char* Program() const { return program; }
+  int ProgramSize() const { return programSize; }
+  char FirstChar() const { return firstChar; }
+  bool Anchored() const { return anchored; }
+  const char* RequiredLiteral() const { return requiredLiteral; }
+  int RequiredLength() const { return requiredLength; }
+  const char* SubStartOf(int slot) const { return subStart[slot]; }
+  const char* SubEndOf(int slot) const { return subEnd[slot]; }
+  int SubStringCount() const { return subStringCount; }
+
+  // Called by Regexp::Match after each search.
+  void SetSubStringCount(int count) { subStringCount = count; }
+  void ClearSlots();
+  // Groups 0, 1, 2, ... set without a gap, less one; -1 when slot 0 is unset.
+  int CountSetSlots() const;
+
+ private:
+  friend class RegexpMatcher;
+  RegexpProgram();
+  bool Compile(const char* pattern);
+  void FindSearchData(int flags);
+
+  RegexpStatus status;   // message of the last failed operation
+  int programSize = 0;   // bytes of program, magic included; 0 = none
+  const char* subStart[kRegexpSlots] = {};  // into the subject; null = unset
+  const char* subEnd[kRegexpSlots] = {};    // one past the end of each slot
+  char firstChar = 0;          // every match begins with it; 0 = unknown
+  bool anchored = false;       // a match can only begin at the subject start
+  const char* requiredLiteral = nullptr;  // text of a Literal node inside
+                                          // program that every match holds
+  int requiredLength = 0;      // strlen(requiredLiteral), 0 when null
+  char* program = nullptr;     // owned, programSize bytes; null when the
+                               // pattern did not compile
+  bool compiledOK = false;
+  int shareCount = 0;          // owners beyond the first (0 = one owner)
+  int subStringCount = 0;      // what Regexp::SubStrings returns
+};
+
+#endif  // FERRET_REGEX_REGEXPPROGRAM_H_
