@@ -1,0 +1,100 @@
+#include "net/Download.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+#include "app/Report.h"
+#include "app/Settings.h"
+#include "app/Urls.h"
+#include "net/FileSystem.h"
+#include "net/HttpRequest.h"
+
+namespace {
+
+bool IsDotSegment(const char* segment, size_t length) {
+  return length == 0 || (length == 1 && segment[0] == '.') ||
+         (length == 2 && segment[0] == '.' && segment[1] == '.');
+}
+
+CStr SavePath(const CStr& url) {
+  CStr host, dir, file;
+  int port = 80;
+  SplitUrl(url, host, dir, file, port);
+  if (file.IsEmpty()) file = "index.html";
+  if (!runSettings.create) return file;
+  CStr safeDir = ConfinedDirectory(dir);
+  if (safeDir.IsEmpty()) return file;
+  MakeDirectories(safeDir);
+  return safeDir + "/" + file;
+}
+
+// Copies the body into the file in blocks through LineBuffer. False when the
+// file could not be written.
+bool CopyBody(std::iostream& body, const SocketStreamBuf& connection,
+              std::ofstream& out) {
+  if (body.eof()) return true;
+  while (connection.connected && out.is_open()) {
+    body.read(LineBuffer, kLineBufferSize - 1);
+    std::streamsize got = body.gcount();
+    out.write(LineBuffer, got);
+    if (!out) return false;
+    // A failed stream that delivers nothing would never reach end of file.
+    if (body.eof() || (got == 0 && body.fail())) break;
+  }
+  out.flush();
+  return static_cast<bool>(out);
+}
+
+void ReportSaveFailure(const CStr& path, int err) {
+  ++runSettings.errors;
+  ReportFailure(0, "Cannot save %s: %s\n", static_cast<const char*>(path),
+                err != 0 ? std::strerror(err) : "write failed");
+}
+
+}  // namespace
+
+CStr ConfinedDirectory(const CStr& dir) {
+  CStr safe;
+  const char* text = dir;
+  const char* end = text + dir.Length();
+  while (text < end) {
+    const char* slash = static_cast<const char*>(std::memchr(text, '/', end - text));
+    const char* segmentEnd = slash != nullptr ? slash : end;
+    size_t length = static_cast<size_t>(segmentEnd - text);
+    if (!IsDotSegment(text, length)) {
+      if (!safe.IsEmpty()) safe += '/';
+      safe.Append(text, static_cast<unsigned short>(length));
+    }
+    text = segmentEnd + 1;
+  }
+  return safe;
+}
+
+int DownloadUrl(CStr url) {
+  SocketStreamBuf connection;
+  std::iostream* stream = nullptr;
+  if (RequestPage(url, connection, stream) == -1) return -1;
+  std::unique_ptr<std::iostream> body(stream);
+
+  CStr savePath = SavePath(url);
+  std::cout << "Saving " << static_cast<const char*>(url) << " as "
+            << static_cast<const char*>(savePath) << std::endl;
+
+  errno = 0;
+  std::ofstream out(static_cast<const char*>(savePath),
+                    std::ios::out | std::ios::trunc | std::ios::binary);
+  if (!out.is_open()) {
+    ReportSaveFailure(savePath, errno);
+    return 0;
+  }
+  errno = 0;
+  if (!CopyBody(*body, connection, out)) {
+    ReportSaveFailure(savePath, errno);
+    return 0;
+  }
+  ++runSettings.saves;
+  return 0;
+}

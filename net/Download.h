@@ -1,0 +1,21 @@
+// DownloadUrl: saves the body of one URL to a file.
+//
+// Makes its own connection and request (whatever the caller fetched before),
+// prints "Saving <url> as <path>", and copies the body byte for byte. The file
+// is named after the URL's last path segment ("index.html" when empty); with
+// the create setting it goes into the URL's directory, made first, under the
+// current directory. The saved path never leaves the current directory.
+#ifndef FERRET_NET_DOWNLOAD_H_
+#define FERRET_NET_DOWNLOAD_H_
+
+#include "text/CStr.h"
+
+// The directory part of a URL made safe to use under the current directory:
+// a leading "/" and every empty, "." and ".." segment dropped.
+CStr ConfinedDirectory(const CStr& dir);
+
+// 0 once a response was obtained (saved or not: a file that cannot be written
+// is reported and counted in errors); -1 when the request failed.
+int DownloadUrl(CStr url);
+
+#endif  // FERRET_NET_DOWNLOAD_H_

@@ -1,0 +1,118 @@
+#include "net/SocketStreamBuf.h"
+
+#include <sys/socket.h>
+
+#include <cstring>
+#include <new>
+
+#include "net/Sockets.h"
+
+SocketStreamBuf::SocketStreamBuf() : connected(0), sock(SocketOpen()) {
+  std::memset(&peer, 0, sizeof(peer));
+}
+
+SocketStreamBuf::~SocketStreamBuf() {
+  if (sock != -1) {
+    SocketShutdown(sock, SHUT_RDWR);
+    SocketClose(sock);
+  }
+  connected = 0;
+}
+
+int SocketStreamBuf::Connect(const char* host, int port) {
+  uint32_t address;
+  if (SocketResolve(host, &address) != 0) return -1;
+  return ConnectAddress(address, port);
+}
+
+int SocketStreamBuf::ConnectAddress(uint32_t address, int port) {
+  std::memset(&peer, 0, sizeof(peer));
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(static_cast<uint16_t>(port));
+  peer.sin_addr.s_addr = htonl(address);
+  int result = SocketConnect(sock, peer);
+  connected = result == 0 ? 1 : 0;
+  return result;
+}
+
+void SocketStreamBuf::Reset() {
+  connected = 0;
+  if (sock != -1) SocketClose(sock);
+  sock = SocketOpen();
+}
+
+bool SocketStreamBuf::allocate() {
+  if (!buffer) buffer.reset(new (std::nothrow) char[kBufferSize]);
+  return buffer != nullptr;
+}
+
+bool SocketStreamBuf::sendPending() {
+  char* next = pbase();
+  char* end = pptr();
+  while (next < end) {
+    long sent = SocketSend(sock, next, end - next);
+    if (sent <= 0) break;
+    next += sent;
+  }
+  if (next == end) return true;
+  // Keep what did not go out at the front of the put area.
+  size_t unsent = end - next;
+  std::memmove(buffer.get(), next, unsent);
+  setp(buffer.get(), mid());
+  pbump(static_cast<int>(unsent));
+  return false;
+}
+
+SocketStreamBuf::int_type SocketStreamBuf::overflow(int_type c) {
+  if (!allocate()) return traits_type::eof();
+  if (pbase() == nullptr) setp(buffer.get(), mid());
+  if (pptr() > pbase() && !sendPending()) return traits_type::eof();
+  setp(buffer.get(), mid());
+  if (traits_type::eq_int_type(c, traits_type::eof())) return 0;
+  *pptr() = traits_type::to_char_type(c);
+  pbump(1);
+  return traits_type::to_int_type(traits_type::to_char_type(c));
+}
+
+SocketStreamBuf::int_type SocketStreamBuf::underflow() {
+  if (!allocate()) return traits_type::eof();
+  if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+  // A request still waiting in the put area must leave before the answer
+  // can be awaited.
+  overflow(traits_type::eof());
+  long received = SocketRecv(sock, mid() + 1, kHalf - 1);
+  if (received == -1) {
+    connected = 0;
+    return traits_type::eof();
+  }
+  setg(mid(), mid() + 1, mid() + 1 + received);
+  if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+  return traits_type::eof();
+}
+
+int SocketStreamBuf::sync() {
+  overflow(traits_type::eof());
+  if (buffer) setp(buffer.get(), mid());
+  setg(nullptr, nullptr, nullptr);
+  return 0;
+}
+
+// Reached when the character before gptr differs from c (or there is none):
+// stores c in the free byte before gptr, which after a receive is the byte
+// at mid kept for this.
+SocketStreamBuf::int_type SocketStreamBuf::pbackfail(int_type c) {
+  if (eback() == nullptr || gptr() <= eback()) return traits_type::eof();
+  gbump(-1);
+  if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+  *gptr() = traits_type::to_char_type(c);
+  return c;
+}
+
+SocketStreamBuf::pos_type SocketStreamBuf::seekoff(off_type, std::ios_base::seekdir,
+                                                   std::ios_base::openmode) {
+  return pos_type(off_type(-1));
+}
+
+SocketStreamBuf::pos_type SocketStreamBuf::seekpos(pos_type, std::ios_base::openmode) {
+  return pos_type(off_type(-1));
+}

@@ -1,0 +1,79 @@
+// SocketStreamBuf: a stream buffer over one blocking TCP socket.
+//
+// The object owns its socket (a fresh one from construction and from every
+// Reset) and a 512-byte buffer allocated on first use and kept for the
+// object's life, across Resets. The buffer's first half is the put area;
+// its second half is the get area, whose first byte (at mid) is kept free so
+// that one character can always be put back after a receive:
+//
+//   buffer            mid  mid+1                          buffer+512
+//   | put area 256 bytes |pb| receives of at most 255 bytes |
+//
+// Output waits in the put area until it is full, a flush (sync) or the next
+// read; a flush sends everything pending and drops received but unread input.
+// Reads receive at most 255 bytes at a time. A receive error clears
+// `connected`; an orderly close by the peer only makes reads give EOF.
+// Destruction shuts the socket down and closes it without sending pending
+// output. Seeking is not supported. Not thread-safe: one stream at a time.
+#ifndef FERRET_NET_SOCKETSTREAMBUF_H_
+#define FERRET_NET_SOCKETSTREAMBUF_H_
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <memory>
+#include <streambuf>
+
+class SocketStreamBuf : public std::streambuf {
+ public:
+  static constexpr int kBufferSize = 512;
+  static constexpr int kHalf = kBufferSize / 2;
+
+  SocketStreamBuf();
+  ~SocketStreamBuf() override;
+
+  SocketStreamBuf(const SocketStreamBuf&) = delete;
+  SocketStreamBuf& operator=(const SocketStreamBuf&) = delete;
+
+  // Resolves host to its first IPv4 address and connects to it on port.
+  // When the name does not resolve: -1, and neither the peer nor `connected`
+  // changes (SocketLastError() holds the resolver's code). Otherwise the
+  // result of ConnectAddress.
+  int Connect(const char* host, int port);
+
+  // Connects to address:port, both in host byte order. 0 and `connected` = 1
+  // on success; -1 and `connected` = 0 on failure, the reason in
+  // SocketLastError().
+  int ConnectAddress(uint32_t address, int port);
+
+  // Closes the socket (no shutdown) and opens a new one; `connected` = 0.
+  // The buffer and its areas stay as they are: the next flush clears them.
+  void Reset();
+
+  // 1 after a successful connect; 0 after construction, Reset and a failed
+  // receive. Read directly by the loops that read from the connection.
+  int connected;
+
+ protected:
+  int_type overflow(int_type c) override;
+  int_type underflow() override;
+  int sync() override;
+  int_type pbackfail(int_type c) override;
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
+                   std::ios_base::openmode which) override;
+  pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
+
+ private:
+  // Allocates the buffer if there is none yet; false when there is none.
+  bool allocate();
+  char* mid() const { return buffer.get() + kHalf; }
+  // Sends the put area's pending bytes; on failure the unsent bytes are moved
+  // to the front of the put area. True when everything went out.
+  bool sendPending();
+
+  int sock;           // owned; -1 only when socket creation failed
+  sockaddr_in peer;   // the address of the last connect attempt
+  std::unique_ptr<char[]> buffer;  // kBufferSize bytes, or null before first use
+};
+
+#endif  // FERRET_NET_SOCKETSTREAMBUF_H_

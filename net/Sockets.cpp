@@ -1,0 +1,79 @@
+#include "net/Sockets.h"
+
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace {
+
+// Per thread, like the errno it mirrors.
+thread_local int lastError = 0;
+
+// Finishes a connect that a signal interrupted: the kernel carries on with
+// it, so wait until the socket is writable and collect the outcome.
+int finishInterruptedConnect(int fd) {
+  pollfd entry{fd, POLLOUT, 0};
+  if (RetryOnEintr([&] { return poll(&entry, 1, -1); }) == -1) return -1;
+  int error = 0;
+  socklen_t size = sizeof(error);
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == -1) return -1;
+  if (error != 0) {
+    errno = error;
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int SocketsStartup() { return 0; }
+
+int SocketsCleanup() { return 0; }
+
+int SocketLastError() { return lastError; }
+
+int SocketOpen() {
+  return RetryOnEintr([] { return socket(AF_INET, SOCK_STREAM, IPPROTO_TCP); });
+}
+
+int SocketConnect(int fd, const sockaddr_in& peer) {
+  int result = connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
+  if (result == -1 && errno == EINTR) result = finishInterruptedConnect(fd);
+  lastError = result == 0 ? 0 : errno;
+  return result;
+}
+
+int SocketResolve(const char* host, uint32_t* address) {
+  addrinfo hints;
+  std::memset(&hints, 0, sizeof(hints));
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  int code = getaddrinfo(host, nullptr, &hints, &found);
+  if (code == 0 && found == nullptr) code = EAI_NONAME;
+  if (code != 0) {
+    lastError = code;
+    return code;
+  }
+  const sockaddr_in* first = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+  *address = ntohl(first->sin_addr.s_addr);
+  freeaddrinfo(found);
+  return 0;
+}
+
+long SocketSend(int fd, const char* data, size_t length) {
+  return RetryOnEintr([&] { return send(fd, data, length, MSG_NOSIGNAL); });
+}
+
+long SocketRecv(int fd, char* data, size_t length) {
+  return RetryOnEintr([&] { return recv(fd, data, length, 0); });
+}
+
+int SocketShutdown(int fd, int how) {
+  return RetryOnEintr([&] { return shutdown(fd, how); });
+}
+
+int SocketClose(int fd) { return close(fd); }

@@ -1,0 +1,73 @@
+// Sockets: Ferret's thin platform layer over POSIX TCP sockets.
+//
+// Everything the network code asks of the operating system goes through the
+// functions here, so that the policies live in one place:
+//   - a system call interrupted by a signal (EINTR) is retried;
+//   - a failed call returns -1 and leaves errno exactly as the call set it;
+//   - no send ever raises SIGPIPE: a send to a peer that has gone away is an
+//     ordinary failure (EPIPE or ECONNRESET), never the death of the process;
+//   - the last connect attempt's error code is kept for the HTTP layer to
+//     print (SocketLastError).
+// Descriptors are plain ints; the caller owns what SocketOpen returns and
+// gives it back with SocketClose.
+#ifndef FERRET_NET_SOCKETS_H_
+#define FERRET_NET_SOCKETS_H_
+
+#include <netinet/in.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+
+// Starts and stops the platform's socket library for one run. POSIX has no
+// library to start and this layer changes no process-wide state (sends use
+// MSG_NOSIGNAL instead of ignoring SIGPIPE), so both return 0.
+int SocketsStartup();
+int SocketsCleanup();
+
+// The error of this thread's last failed connect attempt: the errno of the
+// connect, or the resolver's (non-zero) code when the host name did not
+// resolve. 0 after a connect that succeeded. Set only by SocketConnect and
+// SocketResolve.
+int SocketLastError();
+
+// Calls call() again for as long as it fails with EINTR, and returns its
+// result. Every system call of the network code goes through here, so a
+// failure always reaches the caller as -1 with the call's own errno.
+template <typename Call>
+auto RetryOnEintr(Call call) -> decltype(call()) {
+  decltype(call()) result;
+  do {
+    result = call();
+  } while (result == -1 && errno == EINTR);
+  return result;
+}
+
+// A new blocking TCP socket for IPv4, or -1.
+int SocketOpen();
+
+// Connects fd to peer. 0 on success; -1 with errno and SocketLastError() set
+// to the reason otherwise. A connect interrupted by a signal is waited for
+// rather than restarted, as POSIX requires.
+int SocketConnect(int fd, const sockaddr_in& peer);
+
+// Looks host up for IPv4 addresses and stores the first in *address, in host
+// byte order. 0 on success; otherwise the resolver's code, which is also
+// stored for SocketLastError(), and *address is left alone.
+int SocketResolve(const char* host, uint32_t* address);
+
+// One send of up to length bytes (without SIGPIPE); the count sent or -1.
+long SocketSend(int fd, const char* data, size_t length);
+
+// One receive of up to length bytes; the count received (0 when the peer
+// has closed in order) or -1.
+long SocketRecv(int fd, char* data, size_t length);
+
+// shutdown(how); 0 or -1.
+int SocketShutdown(int fd, int how);
+
+// Releases fd. Not retried on EINTR: Linux has released the descriptor by
+// then, and a second close could hit a descriptor opened meanwhile.
+int SocketClose(int fd);
+
+#endif  // FERRET_NET_SOCKETS_H_

@@ -1,0 +1,444 @@
+#include "tests/support/ScriptedServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "tests/support/HttpResponse.h"
+
+namespace {
+
+constexpr int kSliceMs = 50;        // how often blocked threads look at `stopping`
+constexpr size_t kChunkSize = 65536;
+
+template <typename Call>
+auto retry(Call call) -> decltype(call()) {
+  decltype(call()) result;
+  do {
+    result = call();
+  } while (result == -1 && errno == EINTR);
+  return result;
+}
+
+// The address in host byte order; ends the process for anything that is not
+// a 127.x.y.z address, so a test can never listen beyond this machine.
+uint32_t loopbackAddress(const std::string& text) {
+  in_addr parsed;
+  if (inet_pton(AF_INET, text.c_str(), &parsed) != 1 ||
+      (ntohl(parsed.s_addr) >> 24) != 127) {
+    std::fprintf(stderr, "test server: '%s' is not a loopback address\n", text.c_str());
+    std::abort();
+  }
+  return ntohl(parsed.s_addr);
+}
+
+// A TCP socket bound to address at an ephemeral port, stored in *port.
+int bindLoopback(uint32_t address, int* port) {
+  int fd = retry([] { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); });
+  sockaddr_in local;
+  std::memset(&local, 0, sizeof(local));
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(address);
+  socklen_t size = sizeof(local);
+  if (fd == -1 || bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == -1 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == -1) {
+    std::perror("test server: bind");
+    std::abort();
+  }
+  *port = ntohs(local.sin_port);
+  return fd;
+}
+
+bool sendAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    long sent = retry([&] {
+      return send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    });
+    if (sent <= 0) return false;
+    done += sent;
+  }
+  return true;
+}
+
+// Where the request's header ends ("\n\n" or "\r\n\r\n"), or npos.
+size_t headerEnd(const std::string& request) {
+  size_t lf = request.find("\n\n");
+  size_t crlf = request.find("\r\n\r\n");
+  if (lf != std::string::npos) lf += 2;
+  if (crlf != std::string::npos) crlf += 4;
+  return lf < crlf ? lf : crlf;
+}
+
+std::string requestPath(const std::string& request) {
+  size_t start = request.find(' ');
+  if (start == std::string::npos) return std::string();
+  size_t end = request.find_first_of(" \r\n", start + 1);
+  return request.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- script
+
+ConnectionScript& ConnectionScript::add(Op op, std::string bytes, size_t count) {
+  steps.push_back(Step{op, std::move(bytes), count});
+  return *this;
+}
+
+ConnectionScript& ConnectionScript::ReceiveOnce() { return add(Op::kReceiveOnce); }
+ConnectionScript& ConnectionScript::Receive(size_t count) {
+  return add(Op::kReceive, std::string(), count);
+}
+ConnectionScript& ConnectionScript::ReceiveAvailable() { return add(Op::kReceiveAvailable); }
+ConnectionScript& ConnectionScript::ReceiveUntilClosed() {
+  return add(Op::kReceiveUntilClosed);
+}
+ConnectionScript& ConnectionScript::Send(std::string bytes) {
+  return add(Op::kSend, std::move(bytes));
+}
+ConnectionScript& ConnectionScript::WaitForGo() { return add(Op::kWaitForGo); }
+ConnectionScript& ConnectionScript::Close() { return add(Op::kClose); }
+ConnectionScript& ConnectionScript::Abort() { return add(Op::kAbort); }
+
+// ---------------------------------------------------------------- server
+
+// The state of one scripted connection, guarded by the server's mutex.
+struct ScriptedServer::Connection {
+  explicit Connection(const ConnectionScript& s) : script(s) {}
+  ConnectionScript script;
+  std::vector<std::string> receives;
+  size_t stepsDone = 0;
+  size_t goes = 0;      // Go calls so far
+  size_t goesUsed = 0;  // WaitForGo steps released so far; <= goes
+  bool done = false;
+  std::string error;
+};
+
+ScriptedServer::ScriptedServer(const std::string& addressText)
+    : host(addressText),
+      address(loopbackAddress(addressText)),
+      port(0),
+      listenFd(-1),
+      stopping(false),
+      timeoutMs(10000),
+      nextScript(0),
+      closeOnAccept(false),
+      accepted(0),
+      defaultResponse(NotFoundResponse()) {
+  listenFd = bindLoopback(address, &port);
+  if (listen(listenFd, 16) == -1 || pipe2(wakeFds, O_CLOEXEC) == -1) {
+    std::perror("test server: listen");
+    std::abort();
+  }
+  acceptor = std::thread([this] { acceptLoop(); });
+}
+
+ScriptedServer::~ScriptedServer() {
+  stopping = true;
+  char wake = 0;
+  retry([&] { return write(wakeFds[1], &wake, 1); });
+  changed.notify_all();
+  acceptor.join();
+  // The accept loop has ended, so `workers` no longer grows.
+  for (std::thread& worker : workers) worker.join();
+  close(listenFd);
+  close(wakeFds[0]);
+  close(wakeFds[1]);
+}
+
+std::string ScriptedServer::HostPort() const { return host + ":" + std::to_string(port); }
+
+std::string ScriptedServer::Url(const std::string& path) const {
+  return "http://" + HostPort() + path;
+}
+
+void ScriptedServer::SetTimeoutMs(int milliseconds) { timeoutMs = milliseconds; }
+
+void ScriptedServer::acceptLoop() {
+  pollfd entries[2] = {{listenFd, POLLIN, 0}, {wakeFds[0], POLLIN, 0}};
+  while (!stopping) {
+    if (retry([&] { return poll(entries, 2, -1); }) == -1) break;
+    if (entries[1].revents != 0) break;
+    if ((entries[0].revents & POLLIN) == 0) continue;
+    int fd = retry([&] { return accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC); });
+    if (fd == -1) continue;
+    std::lock_guard<std::mutex> hold(mutex);
+    ++accepted;
+    workers.emplace_back([this, fd] { serve(fd); });
+    changed.notify_all();
+  }
+}
+
+void ScriptedServer::serve(int fd) {
+  Connection* connection = nullptr;
+  bool closeNow;
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    if (nextScript < scripted.size()) connection = scripted[nextScript++].get();
+    closeNow = closeOnAccept;
+  }
+  if (connection != nullptr) {
+    runScript(fd, connection);
+  } else if (closeNow) {
+    close(fd);
+  } else {
+    serveHttp(fd);
+  }
+}
+
+template <typename Ready>
+bool ScriptedServer::waitFor(std::unique_lock<std::mutex>& lock, Ready ready) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!ready()) {
+    if (stopping || std::chrono::steady_clock::now() >= deadline) return false;
+    changed.wait_for(lock, std::chrono::milliseconds(kSliceMs));
+  }
+  return true;
+}
+
+bool ScriptedServer::waitReadable(int fd, int limitMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  pollfd entry{fd, POLLIN, 0};
+  while (!stopping && std::chrono::steady_clock::now() < deadline) {
+    int ready = retry([&] { return poll(&entry, 1, kSliceMs); });
+    if (ready != 0) return ready > 0;
+  }
+  return false;
+}
+
+void ScriptedServer::closeGracefully(int fd) {
+  shutdown(fd, SHUT_WR);
+  char sink[4096];
+  while (waitReadable(fd, timeoutMs)) {
+    if (retry([&] { return recv(fd, sink, sizeof(sink), 0); }) <= 0) break;
+  }
+  close(fd);
+}
+
+// ---------------------------------------------------------------- scripts
+
+int ScriptedServer::AddScript(const ConnectionScript& script) {
+  std::lock_guard<std::mutex> hold(mutex);
+  scripted.push_back(std::make_unique<Connection>(script));
+  return static_cast<int>(scripted.size() - 1);
+}
+
+void ScriptedServer::Go(int connection) {
+  std::lock_guard<std::mutex> hold(mutex);
+  ++scripted.at(connection)->goes;
+  changed.notify_all();
+}
+
+bool ScriptedServer::WaitForSteps(int connection, size_t steps) {
+  std::unique_lock<std::mutex> lock(mutex);
+  Connection* c = scripted.at(connection).get();
+  return waitFor(lock, [&] { return c->stepsDone >= steps || !c->error.empty(); }) &&
+         c->stepsDone >= steps;
+}
+
+bool ScriptedServer::WaitUntilDone(int connection) {
+  std::unique_lock<std::mutex> lock(mutex);
+  Connection* c = scripted.at(connection).get();
+  return waitFor(lock, [&] { return c->done; });
+}
+
+std::vector<std::string> ScriptedServer::Receives(int connection) const {
+  std::lock_guard<std::mutex> hold(mutex);
+  return scripted.at(connection)->receives;
+}
+
+std::string ScriptedServer::Received(int connection) const {
+  std::string all;
+  for (const std::string& chunk : Receives(connection)) all += chunk;
+  return all;
+}
+
+std::string ScriptedServer::Error(int connection) const {
+  std::lock_guard<std::mutex> hold(mutex);
+  return scripted.at(connection)->error;
+}
+
+void ScriptedServer::runScript(int fd, Connection* connection) {
+  const std::vector<ConnectionScript::Step>& steps = connection->script.Steps();
+  bool aborted = false;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    std::string error;
+    bool ok = runStep(fd, connection, steps[i], &error);
+    ConnectionScript::Op op = steps[i].op;
+    aborted = op == ConnectionScript::Op::kAbort;
+    std::lock_guard<std::mutex> hold(mutex);
+    if (!ok) {
+      connection->error = "step " + std::to_string(i) + ": " + error;
+      break;
+    }
+    connection->stepsDone = i + 1;
+    changed.notify_all();
+    if (aborted || op == ConnectionScript::Op::kClose) break;
+  }
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    connection->done = true;
+    changed.notify_all();
+  }
+  if (!aborted) closeGracefully(fd);
+}
+
+bool ScriptedServer::runStep(int fd, Connection* connection,
+                             const ConnectionScript::Step& step, std::string* error) {
+  using Op = ConnectionScript::Op;
+  switch (step.op) {
+    case Op::kReceiveOnce:
+      return receive(fd, connection, kChunkSize, true, error);
+    case Op::kReceiveAvailable:
+      return receive(fd, connection, kChunkSize, false, error);
+    case Op::kReceive:
+      for (size_t got = 0; got < step.count;) {
+        size_t before = receivedBytes(connection);
+        if (!receive(fd, connection, step.count - got, true, error)) return false;
+        size_t now = receivedBytes(connection);
+        if (now == before) {
+          *error = "stream ended after " + std::to_string(got) + " bytes";
+          return false;
+        }
+        got += now - before;
+      }
+      return true;
+    case Op::kReceiveUntilClosed:
+      for (;;) {
+        size_t before = receivedBytes(connection);
+        if (!receive(fd, connection, kChunkSize, true, error)) return false;
+        if (receivedBytes(connection) == before) return true;
+      }
+    case Op::kSend:
+      if (sendAll(fd, step.bytes)) return true;
+      *error = std::string("send: ") + std::strerror(errno);
+      return false;
+    case Op::kWaitForGo: {
+      std::unique_lock<std::mutex> lock(mutex);
+      if (!waitFor(lock, [&] { return connection->goes > connection->goesUsed; })) {
+        *error = "no Go";
+        return false;
+      }
+      ++connection->goesUsed;
+      return true;
+    }
+    case Op::kClose:
+      shutdown(fd, SHUT_WR);
+      return true;
+    case Op::kAbort: {
+      linger hard{1, 0};
+      setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
+      close(fd);
+      return true;
+    }
+  }
+  return false;
+}
+
+size_t ScriptedServer::receivedBytes(Connection* connection) const {
+  std::lock_guard<std::mutex> hold(mutex);
+  size_t total = 0;
+  for (const std::string& chunk : connection->receives) total += chunk.size();
+  return total;
+}
+
+// One recv call of at most `wanted` bytes, recorded as one chunk. With wait,
+// it first waits (bounded) for data or the end of the stream.
+bool ScriptedServer::receive(int fd, Connection* connection, size_t wanted, bool wait,
+                             std::string* error) {
+  if (wait && !waitReadable(fd, timeoutMs)) {
+    *error = "nothing arrived";
+    return false;
+  }
+  std::string chunk(wanted < kChunkSize ? wanted : kChunkSize, '\0');
+  long got = retry([&] { return recv(fd, &chunk[0], chunk.size(), wait ? 0 : MSG_DONTWAIT); });
+  if (got == -1 && !wait && (errno == EAGAIN || errno == EWOULDBLOCK)) got = 0;
+  if (got == -1) {
+    *error = std::string("recv: ") + std::strerror(errno);
+    return false;
+  }
+  chunk.resize(got);
+  std::lock_guard<std::mutex> hold(mutex);
+  connection->receives.push_back(chunk);
+  return true;
+}
+
+// ---------------------------------------------------------------- close at once
+
+void ScriptedServer::SetCloseOnAccept(bool on) {
+  std::lock_guard<std::mutex> hold(mutex);
+  closeOnAccept = on;
+}
+
+size_t ScriptedServer::Accepted() const {
+  std::lock_guard<std::mutex> hold(mutex);
+  return accepted;
+}
+
+// ---------------------------------------------------------------- HTTP
+
+void ScriptedServer::SetResponse(const std::string& path, const std::string& response) {
+  std::lock_guard<std::mutex> hold(mutex);
+  responses[path] = response;
+}
+
+void ScriptedServer::SetDefaultResponse(const std::string& response) {
+  std::lock_guard<std::mutex> hold(mutex);
+  defaultResponse = response;
+}
+
+std::vector<std::string> ScriptedServer::Requests() const {
+  std::lock_guard<std::mutex> hold(mutex);
+  return requests;
+}
+
+std::vector<std::string> ScriptedServer::RequestPaths() const {
+  std::vector<std::string> paths;
+  for (const std::string& request : Requests()) paths.push_back(requestPath(request));
+  return paths;
+}
+
+bool ScriptedServer::WaitForRequests(size_t count) {
+  std::unique_lock<std::mutex> lock(mutex);
+  return waitFor(lock, [&] { return requests.size() >= count; });
+}
+
+void ScriptedServer::serveHttp(int fd) {
+  std::string request;
+  char chunk[4096];
+  // A client sends nothing after the empty line until it has the response,
+  // so every byte read here belongs to the request.
+  while (headerEnd(request) == std::string::npos && waitReadable(fd, timeoutMs)) {
+    long got = retry([&] { return recv(fd, chunk, sizeof(chunk), 0); });
+    if (got <= 0) break;
+    request.append(chunk, got);
+  }
+  std::string response;
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    requests.push_back(request);
+    auto found = responses.find(requestPath(request));
+    response = found != responses.end() ? found->second : defaultResponse;
+    changed.notify_all();
+  }
+  sendAll(fd, response);
+  closeGracefully(fd);
+}
+
+// ---------------------------------------------------------------- refused port
+
+RefusedPort::RefusedPort(const std::string& address)
+    : fd(bindLoopback(loopbackAddress(address), &port)) {}
+
+RefusedPort::~RefusedPort() { close(fd); }
