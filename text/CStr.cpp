@@ -58,10 +58,12 @@ void CStr::MakeWritable(unsigned need) {
   CStrLock lock;
   if (rep->refs != 1 || rep->capacity < RoundCapacity(need)) {
     CStrRep* old = rep;
-    // Exact growth: the new capacity is need OR 3 (Init rounds it), never
-    // less than the present length.
+    // Exact growth: the new capacity is need OR 3, never less than the
+    // present length. need is checked above, so even 65530 OR 3 is allowed.
+    // Always a fresh rep: Init would hand an empty string with need 0 the
+    // shared emptyRep, and the caller is about to write the NUL into it.
     unsigned cap = need > old->length ? need : old->length;
-    Init(old->text, old->length, static_cast<unsigned short>(cap));
+    rep = NewRep(old->text, old->length, RoundCapacity(cap));
     Release(old);
   }
 }
