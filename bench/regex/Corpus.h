@@ -1,0 +1,46 @@
+// Generated input for the regex benchmark: lines of HTML as the crawler
+// reads them from a page, and URLs as the crawler splits them. Both are
+// generated from a seed, so every run and every engine sees the same text.
+#ifndef FERRET_BENCH_REGEX_CORPUS_H_
+#define FERRET_BENCH_REGEX_CORPUS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The crawler reads a page line by line with a limit of 1023: at most 1022
+// characters a read, the LF consumed; a longer line comes in pieces.
+constexpr size_t kMaxLineLength = 1022;
+
+class Corpus {
+ public:
+  // Pages of HTML, about `bytes` characters in all, cut into lines the way
+  // the crawler reads them.
+  static Corpus Generate(uint64_t seed, size_t bytes);
+
+  size_t LineCount() const { return offsets_.size(); }
+  const char* Line(size_t i) const { return text_.data() + offsets_[i]; }
+  size_t LineLength(size_t i) const { return lengths_[i]; }
+  // Characters in all lines, the line ends not counted.
+  size_t Bytes() const { return bytes_; }
+
+ private:
+  void AddPage(const std::string& page);
+
+  std::string text_;  // every line followed by its NUL
+  std::vector<size_t> offsets_;
+  std::vector<size_t> lengths_;
+  size_t bytes_ = 0;
+};
+
+// URLs as the crawler hands them to the URL pattern: the "http://" form and
+// the scheme-less host:port/path form, with a "/" appended where the
+// splitter appends one (no "/" at all, "/" only at the start, or a last "/"
+// right after another "/").
+std::vector<std::string> GenerateUrls(uint64_t seed, size_t count);
+
+// The splitter's "/" rule on one URL, exposed for the self-check.
+std::string WithSplitSlash(std::string url);
+
+#endif  // FERRET_BENCH_REGEX_CORPUS_H_
