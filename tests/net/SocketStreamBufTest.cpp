@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "net/Sockets.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/ScriptedServer.h"
 
 namespace {

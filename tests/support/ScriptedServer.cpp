@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "tests/support/HttpResponse.h"
+#include "tests/support/Loopback.h"
 
 namespace {
 
@@ -28,35 +29,6 @@ auto retry(Call call) -> decltype(call()) {
     result = call();
   } while (result == -1 && errno == EINTR);
   return result;
-}
-
-// The address in host byte order; ends the process for anything that is not
-// a 127.x.y.z address, so a test can never listen beyond this machine.
-uint32_t loopbackAddress(const std::string& text) {
-  in_addr parsed;
-  if (inet_pton(AF_INET, text.c_str(), &parsed) != 1 ||
-      (ntohl(parsed.s_addr) >> 24) != 127) {
-    std::fprintf(stderr, "test server: '%s' is not a loopback address\n", text.c_str());
-    std::abort();
-  }
-  return ntohl(parsed.s_addr);
-}
-
-// A TCP socket bound to address at an ephemeral port, stored in *port.
-int bindLoopback(uint32_t address, int* port) {
-  int fd = retry([] { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); });
-  sockaddr_in local;
-  std::memset(&local, 0, sizeof(local));
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(address);
-  socklen_t size = sizeof(local);
-  if (fd == -1 || bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == -1 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == -1) {
-    std::perror("test server: bind");
-    std::abort();
-  }
-  *port = ntohs(local.sin_port);
-  return fd;
 }
 
 bool sendAll(int fd, const std::string& bytes) {
@@ -127,7 +99,7 @@ struct ScriptedServer::Connection {
 
 ScriptedServer::ScriptedServer(const std::string& addressText)
     : host(addressText),
-      address(loopbackAddress(addressText)),
+      address(LoopbackAddress(addressText)),
       port(0),
       listenFd(-1),
       stopping(false),
@@ -136,7 +108,7 @@ ScriptedServer::ScriptedServer(const std::string& addressText)
       closeOnAccept(false),
       accepted(0),
       defaultResponse(NotFoundResponse()) {
-  listenFd = bindLoopback(address, &port);
+  listenFd = BindLoopback(address, &port);
   if (listen(listenFd, 16) == -1 || pipe2(wakeFds, O_CLOEXEC) == -1) {
     std::perror("test server: listen");
     std::abort();
@@ -435,10 +407,3 @@ void ScriptedServer::serveHttp(int fd) {
   sendAll(fd, response);
   closeGracefully(fd);
 }
-
-// ---------------------------------------------------------------- refused port
-
-RefusedPort::RefusedPort(const std::string& address)
-    : fd(bindLoopback(loopbackAddress(address), &port)) {}
-
-RefusedPort::~RefusedPort() { close(fd); }

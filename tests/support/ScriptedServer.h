@@ -168,20 +168,4 @@ class ScriptedServer {
   std::thread acceptor;      // started last, joined first
 };
 
-// A loopback port on which connects are refused: a socket bound to it that
-// never listens, held for the object's life so nobody else can take the port.
-class RefusedPort {
- public:
-  explicit RefusedPort(const std::string& address = "127.0.0.1");
-  ~RefusedPort();
-  RefusedPort(const RefusedPort&) = delete;
-  RefusedPort& operator=(const RefusedPort&) = delete;
-
-  int Port() const { return port; }
-
- private:
-  int fd;
-  int port;
-};
-
 #endif  // FERRET_TESTS_SUPPORT_SCRIPTEDSERVER_H_

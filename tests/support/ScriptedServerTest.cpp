@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/support/HttpResponse.h"
+#include "tests/support/Loopback.h"
 
 namespace {
 
