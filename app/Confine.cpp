@@ -1,0 +1,18 @@
+#include "app/Confine.h"
+
+#include "app/Urls.h"
+#include "regex/Regexp.h"
+
+int SameDomain(CStr url, CStr startHost) {
+  CStr host, dir, file;
+  int port = 80;
+  SplitUrl(url, host, dir, file, port);
+  // Case-sensitive. Group 1 is the label between the last two dots, group 2
+  // the one after the last dot; the copy keeps the two hosts' submatches apart.
+  Regexp urlDomain(".*\\.(.*)\\.(.*)$", 0);
+  Regexp startDomain(urlDomain);
+  if (!urlDomain.Match(host)) return 0;
+  if (!startDomain.Match(startHost)) return 0;
+  return urlDomain[1] == startDomain[1] && urlDomain[2] == startDomain[2] ? 1
+                                                                          : 0;
+}

@@ -1,0 +1,136 @@
+#include "app/PageScan.h"
+
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <vector>
+
+#include "app/Settings.h"
+#include "app/Urls.h"
+#include "net/Download.h"
+#include "net/HttpRequest.h"
+#include "net/StreamRead.h"
+#include "regex/Regexp.h"
+
+namespace {
+
+// Group 1 is the link: after an optional quote, up to the next quote or '>'.
+constexpr char kAnchorPattern[] = "<a[\t ]+href[\t ]*=[\t ]*\"?([^\">]*)\"?.*>";
+constexpr char kImagePattern[] = "<img[\t ]+src[\t ]*=[\t ]*\"?([^\">]*)\"?.*>";
+
+// A scanned page whose links are still to be handled. Links are taken from
+// the back: the last one found is handled first.
+struct PendingPage {
+  CStr url;  // the URL that answered, after any redirect
+  int depth;
+  std::vector<CStr> links;
+};
+
+struct PagePatterns {
+  Regexp keyword{runSettings.keyword, 1};
+  Regexp file{runSettings.filespec, 1};
+  Regexp anchor{kAnchorPattern, 1};
+  Regexp image{kImagePattern, 1};
+};
+
+// Collects, left to right, the links of tag in line. The search of the line
+// ends at the first link that the file pattern rejects.
+void CollectLinks(Regexp& tag, Regexp& file, const char* line,
+                  std::vector<CStr>& links) {
+  const char* position = line;
+  while (tag.Match(position)) {
+    CStr link = tag[1];
+    if (!file.Match(link)) return;
+    links.push_back(link);
+    position += tag.SubStart(1) + tag.SubLength(1);
+  }
+}
+
+// Reads the body line by line; returns whether a line matched the keyword.
+bool ReadPage(std::iostream& body, const SocketStreamBuf& connection,
+              std::vector<CStr>& links) {
+  PagePatterns patterns;
+  const bool testKeyword = !runSettings.keyword.IsEmpty();
+  const bool collect = !runSettings.filespec.IsEmpty();
+  bool found = false;
+  if (body.eof()) return false;
+  while (connection.connected) {
+    ReadLine(body, LineBuffer, kLineBufferSize - 1);
+    if (testKeyword && !found && patterns.keyword.Match(LineBuffer)) {
+      found = true;
+    }
+    if (collect) {
+      CollectLinks(patterns.anchor, patterns.file, LineBuffer, links);
+      CollectLinks(patterns.image, patterns.file, LineBuffer, links);
+    }
+    // A failed stream that is not at its end would deliver empty lines
+    // forever.
+    if (body.eof() || body.fail()) break;
+  }
+  return found;
+}
+
+void PrintUrl(const CStr& url) {
+  std::cout << static_cast<const char*>(url) << std::endl;
+  ++runSettings.prints;
+}
+
+// Requests and reads one page and acts on it. Returns -1 when the request
+// failed, 0 for a page that is not HTML, 1 with page filled in otherwise.
+int VisitPage(CStr url, int depth, PendingPage& page) {
+  std::unique_ptr<std::iostream> body;
+  bool found;
+  {
+    SocketStreamBuf connection;
+    std::iostream* stream = nullptr;
+    int html = RequestPage(url, connection, stream);
+    if (html == -1) return -1;
+    body.reset(stream);
+    if (html == 0) return 0;
+    page.links.clear();
+    found = ReadPage(*body, connection, page.links);
+    body.reset();
+  }  // the connection is closed before any action
+  page.url = url;
+  page.depth = depth;
+  if (found) {
+    if (runSettings.print) PrintUrl(url);
+    if (runSettings.download) DownloadUrl(url);
+  }
+  return 1;
+}
+
+// Handles one link of page; returns the URL to scan next, or empty.
+CStr TakeLink(PendingPage& page) {
+  CStr link = page.links.back();
+  page.links.pop_back();
+  if (std::strstr(link, "mailto:") != nullptr) return CStr();
+  CStr resolved = ResolveUrl(page.url, link);
+  if (resolved.IsEmpty()) return resolved;
+  if (runSettings.keyword.IsEmpty()) {
+    if (runSettings.download) DownloadUrl(resolved);
+    if (runSettings.print) PrintUrl(resolved);
+  }
+  return page.depth >= 1 ? resolved : CStr();
+}
+
+}  // namespace
+
+int ScanPage(CStr url, int depth) {
+  std::vector<PendingPage> pending(1);
+  int result = VisitPage(url, depth, pending.back());
+  if (result != 1) return result == -1 ? -1 : 0;
+  while (!pending.empty()) {
+    PendingPage& page = pending.back();
+    if (page.links.empty()) {
+      pending.pop_back();
+      continue;
+    }
+    int childDepth = page.depth - 1;
+    CStr next = TakeLink(page);  // page may move once pending grows
+    if (next.IsEmpty()) continue;
+    pending.emplace_back();
+    if (VisitPage(next, childDepth, pending.back()) != 1) pending.pop_back();
+  }
+  return 0;
+}

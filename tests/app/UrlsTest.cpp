@@ -1,0 +1,149 @@
+#include "app/Urls.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/Confine.h"
+#include "app/Settings.h"
+
+namespace {
+
+TEST(SplitUrl, HowTheGroupsFall) {
+  const struct {
+    const char* url;
+    const char* host;
+    int port;
+    const char* dir;
+    const char* file;
+  } cases[] = {
+      {"http://host", "host", 80, "", ""},
+      {"host", "host", 80, "", ""},
+      {"http://host/", "host", 80, "", ""},
+      {"http://host/index.html", "host", 80, "", "index.html"},
+      {"http://host/docs", "host", 80, "", "docs"},
+      {"http://host/docs/", "host", 80, "docs", ""},
+      {"http://host:81/docs/guide/a.html", "host", 81, "docs/guide", "a.html"},
+      {"host:80/docs/a.html", "host", 80, "docs", "a.html"},
+      {"HTTP://HOST/x", "HOST", 80, "", "x"},
+      {"http://host:/x", "host", 80, "", "x"},
+      {"host:0/", "host", 80, "", ""},
+      {"https://host/x", "https", 80, "/host", "x"},
+      {"", "", 80, "", ""},
+      {"/", "", 80, "", ""},
+      {"127.0.0.1:8080/a/../b/c.gif", "127.0.0.1", 8080, "a/../b", "c.gif"},
+      {"host/a?q=1/2", "host", 80, "a?q=1", "2"},
+  };
+  for (const auto& c : cases) {
+    ResetRunSettings();
+    CStr host("unset"), dir("unset"), file("unset");
+    int port = -7;
+    EXPECT_EQ(SplitUrl(c.url, host, dir, file, port), 0) << c.url;
+    EXPECT_STREQ(host, c.host) << c.url;
+    EXPECT_EQ(port, c.port) << c.url;
+    EXPECT_STREQ(dir, c.dir) << c.url;
+    EXPECT_STREQ(file, c.file) << c.url;
+    EXPECT_EQ(runSettings.errors, 0) << c.url;
+  }
+}
+
+TEST(SplitUrl, CallersStringIsNeverChanged) {
+  CStr url("http://host");
+  CStr shared(url);
+  CStr host, dir, file;
+  int port = 0;
+  SplitUrl(url, host, dir, file, port);
+  EXPECT_STREQ(url, "http://host");
+  EXPECT_STREQ(shared, "http://host");
+}
+
+TEST(ResolveUrl, AgainstThePage) {
+  const struct {
+    const char* page;
+    const char* link;
+    const char* result;
+  } cases[] = {
+      {"http://host/docs/index.html", "guide.html", "host:80/docs/guide.html"},
+      {"http://host/docs/index.html", "/img/logo.gif", "host:80/img/logo.gif"},
+      {"http://host/index.html", "news.html", "host:80/news.html"},
+      {"host:81/a/b/", "../c.html", "host:81/a/b/../c.html"},
+      {"http://host/docs/x.html", "HTTP://other/", "HTTP://other/"},
+      {"http://host/docs/x.html", "http://other", "http://other"},
+      {"http://host/docs/x.html", "#top", "host:80/docs/#top"},
+      {"http://host/docs/x.html", "", "host:80/docs/"},
+      {"http://host", "a.html", "host:80/a.html"},
+      {"http://host:8080/", "ftp://x/y", "host:8080/ftp://x/y"},
+      {"host:81/a/b/", "MAILTO:x@y", "host:81/a/b/MAILTO:x@y"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_STREQ(ResolveUrl(c.page, c.link), c.result) << c.page << " " << c.link;
+  }
+}
+
+TEST(ResolveUrl, RefusesRunawayLength) {
+  ResetRunSettings();
+  std::string dir(kMaxUrlLength - 20, 'd');
+  CStr page(("host:80/" + dir + "/p.html").c_str());
+  testing::internal::CaptureStdout();
+  CStr resolved = ResolveUrl(page, "next/page.html");
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(resolved.IsEmpty());
+  EXPECT_EQ(runSettings.errors, 1);
+  EXPECT_EQ(out.rfind("URL too long: ", 0), 0u) << out;
+  // Just under the limit still resolves.
+  CStr ok = ResolveUrl("host:80/d/p.html", std::string(200, 'x').c_str());
+  EXPECT_EQ(ok.Length(), 8 + 2 + 200);
+}
+
+TEST(StripCrLf, RemovesEveryLineEnd) {
+  const struct {
+    const char* line;
+    const char* stripped;
+  } cases[] = {
+      {"Location: x\r", "Location: x"},
+      {"a\r\nb", "ab"},
+      {"a\rb\nc", "abc"},
+      {"\r\n\r\n", ""},
+      {"\n\nx\n", "x"},
+      {"plain", "plain"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%s", c.line);
+    StripCrLf(buffer);
+    EXPECT_STREQ(buffer, c.stripped) << c.line;
+  }
+}
+
+TEST(SameDomain, LastTwoLabels) {
+  const struct {
+    const char* startHost;
+    const char* urlHost;
+    int same;
+  } cases[] = {
+      {"a.b.c", "d.b.c", 1},
+      {"a.b.c", "e.f.b.c", 1},
+      {"a.b.c", "a.d.c", 0},
+      {"a.b.c", "a.b.d", 0},
+      {"a.b.c", "A.B.C", 0},
+      {"a.b.c", "b.c", 0},
+      {"b.c", "a.b.c", 0},
+      {"localhost", "localhost", 0},
+      {"a.b.k.l", "c.d.k.l", 1},
+      {"10.1.2.3", "192.168.2.3", 1},
+      {"a.b.c.", "a.b.c", 0},
+      {"127.0.0.1", "127.0.0.2", 0},
+      {"127.0.0.1", "127.0.0.1", 1},
+  };
+  for (const auto& c : cases) {
+    std::string label = std::string(c.startHost) + " vs " + c.urlHost;
+    std::string url = std::string("http://") + c.urlHost + ":8080/x/y.html";
+    EXPECT_EQ(SameDomain(url.c_str(), c.startHost), c.same) << label;
+    // The URL's port and path play no part; nor does the scheme-less form.
+    std::string bare = std::string(c.urlHost) + "/z";
+    EXPECT_EQ(SameDomain(bare.c_str(), c.startHost), c.same) << label;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+#include "net/Download.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "app/Settings.h"
+#include "tests/support/HttpResponse.h"
+#include "tests/support/ScriptedServer.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+}
+
+// Runs each test in a fresh temporary directory, the current one while it
+// lasts.
+class DownloadTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ResetRunSettings();
+    char pattern[] = "/tmp/ferret-download-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+  }
+  void TearDown() override {
+    ASSERT_EQ(chdir(previous), 0);
+    std::string command = "rm -rf '" + dir + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+  // Downloads and returns standard output.
+  std::string Download(const std::string& url) {
+    testing::internal::CaptureStdout();
+    DownloadUrl(url.c_str());
+    return testing::internal::GetCapturedStdout();
+  }
+  std::string Bare(const std::string& path) { return server.HostPort() + path; }
+
+  ScriptedServer server;
+  std::string dir;
+  char previous[4096];
+};
+
+TEST_F(DownloadTest, BodiesSavedByteForByte) {
+  const size_t sizes[] = {0, 1, 1022, 1023, 1024, 3000};
+  std::string pattern("a\r\nb\n\r\0c", 8);
+  int n = 0;
+  for (size_t size : sizes) {
+    std::string body;
+    while (body.size() < size) body += pattern;
+    body.resize(size);
+    std::string name = "f" + std::to_string(size) + ".bin";
+    server.SetResponse("/d/" + name, FileResponse(body, "application/octet-stream"));
+    std::string out = Download(server.Url("/d/" + name));
+    EXPECT_EQ(out, "Saving " + server.Url("/d/" + name) + " as " + name + "\n");
+    EXPECT_EQ(ReadFile(name), body) << size;
+    EXPECT_EQ(runSettings.saves, ++n) << size;
+  }
+  EXPECT_EQ(runSettings.errors, 0);
+}
+
+TEST_F(DownloadTest, FileNamesAndRedirects) {
+  server.SetResponse("/docs/", HtmlResponse("<p>index</p>\n"));
+  server.SetResponse("/moved", RedirectResponse("/target/t.txt"));
+  server.SetResponse("/target/t.txt", FileResponse("t", "text/plain"));
+  server.SetResponse("/err.html", NotFoundResponse());
+
+  EXPECT_EQ(Download(server.Url("/docs/")),
+            "Saving " + server.Url("/docs/") + " as index.html\n");
+  EXPECT_EQ(ReadFile("index.html"), "<p>index</p>\n");
+
+  EXPECT_EQ(Download(server.Url("/moved")),
+            "Saving " + Bare("/target/t.txt") + " as t.txt\n");
+  EXPECT_EQ(ReadFile("t.txt"), "t");
+
+  Download(server.Url("/err.html"));  // error pages are saved like any other
+  EXPECT_TRUE(Exists("err.html"));
+  EXPECT_EQ(runSettings.saves, 3);
+}
+
+TEST_F(DownloadTest, CreateKeepsPathsInsideTheCurrentDirectory) {
+  const struct {
+    const char* path;
+    const char* saved;
+  } cases[] = {
+      {"/one/a.txt", "one/a.txt"},
+      {"/x/y/z/b.txt", "x/y/z/b.txt"},  // missing parents made too
+      {"/../../up/c.txt", "up/c.txt"},
+      {"//abs/d.txt", "abs/d.txt"},
+      {"/a/./b//c/e.txt", "a/b/c/e.txt"},
+      {"/../f.txt", "f.txt"},
+      {"/g/", "g/index.html"},
+      {"/h.txt", "h.txt"},
+  };
+  runSettings.create = 1;
+  int n = 0;
+  for (const auto& c : cases) {
+    std::string body = std::string("saved from ") + c.path;
+    server.SetDefaultResponse(FileResponse(body, "text/plain"));
+    std::string out = Download(server.Url(c.path));
+    EXPECT_EQ(out, "Saving " + server.Url(c.path) + " as " + c.saved + "\n") << c.path;
+    EXPECT_EQ(ReadFile(c.saved), body) << c.path;
+    EXPECT_EQ(runSettings.saves, ++n) << c.path;
+  }
+  EXPECT_FALSE(Exists("../up")) << "a save escaped the current directory";
+}
+
+TEST_F(DownloadTest, UnwritableFileIsAnErrorNotASave) {
+  server.SetDefaultResponse(FileResponse("body", "text/plain"));
+  // A regular file where a directory is needed: no one, not even root, can
+  // create a file below it.
+  { std::ofstream blocker("blocker"); }
+  runSettings.create = 1;
+  std::string out = Download(server.Url("/blocker/f.txt"));
+  EXPECT_EQ(out, "Saving " + server.Url("/blocker/f.txt") +
+                     " as blocker/f.txt\nCannot save blocker/f.txt: Not a directory\n");
+  EXPECT_EQ(runSettings.saves, 0);
+  EXPECT_EQ(runSettings.errors, 1);
+
+  runSettings.create = 0;
+  std::string dotdot = Download(server.Url("/x/.."));
+  EXPECT_NE(dotdot.find("Cannot save ..: Is a directory\n"), std::string::npos) << dotdot;
+  EXPECT_EQ(runSettings.saves, 0);
+  EXPECT_EQ(runSettings.errors, 2);
+}
+
+TEST(DownloadFailures, RequestFailedSavesNothing) {
+  ResetRunSettings();
+  RefusedPort refused;
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  int result = DownloadUrl(("127.0.0.1:" + std::to_string(refused.Port()) + "/f").c_str());
+  std::string out = testing::internal::GetCapturedStdout();
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(out, "Error 111 connecting to 127.0.0.1\n");
+  EXPECT_EQ(runSettings.saves, 0);
+  EXPECT_EQ(runSettings.errors, 1);
+}
+
+TEST(ConfinedDirectory, DropsEscapingSegments) {
+  const struct {
+    const char* dir;
+    const char* safe;
+  } cases[] = {
+      {"", ""},         {"a", "a"},           {"a/b", "a/b"},
+      {"/a", "a"},      {"../../x", "x"},     {"a/./b//c", "a/b/c"},
+      {"..", ""},       {"a/../b", "a/b"},    {"...", "..."},
+      {"//", ""},       {"a/b/", "a/b"},      {".hidden/x", ".hidden/x"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_STREQ(ConfinedDirectory(c.dir), c.safe) << c.dir;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,226 @@
+#include "net/HttpRequest.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "app/Settings.h"
+#include "net/StreamRead.h"
+#include "tests/support/HttpResponse.h"
+#include "tests/support/ScriptedServer.h"
+
+namespace {
+
+struct Outcome {
+  int result;
+  std::string url;       // the URL after the request
+  std::string out;       // standard output
+  std::string err;       // standard error
+  std::string bodyLine;  // first body line, when a stream was handed over
+  bool bodyAtEnd = false;
+};
+
+Outcome Request(const std::string& url) {
+  SocketStreamBuf connection;
+  std::iostream* stream = nullptr;
+  CStr target(url.c_str());
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  int result = RequestPage(target, connection, stream);
+  Outcome o{result, std::string(target), testing::internal::GetCapturedStdout(),
+            testing::internal::GetCapturedStderr(), "", false};
+  std::unique_ptr<std::iostream> body(stream);
+  if (result == -1) {
+    EXPECT_EQ(stream, nullptr) << url;
+  } else if (body) {
+    ReadLine(*body, LineBuffer, kLineBufferSize - 1);
+    o.bodyLine = LineBuffer;
+    o.bodyAtEnd = body->eof();
+  }
+  return o;
+}
+
+class HttpRequestTest : public testing::Test {
+ protected:
+  void SetUp() override { ResetRunSettings(); }
+  std::string Url(const std::string& path) { return server.Url(path); }
+  std::string Bare(const std::string& path) { return server.HostPort() + path; }
+  ScriptedServer server;
+};
+
+TEST_F(HttpRequestTest, RequestBytesOnTheWire) {
+  const struct {
+    const char* url;
+    const char* request;
+  } cases[] = {
+      {"/a/f.html", "GET /a/f.html HTTP/1.0\n\n"},
+      {"//x/f.html", "GET /x/f.html HTTP/1.0\n\n"},
+      {"/", "GET / HTTP/1.0\n\n"},
+      {"/index.html", "GET /index.html HTTP/1.0\n\n"},
+      {"/docs/old/page.html", "GET /docs/old/page.html HTTP/1.0\n\n"},
+      {"/docs/", "GET /docs/ HTTP/1.0\n\n"},
+  };
+  server.SetDefaultResponse(HtmlResponse("x\n"));
+  size_t n = 0;
+  for (const auto& c : cases) {
+    Request(Url(c.url));
+    ASSERT_TRUE(server.WaitForRequests(++n)) << c.url;
+    EXPECT_EQ(server.Requests().back(), c.request) << c.url;
+  }
+  // The scheme-less form and a host without path ask for the same bytes.
+  Request(server.HostPort());
+  ASSERT_TRUE(server.WaitForRequests(++n));
+  EXPECT_EQ(server.Requests().back(), "GET / HTTP/1.0\n\n");
+}
+
+TEST_F(HttpRequestTest, ContentTypeDecidesHtml) {
+  const struct {
+    const char* header;
+    int html;
+  } cases[] = {
+      {"Content-Type: text/html", 1},
+      {"content-type: TEXT/HTML; charset=us-ascii", 1},
+      {"CONTENT-TYPE:\t text/html", 1},
+      {"Content-Type: text/plain", 0},
+      {"Content-Type: image/gif", 0},
+      {"X-Note: Content-Type: text/html", 1},  // searched anywhere in a line
+  };
+  for (const auto& c : cases) {
+    server.SetResponse("/p", HttpResponse("HTTP/1.0 200 OK", {c.header}, "body\n"));
+    Outcome o = Request(Url("/p"));
+    EXPECT_EQ(o.result, c.html) << c.header;
+    EXPECT_EQ(o.bodyLine, "body") << c.header;
+  }
+  Outcome none = Request(Url("/missing"));  // default: a 404
+  EXPECT_EQ(none.result, 1);
+}
+
+TEST_F(HttpRequestTest, RedirectsAreResolvedAndCounted) {
+  server.SetResponse("/old", RedirectResponse("/new.html"));
+  server.SetResponse("/new.html", HtmlResponse("new\n"));
+  server.SetResponse("/abs", RedirectResponse(Url("/new.html")));
+  server.SetResponse("/rel/x", RedirectResponse("y.html"));
+  server.SetResponse("/rel/y.html", FileResponse("y\n", "text/plain"));
+  server.SetResponse("/ok-with-location",
+                     HttpResponse("HTTP/1.0 200 OK", {"Location:\t  /new.html"}, "z"));
+
+  Outcome relative = Request(Url("/old"));
+  EXPECT_EQ(relative.result, 1);
+  EXPECT_EQ(relative.url, Bare("/new.html"));
+  EXPECT_EQ(relative.bodyLine, "new");
+  EXPECT_EQ(runSettings.hits, 2);
+  EXPECT_EQ(runSettings.http200, 1);
+
+  Outcome absolute = Request(Url("/abs"));
+  EXPECT_EQ(absolute.url, Url("/new.html"));
+  Outcome sibling = Request(Url("/rel/x"));
+  EXPECT_EQ(sibling.url, Bare("/rel/y.html"));
+  EXPECT_EQ(sibling.result, 0);
+  Outcome ok = Request(Url("/ok-with-location"));
+  EXPECT_EQ(ok.url, Bare("/new.html"));
+  EXPECT_EQ(runSettings.hits, 8);
+  EXPECT_EQ(runSettings.http200, 4);
+  EXPECT_EQ(runSettings.errors, 0);
+}
+
+TEST_F(HttpRequestTest, OnlyALocationHeaderRedirects) {
+  server.SetResponse("/p", HttpResponse("HTTP/1.0 200 OK",
+                                        {"Content-Location: /elsewhere",
+                                         "X-Location: /other", "Content-Type: text/html"},
+                                        "page\n"));
+  Outcome o = Request(Url("/p"));
+  EXPECT_EQ(o.result, 1);
+  EXPECT_EQ(o.url, Url("/p"));
+  EXPECT_EQ(server.RequestPaths(), std::vector<std::string>{"/p"});
+  EXPECT_EQ(runSettings.hits, 1);
+}
+
+TEST_F(HttpRequestTest, RedirectLoopIsBounded) {
+  server.SetResponse("/loop", RedirectResponse("/loop"));
+  Outcome o = Request(Url("/loop"));
+  EXPECT_EQ(o.result, -1);
+  EXPECT_EQ(o.out, "Too many redirects at " + Bare("/loop") + "\n");
+  EXPECT_EQ(runSettings.errors, 1);
+  EXPECT_EQ(runSettings.hits, kMaxRedirects + 1);
+  EXPECT_EQ(runSettings.http200, 0);
+  EXPECT_EQ(server.RequestPaths().size(), size_t(kMaxRedirects + 1));
+}
+
+TEST_F(HttpRequestTest, MalformedAndCutResponses) {
+  // 1014 + "X-Long: " = 1022 characters, then CR LF: the CR arrives as a piece
+  // of its own, which is empty once stripped and so ends the header.
+  std::string longLine = "X-Long: " + std::string(1014, 'a');
+  server.SetResponse("/long", HttpResponse("HTTP/1.0 200 OK",
+                                           {longLine, "Content-Type: text/html"}, "b\n"));
+  server.SetResponse("/noblank",
+                     "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n");
+  server.SetResponse("/lf", HttpResponse("HTTP/1.0 404 Not Found",
+                                         {"Content-Type: text/plain"}, "gone\n", "\n"));
+  server.SetResponse("/empty", "");
+
+  Outcome cut = Request(Url("/long"));
+  EXPECT_EQ(cut.result, 0);
+  EXPECT_EQ(cut.bodyLine, "Content-Type: text/html\r");
+
+  Outcome noBlank = Request(Url("/noblank"));
+  EXPECT_EQ(noBlank.result, 1);
+  EXPECT_TRUE(noBlank.bodyAtEnd);
+
+  Outcome notFound = Request(Url("/lf"));
+  EXPECT_EQ(notFound.result, 0);
+  EXPECT_EQ(notFound.bodyLine, "gone");
+
+  Outcome nothing = Request(Url("/empty"));
+  EXPECT_EQ(nothing.result, 0);
+  EXPECT_EQ(runSettings.hits, 4);
+  EXPECT_EQ(runSettings.http200, 4);
+}
+
+TEST_F(HttpRequestTest, ServerClosingAtOnce) {
+  server.SetCloseOnAccept(true);
+  Outcome o = Request(Url("/"));
+  EXPECT_EQ(o.result, 0);
+  EXPECT_EQ(runSettings.hits, 1);
+  EXPECT_EQ(runSettings.http200, 1);
+  EXPECT_EQ(runSettings.errors, 0);
+}
+
+TEST(HttpRequestFailures, RefusedAndConfined) {
+  ResetRunSettings();
+  RefusedPort refused;
+  std::string url = "http://127.0.0.1:" + std::to_string(refused.Port()) + "/";
+  Outcome o = Request(url);
+  EXPECT_EQ(o.result, -1);
+  EXPECT_EQ(o.out, "Error 111 connecting to 127.0.0.1\n");
+  EXPECT_EQ(o.err, "Connection refused\n");
+  EXPECT_EQ(runSettings.errors, 1);
+  EXPECT_EQ(runSettings.hits, 0);
+
+  Outcome unresolved = Request("http://no-such-host.invalid/");
+  EXPECT_EQ(unresolved.result, -1);
+  EXPECT_NE(unresolved.out.find("connecting to no-such-host.invalid"), std::string::npos);
+  EXPECT_EQ(unresolved.out.find("Error 0 "), std::string::npos);
+  EXPECT_EQ(runSettings.errors, 2);
+
+  // Confinement refuses silently, before any connection is tried.
+  ScriptedServer server("127.0.0.2");
+  runSettings.confine = 1;
+  runSettings.startHost = "127.0.0.1";
+  Outcome refusedByDomain = Request(server.Url("/"));
+  EXPECT_EQ(refusedByDomain.result, -1);
+  EXPECT_EQ(refusedByDomain.out, "");
+  EXPECT_EQ(server.Accepted(), 0u);
+  EXPECT_EQ(runSettings.errors, 2);
+  EXPECT_EQ(runSettings.hits, 0);
+
+  // A redirect out of the domain is refused at the redirect.
+  runSettings.startHost = "127.0.0.2";
+  server.SetResponse("/out", RedirectResponse("http://127.0.0.1:1/x"));
+  Outcome redirected = Request(server.Url("/out"));
+  EXPECT_EQ(redirected.result, -1);
+  EXPECT_EQ(redirected.out, "");
+  EXPECT_EQ(runSettings.hits, 1);
+}
+
+}  // namespace
