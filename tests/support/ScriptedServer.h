@@ -34,6 +34,9 @@
 #include <thread>
 #include <vector>
 
+// RefusedPort is offered with the server: tests of refused connects use both.
+#include "tests/support/Loopback.h"
+
 // The steps the server takes on one scripted connection, in order. A script
 // that does not end with Close or Abort is closed as by Close.
 class ConnectionScript {
