@@ -32,7 +32,11 @@ bool RegexpProgram::Search(const char* subject) {
   if (requiredLiteral != nullptr && std::strstr(subject, requiredLiteral) == nullptr)
     return false;
   RegexpMatcher matcher(*this, subject);
+  // Cleared once for all attempts: a slot is written only on the way back
+  // from a match that reached Accept, so a failed attempt leaves none set.
+  ClearSlots();
   bool found = false;
+  const char* firstSet = FirstSet();
   if (anchored) {
     found = matcher.TryAt(subject);
   } else if (firstChar != '\0') {
@@ -40,6 +44,15 @@ bool RegexpProgram::Search(const char* subject) {
     while (!(found = matcher.TryAt(at)) && !matcher.status.Failed() && *at != '\0') {
       at = std::strchr(at + 1, firstChar);
       if (at == nullptr) break;
+    }
+  } else if (firstSet != nullptr) {
+    // Every match begins with a member of the set, so only positions that
+    // hold one are tried; the set never matches the terminating NUL.
+    bool member[256] = {};
+    for (const char* m = firstSet; *m != '\0'; ++m) member[static_cast<unsigned char>(*m)] = true;
+    for (const char* at = subject; *at != '\0'; ++at) {
+      if (!member[static_cast<unsigned char>(*at)]) continue;
+      if ((found = matcher.TryAt(at)) || matcher.status.Failed()) break;
     }
   } else {
     const char* at = subject;
@@ -53,6 +66,16 @@ bool RegexpProgram::Search(const char* subject) {
   return found;
 }
 
+const char* RegexpProgram::FirstSet() const {
+  // The single top-level alternative begins with a bracket set: "[Hh]" is
+  // how every folded pattern that starts with a letter begins.
+  const char* first = program + 1;
+  const char* next = NextNode(first);
+  if (next == nullptr || NodeOp(next) != RegexpOp::Accept) return nullptr;
+  const char* start = NodeOperand(first);
+  return NodeOp(start) == RegexpOp::InSet ? NodeOperand(start) : nullptr;
+}
+
 RegexpMatcher::RegexpMatcher(RegexpProgram& program, const char* subject)
     : position(subject),
       subjectStart(subject),
@@ -62,7 +85,6 @@ RegexpMatcher::RegexpMatcher(RegexpProgram& program, const char* subject)
 
 bool RegexpMatcher::TryAt(const char* start) {
   position = start;
-  program.ClearSlots();
   if (!MatchFrom(program.program + 1)) return false;
   subStart[0] = start;
   subEnd[0] = position;

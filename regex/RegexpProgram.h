@@ -118,6 +118,9 @@ class RegexpProgram {
   RegexpProgram();
   bool Compile(const char* pattern);
   void FindSearchData(int flags);
+  // The members of the set every match begins with, when the program is one
+  // alternative that starts with a bracket set; nullptr otherwise.
+  const char* FirstSet() const;
 
   RegexpStatus status;   // message of the last failed operation
   int programSize = 0;   // bytes of program, magic included; 0 = none
