@@ -1,48 +1,24 @@
 // End-to-end crawls of the built ferret binary against the scripted loopback
 // server: what is printed, saved and requested, and in which order.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/common/Files.h"
 #include "tests/common/Subprocess.h"
 #include "tests/support/HttpResponse.h"
 #include "tests/support/ScriptedServer.h"
 
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
 class CrawlTest : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/ferret-crawl-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    workDir = pattern;
+    ASSERT_FALSE(workDir.empty());
     server.SetDefaultResponse(
         HttpResponse("HTTP/1.0 404 Not Found", {"Content-Type: text/plain"}, "no\n"));
   }
-  void TearDown() override {
-    std::string command = "rm -rf '" + workDir + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-
   ProcessResult Crawl(std::vector<std::string> args, int timeLimit = 120) {
     args.insert(args.begin(), FERRET_BINARY);
     ProcessResult r = RunProcess(args, workDir, timeLimit);
@@ -56,7 +32,8 @@ class CrawlTest : public testing::Test {
   std::string U(const std::string& path) { return server.HostPort() + path; }
 
   ScriptedServer server;
-  std::string workDir;
+  TempDir scratch{"ferret-crawl"};
+  const std::string& workDir = scratch.Path();
 };
 
 // index links a.html and b.html on one line, an image on the next, then two

@@ -11,11 +11,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/common/Files.h"
 #include "tests/common/Subprocess.h"
 
 namespace {
@@ -27,20 +27,6 @@ std::string FindNginx() {
     if (access(path, X_OK) == 0) return path;
   }
   return "";
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 // A port on 127.0.0.1 that was free a moment ago.
@@ -75,9 +61,7 @@ bool Answers(int port) {
 class Nginx {
  public:
   bool Start(const std::string& binary, const std::string& root) {
-    char pattern[] = "/tmp/ferret-nginx-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) return false;
-    dir = pattern;
+    if (dir.empty()) return false;
     for (int attempt = 0; attempt < 5 && pid <= 0; ++attempt) {
       port = FreePort();
       WriteConfig(root);
@@ -99,13 +83,7 @@ class Nginx {
       pid = -1;
     }
   }
-  ~Nginx() {
-    Stop();
-    if (!dir.empty()) {
-      std::string command = "rm -rf '" + dir + "'";
-      if (std::system(command.c_str()) != 0) ADD_FAILURE() << command;
-    }
-  }
+  ~Nginx() { Stop(); }
   int Port() const { return port; }
   std::string Log() const { return ReadFile(dir + "/error.log"); }
 
@@ -147,7 +125,8 @@ class Nginx {
     return false;
   }
 
-  std::string dir;
+  TempDir scratch{"ferret-nginx"};
+  const std::string& dir = scratch.Path();
   pid_t pid = -1;
   int port = -1;
 };
@@ -159,14 +138,7 @@ class NginxCrawlTest : public testing::Test {
     if (binary.empty()) GTEST_SKIP() << "nginx is not installed (apt-get install nginx-light)";
     ASSERT_TRUE(nginx.Start(binary, kSite)) << nginx.Log();
     host = "127.0.0.1:" + std::to_string(nginx.Port());
-    char pattern[] = "/tmp/ferret-saved-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    workDir = pattern;
-  }
-  void TearDown() override {
-    if (workDir.empty()) return;
-    std::string command = "rm -rf '" + workDir + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_FALSE(workDir.empty());
   }
   ProcessResult Crawl(std::vector<std::string> args) {
     args.insert(args.begin(), FERRET_BINARY);
@@ -179,7 +151,8 @@ class NginxCrawlTest : public testing::Test {
 
   Nginx nginx;
   std::string host;
-  std::string workDir;
+  TempDir scratch{"ferret-saved"};
+  const std::string& workDir = scratch.Path();
 };
 
 TEST_F(NginxCrawlTest, KeywordCrawlWithDepth) {

@@ -4,23 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "app/Settings.h"
+#include "tests/common/Files.h"
 #include "tests/support/HttpResponse.h"
 #include "tests/support/ScriptedServer.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
 
 bool Exists(const std::string& path) {
   struct stat info;
@@ -33,17 +25,11 @@ class DownloadTest : public testing::Test {
  protected:
   void SetUp() override {
     ResetRunSettings();
-    char pattern[] = "/tmp/ferret-download-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
+    ASSERT_FALSE(scratch.Path().empty());
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(chdir(dir.c_str()), 0);
+    ASSERT_EQ(chdir(scratch.Path().c_str()), 0);
   }
-  void TearDown() override {
-    ASSERT_EQ(chdir(previous), 0);
-    std::string command = "rm -rf '" + dir + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
+  void TearDown() override { ASSERT_EQ(chdir(previous), 0); }
   // Downloads and returns standard output.
   std::string Download(const std::string& url) {
     testing::internal::CaptureStdout();
@@ -53,7 +39,7 @@ class DownloadTest : public testing::Test {
   std::string Bare(const std::string& path) { return server.HostPort() + path; }
 
   ScriptedServer server;
-  std::string dir;
+  TempDir scratch{"ferret-download"};
   char previous[4096];
 };
 
