@@ -3,12 +3,14 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <strings.h>
 
 #include "app/Report.h"
 #include "app/Settings.h"
+#include "app/Urls.h"
 
 namespace {
 
@@ -94,6 +96,15 @@ int ParseCommandLine(int argc, const char* const* argv, CStr& startUrl) {
   if (argc <= 1) {
     PrintUsage();
     return -1;
+  }
+  // Strings hold at most 65530 characters; a longer argument would end the
+  // process instead of being refused.
+  for (int i = 1; i < argc; ++i) {
+    size_t length = std::strlen(argv[i]);
+    if (length > kMaxUrlLength) {
+      ReportFailure(0, "Argument too long (%zu characters): %.40s...\n", length, argv[i]);
+      return -1;
+    }
   }
   startUrl = argv[1];
   for (int i = 2; i < argc; ++i) {

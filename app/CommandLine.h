@@ -15,8 +15,8 @@
 void PrintUsage();
 
 // 0 with startUrl and runSettings complete; -1 after the usage text (no
-// arguments) or "What the heck is %s?" (an argument not understood, or a
-// value option with no value after it).
+// arguments), "What the heck is %s?" (an argument not understood, or a value
+// option with no value after it) or an argument longer than kMaxUrlLength.
 int ParseCommandLine(int argc, const char* const* argv, CStr& startUrl);
 
 #endif  // FERRET_APP_COMMANDLINE_H_

@@ -3,6 +3,7 @@
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -11,6 +12,8 @@ namespace {
 
 // Per thread, like the errno it mirrors.
 thread_local int lastError = 0;
+
+int ioTimeoutSeconds = kSocketIoTimeoutSeconds;
 
 // Finishes a connect that a signal interrupted: the kernel carries on with
 // it, so wait until the socket is writable and collect the outcome.
@@ -36,8 +39,21 @@ int SocketsCleanup() { return 0; }
 int SocketLastError() { return lastError; }
 
 int SocketOpen() {
-  return RetryOnEintr([] { return socket(AF_INET, SOCK_STREAM, IPPROTO_TCP); });
+  int fd = RetryOnEintr([] { return socket(AF_INET, SOCK_STREAM, IPPROTO_TCP); });
+  if (fd >= 0 && ioTimeoutSeconds > 0) {
+    // A peer that stops talking ends the exchange as a failed receive (or
+    // send) instead of holding the crawl forever. Best effort: a socket
+    // without the bound still works.
+    int saved = errno;
+    timeval limit{ioTimeoutSeconds, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    errno = saved;
+  }
+  return fd;
 }
+
+void SocketSetIoTimeout(int seconds) { ioTimeoutSeconds = seconds; }
 
 int SocketConnect(int fd, const sockaddr_in& peer) {
   int result = connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));

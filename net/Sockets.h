@@ -43,8 +43,15 @@ auto RetryOnEintr(Call call) -> decltype(call()) {
   return result;
 }
 
-// A new blocking TCP socket for IPv4, or -1.
+// How long a send or receive may wait for the peer before it fails.
+constexpr int kSocketIoTimeoutSeconds = 60;
+
+// A new blocking TCP socket for IPv4, or -1. Its sends and receives fail
+// (EAGAIN) after waiting the I/O timeout for the peer.
 int SocketOpen();
+
+// Sets the I/O timeout of sockets opened from now on; 0 waits forever.
+void SocketSetIoTimeout(int seconds);
 
 // Connects fd to peer. 0 on success; -1 with errno and SocketLastError() set
 // to the reason otherwise. A connect interrupted by a signal is waited for

@@ -107,6 +107,14 @@ TEST(CommandLine, ArgumentsNotUnderstood) {
     EXPECT_EQ(p.out, c.message);
     EXPECT_EQ(p.url, "") << c.message;
   }
+  // Past what a string may hold: refused, not fatal.
+  std::string huge(70000, 'k');
+  for (std::vector<const char*> args : {std::vector<const char*>{huge.c_str()},
+                                        std::vector<const char*>{"h", "-k", huge.c_str()}}) {
+    Parsed p = Parse(args);
+    EXPECT_EQ(p.result, -1);
+    EXPECT_EQ(p.out, "Argument too long (70000 characters): " + std::string(40, 'k') + "...\n");
+  }
 }
 
 TEST(CommandLine, CountersLine) {

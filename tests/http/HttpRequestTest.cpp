@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/Settings.h"
+#include "net/Sockets.h"
 #include "net/StreamRead.h"
 #include "tests/support/HttpResponse.h"
 #include "tests/support/ScriptedServer.h"
@@ -184,6 +185,18 @@ TEST_F(HttpRequestTest, ServerClosingAtOnce) {
   EXPECT_EQ(runSettings.hits, 1);
   EXPECT_EQ(runSettings.http200, 1);
   EXPECT_EQ(runSettings.errors, 0);
+}
+
+TEST_F(HttpRequestTest, SilentServerTimesOut) {
+  int id = server.AddScript(ConnectionScript().ReceiveOnce().WaitForGo().Close());
+  SocketSetIoTimeout(1);
+  Outcome o = Request(Url("/"));
+  SocketSetIoTimeout(kSocketIoTimeoutSeconds);
+  server.Go(id);
+  EXPECT_EQ(o.result, 0);
+  EXPECT_TRUE(o.bodyAtEnd);
+  EXPECT_EQ(runSettings.hits, 1);
+  EXPECT_TRUE(server.WaitUntilDone(id));
 }
 
 TEST(HttpRequestFailures, RefusedAndConfined) {
