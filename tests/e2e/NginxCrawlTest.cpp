@@ -158,7 +158,7 @@ class NginxCrawlTest : public testing::Test {
 TEST_F(NginxCrawlTest, KeywordCrawlWithDepth) {
   ProcessResult r = Crawl({"http://" + host + "/", "-k", "polecat", "-d", "2", "-print", "-stat"});
   EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
-      host + "/gallery/", host + "/docs/species.html", host + "/news/autumn-walk.html",
+      host + "/gallery/", host + "/docs/mustelids.html", host + "/news/autumn-walk.html",
       "Saves(0) Prints(3) Hits(28) HTTP 200(100%) Errors(0)"}));
 }
 
