@@ -102,7 +102,7 @@ int ParseCommandLine(int argc, const char* const* argv, CStr& startUrl) {
   for (int i = 1; i < argc; ++i) {
     size_t length = std::strlen(argv[i]);
     if (length > kMaxUrlLength) {
-      ReportFailure(0, "Argument too long (%zu characters): %.40s...\n", length, argv[i]);
+      ReportFailure(nullptr, "Argument too long (%zu characters): %.40s...\n", length, argv[i]);
       return -1;
     }
   }
@@ -113,7 +113,7 @@ int ParseCommandLine(int argc, const char* const* argv, CStr& startUrl) {
     bool missingValue = TakesValue(option) && i + 1 >= argc;
     if (option == Option::Unknown || missingValue) {
       int err = errno;
-      ReportFailure(err, "What the heck is %s?\n", argv[i]);
+      ReportFailure(SystemErrorText(err), "What the heck is %s?\n", argv[i]);
       startUrl = "";
       return -1;
     }

@@ -1,17 +1,20 @@
 #include "app/Report.h"
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
-void ReportFailure(int systemError, const char* format, ...) {
+void ReportFailure(const char* reason, const char* format, ...) {
   va_list args;
   va_start(args, format);
   std::vprintf(format, args);
   va_end(args);
-  if (systemError != 0) {
+  if (reason != nullptr) {
     std::fflush(stdout);  // keep the message ahead of its reason
-    errno = systemError;
-    std::perror("");
+    std::fprintf(stderr, "%s\n", reason);
   }
+}
+
+const char* SystemErrorText(int systemError) {
+  return systemError != 0 ? std::strerror(systemError) : nullptr;
 }

@@ -33,7 +33,7 @@ int SplitUrl(CStr url, CStr& host, CStr& dir, CStr& file, int& port) {
   if (!pattern.Match(url)) {
     int err = errno;
     ++runSettings.errors;
-    ReportFailure(err, "Bad URL '%s'\n", static_cast<const char*>(url));
+    ReportFailure(SystemErrorText(err), "Bad URL '%s'\n", static_cast<const char*>(url));
     return -1;
   }
   host = pattern[2];
@@ -53,7 +53,7 @@ CStr ResolveUrl(CStr pageUrl, CStr link) {
   size_t length = host.Length() + 11 + dir.Length() + 2 + link.Length();
   if (length > kMaxUrlLength) {
     ++runSettings.errors;
-    ReportFailure(0, "URL too long: %.60s... (link on %.60s...)\n",
+    ReportFailure(nullptr, "URL too long: %.60s... (link on %.60s...)\n",
                   static_cast<const char*>(link),
                   static_cast<const char*>(pageUrl));
     return CStr();

@@ -50,7 +50,7 @@ bool CopyBody(std::iostream& body, const SocketStreamBuf& connection,
 
 void ReportSaveFailure(const CStr& path, int err) {
   ++runSettings.errors;
-  ReportFailure(0, "Cannot save %s: %s\n", static_cast<const char*>(path),
+  ReportFailure(nullptr, "Cannot save %s: %s\n", static_cast<const char*>(path),
                 err != 0 ? std::strerror(err) : "write failed");
 }
 

@@ -22,8 +22,7 @@ bool Connect(SocketStreamBuf& connection, const CStr& host, int port) {
   if (connection.connected) return true;
   ++runSettings.errors;
   int code = SocketLastError();
-  // A failed connect leaves its errno; a failed lookup, the resolver's code.
-  ReportFailure(code > 0 ? code : 0, "Error %d connecting to %s\n", code,
+  ReportFailure(SocketErrorText(code), "Error %d connecting to %s\n", code,
                 static_cast<const char*>(host));
   return false;
 }
@@ -85,7 +84,7 @@ int RequestPage(CStr& url, SocketStreamBuf& connection, std::iostream*& stream) 
     connection.Reset();
     if (redirects == kMaxRedirects) {
       ++runSettings.errors;
-      ReportFailure(0, "Too many redirects at %s\n",
+      ReportFailure(nullptr, "Too many redirects at %s\n",
                     static_cast<const char*>(url));
       return -1;
     }

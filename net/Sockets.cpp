@@ -38,6 +38,12 @@ int SocketsCleanup() { return 0; }
 
 int SocketLastError() { return lastError; }
 
+const char* SocketErrorText(int code) {
+  if (code == 0) return nullptr;
+  // Resolver codes are negative; errno values positive.
+  return code < 0 ? gai_strerror(code) : std::strerror(code);
+}
+
 int SocketOpen() {
   int fd = RetryOnEintr([] { return socket(AF_INET, SOCK_STREAM, IPPROTO_TCP); });
   if (fd >= 0 && ioTimeoutSeconds > 0) {

@@ -31,6 +31,10 @@ int SocketsCleanup();
 // SocketResolve.
 int SocketLastError();
 
+// The text of an error code from SocketLastError (a resolver's code or an
+// errno value); null for 0.
+const char* SocketErrorText(int code);
+
 // Calls call() again for as long as it fails with EINTR, and returns its
 // result. Every system call of the network code goes through here, so a
 // failure always reaches the caller as -1 with the call's own errno.

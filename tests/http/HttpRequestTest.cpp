@@ -214,6 +214,9 @@ TEST(HttpRequestFailures, RefusedAndConfined) {
   EXPECT_EQ(unresolved.result, -1);
   EXPECT_NE(unresolved.out.find("connecting to no-such-host.invalid"), std::string::npos);
   EXPECT_EQ(unresolved.out.find("Error 0 "), std::string::npos);
+  // The resolver's own reason follows on standard error.
+  EXPECT_FALSE(unresolved.err.empty());
+  EXPECT_EQ(unresolved.err.back(), '\n');
   EXPECT_EQ(runSettings.errors, 2);
 
   // Confinement refuses silently, before any connection is tried.
