@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/Report.h"
 #include "app/Settings.h"
 #include "app/Urls.h"
 #include "net/Download.h"
@@ -33,25 +34,31 @@ struct PagePatterns {
   Regexp image{kImagePattern, 1};
 };
 
+// Links kept from one page; a page that never ends cannot fill memory.
+constexpr size_t kMaxLinksPerPage = 10000;
+
 // Collects, left to right, the links of tag in line. The search of the line
-// ends at the first link that the file pattern rejects.
-void CollectLinks(Regexp& tag, Regexp& file, const char* line,
+// ends at the first link that the file pattern rejects. False once the page
+// has kMaxLinksPerPage links.
+bool CollectLinks(Regexp& tag, Regexp& file, const char* line,
                   std::vector<CStr>& links) {
   const char* position = line;
   while (tag.Match(position)) {
     CStr link = tag[1];
-    if (!file.Match(link)) return;
+    if (!file.Match(link)) return true;
+    if (links.size() == kMaxLinksPerPage) return false;
     links.push_back(link);
     position += tag.SubStart(1) + tag.SubLength(1);
   }
+  return true;
 }
 
 // Reads the body line by line; returns whether a line matched the keyword.
-bool ReadPage(std::iostream& body, const SocketStreamBuf& connection,
-              std::vector<CStr>& links) {
+bool ReadPage(const CStr& url, std::iostream& body,
+              const SocketStreamBuf& connection, std::vector<CStr>& links) {
   PagePatterns patterns;
   const bool testKeyword = !runSettings.keyword.IsEmpty();
-  const bool collect = !runSettings.filespec.IsEmpty();
+  bool collect = !runSettings.filespec.IsEmpty();
   bool found = false;
   if (body.eof()) return false;
   while (connection.connected) {
@@ -59,9 +66,13 @@ bool ReadPage(std::iostream& body, const SocketStreamBuf& connection,
     if (testKeyword && !found && patterns.keyword.Match(LineBuffer)) {
       found = true;
     }
-    if (collect) {
-      CollectLinks(patterns.anchor, patterns.file, LineBuffer, links);
-      CollectLinks(patterns.image, patterns.file, LineBuffer, links);
+    if (collect &&
+        !(CollectLinks(patterns.anchor, patterns.file, LineBuffer, links) &&
+          CollectLinks(patterns.image, patterns.file, LineBuffer, links))) {
+      collect = false;
+      ++runSettings.errors;
+      ReportFailure(nullptr, "Too many links on %s: only the first %zu are kept\n",
+                    static_cast<const char*>(url), kMaxLinksPerPage);
     }
     // A failed stream that is not at its end would deliver empty lines
     // forever.
@@ -78,18 +89,16 @@ void PrintUrl(const CStr& url) {
 // Requests and reads one page and acts on it. Returns -1 when the request
 // failed, 0 for a page that is not HTML, 1 with page filled in otherwise.
 int VisitPage(CStr url, int depth, PendingPage& page) {
-  std::unique_ptr<std::iostream> body;
   bool found;
   {
     SocketStreamBuf connection;
     std::iostream* stream = nullptr;
     int html = RequestPage(url, connection, stream);
     if (html == -1) return -1;
-    body.reset(stream);
+    std::unique_ptr<std::iostream> body(stream);  // destroyed before connection
     if (html == 0) return 0;
     page.links.clear();
-    found = ReadPage(*body, connection, page.links);
-    body.reset();
+    found = ReadPage(url, *body, connection, page.links);
   }  // the connection is closed before any action
   page.url = url;
   page.depth = depth;
@@ -126,10 +135,10 @@ int ScanPage(CStr url, int depth) {
       pending.pop_back();
       continue;
     }
-    int childDepth = page.depth - 1;
-    CStr next = TakeLink(page);  // page may move once pending grows
+    CStr next = TakeLink(page);  // empty unless page.depth >= 1
     if (next.IsEmpty()) continue;
-    pending.emplace_back();
+    int childDepth = page.depth - 1;
+    pending.emplace_back();  // page may move from here on
     if (VisitPage(next, childDepth, pending.back()) != 1) pending.pop_back();
   }
   return 0;

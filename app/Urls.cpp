@@ -49,15 +49,8 @@ CStr ResolveUrl(CStr pageUrl, CStr link) {
   CStr host, dir, file;
   int port = 80;
   SplitUrl(pageUrl, host, dir, file, port);
-  // host, port digits, two slashes and the link.
-  size_t length = host.Length() + 11 + dir.Length() + 2 + link.Length();
-  if (length > kMaxUrlLength) {
-    ++runSettings.errors;
-    ReportFailure(nullptr, "URL too long: %.60s... (link on %.60s...)\n",
-                  static_cast<const char*>(link),
-                  static_cast<const char*>(pageUrl));
-    return CStr();
-  }
+  // The page URL is itself bounded and a link is one line at most, so the
+  // result fits in a string whatever the inputs; only then is it measured.
   CStr result;
   if (link[0] == '/') {
     result.Format("%s:%d%s", static_cast<const char*>(host), port,
@@ -66,6 +59,12 @@ CStr ResolveUrl(CStr pageUrl, CStr link) {
     result.Format("%s:%d/%s%s%s", static_cast<const char*>(host), port,
                   static_cast<const char*>(dir), dir.IsEmpty() ? "" : "/",
                   static_cast<const char*>(link));
+  }
+  if (result.Length() > kMaxUrlLength) {
+    ++runSettings.errors;
+    ReportFailure(nullptr, "URL too long (%u characters): %.60s...\n",
+                  result.Length(), static_cast<const char*>(result));
+    return CStr();
   }
   return result;
 }

@@ -60,7 +60,7 @@ CStr ConfinedDirectory(const CStr& dir) {
   CStr safe;
   const char* text = dir;
   const char* end = text + dir.Length();
-  while (text < end) {
+  for (;;) {
     const char* slash = static_cast<const char*>(std::memchr(text, '/', end - text));
     const char* segmentEnd = slash != nullptr ? slash : end;
     size_t length = static_cast<size_t>(segmentEnd - text);
@@ -68,7 +68,8 @@ CStr ConfinedDirectory(const CStr& dir) {
       if (!safe.IsEmpty()) safe += '/';
       safe.Append(text, static_cast<unsigned short>(length));
     }
-    text = segmentEnd + 1;
+    if (slash == nullptr) break;
+    text = slash + 1;
   }
   return safe;
 }

@@ -42,17 +42,21 @@ Header ReadHeader(std::iostream& stream, const SocketStreamBuf& connection) {
   Regexp contentTypePattern("Content-Type:[\t ]*text/html", 1);
   Header header;
   if (stream.eof()) return header;
+  // A header line longer than a read arrives in pieces; only the first piece
+  // of a line can name the header.
+  bool startsLine = true;
   while (connection.connected) {
-    ReadLine(stream, LineBuffer, kLineBufferSize - 1);
+    int stored = ReadLine(stream, LineBuffer, kLineBufferSize - 1);
     StripCrLf(LineBuffer);
     if (!header.htmlFlag && contentTypePattern.Match(LineBuffer)) {
       header.htmlFlag = 1;
     }
-    if (!header.redirected && locationPattern.Match(LineBuffer)) {
+    if (!header.redirected && startsLine && locationPattern.Match(LineBuffer)) {
       header.location = locationPattern[1];
       header.redirected = true;
     }
     if (LineBuffer[0] == '\0' || stream.eof()) break;
+    startsLine = stored < kLineBufferSize - 2;
   }
   return header;
 }

@@ -64,6 +64,9 @@ void SocketSetIoTimeout(int seconds) { ioTimeoutSeconds = seconds; }
 int SocketConnect(int fd, const sockaddr_in& peer) {
   int result = connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
   if (result == -1 && errno == EINTR) result = finishInterruptedConnect(fd);
+  // A blocking connect cut short by the socket's send timeout says
+  // EINPROGRESS; what the user needs to hear is that it timed out.
+  if (result == -1 && errno == EINPROGRESS) errno = ETIMEDOUT;
   lastError = result == 0 ? 0 : errno;
   return result;
 }
@@ -74,8 +77,11 @@ int SocketResolve(const char* host, uint32_t* address) {
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
+  errno = 0;
   int code = getaddrinfo(host, nullptr, &hints, &found);
   if (code == 0 && found == nullptr) code = EAI_NONAME;
+  // A system failure inside the resolver is better told by its errno.
+  if (code == EAI_SYSTEM && errno > 0) code = errno;
   if (code != 0) {
     lastError = code;
     return code;

@@ -81,18 +81,32 @@ TEST(ResolveUrl, AgainstThePage) {
 }
 
 TEST(ResolveUrl, RefusesRunawayLength) {
-  ResetRunSettings();
-  std::string dir(kMaxUrlLength - 20, 'd');
-  CStr page(("host:80/" + dir + "/p.html").c_str());
-  testing::internal::CaptureStdout();
-  CStr resolved = ResolveUrl(page, "next/page.html");
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(resolved.IsEmpty());
-  EXPECT_EQ(runSettings.errors, 1);
-  EXPECT_EQ(out.rfind("URL too long: ", 0), 0u) << out;
-  // Just under the limit still resolves.
-  CStr ok = ResolveUrl("host:80/d/p.html", std::string(200, 'x').c_str());
-  EXPECT_EQ(ok.Length(), 8 + 2 + 200);
+  // "host:80/" + dir + "/" + link: 8 + dir + 1 + link characters.
+  const struct {
+    size_t dirLength;
+    const char* link;
+    bool refused;
+  } cases[] = {
+      {kMaxUrlLength - 15, "x.html", false},   // exactly the limit
+      {kMaxUrlLength - 14, "x.html", true},    // one past it
+      {kMaxUrlLength - 20, "/q.html", false},  // a root link drops the dir
+      {kMaxUrlLength - 20, "next/page.html", true},
+  };
+  for (const auto& c : cases) {
+    ResetRunSettings();
+    CStr page(("http://host/" + std::string(c.dirLength, 'd') + "/p.html").c_str());
+    testing::internal::CaptureStdout();
+    CStr resolved = ResolveUrl(page, c.link);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(resolved.IsEmpty(), c.refused) << c.dirLength << " " << c.link;
+    EXPECT_EQ(runSettings.errors, c.refused ? 1 : 0) << c.dirLength << " " << c.link;
+    if (c.refused) {
+      EXPECT_EQ(out.rfind("URL too long (", 0), 0u) << out;
+    } else {
+      EXPECT_LE(resolved.Length(), kMaxUrlLength);
+      EXPECT_EQ(out, "");
+    }
+  }
 }
 
 TEST(StripCrLf, RemovesEveryLineEnd) {

@@ -168,6 +168,19 @@ TEST_F(CrawlTest, StartUrlSavedFirstWhenBothPatternsAreDots) {
   EXPECT_EQ(ReadFile(workDir + "/file.zip"), std::string("PK\3\4\0\0", 6));
 }
 
+TEST_F(CrawlTest, LinksKeptFromOnePageAreBounded) {
+  std::string html;
+  for (int i = 0; i < 10005; ++i) html += "<a href=\"l" + std::to_string(i) + "\">x</a>\n";
+  Page("/", html);
+  ProcessResult r = Crawl({server.Url("/"), "-f", ".", "-print", "-stat"});
+  std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 10002u);
+  EXPECT_EQ(lines[0], "Too many links on " + server.Url("/") + ": only the first 10000 are kept");
+  EXPECT_EQ(lines[1], U("/l9999"));
+  EXPECT_EQ(lines[10000], U("/l0"));
+  EXPECT_EQ(lines[10001], "Saves(0) Prints(10000) Hits(1) HTTP 200(100%) Errors(1)");
+}
+
 TEST_F(CrawlTest, DeepChainNeedsNoDeepStack) {
   const int depth = 5000;
   for (int i = 0; i <= depth + 1; ++i) {

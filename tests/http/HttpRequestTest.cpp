@@ -126,9 +126,13 @@ TEST_F(HttpRequestTest, RedirectsAreResolvedAndCounted) {
 }
 
 TEST_F(HttpRequestTest, OnlyALocationHeaderRedirects) {
+  // A long header line arrives in pieces; the piece that begins with
+  // "Location:" here is the middle of the X-Pad header.
+  const std::string padded = "X-Pad: " + std::string(1015, 'a') + "Location: /evil";
+  ASSERT_EQ(padded.find("Location:"), 1022u);
   server.SetResponse("/p", HttpResponse("HTTP/1.0 200 OK",
-                                        {"Content-Location: /elsewhere",
-                                         "X-Location: /other", "Content-Type: text/html"},
+                                        {"Content-Location: /elsewhere", "X-Location: /other",
+                                         padded, "Content-Type: text/html"},
                                         "page\n"));
   Outcome o = Request(Url("/p"));
   EXPECT_EQ(o.result, 1);
