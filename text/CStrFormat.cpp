@@ -92,6 +92,7 @@ bool CStr::AppendConversion(const char*& cursor, va_list* args) {
       continue;
     }
     char buffer[256];
+    buffer[0] = '\0';  // what is appended if snprintf fails
     switch (c) {
       case 's': {
         const char* text = va_arg(*args, const char*);
