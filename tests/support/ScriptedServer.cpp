@@ -17,24 +17,18 @@
 #include "tests/support/HttpResponse.h"
 #include "tests/support/Loopback.h"
 
+#include "net/Sockets.h"  // RetryOnEintr
+
 namespace {
 
 constexpr int kSliceMs = 50;        // how often blocked threads look at `stopping`
 constexpr size_t kChunkSize = 65536;
 
-template <typename Call>
-auto retry(Call call) -> decltype(call()) {
-  decltype(call()) result;
-  do {
-    result = call();
-  } while (result == -1 && errno == EINTR);
-  return result;
-}
 
 bool sendAll(int fd, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    long sent = retry([&] {
+    long sent = RetryOnEintr([&] {
       return send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
     });
     if (sent <= 0) return false;
@@ -119,7 +113,7 @@ ScriptedServer::ScriptedServer(const std::string& addressText)
 ScriptedServer::~ScriptedServer() {
   stopping = true;
   char wake = 0;
-  retry([&] { return write(wakeFds[1], &wake, 1); });
+  RetryOnEintr([&] { return write(wakeFds[1], &wake, 1); });
   changed.notify_all();
   acceptor.join();
   // The accept loop has ended, so `workers` no longer grows.
@@ -140,10 +134,10 @@ void ScriptedServer::SetTimeoutMs(int milliseconds) { timeoutMs = milliseconds; 
 void ScriptedServer::acceptLoop() {
   pollfd entries[2] = {{listenFd, POLLIN, 0}, {wakeFds[0], POLLIN, 0}};
   while (!stopping) {
-    if (retry([&] { return poll(entries, 2, -1); }) == -1) break;
+    if (RetryOnEintr([&] { return poll(entries, 2, -1); }) == -1) break;
     if (entries[1].revents != 0) break;
     if ((entries[0].revents & POLLIN) == 0) continue;
-    int fd = retry([&] { return accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC); });
+    int fd = RetryOnEintr([&] { return accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC); });
     if (fd == -1) continue;
     std::lock_guard<std::mutex> hold(mutex);
     ++accepted;
@@ -183,7 +177,7 @@ bool ScriptedServer::waitReadable(int fd, int limitMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
   pollfd entry{fd, POLLIN, 0};
   while (!stopping && std::chrono::steady_clock::now() < deadline) {
-    int ready = retry([&] { return poll(&entry, 1, kSliceMs); });
+    int ready = RetryOnEintr([&] { return poll(&entry, 1, kSliceMs); });
     if (ready != 0) return ready > 0;
   }
   return false;
@@ -193,7 +187,7 @@ void ScriptedServer::closeGracefully(int fd) {
   shutdown(fd, SHUT_WR);
   char sink[4096];
   while (waitReadable(fd, timeoutMs)) {
-    if (retry([&] { return recv(fd, sink, sizeof(sink), 0); }) <= 0) break;
+    if (RetryOnEintr([&] { return recv(fd, sink, sizeof(sink), 0); }) <= 0) break;
   }
   close(fd);
 }
@@ -334,7 +328,7 @@ bool ScriptedServer::receive(int fd, Connection* connection, size_t wanted, bool
     return false;
   }
   std::string chunk(wanted < kChunkSize ? wanted : kChunkSize, '\0');
-  long got = retry([&] { return recv(fd, &chunk[0], chunk.size(), wait ? 0 : MSG_DONTWAIT); });
+  long got = RetryOnEintr([&] { return recv(fd, &chunk[0], chunk.size(), wait ? 0 : MSG_DONTWAIT); });
   if (got == -1 && !wait && (errno == EAGAIN || errno == EWOULDBLOCK)) got = 0;
   if (got == -1) {
     *error = std::string("recv: ") + std::strerror(errno);
@@ -392,7 +386,7 @@ void ScriptedServer::serveHttp(int fd) {
   // A client sends nothing after the empty line until it has the response,
   // so every byte read here belongs to the request.
   while (headerEnd(request) == std::string::npos && waitReadable(fd, timeoutMs)) {
-    long got = retry([&] { return recv(fd, chunk, sizeof(chunk), 0); });
+    long got = RetryOnEintr([&] { return recv(fd, chunk, sizeof(chunk), 0); });
     if (got <= 0) break;
     request.append(chunk, got);
   }
