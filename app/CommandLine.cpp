@@ -1,12 +1,13 @@
 #include "app/CommandLine.h"
 
+#include <strings.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <iostream>
-#include <strings.h>
 
 #include "app/Report.h"
 #include "app/Settings.h"
@@ -14,17 +15,15 @@
 
 namespace {
 
-enum class Option { Depth, Keyword, Filespec, Print, Download, Create,
-                    Confine, Stat, Unknown };
+enum class Option { Depth, Keyword, Filespec, Print, Download, Create, Confine, Stat, Unknown };
 
 // In the order in which names are compared; the first equal name wins.
 constexpr struct {
   const char* name;
   Option option;
 } kOptions[] = {
-    {"-d", Option::Depth},         {"-k", Option::Keyword},
-    {"-f", Option::Filespec},      {"-print", Option::Print},
-    {"-download", Option::Download}, {"-create", Option::Create},
+    {"-d", Option::Depth},         {"-k", Option::Keyword},         {"-f", Option::Filespec},
+    {"-print", Option::Print},     {"-download", Option::Download}, {"-create", Option::Create},
     {"-confine", Option::Confine}, {"-stat", Option::Stat},
 };
 
@@ -36,8 +35,7 @@ Option Lookup(const char* argument) {
 }
 
 bool TakesValue(Option option) {
-  return option == Option::Depth || option == Option::Keyword ||
-         option == Option::Filespec;
+  return option == Option::Depth || option == Option::Keyword || option == Option::Filespec;
 }
 
 // atoi's reading of a depth, kept within int instead of overflowing.
@@ -56,7 +54,10 @@ void Apply(Option option, const char* value) {
     case Option::Filespec: s.filespec = value; break;
     case Option::Print: s.print = 1; break;
     case Option::Download: s.download = 1; break;
-    case Option::Create: s.create = 1; s.download = 1; break;
+    case Option::Create:
+      s.create = 1;
+      s.download = 1;
+      break;
     case Option::Confine: s.confine = 1; break;
     case Option::Stat: s.stat = 1; break;
     case Option::Unknown: break;
@@ -85,10 +86,8 @@ void ApplyDefaultPatterns() {
 
 void PrintUsage() {
   std::cout << "Ferret 1.0 BETA" << std::endl;
-  std::cout << "FORMAT: Ferret url [-k keyword] [-f filespec] [-d depth] [-print]"
-            << std::endl;
-  std::cout << "                   [-download] [-create] [-confine] [-stat]\n"
-            << std::endl;
+  std::cout << "FORMAT: Ferret url [-k keyword] [-f filespec] [-d depth] [-print]" << std::endl;
+  std::cout << "                   [-download] [-create] [-confine] [-stat]\n" << std::endl;
   if (std::time(nullptr) % 666 == 0) std::cout << "Woof!" << std::endl;
 }
 

@@ -13,6 +13,5 @@ int SameDomain(CStr url, CStr startHost) {
   Regexp startDomain(urlDomain);
   if (!urlDomain.Match(host)) return 0;
   if (!startDomain.Match(startHost)) return 0;
-  return urlDomain[1] == startDomain[1] && urlDomain[2] == startDomain[2] ? 1
-                                                                          : 0;
+  return urlDomain[1] == startDomain[1] && urlDomain[2] == startDomain[2] ? 1 : 0;
 }

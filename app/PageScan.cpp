@@ -40,8 +40,7 @@ constexpr size_t kMaxLinksPerPage = 10000;
 // Collects, left to right, the links of tag in line. The search of the line
 // ends at the first link that the file pattern rejects. False once the page
 // has kMaxLinksPerPage links.
-bool CollectLinks(Regexp& tag, Regexp& file, const char* line,
-                  std::vector<CStr>& links) {
+bool CollectLinks(Regexp& tag, Regexp& file, const char* line, std::vector<CStr>& links) {
   const char* position = line;
   while (tag.Match(position)) {
     CStr link = tag[1];
@@ -54,8 +53,8 @@ bool CollectLinks(Regexp& tag, Regexp& file, const char* line,
 }
 
 // Reads the body line by line; returns whether a line matched the keyword.
-bool ReadPage(const CStr& url, std::iostream& body,
-              const SocketStreamBuf& connection, std::vector<CStr>& links) {
+bool ReadPage(const CStr& url, std::iostream& body, const SocketStreamBuf& connection,
+              std::vector<CStr>& links) {
   PagePatterns patterns;
   const bool testKeyword = !runSettings.keyword.IsEmpty();
   bool collect = !runSettings.filespec.IsEmpty();
@@ -66,9 +65,8 @@ bool ReadPage(const CStr& url, std::iostream& body,
     if (testKeyword && !found && patterns.keyword.Match(LineBuffer)) {
       found = true;
     }
-    if (collect &&
-        !(CollectLinks(patterns.anchor, patterns.file, LineBuffer, links) &&
-          CollectLinks(patterns.image, patterns.file, LineBuffer, links))) {
+    if (collect && !(CollectLinks(patterns.anchor, patterns.file, LineBuffer, links) &&
+                     CollectLinks(patterns.image, patterns.file, LineBuffer, links))) {
       collect = false;
       ++runSettings.errors;
       ReportFailure(nullptr, "Too many links on %s: only the first %zu are kept\n",

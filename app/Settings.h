@@ -14,10 +14,10 @@
 
 struct RunSettings {
   // Options.
-  CStr keyword;    // pattern tested against page lines; empty: no test
-  CStr filespec;   // pattern every collected link must match; empty: none
-  CStr startHost;  // host of the start URL, for host confinement
-  int depth = 0;   // levels of links scanned below the start page
+  CStr keyword;      // pattern tested against page lines; empty: no test
+  CStr filespec;     // pattern every collected link must match; empty: none
+  CStr startHost;    // host of the start URL, for host confinement
+  int depth = 0;     // levels of links scanned below the start page
   int print = 0;     // print each page or link that qualifies
   int download = 0;  // save each page or link that qualifies
   int create = 0;    // saving first creates the URL's directory

@@ -1,10 +1,11 @@
 #include "app/Urls.h"
 
+#include <strings.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "app/Report.h"
 #include "app/Settings.h"
@@ -53,8 +54,7 @@ CStr ResolveUrl(CStr pageUrl, CStr link) {
   // result fits in a string whatever the inputs; only then is it measured.
   CStr result;
   if (link[0] == '/') {
-    result.Format("%s:%d%s", static_cast<const char*>(host), port,
-                  static_cast<const char*>(link));
+    result.Format("%s:%d%s", static_cast<const char*>(host), port, static_cast<const char*>(link));
   } else {
     result.Format("%s:%d/%s%s%s", static_cast<const char*>(host), port,
                   static_cast<const char*>(dir), dir.IsEmpty() ? "" : "/",
@@ -62,8 +62,8 @@ CStr ResolveUrl(CStr pageUrl, CStr link) {
   }
   if (result.Length() > kMaxUrlLength) {
     ++runSettings.errors;
-    ReportFailure(nullptr, "URL too long (%u characters): %.60s...\n",
-                  result.Length(), static_cast<const char*>(result));
+    ReportFailure(nullptr, "URL too long (%u characters): %.60s...\n", result.Length(),
+                  static_cast<const char*>(result));
     return CStr();
   }
   return result;

@@ -33,8 +33,7 @@ CStr SavePath(const CStr& url) {
 
 // Copies the body into the file in blocks through LineBuffer. False when the
 // file could not be written.
-bool CopyBody(std::iostream& body, const SocketStreamBuf& connection,
-              std::ofstream& out) {
+bool CopyBody(std::iostream& body, const SocketStreamBuf& connection, std::ofstream& out) {
   if (body.eof()) return true;
   while (connection.connected && out.is_open()) {
     body.read(LineBuffer, kLineBufferSize - 1);

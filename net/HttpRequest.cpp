@@ -29,9 +29,8 @@ bool Connect(SocketStreamBuf& connection, const CStr& host, int port) {
 
 void SendRequest(std::iostream& stream, const CStr& dir, const CStr& file) {
   // The first flush also drops input left over from an earlier connection.
-  stream << "GET " << (!dir.IsEmpty() && dir[0] != '/' ? "/" : "")
-         << static_cast<const char*>(dir) << "/"
-         << static_cast<const char*>(file) << " HTTP/1.0" << std::endl
+  stream << "GET " << (!dir.IsEmpty() && dir[0] != '/' ? "/" : "") << static_cast<const char*>(dir)
+         << "/" << static_cast<const char*>(file) << " HTTP/1.0" << std::endl
          << std::endl;
 }
 
@@ -88,8 +87,7 @@ int RequestPage(CStr& url, SocketStreamBuf& connection, std::iostream*& stream) 
     connection.Reset();
     if (redirects == kMaxRedirects) {
       ++runSettings.errors;
-      ReportFailure(nullptr, "Too many redirects at %s\n",
-                    static_cast<const char*>(url));
+      ReportFailure(nullptr, "Too many redirects at %s\n", static_cast<const char*>(url));
       return -1;
     }
     CStr target = ResolveUrl(url, header.location);

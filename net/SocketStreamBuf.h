@@ -71,8 +71,8 @@ class SocketStreamBuf : public std::streambuf {
   // to the front of the put area. True when everything went out.
   bool sendPending();
 
-  int sock;           // owned; -1 only when socket creation failed
-  sockaddr_in peer;   // the address of the last connect attempt
+  int sock;                        // owned; -1 only when socket creation failed
+  sockaddr_in peer;                // the address of the last connect attempt
   std::unique_ptr<char[]> buffer;  // kBufferSize bytes, or null before first use
 };
 

@@ -14,8 +14,7 @@ constexpr int kNullRegexp = 24;
 Regexp::Regexp() : subject(nullptr), program(nullptr) {}
 
 Regexp::Regexp(const char* pattern, int foldCase)
-    : subject(nullptr),
-      program(new (std::nothrow) RegexpProgram(pattern, foldCase)) {}
+    : subject(nullptr), program(new (std::nothrow) RegexpProgram(pattern, foldCase)) {}
 
 Regexp::Regexp(const Regexp& other)
     : subject(other.subject),
@@ -98,9 +97,7 @@ int Regexp::SubLength(unsigned index) const {
   return start != nullptr && end != nullptr ? static_cast<int>(end - start) : 0;
 }
 
-bool Regexp::CompiledOK() const {
-  return program != nullptr && program->CompiledOK();
-}
+bool Regexp::CompiledOK() const { return program != nullptr && program->CompiledOK(); }
 
 const CStr Regexp::operator[](unsigned index) const {
   ClearErrorString();
@@ -121,9 +118,7 @@ CStr Regexp::GetErrorString() const {
   return program != nullptr ? program->Status().Message() : message;
 }
 
-int Regexp::safeIndex(unsigned index) const {
-  return index < 10 ? static_cast<int>(index) : 9;
-}
+int Regexp::safeIndex(unsigned index) const { return index < 10 ? static_cast<int>(index) : 9; }
 
 void Regexp::ClearErrorString() const {
   if (program != nullptr) program->Status().Clear();

@@ -11,10 +11,9 @@ using Op = RegexpOp;
 
 // The opcode's name, or "" for a byte that is no opcode.
 std::string OpName(int op) {
-  static const char* const kNames[] = {
-      "Accept", "LineStart", "LineEnd", "AnyChar", "InSet", "NotInSet", "Alt",
-      "Loop", "Literal", "Empty", "ZeroOrMore", "OneOrMore", "WordStart",
-      "WordEnd"};
+  static const char* const kNames[] = {"Accept",     "LineStart", "LineEnd",   "AnyChar", "InSet",
+                                       "NotInSet",   "Alt",       "Loop",      "Literal", "Empty",
+                                       "ZeroOrMore", "OneOrMore", "WordStart", "WordEnd"};
   if (op <= Op::WordEnd) return kNames[op];
   if (op > Op::GroupOpen && op < Op::GroupOpen + kRegexpSlots)
     return "GroupOpen" + std::to_string(op - Op::GroupOpen);
@@ -23,9 +22,7 @@ std::string OpName(int op) {
   return std::string();
 }
 
-bool HasTextOperand(int op) {
-  return op == Op::InSet || op == Op::NotInSet || op == Op::Literal;
-}
+bool HasTextOperand(int op) { return op == Op::InSet || op == Op::NotInSet || op == Op::Literal; }
 
 void AppendQuoted(std::string& out, const char* text) {
   out += '"';

@@ -48,8 +48,7 @@ void RegexpWriter::InsertNode(int opcode, char* operand) {
 
 void RegexpWriter::LinkTail(char* node, char* target) {
   char* last = node;
-  for (char* next = NextNode(last); next != nullptr; next = NextNode(last))
-    last = next;
+  for (char* next = NextNode(last); next != nullptr; next = NextNode(last)) last = next;
   // Both lie inside one program smaller than kRegexpMaxSize bytes, so the
   // distance fits the positive half of the 16-bit link.
   long distance = NodeOp(last) == RegexpOp::Loop ? last - target : target - last;

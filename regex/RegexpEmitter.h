@@ -30,8 +30,8 @@ class RegexpEmitter {
   virtual void LinkOperandTail(char* node, char* target) = 0;
 
   RegexpStatus status;
-  const char* parse;   // next pattern character to read
-  int nextGroup = 1;   // number the next '(' gets; at most 9 groups
+  const char* parse;  // next pattern character to read
+  int nextGroup = 1;  // number the next '(' gets; at most 9 groups
 };
 
 // Counts the bytes of the program; every node it returns is one dummy node

@@ -7,8 +7,7 @@ namespace {
 using Op = RegexpOp;
 
 bool IsWordChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-         (c >= '0' && c <= '9') || c == '_';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
 // c is not NUL: members are NUL-terminated and the NUL is never a member.
@@ -29,8 +28,7 @@ bool RegexpProgram::Search(const char* subject) {
     status.SetError(2);
     return false;
   }
-  if (requiredLiteral != nullptr && std::strstr(subject, requiredLiteral) == nullptr)
-    return false;
+  if (requiredLiteral != nullptr && std::strstr(subject, requiredLiteral) == nullptr) return false;
   RegexpMatcher matcher(*this, subject);
   // Cleared once for all attempts: a slot is written only on the way back
   // from a match that reached Accept, so a failed attempt leaves none set.
@@ -56,8 +54,7 @@ bool RegexpProgram::Search(const char* subject) {
     }
   } else {
     const char* at = subject;
-    while (!(found = matcher.TryAt(at)) && !matcher.status.Failed() && *at != '\0')
-      ++at;
+    while (!(found = matcher.TryAt(at)) && !matcher.status.Failed() && *at != '\0') ++at;
   }
   if (matcher.status.Failed()) {
     status = matcher.status;
@@ -106,8 +103,7 @@ bool RegexpMatcher::MatchFrom(const char* node) {
     const char* operand = NodeOperand(node);
     int op = NodeOp(node);
     switch (op) {
-      case Op::Accept:
-        return true;
+      case Op::Accept: return true;
       case Op::LineStart:
         if (position != subjectStart) return false;
         break;
@@ -139,11 +135,9 @@ bool RegexpMatcher::MatchFrom(const char* node) {
         next = operand;  // a single alternative: no choice, no recursion
         break;
       case Op::Loop:
-      case Op::Empty:
-        break;
+      case Op::Empty: break;
       case Op::ZeroOrMore:
-      case Op::OneOrMore:
-        return MatchRepeat(node, next);
+      case Op::OneOrMore: return MatchRepeat(node, next);
       case Op::WordStart:
         if (!AtWordStart()) return false;
         break;
@@ -178,15 +172,13 @@ bool RegexpMatcher::MatchRepeat(const char* node, const char* next) {
   size_t min = NodeOp(node) == Op::OneOrMore ? 1 : 0;
   // A following literal must begin right after the repeat, so counts that
   // leave another character there are skipped without recursing.
-  char lookahead = next != nullptr && NodeOp(next) == Op::Literal
-                       ? *NodeOperand(next) : '\0';
+  char lookahead = next != nullptr && NodeOp(next) == Op::Literal ? *NodeOperand(next) : '\0';
   const char* start = position;
   size_t count = CountRepeat(NodeOperand(node));
   if (status.Failed()) return false;
   for (size_t k = count + 1; k-- > min;) {
     position = start + k;
-    if ((lookahead == '\0' || *position == lookahead) && MatchFrom(next))
-      return true;
+    if ((lookahead == '\0' || *position == lookahead) && MatchFrom(next)) return true;
     if (status.Failed()) return false;
   }
   return false;
@@ -215,8 +207,7 @@ size_t RegexpMatcher::CountRepeat(const char* operand) {
   const char* at = position;
   const char* members = NodeOperand(operand);
   switch (NodeOp(operand)) {
-    case Op::AnyChar:
-      return std::strlen(at);
+    case Op::AnyChar: return std::strlen(at);
     case Op::InSet:
       while (*at != '\0' && IsMember(members, *at)) ++at;
       break;
@@ -226,9 +217,7 @@ size_t RegexpMatcher::CountRepeat(const char* operand) {
     case Op::Literal:
       while (*at != '\0' && *at == *members) ++at;
       break;
-    default:
-      status.SetError(5);
-      return 0;
+    default: status.SetError(5); return 0;
   }
   return static_cast<size_t>(at - position);
 }

@@ -43,9 +43,9 @@ class RegexpMatcher {
   bool AtWordStart() const;
   bool OverBudget();
 
-  const char* position;        // where the next node must match
-  const char* subjectStart;    // for LineStart and WordStart
-  const char** subStart;       // the program's slots
+  const char* position;      // where the next node must match
+  const char* subjectStart;  // for LineStart and WordStart
+  const char** subStart;     // the program's slots
   const char** subEnd;
   RegexpProgram& program;
 #ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION

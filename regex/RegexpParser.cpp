@@ -12,11 +12,16 @@ bool IsRepeat(char c) { return c == '*' || c == '+' || c == '?'; }
 // Characters that end a literal run after the one before them.
 bool EndsRun(char c) {
   switch (c) {
-    case '\0': case '\n': case '$': case '(': case ')':
-    case '.': case '[': case '^': case '|':
-      return true;
-    default:
-      return false;
+    case '\0':
+    case '\n':
+    case '$':
+    case '(':
+    case ')':
+    case '.':
+    case '[':
+    case '^':
+    case '|': return true;
+    default: return false;
   }
 }
 
@@ -159,25 +164,20 @@ char* Parser::Atom(int* flags) {
   *flags = 0;
   char c = *out.parse;
   switch (c) {
-    case '\0': case '|': case ')':
-      return Fail(20);
-    case '*': case '+': case '?':
-      return Fail(21);
-    default:
-      break;
+    case '\0':
+    case '|':
+    case ')': return Fail(20);
+    case '*':
+    case '+':
+    case '?': return Fail(21);
+    default: break;
   }
   ++out.parse;
   switch (c) {
-    case '^':
-      return out.EmitNode(Op::LineStart);
-    case '$':
-      return out.EmitNode(Op::LineEnd);
-    case '.':
-      *flags = Flags::NonEmpty | Flags::SingleChar;
-      return out.EmitNode(Op::AnyChar);
-    case '[':
-      *flags = Flags::NonEmpty | Flags::SingleChar;
-      return Set();
+    case '^': return out.EmitNode(Op::LineStart);
+    case '$': return out.EmitNode(Op::LineEnd);
+    case '.': *flags = Flags::NonEmpty | Flags::SingleChar; return out.EmitNode(Op::AnyChar);
+    case '[': *flags = Flags::NonEmpty | Flags::SingleChar; return Set();
     case '(': {
       int groupFlags;
       char* group = Alternation(true, &groupFlags);
@@ -193,9 +193,7 @@ char* Parser::Atom(int* flags) {
       }
       return LiteralRun(flags);  // starts at the escaped character
     }
-    default:
-      --out.parse;
-      return LiteralRun(flags);
+    default: --out.parse; return LiteralRun(flags);
   }
 }
 

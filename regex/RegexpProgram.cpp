@@ -10,9 +10,7 @@
 
 namespace {
 
-bool IsAsciiLetter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 char ToUpper(char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
 char ToLower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
@@ -46,9 +44,8 @@ RegexpProgram::RegexpProgram(const char* pattern, int foldCase) {
   }
   size_t length = std::strlen(pattern);
   // Every character becomes at most four; the size cannot overflow.
-  char* folded = length <= (SIZE_MAX - 1) / 4
-                     ? static_cast<char*>(std::malloc(4 * length + 1))
-                     : nullptr;
+  char* folded =
+      length <= (SIZE_MAX - 1) / 4 ? static_cast<char*>(std::malloc(4 * length + 1)) : nullptr;
   if (folded == nullptr) {
     // A pattern too large to fold could never fit a program either.
     status.SetError(11);

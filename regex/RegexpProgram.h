@@ -27,29 +27,27 @@ constexpr int kRegexpSlots = 10;        // submatch 0 (whole match) and 9 groups
 // Opcodes. The numbers are part of the node format.
 struct RegexpOp {
   enum Code : unsigned char {
-    Accept = 0,      // end of the program: the match succeeds
-    LineStart = 1,   // ^: only at the start of the subject
-    LineEnd = 2,     // $: only at the end of the subject (a newline is text)
-    AnyChar = 3,     // .: any one character
-    InSet = 4,       // [...]: operand = member bytes, NUL-terminated
-    NotInSet = 5,    // [^...]: operand = member bytes, NUL-terminated
-    Alt = 6,         // one alternative; operand = its first node, right after
-                     // the header; the link leads to the next alternative
-    Loop = 7,        // backward link closing * and + over complex operands
-    Literal = 8,     // operand = text of at least one byte, NUL-terminated
-    Empty = 9,       // matches the empty string
-    ZeroOrMore = 10, // greedy 0..n; operand = one single-character node
-    OneOrMore = 11,  // greedy 1..n; operand = one single-character node
-    WordStart = 12,  // \<: the current character starts a word
-    WordEnd = 13,    // \>: the current character is not a word character
-    GroupOpen = 20,  // GroupOpen + n (21..29): start of group n
-    GroupClose = 30, // GroupClose + n (31..39): end of group n
+    Accept = 0,       // end of the program: the match succeeds
+    LineStart = 1,    // ^: only at the start of the subject
+    LineEnd = 2,      // $: only at the end of the subject (a newline is text)
+    AnyChar = 3,      // .: any one character
+    InSet = 4,        // [...]: operand = member bytes, NUL-terminated
+    NotInSet = 5,     // [^...]: operand = member bytes, NUL-terminated
+    Alt = 6,          // one alternative; operand = its first node, right after
+                      // the header; the link leads to the next alternative
+    Loop = 7,         // backward link closing * and + over complex operands
+    Literal = 8,      // operand = text of at least one byte, NUL-terminated
+    Empty = 9,        // matches the empty string
+    ZeroOrMore = 10,  // greedy 0..n; operand = one single-character node
+    OneOrMore = 11,   // greedy 1..n; operand = one single-character node
+    WordStart = 12,   // \<: the current character starts a word
+    WordEnd = 13,     // \>: the current character is not a word character
+    GroupOpen = 20,   // GroupOpen + n (21..29): start of group n
+    GroupClose = 30,  // GroupClose + n (31..39): end of group n
   };
 };
 
-inline int NodeOp(const char* node) {
-  return static_cast<unsigned char>(node[0]);
-}
+inline int NodeOp(const char* node) { return static_cast<unsigned char>(node[0]); }
 inline int NodeLink(const char* node) {
   return static_cast<int16_t>(static_cast<unsigned char>(node[1]) |
                               (static_cast<unsigned char>(node[2]) << 8));
@@ -122,20 +120,20 @@ class RegexpProgram {
   // alternative that starts with a bracket set; nullptr otherwise.
   const char* FirstSet() const;
 
-  RegexpStatus status;   // message of the last failed operation
-  int programSize = 0;   // bytes of program, magic included; 0 = none
+  RegexpStatus status;                      // message of the last failed operation
+  int programSize = 0;                      // bytes of program, magic included; 0 = none
   const char* subStart[kRegexpSlots] = {};  // into the subject; null = unset
   const char* subEnd[kRegexpSlots] = {};    // one past the end of each slot
-  char firstChar = 0;          // every match begins with it; 0 = unknown
-  bool anchored = false;       // a match can only begin at the subject start
-  const char* requiredLiteral = nullptr;  // text of a Literal node inside
-                                          // program that every match holds
-  int requiredLength = 0;      // strlen(requiredLiteral), 0 when null
-  char* program = nullptr;     // owned, programSize bytes; null when the
-                               // pattern did not compile
+  char firstChar = 0;                       // every match begins with it; 0 = unknown
+  bool anchored = false;                    // a match can only begin at the subject start
+  const char* requiredLiteral = nullptr;    // text of a Literal node inside
+                                            // program that every match holds
+  int requiredLength = 0;                   // strlen(requiredLiteral), 0 when null
+  char* program = nullptr;                  // owned, programSize bytes; null when the
+                                            // pattern did not compile
   bool compiledOK = false;
-  int shareCount = 0;          // owners beyond the first (0 = one owner)
-  int subStringCount = 0;      // what Regexp::SubStrings returns
+  int shareCount = 0;      // owners beyond the first (0 = one owner)
+  int subStringCount = 0;  // what Regexp::SubStrings returns
 };
 
 #endif  // FERRET_REGEX_REGEXPPROGRAM_H_

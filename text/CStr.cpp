@@ -20,8 +20,7 @@ void CheckLength(size_t n) {
 // Constant-initialised, so it is ready before any global CStr is constructed.
 CStrRep emptyRep = {2, emptyText, 0, 0};
 
-void CStr::Init(const char* text, unsigned short length,
-                unsigned short capacity) {
+void CStr::Init(const char* text, unsigned short length, unsigned short capacity) {
   unsigned cap = length > capacity ? length : capacity;
   CheckLength(cap);
   if (length == 0 && cap == 0) {
@@ -184,14 +183,12 @@ int CStr::ReverseFind(char c, unsigned short before) const {
 
 bool operator==(const CStr& a, const CStr& b) {
   return a.Length() == b.Length() &&
-         std::memcmp(static_cast<const char*>(a), static_cast<const char*>(b),
-                     a.Length()) == 0;
+         std::memcmp(static_cast<const char*>(a), static_cast<const char*>(b), a.Length()) == 0;
 }
 
 bool operator==(const CStr& a, const char* text) {
   size_t n = std::strlen(text);
-  return n == a.Length() &&
-         std::memcmp(static_cast<const char*>(a), text, n) == 0;
+  return n == a.Length() && std::memcmp(static_cast<const char*>(a), text, n) == 0;
 }
 
 namespace {
@@ -207,10 +204,6 @@ CStr Concatenate(const CStr& a, const char* text, size_t n) {
 
 }  // namespace
 
-CStr operator+(const CStr& a, const CStr& b) {
-  return Concatenate(a, b, b.Length());
-}
+CStr operator+(const CStr& a, const CStr& b) { return Concatenate(a, b, b.Length()); }
 
-CStr operator+(const CStr& a, const char* text) {
-  return Concatenate(a, text, std::strlen(text));
-}
+CStr operator+(const CStr& a, const char* text) { return Concatenate(a, text, std::strlen(text)); }

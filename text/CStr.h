@@ -20,11 +20,11 @@ constexpr unsigned kCStrMaxLength = 65530;
 
 // The shared representation of one or more CStr values.
 struct CStrRep {
-  int32_t refs;        // number of CStr objects pointing here; 1 = unshared
-  char* text;          // capacity + 1 bytes, NUL-terminated at length
-  uint16_t length;     // characters in text; <= capacity, <= kCStrMaxLength
-  uint16_t capacity;   // characters the buffer holds besides the NUL;
-                       // always has its two lowest bits set when allocated
+  int32_t refs;       // number of CStr objects pointing here; 1 = unshared
+  char* text;         // capacity + 1 bytes, NUL-terminated at length
+  uint16_t length;    // characters in text; <= capacity, <= kCStrMaxLength
+  uint16_t capacity;  // characters the buffer holds besides the NUL;
+                      // always has its two lowest bits set when allocated
 };
 
 // The one representation of every empty string that owns no buffer. Its refs

@@ -2,9 +2,10 @@
 // to standard error before the process aborts.
 #include "text/CStrFatal.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 void CStrFatal(int code) {
   char message[64];

@@ -41,8 +41,7 @@ struct Directive {
 // Precision of a %s directive: the number after the first point, when one is
 // given and not negative; -1 otherwise.
 long StringPrecision(const Directive& d) {
-  const char* point =
-      static_cast<const char*>(std::memchr(d.text, '.', d.length));
+  const char* point = static_cast<const char*>(std::memchr(d.text, '.', d.length));
   if (point == nullptr || point + 1 >= d.text + d.length) return -1;
   char digits[kDirectiveSize];
   size_t n = static_cast<size_t>(d.text + d.length - (point + 1));
@@ -111,27 +110,32 @@ bool CStr::AppendConversion(const char*& cursor, va_list* args) {
         if (s != nullptr) *this += *s;
         break;
       }
-      case 'c': case 'C': case 'd': case 'i': case 'o':
-      case 'u': case 'x': case 'X':
+      case 'c':
+      case 'C':
+      case 'd':
+      case 'i':
+      case 'o':
+      case 'u':
+      case 'x':
+      case 'X':
         std::snprintf(buffer, 64, directive.Finish(c), va_arg(*args, int));
         *this += buffer;
         break;
-      case 'e': case 'E': case 'f': case 'g': case 'G':
-        std::snprintf(buffer, sizeof buffer, directive.Finish(c),
-                      va_arg(*args, double));
+      case 'e':
+      case 'E':
+      case 'f':
+      case 'g':
+      case 'G':
+        std::snprintf(buffer, sizeof buffer, directive.Finish(c), va_arg(*args, double));
         *this += buffer;
         break;
       case 'p':
         std::snprintf(buffer, 64, directive.Finish(c), va_arg(*args, void*));
         *this += buffer;
         break;
-      case 'n':
-        CStrFatal(3);
-      case 'S':
-        CStrFatal(4);
-      default:
-        *this += c;
-        break;
+      case 'n': CStrFatal(3);
+      case 'S': CStrFatal(4);
+      default: *this += c; break;
     }
     return true;
   }

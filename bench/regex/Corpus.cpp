@@ -23,43 +23,118 @@ class Random {
   size_t Between(size_t lo, size_t hi) { return lo + Below(hi - lo + 1); }
   bool Chance(unsigned percent) { return Below(100) < percent; }
   template <size_t N>
-  const char* Pick(const char* const (&items)[N]) { return items[Below(N)]; }
+  const char* Pick(const char* const (&items)[N]) {
+    return items[Below(N)];
+  }
 
  private:
   uint64_t state_;
 };
 
-const char* const kWords[] = {
-    "the", "crawler", "page", "links", "index", "download", "server", "network",
-    "archive", "software", "release", "notes", "version", "support", "contact",
-    "about", "news", "products", "services", "documentation", "manual", "guide",
-    "install", "configure", "options", "example", "result", "search", "keyword",
-    "welcome", "home", "site", "map", "update", "security", "report", "file",
-    "directory", "images", "gallery", "photos", "article", "comment", "forum",
-    "thread", "reply", "author", "date", "time", "price", "order", "cart",
-    "and", "of", "to", "in", "for", "with", "on", "is", "by", "a", "this", "from",
-    "Windows", "Linux", "HTTP", "HTML", "TCP/IP", "FAQ", "README", "2024",
-    "caf\xc3\xa9", "na\xc3\xafve", "Gr\xc3\xb6\xc3\x9f" "e", "&amp;", "&nbsp;",
-    "&lt;tag&gt;", "3.14", "(beta)", "\"quoted\"", "it's", "50%", "e-mail"};
+const char* const kWords[] = {"the",
+                              "crawler",
+                              "page",
+                              "links",
+                              "index",
+                              "download",
+                              "server",
+                              "network",
+                              "archive",
+                              "software",
+                              "release",
+                              "notes",
+                              "version",
+                              "support",
+                              "contact",
+                              "about",
+                              "news",
+                              "products",
+                              "services",
+                              "documentation",
+                              "manual",
+                              "guide",
+                              "install",
+                              "configure",
+                              "options",
+                              "example",
+                              "result",
+                              "search",
+                              "keyword",
+                              "welcome",
+                              "home",
+                              "site",
+                              "map",
+                              "update",
+                              "security",
+                              "report",
+                              "file",
+                              "directory",
+                              "images",
+                              "gallery",
+                              "photos",
+                              "article",
+                              "comment",
+                              "forum",
+                              "thread",
+                              "reply",
+                              "author",
+                              "date",
+                              "time",
+                              "price",
+                              "order",
+                              "cart",
+                              "and",
+                              "of",
+                              "to",
+                              "in",
+                              "for",
+                              "with",
+                              "on",
+                              "is",
+                              "by",
+                              "a",
+                              "this",
+                              "from",
+                              "Windows",
+                              "Linux",
+                              "HTTP",
+                              "HTML",
+                              "TCP/IP",
+                              "FAQ",
+                              "README",
+                              "2024",
+                              "caf\xc3\xa9",
+                              "na\xc3\xafve",
+                              "Gr\xc3\xb6\xc3\x9f"
+                              "e",
+                              "&amp;",
+                              "&nbsp;",
+                              "&lt;tag&gt;",
+                              "3.14",
+                              "(beta)",
+                              "\"quoted\"",
+                              "it's",
+                              "50%",
+                              "e-mail"};
 
-const char* const kDirs[] = {"docs", "img", "images", "pub", "download", "news",
-                             "products", "support", "archive/2023", "cgi-bin",
-                             "static/css", "a/b/c", "~user", "forum"};
-const char* const kFiles[] = {"index.html", "guide.html", "news.htm", "logo.gif",
-                              "photo.jpg", "banner.png", "setup.exe", "notes.txt",
-                              "page2.html", "search.cgi?q=ferret&lang=en",
-                              "default.asp", "style.css", "README", "archive.zip",
-                              "view.php?id=1234", "faq.html#install"};
-const char* const kHosts[] = {"www.example.com", "example.org", "ftp.example.net",
-                              "news.site.co.uk", "localhost", "intranet",
-                              "WWW.EXAMPLE.COM", "mirror-3.example.edu",
-                              "10.0.0.7", "shop.example.com"};
-const char* const kAttrs[] = {"class=\"nav\"", "id=\"main\"", "style=\"color: #333\"",
-                              "align=center", "width=\"100%\"", "border=0",
-                              "title=\"Home page\"", "onclick=\"return go(this);\"",
-                              "lang=en", "valign=\"top\"", "bgcolor=#FFFFFF"};
-const char* const kBlockTags[] = {"div", "td", "li", "span", "p", "TD", "TR", "font",
-                                  "center", "blockquote", "DIV", "h3"};
+const char* const kDirs[] = {"docs",       "img",      "images",  "pub",          "download",
+                             "news",       "products", "support", "archive/2023", "cgi-bin",
+                             "static/css", "a/b/c",    "~user",   "forum"};
+const char* const kFiles[] = {
+    "index.html",      "guide.html", "news.htm",  "logo.gif",    "photo.jpg",
+    "banner.png",      "setup.exe",  "notes.txt", "page2.html",  "search.cgi?q=ferret&lang=en",
+    "default.asp",     "style.css",  "README",    "archive.zip", "view.php?id=1234",
+    "faq.html#install"};
+const char* const kHosts[] = {
+    "www.example.com", "example.org",     "ftp.example.net", "news.site.co.uk",
+    "localhost",       "intranet",        "WWW.EXAMPLE.COM", "mirror-3.example.edu",
+    "10.0.0.7",        "shop.example.com"};
+const char* const kAttrs[] = {
+    "class=\"nav\"",  "id=\"main\"",    "style=\"color: #333\"", "align=center",
+    "width=\"100%\"", "border=0",       "title=\"Home page\"",   "onclick=\"return go(this);\"",
+    "lang=en",        "valign=\"top\"", "bgcolor=#FFFFFF"};
+const char* const kBlockTags[] = {"div", "td",   "li",     "span",       "p",   "TD",
+                                  "TR",  "font", "center", "blockquote", "DIV", "h3"};
 
 std::string Words(Random& r, size_t count) {
   std::string s;
@@ -77,54 +152,37 @@ std::string Link(Random& r) {
   switch (r.Below(12)) {
     case 0:
     case 1:
-    case 2:
-      return r.Pick(kFiles);
+    case 2: return r.Pick(kFiles);
     case 3:
-    case 4:
-      return std::string(r.Pick(kDirs)) + "/" + r.Pick(kFiles);
-    case 5:
-      return std::string("/") + r.Pick(kDirs) + "/" + r.Pick(kFiles);
-    case 6:
-      return std::string("../") + r.Pick(kFiles);
+    case 4: return std::string(r.Pick(kDirs)) + "/" + r.Pick(kFiles);
+    case 5: return std::string("/") + r.Pick(kDirs) + "/" + r.Pick(kFiles);
+    case 6: return std::string("../") + r.Pick(kFiles);
     case 7:
-      return std::string("http://") + r.Pick(kHosts) + "/" + r.Pick(kDirs) + "/" +
-             r.Pick(kFiles);
-    case 8:
-      return std::string("HTTP://") + r.Pick(kHosts) + "/";
+      return std::string("http://") + r.Pick(kHosts) + "/" + r.Pick(kDirs) + "/" + r.Pick(kFiles);
+    case 8: return std::string("HTTP://") + r.Pick(kHosts) + "/";
     case 9:
-      return std::string("http://") + r.Pick(kHosts) + ":" +
-             std::to_string(r.Between(80, 8090)) + "/" + r.Pick(kFiles);
-    case 10:
-      return r.Chance(50) ? "mailto:webmaster@example.com" : "#top";
-    default:
-      return r.Chance(15) ? "" : std::string(r.Pick(kDirs)) + "/";
+      return std::string("http://") + r.Pick(kHosts) + ":" + std::to_string(r.Between(80, 8090)) +
+             "/" + r.Pick(kFiles);
+    case 10: return r.Chance(50) ? "mailto:webmaster@example.com" : "#top";
+    default: return r.Chance(15) ? "" : std::string(r.Pick(kDirs)) + "/";
   }
 }
 
 std::string Anchor(Random& r) {
   std::string text = Words(r, r.Between(1, 4));
   switch (r.Below(16)) {
-    case 0:
-      return "<A HREF=\"" + Link(r) + "\">" + text + "</A>";
-    case 1:
-      return "<a href=" + Link(r) + ">" + text + "</a>";  // unquoted
-    case 2:
-      return "<A HREF=" + Link(r) + " TARGET=_top>" + text + "</A>";
-    case 3:
-      return "<a href='" + Link(r) + "'>" + text + "</a>";
+    case 0: return "<A HREF=\"" + Link(r) + "\">" + text + "</A>";
+    case 1: return "<a href=" + Link(r) + ">" + text + "</a>";  // unquoted
+    case 2: return "<A HREF=" + Link(r) + " TARGET=_top>" + text + "</A>";
+    case 3: return "<a href='" + Link(r) + "'>" + text + "</a>";
     case 4:
       // an attribute before href: the crawler does not see this one
-      return std::string("<a ") + r.Pick(kAttrs) + " href=\"" + Link(r) + "\">" + text +
-             "</a>";
+      return std::string("<a ") + r.Pick(kAttrs) + " href=\"" + Link(r) + "\">" + text + "</a>";
     case 5:
-      return "<a\thref\t=\t\"" + Link(r) + "\" title=\"" + Words(r, 2) + "\">" + text +
-             "</a>";
-    case 6:
-      return "<a name=\"" + Words(r, 1) + "\"></a>";
-    case 7:
-      return "<a href = \"" + Link(r) + "\" " + r.Pick(kAttrs) + ">" + text + "</a>";
-    default:
-      return "<a href=\"" + Link(r) + "\">" + text + "</a>";
+      return "<a\thref\t=\t\"" + Link(r) + "\" title=\"" + Words(r, 2) + "\">" + text + "</a>";
+    case 6: return "<a name=\"" + Words(r, 1) + "\"></a>";
+    case 7: return "<a href = \"" + Link(r) + "\" " + r.Pick(kAttrs) + ">" + text + "</a>";
+    default: return "<a href=\"" + Link(r) + "\">" + text + "</a>";
   }
 }
 
@@ -133,12 +191,9 @@ std::string Image(Random& r) {
   switch (r.Below(8)) {
     case 0:
       return "<IMG SRC=" + src + " BORDER=0 WIDTH=" + std::to_string(r.Between(10, 640)) + ">";
-    case 1:
-      return "<img alt=\"" + Words(r, 2) + "\" src=\"" + src + "\">";  // not seen
-    case 2:
-      return "<img\tsrc=\"" + src + "\">";
-    case 3:
-      return "<img src=\"\" alt=\"\">";
+    case 1: return "<img alt=\"" + Words(r, 2) + "\" src=\"" + src + "\">";  // not seen
+    case 2: return "<img\tsrc=\"" + src + "\">";
+    case 3: return "<img src=\"\" alt=\"\">";
     default:
       return "<img src=\"" + src + "\" alt=\"" + Words(r, r.Between(1, 3)) + "\" width=\"" +
              std::to_string(r.Between(10, 640)) + "\" height=\"" +
@@ -150,20 +205,13 @@ std::string Inline(Random& r) {
   switch (r.Below(10)) {
     case 0:
     case 1:
-    case 2:
-      return Anchor(r);
-    case 3:
-      return Image(r);
-    case 4:
-      return "<b>" + Words(r, 2) + "</b>";
-    case 5:
-      return "<em>" + Words(r, 1) + "</em>";
-    case 6:
-      return "<FONT SIZE=-1 FACE=\"Arial\">" + Words(r, 3) + "</FONT>";
-    case 7:
-      return "<br>";
-    default:
-      return std::string("<span ") + r.Pick(kAttrs) + ">" + Words(r, 2) + "</span>";
+    case 2: return Anchor(r);
+    case 3: return Image(r);
+    case 4: return "<b>" + Words(r, 2) + "</b>";
+    case 5: return "<em>" + Words(r, 1) + "</em>";
+    case 6: return "<FONT SIZE=-1 FACE=\"Arial\">" + Words(r, 3) + "</FONT>";
+    case 7: return "<br>";
+    default: return std::string("<span ") + r.Pick(kAttrs) + ">" + Words(r, 2) + "</span>";
   }
 }
 
@@ -263,18 +311,14 @@ std::string Page(Random& r) {
         std::string s;
         size_t target = r.Between(1200, 6000);
         while (s.size() < target) {
-          s += std::string("<") + r.Pick(kBlockTags) + " " + r.Pick(kAttrs) + ">" +
-               Inline(r) + Words(r, r.Between(0, 6)) + "</div>";
+          s += std::string("<") + r.Pick(kBlockTags) + " " + r.Pick(kAttrs) + ">" + Inline(r) +
+               Words(r, r.Between(0, 6)) + "</div>";
         }
         line(s);
         break;
       }
-      case 5:
-        line("<!-- " + Words(r, r.Between(3, 12)) + " -->");
-        break;
-      case 6:
-        line("");
-        break;
+      case 5: line("<!-- " + Words(r, r.Between(3, 12)) + " -->"); break;
+      case 6: line(""); break;
       case 7: {  // a paragraph wrapped over several lines
         line("<p>");
         for (size_t i = r.Between(2, 6); i > 0; --i) {
@@ -284,12 +328,10 @@ std::string Page(Random& r) {
         break;
       }
       case 8:
-        line(Indent(r) + "<" + r.Pick(kBlockTags) + " " + r.Pick(kAttrs) + " " +
-             r.Pick(kAttrs) + ">");
+        line(Indent(r) + "<" + r.Pick(kBlockTags) + " " + r.Pick(kAttrs) + " " + r.Pick(kAttrs) +
+             ">");
         break;
-      default:
-        line(Indent(r) + Paragraph(r, r.Between(40, 700)));
-        break;
+      default: line(Indent(r) + Paragraph(r, r.Between(40, 700))); break;
     }
   }
   line("<hr><address>" + Anchor(r) + " " + Words(r, 3) + "</address>");
@@ -339,34 +381,22 @@ std::vector<std::string> GenerateUrls(uint64_t seed, size_t count) {
     std::string host = r.Pick(kHosts);
     std::string url;
     switch (r.Below(10)) {
-      case 0:
-        url = "http://" + host;
-        break;
-      case 1:
-        url = "http://" + host + "/";
-        break;
+      case 0: url = "http://" + host; break;
+      case 1: url = "http://" + host + "/"; break;
       case 2:
-      case 3:
-        url = "http://" + host + "/" + r.Pick(kDirs) + "/" + r.Pick(kFiles);
-        break;
+      case 3: url = "http://" + host + "/" + r.Pick(kDirs) + "/" + r.Pick(kFiles); break;
       case 4:
-        url = "HTTP://" + host + ":" + std::to_string(r.Between(0, 9000)) + "/" +
-              r.Pick(kDirs) + "/";
+        url =
+            "HTTP://" + host + ":" + std::to_string(r.Between(0, 9000)) + "/" + r.Pick(kDirs) + "/";
         break;
       case 5:
       case 6:  // what the resolver builds for relative links
         url = host + ":" + std::to_string(r.Between(80, 8080)) + "/" + r.Pick(kDirs) + "/" +
               r.Pick(kFiles);
         break;
-      case 7:
-        url = host + ":80/" + r.Pick(kDirs) + "/../" + r.Pick(kDirs) + "/#top";
-        break;
-      case 8:
-        url = "https://" + host + "/" + r.Pick(kFiles);
-        break;
-      default:
-        url = host;
-        break;
+      case 7: url = host + ":80/" + r.Pick(kDirs) + "/../" + r.Pick(kDirs) + "/#top"; break;
+      case 8: url = "https://" + host + "/" + r.Pick(kFiles); break;
+      default: url = host; break;
     }
     urls.push_back(WithSplitSlash(url));
   }

@@ -1,7 +1,7 @@
 // The crawler's own engine, through the Regexp class exactly as the page scan
 // uses it: letters folded, Match, then SubStart and SubLength.
-#include "regex/Regexp.h"
 #include "Workload.h"
+#include "regex/Regexp.h"
 
 namespace {
 

@@ -59,13 +59,11 @@ bool JitAvailable() {
 }  // namespace
 
 void AddPcre2Engines(std::vector<Engine>& engines) {
-  engines.push_back(MakeEngine<Pcre2Pattern>("pcre2-interp", [](const char* p) {
-    return std::make_unique<Pcre2Pattern>(p, false);
-  }));
+  engines.push_back(MakeEngine<Pcre2Pattern>(
+      "pcre2-interp", [](const char* p) { return std::make_unique<Pcre2Pattern>(p, false); }));
   if (JitAvailable()) {
-    engines.push_back(MakeEngine<Pcre2Pattern>("pcre2-jit", [](const char* p) {
-      return std::make_unique<Pcre2Pattern>(p, true);
-    }));
+    engines.push_back(MakeEngine<Pcre2Pattern>(
+        "pcre2-jit", [](const char* p) { return std::make_unique<Pcre2Pattern>(p, true); }));
   } else {
     std::fprintf(stderr, "note: this PCRE2 has no JIT; pcre2-jit is not measured\n");
   }

@@ -4,6 +4,7 @@
 #include "Workload.h"
 
 void AddPcre2Engines(std::vector<Engine>&) {
-  std::fprintf(stderr, "note: built without PCRE2 (libpcre2-8 not found); "
-                       "pcre2-interp and pcre2-jit are not measured\n");
+  std::fprintf(stderr,
+               "note: built without PCRE2 (libpcre2-8 not found); "
+               "pcre2-interp and pcre2-jit are not measured\n");
 }

@@ -17,6 +17,8 @@
 // Usage: ferret_regex_bench [--mb N] [--urls N] [--compile-urls N] [--seed N]
 //                           [--reps N] [--budget SECONDS] [--only ENGINE]
 //                           [--check]
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -24,8 +26,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "Corpus.h"
 #include "Workload.h"
@@ -94,7 +94,8 @@ const LinkCase kLinkCases[] = {
     {"<img src=\"p.gif\"> <IMG\tSRC = 'q.png'>", {"p.gif", "'q.png'"}},
     {"<a\thref\t=\t\"g.html\">", {"g.html"}},
     {"<img alt=\"x\" src=\"h.gif\">", {}},
-    {"<a href=\"i.html\"><img src=\"j.gif\"></a> <a href=\"k.html\">", {"i.html", "k.html", "j.gif"}},
+    {"<a href=\"i.html\"><img src=\"j.gif\"></a> <a href=\"k.html\">",
+     {"i.html", "k.html", "j.gif"}},
     {"caf\xc3\xa9 <a href=\"na\xc3\xafve.html\">\r", {"na\xc3\xafve.html"}},
     {"no tags at all", {}},
 };
@@ -148,17 +149,16 @@ std::string Quote(const std::vector<std::string>& v) {
 }
 
 bool SelfCheck(const std::vector<Engine>& engines) {
-  bool ok = WithSplitSlash("http://host") == "http://host/" &&
-            WithSplitSlash("host") == "host/" && WithSplitSlash("") == "/" &&
-            WithSplitSlash("/x") == "/x/" && WithSplitSlash("http://host/a") == "http://host/a";
+  bool ok = WithSplitSlash("http://host") == "http://host/" && WithSplitSlash("host") == "host/" &&
+            WithSplitSlash("") == "/" && WithSplitSlash("/x") == "/x/" &&
+            WithSplitSlash("http://host/a") == "http://host/a";
   if (!ok) std::printf("self-check: the URL generator's \"/\" rule is wrong\n");
   for (const Engine& e : engines) {
     for (const LinkCase& c : kLinkCases) {
       std::vector<std::string> got = e.links(c.line);
       if (got != c.links) {
         std::printf("self-check: %s on '%s': links %s, expected %s\n", e.name.c_str(),
-                    Visible(c.line).c_str(),
-                    Quote(got).c_str(), Quote(c.links).c_str());
+                    Visible(c.line).c_str(), Quote(got).c_str(), Quote(c.links).c_str());
         ok = false;
       }
     }
@@ -172,10 +172,11 @@ bool SelfCheck(const std::vector<Engine>& engines) {
       auto group = [&](int g) { return std::string(c.url + s[g].start, s[g].length); };
       if (s[0].start != 0 || group(2) != c.host || group(3) != c.port || group(4) != c.dir ||
           group(5) != c.file) {
-        std::printf("self-check: %s splits '%s' at %d into host '%s' port '%s' dir '%s' "
-                    "file '%s', expected '%s' '%s' '%s' '%s'\n",
-                    e.name.c_str(), c.url, s[0].start, group(2).c_str(), group(3).c_str(),
-                    group(4).c_str(), group(5).c_str(), c.host, c.port, c.dir, c.file);
+        std::printf(
+            "self-check: %s splits '%s' at %d into host '%s' port '%s' dir '%s' "
+            "file '%s', expected '%s' '%s' '%s' '%s'\n",
+            e.name.c_str(), c.url, s[0].start, group(2).c_str(), group(3).c_str(), group(4).c_str(),
+            group(5).c_str(), c.host, c.port, c.dir, c.file);
         ok = false;
       }
     }
@@ -218,8 +219,8 @@ std::vector<Result> TimeAll(const Options& o, const std::vector<Engine>& engines
   for (size_t i = 0; i < engines.size(); ++i) {
     std::vector<double>& r = runs[i];
     std::sort(r.begin(), r.end());
-    results.push_back({engines[i].name, items / r.front(), items / r[r.size() / 2],
-                       static_cast<int>(r.size())});
+    results.push_back(
+        {engines[i].name, items / r.front(), items / r[r.size() / 2], static_cast<int>(r.size())});
   }
   return results;
 }
@@ -227,8 +228,8 @@ std::vector<Result> TimeAll(const Options& o, const std::vector<Engine>& engines
 void PrintResults(const char* workload, const char* unit, size_t items, double megabytes,
                   const std::vector<Result>& results) {
   for (const Result& r : results) {
-    std::printf("%-18s %-13s %12.0f %s/s  median %12.0f", workload, r.engine.c_str(),
-                r.perSecond, unit, r.medianPerSecond);
+    std::printf("%-18s %-13s %12.0f %s/s  median %12.0f", workload, r.engine.c_str(), r.perSecond,
+                unit, r.medianPerSecond);
     if (megabytes > 0) std::printf("  %7.1f MB/s", megabytes * r.perSecond / items);
     std::printf("  (best of %d)\n", r.reps);
   }
@@ -238,8 +239,8 @@ void PrintRatios(const char* workload, const std::vector<Result>& results) {
   if (results.empty()) return;
   const Result& ours = results.front();
   for (size_t i = 1; i < results.size(); ++i) {
-    std::printf("%s: %s/%s = %.2fx\n", workload, ours.engine.c_str(),
-                results[i].engine.c_str(), ours.perSecond / results[i].perSecond);
+    std::printf("%s: %s/%s = %.2fx\n", workload, ours.engine.c_str(), results[i].engine.c_str(),
+                ours.perSecond / results[i].perSecond);
   }
 }
 
@@ -303,16 +304,17 @@ int main(int argc, char** argv) {
               corpusMb, static_cast<unsigned long long>(o.seed), urls.size());
   double load[1];
   if (getloadavg(load, 1) == 1) {
-    std::printf("load average %.2f on %ld cores: other work on the machine blurs the "
-                "timings\n", load[0], sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf(
+        "load average %.2f on %ld cores: other work on the machine blurs the "
+        "timings\n",
+        load[0], sysconf(_SC_NPROCESSORS_ONLN));
   }
 
   if (!SelfCheck(engines)) {
     std::printf("self-check failed: nothing timed\n");
     return 1;
   }
-  std::printf("self-check: %zu engines give the expected links and URL groups\n",
-              engines.size());
+  std::printf("self-check: %zu engines give the expected links and URL groups\n", engines.size());
 
   // Every engine once, untimed: the counts must agree before anything else.
   bool agree = true;
@@ -327,15 +329,15 @@ int main(int argc, char** argv) {
       std::printf("%s: a pattern did not compile\n", e.name.c_str());
       return 1;
     }
-    std::printf("%-13s page-scan: %llu keyword lines, %llu file lines, %llu anchors, "
-                "%llu images, hash %016llx; url-split: %llu matched, hash %016llx\n",
-                e.name.c_str(), static_cast<unsigned long long>(page.keywordLines),
-                static_cast<unsigned long long>(page.fileLines),
-                static_cast<unsigned long long>(page.anchors),
-                static_cast<unsigned long long>(page.images),
-                static_cast<unsigned long long>(page.linkHash),
-                static_cast<unsigned long long>(url.matched),
-                static_cast<unsigned long long>(url.spanHash));
+    std::printf(
+        "%-13s page-scan: %llu keyword lines, %llu file lines, %llu anchors, "
+        "%llu images, hash %016llx; url-split: %llu matched, hash %016llx\n",
+        e.name.c_str(), static_cast<unsigned long long>(page.keywordLines),
+        static_cast<unsigned long long>(page.fileLines),
+        static_cast<unsigned long long>(page.anchors), static_cast<unsigned long long>(page.images),
+        static_cast<unsigned long long>(page.linkHash),
+        static_cast<unsigned long long>(url.matched),
+        static_cast<unsigned long long>(url.spanHash));
     if (i == 0) {
       page0 = page;
       url0 = url;
@@ -363,8 +365,8 @@ int main(int argc, char** argv) {
   // results are not looked at again.
   PageCounts pc;
   UrlCounts uc;
-  std::vector<Result> page = TimeAll(o, engines, corpus.LineCount(),
-                                     [&](const Engine& e) { e.pageScan(corpus, pc); });
+  std::vector<Result> page =
+      TimeAll(o, engines, corpus.LineCount(), [&](const Engine& e) { e.pageScan(corpus, pc); });
   std::vector<Result> split =
       TimeAll(o, engines, urls.size(), [&](const Engine& e) { e.urlSplit(urls, uc); });
   std::vector<Result> compile = TimeAll(o, engines, compileUrls.size(), [&](const Engine& e) {

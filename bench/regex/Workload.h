@@ -60,8 +60,8 @@ struct PageCounts {
   uint64_t linkHash = 0;      // every collected link, in order
 
   bool operator==(const PageCounts& o) const {
-    return keywordLines == o.keywordLines && fileLines == o.fileLines &&
-           anchors == o.anchors && images == o.images && linkHash == o.linkHash;
+    return keywordLines == o.keywordLines && fileLines == o.fileLines && anchors == o.anchors &&
+           images == o.images && linkHash == o.linkHash;
   }
   bool operator!=(const PageCounts& o) const { return !(*this == o); }
 };
@@ -96,8 +96,7 @@ constexpr uint64_t kHashSeed = 14695981039346656037ull;
 // pattern does not match; otherwise keep it and search again from the
 // character right after the link text. sink(link, length) gets each link.
 template <class P, class Sink>
-void CollectLinks(P& linkPattern, P& filePattern, const char* line, size_t length,
-                  Sink&& sink) {
+void CollectLinks(P& linkPattern, P& filePattern, const char* line, size_t length, Sink&& sink) {
   char link[kMaxLineLength + 1];
   Span spans[kMaxSpans];
   Span fileSpan[kMaxSpans];

@@ -1,9 +1,9 @@
 // CStr against std::string doing the same work: copying a string, appending
 // one character at a time, and building a URL the way the URL code does.
+#include <benchmark/benchmark.h>
+
 #include <cstdio>
 #include <string>
-
-#include <benchmark/benchmark.h>
 
 #include "text/CStr.h"
 
@@ -73,8 +73,7 @@ void BM_FormatUrlStdSnprintf(benchmark::State& state) {
     const char* format = "%s:%d/%s%s%s";
     int n = std::snprintf(nullptr, 0, format, kHost, kPort, kDir, "/", kFile);
     std::string url(static_cast<size_t>(n), '\0');
-    std::snprintf(&url[0], url.size() + 1, format, kHost, kPort, kDir, "/",
-                  kFile);
+    std::snprintf(&url[0], url.size() + 1, format, kHost, kPort, kDir, "/", kFile);
     benchmark::DoNotOptimize(url);
   }
 }
@@ -82,8 +81,7 @@ BENCHMARK(BM_FormatUrlStdSnprintf);
 
 void BM_FormatUrlStdConcat(benchmark::State& state) {
   for (auto _ : state) {
-    std::string url = std::string(kHost) + ":" + std::to_string(kPort) + "/" +
-                      kDir + "/" + kFile;
+    std::string url = std::string(kHost) + ":" + std::to_string(kPort) + "/" + kDir + "/" + kFile;
     benchmark::DoNotOptimize(url);
   }
 }

@@ -1,10 +1,9 @@
-#include "app/CommandLine.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "app/Settings.h"
 #include "tests/common/Subprocess.h"
 
@@ -58,8 +57,7 @@ TEST(CommandLine, ImpliedActionsAndDefaultPatterns) {
       // Both patterns given: kept, and each implies its action.
       {{"http://h/", "-k", "a", "-f", "b"}, {"a", "b", 0, 1, 1, 0, 0, 0}},
       // Letter case of option names does not count.
-      {{"http://h/", "-Stat", "-K", "w", "-D", "3", "-PRINT"},
-       {"w", ".", 3, 1, 0, 0, 0, 1}},
+      {{"http://h/", "-Stat", "-K", "w", "-D", "3", "-PRINT"}, {"w", ".", 3, 1, 0, 0, 0, 1}},
       // Depth read as atoi does; negative kept (behaves as 0 when crawling).
       {{"http://h/", "-d", "abc"}, {".", ".", 0, 0, 0, 0, 0, 0}},
       {{"http://h/", "-d", "-3"}, {".", ".", -3, 0, 0, 0, 0, 0}},

@@ -1,11 +1,10 @@
-#include "app/Urls.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "app/Confine.h"
 #include "app/Settings.h"
+#include "app/Urls.h"
 
 namespace {
 
@@ -136,18 +135,12 @@ TEST(SameDomain, LastTwoLabels) {
     const char* urlHost;
     int same;
   } cases[] = {
-      {"a.b.c", "d.b.c", 1},
-      {"a.b.c", "e.f.b.c", 1},
-      {"a.b.c", "a.d.c", 0},
-      {"a.b.c", "a.b.d", 0},
-      {"a.b.c", "A.B.C", 0},
-      {"a.b.c", "b.c", 0},
-      {"b.c", "a.b.c", 0},
-      {"localhost", "localhost", 0},
-      {"a.b.k.l", "c.d.k.l", 1},
-      {"10.1.2.3", "192.168.2.3", 1},
-      {"a.b.c.", "a.b.c", 0},
-      {"127.0.0.1", "127.0.0.2", 0},
+      {"a.b.c", "d.b.c", 1},         {"a.b.c", "e.f.b.c", 1},
+      {"a.b.c", "a.d.c", 0},         {"a.b.c", "a.b.d", 0},
+      {"a.b.c", "A.B.C", 0},         {"a.b.c", "b.c", 0},
+      {"b.c", "a.b.c", 0},           {"localhost", "localhost", 0},
+      {"a.b.k.l", "c.d.k.l", 1},     {"10.1.2.3", "192.168.2.3", 1},
+      {"a.b.c.", "a.b.c", 0},        {"127.0.0.1", "127.0.0.2", 0},
       {"127.0.0.1", "127.0.0.1", 1},
   };
   for (const auto& c : cases) {

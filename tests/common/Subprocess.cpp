@@ -11,8 +11,8 @@
 
 namespace {
 
-[[noreturn]] void ExecChild(const std::vector<std::string>& argv,
-                            const std::string& workDir, int outFd, int errFd) {
+[[noreturn]] void ExecChild(const std::vector<std::string>& argv, const std::string& workDir,
+                            int outFd, int errFd) {
   int devNull = open("/dev/null", O_RDONLY);
   if (devNull >= 0) dup2(devNull, STDIN_FILENO);
   dup2(outFd, STDOUT_FILENO);
@@ -56,8 +56,8 @@ bool Drain(int outFd, int errFd, ProcessResult& result,
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv,
-                         const std::string& workDir, int timeLimitSeconds) {
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir,
+                         int timeLimitSeconds) {
   ProcessResult result;
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0) return result;
@@ -70,8 +70,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
   if (pid == 0) ExecChild(argv, workDir, outPipe[1], errPipe[1]);
   close(outPipe[1]);
   close(errPipe[1]);
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::seconds(timeLimitSeconds);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeLimitSeconds);
   if (pid > 0 && !Drain(outPipe[0], errPipe[0], result, deadline)) {
     kill(pid, SIGKILL);
     result.timedOut = true;

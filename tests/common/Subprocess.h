@@ -11,16 +11,15 @@
 #include <vector>
 
 struct ProcessResult {
-  int exitCode = -1;   // 0..255 when the child exited, -1 otherwise
-  int signal = 0;      // the signal that ended the child, or 0
+  int exitCode = -1;  // 0..255 when the child exited, -1 otherwise
+  int signal = 0;     // the signal that ended the child, or 0
   bool timedOut = false;
   std::string out;
   std::string err;
 };
 
 // argv[0] is the program's path. An empty workDir keeps the current one.
-ProcessResult RunProcess(const std::vector<std::string>& argv,
-                         const std::string& workDir = "",
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir = "",
                          int timeLimitSeconds = 120);
 
 #endif  // FERRET_TESTS_COMMON_SUBPROCESS_H_

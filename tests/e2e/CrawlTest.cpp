@@ -40,13 +40,13 @@ class CrawlTest : public testing::Test {
 // mail links. a.html links c.html. Only index and c mention the keyword.
 void SmallSite(CrawlTest* t, ScriptedServer& server) {
   (void)t;
-  server.SetResponse("/index.html", HtmlResponse(
-      "<html><body><p>All about the ferret.</p>\n"
-      "<a href=\"a.html\">A</a> and <a href=\"b.html\">B</a>\n"
-      "<img src=\"pic.gif\">\n"
-      "<a href=\"mailto:x@y.z\">mail</a>\n"
-      "<a href=\"MAILTO:u@v.w\">MAIL</a>\n"
-      "</body></html>\n"));
+  server.SetResponse("/index.html",
+                     HtmlResponse("<html><body><p>All about the ferret.</p>\n"
+                                  "<a href=\"a.html\">A</a> and <a href=\"b.html\">B</a>\n"
+                                  "<img src=\"pic.gif\">\n"
+                                  "<a href=\"mailto:x@y.z\">mail</a>\n"
+                                  "<a href=\"MAILTO:u@v.w\">MAIL</a>\n"
+                                  "</body></html>\n"));
   server.SetResponse("/a.html", HtmlResponse("<p>a</p>\n<a href=\"c.html\">C</a>\n"));
   server.SetResponse("/b.html", HtmlResponse("<p>b</p>\n"));
   server.SetResponse("/c.html", HtmlResponse("ferrets here\n<a href=\"/index.html\">home</a>\n"));
@@ -55,41 +55,43 @@ void SmallSite(CrawlTest* t, ScriptedServer& server) {
 
 TEST_F(CrawlTest, KeywordModeOrderOfPrintsAndRequests) {
   SmallSite(this, server);
-  ProcessResult r = Crawl({server.Url("/index.html"), "-k", "FERRET", "-d", "2", "-print", "-stat"});
-  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
-      server.Url("/index.html"),
-      U("/c.html"),
-      "Saves(0) Prints(2) Hits(6) HTTP 200(100%) Errors(0)"}));
+  ProcessResult r =
+      Crawl({server.Url("/index.html"), "-k", "FERRET", "-d", "2", "-print", "-stat"});
+  EXPECT_EQ(Lines(r.out),
+            (std::vector<std::string>{server.Url("/index.html"), U("/c.html"),
+                                      "Saves(0) Prints(2) Hits(6) HTTP 200(100%) Errors(0)"}));
   // Last link first, depth-first; c.html lies at depth 0, so its link back to
   // the index is not followed.
-  EXPECT_EQ(server.RequestPaths(), (std::vector<std::string>{
-      "/index.html", "/MAILTO:u@v.w", "/pic.gif", "/b.html", "/a.html", "/c.html"}));
+  EXPECT_EQ(server.RequestPaths(),
+            (std::vector<std::string>{"/index.html", "/MAILTO:u@v.w", "/pic.gif", "/b.html",
+                                      "/a.html", "/c.html"}));
 }
 
 TEST_F(CrawlTest, KeywordModeSavesFoundPagesTwiceRequested) {
   SmallSite(this, server);
   ProcessResult r = Crawl({server.Url("/index.html"), "-k", "ferret", "-download"});
-  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
-      "Saving " + server.Url("/index.html") + " as index.html"}));
+  EXPECT_EQ(Lines(r.out),
+            (std::vector<std::string>{"Saving " + server.Url("/index.html") + " as index.html"}));
   EXPECT_EQ(server.RequestPaths(), (std::vector<std::string>{"/index.html", "/index.html"}));
   EXPECT_NE(ReadFile(workDir + "/index.html").find("All about the ferret."), std::string::npos);
 }
 
 TEST_F(CrawlTest, FileModePrintsSavesAndFollowsLinks) {
   SmallSite(this, server);
-  ProcessResult r = Crawl({server.Url("/index.html"), "-f", "\\.(gif|html)", "-print",
-                           "-download", "-d", "1", "-stat"});
+  ProcessResult r = Crawl({server.Url("/index.html"), "-f", "\\.(gif|html)", "-print", "-download",
+                           "-d", "1", "-stat"});
   // The mail links do not match the pattern, so they are not collected.
-  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
-      "Saving " + U("/pic.gif") + " as pic.gif", U("/pic.gif"),
-      "Saving " + U("/b.html") + " as b.html", U("/b.html"),
-      "Saving " + U("/a.html") + " as a.html", U("/a.html"),
-      // Links of a page at depth 0 are still printed and saved, not scanned.
-      "Saving " + U("/c.html") + " as c.html", U("/c.html"),
-      "Saves(4) Prints(4) Hits(8) HTTP 200(100%) Errors(0)"}));
-  EXPECT_EQ(server.RequestPaths(), (std::vector<std::string>{
-      "/index.html", "/pic.gif", "/pic.gif", "/b.html", "/b.html", "/a.html",
-      "/a.html", "/c.html"}));
+  EXPECT_EQ(Lines(r.out),
+            (std::vector<std::string>{
+                "Saving " + U("/pic.gif") + " as pic.gif", U("/pic.gif"),
+                "Saving " + U("/b.html") + " as b.html", U("/b.html"),
+                "Saving " + U("/a.html") + " as a.html", U("/a.html"),
+                // Links of a page at depth 0 are still printed and saved, not scanned.
+                "Saving " + U("/c.html") + " as c.html", U("/c.html"),
+                "Saves(4) Prints(4) Hits(8) HTTP 200(100%) Errors(0)"}));
+  EXPECT_EQ(server.RequestPaths(),
+            (std::vector<std::string>{"/index.html", "/pic.gif", "/pic.gif", "/b.html", "/b.html",
+                                      "/a.html", "/a.html", "/c.html"}));
   EXPECT_EQ(ReadFile(workDir + "/pic.gif"), "GIF89a");
 }
 
@@ -101,17 +103,17 @@ TEST_F(CrawlTest, DepthZeroStillHandlesTheStartPagesLinks) {
 }
 
 TEST_F(CrawlTest, WhichLinksAreRecognised) {
-  Page("/", std::string(
-      "<A HREF=upper.html>caps, unquoted</A>\n"
-      "<a class=\"x\" href=\"skipped.html\">class first</a>\n"
-      "<a href=y title=z>unquoted runs on</a>\n"
-      "<a href=\"\">empty</a> <a href=\"lost.html\">after the empty one</a> <img src=\"kept.png\">\n"
-      "<a href=\"split.html\"\n>closed on the next line</a>\n"
-      "<IMG\tSRC = 'single.png'>\n") +
-      std::string(1010, ' ') + "<a href=\"cut.html\">x</a>\n");
+  Page("/", std::string("<A HREF=upper.html>caps, unquoted</A>\n"
+                        "<a class=\"x\" href=\"skipped.html\">class first</a>\n"
+                        "<a href=y title=z>unquoted runs on</a>\n"
+                        "<a href=\"\">empty</a> <a href=\"lost.html\">after the empty one</a> <img "
+                        "src=\"kept.png\">\n"
+                        "<a href=\"split.html\"\n>closed on the next line</a>\n"
+                        "<IMG\tSRC = 'single.png'>\n") +
+                std::string(1010, ' ') + "<a href=\"cut.html\">x</a>\n");
   ProcessResult r = Crawl({server.Url("/"), "-f", ".", "-print"});
-  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
-      U("/'single.png'"), U("/kept.png"), U("/y title=z"), U("/upper.html")}));
+  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{U("/'single.png'"), U("/kept.png"),
+                                                    U("/y title=z"), U("/upper.html")}));
 }
 
 TEST_F(CrawlTest, NonHtmlAndRedirectedPages) {
@@ -123,8 +125,8 @@ TEST_F(CrawlTest, NonHtmlAndRedirectedPages) {
   // Printed under the redirect target; the text page is neither tested nor
   // followed.
   EXPECT_EQ(Lines(r.out), (std::vector<std::string>{U("/docs/real.html")}));
-  EXPECT_EQ(server.RequestPaths(), (std::vector<std::string>{
-      "/start", "/docs/real.html", "/docs/next.txt"}));
+  EXPECT_EQ(server.RequestPaths(),
+            (std::vector<std::string>{"/start", "/docs/real.html", "/docs/next.txt"}));
 }
 
 TEST_F(CrawlTest, ConfineToTheStartDomain) {
@@ -133,17 +135,18 @@ TEST_F(CrawlTest, ConfineToTheStartDomain) {
   Page("/", "ferret\n<a href=\"http://127.0.0.2:" + std::to_string(other.Port()) +
                 "/x.html\">other</a>\n<a href=\"local.html\">here</a>\n");
   Page("/local.html", "ferret\n");
-  ProcessResult r = Crawl({server.Url("/"), "-k", "ferret", "-d", "1", "-confine", "-print", "-stat"});
-  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
-      server.Url("/"), U("/local.html"),
-      "Saves(0) Prints(2) Hits(2) HTTP 200(100%) Errors(0)"}));
+  ProcessResult r =
+      Crawl({server.Url("/"), "-k", "ferret", "-d", "1", "-confine", "-print", "-stat"});
+  EXPECT_EQ(Lines(r.out),
+            (std::vector<std::string>{server.Url("/"), U("/local.html"),
+                                      "Saves(0) Prints(2) Hits(2) HTTP 200(100%) Errors(0)"}));
   EXPECT_EQ(other.Accepted(), 0u);
 
   // A start host without dots refuses everything, the start URL included.
   std::string local = "http://localhost:" + std::to_string(server.Port()) + "/";
   ProcessResult none = Crawl({local, "-k", "ferret", "-confine", "-stat"});
-  EXPECT_EQ(Lines(none.out), (std::vector<std::string>{
-      "Saves(0) Prints(0) Hits(0) HTTP 200(0%) Errors(0)"}));
+  EXPECT_EQ(Lines(none.out),
+            (std::vector<std::string>{"Saves(0) Prints(0) Hits(0) HTTP 200(0%) Errors(0)"}));
   EXPECT_EQ(server.RequestPaths().size(), 2u);
 }
 
@@ -153,18 +156,18 @@ TEST_F(CrawlTest, RefusedConnectionIsReportedAndTheRunGoesOn) {
                 "/gone.html\">gone</a>\n<a href=\"ok.html\">ok</a>\n");
   Page("/ok.html", "fine\n");
   ProcessResult r = Crawl({server.Url("/"), "-d", "1", "-stat"});
-  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
-      "Error 111 connecting to 127.0.0.1",
-      "Saves(0) Prints(0) Hits(2) HTTP 200(100%) Errors(1)"}));
+  EXPECT_EQ(Lines(r.out),
+            (std::vector<std::string>{"Error 111 connecting to 127.0.0.1",
+                                      "Saves(0) Prints(0) Hits(2) HTTP 200(100%) Errors(1)"}));
   EXPECT_EQ(r.err, "Connection refused\n");
 }
 
 TEST_F(CrawlTest, StartUrlSavedFirstWhenBothPatternsAreDots) {
   server.SetResponse("/file.zip", FileResponse(std::string("PK\3\4\0\0", 6), "application/zip"));
   ProcessResult r = Crawl({server.Url("/file.zip"), "-download", "-stat"});
-  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
-      "Saving " + server.Url("/file.zip") + " as file.zip",
-      "Saves(1) Prints(0) Hits(2) HTTP 200(100%) Errors(0)"}));
+  EXPECT_EQ(Lines(r.out),
+            (std::vector<std::string>{"Saving " + server.Url("/file.zip") + " as file.zip",
+                                      "Saves(1) Prints(0) Hits(2) HTTP 200(100%) Errors(0)"}));
   EXPECT_EQ(ReadFile(workDir + "/file.zip"), std::string("PK\3\4\0\0", 6));
 }
 

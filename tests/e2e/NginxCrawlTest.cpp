@@ -91,8 +91,7 @@ class Nginx {
   void WriteConfig(const std::string& root) {
     std::ofstream conf(dir + "/nginx.conf");
     conf << "daemon off;\nmaster_process on;\nworker_processes 1;\n"
-         << (geteuid() == 0 ? "user root;\n" : "")
-         << "pid " << dir << "/nginx.pid;\n"
+         << (geteuid() == 0 ? "user root;\n" : "") << "pid " << dir << "/nginx.pid;\n"
          << "error_log " << dir << "/error.log;\n"
          << "events { worker_connections 64; }\n"
          << "http {\n"
@@ -157,14 +156,15 @@ class NginxCrawlTest : public testing::Test {
 
 TEST_F(NginxCrawlTest, KeywordCrawlWithDepth) {
   ProcessResult r = Crawl({"http://" + host + "/", "-k", "polecat", "-d", "2", "-print", "-stat"});
-  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
-      host + "/gallery/", host + "/docs/mustelids.html", host + "/news/autumn-walk.html",
-      "Saves(0) Prints(3) Hits(28) HTTP 200(100%) Errors(0)"}));
+  EXPECT_EQ(Lines(r.out),
+            (std::vector<std::string>{host + "/gallery/", host + "/docs/mustelids.html",
+                                      host + "/news/autumn-walk.html",
+                                      "Saves(0) Prints(3) Hits(28) HTTP 200(100%) Errors(0)"}));
 }
 
 TEST_F(NginxCrawlTest, FileCrawlSavesTheServedBytes) {
-  ProcessResult r = Crawl({"http://" + host + "/", "-f", "\\.(gif|png|zip|txt)", "-download",
-                           "-create", "-stat"});
+  ProcessResult r = Crawl(
+      {"http://" + host + "/", "-f", "\\.(gif|png|zip|txt)", "-download", "-create", "-stat"});
   const std::vector<std::string> saved = {"images/pawprint.gif", "files/club-kit.zip",
                                           "files/checklist.txt", "gallery/sable.png",
                                           "images/logo.png"};
@@ -185,8 +185,8 @@ TEST_F(NginxCrawlTest, FileCrawlSavesTheServedBytes) {
 
 TEST_F(NginxCrawlTest, KeywordCrawlSavesFoundPagesIntoTheirDirectories) {
   ProcessResult r = Crawl({"http://" + host + "/", "-k", "polecat", "-d", "1", "-create"});
-  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
-      "Saving " + host + "/gallery/ as gallery/index.html"}));
+  EXPECT_EQ(Lines(r.out),
+            (std::vector<std::string>{"Saving " + host + "/gallery/ as gallery/index.html"}));
   EXPECT_EQ(ReadFile(workDir + "/gallery/index.html"), ReadFile(kSite + "/gallery/index.html"));
 }
 

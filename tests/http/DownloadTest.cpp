@@ -1,5 +1,3 @@
-#include "net/Download.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +6,7 @@
 #include <string>
 
 #include "app/Settings.h"
+#include "net/Download.h"
 #include "tests/common/Files.h"
 #include "tests/support/HttpResponse.h"
 #include "tests/support/ScriptedServer.h"
@@ -67,12 +66,10 @@ TEST_F(DownloadTest, FileNamesAndRedirects) {
   server.SetResponse("/target/t.txt", FileResponse("t", "text/plain"));
   server.SetResponse("/err.html", NotFoundResponse());
 
-  EXPECT_EQ(Download(server.Url("/docs/")),
-            "Saving " + server.Url("/docs/") + " as index.html\n");
+  EXPECT_EQ(Download(server.Url("/docs/")), "Saving " + server.Url("/docs/") + " as index.html\n");
   EXPECT_EQ(ReadFile("index.html"), "<p>index</p>\n");
 
-  EXPECT_EQ(Download(server.Url("/moved")),
-            "Saving " + Bare("/target/t.txt") + " as t.txt\n");
+  EXPECT_EQ(Download(server.Url("/moved")), "Saving " + Bare("/target/t.txt") + " as t.txt\n");
   EXPECT_EQ(ReadFile("t.txt"), "t");
 
   Download(server.Url("/err.html"));  // error pages are saved like any other
@@ -145,10 +142,10 @@ TEST(ConfinedDirectory, DropsEscapingSegments) {
     const char* dir;
     const char* safe;
   } cases[] = {
-      {"", ""},         {"a", "a"},           {"a/b", "a/b"},
-      {"/a", "a"},      {"../../x", "x"},     {"a/./b//c", "a/b/c"},
-      {"..", ""},       {"a/../b", "a/b"},    {"...", "..."},
-      {"//", ""},       {"a/b/", "a/b"},      {".hidden/x", ".hidden/x"},
+      {"", ""},    {"a", "a"},        {"a/b", "a/b"},
+      {"/a", "a"}, {"../../x", "x"},  {"a/./b//c", "a/b/c"},
+      {"..", ""},  {"a/../b", "a/b"}, {"...", "..."},
+      {"//", ""},  {"a/b/", "a/b"},   {".hidden/x", ".hidden/x"},
   };
   for (const auto& c : cases) {
     EXPECT_STREQ(ConfinedDirectory(c.dir), c.safe) << c.dir;

@@ -1,11 +1,10 @@
-#include "net/HttpRequest.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
 #include "app/Settings.h"
+#include "net/HttpRequest.h"
 #include "net/Sockets.h"
 #include "net/StreamRead.h"
 #include "tests/support/HttpResponse.h"
@@ -29,8 +28,12 @@ Outcome Request(const std::string& url) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   int result = RequestPage(target, connection, stream);
-  Outcome o{result, std::string(target), testing::internal::GetCapturedStdout(),
-            testing::internal::GetCapturedStderr(), "", false};
+  Outcome o{result,
+            std::string(target),
+            testing::internal::GetCapturedStdout(),
+            testing::internal::GetCapturedStderr(),
+            "",
+            false};
   std::unique_ptr<std::iostream> body(stream);
   if (result == -1) {
     EXPECT_EQ(stream, nullptr) << url;
@@ -156,12 +159,11 @@ TEST_F(HttpRequestTest, MalformedAndCutResponses) {
   // 1014 + "X-Long: " = 1022 characters, then CR LF: the CR arrives as a piece
   // of its own, which is empty once stripped and so ends the header.
   std::string longLine = "X-Long: " + std::string(1014, 'a');
-  server.SetResponse("/long", HttpResponse("HTTP/1.0 200 OK",
-                                           {longLine, "Content-Type: text/html"}, "b\n"));
-  server.SetResponse("/noblank",
-                     "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n");
-  server.SetResponse("/lf", HttpResponse("HTTP/1.0 404 Not Found",
-                                         {"Content-Type: text/plain"}, "gone\n", "\n"));
+  server.SetResponse("/long",
+                     HttpResponse("HTTP/1.0 200 OK", {longLine, "Content-Type: text/html"}, "b\n"));
+  server.SetResponse("/noblank", "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n");
+  server.SetResponse(
+      "/lf", HttpResponse("HTTP/1.0 404 Not Found", {"Content-Type: text/plain"}, "gone\n", "\n"));
   server.SetResponse("/empty", "");
 
   Outcome cut = Request(Url("/long"));

@@ -4,8 +4,6 @@
 // read on one side or from a WaitForGo/WaitForSteps handshake. Checks that
 // nothing has arrived yet can only pass wrongly, never fail wrongly, because
 // loopback delivery completes within the sender's send call.
-#include "net/SocketStreamBuf.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -13,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "net/SocketStreamBuf.h"
 #include "net/Sockets.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/ScriptedServer.h"
@@ -56,12 +55,8 @@ class SocketStreamBufTest : public ::testing::Test {
 
 TEST_F(SocketStreamBufTest, WriteWaitsForTheFirstReadWhichSendsItFirst) {
   SocketStreamBuf buf;
-  int id = Connect(buf, ConnectionScript()
-                            .WaitForGo()
-                            .ReceiveAvailable()
-                            .ReceiveOnce()
-                            .Send("pong")
-                            .Close());
+  int id = Connect(
+      buf, ConnectionScript().WaitForGo().ReceiveAvailable().ReceiveOnce().Send("pong").Close());
   ASSERT_EQ(4, buf.sputn("ping", 4));
   server.Go(id);
   ASSERT_TRUE(server.WaitForSteps(id, 2));
@@ -108,12 +103,8 @@ TEST_F(SocketStreamBufTest, LongWriteLeavesOnePutAreaAtATime) {
 
 TEST_F(SocketStreamBufTest, FlushDropsReceivedButUnreadBytes) {
   SocketStreamBuf buf;
-  int id = Connect(buf, ConnectionScript()
-                            .Send("abcdef")
-                            .WaitForGo()
-                            .ReceiveOnce()
-                            .Send("XYZ")
-                            .Close());
+  int id =
+      Connect(buf, ConnectionScript().Send("abcdef").WaitForGo().ReceiveOnce().Send("XYZ").Close());
   EXPECT_EQ('a', buf.sbumpc());
   EXPECT_EQ(0, buf.pubsync());
   // After the flush the get area is empty, so this read receives afresh.
@@ -290,10 +281,9 @@ TEST_F(SocketStreamBufTest, ResetAfterAFailedConnectAllowsAnotherConnect) {
 TEST_F(SocketStreamBufTest, ResetBufferServesTheNextConnection) {
   SocketStreamBuf buf;
   std::iostream stream(&buf);
-  int first = Connect(buf, ConnectionScript()
-                               .ReceiveOnce()
-                               .Send("HTTP/1.0 302 Found\nLocation: x\n\nleftover")
-                               .Close());
+  int first = Connect(
+      buf,
+      ConnectionScript().ReceiveOnce().Send("HTTP/1.0 302 Found\nLocation: x\n\nleftover").Close());
   stream << "GET /a HTTP/1.0\n";
   std::string line;
   ASSERT_TRUE(std::getline(stream, line));

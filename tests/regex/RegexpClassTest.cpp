@@ -105,8 +105,7 @@ TEST(RegexpClass, ManyOwnersFreeTheProgramOnce) {
     for (int i = 0; i < 20; ++i) copies.push_back(original);
   }
   for (size_t i = 0; i < copies.size(); i += 3) copies[i] = copies[i + 1];
-  for (size_t i = 0; i < copies.size(); i += 2)
-    EXPECT_TRUE(copies[i].Match(" HREF")) << i;
+  for (size_t i = 0; i < copies.size(); i += 2) EXPECT_TRUE(copies[i].Match(" HREF")) << i;
   copies.erase(copies.begin() + 5, copies.end());
   for (size_t i = 0; i < copies.size(); ++i) {
     // Even copies matched; odd ones still share the unmatched program.
@@ -164,10 +163,8 @@ TEST(RegexpClass, ErrorTable) {
       "internal error: strcspn 0",
       "NULL regexp",
   };
-  for (int code = 0; code <= 24; ++code)
-    EXPECT_STREQ(messages[code], ErrorMessage(code)) << code;
-  for (int code : {25, 100, -1})
-    EXPECT_STREQ("Unknown error", ErrorMessage(code)) << code;
+  for (int code = 0; code <= 24; ++code) EXPECT_STREQ(messages[code], ErrorMessage(code)) << code;
+  for (int code : {25, 100, -1}) EXPECT_STREQ("Unknown error", ErrorMessage(code)) << code;
 }
 
 }  // namespace

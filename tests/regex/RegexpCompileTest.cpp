@@ -11,9 +11,7 @@
 
 namespace {
 
-std::string Dump(const RegexpProgram& p) {
-  return DumpRegexpProgram(p.Program(), p.ProgramSize());
-}
+std::string Dump(const RegexpProgram& p) { return DumpRegexpProgram(p.Program(), p.ProgramSize()); }
 
 std::string Folded(const char* pattern) {
   std::vector<char> out(4 * std::strlen(pattern) + 1);
@@ -29,14 +27,38 @@ struct BadPattern {
 // Codes 15 ("junk on end") and 20 ("\0|) unexpected") guard states that the
 // parser cannot reach, so no pattern raises them.
 const BadPattern kBad[] = {
-    {"(a*)*", 16},   {"(a?)+", 16},  {"()*", 16},     {"^*", 16},
-    {"$+", 16},      {"\\<*", 16},   {"(^)+", 16},    {"a**", 17},
-    {"a+?", 17},     {"a?*", 17},    {"(ab)++", 17},  {"*a", 21},
-    {"a|+b", 21},    {"(?)", 21},    {"?", 21},       {"(", 13},
-    {"(a", 13},      {"((a)", 13},   {"(a|b", 13},    {")", 14},
-    {"a)", 14},      {"(a))", 14},   {"[a", 19},      {"[", 19},
-    {"[^", 19},      {"[]", 19},     {"[a-", 19},     {"[z-a]", 18},
-    {"[a-c-b]", 18}, {"a\\", 22},    {"\\", 22},      {"ab\\", 22},
+    {"(a*)*", 16},
+    {"(a?)+", 16},
+    {"()*", 16},
+    {"^*", 16},
+    {"$+", 16},
+    {"\\<*", 16},
+    {"(^)+", 16},
+    {"a**", 17},
+    {"a+?", 17},
+    {"a?*", 17},
+    {"(ab)++", 17},
+    {"*a", 21},
+    {"a|+b", 21},
+    {"(?)", 21},
+    {"?", 21},
+    {"(", 13},
+    {"(a", 13},
+    {"((a)", 13},
+    {"(a|b", 13},
+    {")", 14},
+    {"a)", 14},
+    {"(a))", 14},
+    {"[a", 19},
+    {"[", 19},
+    {"[^", 19},
+    {"[]", 19},
+    {"[a-", 19},
+    {"[z-a]", 18},
+    {"[a-c-b]", 18},
+    {"a\\", 22},
+    {"\\", 22},
+    {"ab\\", 22},
     {"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)", 12},
     {"((((((((((a))))))))))", 12},
 };
@@ -46,8 +68,7 @@ TEST(RegexpCompile, BadPatternsFailWithTheirCode) {
     for (int fold = 0; fold <= 1; ++fold) {
       RegexpProgram p(bad.pattern, fold);
       EXPECT_FALSE(p.CompiledOK()) << bad.pattern << " fold " << fold;
-      EXPECT_STREQ(ErrorMessage(bad.code), p.Status().Message())
-          << bad.pattern << " fold " << fold;
+      EXPECT_STREQ(ErrorMessage(bad.code), p.Status().Message()) << bad.pattern << " fold " << fold;
       EXPECT_EQ(nullptr, p.Program()) << bad.pattern;
     }
   }
@@ -62,9 +83,11 @@ TEST(RegexpCompile, NullPatternFails) {
 }
 
 TEST(RegexpCompile, PatternsNearTheLimitsCompile) {
-  const char* good[] = {"(a+)*", "()?", "(a)(b)(c)(d)(e)(f)(g)(h)(i)",
-                        "[a-]", "[]a]", "[^]a]", "\\\\", "\\.", "\\(",
-                        "a|", "|", "(|a)", "^?", "\\<?b", "[\x80-\xff]",
+  const char* good[] = {"(a+)*", "()?",   "(a)(b)(c)(d)(e)(f)(g)(h)(i)",
+                        "[a-]",  "[]a]",  "[^]a]",
+                        "\\\\",  "\\.",   "\\(",
+                        "a|",    "|",     "(|a)",
+                        "^?",    "\\<?b", "[\x80-\xff]",
                         "[a-a]", "a\nb"};
   for (const char* pattern : good) {
     RegexpProgram p(pattern, 0);
@@ -115,13 +138,10 @@ const DumpCase kDumps[] = {
     {"abc*", 0,
      "1: Alt -> 18\n4: Literal -> 10 \"ab\"\n10: ZeroOrMore -> 18\n"
      "13: Literal -> 0 \"c\"\n18: Accept -> 0\n"},
-    {"a\\.b\\*", 0,
-     "1: Alt -> 12\n4: Literal -> 12 \"a.b*\"\n12: Accept -> 0\n"},
-    {"[a-c-e]", 0,
-     "1: Alt -> 13\n4: InSet -> 13 \"abcde\"\n13: Accept -> 0\n"},
+    {"a\\.b\\*", 0, "1: Alt -> 12\n4: Literal -> 12 \"a.b*\"\n12: Accept -> 0\n"},
+    {"[a-c-e]", 0, "1: Alt -> 13\n4: InSet -> 13 \"abcde\"\n13: Accept -> 0\n"},
     {"[]a-]", 0, "1: Alt -> 11\n4: InSet -> 11 \"]a-\"\n11: Accept -> 0\n"},
-    {"[^-\\]", 0,
-     "1: Alt -> 10\n4: NotInSet -> 10 \"-\\x5C\"\n10: Accept -> 0\n"},
+    {"[^-\\]", 0, "1: Alt -> 10\n4: NotInSet -> 10 \"-\\x5C\"\n10: Accept -> 0\n"},
     {"Ab", 1,
      "1: Alt -> 16\n4: InSet -> 10 \"Aa\"\n10: InSet -> 16 \"Bb\"\n"
      "16: Accept -> 0\n"},
@@ -134,8 +154,7 @@ TEST(RegexpCompile, NodeProgramsMatchTheirDump) {
   for (const DumpCase& c : kDumps) {
     RegexpProgram p(c.pattern, c.fold);
     ASSERT_TRUE(p.CompiledOK()) << c.pattern;
-    EXPECT_EQ(kRegexpMagic, static_cast<unsigned char>(p.Program()[0]))
-        << c.pattern;
+    EXPECT_EQ(kRegexpMagic, static_cast<unsigned char>(p.Program()[0])) << c.pattern;
     EXPECT_EQ(c.dump, Dump(p)) << c.pattern;
   }
 }
@@ -219,8 +238,7 @@ TEST(RegexpCompile, SearchData) {
     }
     ASSERT_NE(nullptr, p.RequiredLiteral()) << c.pattern;
     EXPECT_STREQ(c.required, p.RequiredLiteral()) << c.pattern;
-    EXPECT_EQ(static_cast<int>(std::strlen(c.required)), p.RequiredLength())
-        << c.pattern;
+    EXPECT_EQ(static_cast<int>(std::strlen(c.required)), p.RequiredLength()) << c.pattern;
     EXPECT_GT(p.RequiredLiteral(), p.Program()) << c.pattern;
     EXPECT_LT(p.RequiredLiteral(), p.Program() + p.ProgramSize()) << c.pattern;
     if (c.requiredOffset != 0) {

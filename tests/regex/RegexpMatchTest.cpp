@@ -11,7 +11,7 @@
 namespace {
 
 struct Span {
-  int start;   // -1: the submatch took no part
+  int start;  // -1: the submatch took no part
   int length;
 };
 
@@ -107,16 +107,13 @@ const MatchCase kMatches[] = {
     {"href=\"([^\"]*)\"", 1, "<A HREF=\"Page.html\">", {3, 16}, {9, 9}},
 };
 
-Span SpanOf(const Regexp& re, unsigned slot) {
-  return {re.SubStart(slot), re.SubLength(slot)};
-}
+Span SpanOf(const Regexp& re, unsigned slot) { return {re.SubStart(slot), re.SubLength(slot)}; }
 
 ::testing::AssertionResult SameSpan(Span expected, Span actual) {
   if (expected.start == actual.start && expected.length == actual.length)
     return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure()
-         << "expected (" << expected.start << "," << expected.length
-         << ") got (" << actual.start << "," << actual.length << ")";
+  return ::testing::AssertionFailure() << "expected (" << expected.start << "," << expected.length
+                                       << ") got (" << actual.start << "," << actual.length << ")";
 }
 
 TEST(RegexpMatch, SpansOfMatchAndGroups) {
@@ -163,9 +160,9 @@ TEST(RegexpMatch, DamagedProgramsReportSearchErrors) {
   const Damage damages[] = {
       {"abc", 0, 0, "corrupted regexp"},
       {"abc", 4, 50, "regexp corruption"},
-      {"abc", 5, 0, "corrupted pointers"},   // Literal's link
+      {"abc", 5, 0, "corrupted pointers"},  // Literal's link
       {"a*", 7, 9, "internal error: bad call of regrepeat"},
-      {"(a)", 4, 30, "regexp corruption"},   // GroupClose 0 does not exist
+      {"(a)", 4, 30, "regexp corruption"},  // GroupClose 0 does not exist
   };
   for (const Damage& d : damages) {
     RegexpProgram p(d.pattern, 0);

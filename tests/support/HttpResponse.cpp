@@ -1,7 +1,6 @@
 #include "tests/support/HttpResponse.h"
 
-std::string HttpResponse(const std::string& statusLine,
-                         const std::vector<std::string>& headers,
+std::string HttpResponse(const std::string& statusLine, const std::vector<std::string>& headers,
                          const std::string& body, const std::string& eol) {
   std::string response = statusLine + eol;
   for (const std::string& header : headers) response += header + eol;

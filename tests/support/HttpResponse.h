@@ -9,8 +9,7 @@
 #include <vector>
 
 // statusLine, then each header line, then the empty line, then body.
-std::string HttpResponse(const std::string& statusLine,
-                         const std::vector<std::string>& headers,
+std::string HttpResponse(const std::string& statusLine, const std::vector<std::string>& headers,
                          const std::string& body, const std::string& eol = "\r\n");
 
 // 200 with "Content-Type: text/html".

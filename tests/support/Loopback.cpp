@@ -12,8 +12,7 @@
 
 uint32_t LoopbackAddress(const std::string& text) {
   in_addr parsed;
-  if (inet_pton(AF_INET, text.c_str(), &parsed) != 1 ||
-      (ntohl(parsed.s_addr) >> 24) != 127) {
+  if (inet_pton(AF_INET, text.c_str(), &parsed) != 1 || (ntohl(parsed.s_addr) >> 24) != 127) {
     std::fprintf(stderr, "test server: '%s' is not a loopback address\n", text.c_str());
     std::abort();
   }

@@ -14,23 +14,20 @@
 #include <cstring>
 #include <utility>
 
+#include "net/Sockets.h"  // RetryOnEintr
 #include "tests/support/HttpResponse.h"
 #include "tests/support/Loopback.h"
 
-#include "net/Sockets.h"  // RetryOnEintr
-
 namespace {
 
-constexpr int kSliceMs = 50;        // how often blocked threads look at `stopping`
+constexpr int kSliceMs = 50;  // how often blocked threads look at `stopping`
 constexpr size_t kChunkSize = 65536;
-
 
 bool sendAll(int fd, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    long sent = RetryOnEintr([&] {
-      return send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    });
+    long sent = RetryOnEintr(
+        [&] { return send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL); });
     if (sent <= 0) return false;
     done += sent;
   }
@@ -67,9 +64,7 @@ ConnectionScript& ConnectionScript::Receive(size_t count) {
   return add(Op::kReceive, std::string(), count);
 }
 ConnectionScript& ConnectionScript::ReceiveAvailable() { return add(Op::kReceiveAvailable); }
-ConnectionScript& ConnectionScript::ReceiveUntilClosed() {
-  return add(Op::kReceiveUntilClosed);
-}
+ConnectionScript& ConnectionScript::ReceiveUntilClosed() { return add(Op::kReceiveUntilClosed); }
 ConnectionScript& ConnectionScript::Send(std::string bytes) {
   return add(Op::kSend, std::move(bytes));
 }
@@ -260,14 +255,12 @@ void ScriptedServer::runScript(int fd, Connection* connection) {
   if (!aborted) closeGracefully(fd);
 }
 
-bool ScriptedServer::runStep(int fd, Connection* connection,
-                             const ConnectionScript::Step& step, std::string* error) {
+bool ScriptedServer::runStep(int fd, Connection* connection, const ConnectionScript::Step& step,
+                             std::string* error) {
   using Op = ConnectionScript::Op;
   switch (step.op) {
-    case Op::kReceiveOnce:
-      return receive(fd, connection, kChunkSize, true, error);
-    case Op::kReceiveAvailable:
-      return receive(fd, connection, kChunkSize, false, error);
+    case Op::kReceiveOnce: return receive(fd, connection, kChunkSize, true, error);
+    case Op::kReceiveAvailable: return receive(fd, connection, kChunkSize, false, error);
     case Op::kReceive:
       for (size_t got = 0; got < step.count;) {
         size_t before = receivedBytes(connection);
@@ -299,9 +292,7 @@ bool ScriptedServer::runStep(int fd, Connection* connection,
       ++connection->goesUsed;
       return true;
     }
-    case Op::kClose:
-      shutdown(fd, SHUT_WR);
-      return true;
+    case Op::kClose: shutdown(fd, SHUT_WR); return true;
     case Op::kAbort: {
       linger hard{1, 0};
       setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
@@ -328,7 +319,8 @@ bool ScriptedServer::receive(int fd, Connection* connection, size_t wanted, bool
     return false;
   }
   std::string chunk(wanted < kChunkSize ? wanted : kChunkSize, '\0');
-  long got = RetryOnEintr([&] { return recv(fd, &chunk[0], chunk.size(), wait ? 0 : MSG_DONTWAIT); });
+  long got =
+      RetryOnEintr([&] { return recv(fd, &chunk[0], chunk.size(), wait ? 0 : MSG_DONTWAIT); });
   if (got == -1 && !wait && (errno == EAGAIN || errno == EWOULDBLOCK)) got = 0;
   if (got == -1) {
     *error = std::string("recv: ") + std::strerror(errno);

@@ -41,8 +41,16 @@
 // that does not end with Close or Abort is closed as by Close.
 class ConnectionScript {
  public:
-  enum class Op { kReceiveOnce, kReceive, kReceiveAvailable, kReceiveUntilClosed,
-                  kSend, kWaitForGo, kClose, kAbort };
+  enum class Op {
+    kReceiveOnce,
+    kReceive,
+    kReceiveAvailable,
+    kReceiveUntilClosed,
+    kSend,
+    kWaitForGo,
+    kClose,
+    kAbort
+  };
   struct Step {
     Op op;
     std::string bytes;  // kSend: what to send
@@ -137,8 +145,7 @@ class ScriptedServer {
   void runScript(int fd, Connection* connection);
   bool runStep(int fd, Connection* connection, const ConnectionScript::Step& step,
                std::string* error);
-  bool receive(int fd, Connection* connection, size_t wanted, bool wait,
-               std::string* error);
+  bool receive(int fd, Connection* connection, size_t wanted, bool wait, std::string* error);
   size_t receivedBytes(Connection* connection) const;
   void serveHttp(int fd);
   // Waits until fd is readable; false on timeout or when stopping.
@@ -153,14 +160,14 @@ class ScriptedServer {
   uint32_t address;
   int port;
   int listenFd;
-  int wakeFds[2];            // a pipe whose write end wakes the accept loop
+  int wakeFds[2];  // a pipe whose write end wakes the accept loop
   std::atomic<bool> stopping;
   std::atomic<int> timeoutMs;
 
   mutable std::mutex mutex;  // guards everything below
   std::condition_variable changed;
   std::vector<std::unique_ptr<Connection>> scripted;  // indexed by id
-  size_t nextScript;         // the id the next accepted connection runs
+  size_t nextScript;                                  // the id the next accepted connection runs
   bool closeOnAccept;
   size_t accepted;
   std::map<std::string, std::string> responses;
@@ -168,7 +175,7 @@ class ScriptedServer {
   std::vector<std::string> requests;
   std::vector<std::thread> workers;  // one per accepted connection
 
-  std::thread acceptor;      // started last, joined first
+  std::thread acceptor;  // started last, joined first
 };
 
 #endif  // FERRET_TESTS_SUPPORT_SCRIPTEDSERVER_H_

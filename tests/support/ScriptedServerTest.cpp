@@ -1,7 +1,5 @@
 // The test server itself, driven by a raw socket client so that its
 // behaviour does not depend on the network code it is used to test.
-#include "tests/support/ScriptedServer.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -15,6 +13,7 @@
 
 #include "tests/support/HttpResponse.h"
 #include "tests/support/Loopback.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace {
 
@@ -37,8 +36,7 @@ class RawClient {
   RawClient& operator=(const RawClient&) = delete;
 
   void Send(const std::string& bytes) {
-    ASSERT_EQ(static_cast<long>(bytes.size()),
-              send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL));
+    ASSERT_EQ(static_cast<long>(bytes.size()), send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL));
   }
   // Everything until the server closes.
   std::string ReadAll() {
@@ -114,8 +112,8 @@ TEST(ScriptedServerTest, CloseOnAcceptClosesWithoutAnswer) {
 TEST(ScriptedServerTest, ScriptsRunInOrderAndRecordEachReceive) {
   ScriptedServer server;
   int first = server.AddScript(ConnectionScript().Receive(6).Send("one").Close());
-  int second = server.AddScript(
-      ConnectionScript().ReceiveAvailable().WaitForGo().ReceiveUntilClosed());
+  int second =
+      server.AddScript(ConnectionScript().ReceiveAvailable().WaitForGo().ReceiveUntilClosed());
   EXPECT_EQ(0, first);
   EXPECT_EQ(1, second);
   {

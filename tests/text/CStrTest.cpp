@@ -1,21 +1,19 @@
 // CStr: sharing, copy before write, exact growth, the pool, searching,
 // comparing, concatenating and the fatal paths.
+#include <gtest/gtest.h>
+
 #include <csignal>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "text/CStr.h"
 #include "text/CStrPool.h"
 
 namespace {
 
-std::string Text(const CStr& s) {
-  return std::string(static_cast<const char*>(s), s.Length());
-}
+std::string Text(const CStr& s) { return std::string(static_cast<const char*>(s), s.Length()); }
 
 // Allocated representations always carry the two low capacity bits.
 void ExpectWellFormed(const CStr& s) {
@@ -210,11 +208,11 @@ TEST(CStrAppend, TextFromTheStringsOwnBuffer) {
     std::string start;
     size_t offset, count;
   } cases[] = {
-      {"abc", 0, 3},          // capacity 3 -> 7: new buffer
-      {"abcdefg", 2, 3},      // capacity 7 -> 11: new buffer
-      {"ab", 0, 2},           // capacity 3 -> 7: new buffer
-      {"a", 0, 1},            // fits capacity 3: in place
-      {longText, 0, 400},     // heap buffer replaced
+      {"abc", 0, 3},       // capacity 3 -> 7: new buffer
+      {"abcdefg", 2, 3},   // capacity 7 -> 11: new buffer
+      {"ab", 0, 2},        // capacity 3 -> 7: new buffer
+      {"a", 0, 1},         // fits capacity 3: in place
+      {longText, 0, 400},  // heap buffer replaced
       {longText + "xy", 400, 2},
   };
   for (const Case& c : cases) {
@@ -222,8 +220,7 @@ TEST(CStrAppend, TextFromTheStringsOwnBuffer) {
       CStr s(c.start.c_str());
       CStr holder;
       if (shared) holder = s;
-      s.Append(static_cast<const char*>(s) + c.offset,
-               static_cast<unsigned short>(c.count));
+      s.Append(static_cast<const char*>(s) + c.offset, static_cast<unsigned short>(c.count));
       EXPECT_EQ(Text(s), c.start + c.start.substr(c.offset, c.count))
           << c.start.substr(0, 10) << " shared " << shared;
       if (shared) {
@@ -255,10 +252,10 @@ TEST(CStrSearch, ReverseFind) {
     unsigned short before;
     int expected;
   } cases[] = {
-      {"a/b/c", '/', 0xFFFF, 3}, {"a/b/c", '/', 4, 3}, {"a/b/c", '/', 3, 1},
-      {"a/b/c", '/', 2, 1},      {"a/b/c", '/', 1, -1}, {"a/b/c", '/', 0, -1},
-      {"/abc", '/', 1, 0},       {"abc", '/', 0xFFFF, -1},
-      {"abca", 'a', 0xFFFF, 3},  {"abca", 'a', 3, 0},  {"", '/', 0xFFFF, -1},
+      {"a/b/c", '/', 0xFFFF, 3}, {"a/b/c", '/', 4, 3},     {"a/b/c", '/', 3, 1},
+      {"a/b/c", '/', 2, 1},      {"a/b/c", '/', 1, -1},    {"a/b/c", '/', 0, -1},
+      {"/abc", '/', 1, 0},       {"abc", '/', 0xFFFF, -1}, {"abca", 'a', 0xFFFF, 3},
+      {"abca", 'a', 3, 0},       {"", '/', 0xFFFF, -1},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CStr(c.text).ReverseFind(c.c, c.before), c.expected)
@@ -277,10 +274,14 @@ TEST(CStrCompare, EqualityAndConcatenation) {
     CStr a, b;
     bool equal;
   } cases[] = {
-      {CStr("abc"), CStr("abc"), true}, {CStr("abc"), CStr("abcd"), false},
-      {CStr("abcd"), CStr("abc"), false}, {CStr("abc"), CStr("abd"), false},
-      {CStr(), CStr(""), true},         {CStr(), CStr("a"), false},
-      {nul, nulToo, true},              {nul, nulOther, false},
+      {CStr("abc"), CStr("abc"), true},
+      {CStr("abc"), CStr("abcd"), false},
+      {CStr("abcd"), CStr("abc"), false},
+      {CStr("abc"), CStr("abd"), false},
+      {CStr(), CStr(""), true},
+      {CStr(), CStr("a"), false},
+      {nul, nulToo, true},
+      {nul, nulOther, false},
       {nul, CStr("a"), false},
   };
   for (const Case& c : cases) {
@@ -298,7 +299,7 @@ TEST(CStrCompare, EqualityAndConcatenation) {
     CStr result;
     const char* expected;
   } sums[] = {
-      {ab + "", "ab"},  {empty + cd, "cd"}, {ab + cd, "abcd"},
+      {ab + "", "ab"},          {empty + cd, "cd"}, {ab + cd, "abcd"},
       {ab + "/" + cd, "ab/cd"}, {empty + "", ""},
   };
   for (const Sum& s : sums) {
@@ -348,28 +349,55 @@ TEST(CStrFatalDeathTest, EachMisuseEndsTheProcessWithItsCode) {
   static const std::string big(40000, 'b');
   const FatalCase cases[] = {
       {"text too long", [] { CStr s(over.c_str()); }, 5},
-      {"capacity too large",
-       [] { CStr s(static_cast<unsigned short>(kCStrMaxLength + 1)); }, 5},
+      {"capacity too large", [] { CStr s(static_cast<unsigned short>(kCStrMaxLength + 1)); }, 5},
       {"text with large capacity",
-       [] { CStr s("ab", static_cast<unsigned short>(kCStrMaxLength + 1)); },
+       [] { CStr s("ab", static_cast<unsigned short>(kCStrMaxLength + 1)); }, 5},
+      {"+= char past the limit",
+       [] {
+         CStr s(max.c_str());
+         s += 'x';
+       },
        5},
-      {"+= char past the limit", [] { CStr s(max.c_str()); s += 'x'; }, 5},
       {"Append past the limit",
-       [] { CStr s(max.c_str()); s.Append("xy", 1); }, 5},
+       [] {
+         CStr s(max.c_str());
+         s.Append("xy", 1);
+       },
+       5},
       {"Append sum past the limit",
-       [] { CStr s(big.c_str()); s.Append(big.c_str(), 30000); }, 5},
-      {"= text too long", [] { CStr s("a"); s = over.c_str(); }, 5},
-      {"+= text past the limit", [] { CStr s("a"); s += max.c_str(); }, 5},
-      {"+= text past 16 bits", [] { CStr s; s += wraps.c_str(); }, 5},
+       [] {
+         CStr s(big.c_str());
+         s.Append(big.c_str(), 30000);
+       },
+       5},
+      {"= text too long",
+       [] {
+         CStr s("a");
+         s = over.c_str();
+       },
+       5},
+      {"+= text past the limit",
+       [] {
+         CStr s("a");
+         s += max.c_str();
+       },
+       5},
+      {"+= text past 16 bits",
+       [] {
+         CStr s;
+         s += wraps.c_str();
+       },
+       5},
       {"+= CStr past the limit",
-       [] { CStr s("a"); s += CStr(max.c_str()); }, 5},
+       [] {
+         CStr s("a");
+         s += CStr(max.c_str());
+       },
+       5},
       {"operator+ past the limit", [] { CStr(max.c_str()) + "x"; }, 5},
-      {"operator+ past 16 bits",
-       [] { CStr(big.c_str()) + CStr(big.c_str()); }, 5},
-      {"ReverseFind at the length", [] { CStr("abcde").ReverseFind('a', 5); },
-       2},
-      {"ReverseFind past the length",
-       [] { CStr("abc").ReverseFind('a', 0xFFFE); }, 2},
+      {"operator+ past 16 bits", [] { CStr(big.c_str()) + CStr(big.c_str()); }, 5},
+      {"ReverseFind at the length", [] { CStr("abcde").ReverseFind('a', 5); }, 2},
+      {"ReverseFind past the length", [] { CStr("abc").ReverseFind('a', 0xFFFE); }, 2},
       {"ReverseFind on empty", [] { CStr().ReverseFind('a', 0); }, 2},
   };
   for (const FatalCase& c : cases) {
