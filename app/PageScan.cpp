@@ -5,11 +5,11 @@
 #include <memory>
 #include <vector>
 
+#include "app/Download.h"
 #include "app/Report.h"
+#include "app/Request.h"
 #include "app/Settings.h"
 #include "app/Urls.h"
-#include "net/Download.h"
-#include "net/HttpRequest.h"
 #include "net/StreamRead.h"
 #include "regex/Regexp.h"
 
@@ -53,14 +53,14 @@ bool CollectLinks(Regexp& tag, Regexp& file, const char* line, std::vector<CStr>
 }
 
 // Reads the body line by line; returns whether a line matched the keyword.
-bool ReadPage(const CStr& url, std::iostream& body, const SocketStreamBuf& connection,
+bool ReadPage(const CStr& url, ResponseBody& response, PagePatterns& patterns,
               std::vector<CStr>& links) {
-  PagePatterns patterns;
+  std::iostream& body = response.Stream();
   const bool testKeyword = !runSettings.keyword.IsEmpty();
   bool collect = !runSettings.filespec.IsEmpty();
   bool found = false;
   if (body.eof()) return false;
-  while (connection.connected) {
+  while (response.Connected()) {
     ReadLine(body, LineBuffer, kLineBufferSize - 1);
     if (testKeyword && !found && patterns.keyword.Match(LineBuffer)) {
       found = true;
@@ -86,17 +86,16 @@ void PrintUrl(const CStr& url) {
 
 // Requests and reads one page and acts on it. Returns -1 when the request
 // failed, 0 for a page that is not HTML, 1 with page filled in otherwise.
-int VisitPage(CStr url, int depth, PendingPage& page) {
+int VisitPage(const CStr& requested, int depth, PagePatterns& patterns, PendingPage& page) {
   bool found;
+  CStr url;
   {
-    SocketStreamBuf connection;
-    std::iostream* stream = nullptr;
-    int html = RequestPage(url, connection, stream);
-    if (html == -1) return -1;
-    std::unique_ptr<std::iostream> body(stream);  // destroyed before connection
-    if (html == 0) return 0;
+    FetchOutcome response = RequestPage(requested);
+    if (!response.body) return -1;
+    if (!response.html) return 0;
+    url = response.url;
     page.links.clear();
-    found = ReadPage(url, *body, connection, page.links);
+    found = ReadPage(url, *response.body, patterns, page.links);
   }  // the connection is closed before any action
   page.url = url;
   page.depth = depth;
@@ -124,8 +123,10 @@ CStr TakeLink(PendingPage& page) {
 }  // namespace
 
 int ScanPage(CStr url, int depth) {
+  // The run's patterns do not change: compiled once for the whole crawl.
+  PagePatterns patterns;
   std::vector<PendingPage> pending(1);
-  int result = VisitPage(url, depth, pending.back());
+  int result = VisitPage(url, depth, patterns, pending.back());
   if (result != 1) return result == -1 ? -1 : 0;
   while (!pending.empty()) {
     PendingPage& page = pending.back();
@@ -137,7 +138,7 @@ int ScanPage(CStr url, int depth) {
     if (next.IsEmpty()) continue;
     int childDepth = page.depth - 1;
     pending.emplace_back();  // page may move from here on
-    if (VisitPage(next, childDepth, pending.back()) != 1) pending.pop_back();
+    if (VisitPage(next, childDepth, patterns, pending.back()) != 1) pending.pop_back();
   }
   return 0;
 }

@@ -1,9 +1,9 @@
 #include "app/RunSequence.h"
 
+#include "app/Download.h"
 #include "app/PageScan.h"
 #include "app/Settings.h"
 #include "app/Urls.h"
-#include "net/Download.h"
 #include "net/Sockets.h"
 
 void RunCrawl(CStr startUrl) {

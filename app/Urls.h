@@ -1,29 +1,25 @@
-// URL splitting and resolution.
+// The crawler's URL operations: splitting and resolving with the failures
+// reported to the user and counted.
 //
-// URLs are plain CStr text in one of two forms: "http://host:port/dir/file"
-// (scheme and port optional) or the scheme-less "host:port/path" that
-// ResolveUrl builds. SplitUrl reads both.
+// These wrap Url (net/Url.h), which does the reading and resolving and
+// reports nothing.
 #ifndef FERRET_APP_URLS_H_
 #define FERRET_APP_URLS_H_
 
+#include "net/Url.h"
 #include "text/CStr.h"
-
-// Resolved URLs longer than this are refused: a chain of relative links could
-// otherwise grow a URL past what a string can hold.
-constexpr unsigned kMaxUrlLength = 8192;
 
 // Splits url into host, dir (no leading or trailing slash), file (after the
 // last slash) and port (80 when absent or 0). 0 with all outputs written; -1
 // ("Bad URL" printed, errors + 1) with none written.
 int SplitUrl(CStr url, CStr& host, CStr& dir, CStr& file, int& port);
 
-// The URL that link stands for on the page pageUrl: link itself when it
-// begins with "http://" (any letter case), otherwise host:port followed by
-// the link's path. Empty when the result would pass kMaxUrlLength (reported,
-// errors + 1).
+// The URL that link stands for on the page pageUrl (see Url::Resolve). Empty
+// when the result would pass kMaxUrlLength (reported, errors + 1).
 CStr ResolveUrl(CStr pageUrl, CStr link);
 
-// Removes every CR and LF from a NUL-terminated line, in place.
-void StripCrLf(char* line);
+// Prints problem's line on standard output and its reason, if any, on
+// standard error; errors + 1.
+void ReportUrlProblem(const UrlProblem& problem);
 
 #endif  // FERRET_APP_URLS_H_

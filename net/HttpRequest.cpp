@@ -1,97 +1,105 @@
 #include "net/HttpRequest.h"
 
-#include "app/Confine.h"
-#include "app/Report.h"
-#include "app/Settings.h"
-#include "app/Urls.h"
-#include "net/Sockets.h"
+#include <cstring>
+
 #include "net/StreamRead.h"
 #include "regex/Regexp.h"
 
 namespace {
 
+// Header lines are read in pieces of at most this many bytes less two.
+constexpr int kHeaderLineSize = 1024;
+
 // What one response header said.
 struct Header {
-  int htmlFlag = 0;
+  bool html = false;
   CStr location;  // the redirect target as given, or empty
   bool redirected = false;
 };
 
-bool Connect(SocketStreamBuf& connection, const CStr& host, int port) {
-  connection.Connect(host, port);
-  if (connection.connected) return true;
-  ++runSettings.errors;
-  int code = SocketLastError();
-  ReportFailure(SocketErrorText(code), "Error %d connecting to %s\n", code,
-                static_cast<const char*>(host));
-  return false;
-}
-
-void SendRequest(std::iostream& stream, const CStr& dir, const CStr& file) {
+void SendRequest(std::iostream& stream, const Url& url) {
+  const CStr& dir = url.Dir();
   // The first flush also drops input left over from an earlier connection.
   stream << "GET " << (!dir.IsEmpty() && dir[0] != '/' ? "/" : "") << static_cast<const char*>(dir)
-         << "/" << static_cast<const char*>(file) << " HTTP/1.0" << std::endl
+         << "/" << static_cast<const char*>(url.File()) << " HTTP/1.0" << std::endl
          << std::endl;
 }
 
-// Reads header lines into LineBuffer up to the first empty one.
+// Reads header lines up to the first empty one.
 Header ReadHeader(std::iostream& stream, const SocketStreamBuf& connection) {
   // Only a header named Location redirects, not one that merely contains it.
-  Regexp locationPattern("^Location:[\t ]*(.*)", 1);
-  Regexp contentTypePattern("Content-Type:[\t ]*text/html", 1);
+  static thread_local Regexp locationPattern("^Location:[\t ]*(.*)", 1);
+  static thread_local Regexp contentTypePattern("Content-Type:[\t ]*text/html", 1);
   Header header;
   if (stream.eof()) return header;
+  char line[kHeaderLineSize];
   // A header line longer than a read arrives in pieces; only the first piece
   // of a line can name the header.
   bool startsLine = true;
   while (connection.connected) {
-    int stored = ReadLine(stream, LineBuffer, kLineBufferSize - 1);
-    StripCrLf(LineBuffer);
-    if (!header.htmlFlag && contentTypePattern.Match(LineBuffer)) {
-      header.htmlFlag = 1;
-    }
-    if (!header.redirected && startsLine && locationPattern.Match(LineBuffer)) {
+    int stored = ReadLine(stream, line, kHeaderLineSize - 1);
+    StripCrLf(line);
+    if (!header.html && contentTypePattern.Match(line)) header.html = true;
+    if (!header.redirected && startsLine && locationPattern.Match(line)) {
       header.location = locationPattern[1];
       header.redirected = true;
     }
-    if (LineBuffer[0] == '\0' || stream.eof()) break;
-    startsLine = stored < kLineBufferSize - 2;
+    if (line[0] == '\0' || stream.eof()) break;
+    startsLine = stored < kHeaderLineSize - 2;
   }
   return header;
 }
 
+FetchOutcome Failed(FetchOutcome outcome, FetchStatus status, const CStr& report,
+                    const char* reason) {
+  outcome.status = status;
+  outcome.report = report;
+  outcome.reason = reason;
+  return outcome;
+}
+
 }  // namespace
 
-int RequestPage(CStr& url, SocketStreamBuf& connection, std::iostream*& stream) {
-  stream = nullptr;
+FetchOutcome Fetch(const CStr& start, const FetchPolicy& allowed, const Connector& connect) {
+  FetchOutcome outcome;
+  outcome.url = start;
   for (int redirects = 0;; ++redirects) {
-    if (runSettings.confine && !SameDomain(url, runSettings.startHost)) {
-      return -1;
+    Url url;
+    UrlProblem problem;
+    if (!url.Parse(outcome.url, &problem)) {
+      return Failed(std::move(outcome), FetchStatus::kBadUrl, problem.message,
+                    problem.systemError != 0 ? std::strerror(problem.systemError) : nullptr);
     }
-    CStr host, dir, file;
-    int port = 80;
-    if (SplitUrl(url, host, dir, file, port) != 0) return -1;
-    if (!Connect(connection, host, port)) return -1;
-
-    stream = new std::iostream(&connection);
-    SendRequest(*stream, dir, file);
-    Header header = ReadHeader(*stream, connection);
-    ++runSettings.hits;
+    if (allowed && !allowed(url)) {
+      outcome.status = FetchStatus::kRefused;
+      return outcome;
+    }
+    auto connection = std::make_unique<SocketStreamBuf>();
+    ConnectFailure failure;
+    if (!connect(*connection, url, &failure)) {
+      return Failed(std::move(outcome), FetchStatus::kConnectFailed, failure.report,
+                    failure.reason);
+    }
+    auto stream = std::make_unique<std::iostream>(connection.get());
+    SendRequest(*stream, url);
+    Header header = ReadHeader(*stream, *connection);
+    ++outcome.headersRead;
     if (!header.redirected) {
-      ++runSettings.http200;
-      return header.htmlFlag;
+      outcome.html = header.html;
+      outcome.body = std::make_unique<ResponseBody>(std::move(connection), std::move(stream));
+      return outcome;
     }
-
-    delete stream;
-    stream = nullptr;
-    connection.Reset();
+    stream.reset();
+    connection.reset();
     if (redirects == kMaxRedirects) {
-      ++runSettings.errors;
-      ReportFailure(nullptr, "Too many redirects at %s\n", static_cast<const char*>(url));
-      return -1;
+      CStr report;
+      report.Format("Too many redirects at %s", static_cast<const char*>(outcome.url));
+      return Failed(std::move(outcome), FetchStatus::kTooManyRedirects, report, nullptr);
     }
-    CStr target = ResolveUrl(url, header.location);
-    if (target.IsEmpty()) return -1;
-    url = target;
+    CStr target;
+    if (!Url::Resolve(outcome.url, header.location, &target, &problem)) {
+      return Failed(std::move(outcome), FetchStatus::kBadUrl, problem.message, nullptr);
+    }
+    outcome.url = target;
   }
 }

@@ -6,12 +6,14 @@
 #include <new>
 
 #include "net/Sockets.h"
+#include "net/TcpTransport.h"
 
 SocketStreamBuf::SocketStreamBuf() : connected(0), sock(SocketOpen()) {
   std::memset(&peer, 0, sizeof(peer));
 }
 
 SocketStreamBuf::~SocketStreamBuf() {
+  transport.reset();
   if (sock != -1) {
     SocketShutdown(sock, SHUT_RDWR);
     SocketClose(sock);
@@ -31,12 +33,23 @@ int SocketStreamBuf::ConnectAddress(uint32_t address, int port) {
   peer.sin_port = htons(static_cast<uint16_t>(port));
   peer.sin_addr.s_addr = htonl(address);
   int result = SocketConnect(sock, peer);
+  if (result == 0) {
+    transport = std::make_unique<TcpTransport>(sock);
+  } else {
+    transport.reset();
+  }
   connected = result == 0 ? 1 : 0;
   return result;
 }
 
+void SocketStreamBuf::UseTransport(std::unique_ptr<Transport> replacement) {
+  transport = std::move(replacement);
+  connected = 1;
+}
+
 void SocketStreamBuf::Reset() {
   connected = 0;
+  transport.reset();
   if (sock != -1) SocketClose(sock);
   sock = SocketOpen();
 }
@@ -50,7 +63,7 @@ bool SocketStreamBuf::sendPending() {
   char* next = pbase();
   char* end = pptr();
   while (next < end) {
-    long sent = SocketSend(sock, next, end - next);
+    long sent = transport ? transport->Send(next, end - next) : -1;
     if (sent <= 0) break;
     next += sent;
   }
@@ -80,7 +93,7 @@ SocketStreamBuf::int_type SocketStreamBuf::underflow() {
   // A request still waiting in the put area must leave before the answer
   // can be awaited.
   overflow(traits_type::eof());
-  long received = SocketRecv(sock, mid() + 1, kHalf - 1);
+  long received = transport ? transport->Receive(mid() + 1, kHalf - 1) : -1;
   if (received == -1) {
     connected = 0;
     return traits_type::eof();

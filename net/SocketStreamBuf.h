@@ -1,7 +1,9 @@
-// SocketStreamBuf: a stream buffer over one blocking TCP socket.
+// SocketStreamBuf: a stream buffer over one connection.
 //
-// The object owns its socket (a fresh one from construction and from every
-// Reset) and a 512-byte buffer allocated on first use and kept for the
+// The object owns its TCP socket (a fresh one from construction and from
+// every Reset), the Transport that moves bytes over the connection once it is
+// made (TcpTransport after a connect; UseTransport puts TLS or a test double
+// in its place) and a 512-byte buffer allocated on first use and kept for the
 // object's life, across Resets. The buffer's first half is the put area;
 // its second half is the get area, whose first byte (at mid) is kept free so
 // that one character can always be put back after a receive:
@@ -13,8 +15,9 @@
 // read; a flush sends everything pending and drops received but unread input.
 // Reads receive at most 255 bytes at a time. A receive error clears
 // `connected`; an orderly close by the peer only makes reads give EOF.
-// Destruction shuts the socket down and closes it without sending pending
-// output. Seeking is not supported. Not thread-safe: one stream at a time.
+// Without a transport (before a connect) every send and receive fails.
+// Destruction drops the transport, then shuts the socket down and closes it
+// without sending pending output. Seeking is not supported. Not thread-safe: one stream at a time.
 #ifndef FERRET_NET_SOCKETSTREAMBUF_H_
 #define FERRET_NET_SOCKETSTREAMBUF_H_
 
@@ -23,6 +26,8 @@
 #include <cstdint>
 #include <memory>
 #include <streambuf>
+
+#include "net/Transport.h"
 
 class SocketStreamBuf : public std::streambuf {
  public:
@@ -46,7 +51,17 @@ class SocketStreamBuf : public std::streambuf {
   // SocketLastError().
   int ConnectAddress(uint32_t address, int port);
 
-  // Closes the socket (no shutdown) and opens a new one; `connected` = 0.
+  // Puts transport in place of the present one, for the connection made by
+  // the last successful connect (or none, for a test double), and sets
+  // `connected` = 1. Buffered bytes are kept.
+  void UseTransport(std::unique_ptr<Transport> transport);
+
+  // The socket of the connection, for a transport layered over it; -1 only
+  // when socket creation failed.
+  int NativeSocket() const { return sock; }
+
+  // Drops the transport, closes the socket (no shutdown) and opens a new
+  // one; `connected` = 0.
   // The buffer and its areas stay as they are: the next flush clears them.
   void Reset();
 
@@ -71,9 +86,10 @@ class SocketStreamBuf : public std::streambuf {
   // to the front of the put area. True when everything went out.
   bool sendPending();
 
-  int sock;                        // owned; -1 only when socket creation failed
-  sockaddr_in peer;                // the address of the last connect attempt
-  std::unique_ptr<char[]> buffer;  // kBufferSize bytes, or null before first use
+  int sock;                              // owned; -1 only when socket creation failed
+  sockaddr_in peer;                      // the address of the last connect attempt
+  std::unique_ptr<Transport> transport;  // over sock (or a double); null when not connected
+  std::unique_ptr<char[]> buffer;        // kBufferSize bytes, or null before first use
 };
 
 #endif  // FERRET_NET_SOCKETSTREAMBUF_H_

@@ -24,3 +24,11 @@ int ReadLine(std::istream& in, char* buffer, int limit) {
   if (state != std::ios_base::goodbit) in.setstate(state);
   return stored;
 }
+
+void StripCrLf(char* line) {
+  char* out = line;
+  for (const char* in = line; *in != '\0'; ++in) {
+    if (*in != '\r' && *in != '\n') *out++ = *in;
+  }
+  *out = '\0';
+}

@@ -1,4 +1,4 @@
-// Line and block reads on a response stream, with the semantics the crawler
+// Line reads on a response stream, with the semantics the crawler
 // relies on.
 //
 // ReadLine stores at most limit - 1 characters and a NUL. It stops after the
@@ -14,5 +14,8 @@
 
 // Returns the number of characters stored.
 int ReadLine(std::istream& in, char* buffer, int limit);
+
+// Removes every CR and LF from a NUL-terminated line, in place.
+void StripCrLf(char* line);
 
 #endif  // FERRET_NET_STREAMREAD_H_

@@ -5,6 +5,7 @@
 #include "app/Confine.h"
 #include "app/Settings.h"
 #include "app/Urls.h"
+#include "net/StreamRead.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <string>
 
+#include "app/Download.h"
 #include "app/Settings.h"
-#include "net/Download.h"
 #include "tests/common/Files.h"
 #include "tests/support/HttpResponse.h"
 #include "tests/support/ScriptedServer.h"

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "app/Request.h"
 #include "app/Settings.h"
 #include "net/HttpRequest.h"
 #include "net/Sockets.h"
@@ -22,25 +23,23 @@ struct Outcome {
 };
 
 Outcome Request(const std::string& url) {
-  SocketStreamBuf connection;
-  std::iostream* stream = nullptr;
-  CStr target(url.c_str());
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  int result = RequestPage(target, connection, stream);
+  FetchOutcome response = RequestPage(url.c_str());
+  int result = response.body ? (response.html ? 1 : 0) : -1;
   Outcome o{result,
-            std::string(target),
+            std::string(response.url),
             testing::internal::GetCapturedStdout(),
             testing::internal::GetCapturedStderr(),
             "",
             false};
-  std::unique_ptr<std::iostream> body(stream);
   if (result == -1) {
-    EXPECT_EQ(stream, nullptr) << url;
-  } else if (body) {
-    ReadLine(*body, LineBuffer, kLineBufferSize - 1);
+    EXPECT_EQ(response.body, nullptr) << url;
+  } else if (response.body) {
+    std::iostream& body = response.body->Stream();
+    ReadLine(body, LineBuffer, kLineBufferSize - 1);
     o.bodyLine = LineBuffer;
-    o.bodyAtEnd = body->eof();
+    o.bodyAtEnd = body.eof();
   }
   return o;
 }

@@ -1,4 +1,4 @@
-#include "net/FileSystem.h"
+#include "app/FileSystem.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>

@@ -5,8 +5,8 @@
 // is named after the URL's last path segment ("index.html" when empty); with
 // the create setting it goes into the URL's directory, made first, under the
 // current directory. The saved path never leaves the current directory.
-#ifndef FERRET_NET_DOWNLOAD_H_
-#define FERRET_NET_DOWNLOAD_H_
+#ifndef FERRET_APP_DOWNLOAD_H_
+#define FERRET_APP_DOWNLOAD_H_
 
 #include "text/CStr.h"
 
@@ -18,4 +18,4 @@ CStr ConfinedDirectory(const CStr& dir);
 // is reported and counted in errors); -1 when the request failed.
 int DownloadUrl(CStr url);
 
-#endif  // FERRET_NET_DOWNLOAD_H_
+#endif  // FERRET_APP_DOWNLOAD_H_

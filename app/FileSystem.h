@@ -1,6 +1,6 @@
 // Platform layer for saving files: directories and output files.
-#ifndef FERRET_NET_FILESYSTEM_H_
-#define FERRET_NET_FILESYSTEM_H_
+#ifndef FERRET_APP_FILESYSTEM_H_
+#define FERRET_APP_FILESYSTEM_H_
 
 #include "text/CStr.h"
 
@@ -9,4 +9,4 @@
 // open of the file inside reports the failure that matters.
 void MakeDirectories(const CStr& path);
 
-#endif  // FERRET_NET_FILESYSTEM_H_
+#endif  // FERRET_APP_FILESYSTEM_H_

@@ -1,4 +1,4 @@
-#include "net/Download.h"
+#include "app/Download.h"
 
 #include <cerrno>
 #include <cstring>
@@ -6,11 +6,11 @@
 #include <iostream>
 #include <memory>
 
+#include "app/FileSystem.h"
 #include "app/Report.h"
+#include "app/Request.h"
 #include "app/Settings.h"
-#include "app/Urls.h"
-#include "net/FileSystem.h"
-#include "net/HttpRequest.h"
+#include "net/Url.h"
 
 namespace {
 
@@ -19,13 +19,14 @@ bool IsDotSegment(const char* segment, size_t length) {
          (length == 2 && segment[0] == '.' && segment[1] == '.');
 }
 
-CStr SavePath(const CStr& url) {
-  CStr host, dir, file;
-  int port = 80;
-  SplitUrl(url, host, dir, file, port);
-  if (file.IsEmpty()) file = "index.html";
+// The URL has answered a request, so it parses.
+CStr SavePath(const CStr& text) {
+  Url url;
+  UrlProblem ignored;
+  url.Parse(text, &ignored);
+  CStr file = url.File().IsEmpty() ? CStr("index.html") : url.File();
   if (!runSettings.create) return file;
-  CStr safeDir = ConfinedDirectory(dir);
+  CStr safeDir = ConfinedDirectory(url.Dir());
   if (safeDir.IsEmpty()) return file;
   MakeDirectories(safeDir);
   return safeDir + "/" + file;
@@ -33,9 +34,10 @@ CStr SavePath(const CStr& url) {
 
 // Copies the body into the file in blocks through LineBuffer. False when the
 // file could not be written.
-bool CopyBody(std::iostream& body, const SocketStreamBuf& connection, std::ofstream& out) {
+bool CopyBody(ResponseBody& response, std::ofstream& out) {
+  std::iostream& body = response.Stream();
   if (body.eof()) return true;
-  while (connection.connected && out.is_open()) {
+  while (response.Connected() && out.is_open()) {
     body.read(LineBuffer, kLineBufferSize - 1);
     std::streamsize got = body.gcount();
     out.write(LineBuffer, got);
@@ -73,11 +75,10 @@ CStr ConfinedDirectory(const CStr& dir) {
   return safe;
 }
 
-int DownloadUrl(CStr url) {
-  SocketStreamBuf connection;
-  std::iostream* stream = nullptr;
-  if (RequestPage(url, connection, stream) == -1) return -1;
-  std::unique_ptr<std::iostream> body(stream);
+int DownloadUrl(CStr requested) {
+  FetchOutcome response = RequestPage(requested);
+  if (!response.body) return -1;
+  const CStr& url = response.url;  // after any redirects
 
   CStr savePath = SavePath(url);
   std::cout << "Saving " << static_cast<const char*>(url) << " as "
@@ -91,7 +92,7 @@ int DownloadUrl(CStr url) {
     return 0;
   }
   errno = 0;
-  if (!CopyBody(*body, connection, out)) {
+  if (!CopyBody(*response.body, out)) {
     ReportSaveFailure(savePath, errno);
     return 0;
   }

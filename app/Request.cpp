@@ -1,0 +1,32 @@
+#include "app/Request.h"
+
+#include "app/Confine.h"
+#include "app/Report.h"
+#include "app/Settings.h"
+
+namespace {
+
+Connector connector = ConnectTo;
+
+}  // namespace
+
+void UseConnector(Connector connect) { connector = std::move(connect); }
+
+FetchOutcome RequestPage(const CStr& url) {
+  RunSettings& s = runSettings;
+  FetchOutcome outcome = Fetch(
+      url,
+      [&s](const Url& target) {
+        return !s.confine || SameDomainHost(target.Host(), s.startHost) != 0;
+      },
+      connector);
+  s.hits += outcome.headersRead;
+  switch (outcome.status) {
+    case FetchStatus::kAnswered: ++s.http200; break;
+    case FetchStatus::kRefused: break;
+    default:
+      ++s.errors;
+      ReportFailure(outcome.reason, "%s\n", static_cast<const char*>(outcome.report));
+  }
+  return outcome;
+}

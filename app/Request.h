@@ -1,0 +1,19 @@
+// RequestPage: one fetch on the crawler's terms.
+//
+// Fetches url (net/HttpRequest.h) under the run's host confinement, then
+// counts what happened into runSettings (hits for every response header
+// read, http200 for an answer, errors for a failure) and prints the failure's
+// line, if any. A refusal by confinement is silent and counts nothing.
+#ifndef FERRET_APP_REQUEST_H_
+#define FERRET_APP_REQUEST_H_
+
+#include "net/HttpRequest.h"
+#include "text/CStr.h"
+
+FetchOutcome RequestPage(const CStr& url);
+
+// Makes every later request connect through connect (tests put a transport
+// double under the whole crawler this way); ConnectTo by default.
+void UseConnector(Connector connect);
+
+#endif  // FERRET_APP_REQUEST_H_
