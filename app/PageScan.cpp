@@ -110,7 +110,8 @@ int VisitPage(const CStr& requested, int depth, PagePatterns& patterns, PendingP
 CStr TakeLink(PendingPage& page) {
   CStr link = page.links.back();
   page.links.pop_back();
-  if (std::strstr(link, "mailto:") != nullptr) return CStr();
+  // Only web links are followed; mail and other schemes are passed over.
+  if (std::strstr(link, "mailto:") != nullptr || Url::HasOtherScheme(link)) return CStr();
   CStr resolved = ResolveUrl(page.url, link);
   if (resolved.IsEmpty()) return resolved;
   if (runSettings.keyword.IsEmpty()) {

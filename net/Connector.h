@@ -25,7 +25,10 @@ struct ConnectFailure {
 using Connector =
     std::function<bool(SocketStreamBuf& connection, const Url& url, ConnectFailure* failure)>;
 
-// The Connector for real hosts: a TCP connection.
+// The Connector for real hosts: a TCP connection, with TLS over it for an
+// https URL. A failed handshake or certificate check is a failure of its own
+// ("TLS error with <host>: <reason>"); there is no fallback to a plain or
+// unverified connection.
 bool ConnectTo(SocketStreamBuf& connection, const Url& url, ConnectFailure* failure);
 
 #endif  // FERRET_NET_CONNECTOR_H_

@@ -17,12 +17,16 @@ struct Header {
   bool redirected = false;
 };
 
+// The request line, then Host (so that a server with several sites on one
+// address answers for this one) and User-Agent, each line ended by CR LF.
 void SendRequest(std::iostream& stream, const Url& url) {
   const CStr& dir = url.Dir();
-  // The first flush also drops input left over from an earlier connection.
   stream << "GET " << (!dir.IsEmpty() && dir[0] != '/' ? "/" : "") << static_cast<const char*>(dir)
-         << "/" << static_cast<const char*>(url.File()) << " HTTP/1.0" << std::endl
-         << std::endl;
+         << "/" << static_cast<const char*>(url.File()) << " HTTP/1.0\r\n"
+         << "Host: " << static_cast<const char*>(url.Host());
+  if (url.Port() != url.DefaultPort()) stream << ":" << url.Port();
+  // The flush also drops input left over from an earlier connection.
+  stream << "\r\nUser-Agent: ferret/" FERRET_VERSION "\r\n\r\n" << std::flush;
 }
 
 // Reads header lines up to the first empty one.

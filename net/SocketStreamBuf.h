@@ -56,9 +56,9 @@ class SocketStreamBuf : public std::streambuf {
   // `connected` = 1. Buffered bytes are kept.
   void UseTransport(std::unique_ptr<Transport> transport);
 
-  // The socket of the connection, for a transport layered over it; -1 only
-  // when socket creation failed.
-  int NativeSocket() const { return sock; }
+  // Hands over the present transport (null when not connected), so that a
+  // transport layered over it can be put back with UseTransport.
+  std::unique_ptr<Transport> TakeTransport() { return std::move(transport); }
 
   // Drops the transport, closes the socket (no shutdown) and opens a new
   // one; `connected` = 0.

@@ -2,16 +2,41 @@
 
 #include <strings.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "regex/Regexp.h"
 
 namespace {
 
 // Group 1 scheme, 2 host, 3 port digits, 4 directory, 5 file.
-constexpr char kUrlPattern[] = "(http://)?([^:/]*):?([0-9]*)/?(.*)/(.*)";
+constexpr char kUrlPattern[] = "(https?://)?([^:/]*):?([0-9]*)/?(.*)/(.*)";
+
+constexpr int kHttpPort = 80;
+constexpr int kHttpsPort = 443;
+
+bool StartsWithNoCase(const char* text, const char* prefix) {
+  return strncasecmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// text up to its first '#': a fragment names a place in a page, never a
+// resource to ask for.
+CStr WithoutFragment(const CStr& text) {
+  int hash = -1;
+  for (unsigned i = 0; i < text.Length(); ++i) {
+    if (text[i] == '#') {
+      hash = static_cast<int>(i);
+      break;
+    }
+  }
+  if (hash < 0) return text;
+  CStr kept;
+  kept.Append(text, static_cast<unsigned short>(hash));
+  return kept;
+}
 
 // atoi's reading of the port digits, kept within int.
 int ReadPort(const char* digits) {
@@ -21,10 +46,23 @@ int ReadPort(const char* digits) {
 
 }  // namespace
 
+bool Url::IsAbsolute(const char* link) {
+  return StartsWithNoCase(link, "http://") || StartsWithNoCase(link, "https://");
+}
+
+bool Url::HasOtherScheme(const char* link) {
+  // A scheme is a letter, then letters, digits, '+', '-' or '.', then ':'.
+  if (!std::isalpha(static_cast<unsigned char>(link[0]))) return false;
+  const char* p = link + 1;
+  while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '+' || *p == '-' || *p == '.') ++p;
+  if (*p != ':') return false;
+  return !IsAbsolute(link);
+}
+
 bool Url::Parse(const CStr& given, UrlProblem* problem) {
   // Compiled once per thread; its submatches are read before the next use.
   static thread_local Regexp pattern(kUrlPattern, 1);
-  CStr url = given;
+  CStr url = WithoutFragment(given);
   // Only the last slash is examined: without one, with it in first place, or
   // right after another slash ("http://host"), the URL has no path yet.
   int last = url.ReverseFind('/');
@@ -36,30 +74,41 @@ bool Url::Parse(const CStr& given, UrlProblem* problem) {
     return false;
   }
   text = given;
+  secure = pattern.SubLength(1) == 8;  // "https://"
   host = pattern[2];
   port = ReadPort(pattern[3]);
   dir = pattern[4];
   file = pattern[5];
-  if (port == 0) port = 80;
+  if (port == 0) port = DefaultPort();
   return true;
 }
 
-bool Url::Resolve(const CStr& pageText, const CStr& link, CStr* resolved, UrlProblem* problem) {
-  if (strncasecmp(link, "http://", 7) == 0) {
+int Url::DefaultPort() const { return secure ? kHttpsPort : kHttpPort; }
+
+bool Url::Resolve(const CStr& pageText, const CStr& given, CStr* resolved, UrlProblem* problem) {
+  if (given[0] == '#') {  // only a fragment: the page itself
+    *resolved = WithoutFragment(pageText);
+    return true;
+  }
+  CStr link = WithoutFragment(given);
+  if (IsAbsolute(link)) {
     *resolved = link;
     return true;
   }
   Url page;
   UrlProblem ignored;
   page.Parse(pageText, &ignored);
+  const char* scheme = page.secure ? "https://" : "";
   // The page URL is itself bounded and a link is one line at most, so the
   // result fits in a string whatever the inputs; only then is it measured.
   CStr result;
-  if (link[0] == '/') {
-    result.Format("%s:%d%s", static_cast<const char*>(page.host), page.port,
+  if (link[0] == '/' && link[1] == '/') {  // another host, the page's scheme
+    result.Format("%s%s", page.secure ? "https:" : "http:", static_cast<const char*>(link));
+  } else if (link[0] == '/') {
+    result.Format("%s%s:%d%s", scheme, static_cast<const char*>(page.host), page.port,
                   static_cast<const char*>(link));
   } else {
-    result.Format("%s:%d/%s%s%s", static_cast<const char*>(page.host), page.port,
+    result.Format("%s%s:%d/%s%s%s", scheme, static_cast<const char*>(page.host), page.port,
                   static_cast<const char*>(page.dir), page.dir.IsEmpty() ? "" : "/",
                   static_cast<const char*>(link));
   }

@@ -1,11 +1,14 @@
 // Url: one URL read into its parts, and the resolution of a page's links.
 //
-// URLs travel through the crawler as text, in one of two forms:
-// "http://host:port/dir/file" (scheme and port optional), as typed or as
-// found on a page, and the scheme-less "host:port/dir/file" that Resolve
-// builds. The text is what the user sees printed; Parse reads both forms
-// into host, port (80 when absent or 0), dir (no leading or trailing slash)
-// and file (after the last slash).
+// URLs travel through the crawler as text, in one of three forms:
+// "http://host:port/dir/file" or "https://host:port/dir/file" (scheme and
+// port optional; either scheme in any letter case), as typed or as found on
+// a page; the scheme-less "host:port/dir/file" that Resolve builds on an
+// http page; and "https://host:port/dir/file" that it builds on an https
+// page, so the scheme is never lost. The text is what the user sees printed;
+// Parse reads every form into the scheme, host, port (the scheme's default,
+// 80 or 443, when absent or 0), dir (no leading or trailing slash) and file
+// (after the last slash). A "#fragment" is never part of what is requested.
 //
 // A Url owns copies of its parts; nothing here prints or counts. Failures come
 // back as a UrlProblem for the caller to report.
@@ -31,20 +34,33 @@ class Url {
   // the parts left as they were.
   bool Parse(const CStr& text, UrlProblem* problem);
 
-  // The URL that link stands for on the page whose URL is pageText: link
-  // itself when it begins with "http://" (any letter case), otherwise
-  // host:port followed by the link's path. False (with *problem) when the
-  // result would pass kMaxUrlLength; *resolved is then left alone.
+  // The URL that link stands for on the page whose URL is pageText, read as
+  // a browser reads it: the link's fragment is dropped; a link that is only
+  // a fragment is the page itself; an absolute link (IsAbsolute) stands for
+  // itself; "//host/path" takes the page's scheme; otherwise the page's
+  // host:port followed by the link's path, with "https://" in front on an
+  // https page. False (with *problem) when the result would pass
+  // kMaxUrlLength; *resolved is then left alone. Links for which
+  // HasOtherScheme holds are the caller's to skip.
   static bool Resolve(const CStr& pageText, const CStr& link, CStr* resolved, UrlProblem* problem);
 
+  // Begins with "http://" or "https://", in any letter case.
+  static bool IsAbsolute(const char* link);
+  // Begins with a scheme other than those ("javascript:", "tel:", "ftp:").
+  static bool HasOtherScheme(const char* link);
+
+  // 443 for https, 80 otherwise.
+  int DefaultPort() const;
   const CStr& Text() const { return text; }
+  bool Secure() const { return secure; }
   const CStr& Host() const { return host; }
   int Port() const { return port; }
   const CStr& Dir() const { return dir; }
   const CStr& File() const { return file; }
 
  private:
-  CStr text;  // as given to Parse
+  CStr text;            // as given to Parse
+  bool secure = false;  // https
   CStr host;
   int port = 80;
   CStr dir;

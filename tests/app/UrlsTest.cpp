@@ -28,7 +28,10 @@ TEST(SplitUrl, HowTheGroupsFall) {
       {"HTTP://HOST/x", "HOST", 80, "", "x"},
       {"http://host:/x", "host", 80, "", "x"},
       {"host:0/", "host", 80, "", ""},
-      {"https://host/x", "https", 80, "/host", "x"},
+      {"https://host/x", "host", 443, "", "x"},
+      {"HTTPS://Host:8443/a/b.html", "Host", 8443, "a", "b.html"},
+      {"https://host:0/", "host", 443, "", ""},
+      {"http://host/a/b.html#part/x", "host", 80, "a", "b.html"},
       {"", "", 80, "", ""},
       {"/", "", 80, "", ""},
       {"127.0.0.1:8080/a/../b/c.gif", "127.0.0.1", 8080, "a/../b", "c.gif"},
@@ -69,7 +72,14 @@ TEST(ResolveUrl, AgainstThePage) {
       {"host:81/a/b/", "../c.html", "host:81/a/b/../c.html"},
       {"http://host/docs/x.html", "HTTP://other/", "HTTP://other/"},
       {"http://host/docs/x.html", "http://other", "http://other"},
-      {"http://host/docs/x.html", "#top", "host:80/docs/#top"},
+      {"http://host/docs/x.html", "#top", "http://host/docs/x.html"},
+      {"http://host/docs/x.html#a", "#b", "http://host/docs/x.html"},
+      {"http://host/docs/x.html", "y.html#sec", "host:80/docs/y.html"},
+      {"http://host/docs/x.html", "//other/p.html", "http://other/p.html"},
+      {"https://host/docs/x.html", "//other/p.html", "https://other/p.html"},
+      {"https://host/docs/x.html", "y.html", "https://host:443/docs/y.html"},
+      {"https://host:8443/docs/x.html", "/y.html", "https://host:8443/y.html"},
+      {"host:81/a/", "HtTpS://Other/", "HtTpS://Other/"},
       {"http://host/docs/x.html", "", "host:80/docs/"},
       {"http://host", "a.html", "host:80/a.html"},
       {"http://host:8080/", "ftp://x/y", "host:8080/ftp://x/y"},
@@ -107,6 +117,29 @@ TEST(ResolveUrl, RefusesRunawayLength) {
       EXPECT_EQ(out, "");
     }
   }
+}
+
+TEST(Url, LinksWithOtherSchemesAreRecognised) {
+  const struct {
+    const char* link;
+    bool other;
+  } cases[] = {
+      {"javascript:void(0)", true},
+      {"tel:+441234", true},
+      {"data:text/plain,x", true},
+      {"ftp://x/y", true},
+      {"MAILTO:a@b", true},
+      {"svn+ssh://h/r", true},
+      {"http://x/", false},
+      {"HTTPS://x/", false},
+      {"page.html", false},
+      {"/a:b", false},
+      {"../x:y", false},
+      {"#top", false},
+      {"", false},
+      {"9p:x", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Url::HasOtherScheme(c.link), c.other) << c.link;
 }
 
 TEST(StripCrLf, RemovesEveryLineEnd) {

@@ -10,6 +10,7 @@
 #include "net/StreamRead.h"
 #include "tests/support/HttpResponse.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/ScriptedTransport.h"
 
 namespace {
 
@@ -55,26 +56,55 @@ class HttpRequestTest : public testing::Test {
 TEST_F(HttpRequestTest, RequestBytesOnTheWire) {
   const struct {
     const char* url;
-    const char* request;
+    const char* requestLine;
   } cases[] = {
-      {"/a/f.html", "GET /a/f.html HTTP/1.0\n\n"},
-      {"//x/f.html", "GET /x/f.html HTTP/1.0\n\n"},
-      {"/", "GET / HTTP/1.0\n\n"},
-      {"/index.html", "GET /index.html HTTP/1.0\n\n"},
-      {"/docs/old/page.html", "GET /docs/old/page.html HTTP/1.0\n\n"},
-      {"/docs/", "GET /docs/ HTTP/1.0\n\n"},
+      {"/a/f.html", "GET /a/f.html HTTP/1.0"},
+      {"//x/f.html", "GET /x/f.html HTTP/1.0"},
+      {"/", "GET / HTTP/1.0"},
+      {"/index.html", "GET /index.html HTTP/1.0"},
+      {"/docs/old/page.html", "GET /docs/old/page.html HTTP/1.0"},
+      {"/docs/", "GET /docs/ HTTP/1.0"},
+      {"/a.html#frag", "GET /a.html HTTP/1.0"},
   };
+  const std::string fields =
+      "\r\nHost: " + server.HostPort() + "\r\nUser-Agent: ferret/" FERRET_VERSION "\r\n\r\n";
   server.SetDefaultResponse(HtmlResponse("x\n"));
   size_t n = 0;
   for (const auto& c : cases) {
     Request(Url(c.url));
     ASSERT_TRUE(server.WaitForRequests(++n)) << c.url;
-    EXPECT_EQ(server.Requests().back(), c.request) << c.url;
+    EXPECT_EQ(server.Requests().back(), c.requestLine + fields) << c.url;
   }
   // The scheme-less form and a host without path ask for the same bytes.
   Request(server.HostPort());
   ASSERT_TRUE(server.WaitForRequests(++n));
-  EXPECT_EQ(server.Requests().back(), "GET / HTTP/1.0\n\n");
+  EXPECT_EQ(server.Requests().back(), "GET / HTTP/1.0" + fields);
+}
+
+// Host names the port only when it is not the scheme's default.
+TEST(HttpRequestHostField, PortOnlyWhenNotTheDefault) {
+  const struct {
+    const char* url;
+    const char* host;
+  } cases[] = {
+      {"http://site.test/a", "site.test"},
+      {"http://site.test:80/a", "site.test"},
+      {"site.test:8080/a", "site.test:8080"},
+      {"http://Site.Test:443/", "Site.Test:443"},
+  };
+  for (const auto& c : cases) {
+    auto log = std::make_shared<TransportLog>();
+    Connector connect = [log](SocketStreamBuf& connection, const ::Url&, ConnectFailure*) {
+      auto transport = std::make_unique<ScriptedTransport>(log);
+      transport->Deliver("HTTP/1.0 200 OK\r\n\r\n");
+      connection.UseTransport(std::move(transport));
+      return true;
+    };
+    FetchOutcome outcome = Fetch(c.url, FetchPolicy(), connect);
+    EXPECT_EQ(outcome.status, FetchStatus::kAnswered) << c.url;
+    std::string expected = std::string("\r\nHost: ") + c.host + "\r\n";
+    EXPECT_NE(log->sent.find(expected), std::string::npos) << c.url << ": " << log->sent;
+  }
 }
 
 TEST_F(HttpRequestTest, ContentTypeDecidesHtml) {

@@ -1,0 +1,168 @@
+#include "net/TlsTransport.h"
+
+#include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+// The client context shared by every connection; made on first use, never
+// freed. Null when OpenSSL could not make it (then *problem says why).
+SSL_CTX* ClientContext(const char** problem) {
+  static SSL_CTX* context = nullptr;
+  static const char* failure = nullptr;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    SSL_CTX* made = SSL_CTX_new(TLS_client_method());
+    if (made == nullptr) {
+      failure = "cannot make a TLS context";
+      return;
+    }
+    SSL_CTX_set_min_proto_version(made, TLS1_2_VERSION);
+    SSL_CTX_set_verify(made, SSL_VERIFY_PEER, nullptr);
+    // HTTP/1.0 ends a body by closing; many servers close without the TLS
+    // farewell. A body cut short is caught by its Content-Length instead.
+    SSL_CTX_set_options(made, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    SSL_CTX_set_mode(made, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_AUTO_RETRY);
+    if (SSL_CTX_set_default_verify_paths(made) != 1) {
+      failure = "cannot load the trusted certificates";
+      SSL_CTX_free(made);
+      return;
+    }
+    context = made;
+  });
+  *problem = failure;
+  return context;
+}
+
+// A BIO over a Transport: the session's bytes go through the transport below
+// it. A failure keeps the transport's errno and asks for no retry, so a
+// timeout ends the TLS call at once.
+int BioWrite(BIO* bio, const char* data, int length) {
+  auto* below = static_cast<Transport*>(BIO_get_data(bio));
+  return static_cast<int>(below->Send(data, static_cast<size_t>(length)));
+}
+
+int BioRead(BIO* bio, char* data, int length) {
+  auto* below = static_cast<Transport*>(BIO_get_data(bio));
+  return static_cast<int>(below->Receive(data, static_cast<size_t>(length)));
+}
+
+long BioControl(BIO*, int command, long, void*) { return command == BIO_CTRL_FLUSH ? 1 : 0; }
+
+int BioCreate(BIO* bio) {
+  BIO_set_init(bio, 1);
+  return 1;
+}
+
+BIO_METHOD* TransportBioMethod() {
+  static BIO_METHOD* method = [] {
+    BIO_METHOD* made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "transport");
+    if (made != nullptr) {
+      BIO_meth_set_write(made, BioWrite);
+      BIO_meth_set_read(made, BioRead);
+      BIO_meth_set_ctrl(made, BioControl);
+      BIO_meth_set_create(made, BioCreate);
+    }
+    return made;
+  }();
+  return method;
+}
+
+bool IsIpAddress(const char* host) {
+  unsigned char address[16];
+  return inet_pton(AF_INET, host, address) == 1 || inet_pton(AF_INET6, host, address) == 1;
+}
+
+// Names the host the certificate must be for, and the name sent for SNI.
+bool SetPeerName(SSL* session, const CStr& host) {
+  if (IsIpAddress(host)) {
+    return X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(session), host) == 1;
+  }
+  return SSL_set_tlsext_host_name(session, static_cast<const char*>(host)) == 1 &&
+         SSL_set1_host(session, host) == 1;
+}
+
+// Why a handshake failed, in words for the user.
+CStr HandshakeFailure(SSL* session, int result, int savedErrno) {
+  long verified = SSL_get_verify_result(session);
+  if (verified != X509_V_OK) return X509_verify_cert_error_string(verified);
+  unsigned long queued = ERR_peek_last_error();
+  if (queued != 0) {
+    const char* text = ERR_reason_error_string(queued);
+    return text != nullptr ? text : "handshake failed";
+  }
+  if (SSL_get_error(session, result) == SSL_ERROR_SYSCALL) {
+    if (savedErrno == EAGAIN || savedErrno == EWOULDBLOCK) return "handshake timed out";
+    if (savedErrno != 0) return std::strerror(savedErrno);
+    return "connection closed during the handshake";
+  }
+  return "handshake failed";
+}
+
+}  // namespace
+
+std::unique_ptr<TlsTransport> TlsTransport::Open(std::unique_ptr<Transport> below, const CStr& host,
+                                                 CStr* reason) {
+  const char* problem = nullptr;
+  SSL_CTX* context = ClientContext(&problem);
+  if (context == nullptr) {
+    *reason = problem;
+    return nullptr;
+  }
+  ERR_clear_error();
+  SSL* session = SSL_new(context);
+  BIO* bio = TransportBioMethod() != nullptr ? BIO_new(TransportBioMethod()) : nullptr;
+  if (session == nullptr || bio == nullptr || !SetPeerName(session, host)) {
+    *reason = "cannot set up the TLS session";
+    BIO_free(bio);
+    SSL_free(session);
+    return nullptr;
+  }
+  BIO_set_data(bio, below.get());
+  SSL_set_bio(session, bio, bio);  // the session owns the BIO from here
+  errno = 0;
+  int result = SSL_connect(session);
+  if (result != 1) {
+    *reason = HandshakeFailure(session, result, errno);
+    ERR_clear_error();
+    SSL_free(session);
+    return nullptr;
+  }
+  return std::unique_ptr<TlsTransport>(new TlsTransport(std::move(below), session));
+}
+
+TlsTransport::~TlsTransport() { SSL_free(session); }
+
+long TlsTransport::Failure(int result) {
+  int saved = errno;
+  int error = SSL_get_error(session, result);
+  ERR_clear_error();
+  if (error == SSL_ERROR_ZERO_RETURN) return 0;
+  if (error == SSL_ERROR_SYSCALL && saved != 0) {
+    errno = saved;
+  } else {
+    errno = ECONNABORTED;  // a TLS protocol failure: the stream cannot go on
+  }
+  return -1;
+}
+
+long TlsTransport::Send(const char* data, size_t length) {
+  int count = length > INT_MAX ? INT_MAX : static_cast<int>(length);
+  errno = 0;
+  int sent = SSL_write(session, data, count);
+  return sent > 0 ? sent : Failure(sent);
+}
+
+long TlsTransport::Receive(char* data, size_t length) {
+  int count = length > INT_MAX ? INT_MAX : static_cast<int>(length);
+  errno = 0;
+  int received = SSL_read(session, data, count);
+  return received > 0 ? received : Failure(received);
+}

@@ -1,0 +1,48 @@
+// TlsTransport: a Transport that speaks TLS over another Transport (TCP, or
+// a test double), which it owns.
+//
+// Open performs the client handshake over the transport below: TLS 1.2 or later, the
+// server's certificate verified against the system's trust store (which
+// honours SSL_CERT_FILE and SSL_CERT_DIR) and checked against the host name
+// or IP address asked for, with SNI for names. There is no way to skip the
+// verification. The socket's send and receive timeouts bound the handshake
+// as they bound every later read. Bytes reach the socket only through the
+// transport below, so no send can raise SIGPIPE.
+//
+// The transport owns its TLS session and the transport below. Thread-safe to use from
+// several threads, one transport per thread; the shared client context is
+// made once.
+#ifndef FERRET_NET_TLSTRANSPORT_H_
+#define FERRET_NET_TLSTRANSPORT_H_
+
+#include <memory>
+
+#include "net/Transport.h"
+#include "text/CStr.h"
+
+struct ssl_st;
+
+class TlsTransport : public Transport {
+ public:
+  ~TlsTransport() override;
+
+  // Handshakes over below with host. The transport, or null with *reason set
+  // to a short text (e.g. "certificate has expired").
+  static std::unique_ptr<TlsTransport> Open(std::unique_ptr<Transport> below, const CStr& host,
+                                            CStr* reason);
+
+  long Send(const char* data, size_t length) override;
+  long Receive(char* data, size_t length) override;
+
+ private:
+  TlsTransport(std::unique_ptr<Transport> below, ssl_st* session)
+      : below(std::move(below)), session(session) {}
+  // Turns a failed SSL_read/SSL_write result into the transport's -1 with
+  // errno, or 0 for an orderly end.
+  long Failure(int result);
+
+  const std::unique_ptr<Transport> below;  // the session's BIO reads and writes it
+  ssl_st* const session;                   // owned; freed before below
+};
+
+#endif  // FERRET_NET_TLSTRANSPORT_H_
