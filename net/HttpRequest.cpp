@@ -1,20 +1,23 @@
 #include "net/HttpRequest.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
-#include "net/StreamRead.h"
 #include "regex/Regexp.h"
 
 namespace {
 
-// Header lines are read in pieces of at most this many bytes less two.
-constexpr int kHeaderLineSize = 1024;
-
 // What one response header said.
 struct Header {
+  int status = 0;  // from the status line; 0 when there was none
   bool html = false;
-  CStr location;  // the redirect target as given, or empty
-  bool redirected = false;
+  CStr location;                 // the redirect target as given, or empty
+  bool redirected = false;       // a Location line was seen
+  long long contentLength = -1;  // -1 when not given
+  bool tooLarge = false;         // ended by kMaxHeaderBytes, not by an empty line
 };
 
 // The request line, then Host (so that a server with several sites on one
@@ -29,29 +32,75 @@ void SendRequest(std::iostream& stream, const Url& url) {
   stream << "\r\nUser-Agent: ferret/" FERRET_VERSION "\r\n\r\n" << std::flush;
 }
 
+// Reads one header line, whatever its length or bytes, into line without
+// its CRs and LF, spending at most *budget bytes. False at the end of the
+// stream with nothing read, or when the budget ran out.
+bool ReadHeaderLine(std::streambuf& source, std::string& line, size_t* budget) {
+  line.clear();
+  bool any = false;
+  for (;;) {
+    if (*budget == 0) return false;
+    int c = source.sbumpc();
+    if (c == std::char_traits<char>::eof()) return any;
+    --*budget;
+    any = true;
+    if (c == '\n') return true;
+    if (c != '\r') line += static_cast<char>(c);
+  }
+}
+
+long long ReadLength(const char* digits) {
+  errno = 0;
+  long long value = std::strtoll(digits, nullptr, 10);
+  return errno != 0 || value < 0 ? -1 : value;
+}
+
 // Reads header lines up to the first empty one.
-Header ReadHeader(std::iostream& stream, const SocketStreamBuf& connection) {
-  // Only a header named Location redirects, not one that merely contains it.
+Header ReadHeader(std::iostream& stream) {
+  // Only a header named Location redirects, not one that merely contains it;
+  // Content-Type is searched for anywhere in a line.
+  static thread_local Regexp statusPattern("^HTTP/[0-9]+\\.[0-9]+[\t ]+([0-9][0-9][0-9])", 0);
   static thread_local Regexp locationPattern("^Location:[\t ]*(.*)", 1);
   static thread_local Regexp contentTypePattern("Content-Type:[\t ]*text/html", 1);
+  static thread_local Regexp lengthPattern("^Content-Length:[\t ]*([0-9]+)[\t ]*$", 1);
   Header header;
-  if (stream.eof()) return header;
-  char line[kHeaderLineSize];
-  // A header line longer than a read arrives in pieces; only the first piece
-  // of a line can name the header.
-  bool startsLine = true;
-  while (connection.connected) {
-    int stored = ReadLine(stream, line, kHeaderLineSize - 1);
-    StripCrLf(line);
-    if (!header.html && contentTypePattern.Match(line)) header.html = true;
-    if (!header.redirected && startsLine && locationPattern.Match(line)) {
+  std::string line;
+  size_t budget = kMaxHeaderBytes;
+  for (bool first = true; ReadHeaderLine(*stream.rdbuf(), line, &budget); first = false) {
+    if (line.empty()) return header;
+    const char* text = line.c_str();  // a NUL inside ends what the patterns see
+    if (first && statusPattern.Match(text)) header.status = std::atoi(statusPattern[1]);
+    if (!header.html && contentTypePattern.Match(text)) header.html = true;
+    if (!header.redirected && locationPattern.Match(text)) {
       header.location = locationPattern[1];
       header.redirected = true;
     }
-    if (line[0] == '\0' || stream.eof()) break;
-    startsLine = stored < kHeaderLineSize - 2;
+    if (lengthPattern.Match(text)) header.contentLength = ReadLength(lengthPattern[1]);
   }
+  header.tooLarge = budget == 0;
+  stream.setstate(std::ios_base::eofbit);
   return header;
+}
+
+// Whether a header with this status (0: none) leads on to its Location.
+bool Redirects(const Header& header) {
+  return header.redirected &&
+         (header.status == 0 || header.status / 100 == 2 || header.status / 100 == 3);
+}
+
+bool IsFailureStatus(int status) { return status != 0 && status / 100 != 2; }
+
+// The user's words for a receive that failed with error.
+CStr ReceiveFailure(int error, const CStr& url, const char** reason) {
+  CStr report;
+  if (error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT) {
+    report.Format("Timed out reading %s", static_cast<const char*>(url));
+    *reason = nullptr;
+  } else {
+    report.Format("Error %d reading %s", error, static_cast<const char*>(url));
+    *reason = std::strerror(error);
+  }
+  return report;
 }
 
 FetchOutcome Failed(FetchOutcome outcome, FetchStatus status, const CStr& report,
@@ -62,7 +111,48 @@ FetchOutcome Failed(FetchOutcome outcome, FetchStatus status, const CStr& report
   return outcome;
 }
 
+// What went wrong with an exchange whose header has been read, if anything.
+bool HeaderProblem(const SocketStreamBuf& connection, const Header& header, const CStr& url,
+                   FetchOutcome* outcome) {
+  CStr report;
+  const char* reason = nullptr;
+  if (!connection.connected) {
+    report = ReceiveFailure(connection.ReceiveError(), url, &reason);
+  } else if (connection.BytesReceived() == 0) {
+    report.Format("Empty reply from %s", static_cast<const char*>(url));
+  } else if (header.tooLarge) {
+    report.Format("Header too large (over %u bytes) at %s", static_cast<unsigned>(kMaxHeaderBytes),
+                  static_cast<const char*>(url));
+  } else {
+    return false;
+  }
+  *outcome = Failed(std::move(*outcome), FetchStatus::kTransferFailed, report, reason);
+  return true;
+}
+
 }  // namespace
+
+bool ResponseBody::Complete(CStr* report, const char** reason) const {
+  *reason = nullptr;
+  if (!connection->connected) {
+    *report = ReceiveFailure(connection->ReceiveError(), url, reason);
+    return false;
+  }
+  unsigned long long got = BytesRead();
+  if (contentLength >= 0 && got < static_cast<unsigned long long>(contentLength)) {
+    // CStr formats one int per directive; 64-bit counts go through snprintf.
+    char line[64];
+    std::snprintf(line, sizeof line, "Transfer cut short at %llu of %lld bytes: ", got,
+                  contentLength);
+    report->Format("%s%s", line, static_cast<const char*>(url));
+    return false;
+  }
+  return true;
+}
+
+unsigned long long ResponseBody::BytesRead() const {
+  return connection->BytesReceived() - connection->BytesUnread() - bodyStart;
+}
 
 FetchOutcome Fetch(const CStr& start, const FetchPolicy& allowed, const Connector& connect) {
   FetchOutcome outcome;
@@ -86,11 +176,19 @@ FetchOutcome Fetch(const CStr& start, const FetchPolicy& allowed, const Connecto
     }
     auto stream = std::make_unique<std::iostream>(connection.get());
     SendRequest(*stream, url);
-    Header header = ReadHeader(*stream, *connection);
+    Header header = ReadHeader(*stream);
+    if (HeaderProblem(*connection, header, outcome.url, &outcome)) return outcome;
     ++outcome.headersRead;
-    if (!header.redirected) {
+    if (!Redirects(header)) {
+      if (IsFailureStatus(header.status)) {
+        CStr report;
+        report.Format("HTTP %d at %s", header.status, static_cast<const char*>(outcome.url));
+        return Failed(std::move(outcome), FetchStatus::kHttpError, report, nullptr);
+      }
       outcome.html = header.html;
-      outcome.body = std::make_unique<ResponseBody>(std::move(connection), std::move(stream));
+      unsigned long long bodyStart = connection->BytesReceived() - connection->BytesUnread();
+      outcome.body = std::make_unique<ResponseBody>(std::move(connection), std::move(stream),
+                                                    outcome.url, bodyStart, header.contentLength);
       return outcome;
     }
     stream.reset();

@@ -1,10 +1,18 @@
 // Fetch: one HTTP/1.0 GET with its redirects, as the crawler asks for it.
 //
-// Fetch connects to the URL's host, sends "GET <path> HTTP/1.0" and an empty
-// line (bare LFs, no header fields), reads the response header up to the
-// first empty line, follows a "Location:" header line (at most kMaxRedirects
-// times in a row) and hands back the body as a stream positioned at its
-// first byte.
+// Fetch connects to the URL's host (over TLS for https), sends
+// "GET <path> HTTP/1.0" with Host and User-Agent fields, reads the response
+// header up to the first empty line, follows a "Location:" header line (at
+// most kMaxRedirects times in a row) and hands back the body as a stream
+// positioned at its first byte.
+//
+// A header is read line by line whatever a line's length or bytes; only an
+// empty line (or the end of the stream) ends it. The status line decides:
+// 2xx, or no status line at all, is an answer; a Location line redirects
+// unless the status is 4xx or 5xx; any other status is an HTTP error, whose
+// body is not handed over. A header that cannot be read (nothing came, the
+// receive failed or timed out, it passed kMaxHeaderBytes) is a failed
+// transfer.
 //
 // Nothing here prints or counts: the outcome says what happened, how many
 // response headers were read, and what to report, and the caller (the
@@ -25,20 +33,37 @@
 // Redirects followed in a row before a request gives up.
 constexpr int kMaxRedirects = 20;
 
+// The most bytes one response header may take.
+constexpr size_t kMaxHeaderBytes = 64 * 1024;
+
 // The body of a response: owns the connection and the stream reading it.
 // The stream is destroyed before the connection it reads.
 class ResponseBody {
  public:
-  ResponseBody(std::unique_ptr<SocketStreamBuf> connection, std::unique_ptr<std::iostream> stream)
-      : connection(std::move(connection)), stream(std::move(stream)) {}
+  ResponseBody(std::unique_ptr<SocketStreamBuf> connection, std::unique_ptr<std::iostream> stream,
+               const CStr& url, unsigned long long bodyStart, long long contentLength)
+      : connection(std::move(connection)),
+        stream(std::move(stream)),
+        url(url),
+        bodyStart(bodyStart),
+        contentLength(contentLength) {}
 
   std::iostream& Stream() { return *stream; }
   // False once a receive has failed (a reset, a timeout).
   bool Connected() const { return connection->connected != 0; }
+  // Body bytes taken from the stream so far.
+  unsigned long long BytesRead() const;
+  // Once the reader has stopped: true when the body arrived whole; otherwise
+  // false with the line to report ("Timed out reading <url>", "Transfer cut
+  // short at <n> of <m> bytes: <url>", ...) and the system's reason or null.
+  bool Complete(CStr* report, const char** reason) const;
 
  private:
   std::unique_ptr<SocketStreamBuf> connection;
   std::unique_ptr<std::iostream> stream;
+  const CStr url;                      // the URL that answered
+  const unsigned long long bodyStart;  // connection bytes before the body
+  const long long contentLength;       // declared body length; -1 when not given
 };
 
 enum class FetchStatus {
@@ -47,6 +72,8 @@ enum class FetchStatus {
   kBadUrl,            // the URL or a redirect target could not be read
   kConnectFailed,     // no connection to the host
   kTooManyRedirects,  // the chain went on past kMaxRedirects
+  kHttpError,         // the answer's status was a failure (404, 500, ...)
+  kTransferFailed,    // the header did not arrive whole
 };
 
 struct FetchOutcome {

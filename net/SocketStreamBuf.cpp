@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -93,11 +94,14 @@ SocketStreamBuf::int_type SocketStreamBuf::underflow() {
   // A request still waiting in the put area must leave before the answer
   // can be awaited.
   overflow(traits_type::eof());
+  errno = ENOTCONN;
   long received = transport ? transport->Receive(mid() + 1, kHalf - 1) : -1;
   if (received == -1) {
+    receiveError = errno != 0 ? errno : EIO;
     connected = 0;
     return traits_type::eof();
   }
+  bytesReceived += static_cast<unsigned long long>(received);
   setg(mid(), mid() + 1, mid() + 1 + received);
   if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
   return traits_type::eof();

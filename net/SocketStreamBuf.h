@@ -69,6 +69,14 @@ class SocketStreamBuf : public std::streambuf {
   // receive. Read directly by the loops that read from the connection.
   int connected;
 
+  // Bytes received since construction, and those of them not yet read.
+  unsigned long long BytesReceived() const { return bytesReceived; }
+  unsigned long long BytesUnread() const {
+    return gptr() != nullptr ? static_cast<unsigned long long>(egptr() - gptr()) : 0;
+  }
+  // The errno of the receive that cleared `connected`; 0 before one failed.
+  int ReceiveError() const { return receiveError; }
+
  protected:
   int_type overflow(int_type c) override;
   int_type underflow() override;
@@ -90,6 +98,8 @@ class SocketStreamBuf : public std::streambuf {
   sockaddr_in peer;                      // the address of the last connect attempt
   std::unique_ptr<Transport> transport;  // over sock (or a double); null when not connected
   std::unique_ptr<char[]> buffer;        // kBufferSize bytes, or null before first use
+  unsigned long long bytesReceived = 0;  // by every receive since construction
+  int receiveError = 0;                  // errno of the last failed receive
 };
 
 #endif  // FERRET_NET_SOCKETSTREAMBUF_H_

@@ -72,9 +72,11 @@ TEST_F(DownloadTest, FileNamesAndRedirects) {
   EXPECT_EQ(Download(server.Url("/moved")), "Saving " + Bare("/target/t.txt") + " as t.txt\n");
   EXPECT_EQ(ReadFile("t.txt"), "t");
 
-  Download(server.Url("/err.html"));  // error pages are saved like any other
-  EXPECT_TRUE(Exists("err.html"));
-  EXPECT_EQ(runSettings.saves, 3);
+  // An error page is reported, not saved.
+  EXPECT_EQ(Download(server.Url("/err.html")), "HTTP 404 at " + server.Url("/err.html") + "\n");
+  EXPECT_FALSE(Exists("err.html"));
+  EXPECT_EQ(runSettings.saves, 2);
+  EXPECT_EQ(runSettings.errors, 1);
 }
 
 TEST_F(DownloadTest, CreateKeepsPathsInsideTheCurrentDirectory) {

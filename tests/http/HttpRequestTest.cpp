@@ -126,7 +126,8 @@ TEST_F(HttpRequestTest, ContentTypeDecidesHtml) {
     EXPECT_EQ(o.bodyLine, "body") << c.header;
   }
   Outcome none = Request(Url("/missing"));  // default: a 404
-  EXPECT_EQ(none.result, 1);
+  EXPECT_EQ(none.result, -1);
+  EXPECT_EQ(none.out, "HTTP 404 at " + Url("/missing") + "\n");
 }
 
 TEST_F(HttpRequestTest, RedirectsAreResolvedAndCounted) {
@@ -184,42 +185,75 @@ TEST_F(HttpRequestTest, RedirectLoopIsBounded) {
   EXPECT_EQ(server.RequestPaths().size(), size_t(kMaxRedirects + 1));
 }
 
-TEST_F(HttpRequestTest, MalformedAndCutResponses) {
-  // 1014 + "X-Long: " = 1022 characters, then CR LF: the CR arrives as a piece
-  // of its own, which is empty once stripped and so ends the header.
-  std::string longLine = "X-Long: " + std::string(1014, 'a');
-  server.SetResponse("/long",
-                     HttpResponse("HTTP/1.0 200 OK", {longLine, "Content-Type: text/html"}, "b\n"));
-  server.SetResponse("/noblank", "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n");
+TEST_F(HttpRequestTest, HeaderLinesAreReadWhole) {
+  // Lines of any length, and lines holding NUL bytes, are one header line
+  // each; only the empty line ends the header.
+  const size_t lengths[] = {1021, 1022, 1023, 1024, 5000};
+  for (size_t length : lengths) {
+    std::string longLine = "X-Long: " + std::string(length - 8, 'a');
+    server.SetResponse(
+        "/long", HttpResponse("HTTP/1.0 200 OK", {longLine, "Content-Type: text/html"}, "b\n"));
+    Outcome o = Request(Url("/long"));
+    EXPECT_EQ(o.result, 1) << length;
+    EXPECT_EQ(o.bodyLine, "b") << length;
+  }
   server.SetResponse(
-      "/lf", HttpResponse("HTTP/1.0 404 Not Found", {"Content-Type: text/plain"}, "gone\n", "\n"));
-  server.SetResponse("/empty", "");
+      "/nul", HttpResponse("HTTP/1.0 200 OK",
+                           {std::string("\0X-Odd: 1", 9), "Content-Type: text/html"}, "b\n"));
+  Outcome nul = Request(Url("/nul"));
+  EXPECT_EQ(nul.result, 1);
+  EXPECT_EQ(nul.bodyLine, "b");
+  // A header that never ends is cut off at its bound.
+  server.SetResponse("/endless", "HTTP/1.0 200 OK\r\n" + std::string(kMaxHeaderBytes, 'x'));
+  Outcome endless = Request(Url("/endless"));
+  EXPECT_EQ(endless.result, -1);
+  EXPECT_EQ(endless.out, "Header too large (over 65536 bytes) at " + Url("/endless") + "\n");
+}
 
-  Outcome cut = Request(Url("/long"));
-  EXPECT_EQ(cut.result, 0);
-  EXPECT_EQ(cut.bodyLine, "Content-Type: text/html\r");
+TEST_F(HttpRequestTest, StatusLineDecides) {
+  server.SetResponse("/noblank", "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n");
+  server.SetResponse("/bare", "just a body\n\nmore\n");
+  server.SetResponse("/created", HttpResponse("HTTP/1.1 204 No Content", {}, ""));
+  const struct {
+    const char* path;
+    const char* response;
+    const char* out;  // after the URL; "" for none
+  } failures[] = {
+      {"/lf", "HTTP/1.0 404 Not Found\nContent-Type: text/plain\n\ngone\n", "HTTP 404 at "},
+      {"/e500", "HTTP/1.1 500 Oops\r\n\r\n", "HTTP 500 at "},
+      {"/forbidden", "HTTP/1.0 403 Forbidden\r\nLocation: /x\r\n\r\n", "HTTP 403 at "},
+      {"/nolocation", "HTTP/1.0 302 Found\r\n\r\n", "HTTP 302 at "},
+      {"/empty", "", "Empty reply from "},
+  };
+  for (const auto& f : failures) server.SetResponse(f.path, f.response);
 
   Outcome noBlank = Request(Url("/noblank"));
   EXPECT_EQ(noBlank.result, 1);
   EXPECT_TRUE(noBlank.bodyAtEnd);
-
-  Outcome notFound = Request(Url("/lf"));
-  EXPECT_EQ(notFound.result, 0);
-  EXPECT_EQ(notFound.bodyLine, "gone");
-
-  Outcome nothing = Request(Url("/empty"));
-  EXPECT_EQ(nothing.result, 0);
-  EXPECT_EQ(runSettings.hits, 4);
-  EXPECT_EQ(runSettings.http200, 4);
+  Outcome bare = Request(Url("/bare"));  // no status line: taken as before
+  EXPECT_EQ(bare.result, 0);
+  EXPECT_EQ(bare.bodyLine, "more");
+  EXPECT_EQ(Request(Url("/created")).result, 0);
+  EXPECT_EQ(runSettings.http200, 3);
+  for (const auto& f : failures) {
+    Outcome o = Request(Url(f.path));
+    EXPECT_EQ(o.result, -1) << f.path;
+    EXPECT_EQ(o.out, f.out + Url(f.path) + "\n") << f.path;
+  }
+  // A response with a status counts as a hit; an empty reply is none.
+  EXPECT_EQ(runSettings.hits, 7);
+  EXPECT_EQ(runSettings.http200, 3);
+  EXPECT_EQ(runSettings.errors, 5);
 }
 
 TEST_F(HttpRequestTest, ServerClosingAtOnce) {
   server.SetCloseOnAccept(true);
   Outcome o = Request(Url("/"));
-  EXPECT_EQ(o.result, 0);
-  EXPECT_EQ(runSettings.hits, 1);
-  EXPECT_EQ(runSettings.http200, 1);
-  EXPECT_EQ(runSettings.errors, 0);
+  EXPECT_EQ(o.result, -1);
+  EXPECT_EQ(o.out, "Empty reply from " + Url("/") + "\n");
+  EXPECT_EQ(runSettings.hits, 0);
+  EXPECT_EQ(runSettings.http200, 0);
+  EXPECT_EQ(runSettings.errors, 1);
 }
 
 TEST_F(HttpRequestTest, SilentServerTimesOut) {
@@ -228,9 +262,10 @@ TEST_F(HttpRequestTest, SilentServerTimesOut) {
   Outcome o = Request(Url("/"));
   SocketSetIoTimeout(kSocketIoTimeoutSeconds);
   server.Go(id);
-  EXPECT_EQ(o.result, 0);
-  EXPECT_TRUE(o.bodyAtEnd);
-  EXPECT_EQ(runSettings.hits, 1);
+  EXPECT_EQ(o.result, -1);
+  EXPECT_EQ(o.out, "Timed out reading " + Url("/") + "\n");
+  EXPECT_EQ(runSettings.hits, 0);
+  EXPECT_EQ(runSettings.errors, 1);
   EXPECT_TRUE(server.WaitUntilDone(id));
 }
 
