@@ -2,6 +2,9 @@
 
 #include <cstring>
 #include <new>
+#if __has_include(<sys/single_threaded.h>)
+#include <sys/single_threaded.h>
+#endif
 
 #include "text/CStrFatal.h"
 #include "text/CStrPool.h"
@@ -14,6 +17,19 @@ constexpr unsigned RoundCapacity(unsigned capacity) { return capacity | 3; }
 
 void CheckLength(size_t n) {
   if (n > kCStrMaxLength) CStrFatal(5);
+}
+
+// True while the process has never had a second thread. No other thread can
+// then touch a count, so a plain load and store stand in for the locked
+// read-modify-write, as the C++ library's shared_ptr does. The flag turns
+// false before a second thread starts, and the start orders every earlier
+// plain update before anything the new thread does.
+bool SingleThreaded() {
+#if defined(__GLIBC__) && __has_include(<sys/single_threaded.h>)
+  return __libc_single_threaded != 0;
+#else
+  return false;
+#endif
 }
 
 }  // namespace
@@ -43,7 +59,11 @@ CStrRep* CStr::NewRep(const char* text, unsigned short length, unsigned cap) {
 }
 
 CStrRep* CStr::Share(CStrRep* r) {
-  r->refs.fetch_add(1, std::memory_order_relaxed);
+  if (SingleThreaded()) {
+    r->refs.store(r->refs.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  } else {
+    r->refs.fetch_add(1, std::memory_order_relaxed);
+  }
   return r;
 }
 
@@ -51,7 +71,14 @@ void CStr::Release(CStrRep* r) {
   // Acquire-release, so that the thread that gives the blocks back has seen
   // every use the other holders made before they let go. (A separate acquire
   // fence would do as well, but ThreadSanitizer does not follow fences.)
-  if (r->refs.fetch_sub(1, std::memory_order_acq_rel) == 1 && r != &emptyRep) {
+  int32_t before;
+  if (SingleThreaded()) {
+    before = r->refs.load(std::memory_order_relaxed);
+    r->refs.store(before - 1, std::memory_order_relaxed);
+  } else {
+    before = r->refs.fetch_sub(1, std::memory_order_acq_rel);
+  }
+  if (before == 1 && r != &emptyRep) {
     CStrPool::Give(r->text, r->capacity + 1u);
     CStrPool::Give(r, sizeof(CStrRep));
   }
