@@ -1,6 +1,10 @@
 #include "text/CStr.h"
 
 #include <cstring>
+#include <new>
+#if __has_include(<sys/single_threaded.h>)
+#include <sys/single_threaded.h>
+#endif
 
 #include "text/CStrFatal.h"
 #include "text/CStrPool.h"
@@ -15,6 +19,19 @@ void CheckLength(size_t n) {
   if (n > kCStrMaxLength) CStrFatal(5);
 }
 
+// True while the process has never had a second thread. No other thread can
+// then touch a count, so a plain load and store stand in for the locked
+// read-modify-write, as the C++ library's shared_ptr does. The flag turns
+// false before a second thread starts, and the start orders every earlier
+// plain update before anything the new thread does.
+bool SingleThreaded() {
+#if defined(__GLIBC__) && __has_include(<sys/single_threaded.h>)
+  return __libc_single_threaded != 0;
+#else
+  return false;
+#endif
+}
+
 }  // namespace
 
 // Constant-initialised, so it is ready before any global CStr is constructed.
@@ -24,38 +41,54 @@ void CStr::Init(const char* text, unsigned short length, unsigned short capacity
   unsigned cap = length > capacity ? length : capacity;
   CheckLength(cap);
   if (length == 0 && cap == 0) {
-    rep = &emptyRep;
-    ++emptyRep.refs;
+    rep = Share(&emptyRep);
     return;
   }
   rep = NewRep(text, length, RoundCapacity(cap));
 }
 
 CStrRep* CStr::NewRep(const char* text, unsigned short length, unsigned cap) {
-  CStrLock lock;
+  // The pool ends the process rather than hand out a null block.
   char* buffer = static_cast<char*>(CStrPool::Take(cap + 1));
-  CStrRep* r = static_cast<CStrRep*>(CStrPool::Take(sizeof(CStrRep)));
-  r->refs = 1;
-  r->text = buffer;
-  r->length = length;
-  r->capacity = static_cast<uint16_t>(cap);
+  // No other thread can see the new rep before its maker hands the string on.
+  CStrRep* r =
+      new (CStrPool::Take(sizeof(CStrRep))) CStrRep{1, buffer, length, static_cast<uint16_t>(cap)};
   std::memcpy(buffer, text, length);
   buffer[length] = '\0';
   return r;
 }
 
+CStrRep* CStr::Share(CStrRep* r) {
+  if (SingleThreaded()) {
+    r->refs.store(r->refs.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  } else {
+    r->refs.fetch_add(1, std::memory_order_relaxed);
+  }
+  return r;
+}
+
 void CStr::Release(CStrRep* r) {
-  CStrLock lock;
-  if (--r->refs == 0 && r != &emptyRep) {
+  // Acquire-release, so that the thread that gives the blocks back has seen
+  // every use the other holders made before they let go. (A separate acquire
+  // fence would do as well, but ThreadSanitizer does not follow fences.)
+  int32_t before;
+  if (SingleThreaded()) {
+    before = r->refs.load(std::memory_order_relaxed);
+    r->refs.store(before - 1, std::memory_order_relaxed);
+  } else {
+    before = r->refs.fetch_sub(1, std::memory_order_acq_rel);
+  }
+  if (before == 1 && r != &emptyRep) {
     CStrPool::Give(r->text, r->capacity + 1u);
     CStrPool::Give(r, sizeof(CStrRep));
   }
 }
 
+bool CStr::Unshared() const { return rep->refs.load(std::memory_order_acquire) == 1; }
+
 void CStr::MakeWritable(unsigned need) {
   CheckLength(need);
-  CStrLock lock;
-  if (rep->refs != 1 || rep->capacity < RoundCapacity(need)) {
+  if (!Unshared() || rep->capacity < RoundCapacity(need)) {
     CStrRep* old = rep;
     // Exact growth: the new capacity is need OR 3, never less than the
     // present length. need is checked above, so even 65530 OR 3 is allowed.
@@ -67,7 +100,7 @@ void CStr::MakeWritable(unsigned need) {
   }
 }
 
-CStr::CStr() : rep(&emptyRep) { ++emptyRep.refs; }
+CStr::CStr() : rep(Share(&emptyRep)) {}
 
 CStr::CStr(const char* text, unsigned short capacity) {
   size_t n = std::strlen(text);
@@ -80,14 +113,13 @@ CStr::CStr(unsigned short capacity) {
   rep = NewRep("", 0, RoundCapacity(capacity));
 }
 
-CStr::CStr(const CStr& other) : rep(other.rep) { ++rep->refs; }
+CStr::CStr(const CStr& other) : rep(Share(other.rep)) {}
 
 CStr::~CStr() { Release(rep); }
 
 CStr& CStr::operator=(const CStr& other) {
   if (this != &other) {
-    CStrRep* shared = other.rep;
-    ++shared->refs;  // before the release: other may share this very rep
+    CStrRep* shared = Share(other.rep);  // before the release: other may share this very rep
     Release(rep);
     rep = shared;
   }
@@ -99,14 +131,12 @@ CStr& CStr::operator=(const char* text) {
   if (n == 0) {
     if (rep != &emptyRep) {
       Release(rep);
-      rep = &emptyRep;
-      ++emptyRep.refs;
+      rep = Share(&emptyRep);
     }
     return *this;
   }
   CheckLength(n);
-  CStrLock lock;
-  if (rep->refs == 1 && rep->capacity >= n) {
+  if (Unshared() && rep->capacity >= n) {
     std::memmove(rep->text, text, n + 1);  // text may lie in this buffer
     rep->length = static_cast<uint16_t>(n);
   } else {
@@ -121,8 +151,7 @@ CStr& CStr::operator=(const char* text) {
 
 void CStr::Clear() {
   if (rep == &emptyRep) return;
-  CStrLock lock;
-  if (rep->refs == 1) {
+  if (Unshared()) {
     rep->text[0] = '\0';
     rep->length = 0;
   } else {

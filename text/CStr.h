@@ -7,11 +7,35 @@
 // most kCStrMaxLength characters. Any operation that would go past that, and a
 // few other misuses, end the process through CStrFatal (see CStrFatal.h).
 //
-// Storage for representations and buffers comes from CStrPool (CStrPool.h),
-// guarded by the re-entrant CStrLock.
+// Storage for representations and buffers comes from CStrPool (CStrPool.h).
+// A failed allocation ends the process through CStrFatal; nothing is ever
+// written through a null block.
+//
+// Threads: one CStr object is not to be used by two threads at once when
+// either of them changes it (as with any value type). Distinct CStr objects
+// that share a representation may be copied, assigned, written and destroyed
+// from different threads at the same time. That rests on these invariants:
+// - refs is atomic. A thread raises it only through a CStr it holds, so the
+//   representation cannot vanish meanwhile: the raise needs no ordering.
+// - Every lowering is acquire-release. The thread whose lowering reaches 0 has
+//   therefore seen every use made by the earlier holders, and only it gives
+//   the blocks back.
+// - A write in place happens only after refs was read as 1 (acquire). Then
+//   the writer's own CStr is the one holder, and no other can appear: a new
+//   share needs a CStr that holds the representation, and that one is the
+//   writer's own, used by the writer's thread alone. A representation read as
+//   shared is copied from, never written; the copy reads text that all its
+//   holders only read, and its release follows the read.
+// - emptyRep's refs never falls below 2, so the test for 1 never passes for it.
+// - While the process has never had a second thread, the count changes by a
+//   plain load and store (see SingleThreaded in CStr.cpp), so a crawl on one
+//   thread pays no locked instruction per copy.
+// The pool's free lists are the only state shared without a representation in
+// common; CStrLock guards them.
 #ifndef FERRET_TEXT_CSTR_H_
 #define FERRET_TEXT_CSTR_H_
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 
@@ -20,11 +44,11 @@ constexpr unsigned kCStrMaxLength = 65530;
 
 // The shared representation of one or more CStr values.
 struct CStrRep {
-  int32_t refs;       // number of CStr objects pointing here; 1 = unshared
-  char* text;         // capacity + 1 bytes, NUL-terminated at length
-  uint16_t length;    // characters in text; <= capacity, <= kCStrMaxLength
-  uint16_t capacity;  // characters the buffer holds besides the NUL;
-                      // always has its two lowest bits set when allocated
+  std::atomic<int32_t> refs;  // CStr objects pointing here; 1 = unshared
+  char* text;                 // capacity + 1 bytes, NUL-terminated at length
+  uint16_t length;            // characters in text; <= capacity, <= kCStrMaxLength
+  uint16_t capacity;          // characters the buffer holds besides the NUL;
+                              // always has its two lowest bits set when allocated
 };
 
 // The one representation of every empty string that owns no buffer. Its refs
@@ -75,7 +99,12 @@ class CStr {
   // A new unshared rep of exactly cap (already rounded, unchecked) characters.
   static CStrRep* NewRep(const char* text, unsigned short length, unsigned cap);
   void MakeWritable(unsigned need);
+  // Adds a holder to r (one this string's caller already holds) and returns r.
+  static CStrRep* Share(CStrRep* r);
+  // Drops a holder; the last one gives the blocks back.
   static void Release(CStrRep* r);
+  // True when this string is the one holder of its rep and may write it.
+  bool Unshared() const;
   bool AppendConversion(const char*& cursor, va_list* args);
 
   CStrRep* rep;  // never null; an empty string may point at emptyRep

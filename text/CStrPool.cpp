@@ -1,6 +1,10 @@
 #include "text/CStrPool.h"
 
+#include <atomic>
 #include <cstdlib>
+#include <new>
+
+#include "text/CStrFatal.h"
 
 namespace {
 
@@ -8,16 +12,32 @@ struct FreeBlock {
   FreeBlock* next;
 };
 
-// Free lists indexed by size / 4; only ever grow.
+// Free lists indexed by size / 4; only ever grow. Guarded by CStrLock.
 FreeBlock* freeLists[CStrPool::kListCount];
+
+void* HeapAllocate(size_t size) { return std::malloc(size); }
+
+// Atomic so that a test may swap it while other threads allocate.
+std::atomic<CStrPool::Allocator> allocator{&HeapAllocate};
+
+void* Allocate(size_t size) {
+  void* block = allocator.load(std::memory_order_relaxed)(size);
+  if (block == nullptr) CStrFatal(kCStrOutOfMemory);
+  return block;
+}
+
+std::recursive_mutex* NewMutex() {
+  auto* mutex = new (std::nothrow) std::recursive_mutex;
+  if (mutex == nullptr) CStrFatal(kCStrOutOfMemory);
+  return mutex;
+}
 
 }  // namespace
 
 std::recursive_mutex& CStrLock::Mutex() {
-  // Made on first use (a plain test: the program is single-threaded) and
-  // never destroyed.
-  static std::recursive_mutex* mutex = nullptr;
-  if (mutex == nullptr) mutex = new std::recursive_mutex;
+  // A function-local static is made exactly once even when several threads
+  // arrive together; it is never destroyed.
+  static std::recursive_mutex* const mutex = NewMutex();
   return *mutex;
 }
 
@@ -25,16 +45,18 @@ CStrLock::CStrLock() { Mutex().lock(); }
 CStrLock::~CStrLock() { Mutex().unlock(); }
 
 void* CStrPool::Take(size_t size) {
-  if (size >= kPoolLimit) return std::malloc(size);
-  CStrLock lock;
-  FreeBlock*& head = freeLists[size / 4];
-  if (head != nullptr) {
-    FreeBlock* block = head;
-    head = block->next;
-    return block;
+  if (size < kPoolLimit) {
+    CStrLock lock;
+    FreeBlock*& head = freeLists[size / 4];
+    if (head != nullptr) {
+      FreeBlock* block = head;
+      head = block->next;
+      return block;
+    }
   }
-  // Small blocks are at least one pointer wide so that they can be listed.
-  return std::malloc(size < sizeof(FreeBlock) ? sizeof(FreeBlock) : size);
+  // The heap has its own lock; the pool's is not held across it. Small blocks are at least one
+  // pointer wide so that they can be listed.
+  return Allocate(size < sizeof(FreeBlock) ? sizeof(FreeBlock) : size);
 }
 
 void CStrPool::Give(void* block, size_t size) {
@@ -55,4 +77,8 @@ size_t CStrPool::FreeCount(size_t size) {
   size_t count = 0;
   for (FreeBlock* b = freeLists[size / 4]; b != nullptr; b = b->next) ++count;
   return count;
+}
+
+CStrPool::Allocator CStrPool::SetAllocator(Allocator allocate) {
+  return allocator.exchange(allocate);
 }

@@ -5,11 +5,13 @@
 // of its list. Blocks never go back from the lists to the heap. Larger blocks
 // come from, and go back to, the C library heap. Every size asked for must be
 // a multiple of 4, and a block must be given back with the size it was taken
-// with.
+// with. Take never returns null: when the heap has no memory left it ends the
+// process through CStrFatal (code 6).
 //
-// CStrLock is the process-wide re-entrant lock around the pool and around the
-// release and unshare steps of CStr. It is made on first use and never
-// destroyed, so strings released during static destruction can still take it.
+// CStrLock is the process-wide re-entrant lock around the free lists; any
+// thread may take and give blocks. It is made on first use (safely, however
+// many threads arrive at once) and never destroyed, so strings released during
+// static destruction can still take it.
 #ifndef FERRET_TEXT_CSTRPOOL_H_
 #define FERRET_TEXT_CSTRPOOL_H_
 
@@ -36,6 +38,12 @@ class CStrPool {
   static void Give(void* block, size_t size);
   // Number of blocks of this size waiting on its free list (for tests).
   static size_t FreeCount(size_t size);
+
+  // Where the pool gets heap blocks from: malloc unless replaced. A null
+  // result stands for an exhausted heap. Tests replace it to make allocation
+  // fail on demand; returns the allocator it replaces.
+  using Allocator = void* (*)(size_t size);
+  static Allocator SetAllocator(Allocator allocate);
 };
 
 #endif  // FERRET_TEXT_CSTRPOOL_H_

@@ -406,4 +406,46 @@ TEST(CStrFatalDeathTest, EachMisuseEndsTheProcessWithItsCode) {
   }
 }
 
+// Stands for an exhausted heap.
+void* NoMemory(size_t) { return nullptr; }
+
+TEST(CStrFatalDeathTest, AllocationFailureEndsTheProcessWithItsReason) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  static const std::string big(1000, 'b');
+  const FatalCase cases[] = {
+      // 208 bytes: a pooled size that no earlier string in the child freed.
+      {"pooled buffer",
+       [] {
+         CStrPool::SetAllocator(NoMemory);
+         CStr s(static_cast<unsigned short>(207));
+       },
+       6},
+      {"heap buffer",
+       [] {
+         CStrPool::SetAllocator(NoMemory);
+         CStr s(big.c_str());
+       },
+       6},
+      {"copy before write",
+       [] {
+         CStr s(big.c_str());
+         CStr copy(s);
+         CStrPool::SetAllocator(NoMemory);
+         copy += 'x';
+       },
+       6},
+      {"growth",
+       [] {
+         CStr s("abc");
+         CStrPool::SetAllocator(NoMemory);
+         s += big.c_str();
+       },
+       6},
+  };
+  for (const FatalCase& c : cases) {
+    EXPECT_EXIT(c.run(), testing::KilledBySignal(SIGABRT), "CStr fatal 6: out of memory\n")
+        << c.name;
+  }
+}
+
 }  // namespace
