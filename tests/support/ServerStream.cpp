@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "net/Sockets.h"  // RetryOnEintr
+#include "tests/support/TlsSocket.h"
 
 namespace {
 
@@ -120,7 +121,7 @@ bool ServerStream::Handshake(int timeoutMs, std::string* error) {
   // Non-blocking, so that every TLS call returns to a bounded poll.
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   session = SSL_new(tls->Context());
-  if (session == nullptr || SSL_set_fd(session, fd) != 1) {
+  if (session == nullptr || !AttachSocket(session, fd)) {
     *error = tlsReason("SSL_new", SSL_ERROR_SSL);
     return false;
   }

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "tests/support/TlsSocket.h"
+
 namespace {
 
 // OpenSSL's text for the oldest queued error, which it then clears.
@@ -61,7 +63,7 @@ std::string TlsTestClient::Handshake(const std::string& caFile, const std::strin
   }
   SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
   session = SSL_new(context);
-  if (session == nullptr || SSL_set_fd(session, fd) != 1) return error = queuedError();
+  if (session == nullptr || !AttachSocket(session, fd)) return error = queuedError();
   X509_VERIFY_PARAM* check = SSL_get0_param(session);
   // set1_ip_asc accepts only an IP literal; anything else is a host name.
   if (X509_VERIFY_PARAM_set1_ip_asc(check, host.c_str()) != 1) {
