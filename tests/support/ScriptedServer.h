@@ -30,6 +30,7 @@
 // handshake at all. A handshake that fails (e.g. the client rejects the
 // certificate) ends the connection: no request is logged, and a scripted
 // connection fails with an error starting "handshake: ".
+//
 // All state is guarded by one mutex; the accessors may be called at any time
 // from the test's thread. Every wait, on either side, is bounded by the
 // server's timeout (10 s unless changed), a safety net that a passing test
@@ -114,9 +115,10 @@ class ScriptedServer {
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-  // Serves connections accepted from now on over TLS with certificate (a
-  // TestPki() member, which outlives the server). May be called again to
-  // change certificate or versions for later connections.
+  // --- TLS. Serves connections accepted from now on over TLS with
+  // certificate, whose files are read now (ends the process if OpenSSL
+  // rejects them). May be called again to change certificate or versions
+  // for later connections.
   void EnableTls(const TestCertificate& certificate,
                  TlsVersions versions = TlsVersions::kTls12AndLater);
   bool TlsEnabled() const;
