@@ -324,7 +324,7 @@ TEST(ScriptedServerTlsTest, StallHoldsTheHandshakeWhileCloseAtOnceEndsIt) {
     std::string failure = Handshake(client);
     auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(stall, failure == "timed out") << failure;
-    EXPECT_EQ(stall, waited >= std::chrono::milliseconds(350));
+    EXPECT_TRUE(!stall || waited >= std::chrono::milliseconds(350));
     EXPECT_EQ(1u, server.Accepted());
     EXPECT_EQ(0u, server.Handshakes());
   }
