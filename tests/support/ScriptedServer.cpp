@@ -1,17 +1,13 @@
 #include "tests/support/ScriptedServer.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <utility>
 
 #include "net/Sockets.h"  // RetryOnEintr
@@ -22,17 +18,6 @@ namespace {
 
 constexpr int kSliceMs = 50;  // how often blocked threads look at `stopping`
 constexpr size_t kChunkSize = 65536;
-
-bool sendAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    long sent = RetryOnEintr(
-        [&] { return send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL); });
-    if (sent <= 0) return false;
-    done += sent;
-  }
-  return true;
-}
 
 // Where the request's header ends ("\n\n" or "\r\n\r\n"), or npos.
 size_t headerEnd(const std::string& request) {
@@ -70,6 +55,7 @@ ConnectionScript& ConnectionScript::Send(std::string bytes) {
 }
 ConnectionScript& ConnectionScript::WaitForGo() { return add(Op::kWaitForGo); }
 ConnectionScript& ConnectionScript::Close() { return add(Op::kClose); }
+ConnectionScript& ConnectionScript::CloseWithoutNotify() { return add(Op::kCloseWithoutNotify); }
 ConnectionScript& ConnectionScript::Abort() { return add(Op::kAbort); }
 
 // ---------------------------------------------------------------- server
@@ -95,7 +81,9 @@ ScriptedServer::ScriptedServer(const std::string& addressText)
       timeoutMs(10000),
       nextScript(0),
       closeOnAccept(false),
+      stallOnAccept(false),
       accepted(0),
+      handshakes(0),
       defaultResponse(NotFoundResponse()) {
   listenFd = BindLoopback(address, &port);
   if (listen(listenFd, 16) == -1 || pipe2(wakeFds, O_CLOEXEC) == -1) {
@@ -121,7 +109,7 @@ ScriptedServer::~ScriptedServer() {
 std::string ScriptedServer::HostPort() const { return host + ":" + std::to_string(port); }
 
 std::string ScriptedServer::Url(const std::string& path) const {
-  return "http://" + HostPort() + path;
+  return (TlsEnabled() ? "https://" : "http://") + HostPort() + path;
 }
 
 void ScriptedServer::SetTimeoutMs(int milliseconds) { timeoutMs = milliseconds; }
@@ -144,18 +132,73 @@ void ScriptedServer::acceptLoop() {
 void ScriptedServer::serve(int fd) {
   Connection* connection = nullptr;
   bool closeNow;
+  bool stall;
+  std::shared_ptr<const ServerTls> serverTls;
   {
     std::lock_guard<std::mutex> hold(mutex);
     if (nextScript < scripted.size()) connection = scripted[nextScript++].get();
     closeNow = closeOnAccept;
+    stall = stallOnAccept;
+    serverTls = tls;
   }
+  ServerStream stream(fd, serverTls, stopping);  // closes fd when it goes
+  std::string error;
   if (connection != nullptr) {
-    runScript(fd, connection);
+    runScript(&stream, connection);
   } else if (closeNow) {
-    close(fd);
-  } else {
-    serveHttp(fd);
+    return;
+  } else if (stall) {
+    stream.DiscardUntilClosed(timeoutMs);
+  } else if (handshake(&stream, &error)) {
+    serveHttp(&stream);
   }
+}
+
+bool ScriptedServer::handshake(ServerStream* stream, std::string* error) {
+  bool ok = stream->Handshake(timeoutMs, error);
+  if (stream->IsTls()) {
+    std::lock_guard<std::mutex> hold(mutex);
+    if (ok) {
+      ++handshakes;
+    } else {
+      handshakeErrors.push_back(*error);
+    }
+    changed.notify_all();
+  }
+  return ok;
+}
+
+// ---------------------------------------------------------------- TLS and stall
+
+void ScriptedServer::EnableTls(const TestCertificate& certificate, TlsVersions versions) {
+  auto made = std::make_shared<const ServerTls>(certificate, versions);
+  std::lock_guard<std::mutex> hold(mutex);
+  tls = made;
+}
+
+bool ScriptedServer::TlsEnabled() const {
+  std::lock_guard<std::mutex> hold(mutex);
+  return tls != nullptr;
+}
+
+size_t ScriptedServer::Handshakes() const {
+  std::lock_guard<std::mutex> hold(mutex);
+  return handshakes;
+}
+
+std::vector<std::string> ScriptedServer::HandshakeErrors() const {
+  std::lock_guard<std::mutex> hold(mutex);
+  return handshakeErrors;
+}
+
+bool ScriptedServer::WaitForHandshakes(size_t count) {
+  std::unique_lock<std::mutex> lock(mutex);
+  return waitFor(lock, [&] { return handshakes + handshakeErrors.size() >= count; });
+}
+
+void ScriptedServer::SetStallOnAccept(bool on) {
+  std::lock_guard<std::mutex> hold(mutex);
+  stallOnAccept = on;
 }
 
 template <typename Ready>
@@ -166,25 +209,6 @@ bool ScriptedServer::waitFor(std::unique_lock<std::mutex>& lock, Ready ready) {
     changed.wait_for(lock, std::chrono::milliseconds(kSliceMs));
   }
   return true;
-}
-
-bool ScriptedServer::waitReadable(int fd, int limitMs) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  pollfd entry{fd, POLLIN, 0};
-  while (!stopping && std::chrono::steady_clock::now() < deadline) {
-    int ready = RetryOnEintr([&] { return poll(&entry, 1, kSliceMs); });
-    if (ready != 0) return ready > 0;
-  }
-  return false;
-}
-
-void ScriptedServer::closeGracefully(int fd) {
-  shutdown(fd, SHUT_WR);
-  char sink[4096];
-  while (waitReadable(fd, timeoutMs)) {
-    if (RetryOnEintr([&] { return recv(fd, sink, sizeof(sink), 0); }) <= 0) break;
-  }
-  close(fd);
 }
 
 // ---------------------------------------------------------------- scripts
@@ -230,14 +254,17 @@ std::string ScriptedServer::Error(int connection) const {
   return scripted.at(connection)->error;
 }
 
-void ScriptedServer::runScript(int fd, Connection* connection) {
+void ScriptedServer::runScript(ServerStream* stream, Connection* connection) {
+  using Op = ConnectionScript::Op;
   const std::vector<ConnectionScript::Step>& steps = connection->script.Steps();
-  bool aborted = false;
-  for (size_t i = 0; i < steps.size(); ++i) {
-    std::string error;
-    bool ok = runStep(fd, connection, steps[i], &error);
-    ConnectionScript::Op op = steps[i].op;
-    aborted = op == ConnectionScript::Op::kAbort;
+  std::string error;
+  if (!handshake(stream, &error)) {
+    std::lock_guard<std::mutex> hold(mutex);
+    connection->error = "handshake: " + error;
+  }
+  for (size_t i = 0; i < steps.size() && error.empty(); ++i) {
+    bool ok = runStep(stream, connection, steps[i], &error);
+    Op op = steps[i].op;
     std::lock_guard<std::mutex> hold(mutex);
     if (!ok) {
       connection->error = "step " + std::to_string(i) + ": " + error;
@@ -245,26 +272,26 @@ void ScriptedServer::runScript(int fd, Connection* connection) {
     }
     connection->stepsDone = i + 1;
     changed.notify_all();
-    if (aborted || op == ConnectionScript::Op::kClose) break;
+    if (op == Op::kAbort || op == Op::kClose || op == Op::kCloseWithoutNotify) break;
   }
   {
     std::lock_guard<std::mutex> hold(mutex);
     connection->done = true;
     changed.notify_all();
   }
-  if (!aborted) closeGracefully(fd);
+  stream->CloseGracefully(timeoutMs);  // nothing left to do after Abort
 }
 
-bool ScriptedServer::runStep(int fd, Connection* connection, const ConnectionScript::Step& step,
-                             std::string* error) {
+bool ScriptedServer::runStep(ServerStream* stream, Connection* connection,
+                             const ConnectionScript::Step& step, std::string* error) {
   using Op = ConnectionScript::Op;
   switch (step.op) {
-    case Op::kReceiveOnce: return receive(fd, connection, kChunkSize, true, error);
-    case Op::kReceiveAvailable: return receive(fd, connection, kChunkSize, false, error);
+    case Op::kReceiveOnce: return receive(stream, connection, kChunkSize, true, error);
+    case Op::kReceiveAvailable: return receive(stream, connection, kChunkSize, false, error);
     case Op::kReceive:
       for (size_t got = 0; got < step.count;) {
         size_t before = receivedBytes(connection);
-        if (!receive(fd, connection, step.count - got, true, error)) return false;
+        if (!receive(stream, connection, step.count - got, true, error)) return false;
         size_t now = receivedBytes(connection);
         if (now == before) {
           *error = "stream ended after " + std::to_string(got) + " bytes";
@@ -276,13 +303,10 @@ bool ScriptedServer::runStep(int fd, Connection* connection, const ConnectionScr
     case Op::kReceiveUntilClosed:
       for (;;) {
         size_t before = receivedBytes(connection);
-        if (!receive(fd, connection, kChunkSize, true, error)) return false;
+        if (!receive(stream, connection, kChunkSize, true, error)) return false;
         if (receivedBytes(connection) == before) return true;
       }
-    case Op::kSend:
-      if (sendAll(fd, step.bytes)) return true;
-      *error = std::string("send: ") + std::strerror(errno);
-      return false;
+    case Op::kSend: return stream->WriteAll(step.bytes, timeoutMs, error);
     case Op::kWaitForGo: {
       std::unique_lock<std::mutex> lock(mutex);
       if (!waitFor(lock, [&] { return connection->goes > connection->goesUsed; })) {
@@ -292,13 +316,9 @@ bool ScriptedServer::runStep(int fd, Connection* connection, const ConnectionScr
       ++connection->goesUsed;
       return true;
     }
-    case Op::kClose: shutdown(fd, SHUT_WR); return true;
-    case Op::kAbort: {
-      linger hard{1, 0};
-      setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
-      close(fd);
-      return true;
-    }
+    case Op::kClose: stream->ShutdownWrite(true); return true;
+    case Op::kCloseWithoutNotify: stream->ShutdownWrite(false); return true;
+    case Op::kAbort: stream->Abort(); return true;
   }
   return false;
 }
@@ -312,21 +332,12 @@ size_t ScriptedServer::receivedBytes(Connection* connection) const {
 
 // One recv call of at most `wanted` bytes, recorded as one chunk. With wait,
 // it first waits (bounded) for data or the end of the stream.
-bool ScriptedServer::receive(int fd, Connection* connection, size_t wanted, bool wait,
+bool ScriptedServer::receive(ServerStream* stream, Connection* connection, size_t wanted, bool wait,
                              std::string* error) {
-  if (wait && !waitReadable(fd, timeoutMs)) {
-    *error = "nothing arrived";
+  std::string chunk;
+  if (!stream->Read(wanted < kChunkSize ? wanted : kChunkSize, wait, timeoutMs, &chunk, error)) {
     return false;
   }
-  std::string chunk(wanted < kChunkSize ? wanted : kChunkSize, '\0');
-  long got =
-      RetryOnEintr([&] { return recv(fd, &chunk[0], chunk.size(), wait ? 0 : MSG_DONTWAIT); });
-  if (got == -1 && !wait && (errno == EAGAIN || errno == EWOULDBLOCK)) got = 0;
-  if (got == -1) {
-    *error = std::string("recv: ") + std::strerror(errno);
-    return false;
-  }
-  chunk.resize(got);
   std::lock_guard<std::mutex> hold(mutex);
   connection->receives.push_back(chunk);
   return true;
@@ -372,15 +383,15 @@ bool ScriptedServer::WaitForRequests(size_t count) {
   return waitFor(lock, [&] { return requests.size() >= count; });
 }
 
-void ScriptedServer::serveHttp(int fd) {
+void ScriptedServer::serveHttp(ServerStream* stream) {
   std::string request;
-  char chunk[4096];
+  std::string chunk;
+  std::string error;
   // A client sends nothing after the empty line until it has the response,
   // so every byte read here belongs to the request.
-  while (headerEnd(request) == std::string::npos && waitReadable(fd, timeoutMs)) {
-    long got = RetryOnEintr([&] { return recv(fd, chunk, sizeof(chunk), 0); });
-    if (got <= 0) break;
-    request.append(chunk, got);
+  while (headerEnd(request) == std::string::npos &&
+         stream->Read(4096, true, timeoutMs, &chunk, &error) && !chunk.empty()) {
+    request += chunk;
   }
   std::string response;
   {
@@ -390,6 +401,6 @@ void ScriptedServer::serveHttp(int fd) {
     response = found != responses.end() ? found->second : defaultResponse;
     changed.notify_all();
   }
-  sendAll(fd, response);
-  closeGracefully(fd);
+  stream->WriteAll(response, timeoutMs, &error);
+  stream->CloseGracefully(timeoutMs);
 }

@@ -3,7 +3,7 @@
 //
 // It listens on 127.0.0.1 (or another 127.x.y.z address; any other address
 // ends the process) at an ephemeral port, and serves every accepted
-// connection on a thread of its own, in one of three ways, chosen when the
+// connection on a thread of its own, in one of four ways, chosen when the
 // connection is accepted:
 //   1. Scripted: while scripts added with AddScript are waiting, the next
 //      connection runs the oldest one, step by step (see ConnectionScript).
@@ -12,10 +12,25 @@
 //      until the test calls Go, which makes the interleaving deterministic.
 //   2. Close at once: with SetCloseOnAccept(true), connections are closed as
 //      soon as they are accepted.
-//   3. HTTP (otherwise): reads a request up to its empty line ("\n\n" or
+//   3. Stall: with SetStallOnAccept(true), connections are held open and
+//      never answered: whatever the peer sends (a TLS ClientHello too) is
+//      read and dropped until the peer closes, the server stops or the
+//      server's timeout passes.
+//   4. HTTP (otherwise): reads a request up to its empty line ("\n\n" or
 //      "\r\n\r\n"), logs its exact bytes, sends the raw response registered
 //      for the request path (or the default response, a 404) and closes.
 //      An empty response closes without sending anything.
+//
+// TLS: after EnableTls, connections accepted from then on that are scripted
+// or HTTP first complete the server's TLS handshake, and every byte of the
+// mode then travels as TLS application data: the same scripts and
+// responses work unchanged, and Receives records one chunk per SSL_read
+// (at most one record each). Close sends close_notify before the FIN; Abort
+// resets the TCP connection with no alert. Close at once and stall do no
+// handshake at all. A handshake that fails (e.g. the client rejects the
+// certificate) ends the connection: no request is logged, and a scripted
+// connection fails with an error starting "handshake: ".
+//
 // All state is guarded by one mutex; the accessors may be called at any time
 // from the test's thread. Every wait, on either side, is bounded by the
 // server's timeout (10 s unless changed), a safety net that a passing test
@@ -36,6 +51,8 @@
 
 // RefusedPort is offered with the server: tests of refused connects use both.
 #include "tests/support/Loopback.h"
+#include "tests/support/ServerStream.h"
+#include "tests/support/TestCertificates.h"
 
 // The steps the server takes on one scripted connection, in order. A script
 // that does not end with Close or Abort is closed as by Close.
@@ -49,6 +66,7 @@ class ConnectionScript {
     kSend,
     kWaitForGo,
     kClose,
+    kCloseWithoutNotify,
     kAbort
   };
   struct Step {
@@ -74,6 +92,9 @@ class ConnectionScript {
   // Orderly close: sends FIN, then waits (unrecorded, bounded) for the peer
   // to close so that no unread input turns the close into a reset.
   ConnectionScript& Close();
+  // Over TLS: the FIN of Close without a close_notify before it, as a peer
+  // that truncates the stream sends. Plain TCP: the same as Close.
+  ConnectionScript& CloseWithoutNotify();
   // Abortive close: SO_LINGER 0, so the peer receives a reset.
   ConnectionScript& Abort();
 
@@ -94,10 +115,30 @@ class ScriptedServer {
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;
 
+  // --- TLS. Serves connections accepted from now on over TLS with
+  // certificate, whose files are read now (ends the process if OpenSSL
+  // rejects them). May be called again to change certificate or versions
+  // for later connections.
+  void EnableTls(const TestCertificate& certificate,
+                 TlsVersions versions = TlsVersions::kTls12AndLater);
+  bool TlsEnabled() const;
+  // Completed TLS handshakes so far.
+  size_t Handshakes() const;
+  // The reasons of the failed TLS handshakes so far, in order, as OpenSSL
+  // words them: a client's refusal arrives as its alert, e.g. "SSL_accept:
+  // error:0A000418:SSL routines::tlsv1 alert unknown ca" (self-signed),
+  // "...sslv3 alert certificate expired", "...sslv3 alert bad certificate"
+  // (wrong name); a timeout is "SSL_accept: timed out".
+  std::vector<std::string> HandshakeErrors() const;
+  // Waits until count TLS handshakes have ended, completed or failed; false
+  // on timeout.
+  bool WaitForHandshakes(size_t count);
+
   int Port() const { return port; }
   const std::string& Host() const { return host; }
   uint32_t Address() const { return address; }  // host byte order
-  // "host:port", and "http://host:port" followed by path.
+  // "host:port", and "http://host:port" (or "https://" with TLS enabled)
+  // followed by path.
   std::string HostPort() const;
   std::string Url(const std::string& path) const;
 
@@ -126,6 +167,9 @@ class ScriptedServer {
   // Connections accepted so far, of every kind.
   size_t Accepted() const;
 
+  // --- Stall (checked after close at once).
+  void SetStallOnAccept(bool on);
+
   // --- HTTP. path is compared exactly with the request line's target.
   void SetResponse(const std::string& path, const std::string& response);
   void SetDefaultResponse(const std::string& response);
@@ -142,16 +186,16 @@ class ScriptedServer {
 
   void acceptLoop();
   void serve(int fd);
-  void runScript(int fd, Connection* connection);
-  bool runStep(int fd, Connection* connection, const ConnectionScript::Step& step,
+  // The TLS handshake, when the stream has TLS; false (and recorded) when it
+  // failed.
+  bool handshake(ServerStream* stream, std::string* error);
+  void runScript(ServerStream* stream, Connection* connection);
+  bool runStep(ServerStream* stream, Connection* connection, const ConnectionScript::Step& step,
                std::string* error);
-  bool receive(int fd, Connection* connection, size_t wanted, bool wait, std::string* error);
+  bool receive(ServerStream* stream, Connection* connection, size_t wanted, bool wait,
+               std::string* error);
   size_t receivedBytes(Connection* connection) const;
-  void serveHttp(int fd);
-  // Waits until fd is readable; false on timeout or when stopping.
-  bool waitReadable(int fd, int timeoutMs);
-  // Sends FIN, waits for the peer's close (bounded) and closes fd.
-  void closeGracefully(int fd);
+  void serveHttp(ServerStream* stream);
   // Waits on `changed` until ready() holds; false on timeout or stopping.
   template <typename Ready>
   bool waitFor(std::unique_lock<std::mutex>& lock, Ready ready);
@@ -169,7 +213,11 @@ class ScriptedServer {
   std::vector<std::unique_ptr<Connection>> scripted;  // indexed by id
   size_t nextScript;                                  // the id the next accepted connection runs
   bool closeOnAccept;
+  bool stallOnAccept;
   size_t accepted;
+  std::shared_ptr<const ServerTls> tls;  // null: plain TCP
+  size_t handshakes;
+  std::vector<std::string> handshakeErrors;
   std::map<std::string, std::string> responses;
   std::string defaultResponse;
   std::vector<std::string> requests;

@@ -1,12 +1,15 @@
-// The test server itself, driven by a raw socket client so that its
-// behaviour does not depend on the network code it is used to test.
+// The test server itself, driven by a raw socket client (and a TLS client
+// written straight on OpenSSL) so that its behaviour does not depend on the
+// network code it is used to test.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/x509_vfy.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +17,8 @@
 #include "tests/support/HttpResponse.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/TestCertificates.h"
+#include "tests/support/TlsTestClient.h"
 
 namespace {
 
@@ -190,6 +195,139 @@ TEST(RefusedPortTest, RefusesConnections) {
   RawClient client(INADDR_LOOPBACK, refused.Port());
   EXPECT_EQ(-1, client.result);
   EXPECT_EQ(ECONNREFUSED, client.error);
+}
+
+// ---------------------------------------------------------------- TLS
+
+// A handshaken client of a TLS server on 127.0.0.1 that trusts the test CA.
+std::string Handshake(TlsTestClient& client, const std::string& host = "127.0.0.1") {
+  return client.Handshake(TestPki().CaFile(), host);
+}
+
+TEST(ScriptedServerTlsTest, ScriptsAndHttpCarryExactBytesOnEachVersion) {
+  struct Case {
+    TlsVersions versions;
+    const char* protocol;
+  } cases[] = {{TlsVersions::kTls12AndLater, "TLSv1.3"}, {TlsVersions::kTls12Only, "TLSv1.2"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.protocol);
+    ScriptedServer server;
+    server.EnableTls(TestPki().valid, c.versions);
+    EXPECT_EQ("https://" + server.HostPort() + "/x", server.Url("/x"));
+    server.SetResponse("/page", HtmlResponse("<p>hi</p>"));
+    int id = server.AddScript(ConnectionScript().Receive(6).Send("one").Send("two").Close());
+    {
+      TlsTestClient client(server.Address(), server.Port());
+      ASSERT_EQ("", Handshake(client));
+      EXPECT_EQ(c.protocol, client.Protocol());
+      ASSERT_TRUE(client.Send("abc"));
+      ASSERT_TRUE(client.Send("def"));
+      EXPECT_EQ("onetwo", client.ReadAll());
+      EXPECT_EQ(TlsTestClient::End::kCloseNotify, client.Ending());
+    }
+    ASSERT_TRUE(server.WaitUntilDone(id));
+    EXPECT_EQ("", server.Error(id));
+    EXPECT_EQ((Strings{"abc", "def"}), server.Receives(id));  // one record per read
+
+    TlsTestClient client(server.Address(), server.Port());
+    ASSERT_EQ("", Handshake(client));
+    ASSERT_TRUE(client.Send("GET /page HTTP/1.0\r\nHost: h\r\n\r\n"));
+    EXPECT_EQ(HtmlResponse("<p>hi</p>"), client.ReadAll());
+    EXPECT_EQ((Strings{"GET /page HTTP/1.0\r\nHost: h\r\n\r\n"}), server.Requests());
+    EXPECT_EQ(2u, server.Handshakes());
+    EXPECT_TRUE(server.HandshakeErrors().empty());
+  }
+}
+
+TEST(ScriptedServerTlsTest, CloseTruncationAndResetReachTheClientDistinctly) {
+  const std::string head = "HTTP/1.0 200 OK\r\n\r\npart";
+  struct Case {
+    ConnectionScript script;
+    TlsTestClient::End ending;
+  } cases[] = {
+      {ConnectionScript().Send(head).Close(), TlsTestClient::End::kCloseNotify},
+      {ConnectionScript().Send(head).CloseWithoutNotify(), TlsTestClient::End::kEofWithoutNotify},
+      {ConnectionScript().ReceiveOnce().Send(head).Abort(), TlsTestClient::End::kReset},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.ending));
+    ScriptedServer server;
+    server.EnableTls(TestPki().valid);
+    int id = server.AddScript(c.script);
+    TlsTestClient client(server.Address(), server.Port());
+    ASSERT_EQ("", Handshake(client));
+    if (c.ending == TlsTestClient::End::kReset) {
+      // Mid-body: the client reads what came before the reset, then fails.
+      ASSERT_TRUE(client.Send("GET / HTTP/1.0\r\n\r\n"));
+      std::string got = client.ReadAll();
+      EXPECT_EQ(head.substr(0, got.size()), got);
+    } else {
+      EXPECT_EQ(head, client.ReadAll());
+    }
+    EXPECT_EQ(c.ending, client.Ending()) << client.Error();
+    EXPECT_TRUE(server.WaitUntilDone(id));
+    EXPECT_EQ("", server.Error(id));
+  }
+}
+
+TEST(ScriptedServerTlsTest, ClientVerificationNamesEachCertificateFault) {
+  const TestPkiSet& pki = TestPki();
+  struct Case {
+    const TestCertificate& certificate;
+    std::string host;
+    long verify;
+    std::string alert;  // what the server hears of the client's refusal
+  } cases[] = {
+      {pki.valid, "127.0.0.1", X509_V_OK, ""},
+      {pki.valid, "localhost", X509_V_OK, ""},
+      {pki.otherName, "other.example", X509_V_OK, ""},
+      {pki.valid, "127.0.0.2", X509_V_ERR_IP_ADDRESS_MISMATCH, "alert bad certificate"},
+      {pki.expired, "127.0.0.1", X509_V_ERR_CERT_HAS_EXPIRED, "alert certificate expired"},
+      {pki.otherName, "127.0.0.1", X509_V_ERR_IP_ADDRESS_MISMATCH, "alert bad certificate"},
+      {pki.otherName, "localhost", X509_V_ERR_HOSTNAME_MISMATCH, "alert bad certificate"},
+      {pki.selfSigned, "127.0.0.1", X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, "alert unknown ca"},
+  };
+  ScriptedServer server;
+  server.SetResponse("/", HtmlResponse("ok"));
+  size_t handshakes = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.certificate.name + " as " + c.host);
+    server.EnableTls(c.certificate);
+    TlsTestClient client(server.Address(), server.Port());
+    std::string failure = Handshake(client, c.host);
+    EXPECT_EQ(c.verify, client.VerifyResult()) << failure;
+    ASSERT_TRUE(server.WaitForHandshakes(++handshakes));
+    if (c.verify == X509_V_OK) {
+      EXPECT_EQ("", failure);
+      ASSERT_TRUE(client.Send("GET / HTTP/1.0\r\n\r\n"));
+      EXPECT_EQ(HtmlResponse("ok"), client.ReadAll());
+    } else {
+      EXPECT_EQ(X509_verify_cert_error_string(c.verify), failure);
+      ASSERT_FALSE(server.HandshakeErrors().empty());
+      EXPECT_NE(std::string::npos, server.HandshakeErrors().back().find(c.alert))
+          << server.HandshakeErrors().back();
+    }
+  }
+  EXPECT_EQ(3u, server.Handshakes());
+  EXPECT_EQ(3u, server.Requests().size());  // none from a refused certificate
+}
+
+TEST(ScriptedServerTlsTest, StallHoldsTheHandshakeWhileCloseAtOnceEndsIt) {
+  for (bool stall : {true, false}) {
+    SCOPED_TRACE(stall ? "stall" : "close at once");
+    ScriptedServer server;
+    server.EnableTls(TestPki().valid);
+    server.SetStallOnAccept(stall);
+    server.SetCloseOnAccept(!stall);
+    auto start = std::chrono::steady_clock::now();
+    TlsTestClient client(server.Address(), server.Port(), 400);
+    std::string failure = Handshake(client);
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(stall, failure == "timed out") << failure;
+    EXPECT_TRUE(!stall || waited >= std::chrono::milliseconds(350));
+    EXPECT_EQ(1u, server.Accepted());
+    EXPECT_EQ(0u, server.Handshakes());
+  }
 }
 
 }  // namespace

@@ -1,0 +1,56 @@
+// NginxServer: a real nginx serving a directory on free loopback ports, for
+// end-to-end tests and benchmarks.
+//
+// nginx runs in the foreground as a child of the test process, with every
+// file it writes (configuration, logs, pid, temporary files) kept in a
+// temporary directory of the object's own. It listens only on 127.0.0.1:
+// plain HTTP on Port(), and, after EnableTls, HTTPS on a second port,
+// TlsPort(), serving the same root with a test certificate. Stop, or
+// destruction, ends it and waits for it.
+#ifndef FERRET_TESTS_E2E_NGINXSERVER_H_
+#define FERRET_TESTS_E2E_NGINXSERVER_H_
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "tests/common/Files.h"
+#include "tests/support/TestCertificates.h"
+
+// The installed nginx binary, or "" when there is none.
+std::string FindNginx();
+
+class NginxServer {
+ public:
+  NginxServer() = default;
+  ~NginxServer() { Stop(); }
+  NginxServer(const NginxServer&) = delete;
+  NginxServer& operator=(const NginxServer&) = delete;
+
+  // From the next Start, also serves HTTPS with certificate (TLS 1.2 and
+  // 1.3), which must outlive the server; TestPki() members do.
+  void EnableTls(const TestCertificate& certificate);
+
+  // Starts binary serving root (index.html as the directory index); true
+  // once every port answers. Retries with other ports when one was taken.
+  bool Start(const std::string& binary, const std::string& root);
+  void Stop();
+
+  int Port() const { return port; }
+  int TlsPort() const { return tlsPort; }  // -1 without EnableTls
+  // nginx's error log so far, for failure messages.
+  std::string Log() const;
+
+ private:
+  void writeConfig(const std::string& root);
+  bool waitUntilAnswering();
+
+  TempDir scratch{"ferret-nginx"};
+  const std::string& dir = scratch.Path();
+  const TestCertificate* certificate = nullptr;  // not owned; null: no HTTPS
+  pid_t pid = -1;
+  int port = -1;
+  int tlsPort = -1;
+};
+
+#endif  // FERRET_TESTS_E2E_NGINXSERVER_H_
