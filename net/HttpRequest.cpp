@@ -116,10 +116,13 @@ bool HeaderProblem(const SocketStreamBuf& connection, const Header& header, cons
                    FetchOutcome* outcome) {
   CStr report;
   const char* reason = nullptr;
-  if (!connection.connected) {
-    report = ReceiveFailure(connection.ReceiveError(), url, &reason);
-  } else if (connection.BytesReceived() == 0) {
+  // A peer that closes at once resets or ends the connection, depending on
+  // whether the request had reached it: either way, nothing came back.
+  bool closed = connection.connected || connection.ReceiveError() == ECONNRESET;
+  if (connection.BytesReceived() == 0 && closed) {
     report.Format("Empty reply from %s", static_cast<const char*>(url));
+  } else if (!connection.connected) {
+    report = ReceiveFailure(connection.ReceiveError(), url, &reason);
   } else if (header.tooLarge) {
     report.Format("Header too large (over %u bytes) at %s", static_cast<unsigned>(kMaxHeaderBytes),
                   static_cast<const char*>(url));
