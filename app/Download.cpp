@@ -2,13 +2,13 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
 #include "app/FileSystem.h"
 #include "app/Report.h"
 #include "app/Request.h"
+#include "app/SaveFile.h"
 #include "app/Settings.h"
 #include "net/Url.h"
 
@@ -33,20 +33,19 @@ CStr SavePath(const CStr& text) {
 }
 
 // Copies the body into the file in blocks through LineBuffer. False when the
-// file could not be written.
-bool CopyBody(ResponseBody& response, std::ofstream& out) {
+// file could not be written (errno says why); a body cut short is for the
+// caller to find out.
+bool CopyBody(ResponseBody& response, SaveFile& out) {
   std::iostream& body = response.Stream();
   if (body.eof()) return true;
-  while (response.Connected() && out.is_open()) {
+  while (response.Connected()) {
     body.read(LineBuffer, kLineBufferSize - 1);
     std::streamsize got = body.gcount();
-    out.write(LineBuffer, got);
-    if (!out) return false;
+    if (!out.Write(LineBuffer, static_cast<size_t>(got))) return false;
     // A failed stream that delivers nothing would never reach end of file.
     if (body.eof() || (got == 0 && body.fail())) break;
   }
-  out.flush();
-  return static_cast<bool>(out);
+  return true;
 }
 
 void ReportSaveFailure(const CStr& path, int err) {
@@ -84,15 +83,19 @@ int DownloadUrl(CStr requested) {
   std::cout << "Saving " << static_cast<const char*>(url) << " as "
             << static_cast<const char*>(savePath) << std::endl;
 
-  errno = 0;
-  std::ofstream out(static_cast<const char*>(savePath),
-                    std::ios::out | std::ios::trunc | std::ios::binary);
-  if (!out.is_open()) {
+  SaveFile out;
+  if (!out.Open(savePath) || !CopyBody(*response.body, out)) {
     ReportSaveFailure(savePath, errno);
     return 0;
   }
-  errno = 0;
-  if (!CopyBody(*response.body, out)) {
+  CStr report;
+  const char* reason;
+  if (!response.body->Complete(&report, &reason)) {
+    ++runSettings.errors;
+    ReportFailure(reason, "%s\n", static_cast<const char*>(report));
+    return 0;
+  }
+  if (!out.Commit()) {
     ReportSaveFailure(savePath, errno);
     return 0;
   }

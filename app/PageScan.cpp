@@ -96,6 +96,14 @@ int VisitPage(const CStr& requested, int depth, PagePatterns& patterns, PendingP
     url = response.url;
     page.links.clear();
     found = ReadPage(url, *response.body, patterns, page.links);
+    // A page that did not arrive whole is neither acted on nor followed.
+    CStr report;
+    const char* reason;
+    if (!response.body->Complete(&report, &reason)) {
+      ++runSettings.errors;
+      ReportFailure(reason, "%s\n", static_cast<const char*>(report));
+      return -1;
+    }
   }  // the connection is closed before any action
   page.url = url;
   page.depth = depth;
