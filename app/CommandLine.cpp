@@ -84,8 +84,8 @@ void ApplyDefaultPatterns() {
 }
 
 // The version comes from the build (the CMake project version).
-#ifndef FERRET_VERSION
-#error "FERRET_VERSION must be defined by the build"
+#if !defined(FERRET_VERSION) || !defined(FERRET_VERSION_SHORT)
+#error "FERRET_VERSION and FERRET_VERSION_SHORT must be defined by the build"
 #endif
 
 constexpr const char* kUsageLines[] = {
@@ -96,7 +96,7 @@ constexpr const char* kUsageLines[] = {
 
 // Printed after the usage lines by -help; the man page has the whole story.
 constexpr const char kHelpText[] =
-    "                   [-timeout seconds] [-once] [-j requests]\n"
+    "                   [-timeout S] [-once] [-j N]\n"
     "        Ferret -help | -version\n"
     "\n"
     "url is http://host[:port]/path or https://host[:port]/path (http:// may be\n"

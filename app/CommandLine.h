@@ -4,9 +4,9 @@
 // start URL, or one of -h, -help, --help, -version, --version. Options are
 // compared without regard to letter case: "-d" depth, "-k" keyword, "-f"
 // filespec, "-print", "-download", "-create" (implies download), "-confine",
-// "-stat". Then, when
-// none of stat, download and print is set, a keyword implies print and a
-// filespec implies download; finally the default patterns are filled in.
+// "-stat". Then, when none of stat, download and print is set, a keyword
+// implies print and a filespec implies download; finally the default
+// patterns are filled in.
 #ifndef FERRET_APP_COMMANDLINE_H_
 #define FERRET_APP_COMMANDLINE_H_
 
