@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 #include <iostream>
 
 #include "app/Report.h"
@@ -82,12 +83,57 @@ void ApplyDefaultPatterns() {
   if (s.filespec == "*") s.filespec = ".";
 }
 
+// The version comes from the build (the CMake project version).
+#if !defined(FERRET_VERSION) || !defined(FERRET_VERSION_SHORT)
+#error "FERRET_VERSION and FERRET_VERSION_SHORT must be defined by the build"
+#endif
+
+constexpr const char* kUsageLines[] = {
+    "Ferret " FERRET_VERSION_SHORT " BETA",
+    "FORMAT: Ferret url [-k keyword] [-f filespec] [-d depth] [-print]",
+    "                   [-download] [-create] [-confine] [-stat]",
+};
+
+// Printed after the usage lines by -help; the man page has the whole story.
+constexpr const char kHelpText[] =
+    "                   [-timeout S] [-once] [-j N]\n"
+    "        Ferret -help | -version\n"
+    "\n"
+    "url is http://host[:port]/path or https://host[:port]/path (http:// may be\n"
+    "left out). Option names may be written in any letter case.\n"
+    "  -k keyword   print (or save) each HTML page with a line matching keyword\n"
+    "  -f filespec  keep only links matching filespec; without -k, print or save\n"
+    "               those links themselves\n"
+    "  -d depth     follow links this many levels below the start page (default 0)\n"
+    "  -print       print the URL of each page or link that qualifies\n"
+    "  -download    save each page or link that qualifies in the current directory\n"
+    "  -create      save under directories named after the URL (implies -download)\n"
+    "  -confine     request only hosts whose last two labels are the start host's\n"
+    "  -stat        print the counters line at the end of the run\n"
+    "  -timeout S   give up on a server that is silent for S seconds (default 60)\n"
+    "  -once        request each URL at most once\n"
+    "  -j N         make up to N requests at a time, 1 to 64 (default 1)\n"
+    "With none of -print, -download and -stat, -k implies -print and -f implies\n"
+    "-download. See ferret(1) for the details.\n";
+
+bool IsAnyOf(const char* argument, std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    if (strcasecmp(argument, name) == 0) return true;
+  }
+  return false;
+}
+
+void PrintHelp() {
+  for (const char* line : kUsageLines) std::cout << line << '\n';
+  std::cout << kHelpText << std::flush;
+}
+
 }  // namespace
 
 void PrintUsage() {
-  std::cout << "Ferret 1.0 BETA" << std::endl;
-  std::cout << "FORMAT: Ferret url [-k keyword] [-f filespec] [-d depth] [-print]" << std::endl;
-  std::cout << "                   [-download] [-create] [-confine] [-stat]\n" << std::endl;
+  std::cout << kUsageLines[0] << std::endl;
+  std::cout << kUsageLines[1] << std::endl;
+  std::cout << kUsageLines[2] << "\n" << std::endl;
   if (std::time(nullptr) % 666 == 0) std::cout << "Woof!" << std::endl;
 }
 
@@ -104,6 +150,20 @@ int ParseCommandLine(int argc, const char* const* argv, CStr& startUrl) {
       ReportFailure(nullptr, "Argument too long (%zu characters): %.40s...\n", length, argv[i]);
       return -1;
     }
+  }
+  // A URL never begins with '-': such a first argument asks for help or the
+  // version, or is refused before anything could take it for a host name.
+  if (argv[1][0] == '-') {
+    if (IsAnyOf(argv[1], {"-h", "-help", "--help"})) {
+      PrintHelp();
+      return 1;
+    }
+    if (IsAnyOf(argv[1], {"-version", "--version"})) {
+      std::cout << "ferret " FERRET_VERSION << std::endl;
+      return 1;
+    }
+    ReportFailure(nullptr, "What the heck is %s?\n", argv[1]);
+    return -1;
   }
   startUrl = argv[1];
   for (int i = 2; i < argc; ++i) {

@@ -1,10 +1,12 @@
 // The command line: usage text, option parsing and the default patterns.
 //
-// ParseCommandLine fills runSettings from argv. Options are compared without
-// regard to letter case: "-d" depth, "-k" keyword, "-f" filespec, "-print",
-// "-download", "-create" (implies download), "-confine", "-stat". Then, when
-// none of stat, download and print is set, a keyword implies print and a
-// filespec implies download; finally the default patterns are filled in.
+// ParseCommandLine fills runSettings from argv. The first argument is the
+// start URL, or one of -h, -help, --help, -version, --version. Options are
+// compared without regard to letter case: "-d" depth, "-k" keyword, "-f"
+// filespec, "-print", "-download", "-create" (implies download), "-confine",
+// "-stat". Then, when none of stat, download and print is set, a keyword
+// implies print and a filespec implies download; finally the default
+// patterns are filled in.
 #ifndef FERRET_APP_COMMANDLINE_H_
 #define FERRET_APP_COMMANDLINE_H_
 
@@ -14,9 +16,12 @@
 // "Woof!") on standard output.
 void PrintUsage();
 
-// 0 with startUrl and runSettings complete; -1 after the usage text (no
-// arguments), "What the heck is %s?" (an argument not understood, or a value
-// option with no value after it) or an argument longer than kMaxUrlLength.
+// 0 with startUrl and runSettings complete: run the crawl. 1 after the help
+// text (first argument -h, -help or --help) or "ferret <version>" (-version,
+// --version): nothing to run, the exit status is 0. -1 after the usage text
+// (no arguments), "What the heck is %s?" (a first argument that begins with
+// '-' and is none of those, an argument not understood, or a value option
+// with no value after it) or an argument longer than kMaxUrlLength.
 int ParseCommandLine(int argc, const char* const* argv, CStr& startUrl);
 
 #endif  // FERRET_APP_COMMANDLINE_H_

@@ -5,7 +5,9 @@
 
 int main(int argc, char** argv) {
   CStr startUrl;
-  if (ParseCommandLine(argc, argv, startUrl) != 0) return -1;
+  int parsed = ParseCommandLine(argc, argv, startUrl);
+  if (parsed < 0) return -1;
+  if (parsed > 0) return 0;  // help or version shown
   RunCrawl(startUrl);
   return 0;
 }

@@ -98,6 +98,11 @@ TEST(CommandLine, ArgumentsNotUnderstood) {
       {{"http://h/", "-d"}, "What the heck is -d?\n"},
       {{"http://h/", "-k", "a", "-f"}, "What the heck is -f?\n"},
       {{"http://h/", "-K"}, "What the heck is -K?\n"},
+      // A first argument beginning with '-' is never taken for a URL.
+      {{"-x", "-stat"}, "What the heck is -x?\n"},
+      {{"--helpme"}, "What the heck is --helpme?\n"},
+      {{"-", "-k", "a"}, "What the heck is -?\n"},
+      {{"-d", "3"}, "What the heck is -d?\n"},
   };
   for (const auto& c : cases) {
     Parsed p = Parse(c.args);
@@ -163,6 +168,43 @@ TEST(CommandLineBinary, UsageAndUnknownArgument) {
   ProcessResult late = RunProcess({FERRET_BINARY, "http://x", "-stat", "-q"});
   EXPECT_EQ(late.exitCode, 255);
   EXPECT_EQ(late.out, "What the heck is -q?\n");  // no counters line
+
+  // A first argument that looks like an option is refused before any name
+  // lookup: no "Error ... connecting to" line, nothing on standard error.
+  for (const char* first : {"-x", "--verbose", "-v", "--"}) {
+    ProcessResult r = RunProcess({FERRET_BINARY, first, "-stat"});
+    EXPECT_EQ(r.exitCode, 255) << first;
+    EXPECT_EQ(r.out, std::string("What the heck is ") + first + "?\n") << first;
+    EXPECT_EQ(r.err, "") << first;
+  }
+}
+
+TEST(CommandLineBinary, HelpAndVersion) {
+  // Every spelling of help prints the same text, whatever follows it.
+  std::string help;
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"-h"}, {"-help"}, {"--help"}, {"-HELP"}, {"--help", "-stat"}}) {
+    args.insert(args.begin(), FERRET_BINARY);
+    ProcessResult r = RunProcess(args);
+    EXPECT_EQ(r.exitCode, 0) << args[1];
+    EXPECT_EQ(r.err, "") << args[1];
+    if (help.empty()) help = r.out;
+    EXPECT_EQ(r.out, help) << args[1];
+  }
+  // It opens with the usage lines and lists every option, one per line.
+  std::string usageLines(kUsage, sizeof kUsage - 2);  // without the empty line
+  EXPECT_EQ(help.compare(0, usageLines.size(), usageLines), 0) << help;
+  for (const char* option : {"-k keyword", "-f filespec", "-d depth", "-print", "-download",
+                             "-create", "-confine", "-stat", "-timeout S", "-once", "-j N"}) {
+    EXPECT_NE(help.find(std::string("\n  ") + option + " "), std::string::npos) << option;
+  }
+
+  for (const char* spelling : {"-version", "--version", "--Version"}) {
+    ProcessResult r = RunProcess({FERRET_BINARY, spelling, "http://x"});
+    EXPECT_EQ(r.exitCode, 0) << spelling;
+    EXPECT_EQ(r.out, "ferret " FERRET_VERSION "\n") << spelling;
+    EXPECT_EQ(r.err, "") << spelling;
+  }
 }
 
 }  // namespace
