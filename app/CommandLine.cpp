@@ -16,7 +16,9 @@
 
 namespace {
 
-enum class Option { Depth, Keyword, Filespec, Print, Download, Create, Confine, Stat, Unknown };
+enum class Option {
+  Depth, Keyword, Filespec, Print, Download, Create, Confine, Stat, Timeout, Unknown
+};
 
 // In the order in which names are compared; the first equal name wins.
 constexpr struct {
@@ -25,7 +27,7 @@ constexpr struct {
 } kOptions[] = {
     {"-d", Option::Depth},         {"-k", Option::Keyword},         {"-f", Option::Filespec},
     {"-print", Option::Print},     {"-download", Option::Download}, {"-create", Option::Create},
-    {"-confine", Option::Confine}, {"-stat", Option::Stat},
+    {"-confine", Option::Confine}, {"-stat", Option::Stat},         {"-timeout", Option::Timeout},
 };
 
 Option Lookup(const char* argument) {
@@ -36,7 +38,18 @@ Option Lookup(const char* argument) {
 }
 
 bool TakesValue(Option option) {
-  return option == Option::Depth || option == Option::Keyword || option == Option::Filespec;
+  return option == Option::Depth || option == Option::Keyword || option == Option::Filespec ||
+         option == Option::Timeout;
+}
+
+// Seconds of silence allowed: a whole number from 1 to a day; 0 when the text
+// is not one.
+int ReadTimeout(const char* text) {
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < 1 || value > 86400) return 0;
+  return static_cast<int>(value);
 }
 
 // atoi's reading of a depth, kept within int instead of overflowing.
@@ -61,6 +74,7 @@ void Apply(Option option, const char* value) {
       break;
     case Option::Confine: s.confine = 1; break;
     case Option::Stat: s.stat = 1; break;
+    case Option::Timeout: s.timeout = ReadTimeout(value); break;
     case Option::Unknown: break;
   }
 }
@@ -96,7 +110,7 @@ constexpr const char* kUsageLines[] = {
 
 // Printed after the usage lines by -help; the man page has the whole story.
 constexpr const char kHelpText[] =
-    "                   [-timeout S] [-once] [-j N]\n"
+    "                   [-timeout S]\n"
     "        Ferret -help | -version\n"
     "\n"
     "url is http://host[:port]/path or https://host[:port]/path (http:// may be\n"
@@ -108,11 +122,10 @@ constexpr const char kHelpText[] =
     "  -print       print the URL of each page or link that qualifies\n"
     "  -download    save each page or link that qualifies in the current directory\n"
     "  -create      save under directories named after the URL (implies -download)\n"
-    "  -confine     request only hosts whose last two labels are the start host's\n"
+    "  -confine     request only hosts in the start host's registrable domain\n"
     "  -stat        print the counters line at the end of the run\n"
     "  -timeout S   give up on a server that is silent for S seconds (default 60)\n"
-    "  -once        request each URL at most once\n"
-    "  -j N         make up to N requests at a time, 1 to 64 (default 1)\n"
+
     "With none of -print, -download and -stat, -k implies -print and -f implies\n"
     "-download. See ferret(1) for the details.\n";
 
@@ -177,6 +190,11 @@ int ParseCommandLine(int argc, const char* const* argv, CStr& startUrl) {
       return -1;
     }
     Apply(option, TakesValue(option) ? argv[++i] : nullptr);
+    if (option == Option::Timeout && runSettings.timeout == 0) {
+      ReportFailure(nullptr, "What the heck is %s?\n", argv[i]);
+      startUrl = "";
+      return -1;
+    }
   }
   ApplyImpliedActions();
   ApplyDefaultPatterns();

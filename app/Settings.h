@@ -23,13 +23,15 @@ struct RunSettings {
   int create = 0;    // saving first creates the URL's directory
   int confine = 0;   // every request is checked against startHost's domain
   int stat = 0;      // print the counters line at the end
+  int timeout = 60;  // seconds a connection may stay silent; 1 to 86400
 
   // Counters.
   int saves = 0;    // response bodies saved
   int prints = 0;   // URLs printed
-  int hits = 0;     // response headers read, redirects included
-  int http200 = 0;  // responses that did not redirect
-  int errors = 0;   // bad URLs, failed connections and failed saves
+  int hits = 0;     // response headers read: answers, redirects and error statuses
+  int http200 = 0;  // answers with a 2xx status (or none), which were read on
+  int errors = 0;   // every failure reported: URLs, connections, TLS, statuses,
+                    // transfers and saves
 };
 
 extern RunSettings runSettings;
