@@ -15,6 +15,7 @@
 
 #include <cstddef>
 
+#include "regex/RegexpNode.h"
 #include "regex/RegexpProgram.h"
 #include "regex/RegexpStatus.h"
 
