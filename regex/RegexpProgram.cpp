@@ -90,18 +90,26 @@ bool RegexpProgram::Compile(const char* pattern) {
   return true;
 }
 
-// With a single top-level alternative: the first character or the anchor of
-// its first node, and, when the pattern begins with a repetition, the
+// With a single top-level alternative: the first character, the anchor or
+// the first set of its first node, and, when the pattern begins with a repetition, the
 // longest literal on the top-level chain (the later one of equal lengths).
 void RegexpProgram::FindSearchData(int flags) {
   const char* first = program + 1;
   const char* after = NextNode(first);
   if (after == nullptr || NodeOp(after) != RegexpOp::Accept) return;
   const char* start = NodeOperand(first);
-  if (NodeOp(start) == RegexpOp::Literal)
+  if (NodeOp(start) == RegexpOp::Literal) {
     firstChar = *NodeOperand(start);
-  else if (NodeOp(start) == RegexpOp::LineStart)
+  } else if (NodeOp(start) == RegexpOp::LineStart) {
     anchored = true;
+  } else if (NodeOp(start) == RegexpOp::InSet) {
+    // "[Hh]" is how every folded pattern that starts with a letter begins.
+    firstSet = NodeOperand(start);
+    for (const char* m = firstSet; *m != '\0'; ++m) {
+      unsigned char c = static_cast<unsigned char>(*m);
+      firstSetBits[c >> 6] |= uint64_t{1} << (c & 63);
+    }
+  }
   if (!(flags & RegexpFlags::LeadingRepeat)) return;
   for (const char* node = start; node != nullptr; node = NextNode(node)) {
     if (NodeOp(node) != RegexpOp::Literal) continue;
@@ -141,6 +149,8 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
   if (requiredLiteral != nullptr)
     copy->requiredLiteral = copy->program + (requiredLiteral - program);
   copy->requiredLength = requiredLength;
+  if (firstSet != nullptr) copy->firstSet = copy->program + (firstSet - program);
+  std::memcpy(copy->firstSetBits, firstSetBits, sizeof firstSetBits);
   copy->firstChar = firstChar;
   copy->anchored = anchored;
   copy->compiledOK = compiledOK;
@@ -151,6 +161,9 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
 }
 
 void RegexpProgram::ClearSlots() {
+  // A search sets slot 0 whenever it sets any slot, so an unset slot 0
+  // means there is nothing to clear.
+  if (subStart[0] == nullptr) return;
   for (int i = 0; i < kRegexpSlots; ++i) subStart[i] = subEnd[i] = nullptr;
 }
 

@@ -1,12 +1,14 @@
 // RegexpProgram: one compiled pattern. It owns the node program, the search
 // data computed from it, the submatch slots of the last search and the status
 // of the last failed operation on it. Compile (RegexpProgram.cpp) builds it,
-// Search (RegexpMatcher.cpp) runs it, Substitute (RegexpSubstitute.cpp)
+// Search (RegexpSearch.cpp, RegexpMatcher.cpp) runs it, Substitute (RegexpSubstitute.cpp)
 // expands templates from its slots. Regexp shares one program between copies.
 //
 // The node format is in RegexpNode.h.
 #ifndef FERRET_REGEX_REGEXPPROGRAM_H_
 #define FERRET_REGEX_REGEXPPROGRAM_H_
+
+#include <cstdint>
 
 #include "regex/RegexpNode.h"
 #include "regex/RegexpStatus.h"
@@ -28,7 +30,8 @@ class RegexpProgram {
   RegexpProgram(const RegexpProgram&) = delete;
   RegexpProgram& operator=(const RegexpProgram&) = delete;
 
-  // Finds the leftmost match in subject; on success the slots describe it.
+  // Finds the leftmost match in subject; on success the slots describe it,
+  // on failure they are all unset.
   bool Search(const char* subject);
   // Expands & and \0..\9 in tmpl from the slots of the last search.
   CStr Substitute(const char* tmpl);
@@ -49,6 +52,11 @@ class RegexpProgram {
   bool Anchored() const { return anchored; }
   const char* RequiredLiteral() const { return requiredLiteral; }
   int RequiredLength() const { return requiredLength; }
+  // The members of the set every match begins with, when the program is one
+  // alternative that starts with a bracket set; nullptr otherwise.
+  const char* FirstSet() const { return firstSet; }
+  // The matcher's work in the last search (RegexpMatcher::Steps).
+  uint64_t SearchSteps() const { return searchSteps; }
   const char* SubStartOf(int slot) const { return subStart[slot]; }
   const char* SubEndOf(int slot) const { return subEnd[slot]; }
   int SubStringCount() const { return subStringCount; }
@@ -64,9 +72,9 @@ class RegexpProgram {
   RegexpProgram();
   bool Compile(const char* pattern);
   void FindSearchData(int flags);
-  // The members of the set every match begins with, when the program is one
-  // alternative that starts with a bracket set; nullptr otherwise.
-  const char* FirstSet() const;
+  // The first position from at on whose character is in firstSet, or the
+  // terminating NUL.
+  const char* NextInFirstSet(const char* at) const;
 
   RegexpStatus status;                      // message of the last failed operation
   int programSize = 0;                      // bytes of program, magic included; 0 = none
@@ -77,6 +85,10 @@ class RegexpProgram {
   const char* requiredLiteral = nullptr;    // text of a Literal node inside
                                             // program that every match holds
   int requiredLength = 0;                   // strlen(requiredLiteral), 0 when null
+  const char* firstSet = nullptr;           // members of a leading InSet inside
+                                            // program; null when there is none
+  uint64_t firstSetBits[4] = {};            // firstSet as a 256-bit table
+  uint64_t searchSteps = 0;                 // work of the last search
   char* program = nullptr;                  // owned, programSize bytes; null when the
                                             // pattern did not compile
   bool compiledOK = false;
