@@ -67,7 +67,7 @@ RegexpMatcher::RegexpMatcher(RegexpProgram& program, const char* subject)
 
 RegexpMatcher::~RegexpMatcher() {
   if (frames != inlineFrames) std::free(frames);
-  std::free(memo);
+  if (memo != nullptr) std::free(memo);
 }
 
 bool RegexpMatcher::TryAt(const char* start) {
@@ -84,7 +84,7 @@ bool RegexpMatcher::TryAt(const char* start) {
 bool RegexpMatcher::Run(const char* node) {
   for (;;) {
     if (node == nullptr) {
-      status.SetError(4);
+      error = 4;
       return false;
     }
     ++steps;
@@ -121,7 +121,7 @@ bool RegexpMatcher::Run(const char* node) {
         case Op::WordEnd: ok = !IsWordChar(*position); break;
         default:
           if (!IsGroupNode(op)) {
-            status.SetError(3);
+            error = 3;
             return false;
           }
           sawGroup = true;
@@ -133,7 +133,7 @@ bool RegexpMatcher::Run(const char* node) {
       node = next;
       continue;
     }
-    if (status.Failed() || exhausted || !Backtrack(&node)) return false;
+    if (error != 0 || exhausted || !Backtrack(&node)) return false;
   }
 }
 
@@ -156,16 +156,12 @@ bool RegexpMatcher::Backtrack(const char** node) {
     }
     // A repeat gives back one character at a time down to its fewest.
     const char* fewest = frames[top - 2].position;
-    char lookahead = Lookahead(frame.node);
-    for (const char* at = frame.position; at > fewest;) {
-      --at;
-      ++steps;
-      if (lookahead == '\0' || *at == lookahead) {
-        frame.position = at;
-        position = at;
-        *node = NextNode(frame.node);
-        return true;
-      }
+    const char* at = GiveBack(frame.node, fewest, frame.position);
+    if (at != nullptr) {
+      frame.position = at;
+      position = at;
+      *node = NextNode(frame.node);
+      return true;
     }
     top -= 2;
   }
@@ -177,7 +173,7 @@ bool RegexpMatcher::Backtrack(const char** node) {
 bool RegexpMatcher::EnterRepeat(const char* node) {
   const char* operand = NodeOperand(node);
   if (!IsRepeatOperand(NodeOp(operand))) {
-    status.SetError(5);
+    error = 5;
     return false;
   }
   bool plus = NodeOp(node) == Op::OneOrMore;
@@ -194,16 +190,27 @@ bool RegexpMatcher::EnterRepeat(const char* node) {
     most = blocked ? end - 1 : end;
   }
   const char* fewest = position + plus;
-  char lookahead = Lookahead(node);
-  const char* at = most;
-  while (lookahead != '\0' && *at != lookahead) {
-    if (at == fewest) return false;
-    --at;
-    ++steps;
-  }
+  if (most < fewest) return false;
+  const char* at = GiveBack(node, fewest, most + 1);
+  if (at == nullptr) return false;
   if (!Push(fewest, nullptr) || !Push(at, node)) return false;
   position = at;
   return true;
+}
+
+// The greatest count end in [fewest, below) where the repeat's continuation
+// can begin, or nullptr when there is none.
+const char* RegexpMatcher::GiveBack(const char* repeat, const char* fewest, const char* below) {
+  if (below <= fewest) return nullptr;
+  char lookahead = Lookahead(repeat);
+  if (lookahead == '\0') {
+    ++steps;
+    return below - 1;
+  }
+  size_t span = static_cast<size_t>(below - fewest);
+  const void* found = memrchr(fewest, lookahead, span);
+  steps += found == nullptr ? span : static_cast<size_t>(below - static_cast<const char*>(found));
+  return static_cast<const char*>(found);
 }
 
 // The end of the run of characters the operand matches from `from`.
@@ -283,7 +290,7 @@ void RegexpMatcher::StartMemo() {
 // Walks the successful path again, taking at each choice point what its
 // frame records, and sets each group's slots from its last pass.
 void RegexpMatcher::ReplayGroups(const char* start) {
-  for (int slot = 1; slot < kRegexpSlots; ++slot)
+  for (int slot = 1; slot <= program.groups; ++slot)
     program.subStart[slot] = program.subEnd[slot] = nullptr;
   if (!sawGroup) return;
   const char* at = start;

@@ -28,7 +28,6 @@
 
 #include "regex/RegexpNode.h"
 #include "regex/RegexpProgram.h"
-#include "regex/RegexpStatus.h"
 
 class RegexpMatcher {
  public:
@@ -46,11 +45,11 @@ class RegexpMatcher {
   // repeat counts given back. Bounded by a constant plus
   // O(program size x text length) over the whole search.
   uint64_t Steps() const { return steps; }
-  // The search must end: an error is in status, or the backtrack stack
-  // could not grow (then the search ends as if nothing matched).
-  bool Stopped() const { return status.Failed() || exhausted; }
-
-  RegexpStatus status;
+  // The search must end: an error was raised, or the backtrack stack could
+  // not grow (then the search ends as if nothing matched).
+  bool Stopped() const { return error != 0 || exhausted; }
+  // The code of the error that ended the search (RegexpStatus.h); 0 = none.
+  int Error() const { return error; }
 
  private:
   // A choice point. For an Alt chain: node is the Alt whose operand is being
@@ -66,6 +65,7 @@ class RegexpMatcher {
   bool Run(const char* node);
   bool Backtrack(const char** node);
   bool EnterRepeat(const char* node);
+  const char* GiveBack(const char* repeat, const char* fewest, const char* below);
   const char* RunEnd(const char* operand, const char* from);
   const char* MemoRunEnd(const char* operand, const char* from, bool* blocked);
   bool Push(const char* position, const char* node);
@@ -84,6 +84,7 @@ class RegexpMatcher {
   size_t capacity = sizeof inlineFrames / sizeof inlineFrames[0];
 
   uint64_t steps = 0;
+  int error = 0;             // a plain code: a status would cost a string per search
   bool memoTried = false;    // StartMemo ran (it may have found no memory)
   bool sawGroup = false;     // a group node was entered: slots need a replay
   bool exhausted = false;    // no memory for a deeper stack

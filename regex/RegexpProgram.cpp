@@ -86,6 +86,7 @@ bool RegexpProgram::Compile(const char* pattern) {
     program = nullptr;
     return false;
   }
+  groups = writer.nextGroup - 1;
   FindSearchData(flags);
   return true;
 }
@@ -105,11 +106,8 @@ void RegexpProgram::FindSearchData(int flags) {
   } else if (NodeOp(start) == RegexpOp::InSet) {
     // "[Hh]" is how every folded pattern that starts with a letter begins.
     firstSet = NodeOperand(start);
-    for (const char* m = firstSet; *m != '\0'; ++m) {
-      unsigned char c = static_cast<unsigned char>(*m);
-      firstSetBits[c >> 6] |= uint64_t{1} << (c & 63);
-    }
   }
+  FindPrefix(start);
   if (!(flags & RegexpFlags::LeadingRepeat)) return;
   for (const char* node = start; node != nullptr; node = NextNode(node)) {
     if (NodeOp(node) != RegexpOp::Literal) continue;
@@ -118,6 +116,47 @@ void RegexpProgram::FindSearchData(int flags) {
       requiredLiteral = NodeOperand(node);
       requiredLength = length;
     }
+  }
+}
+
+namespace {
+
+void AddByte(uint64_t* set, unsigned char c) { set[c >> 6] |= uint64_t{1} << (c & 63); }
+
+}  // namespace
+
+// The byte sets of the leading one-character nodes and literal bytes of
+// the chain from start, up to kPrefixMax characters.
+void RegexpProgram::FindPrefix(const char* start) {
+  for (const char* node = start; node != nullptr && prefixLength < kPrefixMax;
+       node = NextNode(node)) {
+    const char* operand = NodeOperand(node);
+    int op = NodeOp(node);
+    if (op == RegexpOp::Literal) {
+      for (; *operand != '\0' && prefixLength < kPrefixMax; ++operand)
+        AddByte(prefix[prefixLength++], static_cast<unsigned char>(*operand));
+      continue;
+    }
+    if (op != RegexpOp::InSet && op != RegexpOp::NotInSet && op != RegexpOp::AnyChar) break;
+    uint64_t* set = prefix[prefixLength++];
+    if (op == RegexpOp::InSet) {
+      for (const char* m = operand; *m != '\0'; ++m) AddByte(set, static_cast<unsigned char>(*m));
+      continue;
+    }
+    for (int c = 1; c < 256; ++c) AddByte(set, static_cast<unsigned char>(c));
+    if (op == RegexpOp::NotInSet)
+      for (const char* m = operand; *m != '\0'; ++m) {
+        unsigned char c = static_cast<unsigned char>(*m);
+        set[c >> 6] &= ~(uint64_t{1} << (c & 63));
+      }
+  }
+  for (; scanWidth < 2 && scanWidth < prefixLength; ++scanWidth) {
+    char* bytes = scanBytes + 2 * scanWidth;
+    int members = 0;
+    for (int c = 1; c < 256 && members <= 2; ++c)
+      if (prefix[scanWidth][c >> 6] >> (c & 63) & 1) bytes[members++ % 2] = static_cast<char>(c);
+    if (members > 2) break;
+    if (members == 1) bytes[1] = bytes[0];
   }
 }
 
@@ -150,7 +189,11 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
     copy->requiredLiteral = copy->program + (requiredLiteral - program);
   copy->requiredLength = requiredLength;
   if (firstSet != nullptr) copy->firstSet = copy->program + (firstSet - program);
-  std::memcpy(copy->firstSetBits, firstSetBits, sizeof firstSetBits);
+  std::memcpy(copy->prefix, prefix, sizeof prefix);
+  copy->prefixLength = prefixLength;
+  std::memcpy(copy->scanBytes, scanBytes, sizeof scanBytes);
+  copy->scanWidth = scanWidth;
+  copy->groups = groups;
   copy->firstChar = firstChar;
   copy->anchored = anchored;
   copy->compiledOK = compiledOK;

@@ -72,9 +72,15 @@ class RegexpProgram {
   RegexpProgram();
   bool Compile(const char* pattern);
   void FindSearchData(int flags);
-  // The first position from at on whose character is in firstSet, or the
-  // terminating NUL.
-  const char* NextInFirstSet(const char* at) const;
+  void FindPrefix(const char* start);
+  // The matcher over the candidates from first on; sets searchSteps and,
+  // on an error, the status.
+  bool Run(const char* first, const char* subject);
+  // The first position from at on where a match may begin by its first
+  // character; nullptr when there is none before the terminating NUL.
+  const char* NextCandidate(const char* at) const;
+  // Whether the characters from at fit the byte sets of the prefix.
+  bool PrefixFits(const char* at) const;
 
   RegexpStatus status;                      // message of the last failed operation
   int programSize = 0;                      // bytes of program, magic included; 0 = none
@@ -87,10 +93,21 @@ class RegexpProgram {
   int requiredLength = 0;                   // strlen(requiredLiteral), 0 when null
   const char* firstSet = nullptr;           // members of a leading InSet inside
                                             // program; null when there is none
-  uint64_t firstSetBits[4] = {};            // firstSet as a 256-bit table
-  uint64_t searchSteps = 0;                 // work of the last search
-  char* program = nullptr;                  // owned, programSize bytes; null when the
-                                            // pattern did not compile
+  static constexpr int kPrefixMax = 8;
+  // 256-bit sets of the bytes that may stand at each of the first
+  // prefixLength characters of a match (the NUL in none), from the leading
+  // one-character nodes of a single alternative.
+  uint64_t prefix[kPrefixMax][4] = {};
+  int prefixLength = 0;
+  // The vector scan for candidates: scanBytes[0..1] hold the one or two
+  // bytes of prefix set 0 and, when scanWidth is 2, scanBytes[2..3] those of
+  // prefix set 1 (a single byte twice). scanWidth 0: the sets are larger.
+  char scanBytes[4] = {};
+  int scanWidth = 0;
+  int groups = 0;            // groups in the pattern, 0..9
+  uint64_t searchSteps = 0;  // work of the last search
+  char* program = nullptr;   // owned, programSize bytes; null when the
+                             // pattern did not compile
   bool compiledOK = false;
   int shareCount = 0;      // owners beyond the first (0 = one owner)
   int subStringCount = 0;  // what Regexp::SubStrings returns
