@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/fuzz/FuzzField.h"
 #include "tests/regex/RegexpReference.h"
 
 namespace {
@@ -20,16 +21,6 @@ namespace {
 constexpr size_t kMaxPattern = 128;
 constexpr size_t kMaxText = 256;
 constexpr size_t kBudget = 100000;
-
-std::string Field(const uint8_t*& data, const uint8_t* end, size_t limit) {
-  std::string field;
-  while (data < end && *data != 0) {
-    if (field.size() < limit) field += static_cast<char>(*data);
-    ++data;
-  }
-  if (data < end) ++data;
-  return field;
-}
 
 }  // namespace
 
