@@ -63,6 +63,8 @@ class RegexpProgram {
 
   // Called by Regexp::Match after each search.
   void SetSubStringCount(int count) { subStringCount = count; }
+  // Unsets every slot. A search sets slot 0 whenever it sets any, so this
+  // costs one test when slot 0 is unset.
   void ClearSlots();
   // Groups 0, 1, 2, ... set without a gap, less one; -1 when slot 0 is unset.
   int CountSetSlots() const;
