@@ -46,14 +46,9 @@ bool Regexp::Match(const char* text) {
     message = ErrorMessage(kNullRegexp);
     return false;
   }
+  // A failed search leaves every slot unset: no stale submatch outlives it.
   bool found = program->Search(text);
-  if (found) {
-    program->SetSubStringCount(program->CountSetSlots());
-  } else {
-    // No stale submatch may outlive a failed search.
-    program->ClearSlots();
-    program->SetSubStringCount(-1);
-  }
+  program->SetSubStringCount(found ? program->CountSetSlots() : -1);
   return found;
 }
 
@@ -122,5 +117,5 @@ int Regexp::safeIndex(unsigned index) const { return index < 10 ? static_cast<in
 
 void Regexp::ClearErrorString() const {
   if (program != nullptr) program->Status().Clear();
-  message.Clear();
+  if (!message.IsEmpty()) message.Clear();
 }

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "regex/RegexpProgram.h"
+#include "regex/RegexpNode.h"
 
 namespace {
 

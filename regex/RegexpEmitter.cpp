@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "regex/RegexpProgram.h"
+#include "regex/RegexpNode.h"
 
 void RegexpSizer::EmitByte(char) { size += 1; }
 

@@ -1,10 +1,26 @@
 #include "regex/RegexpMatcher.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
 
 using Op = RegexpOp;
+
+// Work a search may do before it memoises failures: a fixed allowance plus
+// an allowance for each character the start has moved on. A search that
+// stays within it does a few steps per character and never needs the table.
+// The tests build the engine a second time with FERRET_REGEX_ALWAYS_MEMO, so
+// that the memoised matcher is checked on every search too.
+#ifdef FERRET_REGEX_ALWAYS_MEMO
+constexpr uint64_t kCheapSteps = 0;
+constexpr uint64_t kCheapStepsPerChar = 0;
+#else
+constexpr uint64_t kCheapSteps = 2048;
+constexpr uint64_t kCheapStepsPerChar = 16;
+#endif
+// The largest bit table a search allocates; a larger one goes without.
+constexpr size_t kMaxMemoBytes = size_t{256} << 20;
 
 bool IsWordChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
@@ -17,207 +33,294 @@ bool IsMember(const char* members, char c) {
   return false;
 }
 
+bool IsRepeatOperand(int op) {
+  return op == Op::AnyChar || op == Op::InSet || op == Op::NotInSet || op == Op::Literal;
+}
+
+// Whether the one-character operand of a repeat matches c (not NUL).
+bool OperandMatches(const char* operand, char c) {
+  const char* members = NodeOperand(operand);
+  switch (NodeOp(operand)) {
+    case Op::AnyChar: return true;
+    case Op::InSet: return IsMember(members, c);
+    case Op::NotInSet: return !IsMember(members, c);
+    default: return c == *members;
+  }
+}
+
+// The first byte of the Literal that must follow a repeat, or NUL: counts
+// that leave another character there are skipped without trying them.
+char Lookahead(const char* repeat) {
+  const char* next = NextNode(repeat);
+  return next != nullptr && NodeOp(next) == Op::Literal ? *NodeOperand(next) : '\0';
+}
+
+bool IsGroupNode(int op) {
+  return (op > Op::GroupOpen && op < Op::GroupOpen + kRegexpSlots) ||
+         (op > Op::GroupClose && op < Op::GroupClose + kRegexpSlots);
+}
+
 }  // namespace
 
-bool RegexpProgram::Search(const char* subject) {
-  if (subject == nullptr) {
-    status.SetError(1);
-    return false;
-  }
-  if (program == nullptr || static_cast<unsigned char>(program[0]) != kRegexpMagic) {
-    status.SetError(2);
-    return false;
-  }
-  if (requiredLiteral != nullptr && std::strstr(subject, requiredLiteral) == nullptr) return false;
-  RegexpMatcher matcher(*this, subject);
-  // Cleared once for all attempts: a slot is written only on the way back
-  // from a match that reached Accept, so a failed attempt leaves none set.
-  ClearSlots();
-  bool found = false;
-  const char* firstSet = FirstSet();
-  if (anchored) {
-    found = matcher.TryAt(subject);
-  } else if (firstChar != '\0') {
-    const char* at = subject;
-    while (!(found = matcher.TryAt(at)) && !matcher.status.Failed() && *at != '\0') {
-      at = std::strchr(at + 1, firstChar);
-      if (at == nullptr) break;
-    }
-  } else if (firstSet != nullptr) {
-    // Every match begins with a member of the set, so only positions that
-    // hold one are tried; the set never matches the terminating NUL.
-    bool member[256] = {};
-    for (const char* m = firstSet; *m != '\0'; ++m) member[static_cast<unsigned char>(*m)] = true;
-    for (const char* at = subject; *at != '\0'; ++at) {
-      if (!member[static_cast<unsigned char>(*at)]) continue;
-      if ((found = matcher.TryAt(at)) || matcher.status.Failed()) break;
-    }
-  } else {
-    const char* at = subject;
-    while (!(found = matcher.TryAt(at)) && !matcher.status.Failed() && *at != '\0') ++at;
-  }
-  if (matcher.status.Failed()) {
-    status = matcher.status;
-    return false;
-  }
-  return found;
-}
-
-const char* RegexpProgram::FirstSet() const {
-  // The single top-level alternative begins with a bracket set: "[Hh]" is
-  // how every folded pattern that starts with a letter begins.
-  const char* first = program + 1;
-  const char* next = NextNode(first);
-  if (next == nullptr || NodeOp(next) != RegexpOp::Accept) return nullptr;
-  const char* start = NodeOperand(first);
-  return NodeOp(start) == RegexpOp::InSet ? NodeOperand(start) : nullptr;
-}
-
 RegexpMatcher::RegexpMatcher(RegexpProgram& program, const char* subject)
-    : position(subject),
-      subjectStart(subject),
-      subStart(program.subStart),
-      subEnd(program.subEnd),
-      program(program) {}
+    : program(program), subjectStart(subject), position(subject), attemptStart(subject) {}
+
+RegexpMatcher::~RegexpMatcher() {
+  if (frames != inlineFrames) std::free(frames);
+  if (memo != nullptr) std::free(memo);
+}
 
 bool RegexpMatcher::TryAt(const char* start) {
+  attemptStart = start;
   position = start;
-  if (!MatchFrom(program.program + 1)) return false;
-  subStart[0] = start;
-  subEnd[0] = position;
+  top = 0;
+  if (!Run(program.program + 1)) return false;
+  program.subStart[0] = start;
+  program.subEnd[0] = position;
+  ReplayGroups(start);
   return true;
 }
 
-bool RegexpMatcher::OverBudget() {
-#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-  return ++steps > 1000000;
-#else
-  return false;
-#endif
-}
-
-bool RegexpMatcher::MatchFrom(const char* node) {
-  while (node != nullptr) {
-    if (OverBudget()) return false;
+bool RegexpMatcher::Run(const char* node) {
+  for (;;) {
+    if (node == nullptr) {
+      error = 4;
+      return false;
+    }
+    ++steps;
     const char* next = NextNode(node);
     const char* operand = NodeOperand(node);
     int op = NodeOp(node);
-    switch (op) {
-      case Op::Accept: return true;
-      case Op::LineStart:
-        if (position != subjectStart) return false;
-        break;
-      case Op::LineEnd:
-        if (*position != '\0') return false;
-        break;
-      case Op::AnyChar:
-        if (*position == '\0') return false;
-        ++position;
-        break;
-      case Op::Literal: {
-        if (*operand != *position) return false;
-        const char* at = position;
-        while (*operand != '\0' && *operand == *at) ++operand, ++at;
-        if (*operand != '\0') return false;
-        position = at;
-        break;
+    bool ok = memo == nullptr || Visit(node, position);
+    if (ok) {
+      switch (op) {
+        case Op::Accept: return true;
+        case Op::LineStart: ok = position == subjectStart; break;
+        case Op::LineEnd: ok = *position == '\0'; break;
+        case Op::AnyChar: ok = *position != '\0'; break;
+        case Op::Literal: {
+          const char* at = position;
+          while (*operand != '\0' && *operand == *at) ++operand, ++at;
+          ok = *operand == '\0';
+          if (ok) position = at;
+          break;
+        }
+        case Op::InSet: ok = *position != '\0' && IsMember(operand, *position); break;
+        case Op::NotInSet: ok = *position != '\0' && !IsMember(operand, *position); break;
+        case Op::Alt:
+          if (next != nullptr && NodeOp(next) == Op::Alt) ok = Push(position, node);
+          next = operand;
+          break;
+        case Op::Loop:
+        case Op::Empty: break;
+        case Op::ZeroOrMore:
+        case Op::OneOrMore: ok = EnterRepeat(node); break;
+        case Op::WordStart:
+          ok = IsWordChar(*position) && (position == subjectStart || !IsWordChar(position[-1]));
+          break;
+        case Op::WordEnd: ok = !IsWordChar(*position); break;
+        default:
+          if (!IsGroupNode(op)) {
+            error = 3;
+            return false;
+          }
+          sawGroup = true;
       }
+      // The one-character nodes advance here, once they have matched.
+      if (ok && (op == Op::AnyChar || op == Op::InSet || op == Op::NotInSet)) ++position;
+    }
+    if (ok) {
+      node = next;
+      continue;
+    }
+    if (error != 0 || exhausted || !Backtrack(&node)) return false;
+  }
+}
+
+bool RegexpMatcher::Backtrack(const char** node) {
+  if (!memoTried &&
+      steps > kCheapSteps + kCheapStepsPerChar * static_cast<uint64_t>(attemptStart - subjectStart))
+    StartMemo();
+  while (top > 0) {
+    Frame& frame = frames[top - 1];
+    if (NodeOp(frame.node) == Op::Alt) {
+      const char* alt = NextNode(frame.node);
+      if (alt != nullptr && NodeOp(alt) == Op::Alt) {
+        frame.node = alt;
+        position = frame.position;
+        *node = NodeOperand(alt);
+        return true;
+      }
+      --top;
+      continue;
+    }
+    // A repeat gives back one character at a time down to its fewest.
+    const char* fewest = frames[top - 2].position;
+    const char* at = GiveBack(frame.node, fewest, frame.position);
+    if (at != nullptr) {
+      frame.position = at;
+      position = at;
+      *node = NextNode(frame.node);
+      return true;
+    }
+    top -= 2;
+  }
+  return false;
+}
+
+// Takes the greediest count of a repeat whose continuation can begin and
+// pushes the repeat's frames; false when no count is left to try.
+bool RegexpMatcher::EnterRepeat(const char* node) {
+  const char* operand = NodeOperand(node);
+  if (!IsRepeatOperand(NodeOp(operand))) {
+    error = 5;
+    return false;
+  }
+  bool plus = NodeOp(node) == Op::OneOrMore;
+  const char* most;
+  if (memo == nullptr) {
+    most = RunEnd(operand, position);
+    if (plus && most == position) return false;
+  } else {
+    if (plus && (*position == '\0' || !OperandMatches(operand, *position))) return false;
+    bool blocked;
+    const char* end = MemoRunEnd(operand, position + plus, &blocked);
+    // A blocked run ends at a count tried before: it and all above it failed.
+    if (blocked && end == position + plus) return false;
+    most = blocked ? end - 1 : end;
+  }
+  const char* fewest = position + plus;
+  if (most < fewest) return false;
+  const char* at = GiveBack(node, fewest, most + 1);
+  if (at == nullptr) return false;
+  if (!Push(fewest, nullptr) || !Push(at, node)) return false;
+  position = at;
+  return true;
+}
+
+// The greatest count end in [fewest, below) where the repeat's continuation
+// can begin, or nullptr when there is none.
+const char* RegexpMatcher::GiveBack(const char* repeat, const char* fewest, const char* below) {
+  if (below <= fewest) return nullptr;
+  char lookahead = Lookahead(repeat);
+  if (lookahead == '\0') {
+    ++steps;
+    return below - 1;
+  }
+  size_t span = static_cast<size_t>(below - fewest);
+  const void* found = memrchr(fewest, lookahead, span);
+  steps += found == nullptr ? span : static_cast<size_t>(below - static_cast<const char*>(found));
+  return static_cast<const char*>(found);
+}
+
+// The end of the run of characters the operand matches from `from`.
+const char* RegexpMatcher::RunEnd(const char* operand, const char* from) {
+  const char* members = NodeOperand(operand);
+  const char* end = from;
+  switch (NodeOp(operand)) {
+    case Op::AnyChar: end = from + std::strlen(from); break;
+    case Op::InSet: end = from + std::strspn(from, members); break;
+    case Op::NotInSet: end = from + std::strcspn(from, members); break;
+    default:
+      while (*end == *members) ++end;
+      break;
+  }
+  steps += static_cast<uint64_t>(end - from);
+  return end;
+}
+
+// As RunEnd, but marking each count's position in the table; the run stops
+// early, with *blocked set, at a position some earlier run already marked.
+const char* RegexpMatcher::MemoRunEnd(const char* operand, const char* from, bool* blocked) {
+  for (const char* at = from;; ++at) {
+    if (!Visit(operand, at)) {
+      *blocked = true;
+      return at;
+    }
+    ++steps;
+    if (*at == '\0' || !OperandMatches(operand, *at)) {
+      *blocked = false;
+      return at;
+    }
+  }
+}
+
+bool RegexpMatcher::Push(const char* at, const char* node) {
+  if (top == capacity) {
+    size_t bigger = capacity * 2;
+    void* grown = frames == inlineFrames ? std::malloc(bigger * sizeof(Frame))
+                                         : std::realloc(frames, bigger * sizeof(Frame));
+    if (grown == nullptr) {
+      exhausted = true;
+      return false;
+    }
+    if (frames == inlineFrames) std::memcpy(grown, inlineFrames, sizeof inlineFrames);
+    frames = static_cast<Frame*>(grown);
+    capacity = bigger;
+  }
+  frames[top++] = {at, node};
+  return true;
+}
+
+// Marks (node, at) entered; false when it was entered before. A repeat's
+// counts use the row of its operand node, which is never entered itself.
+bool RegexpMatcher::Visit(const char* node, const char* at) {
+  size_t row = static_cast<size_t>(node - program.program) / 3;
+  if (row >= rows) return true;  // only a damaged link leads out of the program
+  size_t bit = row * columns + static_cast<size_t>(at - subjectStart);
+  uint64_t mask = uint64_t{1} << (bit & 63);
+  uint64_t& word = memo[bit >> 6];
+  if (word & mask) return false;
+  word |= mask;
+  return true;
+}
+
+void RegexpMatcher::StartMemo() {
+  memoTried = true;
+  size_t length = std::strlen(subjectStart);
+  size_t tableRows = static_cast<size_t>(program.programSize) / 3 + 1;
+  if (length + 1 > kMaxMemoBytes * 8 / tableRows) return;
+  size_t bits = tableRows * (length + 1);
+  memo = static_cast<uint64_t*>(std::calloc(bits / 64 + 1, sizeof(uint64_t)));
+  if (memo == nullptr) return;  // the search goes on without it
+  rows = tableRows;
+  columns = length + 1;
+}
+
+// Walks the successful path again, taking at each choice point what its
+// frame records, and sets each group's slots from its last pass.
+void RegexpMatcher::ReplayGroups(const char* start) {
+  for (int slot = 1; slot <= program.groups; ++slot)
+    program.subStart[slot] = program.subEnd[slot] = nullptr;
+  if (!sawGroup) return;
+  const char* at = start;
+  size_t frame = 0;
+  for (const char* node = program.program + 1; NodeOp(node) != Op::Accept;) {
+    int op = NodeOp(node);
+    const char* next = NextNode(node);
+    switch (op) {
+      case Op::AnyChar:
       case Op::InSet:
-        if (*position == '\0' || !IsMember(operand, *position)) return false;
-        ++position;
-        break;
-      case Op::NotInSet:
-        if (*position == '\0' || IsMember(operand, *position)) return false;
-        ++position;
-        break;
+      case Op::NotInSet: ++at; break;
+      case Op::Literal: at += std::strlen(NodeOperand(node)); break;
       case Op::Alt:
-        if (next != nullptr && NodeOp(next) == Op::Alt) return MatchChoice(node);
-        next = operand;  // a single alternative: no choice, no recursion
+        if (next != nullptr && NodeOp(next) == Op::Alt)
+          next = NodeOperand(frames[frame++].node);
+        else
+          next = NodeOperand(node);
         break;
-      case Op::Loop:
-      case Op::Empty: break;
       case Op::ZeroOrMore:
-      case Op::OneOrMore: return MatchRepeat(node, next);
-      case Op::WordStart:
-        if (!AtWordStart()) return false;
-        break;
-      case Op::WordEnd:
-        if (IsWordChar(*position)) return false;
+      case Op::OneOrMore:
+        at = frames[frame + 1].position;
+        frame += 2;
         break;
       default:
         if (op > Op::GroupOpen && op < Op::GroupOpen + kRegexpSlots)
-          return MatchGroupOpen(op - Op::GroupOpen, next);
-        if (op > Op::GroupClose && op < Op::GroupClose + kRegexpSlots)
-          return MatchGroupClose(op - Op::GroupClose, next);
-        status.SetError(3);
-        return false;
+          program.subStart[op - Op::GroupOpen] = at;
+        else if (op > Op::GroupClose && op < Op::GroupClose + kRegexpSlots)
+          program.subEnd[op - Op::GroupClose] = at;
+        break;
     }
     node = next;
   }
-  status.SetError(4);
-  return false;
-}
-
-bool RegexpMatcher::MatchChoice(const char* alt) {
-  const char* saved = position;
-  for (; alt != nullptr && NodeOp(alt) == Op::Alt; alt = NextNode(alt)) {
-    if (MatchFrom(NodeOperand(alt))) return true;
-    if (status.Failed()) return false;
-    position = saved;
-  }
-  return false;
-}
-
-bool RegexpMatcher::MatchRepeat(const char* node, const char* next) {
-  size_t min = NodeOp(node) == Op::OneOrMore ? 1 : 0;
-  // A following literal must begin right after the repeat, so counts that
-  // leave another character there are skipped without recursing.
-  char lookahead = next != nullptr && NodeOp(next) == Op::Literal ? *NodeOperand(next) : '\0';
-  const char* start = position;
-  size_t count = CountRepeat(NodeOperand(node));
-  if (status.Failed()) return false;
-  for (size_t k = count + 1; k-- > min;) {
-    position = start + k;
-    if ((lookahead == '\0' || *position == lookahead) && MatchFrom(next)) return true;
-    if (status.Failed()) return false;
-  }
-  return false;
-}
-
-bool RegexpMatcher::MatchGroupOpen(int group, const char* next) {
-  const char* start = position;
-  if (!MatchFrom(next)) return false;
-  if (subStart[group] == nullptr) subStart[group] = start;
-  return true;
-}
-
-bool RegexpMatcher::MatchGroupClose(int group, const char* next) {
-  const char* end = position;
-  if (!MatchFrom(next)) return false;
-  if (subEnd[group] == nullptr) subEnd[group] = end;
-  return true;
-}
-
-bool RegexpMatcher::AtWordStart() const {
-  if (!IsWordChar(*position)) return false;
-  return position == subjectStart || !IsWordChar(position[-1]);
-}
-
-size_t RegexpMatcher::CountRepeat(const char* operand) {
-  const char* at = position;
-  const char* members = NodeOperand(operand);
-  switch (NodeOp(operand)) {
-    case Op::AnyChar: return std::strlen(at);
-    case Op::InSet:
-      while (*at != '\0' && IsMember(members, *at)) ++at;
-      break;
-    case Op::NotInSet:
-      while (*at != '\0' && !IsMember(members, *at)) ++at;
-      break;
-    case Op::Literal:
-      while (*at != '\0' && *at == *members) ++at;
-      break;
-    default: status.SetError(5); return 0;
-  }
-  return static_cast<size_t>(at - position);
 }

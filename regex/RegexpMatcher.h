@@ -1,58 +1,96 @@
-// RegexpMatcher: the context of one search, a recursive backtracking
-// interpreter of the node program of a RegexpProgram.
+// RegexpMatcher: the context of one search, a backtracking interpreter of
+// the node program of a RegexpProgram that keeps its choice points on an
+// explicit stack instead of the C++ call stack.
 //
 // Alternatives are tried in pattern order and the first that completes wins
 // (leftmost-first); * and + are greedy and give characters back one at a
-// time. Submatch slots are written only on the way back from a match that has
-// already reached Accept, and only while still unset, so a group inside a
-// loop records its last repetition on the successful path.
+// time. The stack holds one frame for every choice point on the current
+// path: an Alt chain (the alternative taken and where it began) or a repeat
+// (the count taken and the fewest it may give back to). A successful path
+// is therefore fully described by the stack, and the group slots are filled
+// afterwards by replaying it: each slot gets the position of the last pass
+// through its group on that path, and groups it never passed stay unset.
 //
-// The recursion depth grows with the groups, choices and loop passes on the
-// path, roughly linearly in the length of the subject; the subjects the
-// crawler gives it are lines of at most 1023 characters and URLs.
+// Whether the rest of the program matches from node n at position p depends
+// on (n, p) alone, and any success ends the search, so a failure at (n, p)
+// is final for the whole search, across start positions. Once a search has
+// done more than a cheap amount of work per character, the matcher marks
+// every (node, position) it enters in a bit table and treats a second entry
+// as a failure; from then on each pair is entered at most once, which bounds
+// the search by O(program size x text length). Ordinary searches never
+// allocate the table. Repeat runs are memoised per position too, so a run is
+// scanned once however many starts reach it.
 #ifndef FERRET_REGEX_REGEXPMATCHER_H_
 #define FERRET_REGEX_REGEXPMATCHER_H_
 
 #include <cstddef>
+#include <cstdint>
 
+#include "regex/RegexpNode.h"
 #include "regex/RegexpProgram.h"
-#include "regex/RegexpStatus.h"
 
 class RegexpMatcher {
  public:
   // subject and program must outlive the matcher; the program's slots are
-  // written in place.
+  // written in place when an attempt succeeds, and only then.
   RegexpMatcher(RegexpProgram& program, const char* subject);
+  ~RegexpMatcher();
+  RegexpMatcher(const RegexpMatcher&) = delete;
+  RegexpMatcher& operator=(const RegexpMatcher&) = delete;
 
-  // A match that begins exactly at position; on success slot 0 spans it.
-  bool TryAt(const char* position);
-  // Runs the program from node at the current position; on success the
-  // current position is the end of the match.
-  bool MatchFrom(const char* node);
-  // How many characters from the current position the single-character
-  // operand would match in a row. Does not move the current position.
-  size_t CountRepeat(const char* operand);
-
-  RegexpStatus status;
+  // A match that begins exactly at start; on success slot 0 spans it and the
+  // group slots describe it.
+  bool TryAt(const char* start);
+  // Work done so far: nodes entered, characters scanned by repeats and
+  // repeat counts given back. Bounded by a constant plus
+  // O(program size x text length) over the whole search.
+  uint64_t Steps() const { return steps; }
+  // The search must end: an error was raised, or the backtrack stack could
+  // not grow (then the search ends as if nothing matched).
+  bool Stopped() const { return error != 0 || exhausted; }
+  // The code of the error that ended the search (RegexpStatus.h); 0 = none.
+  int Error() const { return error; }
 
  private:
-  bool MatchChoice(const char* alt);
-  bool MatchRepeat(const char* node, const char* next);
-  bool MatchGroupOpen(int group, const char* next);
-  bool MatchGroupClose(int group, const char* next);
-  bool AtWordStart() const;
-  bool OverBudget();
+  // A choice point. For an Alt chain: node is the Alt whose operand is being
+  // tried and position where every alternative starts. For a repeat: node is
+  // the ZeroOrMore or OneOrMore and position the end of the count being
+  // tried; the frame below it holds, in its position, the end of the fewest
+  // count allowed (its node is null).
+  struct Frame {
+    const char* position;
+    const char* node;
+  };
 
-  const char* position;      // where the next node must match
-  const char* subjectStart;  // for LineStart and WordStart
-  const char** subStart;     // the program's slots
-  const char** subEnd;
+  bool Run(const char* node);
+  bool Backtrack(const char** node);
+  bool EnterRepeat(const char* node);
+  const char* GiveBack(const char* repeat, const char* fewest, const char* below);
+  const char* RunEnd(const char* operand, const char* from);
+  const char* MemoRunEnd(const char* operand, const char* from, bool* blocked);
+  bool Push(const char* position, const char* node);
+  bool Visit(const char* node, const char* at);
+  void StartMemo();
+  void ReplayGroups(const char* start);
+
   RegexpProgram& program;
-#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-  // Fuzzing only: bounds the work of one search, so that a pattern with
-  // exponential backtracking shows up as a failed search instead of a hang.
-  size_t steps = 0;
-#endif
+  const char* subjectStart;  // for LineStart, WordStart and memo columns
+  const char* position;      // where the next node must match
+  const char* attemptStart;  // start of the current attempt
+
+  Frame inlineFrames[32];  // most searches never need more
+  Frame* frames = inlineFrames;
+  size_t top = 0;  // frames in use
+  size_t capacity = sizeof inlineFrames / sizeof inlineFrames[0];
+
+  uint64_t steps = 0;
+  int error = 0;             // a plain code: a status would cost a string per search
+  bool memoTried = false;    // StartMemo ran (it may have found no memory)
+  bool sawGroup = false;     // a group node was entered: slots need a replay
+  bool exhausted = false;    // no memory for a deeper stack
+  uint64_t* memo = nullptr;  // owned; rows of columns bits, row = node offset / 3
+  size_t columns = 0;        // subject length + 1
+  size_t rows = 0;
 };
 
 #endif  // FERRET_REGEX_REGEXPMATCHER_H_

@@ -1,6 +1,6 @@
 #include "regex/RegexpParser.h"
 
-#include "regex/RegexpProgram.h"
+#include "regex/RegexpNode.h"
 
 namespace {
 

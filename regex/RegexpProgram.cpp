@@ -86,22 +86,28 @@ bool RegexpProgram::Compile(const char* pattern) {
     program = nullptr;
     return false;
   }
+  groups = writer.nextGroup - 1;
   FindSearchData(flags);
   return true;
 }
 
-// With a single top-level alternative: the first character or the anchor of
-// its first node, and, when the pattern begins with a repetition, the
+// With a single top-level alternative: the first character, the anchor or
+// the first set of its first node, and, when the pattern begins with a repetition, the
 // longest literal on the top-level chain (the later one of equal lengths).
 void RegexpProgram::FindSearchData(int flags) {
   const char* first = program + 1;
   const char* after = NextNode(first);
   if (after == nullptr || NodeOp(after) != RegexpOp::Accept) return;
   const char* start = NodeOperand(first);
-  if (NodeOp(start) == RegexpOp::Literal)
+  if (NodeOp(start) == RegexpOp::Literal) {
     firstChar = *NodeOperand(start);
-  else if (NodeOp(start) == RegexpOp::LineStart)
+  } else if (NodeOp(start) == RegexpOp::LineStart) {
     anchored = true;
+  } else if (NodeOp(start) == RegexpOp::InSet) {
+    // "[Hh]" is how every folded pattern that starts with a letter begins.
+    firstSet = NodeOperand(start);
+  }
+  FindPrefix(start);
   if (!(flags & RegexpFlags::LeadingRepeat)) return;
   for (const char* node = start; node != nullptr; node = NextNode(node)) {
     if (NodeOp(node) != RegexpOp::Literal) continue;
@@ -110,6 +116,47 @@ void RegexpProgram::FindSearchData(int flags) {
       requiredLiteral = NodeOperand(node);
       requiredLength = length;
     }
+  }
+}
+
+namespace {
+
+void AddByte(uint64_t* set, unsigned char c) { set[c >> 6] |= uint64_t{1} << (c & 63); }
+
+}  // namespace
+
+// The byte sets of the leading one-character nodes and literal bytes of
+// the chain from start, up to kPrefixMax characters.
+void RegexpProgram::FindPrefix(const char* start) {
+  for (const char* node = start; node != nullptr && prefixLength < kPrefixMax;
+       node = NextNode(node)) {
+    const char* operand = NodeOperand(node);
+    int op = NodeOp(node);
+    if (op == RegexpOp::Literal) {
+      for (; *operand != '\0' && prefixLength < kPrefixMax; ++operand)
+        AddByte(prefix[prefixLength++], static_cast<unsigned char>(*operand));
+      continue;
+    }
+    if (op != RegexpOp::InSet && op != RegexpOp::NotInSet && op != RegexpOp::AnyChar) break;
+    uint64_t* set = prefix[prefixLength++];
+    if (op == RegexpOp::InSet) {
+      for (const char* m = operand; *m != '\0'; ++m) AddByte(set, static_cast<unsigned char>(*m));
+      continue;
+    }
+    for (int c = 1; c < 256; ++c) AddByte(set, static_cast<unsigned char>(c));
+    if (op == RegexpOp::NotInSet)
+      for (const char* m = operand; *m != '\0'; ++m) {
+        unsigned char c = static_cast<unsigned char>(*m);
+        set[c >> 6] &= ~(uint64_t{1} << (c & 63));
+      }
+  }
+  for (; scanWidth < 2 && scanWidth < prefixLength; ++scanWidth) {
+    char* bytes = scanBytes + 2 * scanWidth;
+    int members = 0;
+    for (int c = 1; c < 256 && members <= 2; ++c)
+      if (prefix[scanWidth][c >> 6] >> (c & 63) & 1) bytes[members++ % 2] = static_cast<char>(c);
+    if (members > 2) break;
+    if (members == 1) bytes[1] = bytes[0];
   }
 }
 
@@ -141,6 +188,12 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
   if (requiredLiteral != nullptr)
     copy->requiredLiteral = copy->program + (requiredLiteral - program);
   copy->requiredLength = requiredLength;
+  if (firstSet != nullptr) copy->firstSet = copy->program + (firstSet - program);
+  std::memcpy(copy->prefix, prefix, sizeof prefix);
+  copy->prefixLength = prefixLength;
+  std::memcpy(copy->scanBytes, scanBytes, sizeof scanBytes);
+  copy->scanWidth = scanWidth;
+  copy->groups = groups;
   copy->firstChar = firstChar;
   copy->anchored = anchored;
   copy->compiledOK = compiledOK;
@@ -151,6 +204,9 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
 }
 
 void RegexpProgram::ClearSlots() {
+  // A search sets slot 0 whenever it sets any slot, so an unset slot 0
+  // means there is nothing to clear.
+  if (subStart[0] == nullptr) return;
   for (int i = 0; i < kRegexpSlots; ++i) subStart[i] = subEnd[i] = nullptr;
 }
 

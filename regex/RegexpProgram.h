@@ -1,68 +1,18 @@
 // RegexpProgram: one compiled pattern. It owns the node program, the search
 // data computed from it, the submatch slots of the last search and the status
 // of the last failed operation on it. Compile (RegexpProgram.cpp) builds it,
-// Search (RegexpMatcher.cpp) runs it, Substitute (RegexpSubstitute.cpp)
+// Search (RegexpSearch.cpp, RegexpMatcher.cpp) runs it, Substitute (RegexpSubstitute.cpp)
 // expands templates from its slots. Regexp shares one program between copies.
 //
-// Node program format, byte for byte:
-//   byte 0      kRegexpMagic; Search and Substitute refuse anything else
-//   byte 1...   nodes; the first is always an Alt
-// A node is an opcode byte, a next-link (signed 16-bit, low byte first) and
-// then its operand, if any, from byte 3 of the node. The link is the distance
-// from this node to its successor: backwards for Loop, forwards for every
-// other opcode; 0 means no successor. Links are never negative, so the whole
-// program stays below kRegexpMaxSize bytes.
+// The node format is in RegexpNode.h.
 #ifndef FERRET_REGEX_REGEXPPROGRAM_H_
 #define FERRET_REGEX_REGEXPPROGRAM_H_
 
 #include <cstdint>
 
+#include "regex/RegexpNode.h"
 #include "regex/RegexpStatus.h"
 #include "text/CStr.h"
-
-constexpr unsigned char kRegexpMagic = 0x9C;
-constexpr int kRegexpMaxSize = 0x7FFF;  // a program must be smaller than this
-constexpr int kRegexpSlots = 10;        // submatch 0 (whole match) and 9 groups
-
-// Opcodes. The numbers are part of the node format.
-struct RegexpOp {
-  enum Code : unsigned char {
-    Accept = 0,       // end of the program: the match succeeds
-    LineStart = 1,    // ^: only at the start of the subject
-    LineEnd = 2,      // $: only at the end of the subject (a newline is text)
-    AnyChar = 3,      // .: any one character
-    InSet = 4,        // [...]: operand = member bytes, NUL-terminated
-    NotInSet = 5,     // [^...]: operand = member bytes, NUL-terminated
-    Alt = 6,          // one alternative; operand = its first node, right after
-                      // the header; the link leads to the next alternative
-    Loop = 7,         // backward link closing * and + over complex operands
-    Literal = 8,      // operand = text of at least one byte, NUL-terminated
-    Empty = 9,        // matches the empty string
-    ZeroOrMore = 10,  // greedy 0..n; operand = one single-character node
-    OneOrMore = 11,   // greedy 1..n; operand = one single-character node
-    WordStart = 12,   // \<: the current character starts a word
-    WordEnd = 13,     // \>: the current character is not a word character
-    GroupOpen = 20,   // GroupOpen + n (21..29): start of group n
-    GroupClose = 30,  // GroupClose + n (31..39): end of group n
-  };
-};
-
-inline int NodeOp(const char* node) { return static_cast<unsigned char>(node[0]); }
-inline int NodeLink(const char* node) {
-  return static_cast<int16_t>(static_cast<unsigned char>(node[1]) |
-                              (static_cast<unsigned char>(node[2]) << 8));
-}
-inline const char* NodeOperand(const char* node) { return node + 3; }
-
-// The successor of a node, or nullptr when its link is 0.
-inline const char* NextNode(const char* node) {
-  int link = NodeLink(node);
-  if (link == 0) return nullptr;
-  return NodeOp(node) == RegexpOp::Loop ? node - link : node + link;
-}
-inline char* NextNode(char* node) {
-  return const_cast<char*>(NextNode(static_cast<const char*>(node)));
-}
 
 // Rewrites pattern into out so that every ASCII letter outside brackets
 // matches either case: a letter becomes "[Xx]". Backslashes are not
@@ -80,7 +30,8 @@ class RegexpProgram {
   RegexpProgram(const RegexpProgram&) = delete;
   RegexpProgram& operator=(const RegexpProgram&) = delete;
 
-  // Finds the leftmost match in subject; on success the slots describe it.
+  // Finds the leftmost match in subject; on success the slots describe it,
+  // on failure they are all unset.
   bool Search(const char* subject);
   // Expands & and \0..\9 in tmpl from the slots of the last search.
   CStr Substitute(const char* tmpl);
@@ -101,12 +52,19 @@ class RegexpProgram {
   bool Anchored() const { return anchored; }
   const char* RequiredLiteral() const { return requiredLiteral; }
   int RequiredLength() const { return requiredLength; }
+  // The members of the set every match begins with, when the program is one
+  // alternative that starts with a bracket set; nullptr otherwise.
+  const char* FirstSet() const { return firstSet; }
+  // The matcher's work in the last search (RegexpMatcher::Steps).
+  uint64_t SearchSteps() const { return searchSteps; }
   const char* SubStartOf(int slot) const { return subStart[slot]; }
   const char* SubEndOf(int slot) const { return subEnd[slot]; }
   int SubStringCount() const { return subStringCount; }
 
   // Called by Regexp::Match after each search.
   void SetSubStringCount(int count) { subStringCount = count; }
+  // Unsets every slot. A search sets slot 0 whenever it sets any, so this
+  // costs one test when slot 0 is unset.
   void ClearSlots();
   // Groups 0, 1, 2, ... set without a gap, less one; -1 when slot 0 is unset.
   int CountSetSlots() const;
@@ -116,9 +74,15 @@ class RegexpProgram {
   RegexpProgram();
   bool Compile(const char* pattern);
   void FindSearchData(int flags);
-  // The members of the set every match begins with, when the program is one
-  // alternative that starts with a bracket set; nullptr otherwise.
-  const char* FirstSet() const;
+  void FindPrefix(const char* start);
+  // The matcher over the candidates from first on; sets searchSteps and,
+  // on an error, the status.
+  bool Run(const char* first, const char* subject);
+  // The first position from at on where a match may begin by its first
+  // character; nullptr when there is none before the terminating NUL.
+  const char* NextCandidate(const char* at) const;
+  // Whether the characters from at fit the byte sets of the prefix.
+  bool PrefixFits(const char* at) const;
 
   RegexpStatus status;                      // message of the last failed operation
   int programSize = 0;                      // bytes of program, magic included; 0 = none
@@ -129,8 +93,23 @@ class RegexpProgram {
   const char* requiredLiteral = nullptr;    // text of a Literal node inside
                                             // program that every match holds
   int requiredLength = 0;                   // strlen(requiredLiteral), 0 when null
-  char* program = nullptr;                  // owned, programSize bytes; null when the
-                                            // pattern did not compile
+  const char* firstSet = nullptr;           // members of a leading InSet inside
+                                            // program; null when there is none
+  static constexpr int kPrefixMax = 8;
+  // 256-bit sets of the bytes that may stand at each of the first
+  // prefixLength characters of a match (the NUL in none), from the leading
+  // one-character nodes of a single alternative.
+  uint64_t prefix[kPrefixMax][4] = {};
+  int prefixLength = 0;
+  // The vector scan for candidates: scanBytes[0..1] hold the one or two
+  // bytes of prefix set 0 and, when scanWidth is 2, scanBytes[2..3] those of
+  // prefix set 1 (a single byte twice). scanWidth 0: the sets are larger.
+  char scanBytes[4] = {};
+  int scanWidth = 0;
+  int groups = 0;            // groups in the pattern, 0..9
+  uint64_t searchSteps = 0;  // work of the last search
+  char* program = nullptr;   // owned, programSize bytes; null when the
+                             // pattern did not compile
   bool compiledOK = false;
   int shareCount = 0;      // owners beyond the first (0 = one owner)
   int subStringCount = 0;  // what Regexp::SubStrings returns

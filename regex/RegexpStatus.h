@@ -18,7 +18,9 @@ class RegexpStatus {
  public:
   void SetError(int code) { message = ErrorMessage(code); }
   // Empties the message and keeps its buffer for the next one.
-  void Clear() { message.Clear(); }
+  void Clear() {
+    if (!message.IsEmpty()) message.Clear();
+  }
   bool Failed() const { return !message.IsEmpty(); }
   const CStr& Message() const { return message; }
 

@@ -1,6 +1,7 @@
-// Generated input for the regex benchmark: lines of HTML as the crawler
-// reads them from a page, and URLs as the crawler splits them. Both are
-// generated from a seed, so every run and every engine sees the same text.
+// Input for the regex benchmark: lines of HTML as the crawler reads them
+// from a page, either generated from a seed or taken from the HTML
+// documentation installed on the machine, and URLs as the crawler splits
+// them, generated. Every engine sees the same text.
 #ifndef FERRET_BENCH_REGEX_CORPUS_H_
 #define FERRET_BENCH_REGEX_CORPUS_H_
 
@@ -18,6 +19,13 @@ class Corpus {
   // Pages of HTML, about `bytes` characters in all, cut into lines the way
   // the crawler reads them.
   static Corpus Generate(uint64_t seed, size_t bytes);
+  // About `bytes` characters of the *.html and *.htm files below root
+  // (/usr/share/doc: one folder per Debian package), taken file by file in
+  // name order, one package after another in turn so that every package
+  // contributes. *used gets each package folder with the bytes taken from it.
+  // Empty when root holds no HTML.
+  static Corpus FromDocs(const std::string& root, size_t bytes,
+                         std::vector<std::pair<std::string, size_t>>* used);
 
   size_t LineCount() const { return offsets_.size(); }
   const char* Line(size_t i) const { return text_.data() + offsets_[i]; }

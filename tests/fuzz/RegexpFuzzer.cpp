@@ -1,8 +1,8 @@
 // libFuzzer target for the regex engine. An input is one option byte (bit 0:
 // fold case) followed by a pattern, a text and a replacement template
-// separated by NUL bytes. Each is cut to a bounded length: the matcher's
-// recursion grows with the text, and a replacement may repeat the whole
-// match once per template byte, which must stay within a CStr.
+// separated by NUL bytes. Each is cut to a bounded length: a replacement may
+// repeat the whole match once per template byte, which must stay within a
+// CStr.
 //
 // Besides the sanitizers, the target checks what must hold for any input:
 // a pattern compiles exactly when it leaves no message, a compiled pattern
@@ -14,6 +14,7 @@
 #include <string>
 
 #include "regex/Regexp.h"
+#include "tests/fuzz/FuzzField.h"
 
 namespace {
 
@@ -23,17 +24,6 @@ constexpr size_t kMaxTemplate = 128;
 
 void Check(bool condition) {
   if (!condition) std::abort();
-}
-
-// The next NUL-separated field of at most limit bytes.
-std::string Field(const uint8_t*& data, const uint8_t* end, size_t limit) {
-  std::string field;
-  while (data < end && *data != 0) {
-    if (field.size() < limit) field += static_cast<char>(*data);
-    ++data;
-  }
-  if (data < end) ++data;
-  return field;
 }
 
 void CheckSubmatches(const Regexp& re, const std::string& text) {

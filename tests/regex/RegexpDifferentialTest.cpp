@@ -1,0 +1,187 @@
+// The matcher against the reference (the engine's first, recursive matcher)
+// on a table of patterns that stress choice, repeats and groups, and on many
+// generated patterns and texts: both must agree on match or no match and on
+// every slot. Also: the matcher's work grows linearly with the text on
+// patterns that make the reference exponential, and long subjects do not
+// exhaust the call stack.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "regex/Regexp.h"
+#include "regex/RegexpProgram.h"
+#include "tests/regex/RegexpReference.h"
+
+namespace {
+
+constexpr size_t kBudget = 200000;
+
+struct DiffCase {
+  const char* pattern;
+  const char* text;
+};
+
+const DiffCase kDiffCases[] = {
+    {"(a|ab)(c|bcd)(d*)", "abcd"},
+    {"((a)|b)+", "abab"},
+    {"((a)|(b))*c", "abbac"},
+    {"(a*)+b", "aaab"},
+    {"(a|b)*c", "abababc"},
+    {"(a|ab)*c", "abababac"},
+    {"(.*x)*", "axbxcx"},
+    {"(.*x)*y", "axbxcxy"},
+    {"((a+)+)+b", "aaaaab"},
+    {"(a|a)*b", "aaaab"},
+    {"(x+x+)+y", "xxxxxxy"},
+    {"(a?)(a?)(a?)aaa", "aaa"},
+    {"(ab|a)(bc|c)?", "abc"},
+    {"((ab)*|c)d", "ababd"},
+    {"(a(b)?)+", "aba"},
+    {"(a(b)?)+c", "abac"},
+    {"([ab]*)b([ab]*)", "aabba"},
+    {"(.*)(.*)(.*)", "abc"},
+    {"(a+|b+)*c", "aabbc"},
+    {"(\\<a|b\\>)+", "ab ab"},
+    {"^(a|b)*$", "abab"},
+    {"(a|b)*$", "abx ab"},
+    {"<a[\t ]+href[\t ]*=[\t ]*\"?([^\">]*)\"?.*>", "x <a href=\"a.html\">A</a> <a href=b>"},
+    {"<a[\t ]+href[\t ]*=[\t ]*\"?([^\">]*)\"?.*>", "<a href=<a href=<a href=<a href="},
+    {"(http://)?([^:/]*):?([0-9]*)/?(.*)/(.*)", "http://host:81/docs/guide/a.html"},
+    {".*\\.(.*)\\.(.*)$", "www.example.com"},
+    {"(a|)+b", "aab"},
+    {"(()|a)+b", "aab"},
+};
+
+TEST(RegexpDifferential, TableAgreesWithTheReference) {
+  for (const DiffCase& c : kDiffCases) {
+    for (int fold = 0; fold <= 1; ++fold) {
+      bool compared = false;
+      EXPECT_EQ("", CompareWithReference(c.pattern, fold, c.text, kBudget, &compared));
+      RegexpProgram program(c.pattern, fold);
+      EXPECT_EQ(program.CompiledOK(), compared) << c.pattern << " over budget";
+    }
+  }
+}
+
+// splitmix64: the same sequence on every platform.
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state(seed) {}
+  uint64_t Next() {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  size_t Below(size_t n) { return static_cast<size_t>(Next() % n); }
+
+ private:
+  uint64_t state;
+};
+
+// A pattern from a small grammar over the letters a, b and c, most of which
+// compile; the rest are skipped by the comparison.
+std::string Alternation(Random& r, int depth);
+
+std::string Atom(Random& r, int depth) {
+  static const char* const kAtoms[] = {"a", "b", "c",   "ab",  ".",   "[ab]", "[^a]", "[a-c]",
+                                       "^", "$", "\\<", "\\>", "\\.", "A",    "x",    " "};
+  if (depth < 3 && r.Below(4) == 0) return "(" + Alternation(r, depth + 1) + ")";
+  return kAtoms[r.Below(sizeof kAtoms / sizeof kAtoms[0])];
+}
+
+std::string Alternation(Random& r, int depth) {
+  std::string pattern;
+  for (size_t branch = 0, branches = 1 + r.Below(depth == 0 ? 2 : 3); branch < branches; ++branch) {
+    if (branch > 0) pattern += '|';
+    for (size_t piece = 0, pieces = r.Below(4) + (depth == 0); piece < pieces; ++piece) {
+      pattern += Atom(r, depth);
+      static const char kOps[] = {'*', '+', '?'};
+      if (r.Below(3) == 0) pattern += kOps[r.Below(3)];
+    }
+  }
+  return pattern;
+}
+
+std::string Text(Random& r) {
+  static const char kChars[] = "aaabbbcc. xA_";
+  std::string text;
+  for (size_t i = 0, n = r.Below(24); i < n; ++i) text += kChars[r.Below(sizeof kChars - 1)];
+  return text;
+}
+
+TEST(RegexpDifferential, GeneratedPatternsAgreeWithTheReference) {
+  Random r(20240615);
+  int compared = 0;
+  for (int i = 0; i < 6000; ++i) {
+    std::string pattern = Alternation(r, 0);
+    for (int t = 0; t < 6; ++t) {
+      std::string text = Text(r);
+      bool done = false;
+      std::string diff = CompareWithReference(pattern.c_str(), static_cast<int>(r.Below(2)),
+                                              text.c_str(), kBudget, &done);
+      ASSERT_EQ("", diff) << "case " << i;
+      compared += done;
+    }
+  }
+  // Most generated patterns compile and finish within the budget.
+  EXPECT_GT(compared, 20000);
+}
+
+struct Hostile {
+  const char* pattern;
+  char fill;     // the text is this character repeated
+  bool matches;  // whether the pattern matches such a text
+};
+
+// Each makes the reference exponential or quadratic in the text length.
+const Hostile kHostile[] = {
+    {"((a+)+)+b", 'a', false},
+    {"(a|a)*b", 'a', false},
+    {"(.*x)*y", 'x', false},
+    {"(a|ab)*c", 'a', false},
+    {"(x+x+)+y", 'x', false},
+    {"(a|b)*c", 'a', false},
+    {"<a[\t ]+href[\t ]*=[\t ]*\"?([^\">]*)\"?.*>", '<', false},
+};
+
+uint64_t StepsOver(const char* pattern, const std::string& text, bool* found) {
+  RegexpProgram program(pattern, 1);
+  *found = program.Search(text.c_str());
+  return program.SearchSteps();
+}
+
+TEST(RegexpDifferential, WorkGrowsLinearlyWithTheText) {
+  for (const Hostile& h : kHostile) {
+    RegexpProgram program(h.pattern, 1);
+    uint64_t size = static_cast<uint64_t>(program.ProgramSize());
+    for (size_t n : {1000, 20000}) {
+      std::string text(n, h.fill);
+      if (h.fill == '<') {  // the anchor pattern: a page of "<a href=" and no '>'
+        text.clear();
+        while (text.size() < n) text += "<a href=";
+      }
+      bool found = true;
+      uint64_t steps = StepsOver(h.pattern, text, &found);
+      EXPECT_EQ(h.matches, found) << h.pattern;
+      EXPECT_LE(steps, 4096 + 16 * n + 4 * size * (text.size() + 1))
+          << h.pattern << " over " << text.size() << " characters: " << steps << " steps";
+    }
+  }
+}
+
+TEST(RegexpDifferential, LongSubjectsNeedNoDeepCallStack) {
+  std::string text;
+  for (int i = 0; i < 500000; ++i) text += i % 3 == 0 ? "a" : "b";
+  std::string matching = text + "c";
+  Regexp re("(a|b)*c", 0);
+  ASSERT_TRUE(re.Match(matching.c_str()));
+  EXPECT_EQ(0, re.SubStart(0));
+  EXPECT_EQ(static_cast<int>(matching.size()), re.SubLength(0));
+  EXPECT_EQ(static_cast<int>(text.size()) - 1, re.SubStart(1));
+  EXPECT_FALSE(re.Match(text.c_str()));
+  EXPECT_TRUE(re.GetErrorString().IsEmpty());
+}
+
+}  // namespace
