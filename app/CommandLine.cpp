@@ -17,7 +17,16 @@
 namespace {
 
 enum class Option {
-  Depth, Keyword, Filespec, Print, Download, Create, Confine, Stat, Timeout, Unknown
+  Depth,
+  Keyword,
+  Filespec,
+  Print,
+  Download,
+  Create,
+  Confine,
+  Stat,
+  Timeout,
+  Unknown
 };
 
 // In the order in which names are compared; the first equal name wins.

@@ -1,16 +1,52 @@
 #include "app/Confine.h"
 
+#include <arpa/inet.h>
+#include <libpsl.h>
+
+#include <cctype>
+#include <mutex>
+
 #include "net/Url.h"
-#include "regex/Regexp.h"
+
+namespace {
+
+// The newest list on the system, or the one built into libpsl; made once,
+// never freed.
+const psl_ctx_t* SuffixList() {
+  static const psl_ctx_t* list = nullptr;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    list = psl_latest(nullptr);
+    if (list == nullptr) list = psl_builtin();
+  });
+  return list;
+}
+
+bool IsIpAddress(const char* host) {
+  unsigned char address[16];
+  return inet_pton(AF_INET, host, address) == 1 || inet_pton(AF_INET6, host, address) == 1;
+}
+
+CStr Domain(const CStr& host) {
+  CStr lower;
+  for (unsigned i = 0; i < host.Length(); ++i) {
+    lower += static_cast<char>(std::tolower(static_cast<unsigned char>(host[i])));
+  }
+  // "example.org." names the same host as "example.org".
+  if (lower.Length() > 1 && lower[lower.Length() - 1] == '.') {
+    CStr trimmed;
+    trimmed.Append(lower, static_cast<unsigned short>(lower.Length() - 1));
+    lower = trimmed;
+  }
+  if (lower.IsEmpty() || IsIpAddress(lower) || SuffixList() == nullptr) return lower;
+  const char* registrable = psl_registrable_domain(SuffixList(), lower);
+  return registrable != nullptr ? CStr(registrable) : lower;
+}
+
+}  // namespace
 
 int SameDomainHost(const CStr& host, const CStr& startHost) {
-  // Case-sensitive. Group 1 is the label between the last two dots, group 2
-  // the one after the last dot; the copy keeps the two hosts' submatches apart.
-  Regexp urlDomain(".*\\.(.*)\\.(.*)$", 0);
-  Regexp startDomain(urlDomain);
-  if (!urlDomain.Match(host)) return 0;
-  if (!startDomain.Match(startHost)) return 0;
-  return urlDomain[1] == startDomain[1] && urlDomain[2] == startDomain[2] ? 1 : 0;
+  return Domain(host) == Domain(startHost) ? 1 : 0;
 }
 
 int SameDomain(CStr url, CStr startHost) {

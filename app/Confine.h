@@ -1,12 +1,16 @@
 // Host confinement: whether a URL lies in the start host's domain.
+//
+// A host's domain is its registrable domain: the public suffix plus one
+// label, from the Public Suffix List (libpsl), in lower case. An IP address,
+// or a host with no registrable domain (such as "localhost"), is a domain of
+// its own. So www.example.org and docs.example.org share a domain, while
+// a.b.co.uk and c.d.co.uk, or 127.0.0.1 and 127.5.0.1, do not.
 #ifndef FERRET_APP_CONFINE_H_
 #define FERRET_APP_CONFINE_H_
 
 #include "text/CStr.h"
 
-// 1 when host and startHost have the same last two dot-separated labels
-// (compared byte for byte, letter case counting); 0 otherwise, including for
-// a host with fewer than two dots.
+// 1 when host and startHost are in the same domain; 0 otherwise.
 int SameDomainHost(const CStr& host, const CStr& startHost);
 
 // SameDomainHost for the host of url.

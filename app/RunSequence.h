@@ -1,14 +1,23 @@
 // RunCrawl: one whole run once the command line is parsed.
 //
-// Starts the socket layer, records the start host for host confinement,
-// saves the start URL first when both patterns are "." and saving is on,
-// scans from the start URL, prints the counters line when asked, and stops
-// the socket layer.
+// Refuses patterns that do not compile before any request, starts the socket
+// layer with the run's silence timeout, records the start host for host
+// confinement, saves the start URL first when both patterns are "." and
+// saving is on, scans from the start URL, prints the counters line when
+// asked, stops the socket layer, and tells how the run went.
 #ifndef FERRET_APP_RUNSEQUENCE_H_
 #define FERRET_APP_RUNSEQUENCE_H_
 
 #include "text/CStr.h"
 
-void RunCrawl(CStr startUrl);
+// The process's exit statuses.
+constexpr int kExitSuccess = 0;       // no error was counted
+constexpr int kExitSomeFailed = 1;    // errors were counted; the start URL was fetched
+constexpr int kExitStartFailed = 2;   // the start URL itself failed
+constexpr int kExitOutputFailed = 3;  // standard output could not be written
+constexpr int kExitUsage = 255;       // the command line or a pattern was refused
+
+// The exit status of the run.
+int RunCrawl(CStr startUrl);
 
 #endif  // FERRET_APP_RUNSEQUENCE_H_

@@ -1,13 +1,35 @@
 // Ferret: a command-line web crawler. See README.md for the options.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+
 #include "app/CommandLine.h"
 #include "app/RunSequence.h"
 #include "text/CStr.h"
 
+namespace {
+
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that no
+// socket or saved file can take its place and receive the run's output.
+void OpenStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1) continue;
+    int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened != -1 && opened != fd) close(opened);
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  OpenStandardDescriptors();
+  // A closed pipe on standard output is a write error reported at the end,
+  // not the silent death of the process.
+  std::signal(SIGPIPE, SIG_IGN);
   CStr startUrl;
   int parsed = ParseCommandLine(argc, argv, startUrl);
-  if (parsed < 0) return -1;
-  if (parsed > 0) return 0;  // help or version shown
-  RunCrawl(startUrl);
-  return 0;
+  if (parsed < 0) return kExitUsage;
+  if (parsed > 0) return kExitSuccess;  // help or version shown
+  return RunCrawl(startUrl);
 }

@@ -163,19 +163,28 @@ TEST(StripCrLf, RemovesEveryLineEnd) {
   }
 }
 
-TEST(SameDomain, LastTwoLabels) {
+TEST(SameDomain, RegistrableDomains) {
   const struct {
     const char* startHost;
     const char* urlHost;
     int same;
   } cases[] = {
-      {"a.b.c", "d.b.c", 1},         {"a.b.c", "e.f.b.c", 1},
-      {"a.b.c", "a.d.c", 0},         {"a.b.c", "a.b.d", 0},
-      {"a.b.c", "A.B.C", 0},         {"a.b.c", "b.c", 0},
-      {"b.c", "a.b.c", 0},           {"localhost", "localhost", 0},
-      {"a.b.k.l", "c.d.k.l", 1},     {"10.1.2.3", "192.168.2.3", 1},
-      {"a.b.c.", "a.b.c", 0},        {"127.0.0.1", "127.0.0.2", 0},
+      {"www.example.org", "docs.example.org", 1},
+      {"www.example.org", "example.org", 1},
+      {"example.com", "example.com", 1},
+      {"example.com", "www.example.com", 1},
+      {"example.com", "example.net", 0},
+      {"a.b.co.uk", "c.d.co.uk", 0},
+      {"a.b.co.uk", "x.b.co.uk", 1},
+      {"WWW.Example.ORG", "docs.example.org", 1},
+      {"www.example.org.", "docs.example.org", 1},
+      {"localhost", "localhost", 1},
+      {"localhost", "LocalHost", 1},
+      {"localhost", "other", 0},
       {"127.0.0.1", "127.0.0.1", 1},
+      {"127.0.0.1", "127.5.0.1", 0},
+      {"10.1.2.3", "192.168.2.3", 0},
+      {"a.github.io", "b.github.io", 0},
   };
   for (const auto& c : cases) {
     std::string label = std::string(c.startHost) + " vs " + c.urlHost;
