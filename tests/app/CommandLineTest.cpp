@@ -6,6 +6,7 @@
 #include "app/CommandLine.h"
 #include "app/Settings.h"
 #include "tests/common/Subprocess.h"
+#include "tests/support/Loopback.h"
 
 namespace {
 
@@ -205,6 +206,44 @@ TEST(CommandLineBinary, HelpAndVersion) {
     EXPECT_EQ(r.out, "ferret " FERRET_VERSION "\n") << spelling;
     EXPECT_EQ(r.err, "") << spelling;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Runs must say when they failed: through the exit status and standard error.
+TEST(CommandLineBinary, RefusedPatternsAndUnwritableOutput) {
+  RefusedPort refused;  // nothing may be asked of it: a pattern refusal comes first
+  const std::string url = "http://127.0.0.1:" + std::to_string(refused.Port()) + "/";
+  const struct {
+    const char* option;
+    const char* pattern;
+    const char* what;
+  } bad[] = {
+      {"-k", "(a", "keyword"},
+      {"-f", "(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)", "file"},
+  };
+  for (const auto& c : bad) {
+    ProcessResult r = RunProcess({FERRET_BINARY, url, c.option, c.pattern});
+    EXPECT_EQ(r.exitCode, 255) << c.pattern;
+    EXPECT_EQ(r.out, "") << c.pattern;
+    std::string start = std::string("Bad ") + c.what + " pattern '" + c.pattern + "': ";
+    EXPECT_EQ(r.err.rfind(start, 0), 0u) << r.err;
+    EXPECT_GT(r.err.size(), start.size() + 1) << "the engine's reason is missing: " << r.err;
+  }
+  // A start URL that cannot be fetched is status 2, and a full disk under
+  // standard output is reported and is status 3.
+  ProcessResult failed = RunProcess({FERRET_BINARY, url, "-stat"});
+  EXPECT_EQ(failed.exitCode, 2) << failed.out;
+  ProcessResult full = RunProcess(
+      {"/bin/sh", "-c", std::string("exec '") + FERRET_BINARY + "' --version >/dev/full"});
+  EXPECT_EQ(full.exitCode, 0);  // help and version are not a run
+  ProcessResult fullRun = RunProcess(
+      {"/bin/sh", "-c", std::string("exec '") + FERRET_BINARY + "' " + url + " -stat >/dev/full"});
+  EXPECT_EQ(fullRun.exitCode, 3);
+  EXPECT_NE(fullRun.err.find("ferret: cannot write standard output"), std::string::npos)
+      << fullRun.err;
 }
 
 }  // namespace

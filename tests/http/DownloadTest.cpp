@@ -6,10 +6,12 @@
 #include <string>
 
 #include "app/Download.h"
+#include "app/Request.h"
 #include "app/Settings.h"
 #include "tests/common/Files.h"
 #include "tests/support/HttpResponse.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/ScriptedTransport.h"
 
 namespace {
 
@@ -152,6 +154,47 @@ TEST(ConfinedDirectory, DropsEscapingSegments) {
   for (const auto& c : cases) {
     EXPECT_STREQ(ConfinedDirectory(c.dir), c.safe) << c.dir;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A body that fails before its end is an error and leaves no file under the
+// final name; an earlier complete copy stays as it was.
+TEST_F(DownloadTest, FailedTransfersAreErrorsAndLeaveNoPartialFile) {
+  const struct {
+    const char* header;
+    int failure;  // errno once the chunks are used up; 0: end of stream
+    const char* report;
+  } cases[] = {
+      {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n", 0,
+       "Transfer cut short at 3 of 10 bytes: http://site.test/f.bin"},
+      {"HTTP/1.0 200 OK\r\n\r\n", ECONNRESET, "Error 104 reading http://site.test/f.bin"},
+      {"HTTP/1.0 200 OK\r\n\r\n", EAGAIN, "Timed out reading http://site.test/f.bin"},
+  };
+  for (const auto& c : cases) {
+    ResetRunSettings();
+    { std::ofstream("f.bin") << "older"; }
+    UseConnector([&c](SocketStreamBuf& connection, const ::Url&, ConnectFailure*) {
+      auto transport = std::make_unique<ScriptedTransport>(std::make_shared<TransportLog>());
+      transport->Deliver(c.header).Deliver("abc").FailAfter(c.failure);
+      connection.UseTransport(std::move(transport));
+      return true;
+    });
+    std::string out = Download("http://site.test/f.bin");
+    UseConnector(ConnectTo);
+    EXPECT_EQ(out, std::string("Saving http://site.test/f.bin as f.bin\n") + c.report + "\n")
+        << c.report;
+    EXPECT_EQ(ReadFile("f.bin"), "older") << c.report;
+    EXPECT_EQ(runSettings.saves, 0) << c.report;
+    EXPECT_EQ(runSettings.errors, 1) << c.report;
+    EXPECT_EQ(system("ls -a | grep -q ferret-"), 256) << "a temporary file was left: " << c.report;
+  }
+  // A complete body replaces the older copy.
+  server.SetResponse("/f.bin", FileResponse("0123456789", "application/octet-stream"));
+  Download(server.Url("/f.bin"));
+  EXPECT_EQ(ReadFile("f.bin"), "0123456789");
 }
 
 }  // namespace
