@@ -1,6 +1,5 @@
 #include "app/Confine.h"
 
-#include <arpa/inet.h>
 #include <libpsl.h>
 
 #include <cctype>
@@ -22,11 +21,6 @@ const psl_ctx_t* SuffixList() {
   return list;
 }
 
-bool IsIpAddress(const char* host) {
-  unsigned char address[16];
-  return inet_pton(AF_INET, host, address) == 1 || inet_pton(AF_INET6, host, address) == 1;
-}
-
 CStr Domain(const CStr& host) {
   CStr lower;
   for (unsigned i = 0; i < host.Length(); ++i) {
@@ -38,7 +32,7 @@ CStr Domain(const CStr& host) {
     trimmed.Append(lower, static_cast<unsigned short>(lower.Length() - 1));
     lower = trimmed;
   }
-  if (lower.IsEmpty() || IsIpAddress(lower) || SuffixList() == nullptr) return lower;
+  if (lower.IsEmpty() || Url::IsIpAddress(lower) || SuffixList() == nullptr) return lower;
   const char* registrable = psl_registrable_domain(SuffixList(), lower);
   return registrable != nullptr ? CStr(registrable) : lower;
 }

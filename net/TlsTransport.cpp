@@ -1,6 +1,5 @@
 #include "net/TlsTransport.h"
 
-#include <arpa/inet.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -10,6 +9,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "net/Url.h"
 namespace {
 
 // The client context shared by every connection; made on first use, never
@@ -75,14 +75,9 @@ BIO_METHOD* TransportBioMethod() {
   return method;
 }
 
-bool IsIpAddress(const char* host) {
-  unsigned char address[16];
-  return inet_pton(AF_INET, host, address) == 1 || inet_pton(AF_INET6, host, address) == 1;
-}
-
 // Names the host the certificate must be for, and the name sent for SNI.
 bool SetPeerName(SSL* session, const CStr& host) {
-  if (IsIpAddress(host)) {
+  if (Url::IsIpAddress(host)) {
     return X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(session), host) == 1;
   }
   return SSL_set_tlsext_host_name(session, static_cast<const char*>(host)) == 1 &&

@@ -1,5 +1,6 @@
 #include "net/Url.h"
 
+#include <arpa/inet.h>
 #include <strings.h>
 
 #include <cctype>
@@ -57,6 +58,11 @@ bool Url::HasOtherScheme(const char* link) {
   while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '+' || *p == '-' || *p == '.') ++p;
   if (*p != ':') return false;
   return !IsAbsolute(link);
+}
+
+bool Url::IsIpAddress(const char* host) {
+  unsigned char address[16];
+  return inet_pton(AF_INET, host, address) == 1 || inet_pton(AF_INET6, host, address) == 1;
 }
 
 bool Url::Parse(const CStr& given, UrlProblem* problem) {

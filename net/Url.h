@@ -48,6 +48,8 @@ class Url {
   static bool IsAbsolute(const char* link);
   // Begins with a scheme other than those ("javascript:", "tel:", "ftp:").
   static bool HasOtherScheme(const char* link);
+  // An IPv4 or IPv6 address written out, not a name.
+  static bool IsIpAddress(const char* host);
 
   // 443 for https, 80 otherwise.
   int DefaultPort() const;
