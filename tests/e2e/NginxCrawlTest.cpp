@@ -14,6 +14,19 @@
 
 namespace {
 
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+std::vector<std::string> With(std::string first, const std::vector<std::string>& rest) {
+  std::vector<std::string> all = {std::move(first)};
+  all.insert(all.end(), rest.begin(), rest.end());
+  return all;
+}
+
 const std::string kSite = std::string(FERRET_SOURCE_DIR) + "/examples/site";
 
 class NginxCrawlTest : public testing::Test {
@@ -27,9 +40,11 @@ class NginxCrawlTest : public testing::Test {
     tlsHost = "127.0.0.1:" + std::to_string(nginx.TlsPort());
     ASSERT_FALSE(workDir.empty());
   }
-  ProcessResult Crawl(std::vector<std::string> args) {
-    args.insert(args.begin(), FERRET_BINARY);
-    ProcessResult r = RunProcess(args, workDir, 300);
+  // Runs in dir (the work directory when empty), trusting the test CA.
+  ProcessResult Crawl(std::vector<std::string> args, const std::string& dir = "") {
+    args.insert(args.begin(),
+                {"/usr/bin/env", "SSL_CERT_FILE=" + TestPki().CaFile(), FERRET_BINARY});
+    ProcessResult r = RunProcess(args, dir.empty() ? workDir : dir, 300);
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, "");
@@ -99,6 +114,46 @@ TEST_F(NginxCrawlTest, HttpsServesTheSiteUnderTheTestCa) {
   // The HTTPS server presents the chosen certificate, not just any.
   TlsTestClient wrongName(INADDR_LOOPBACK, nginx.TlsPort());
   EXPECT_EQ("IP address mismatch", wrongName.Handshake(TestPki().CaFile(), "127.0.0.9"));
+}
+
+// The same crawl over HTTPS prints the same pages, each URL keeping its
+// https:// scheme: with the site's URLs of either crawl brought to the
+// scheme-less "127.0.0.1:port" form of the HTTP crawl, the outputs are equal.
+TEST_F(NginxCrawlTest, HttpsCrawlPrintsTheSamePagesAsHttp) {
+  const std::vector<std::vector<std::string>> runs = {
+      {"-k", "polecat", "-d", "2", "-print", "-stat"},
+      {"-f", ".", "-d", "3", "-print", "-stat"},
+  };
+  for (const std::vector<std::string>& args : runs) {
+    SCOPED_TRACE(args[1]);
+    ProcessResult http = Crawl(With("http://" + host + "/", args));
+    ProcessResult https = Crawl(With("https://" + tlsHost + "/", args));
+    ASSERT_GE(Lines(http.out).size(), 4u) << http.out;
+    EXPECT_EQ(ReplaceAll(https.out, "https://" + tlsHost + "/", "").find(tlsHost),
+              std::string::npos)
+        << https.out;
+    EXPECT_EQ(ReplaceAll(https.out, "https://" + tlsHost + "/", host + "/"),
+              ReplaceAll(http.out, "http://" + host + "/", host + "/"));
+  }
+}
+
+TEST_F(NginxCrawlTest, HttpsDownloadSavesTheSameBytesAsHttp) {
+  TempDir httpsDir("ferret-saved-https");
+  ASSERT_FALSE(httpsDir.Path().empty());
+  const std::vector<std::string> args = {
+      "-f", "\\.(gif|png|zip|txt|html)", "-d", "2", "-download", "-create", "-stat"};
+  ProcessResult http = Crawl(With("http://" + host + "/", args));
+  ProcessResult https = Crawl(With("https://" + tlsHost + "/", args), httpsDir.Path());
+  EXPECT_EQ(ReplaceAll(https.out, "https://" + tlsHost + "/", host + "/"), http.out);
+  std::vector<std::string> find = {"/bin/sh", "-c", "find . -type f | LC_ALL=C sort"};
+  std::vector<std::string> saved = Lines(RunProcess(find, workDir).out);
+  ASSERT_GE(saved.size(), 7u);
+  EXPECT_EQ(Lines(RunProcess(find, httpsDir.Path()).out), saved);
+  for (const std::string& path : saved) {
+    std::string bytes = ReadFile(workDir + "/" + path);
+    EXPECT_FALSE(bytes.empty()) << path;
+    EXPECT_EQ(ReadFile(httpsDir.Path() + "/" + path), bytes) << path;
+  }
 }
 
 }  // namespace
