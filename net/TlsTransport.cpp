@@ -10,6 +10,13 @@
 #include <mutex>
 
 #include "net/Url.h"
+// What a session's BIO reads and writes: the transport below, and whether it
+// has ended its stream (OpenSSL asks, to tell a close from a failure).
+struct TransportChannel {
+  std::unique_ptr<Transport> below;
+  bool ended = false;
+};
+
 namespace {
 
 // The client context shared by every connection; made on first use, never
@@ -45,16 +52,22 @@ SSL_CTX* ClientContext(const char** problem) {
 // it. A failure keeps the transport's errno and asks for no retry, so a
 // timeout ends the TLS call at once.
 int BioWrite(BIO* bio, const char* data, int length) {
-  auto* below = static_cast<Transport*>(BIO_get_data(bio));
-  return static_cast<int>(below->Send(data, static_cast<size_t>(length)));
+  auto* channel = static_cast<TransportChannel*>(BIO_get_data(bio));
+  return static_cast<int>(channel->below->Send(data, static_cast<size_t>(length)));
 }
 
 int BioRead(BIO* bio, char* data, int length) {
-  auto* below = static_cast<Transport*>(BIO_get_data(bio));
-  return static_cast<int>(below->Receive(data, static_cast<size_t>(length)));
+  auto* channel = static_cast<TransportChannel*>(BIO_get_data(bio));
+  long received = channel->below->Receive(data, static_cast<size_t>(length));
+  if (received == 0) channel->ended = true;
+  return static_cast<int>(received);
 }
 
-long BioControl(BIO*, int command, long, void*) { return command == BIO_CTRL_FLUSH ? 1 : 0; }
+long BioControl(BIO* bio, int command, long, void*) {
+  if (command == BIO_CTRL_FLUSH) return 1;
+  if (command == BIO_CTRL_EOF) return static_cast<TransportChannel*>(BIO_get_data(bio))->ended;
+  return 0;
+}
 
 int BioCreate(BIO* bio) {
   BIO_set_init(bio, 1);
@@ -120,7 +133,9 @@ std::unique_ptr<TlsTransport> TlsTransport::Open(std::unique_ptr<Transport> belo
     SSL_free(session);
     return nullptr;
   }
-  BIO_set_data(bio, below.get());
+  auto channel = std::make_unique<TransportChannel>();
+  channel->below = std::move(below);
+  BIO_set_data(bio, channel.get());
   SSL_set_bio(session, bio, bio);  // the session owns the BIO from here
   errno = 0;
   int result = SSL_connect(session);
@@ -130,8 +145,11 @@ std::unique_ptr<TlsTransport> TlsTransport::Open(std::unique_ptr<Transport> belo
     SSL_free(session);
     return nullptr;
   }
-  return std::unique_ptr<TlsTransport>(new TlsTransport(std::move(below), session));
+  return std::unique_ptr<TlsTransport>(new TlsTransport(std::move(channel), session));
 }
+
+TlsTransport::TlsTransport(std::unique_ptr<TransportChannel> channel, ssl_st* session)
+    : channel(std::move(channel)), session(session) {}
 
 TlsTransport::~TlsTransport() { SSL_free(session); }
 

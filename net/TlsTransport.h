@@ -21,6 +21,7 @@
 #include "text/CStr.h"
 
 struct ssl_st;
+struct TransportChannel;
 
 class TlsTransport : public Transport {
  public:
@@ -35,14 +36,14 @@ class TlsTransport : public Transport {
   long Receive(char* data, size_t length) override;
 
  private:
-  TlsTransport(std::unique_ptr<Transport> below, ssl_st* session)
-      : below(std::move(below)), session(session) {}
+  TlsTransport(std::unique_ptr<TransportChannel> channel, ssl_st* session);
   // Turns a failed SSL_read/SSL_write result into the transport's -1 with
   // errno, or 0 for an orderly end.
   long Failure(int result);
 
-  const std::unique_ptr<Transport> below;  // the session's BIO reads and writes it
-  ssl_st* const session;                   // owned; freed before below
+  // The transport below and what the session's BIO has seen of it.
+  const std::unique_ptr<TransportChannel> channel;
+  ssl_st* const session;  // owned; freed before channel
 };
 
 #endif  // FERRET_NET_TLSTRANSPORT_H_
