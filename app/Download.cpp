@@ -5,7 +5,6 @@
 #include <iostream>
 #include <memory>
 
-#include "app/FileSystem.h"
 #include "app/Report.h"
 #include "app/Request.h"
 #include "app/SaveFile.h"
@@ -28,12 +27,11 @@ CStr SavePath(const CStr& text) {
   if (!runSettings.create) return file;
   CStr safeDir = ConfinedDirectory(url.Dir());
   if (safeDir.IsEmpty()) return file;
-  MakeDirectories(safeDir);
   return safeDir + "/" + file;
 }
 
 // Copies the body into the file in blocks through LineBuffer. False when the
-// file could not be written (errno says why); a body cut short is for the
+// file could not be written (out.Failure() says why); a body cut short is for the
 // caller to find out.
 bool CopyBody(ResponseBody& response, SaveFile& out) {
   std::iostream& body = response.Stream();
@@ -48,10 +46,10 @@ bool CopyBody(ResponseBody& response, SaveFile& out) {
   return true;
 }
 
-void ReportSaveFailure(const CStr& path, int err) {
+void ReportSaveFailure(const CStr& path, const SaveFile& file) {
   ++runSettings.errors;
   ReportFailure(nullptr, "Cannot save %s: %s\n", static_cast<const char*>(path),
-                err != 0 ? std::strerror(err) : "write failed");
+                static_cast<const char*>(file.Failure()));
 }
 
 }  // namespace
@@ -85,7 +83,7 @@ int DownloadUrl(CStr requested) {
 
   SaveFile out;
   if (!out.Open(savePath) || !CopyBody(*response.body, out)) {
-    ReportSaveFailure(savePath, errno);
+    ReportSaveFailure(savePath, out);
     return 0;
   }
   CStr report;
@@ -96,7 +94,7 @@ int DownloadUrl(CStr requested) {
     return 0;
   }
   if (!out.Commit()) {
-    ReportSaveFailure(savePath, errno);
+    ReportSaveFailure(savePath, out);
     return 0;
   }
   ++runSettings.saves;

@@ -34,18 +34,31 @@ struct PagePatterns {
   Regexp image{kImagePattern, 1};
 };
 
-// Links kept from one page; a page that never ends cannot fill memory.
+// Links kept from one page, and waiting across the whole crawl: neither a
+// page that never ends nor many pages of many links can fill memory.
 constexpr size_t kMaxLinksPerPage = 10000;
+constexpr size_t kMaxPendingLinks = 100000;
+
+// Links waiting on the stack of pending pages.
+struct LinkBudget {
+  size_t pending = 0;
+  bool reported = false;  // the crawl-wide bound has been met and reported
+  size_t Room() const {
+    size_t left = kMaxPendingLinks - pending;
+    return left < kMaxLinksPerPage ? left : kMaxLinksPerPage;
+  }
+};
 
 // Collects, left to right, the links of tag in line. The search of the line
 // ends at the first link that the file pattern rejects. False once the page
-// has kMaxLinksPerPage links.
-bool CollectLinks(Regexp& tag, Regexp& file, const char* line, std::vector<CStr>& links) {
+// has limit links.
+bool CollectLinks(Regexp& tag, Regexp& file, const char* line, size_t limit,
+                  std::vector<CStr>& links) {
   const char* position = line;
   while (tag.Match(position)) {
     CStr link = tag[1];
     if (!file.Match(link)) return true;
-    if (links.size() == kMaxLinksPerPage) return false;
+    if (links.size() == limit) return false;
     links.push_back(link);
     position += tag.SubStart(1) + tag.SubLength(1);
   }
@@ -53,8 +66,9 @@ bool CollectLinks(Regexp& tag, Regexp& file, const char* line, std::vector<CStr>
 }
 
 // Reads the body line by line; returns whether a line matched the keyword.
-bool ReadPage(const CStr& url, ResponseBody& response, PagePatterns& patterns,
+bool ReadPage(const CStr& url, ResponseBody& response, PagePatterns& patterns, LinkBudget& budget,
               std::vector<CStr>& links) {
+  const size_t limit = budget.Room();
   std::iostream& body = response.Stream();
   const bool testKeyword = !runSettings.keyword.IsEmpty();
   bool collect = !runSettings.filespec.IsEmpty();
@@ -65,12 +79,20 @@ bool ReadPage(const CStr& url, ResponseBody& response, PagePatterns& patterns,
     if (testKeyword && !found && patterns.keyword.Match(LineBuffer)) {
       found = true;
     }
-    if (collect && !(CollectLinks(patterns.anchor, patterns.file, LineBuffer, links) &&
-                     CollectLinks(patterns.image, patterns.file, LineBuffer, links))) {
+    if (collect && !(CollectLinks(patterns.anchor, patterns.file, LineBuffer, limit, links) &&
+                     CollectLinks(patterns.image, patterns.file, LineBuffer, limit, links))) {
       collect = false;
-      ++runSettings.errors;
-      ReportFailure(nullptr, "Too many links on %s: only the first %zu are kept\n",
-                    static_cast<const char*>(url), kMaxLinksPerPage);
+      if (limit == kMaxLinksPerPage) {
+        ++runSettings.errors;
+        ReportFailure(nullptr, "Too many links on %s: only the first %zu are kept\n",
+                      static_cast<const char*>(url), kMaxLinksPerPage);
+      } else if (!budget.reported) {
+        budget.reported = true;
+        ++runSettings.errors;
+        ReportFailure(nullptr,
+                      "Too many pending links: past %zu, links are dropped (first on %s)\n",
+                      kMaxPendingLinks, static_cast<const char*>(url));
+      }
     }
     // A failed stream that is not at its end would deliver empty lines
     // forever.
@@ -86,7 +108,8 @@ void PrintUrl(const CStr& url) {
 
 // Requests and reads one page and acts on it. Returns -1 when the request
 // failed, 0 for a page that is not HTML, 1 with page filled in otherwise.
-int VisitPage(const CStr& requested, int depth, PagePatterns& patterns, PendingPage& page) {
+int VisitPage(const CStr& requested, int depth, PagePatterns& patterns, LinkBudget& budget,
+              PendingPage& page) {
   bool found;
   CStr url;
   {
@@ -95,7 +118,7 @@ int VisitPage(const CStr& requested, int depth, PagePatterns& patterns, PendingP
     if (!response.html) return 0;
     url = response.url;
     page.links.clear();
-    found = ReadPage(url, *response.body, patterns, page.links);
+    found = ReadPage(url, *response.body, patterns, budget, page.links);
     // A page that did not arrive whole is neither acted on nor followed.
     CStr report;
     const char* reason;
@@ -116,7 +139,8 @@ int VisitPage(const CStr& requested, int depth, PagePatterns& patterns, PendingP
 
 // Handles one link of page; returns the URL to scan next, or empty.
 CStr TakeLink(PendingPage& page) {
-  CStr link = page.links.back();
+  // Bytes a page may not pass on to a request line or a terminal.
+  CStr link = Url::EscapeControls(page.links.back());
   page.links.pop_back();
   // Only web links are followed; mail and other schemes are passed over.
   if (std::strstr(link, "mailto:") != nullptr || Url::HasOtherScheme(link)) return CStr();
@@ -134,9 +158,11 @@ CStr TakeLink(PendingPage& page) {
 int ScanPage(CStr url, int depth) {
   // The run's patterns do not change: compiled once for the whole crawl.
   PagePatterns patterns;
+  LinkBudget budget;
   std::vector<PendingPage> pending(1);
-  int result = VisitPage(url, depth, patterns, pending.back());
+  int result = VisitPage(url, depth, patterns, budget, pending.back());
   if (result != 1) return result == -1 ? -1 : 0;
+  budget.pending = pending.back().links.size();
   while (!pending.empty()) {
     PendingPage& page = pending.back();
     if (page.links.empty()) {
@@ -144,10 +170,15 @@ int ScanPage(CStr url, int depth) {
       continue;
     }
     CStr next = TakeLink(page);  // empty unless page.depth >= 1
+    --budget.pending;
     if (next.IsEmpty()) continue;
     int childDepth = page.depth - 1;
     pending.emplace_back();  // page may move from here on
-    if (VisitPage(next, childDepth, patterns, pending.back()) != 1) pending.pop_back();
+    if (VisitPage(next, childDepth, patterns, budget, pending.back()) != 1) {
+      pending.pop_back();
+    } else {
+      budget.pending += pending.back().links.size();
+    }
   }
   return 0;
 }

@@ -46,9 +46,14 @@ int RunCrawl(CStr startUrl) {
   }
   SocketsStartup();
   SocketSetIoTimeout(s.timeout);
+  startUrl = Url::EscapeControls(startUrl);
   CStr dir, file;
   int port = 80;
-  SplitUrl(startUrl, s.startHost, dir, file, port);
+  if (SplitUrl(startUrl, s.startHost, dir, file, port) != 0) {  // reported
+    if (s.stat) PrintCounters();
+    SocketsCleanup();
+    return OutputWritten() ? kExitStartFailed : kExitOutputFailed;
+  }
   bool startFailed = false;
   if (s.keyword == "." && s.filespec == "." && s.download) {
     startFailed = DownloadUrl(startUrl) == -1;

@@ -1,7 +1,6 @@
 #include "app/SaveFile.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,53 +11,86 @@
 
 namespace {
 
-// The temporary file of the save in progress, for a signal handler: a path
-// copied in before the file is created and cleared once it is gone.
-char pendingPath[PATH_MAX];
+// The temporary file of the save in progress, for a signal handler: set
+// before the file is created and cleared once it is gone.
+int pendingDir = -1;
+char pendingName[300];
 std::atomic<bool> pendingSet{false};
 
-void SetPending(const char* path) {
+void SetPending(int dirFd, const char* name) {
   pendingSet.store(false);
-  std::snprintf(pendingPath, sizeof pendingPath, "%s", path);
+  pendingDir = dirFd;
+  std::snprintf(pendingName, sizeof pendingName, "%s", name);
   pendingSet.store(true);
 }
 
 void ClearPending() { pendingSet.store(false); }
 
 // Not retried on EINTR: Linux has released the descriptor by then.
-int CloseDescriptor(int fd) { return close(fd); }
+void CloseDescriptor(int& fd) {
+  if (fd != -1) close(fd);
+  fd = -1;
+}
+
+bool IsHidden(const char* name, size_t length) {
+  return length > 0 && name[0] == '.' && !(length == 1 || (length == 2 && name[1] == '.'));
+}
 
 }  // namespace
 
 SaveFile::~SaveFile() { Discard(); }
 
+bool SaveFile::Fail(const char* reason) {
+  failure = reason != nullptr ? reason : std::strerror(errno);
+  return false;
+}
+
+// Opens every directory level of path below the current directory, making
+// those that are missing, and leaves the last one in dirFd and the file's
+// name in *leaf.
+bool SaveFile::OpenDirectory(const CStr& path, CStr* leaf) {
+  dirFd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd == -1) return Fail(nullptr);
+  const char* segment = path;
+  for (;;) {
+    const char* slash = std::strchr(segment, '/');
+    size_t length = slash != nullptr ? static_cast<size_t>(slash - segment) : std::strlen(segment);
+    CStr part;
+    part.Append(segment, static_cast<unsigned short>(length));
+    if (IsHidden(part, length)) return Fail("names beginning with '.' are not written");
+    if (slash == nullptr) {
+      *leaf = part;
+      return true;
+    }
+    if (mkdirat(dirFd, part, 0755) != 0 && errno != EEXIST) return Fail(nullptr);
+    int next = openat(dirFd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next == -1) {
+      return Fail(errno == ELOOP ? "the path passes through a symbolic link" : nullptr);
+    }
+    CloseDescriptor(dirFd);
+    dirFd = next;
+    segment = slash + 1;
+  }
+}
+
 bool SaveFile::Open(const CStr& path) {
+  if (!OpenDirectory(path, &name)) return false;
   struct stat info;
-  if (lstat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
-    errno = EISDIR;
-    return false;
+  if (fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISLNK(info.st_mode)) return Fail("the file is a symbolic link");
+    if (S_ISDIR(info.st_mode)) return Fail(std::strerror(EISDIR));
   }
   static unsigned serial = 0;
-  int slash = path.ReverseFind('/');
-  CStr dir, name;
-  if (slash >= 0) {
-    dir.Append(path, static_cast<unsigned short>(slash + 1));
-    name = static_cast<const char*>(path) + slash + 1;
-  } else {
-    name = path;
-  }
-  temporary.Format("%s.%s.ferret-%d-%u", static_cast<const char*>(dir),
-                   static_cast<const char*>(name), static_cast<int>(getpid()), ++serial);
-  target = path;
-  SetPending(temporary);
+  temporary.Format(".%.100s.ferret-%d-%u", static_cast<const char*>(name),
+                   static_cast<int>(getpid()), ++serial);
+  SetPending(dirFd, temporary);
   do {
-    fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    fd = openat(dirFd, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   } while (fd == -1 && errno == EINTR);
   if (fd == -1) {
-    int saved = errno;
+    Fail(nullptr);
     ClearPending();
     temporary = CStr();
-    errno = saved;
     return false;
   }
   return true;
@@ -69,7 +101,7 @@ bool SaveFile::Write(const char* data, size_t length) {
     ssize_t written = write(fd, data, length);
     if (written == -1) {
       if (errno == EINTR) continue;
-      return false;
+      return Fail(nullptr);
     }
     data += written;
     length -= static_cast<size_t>(written);
@@ -78,32 +110,30 @@ bool SaveFile::Write(const char* data, size_t length) {
 }
 
 bool SaveFile::Commit() {
-  int result = CloseDescriptor(fd);
+  int result = close(fd);
   fd = -1;
-  if (result == 0) result = rename(temporary, target);
+  if (result == 0) result = renameat(dirFd, temporary, dirFd, name);
   if (result != 0) {
-    int saved = errno;
+    Fail(nullptr);
     Discard();
-    errno = saved;
     return false;
   }
   ClearPending();
   temporary = CStr();
+  CloseDescriptor(dirFd);
   return true;
 }
 
 void SaveFile::Discard() {
-  if (fd != -1) CloseDescriptor(fd);
-  fd = -1;
+  CloseDescriptor(fd);
   if (!temporary.IsEmpty()) {
-    int saved = errno;
-    unlink(temporary);
-    errno = saved;
+    unlinkat(dirFd, temporary, 0);
     ClearPending();
     temporary = CStr();
   }
+  CloseDescriptor(dirFd);
 }
 
 void SaveFile::RemovePendingOnSignal() {
-  if (pendingSet.load()) unlink(pendingPath);
+  if (pendingSet.load()) unlinkat(pendingDir, pendingName, 0);
 }

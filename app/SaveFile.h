@@ -1,13 +1,21 @@
-// SaveFile: one file written under a temporary name beside its target and
-// put in place, by a rename, only once it is complete.
+// SaveFile: one file saved under the current directory, written under a
+// temporary name beside its target and put in place, by a rename, only once
+// it is complete.
 //
 // So a transfer or write that fails leaves no partial file under the final
 // name, and an earlier complete copy there stays untouched. The temporary
-// name is hidden and unique to the process: ".<file>.ferret-<pid>-<n>" in
-// the target's directory. Destruction before Commit removes the temporary
-// file; so does RemovePendingOnSignal, for an interrupted run.
+// name is hidden and unique to the process: ".<file>.ferret-<pid>-<n>".
 //
-// The object owns its descriptor and its temporary file; not copyable.
+// The path is relative ("dir/dir/file", no empty, "." or ".." directory
+// level). Every level is opened below the one before without following a
+// symbolic link, and missing levels are made, so nothing is ever written
+// outside the current directory through a link that is already there; a
+// target that is itself a symbolic link is refused too. A level or file name
+// that begins with '.' (".git", ".ssh", ".bashrc") is never made or written.
+//
+// Destruction before Commit removes the temporary file; so does
+// RemovePendingOnSignal, for an interrupted run. The object owns its
+// descriptors and its temporary file; not copyable.
 #ifndef FERRET_APP_SAVEFILE_H_
 #define FERRET_APP_SAVEFILE_H_
 
@@ -22,25 +30,30 @@ class SaveFile {
   SaveFile(const SaveFile&) = delete;
   SaveFile& operator=(const SaveFile&) = delete;
 
-  // Creates the temporary file for target. False with errno set (EISDIR
-  // when target is a directory).
-  bool Open(const CStr& target);
-  // Appends length bytes. False with errno set.
+  // Opens the directory levels of path and creates the temporary file.
+  bool Open(const CStr& path);
+  // Appends length bytes.
   bool Write(const char* data, size_t length);
-  // Closes the file and renames it over the target. False with errno set;
-  // the temporary file is then gone.
+  // Closes the file and renames it over the target; the temporary file is
+  // gone either way.
   bool Commit();
+  // After a false result: why, in words for the user.
+  const CStr& Failure() const { return failure; }
 
   // Removes the temporary file of the save in progress, if any. Safe to call
   // from a signal handler.
   static void RemovePendingOnSignal();
 
  private:
+  bool Fail(const char* reason);  // records reason (strerror(errno) when null)
+  bool OpenDirectory(const CStr& path, CStr* name);
   void Discard();
 
+  int dirFd = -1;  // the target's directory; -1 when none is open
   int fd = -1;     // open temporary file; -1 when none
-  CStr target;     // the final name
-  CStr temporary;  // the temporary name; empty once renamed or removed
+  CStr name;       // the target's name in dirFd
+  CStr temporary;  // the temporary name in dirFd; empty once renamed or removed
+  CStr failure;
 };
 
 #endif  // FERRET_APP_SAVEFILE_H_

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <new>
 
 #include "app/CommandLine.h"
 #include "app/RunSequence.h"
@@ -20,10 +22,20 @@ void OpenStandardDescriptors() {
   }
 }
 
+// An allocation that fails anywhere ends the run with a message, never with an
+// uncaught exception (strings end the same way, through their own fatal path).
+void OutOfMemory() {
+  static const char kMessage[] = "ferret: out of memory\n";
+  ssize_t ignored = write(2, kMessage, sizeof kMessage - 1);
+  (void)ignored;
+  std::abort();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   OpenStandardDescriptors();
+  std::set_new_handler(OutOfMemory);
   // A closed pipe on standard output is a write error reported at the end,
   // not the silent death of the process.
   std::signal(SIGPIPE, SIG_IGN);

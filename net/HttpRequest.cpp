@@ -72,7 +72,13 @@ Header ReadHeader(std::iostream& stream) {
     if (first && statusPattern.Match(text)) header.status = std::atoi(statusPattern[1]);
     if (!header.html && contentTypePattern.Match(text)) header.html = true;
     if (!header.redirected && locationPattern.Match(text)) {
-      header.location = locationPattern[1];
+      // A target longer than any URL is cut to one byte past the longest,
+      // enough to be refused as too long, and never copied whole.
+      int length = locationPattern.SubLength(1);
+      if (length > static_cast<int>(kMaxUrlLength)) length = kMaxUrlLength + 1;
+      header.location = CStr();
+      header.location.Append(text + locationPattern.SubStart(1),
+                             static_cast<unsigned short>(length));
       header.redirected = true;
     }
     if (lengthPattern.Match(text)) header.contentLength = ReadLength(lengthPattern[1]);
@@ -202,7 +208,7 @@ FetchOutcome Fetch(const CStr& start, const FetchPolicy& allowed, const Connecto
       return Failed(std::move(outcome), FetchStatus::kTooManyRedirects, report, nullptr);
     }
     CStr target;
-    if (!Url::Resolve(outcome.url, header.location, &target, &problem)) {
+    if (!Url::Resolve(outcome.url, Url::EscapeControls(header.location), &target, &problem)) {
       return Failed(std::move(outcome), FetchStatus::kBadUrl, problem.message, nullptr);
     }
     outcome.url = target;

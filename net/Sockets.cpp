@@ -14,6 +14,7 @@ namespace {
 thread_local int lastError = 0;
 
 int ioTimeoutSeconds = kSocketIoTimeoutSeconds;
+int exchangeLimitSeconds = kSocketExchangeLimitSeconds;
 
 // Finishes a connect that a signal interrupted: the kernel carries on with
 // it, so wait until the socket is writable and collect the outcome.
@@ -60,6 +61,10 @@ int SocketOpen() {
 }
 
 void SocketSetIoTimeout(int seconds) { ioTimeoutSeconds = seconds; }
+
+void SocketSetExchangeLimit(int seconds) { exchangeLimitSeconds = seconds; }
+
+int SocketExchangeLimit() { return exchangeLimitSeconds; }
 
 int SocketConnect(int fd, const sockaddr_in& peer) {
   int result = connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));

@@ -57,6 +57,15 @@ int SocketOpen();
 // Sets the I/O timeout of sockets opened from now on; 0 waits forever.
 void SocketSetIoTimeout(int seconds);
 
+// How long one whole exchange (a connection, from its connect to its last
+// byte) may last, however steadily the peer trickles bytes: 30 minutes.
+constexpr int kSocketExchangeLimitSeconds = 30 * 60;
+
+// Sets the exchange limit of connections made from now on (tests shorten
+// it); 0 lifts it.
+void SocketSetExchangeLimit(int seconds);
+int SocketExchangeLimit();
+
 // Connects fd to peer. 0 on success; -1 with errno and SocketLastError() set
 // to the reason otherwise. A connect interrupted by a signal is waited for
 // rather than restarted, as POSIX requires.

@@ -1,7 +1,24 @@
 #include "net/TcpTransport.h"
 
+#include <cerrno>
+
 #include "net/Sockets.h"
 
-long TcpTransport::Send(const char* data, size_t length) { return SocketSend(fd, data, length); }
+TcpTransport::TcpTransport(int fd)
+    : fd(fd),
+      limited(SocketExchangeLimit() > 0),
+      deadline(std::chrono::steady_clock::now() + std::chrono::seconds(SocketExchangeLimit())) {}
 
-long TcpTransport::Receive(char* data, size_t length) { return SocketRecv(fd, data, length); }
+bool TcpTransport::InTime() const {
+  if (!limited || std::chrono::steady_clock::now() < deadline) return true;
+  errno = ETIMEDOUT;
+  return false;
+}
+
+long TcpTransport::Send(const char* data, size_t length) {
+  return InTime() ? SocketSend(fd, data, length) : -1;
+}
+
+long TcpTransport::Receive(char* data, size_t length) {
+  return InTime() ? SocketRecv(fd, data, length) : -1;
+}

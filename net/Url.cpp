@@ -18,6 +18,7 @@ constexpr char kUrlPattern[] = "(https?://)?([^:/]*):?([0-9]*)/?(.*)/(.*)";
 
 constexpr int kHttpPort = 80;
 constexpr int kHttpsPort = 443;
+constexpr int kMaxPort = 65535;
 
 bool StartsWithNoCase(const char* text, const char* prefix) {
   return strncasecmp(text, prefix, std::strlen(prefix)) == 0;
@@ -45,6 +46,24 @@ int ReadPort(const char* digits) {
   return value > INT_MAX ? INT_MAX : static_cast<int>(value);
 }
 
+// url without a "user:password@" in front of its host: the host is what
+// follows the last '@' before the path, and credentials are never sent.
+CStr WithoutUserInfo(const CStr& url) {
+  const char* text = url;
+  unsigned start = 0;
+  if (StartsWithNoCase(text, "http://")) start = 7;
+  if (StartsWithNoCase(text, "https://")) start = 8;
+  int at = -1;
+  for (unsigned i = start; i < url.Length() && text[i] != '/'; ++i) {
+    if (text[i] == '@') at = static_cast<int>(i);
+  }
+  if (at < 0) return url;
+  CStr kept;
+  kept.Append(text, static_cast<unsigned short>(start));
+  kept += text + at + 1;
+  return kept;
+}
+
 }  // namespace
 
 bool Url::IsAbsolute(const char* link) {
@@ -65,10 +84,26 @@ bool Url::IsIpAddress(const char* host) {
   return inet_pton(AF_INET, host, address) == 1 || inet_pton(AF_INET6, host, address) == 1;
 }
 
+CStr Url::EscapeControls(const CStr& text) {
+  CStr escaped;
+  for (unsigned i = 0; i < text.Length(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x21 || c == 0x7F) {
+      static const char kHex[] = "0123456789ABCDEF";
+      escaped += '%';
+      escaped += kHex[c >> 4];
+      escaped += kHex[c & 15];
+    } else {
+      escaped += static_cast<char>(c);
+    }
+  }
+  return escaped;
+}
+
 bool Url::Parse(const CStr& given, UrlProblem* problem) {
   // Compiled once per thread; its submatches are read before the next use.
   static thread_local Regexp pattern(kUrlPattern, 1);
-  CStr url = WithoutFragment(given);
+  CStr url = WithoutUserInfo(WithoutFragment(given));
   // Only the last slash is examined: without one, with it in first place, or
   // right after another slash ("http://host"), the URL has no path yet.
   int last = url.ReverseFind('/');
@@ -86,6 +121,11 @@ bool Url::Parse(const CStr& given, UrlProblem* problem) {
   dir = pattern[4];
   file = pattern[5];
   if (port == 0) port = DefaultPort();
+  if (port > kMaxPort) {
+    problem->systemError = 0;
+    problem->message.Format("Bad URL '%s'", static_cast<const char*>(given));
+    return false;
+  }
   return true;
 }
 

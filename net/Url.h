@@ -8,7 +8,9 @@
 // page, so the scheme is never lost. The text is what the user sees printed;
 // Parse reads every form into the scheme, host, port (the scheme's default,
 // 80 or 443, when absent or 0), dir (no leading or trailing slash) and file
-// (after the last slash). A "#fragment" is never part of what is requested.
+// (after the last slash). A "#fragment" is never part of what is requested;
+// a "user:password@" before the host is recognised and dropped, so the
+// credentials are never sent; a port above 65535 makes the URL bad.
 //
 // A Url owns copies of its parts; nothing here prints or counts. Failures come
 // back as a UrlProblem for the caller to report.
@@ -48,6 +50,9 @@ class Url {
   static bool IsAbsolute(const char* link);
   // Begins with a scheme other than those ("javascript:", "tel:", "ftp:").
   static bool HasOtherScheme(const char* link);
+  // text with every byte below 0x21 and 0x7F written as %XX, so that no
+  // control byte, space or line end reaches a request line or a terminal.
+  static CStr EscapeControls(const CStr& text);
   // An IPv4 or IPv6 address written out, not a name.
   static bool IsIpAddress(const char* host);
 

@@ -113,7 +113,7 @@ TEST_F(CrawlTest, WhichLinksAreRecognised) {
                 std::string(1010, ' ') + "<a href=\"cut.html\">x</a>\n");
   ProcessResult r = Crawl({server.Url("/"), "-f", ".", "-print"});
   EXPECT_EQ(Lines(r.out), (std::vector<std::string>{U("/'single.png'"), U("/kept.png"),
-                                                    U("/y title=z"), U("/upper.html")}));
+                                                    U("/y%20title=z"), U("/upper.html")}));
 }
 
 TEST_F(CrawlTest, NonHtmlAndRedirectedPages) {
