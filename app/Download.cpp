@@ -9,6 +9,7 @@
 #include "app/Request.h"
 #include "app/SaveFile.h"
 #include "app/Settings.h"
+#include "app/Stop.h"
 #include "net/Url.h"
 
 namespace {
@@ -82,7 +83,11 @@ int DownloadUrl(CStr requested) {
             << static_cast<const char*>(savePath) << std::endl;
 
   SaveFile out;
-  if (!out.Open(savePath) || !CopyBody(*response.body, out)) {
+  bool copied = out.Open(savePath) && CopyBody(*response.body, out);
+  // A save the stop cut short is dropped without a word: the temporary file
+  // goes with out.
+  if (StopSignal() != 0) return -1;
+  if (!copied) {
     ReportSaveFailure(savePath, out);
     return 0;
   }
@@ -94,6 +99,7 @@ int DownloadUrl(CStr requested) {
     return 0;
   }
   if (!out.Commit()) {
+    if (StopSignal() != 0) return -1;
     ReportSaveFailure(savePath, out);
     return 0;
   }

@@ -9,6 +9,7 @@
 #include "app/Report.h"
 #include "app/Request.h"
 #include "app/Settings.h"
+#include "app/Stop.h"
 #include "app/Urls.h"
 #include "net/StreamRead.h"
 #include "regex/Regexp.h"
@@ -119,6 +120,7 @@ int VisitPage(const CStr& requested, int depth, PagePatterns& patterns, LinkBudg
     url = response.url;
     page.links.clear();
     found = ReadPage(url, *response.body, patterns, budget, page.links);
+    if (StopSignal() != 0) return -1;
     // A page that did not arrive whole is neither acted on nor followed.
     CStr report;
     const char* reason;
@@ -163,7 +165,7 @@ int ScanPage(CStr url, int depth) {
   int result = VisitPage(url, depth, patterns, budget, pending.back());
   if (result != 1) return result == -1 ? -1 : 0;
   budget.pending = pending.back().links.size();
-  while (!pending.empty()) {
+  while (!pending.empty() && StopSignal() == 0) {
     PendingPage& page = pending.back();
     if (page.links.empty()) {
       pending.pop_back();

@@ -3,6 +3,7 @@
 #include "app/Confine.h"
 #include "app/Report.h"
 #include "app/Settings.h"
+#include "app/Stop.h"
 
 namespace {
 
@@ -14,13 +15,20 @@ void UseConnector(Connector connect) { connector = std::move(connect); }
 
 FetchOutcome RequestPage(const CStr& url) {
   RunSettings& s = runSettings;
-  FetchOutcome outcome = Fetch(
+  FetchOutcome outcome;
+  if (StopSignal() != 0) {  // the run is ending: nothing more is asked
+    outcome.status = FetchStatus::kRefused;
+    return outcome;
+  }
+  outcome = Fetch(
       url,
       [&s](const Url& target) {
         return !s.confine || SameDomainHost(target.Host(), s.startHost) != 0;
       },
       connector);
   s.hits += outcome.headersRead;
+  // A failure caused by the stop is no failure of the site's.
+  if (StopSignal() != 0 && outcome.status != FetchStatus::kAnswered) return outcome;
   switch (outcome.status) {
     case FetchStatus::kAnswered: ++s.http200; break;
     case FetchStatus::kRefused: break;

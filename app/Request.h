@@ -3,7 +3,8 @@
 // Fetches url (net/HttpRequest.h) under the run's host confinement, then
 // counts what happened into runSettings (hits for every response header
 // read, http200 for an answer, errors for a failure) and prints the failure's
-// line, if any. A refusal by confinement is silent and counts nothing.
+// line, if any. A refusal by confinement is silent and counts nothing; so is
+// a request while the run is stopping, or one that the stop cut short.
 #ifndef FERRET_APP_REQUEST_H_
 #define FERRET_APP_REQUEST_H_
 

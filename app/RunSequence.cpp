@@ -8,6 +8,7 @@
 #include "app/Download.h"
 #include "app/PageScan.h"
 #include "app/Settings.h"
+#include "app/Stop.h"
 #include "app/Urls.h"
 #include "net/Sockets.h"
 #include "regex/Regexp.h"
@@ -58,10 +59,11 @@ int RunCrawl(CStr startUrl) {
   if (s.keyword == "." && s.filespec == "." && s.download) {
     startFailed = DownloadUrl(startUrl) == -1;
   }
-  if (ScanPage(startUrl, s.depth) == -1) startFailed = true;
+  if (StopSignal() == 0 && ScanPage(startUrl, s.depth) == -1) startFailed = true;
   if (s.stat) PrintCounters();
   SocketsCleanup();
   if (!OutputWritten()) return kExitOutputFailed;
+  if (StopSignal() != 0) return kExitSignalBase + StopSignal();
   if (startFailed) return kExitStartFailed;
   return s.errors > 0 ? kExitSomeFailed : kExitSuccess;
 }

@@ -15,7 +15,9 @@ constexpr int kExitSuccess = 0;       // no error was counted
 constexpr int kExitSomeFailed = 1;    // errors were counted; the start URL was fetched
 constexpr int kExitStartFailed = 2;   // the start URL itself failed
 constexpr int kExitOutputFailed = 3;  // standard output could not be written
-constexpr int kExitUsage = 255;       // the command line or a pattern was refused
+constexpr int kExitUsage = 255;
+constexpr int kExitSignalBase = 128;  // + the signal that stopped the run (130, 143)       // the
+                                      // command line or a pattern was refused
 
 // The exit status of the run.
 int RunCrawl(CStr startUrl);

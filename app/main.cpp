@@ -8,6 +8,7 @@
 
 #include "app/CommandLine.h"
 #include "app/RunSequence.h"
+#include "app/Stop.h"
 #include "text/CStr.h"
 
 namespace {
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
   // A closed pipe on standard output is a write error reported at the end,
   // not the silent death of the process.
   std::signal(SIGPIPE, SIG_IGN);
+  InstallStopHandlers();
   CStr startUrl;
   int parsed = ParseCommandLine(argc, argv, startUrl);
   if (parsed < 0) return kExitUsage;

@@ -6,12 +6,22 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 
 namespace {
 
 // Per thread, like the errno it mirrors.
 thread_local int lastError = 0;
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+// False, with errno EINTR, once a stop was requested: no new wait starts.
+bool MayWait() {
+  if (!stopRequested) return true;
+  errno = EINTR;
+  return false;
+}
 
 int ioTimeoutSeconds = kSocketIoTimeoutSeconds;
 int exchangeLimitSeconds = kSocketExchangeLimitSeconds;
@@ -32,6 +42,10 @@ int finishInterruptedConnect(int fd) {
 }
 
 }  // namespace
+
+void SocketsRequestStop() { stopRequested = 1; }
+
+bool SocketsStopRequested() { return stopRequested != 0; }
 
 int SocketsStartup() { return 0; }
 
@@ -67,8 +81,12 @@ void SocketSetExchangeLimit(int seconds) { exchangeLimitSeconds = seconds; }
 int SocketExchangeLimit() { return exchangeLimitSeconds; }
 
 int SocketConnect(int fd, const sockaddr_in& peer) {
+  if (!MayWait()) {
+    lastError = EINTR;
+    return -1;
+  }
   int result = connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
-  if (result == -1 && errno == EINTR) result = finishInterruptedConnect(fd);
+  if (result == -1 && errno == EINTR && !stopRequested) result = finishInterruptedConnect(fd);
   // A blocking connect cut short by the socket's send timeout says
   // EINPROGRESS; what the user needs to hear is that it timed out.
   if (result == -1 && errno == EINPROGRESS) errno = ETIMEDOUT;
@@ -98,10 +116,12 @@ int SocketResolve(const char* host, uint32_t* address) {
 }
 
 long SocketSend(int fd, const char* data, size_t length) {
+  if (!MayWait()) return -1;
   return RetryOnEintr([&] { return send(fd, data, length, MSG_NOSIGNAL); });
 }
 
 long SocketRecv(int fd, char* data, size_t length) {
+  if (!MayWait()) return -1;
   return RetryOnEintr([&] { return recv(fd, data, length, 0); });
 }
 

@@ -35,15 +35,23 @@ int SocketLastError();
 // errno value); null for 0.
 const char* SocketErrorText(int code);
 
-// Calls call() again for as long as it fails with EINTR, and returns its
-// result. Every system call of the network code goes through here, so a
-// failure always reaches the caller as -1 with the call's own errno.
+// Asks every blocking call of the network code to give up: from now on a
+// call interrupted by a signal fails with EINTR instead of being retried,
+// and no new one starts waiting. Safe to call from a signal handler (one
+// installed without SA_RESTART, so that the call in progress is interrupted).
+void SocketsRequestStop();
+bool SocketsStopRequested();
+
+// Calls call() again for as long as it fails with EINTR, unless a stop was
+// requested, and returns its result. Every system call of the network code
+// goes through here, so a failure always reaches the caller as -1 with the
+// call's own errno.
 template <typename Call>
 auto RetryOnEintr(Call call) -> decltype(call()) {
   decltype(call()) result;
   do {
     result = call();
-  } while (result == -1 && errno == EINTR);
+  } while (result == -1 && errno == EINTR && !SocketsStopRequested());
   return result;
 }
 

@@ -199,4 +199,37 @@ TEST_F(CrawlTest, DeepChainNeedsNoDeepStack) {
   EXPECT_EQ(paths.back(), "/p5000.html");
 }
 
+// Ctrl-C or SIGTERM during a save: the run ends at once with 128 + the
+// signal, the counters line is still printed, and no partial file is left
+// under the final name or as a temporary.
+TEST_F(CrawlTest, InterruptedSaveLeavesNothingPartial) {
+  const struct {
+    const char* name;
+    int status;
+  } signals[] = {{"INT", 130}, {"TERM", 143}};
+  std::string head =
+      "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n"
+      "Content-Length: 1000000\r\n\r\n";
+  for (const auto& sig : signals) {
+    // The body stops at 4096 bytes and the server holds the connection.
+    int id = server.AddScript(
+        ConnectionScript().ReceiveOnce().Send(head + std::string(4096, 'b')).WaitForGo());
+    // The signal is sent once the save's temporary file exists.
+    std::string script = "'" + std::string(FERRET_BINARY) + "' '" + server.Url("/big.bin") +
+                         "' -download -stat & pid=$!; "
+                         "for i in $(seq 1000); do ls -a | grep -q ferret- && break; sleep 0.01; "
+                         "done; kill -" +
+                         sig.name + " $pid; wait $pid";
+    ProcessResult r = RunProcess({"/bin/sh", "-c", script}, workDir, 60);
+    server.Go(id);
+    EXPECT_EQ(r.exitCode, sig.status) << sig.name << r.err;
+    EXPECT_EQ(Lines(r.out),
+              (std::vector<std::string>{"Saving " + server.Url("/big.bin") + " as big.bin",
+                                        "Saves(0) Prints(0) Hits(1) HTTP 200(100%) Errors(0)"}))
+        << sig.name;
+    ProcessResult listing = RunProcess({"/bin/ls", "-a", workDir});
+    EXPECT_EQ(listing.out, ".\n..\n") << sig.name;
+  }
+}
+
 }  // namespace
