@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 
+#include "app/Progress.h"
 #include "app/Report.h"
 #include "app/Request.h"
 #include "app/SaveFile.h"
@@ -40,6 +41,7 @@ bool CopyBody(ResponseBody& response, SaveFile& out) {
   while (response.Connected()) {
     body.read(LineBuffer, kLineBufferSize - 1);
     std::streamsize got = body.gcount();
+    ProgressBytes(static_cast<size_t>(got));
     if (!out.Write(LineBuffer, static_cast<size_t>(got))) return false;
     // A failed stream that delivers nothing would never reach end of file.
     if (body.eof() || (got == 0 && body.fail())) break;
@@ -79,6 +81,7 @@ int DownloadUrl(CStr requested) {
   const CStr& url = response.url;  // after any redirects
 
   CStr savePath = SavePath(url);
+  ProgressClear();
   std::cout << "Saving " << static_cast<const char*>(url) << " as "
             << static_cast<const char*>(savePath) << std::endl;
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/Download.h"
+#include "app/Progress.h"
 #include "app/Report.h"
 #include "app/Request.h"
 #include "app/Settings.h"
@@ -76,7 +77,7 @@ bool ReadPage(const CStr& url, ResponseBody& response, PagePatterns& patterns, L
   bool found = false;
   if (body.eof()) return false;
   while (response.Connected()) {
-    ReadLine(body, LineBuffer, kLineBufferSize - 1);
+    ProgressBytes(static_cast<size_t>(ReadLine(body, LineBuffer, kLineBufferSize - 1)) + 1);
     if (testKeyword && !found && patterns.keyword.Match(LineBuffer)) {
       found = true;
     }
@@ -103,6 +104,7 @@ bool ReadPage(const CStr& url, ResponseBody& response, PagePatterns& patterns, L
 }
 
 void PrintUrl(const CStr& url) {
+  ProgressClear();
   std::cout << static_cast<const char*>(url) << std::endl;
   ++runSettings.prints;
 }
@@ -111,6 +113,7 @@ void PrintUrl(const CStr& url) {
 // failed, 0 for a page that is not HTML, 1 with page filled in otherwise.
 int VisitPage(const CStr& requested, int depth, PagePatterns& patterns, LinkBudget& budget,
               PendingPage& page) {
+  ProgressDepth(depth);
   bool found;
   CStr url;
   {

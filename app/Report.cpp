@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/Progress.h"
+
 void ReportFailure(const char* reason, const char* format, ...) {
+  ProgressClear();
   va_list args;
   va_start(args, format);
   std::vprintf(format, args);

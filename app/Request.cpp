@@ -1,6 +1,7 @@
 #include "app/Request.h"
 
 #include "app/Confine.h"
+#include "app/Progress.h"
 #include "app/Report.h"
 #include "app/Settings.h"
 #include "app/Stop.h"
@@ -20,6 +21,7 @@ FetchOutcome RequestPage(const CStr& url) {
     outcome.status = FetchStatus::kRefused;
     return outcome;
   }
+  ProgressRequest(url);
   outcome = Fetch(
       url,
       [&s](const Url& target) {

@@ -7,6 +7,7 @@
 
 #include "app/Download.h"
 #include "app/PageScan.h"
+#include "app/Progress.h"
 #include "app/Settings.h"
 #include "app/Stop.h"
 #include "app/Urls.h"
@@ -47,6 +48,7 @@ int RunCrawl(CStr startUrl) {
   }
   SocketsStartup();
   SocketSetIoTimeout(s.timeout);
+  ProgressStart();
   startUrl = Url::EscapeControls(startUrl);
   CStr dir, file;
   int port = 80;
@@ -62,6 +64,7 @@ int RunCrawl(CStr startUrl) {
   if (StopSignal() == 0 && ScanPage(startUrl, s.depth) == -1) startFailed = true;
   if (s.stat) PrintCounters();
   SocketsCleanup();
+  ProgressClear();
   if (!OutputWritten()) return kExitOutputFailed;
   if (StopSignal() != 0) return kExitSignalBase + StopSignal();
   if (startFailed) return kExitStartFailed;
