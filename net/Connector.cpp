@@ -14,7 +14,7 @@ bool ConnectTo(SocketStreamBuf& connection, const Url& url, ConnectFailure* fail
   if (!url.Secure()) return true;
   CStr reason;
   std::unique_ptr<TlsTransport> tls =
-      TlsTransport::Open(connection.TakeTransport(), url.Host(), url.Port(), &reason);
+      TlsTransport::Open(connection.TakeTransport(), url.Host(), &reason);
   if (!tls) {
     connection.Reset();
     failure->report.Format("TLS error with %s: %s", static_cast<const char*>(url.Host()),

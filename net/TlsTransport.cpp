@@ -7,9 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <map>
 #include <mutex>
-#include <string>
 
 #include "net/Url.h"
 // What a session's BIO reads and writes: the transport below, and whether it
@@ -48,44 +46,6 @@ SSL_CTX* ClientContext(const char** problem) {
   });
   *problem = failure;
   return context;
-}
-
-// Sessions to offer for resumption, one per host:port (the last one each
-// peer gave). Each held session is owned here; at most kMaxSessions peers.
-class SessionCache {
- public:
-  // A reference to the session for peer, or null; the caller frees it.
-  SSL_SESSION* Get(const std::string& peer) {
-    std::lock_guard<std::mutex> lock(mutex);
-    auto found = sessions.find(peer);
-    if (found == sessions.end()) return nullptr;
-    SSL_SESSION_up_ref(found->second);
-    return found->second;
-  }
-  // Keeps session (a reference the cache takes over) for peer.
-  void Put(const std::string& peer, SSL_SESSION* session) {
-    std::lock_guard<std::mutex> lock(mutex);
-    auto found = sessions.find(peer);
-    if (found != sessions.end()) {
-      SSL_SESSION_free(found->second);
-      found->second = session;
-    } else if (sessions.size() < kMaxSessions) {
-      sessions.emplace(peer, session);
-    } else {
-      SSL_SESSION_free(session);
-    }
-  }
-
- private:
-  static constexpr size_t kMaxSessions = 256;
-  std::mutex mutex;
-  std::map<std::string, SSL_SESSION*> sessions;
-};
-
-// Made on first use and never destroyed, like the context.
-SessionCache& Sessions() {
-  static SessionCache* cache = new SessionCache;
-  return *cache;
 }
 
 // A BIO over a Transport: the session's bytes go through the transport below
@@ -157,7 +117,7 @@ CStr HandshakeFailure(SSL* session, int result, int savedErrno) {
 }  // namespace
 
 std::unique_ptr<TlsTransport> TlsTransport::Open(std::unique_ptr<Transport> below, const CStr& host,
-                                                 int port, CStr* reason) {
+                                                 CStr* reason) {
   const char* problem = nullptr;
   SSL_CTX* context = ClientContext(&problem);
   if (context == nullptr) {
@@ -177,11 +137,6 @@ std::unique_ptr<TlsTransport> TlsTransport::Open(std::unique_ptr<Transport> belo
   channel->below = std::move(below);
   BIO_set_data(bio, channel.get());
   SSL_set_bio(session, bio, bio);  // the session owns the BIO from here
-  std::string peer = std::string(host) + ":" + std::to_string(port);
-  if (SSL_SESSION* earlier = Sessions().Get(peer)) {
-    SSL_set_session(session, earlier);
-    SSL_SESSION_free(earlier);
-  }
   errno = 0;
   int result = SSL_connect(session);
   if (result != 1) {
@@ -190,22 +145,13 @@ std::unique_ptr<TlsTransport> TlsTransport::Open(std::unique_ptr<Transport> belo
     SSL_free(session);
     return nullptr;
   }
-  return std::unique_ptr<TlsTransport>(
-      new TlsTransport(std::move(channel), session, std::move(peer)));
+  return std::unique_ptr<TlsTransport>(new TlsTransport(std::move(channel), session));
 }
 
-TlsTransport::TlsTransport(std::unique_ptr<TransportChannel> channel, ssl_st* session,
-                           std::string peer)
-    : channel(std::move(channel)), session(session), peer(std::move(peer)) {}
+TlsTransport::TlsTransport(std::unique_ptr<TransportChannel> channel, ssl_st* session)
+    : channel(std::move(channel)), session(session) {}
 
-TlsTransport::~TlsTransport() {
-  // By now the exchange is over, and a TLS 1.3 server's ticket, which comes
-  // after the handshake, has been read with the body.
-  SSL_SESSION* last = SSL_get_session(session);
-  if (last != nullptr && SSL_SESSION_is_resumable(last))
-    Sessions().Put(peer, SSL_get1_session(session));
-  SSL_free(session);
-}
+TlsTransport::~TlsTransport() { SSL_free(session); }
 
 long TlsTransport::Failure(int result) {
   int saved = errno;

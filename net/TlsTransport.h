@@ -16,7 +16,6 @@
 #define FERRET_NET_TLSTRANSPORT_H_
 
 #include <memory>
-#include <string>
 
 #include "net/Transport.h"
 #include "text/CStr.h"
@@ -28,26 +27,23 @@ class TlsTransport : public Transport {
  public:
   ~TlsTransport() override;
 
-  // Handshakes over below with host, which listens on port. The transport,
-  // or null with *reason set to a short text (e.g. "certificate has
-  // expired"). A session that host:port gave before is offered for
-  // resumption, so a crawl of one site makes one full handshake.
+  // Handshakes over below with host. The transport, or null with *reason set
+  // to a short text (e.g. "certificate has expired").
   static std::unique_ptr<TlsTransport> Open(std::unique_ptr<Transport> below, const CStr& host,
-                                            int port, CStr* reason);
+                                            CStr* reason);
 
   long Send(const char* data, size_t length) override;
   long Receive(char* data, size_t length) override;
 
  private:
-  TlsTransport(std::unique_ptr<TransportChannel> channel, ssl_st* session, std::string peer);
+  TlsTransport(std::unique_ptr<TransportChannel> channel, ssl_st* session);
   // Turns a failed SSL_read/SSL_write result into the transport's -1 with
   // errno, or 0 for an orderly end.
   long Failure(int result);
 
   // The transport below and what the session's BIO has seen of it.
   const std::unique_ptr<TransportChannel> channel;
-  ssl_st* const session;   // owned; freed before channel
-  const std::string peer;  // "host:port", the key of its session for resumption
+  ssl_st* const session;  // owned; freed before channel
 };
 
 #endif  // FERRET_NET_TLSTRANSPORT_H_
