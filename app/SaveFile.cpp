@@ -49,6 +49,15 @@ bool SaveFile::Fail(const char* reason) {
 // those that are missing, and leaves the last one in dirFd and the file's
 // name in *leaf.
 bool SaveFile::OpenDirectory(const CStr& path, CStr* leaf) {
+  // Every name is checked before any level is made, so a refused path
+  // leaves nothing behind.
+  for (const char* segment = path;;) {
+    const char* slash = std::strchr(segment, '/');
+    size_t length = slash != nullptr ? static_cast<size_t>(slash - segment) : std::strlen(segment);
+    if (IsHidden(segment, length)) return Fail("names beginning with '.' are not written");
+    if (slash == nullptr) break;
+    segment = slash + 1;
+  }
   dirFd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd == -1) return Fail(nullptr);
   const char* segment = path;
@@ -57,7 +66,6 @@ bool SaveFile::OpenDirectory(const CStr& path, CStr* leaf) {
     size_t length = slash != nullptr ? static_cast<size_t>(slash - segment) : std::strlen(segment);
     CStr part;
     part.Append(segment, static_cast<unsigned short>(length));
-    if (IsHidden(part, length)) return Fail("names beginning with '.' are not written");
     if (slash == nullptr) {
       *leaf = part;
       return true;
@@ -65,7 +73,12 @@ bool SaveFile::OpenDirectory(const CStr& path, CStr* leaf) {
     if (mkdirat(dirFd, part, 0755) != 0 && errno != EEXIST) return Fail(nullptr);
     int next = openat(dirFd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next == -1) {
-      return Fail(errno == ELOOP ? "the path passes through a symbolic link" : nullptr);
+      // Linux says ELOOP or ENOTDIR for a link here; the link is what to tell.
+      int error = errno;
+      struct stat info;
+      bool link = fstatat(dirFd, part, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
+      errno = error;
+      return Fail(link ? "the path passes through a symbolic link" : nullptr);
     }
     CloseDescriptor(dirFd);
     dirFd = next;

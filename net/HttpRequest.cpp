@@ -150,7 +150,7 @@ bool ResponseBody::Complete(CStr* report, const char** reason) const {
   unsigned long long got = BytesRead();
   if (contentLength >= 0 && got < static_cast<unsigned long long>(contentLength)) {
     // CStr formats one int per directive; 64-bit counts go through snprintf.
-    char line[64];
+    char line[96];
     std::snprintf(line, sizeof line, "Transfer cut short at %llu of %lld bytes: ", got,
                   contentLength);
     report->Format("%s%s", line, static_cast<const char*>(url));

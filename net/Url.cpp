@@ -120,8 +120,9 @@ bool Url::Parse(const CStr& given, UrlProblem* problem) {
   port = ReadPort(pattern[3]);
   dir = pattern[4];
   file = pattern[5];
-  if (port == 0) port = DefaultPort();
-  if (port > kMaxPort) {
+  bool noPort = pattern.SubLength(3) == 0;
+  if (noPort) port = DefaultPort();
+  if (port < 1 || port > kMaxPort) {
     problem->systemError = 0;
     problem->message.Format("Bad URL '%s'", static_cast<const char*>(given));
     return false;

@@ -7,10 +7,10 @@
 // http page; and "https://host:port/dir/file" that it builds on an https
 // page, so the scheme is never lost. The text is what the user sees printed;
 // Parse reads every form into the scheme, host, port (the scheme's default,
-// 80 or 443, when absent or 0), dir (no leading or trailing slash) and file
+// 80 or 443, when absent), dir (no leading or trailing slash) and file
 // (after the last slash). A "#fragment" is never part of what is requested;
 // a "user:password@" before the host is recognised and dropped, so the
-// credentials are never sent; a port above 65535 makes the URL bad.
+// credentials are never sent; a port outside 1 to 65535 makes the URL bad.
 //
 // A Url owns copies of its parts; nothing here prints or counts. Failures come
 // back as a UrlProblem for the caller to report.

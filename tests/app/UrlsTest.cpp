@@ -27,11 +27,12 @@ TEST(SplitUrl, HowTheGroupsFall) {
       {"host:80/docs/a.html", "host", 80, "docs", "a.html"},
       {"HTTP://HOST/x", "HOST", 80, "", "x"},
       {"http://host:/x", "host", 80, "", "x"},
-      {"host:0/", "host", 80, "", ""},
       {"https://host/x", "host", 443, "", "x"},
       {"HTTPS://Host:8443/a/b.html", "Host", 8443, "a", "b.html"},
-      {"https://host:0/", "host", 443, "", ""},
       {"http://host/a/b.html#part/x", "host", 80, "a", "b.html"},
+      {"http://user:pw@host:81/a/b.html", "host", 81, "a", "b.html"},
+      {"localhost:pw@127.0.0.2:8080/p/r.html", "127.0.0.2", 8080, "p", "r.html"},
+      {"host:65535/", "host", 65535, "", ""},
       {"", "", 80, "", ""},
       {"/", "", 80, "", ""},
       {"127.0.0.1:8080/a/../b/c.gif", "127.0.0.1", 8080, "a/../b", "c.gif"},
@@ -47,6 +48,20 @@ TEST(SplitUrl, HowTheGroupsFall) {
     EXPECT_STREQ(dir, c.dir) << c.url;
     EXPECT_STREQ(file, c.file) << c.url;
     EXPECT_EQ(runSettings.errors, 0) << c.url;
+  }
+}
+
+TEST(SplitUrl, PortsOutsideTheRangeAreBad) {
+  const char* bad[] = {"host:0/",     "https://host:0/x",        "host:65536/",
+                       "host:65617/", "http://host:4294967376/", "host:99999999999/"};
+  for (const char* url : bad) {
+    ResetRunSettings();
+    CStr host, dir, file;
+    int port = 0;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(SplitUrl(url, host, dir, file, port), -1) << url;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string("Bad URL '") + url + "'\n");
+    EXPECT_EQ(runSettings.errors, 1) << url;
   }
 }
 
