@@ -26,6 +26,7 @@ enum class Option {
   Confine,
   Stat,
   Timeout,
+  Once,
   Unknown
 };
 
@@ -37,6 +38,7 @@ constexpr struct {
     {"-d", Option::Depth},         {"-k", Option::Keyword},         {"-f", Option::Filespec},
     {"-print", Option::Print},     {"-download", Option::Download}, {"-create", Option::Create},
     {"-confine", Option::Confine}, {"-stat", Option::Stat},         {"-timeout", Option::Timeout},
+    {"-once", Option::Once},
 };
 
 Option Lookup(const char* argument) {
@@ -84,6 +86,7 @@ void Apply(Option option, const char* value) {
     case Option::Confine: s.confine = 1; break;
     case Option::Stat: s.stat = 1; break;
     case Option::Timeout: s.timeout = ReadTimeout(value); break;
+    case Option::Once: s.once = 1; break;
     case Option::Unknown: break;
   }
 }
@@ -119,7 +122,7 @@ constexpr const char* kUsageLines[] = {
 
 // Printed after the usage lines by -help; the man page has the whole story.
 constexpr const char kHelpText[] =
-    "                   [-timeout S]\n"
+    "                   [-timeout S] [-once]\n"
     "        Ferret -help | -version\n"
     "\n"
     "url is http://host[:port]/path or https://host[:port]/path (http:// may be\n"
@@ -134,6 +137,7 @@ constexpr const char kHelpText[] =
     "  -confine     request only hosts in the start host's registrable domain\n"
     "  -stat        print the counters line at the end of the run\n"
     "  -timeout S   give up on a server that is silent for S seconds (default 60)\n"
+    "  -once        request each page at most once, and save or print each file once\n"
 
     "With none of -print, -download and -stat, -k implies -print and -f implies\n"
     "-download. See ferret(1) for the details.\n";

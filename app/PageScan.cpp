@@ -12,6 +12,7 @@
 #include "app/Settings.h"
 #include "app/Stop.h"
 #include "app/Urls.h"
+#include "app/VisitedUrls.h"
 #include "net/StreamRead.h"
 #include "regex/Regexp.h"
 
@@ -49,6 +50,14 @@ struct LinkBudget {
     size_t left = kMaxPendingLinks - pending;
     return left < kMaxLinksPerPage ? left : kMaxLinksPerPage;
   }
+};
+
+// What one crawl keeps from page to page.
+struct CrawlState {
+  PagePatterns patterns;  // compiled once: the run's patterns do not change
+  LinkBudget budget;
+  VisitedUrls pages;  // with -once: URLs requested by the scan
+  VisitedUrls files;  // with -once: file links saved or printed
 };
 
 // Collects, left to right, the links of tag in line. The search of the line
@@ -111,18 +120,17 @@ void PrintUrl(const CStr& url) {
 
 // Requests and reads one page and acts on it. Returns -1 when the request
 // failed, 0 for a page that is not HTML, 1 with page filled in otherwise.
-int VisitPage(const CStr& requested, int depth, PagePatterns& patterns, LinkBudget& budget,
-              PendingPage& page) {
+int VisitPage(const CStr& requested, int depth, CrawlState& crawl, PendingPage& page) {
   ProgressDepth(depth);
   bool found;
   CStr url;
   {
-    FetchOutcome response = RequestPage(requested);
+    FetchOutcome response = RequestPage(requested, runSettings.once ? &crawl.pages : nullptr);
     if (!response.body) return -1;
     if (!response.html) return 0;
     url = response.url;
     page.links.clear();
-    found = ReadPage(url, *response.body, patterns, budget, page.links);
+    found = ReadPage(url, *response.body, crawl.patterns, crawl.budget, page.links);
     if (StopSignal() != 0) return -1;
     // A page that did not arrive whole is neither acted on nor followed.
     CStr report;
@@ -143,7 +151,7 @@ int VisitPage(const CStr& requested, int depth, PagePatterns& patterns, LinkBudg
 }
 
 // Handles one link of page; returns the URL to scan next, or empty.
-CStr TakeLink(PendingPage& page) {
+CStr TakeLink(PendingPage& page, CrawlState& crawl) {
   // Bytes a page may not pass on to a request line or a terminal.
   CStr link = Url::EscapeControls(page.links.back());
   page.links.pop_back();
@@ -151,7 +159,8 @@ CStr TakeLink(PendingPage& page) {
   if (std::strstr(link, "mailto:") != nullptr || Url::HasOtherScheme(link)) return CStr();
   CStr resolved = ResolveUrl(page.url, link);
   if (resolved.IsEmpty()) return resolved;
-  if (runSettings.keyword.IsEmpty()) {
+  // File mode acts on the link itself, once only with -once.
+  if (runSettings.keyword.IsEmpty() && (!runSettings.once || crawl.files.Insert(resolved))) {
     if (runSettings.download) DownloadUrl(resolved);
     if (runSettings.print) PrintUrl(resolved);
   }
@@ -161,28 +170,26 @@ CStr TakeLink(PendingPage& page) {
 }  // namespace
 
 int ScanPage(CStr url, int depth) {
-  // The run's patterns do not change: compiled once for the whole crawl.
-  PagePatterns patterns;
-  LinkBudget budget;
+  CrawlState crawl;
   std::vector<PendingPage> pending(1);
-  int result = VisitPage(url, depth, patterns, budget, pending.back());
+  int result = VisitPage(url, depth, crawl, pending.back());
   if (result != 1) return result == -1 ? -1 : 0;
-  budget.pending = pending.back().links.size();
+  crawl.budget.pending = pending.back().links.size();
   while (!pending.empty() && StopSignal() == 0) {
     PendingPage& page = pending.back();
     if (page.links.empty()) {
       pending.pop_back();
       continue;
     }
-    CStr next = TakeLink(page);  // empty unless page.depth >= 1
-    --budget.pending;
+    CStr next = TakeLink(page, crawl);  // empty unless page.depth >= 1
+    --crawl.budget.pending;
     if (next.IsEmpty()) continue;
     int childDepth = page.depth - 1;
     pending.emplace_back();  // page may move from here on
-    if (VisitPage(next, childDepth, patterns, budget, pending.back()) != 1) {
+    if (VisitPage(next, childDepth, crawl, pending.back()) != 1) {
       pending.pop_back();
     } else {
-      budget.pending += pending.back().links.size();
+      crawl.budget.pending += pending.back().links.size();
     }
   }
   return 0;

@@ -14,7 +14,7 @@ Connector connector = ConnectTo;
 
 void UseConnector(Connector connect) { connector = std::move(connect); }
 
-FetchOutcome RequestPage(const CStr& url) {
+FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited) {
   RunSettings& s = runSettings;
   FetchOutcome outcome;
   if (StopSignal() != 0) {  // the run is ending: nothing more is asked
@@ -24,8 +24,9 @@ FetchOutcome RequestPage(const CStr& url) {
   ProgressRequest(url);
   outcome = Fetch(
       url,
-      [&s](const Url& target) {
-        return !s.confine || SameDomainHost(target.Host(), s.startHost) != 0;
+      [&s, visited](const Url& target) {
+        if (s.confine && SameDomainHost(target.Host(), s.startHost) == 0) return false;
+        return visited == nullptr || visited->Insert(target);
       },
       connector);
   s.hits += outcome.headersRead;

@@ -8,10 +8,14 @@
 #ifndef FERRET_APP_REQUEST_H_
 #define FERRET_APP_REQUEST_H_
 
+#include "app/VisitedUrls.h"
 #include "net/HttpRequest.h"
 #include "text/CStr.h"
 
-FetchOutcome RequestPage(const CStr& url);
+// With visited (for -once), every URL of the exchange, redirect targets
+// included, joins it, and one met before is not requested: the outcome is
+// then a silent refusal.
+FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited = nullptr);
 
 // Makes every later request connect through connect (tests put a transport
 // double under the whole crawler this way); ConnectTo by default.

@@ -24,6 +24,7 @@ struct RunSettings {
   int confine = 0;   // every request is checked against startHost's domain
   int stat = 0;      // print the counters line at the end
   int timeout = 60;  // seconds a connection may stay silent; 1 to 86400
+  int once = 0;      // request each URL at most once (the page scan's requests)
 
   // Counters.
   int saves = 0;    // response bodies saved

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "regex/Regexp.h"
 
@@ -128,6 +129,35 @@ bool Url::Parse(const CStr& given, UrlProblem* problem) {
     return false;
   }
   return true;
+}
+
+std::string Url::Key() const {
+  std::string key = secure ? "https://" : "http://";
+  for (const char* c = host; *c != '\0'; ++c) {
+    key += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+  }
+  key += ":" + std::to_string(port);
+  // The path's segments, with "." dropped and ".." taking back the one before.
+  std::string path = std::string(dir) + "/" + std::string(file);
+  std::vector<std::string> kept;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    std::string segment = path.substr(start, slash - start);
+    bool last = slash == path.size();
+    if (segment == "..") {
+      if (!kept.empty()) kept.pop_back();
+      if (last) kept.emplace_back();
+    } else if (segment == ".") {
+      if (last) kept.emplace_back();
+    } else if (!segment.empty() || last) {
+      kept.push_back(segment);
+    }
+    start = slash + 1;
+  }
+  for (const std::string& segment : kept) key += "/" + segment;
+  return key;
 }
 
 int Url::DefaultPort() const { return secure ? kHttpsPort : kHttpPort; }

@@ -17,6 +17,8 @@
 #ifndef FERRET_NET_URL_H_
 #define FERRET_NET_URL_H_
 
+#include <string>
+
 #include "text/CStr.h"
 
 // Resolved URLs longer than this are refused: a chain of relative links could
@@ -55,6 +57,11 @@ class Url {
   static CStr EscapeControls(const CStr& text);
   // An IPv4 or IPv6 address written out, not a name.
   static bool IsIpAddress(const char* host);
+
+  // The URL's identity for telling URLs met before: the scheme ("http" for
+  // the scheme-less form), the host in lower case, the port, and the path
+  // with "." and ".." segments resolved; the fragment is never part of it.
+  std::string Key() const;
 
   // 443 for https, 80 otherwise.
   int DefaultPort() const;

@@ -196,7 +196,7 @@ TEST(CommandLineBinary, HelpAndVersion) {
   std::string usageLines(kUsage, sizeof kUsage - 2);  // without the empty line
   EXPECT_EQ(help.compare(0, usageLines.size(), usageLines), 0) << help;
   for (const char* option : {"-k keyword", "-f filespec", "-d depth", "-print", "-download",
-                             "-create", "-confine", "-stat", "-timeout S"}) {
+                             "-create", "-confine", "-stat", "-timeout S", "-once"}) {
     EXPECT_NE(help.find(std::string("\n  ") + option + " "), std::string::npos) << option;
   }
 

@@ -2,6 +2,7 @@
 // server: what is printed, saved and requested, and in which order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -230,6 +231,33 @@ TEST_F(CrawlTest, InterruptedSaveLeavesNothingPartial) {
     ProcessResult listing = RunProcess({"/bin/ls", "-a", workDir});
     EXPECT_EQ(listing.out, ".\n..\n") << sig.name;
   }
+}
+
+// -once: on a site whose pages all link to each other, every page is
+// requested once and printed once, whatever spelling a link uses, and a
+// redirect to a page met before ends there.
+TEST_F(CrawlTest, OnceRequestsEachPageOnce) {
+  const int pages = 5;
+  std::string nav;
+  for (int i = 0; i < pages; ++i) nav += "<a href=\"p" + std::to_string(i) + ".html\">" + "</a>\n";
+  // Other spellings of p0: another letter case of the host, dot segments, a
+  // fragment; and a redirect to it.
+  std::string host = server.HostPort();
+  nav += "<a href=\"/x/../p0.html#top\">up</a>\n<a href=\"./p0.html\">here</a>\n";
+  nav += "<a href=\"/moved.html\">moved</a>\n";
+  for (int i = 0; i < pages; ++i) Page("/p" + std::to_string(i) + ".html", "needle\n" + nav);
+  server.SetResponse("/moved.html", RedirectResponse("/p0.html"));
+  ProcessResult r = Crawl({server.Url("/p0.html"), "-k", "needle", "-d", "3", "-once", "-stat"});
+  std::vector<std::string> paths = server.RequestPaths();
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(paths, (std::vector<std::string>{"/moved.html", "/p0.html", "/p1.html", "/p2.html",
+                                             "/p3.html", "/p4.html"}));
+  EXPECT_EQ(r.out, "Saves(0) Prints(0) Hits(6) HTTP 200(83%) Errors(0)\n");  // 1 redirect
+  // Without -once the same crawl asks again and again (and this server does
+  // not resolve the dot segments: 404s, so errors).
+  expectedExit = 1;
+  Crawl({server.Url("/p0.html"), "-k", "needle", "-d", "3", "-stat"});
+  EXPECT_GT(server.RequestPaths().size(), 100u);
 }
 
 }  // namespace

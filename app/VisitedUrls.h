@@ -1,0 +1,27 @@
+// VisitedUrls: the URLs a run has met, by their canonical key (Url::Key),
+// for -once. One key a distinct URL; it only grows.
+#ifndef FERRET_APP_VISITEDURLS_H_
+#define FERRET_APP_VISITEDURLS_H_
+
+#include <string>
+#include <unordered_set>
+
+#include "net/Url.h"
+
+class VisitedUrls {
+ public:
+  // True when url was not met before; it is met from now on.
+  bool Insert(const Url& url) { return keys.insert(url.Key()).second; }
+  // The same for a URL as text; text that does not parse counts as new (the
+  // request then reports it).
+  bool Insert(const CStr& text) {
+    Url url;
+    UrlProblem ignored;
+    return !url.Parse(text, &ignored) || Insert(url);
+  }
+
+ private:
+  std::unordered_set<std::string> keys;
+};
+
+#endif  // FERRET_APP_VISITEDURLS_H_
