@@ -27,6 +27,7 @@ enum class Option {
   Stat,
   Timeout,
   Once,
+  Jobs,
   Unknown
 };
 
@@ -35,10 +36,17 @@ constexpr struct {
   const char* name;
   Option option;
 } kOptions[] = {
-    {"-d", Option::Depth},         {"-k", Option::Keyword},         {"-f", Option::Filespec},
-    {"-print", Option::Print},     {"-download", Option::Download}, {"-create", Option::Create},
-    {"-confine", Option::Confine}, {"-stat", Option::Stat},         {"-timeout", Option::Timeout},
+    {"-d", Option::Depth},
+    {"-k", Option::Keyword},
+    {"-f", Option::Filespec},
+    {"-print", Option::Print},
+    {"-download", Option::Download},
+    {"-create", Option::Create},
+    {"-confine", Option::Confine},
+    {"-stat", Option::Stat},
+    {"-timeout", Option::Timeout},
     {"-once", Option::Once},
+    {"-j", Option::Jobs},
 };
 
 Option Lookup(const char* argument) {
@@ -50,7 +58,16 @@ Option Lookup(const char* argument) {
 
 bool TakesValue(Option option) {
   return option == Option::Depth || option == Option::Keyword || option == Option::Filespec ||
-         option == Option::Timeout;
+         option == Option::Timeout || option == Option::Jobs;
+}
+
+// A count of parallel requests, 1 to 64; 0 when the text is not one.
+int ReadJobs(const char* text) {
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < 1 || value > 64) return 0;
+  return static_cast<int>(value);
 }
 
 // Seconds of silence allowed: a whole number from 1 to a day; 0 when the text
@@ -87,6 +104,7 @@ void Apply(Option option, const char* value) {
     case Option::Stat: s.stat = 1; break;
     case Option::Timeout: s.timeout = ReadTimeout(value); break;
     case Option::Once: s.once = 1; break;
+    case Option::Jobs: s.jobs = ReadJobs(value); break;
     case Option::Unknown: break;
   }
 }
@@ -122,7 +140,7 @@ constexpr const char* kUsageLines[] = {
 
 // Printed after the usage lines by -help; the man page has the whole story.
 constexpr const char kHelpText[] =
-    "                   [-timeout S] [-once]\n"
+    "                   [-timeout S] [-once] [-j N]\n"
     "        Ferret -help | -version\n"
     "\n"
     "url is http://host[:port]/path or https://host[:port]/path (http:// may be\n"
@@ -138,6 +156,7 @@ constexpr const char kHelpText[] =
     "  -stat        print the counters line at the end of the run\n"
     "  -timeout S   give up on a server that is silent for S seconds (default 60)\n"
     "  -once        request each page at most once, and save or print each file once\n"
+    "  -j N         make up to N requests at a time, 1 to 64 (default 1); output as with 1\n"
 
     "With none of -print, -download and -stat, -k implies -print and -f implies\n"
     "-download. See ferret(1) for the details.\n";
@@ -203,7 +222,8 @@ int ParseCommandLine(int argc, const char* const* argv, CStr& startUrl) {
       return -1;
     }
     Apply(option, TakesValue(option) ? argv[++i] : nullptr);
-    if (option == Option::Timeout && runSettings.timeout == 0) {
+    if ((option == Option::Timeout && runSettings.timeout == 0) ||
+        (option == Option::Jobs && runSettings.jobs == 0)) {
       ReportFailure(nullptr, "What the heck is %s?\n", argv[i]);
       startUrl = "";
       return -1;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/Download.h"
+#include "app/Prefetch.h"
 #include "app/Progress.h"
 #include "app/Report.h"
 #include "app/Request.h"
@@ -28,6 +29,7 @@ struct PendingPage {
   CStr url;  // the URL that answered, after any redirect
   int depth;
   std::vector<CStr> links;
+  bool predicted = false;  // what its links ask for was told the fetcher ahead
 };
 
 struct PagePatterns {
@@ -58,6 +60,8 @@ struct CrawlState {
   LinkBudget budget;
   VisitedUrls pages;  // with -once: URLs requested by the scan
   VisitedUrls files;  // with -once: file links saved or printed
+  // With -j: the fetcher ahead.
+  std::unique_ptr<Prefetcher> prefetch;
 };
 
 // Collects, left to right, the links of tag in line. The search of the line
@@ -120,12 +124,14 @@ void PrintUrl(const CStr& url) {
 
 // Requests and reads one page and acts on it. Returns -1 when the request
 // failed, 0 for a page that is not HTML, 1 with page filled in otherwise.
-int VisitPage(const CStr& requested, int depth, CrawlState& crawl, PendingPage& page) {
+int VisitPage(const CStr& requested, int depth, bool predicted, CrawlState& crawl,
+              PendingPage& page) {
   ProgressDepth(depth);
   bool found;
   CStr url;
   {
-    FetchOutcome response = RequestPage(requested, runSettings.once ? &crawl.pages : nullptr);
+    FetchOutcome response = RequestPage(requested, runSettings.once ? &crawl.pages : nullptr,
+                                        predicted, &page.predicted);
     if (!response.body) return -1;
     if (!response.html) return 0;
     url = response.url;
@@ -150,18 +156,70 @@ int VisitPage(const CStr& requested, int depth, CrawlState& crawl, PendingPage& 
   return 1;
 }
 
-// Handles one link of page; returns the URL to scan next, or empty.
-CStr TakeLink(PendingPage& page, CrawlState& crawl) {
+// The URL a link found on the page at pageUrl stands for; empty for a link
+// that is passed over. A resolution that fails is reported when report is
+// set.
+CStr LinkTarget(const CStr& pageUrl, const CStr& found, bool report) {
   // Bytes a page may not pass on to a request line or a terminal.
-  CStr link = Url::EscapeControls(page.links.back());
-  page.links.pop_back();
+  CStr link = Url::EscapeControls(found);
   // Only web links are followed; mail and other schemes are passed over.
   if (std::strstr(link, "mailto:") != nullptr || Url::HasOtherScheme(link)) return CStr();
-  CStr resolved = ResolveUrl(page.url, link);
+  if (report) return ResolveUrl(pageUrl, link);
+  CStr resolved;
+  UrlProblem ignored;
+  Url::Resolve(pageUrl, link, &resolved, &ignored);
+  return resolved;
+}
+
+// What handling the links of the page at url, scanned at depth, will ask
+// for, in the order TakeLink asks (the last link first). Only reads.
+std::vector<Prefetcher::Need> NeedsOf(const CStr& url, int depth, const std::vector<CStr>& links) {
+  const RunSettings& s = runSettings;
+  std::vector<Prefetcher::Need> upcoming;
+  for (auto link = links.rbegin(); link != links.rend(); ++link) {
+    CStr target = LinkTarget(url, *link, false);
+    if (target.IsEmpty()) continue;
+    if (s.keyword.IsEmpty() && s.download) upcoming.push_back({target, true, -1});
+    if (depth >= 1) upcoming.push_back({target, false, depth - 1});
+  }
+  return upcoming;
+}
+
+// The links of a page body, as ReadPage collects them, for a worker fetching
+// ahead: with the worker's own patterns, and no report, count or progress.
+std::vector<Prefetcher::Need> ExpandAhead(const CStr& url, int depth, ResponseBody& response) {
+  static thread_local PagePatterns patterns;
+  std::vector<CStr> links;
+  if (runSettings.filespec.IsEmpty()) return {};
+  std::iostream& body = response.Stream();
+  char line[kLineBufferSize];
+  while (response.Connected() && !body.eof()) {
+    ReadLine(body, line, kLineBufferSize - 1);
+    if (!CollectLinks(patterns.anchor, patterns.file, line, kMaxLinksPerPage, links) ||
+        !CollectLinks(patterns.image, patterns.file, line, kMaxLinksPerPage, links) ||
+        body.fail()) {
+      break;
+    }
+  }
+  return NeedsOf(url, depth, links);
+}
+
+// Tells the fetcher ahead, if any, what handling page's links will ask for,
+// unless a worker already did.
+void PredictLinks(const PendingPage& page, CrawlState& crawl) {
+  if (crawl.prefetch && !page.predicted) {
+    crawl.prefetch->Predict(NeedsOf(page.url, page.depth, page.links));
+  }
+}
+
+// Handles one link of page; returns the URL to scan next, or empty.
+CStr TakeLink(PendingPage& page, CrawlState& crawl) {
+  CStr resolved = LinkTarget(page.url, page.links.back(), true);
+  page.links.pop_back();
   if (resolved.IsEmpty()) return resolved;
   // File mode acts on the link itself, once only with -once.
   if (runSettings.keyword.IsEmpty() && (!runSettings.once || crawl.files.Insert(resolved))) {
-    if (runSettings.download) DownloadUrl(resolved);
+    if (runSettings.download) DownloadUrl(resolved, true);
     if (runSettings.print) PrintUrl(resolved);
   }
   return page.depth >= 1 ? resolved : CStr();
@@ -171,10 +229,21 @@ CStr TakeLink(PendingPage& page, CrawlState& crawl) {
 
 int ScanPage(CStr url, int depth) {
   CrawlState crawl;
+  if (runSettings.jobs > 1) {
+    // The crawl's thread makes a request itself now and then: N - 1 workers.
+    crawl.prefetch = std::make_unique<Prefetcher>(runSettings.jobs - 1, ConfinementPolicy(),
+                                                  ExpandAhead, runSettings.once != 0);
+    UsePrefetcher(crawl.prefetch.get());
+  }
+  // No request outlives the crawl's own fetcher ahead.
+  struct PrefetcherInUse {
+    ~PrefetcherInUse() { UsePrefetcher(nullptr); }
+  } inUse;
   std::vector<PendingPage> pending(1);
-  int result = VisitPage(url, depth, crawl, pending.back());
+  int result = VisitPage(url, depth, false, crawl, pending.back());
   if (result != 1) return result == -1 ? -1 : 0;
   crawl.budget.pending = pending.back().links.size();
+  PredictLinks(pending.back(), crawl);
   while (!pending.empty() && StopSignal() == 0) {
     PendingPage& page = pending.back();
     if (page.links.empty()) {
@@ -186,10 +255,11 @@ int ScanPage(CStr url, int depth) {
     if (next.IsEmpty()) continue;
     int childDepth = page.depth - 1;
     pending.emplace_back();  // page may move from here on
-    if (VisitPage(next, childDepth, crawl, pending.back()) != 1) {
+    if (VisitPage(next, childDepth, true, crawl, pending.back()) != 1) {
       pending.pop_back();
     } else {
       crawl.budget.pending += pending.back().links.size();
+      PredictLinks(pending.back(), crawl);
     }
   }
   return 0;

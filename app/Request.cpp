@@ -1,6 +1,7 @@
 #include "app/Request.h"
 
 #include "app/Confine.h"
+#include "app/Prefetch.h"
 #include "app/Progress.h"
 #include "app/Report.h"
 #include "app/Settings.h"
@@ -9,12 +10,22 @@
 namespace {
 
 Connector connector = ConnectTo;
+Prefetcher* prefetcher = nullptr;
 
 }  // namespace
 
+void UsePrefetcher(Prefetcher* use) { prefetcher = use; }
+
+FetchPolicy ConfinementPolicy() {
+  return [](const Url& target) {
+    const RunSettings& s = runSettings;
+    return !s.confine || SameDomainHost(target.Host(), s.startHost) != 0;
+  };
+}
+
 void UseConnector(Connector connect) { connector = std::move(connect); }
 
-FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited) {
+FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited, bool predicted, bool* expanded) {
   RunSettings& s = runSettings;
   FetchOutcome outcome;
   if (StopSignal() != 0) {  // the run is ending: nothing more is asked
@@ -22,13 +33,19 @@ FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited) {
     return outcome;
   }
   ProgressRequest(url);
+  std::shared_ptr<const Recordings> recorded;
+  if (expanded != nullptr) *expanded = false;
+  if (predicted && prefetcher != nullptr) {
+    Prefetcher::Fetched fetched = prefetcher->Take(url);
+    recorded = std::move(fetched.recordings);
+    if (expanded != nullptr) *expanded = fetched.expanded;
+  }
   outcome = Fetch(
       url,
-      [&s, visited](const Url& target) {
-        if (s.confine && SameDomainHost(target.Host(), s.startHost) == 0) return false;
-        return visited == nullptr || visited->Insert(target);
+      [visited, confined = ConfinementPolicy()](const Url& target) {
+        return confined(target) && (visited == nullptr || visited->Insert(target));
       },
-      connector);
+      recorded ? ReplayConnector(recorded) : connector);
   s.hits += outcome.headersRead;
   // A failure caused by the stop is no failure of the site's.
   if (StopSignal() != 0 && outcome.status != FetchStatus::kAnswered) return outcome;

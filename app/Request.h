@@ -15,7 +15,19 @@
 // With visited (for -once), every URL of the exchange, redirect targets
 // included, joins it, and one met before is not requested: the outcome is
 // then a silent refusal.
-FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited = nullptr);
+// With predicted, the request was announced to the prefetcher in use (if
+// any), and its recordings are replayed when there are some.
+// *expanded (when given) tells whether the fetcher ahead also predicted what
+// the page's scan will ask for.
+FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited = nullptr, bool predicted = false,
+                         bool* expanded = nullptr);
+
+// The run's host confinement (-confine), as a policy for Fetch.
+FetchPolicy ConfinementPolicy();
+
+// The fetcher ahead for -j, or null (the default: every request made live).
+class Prefetcher;
+void UsePrefetcher(Prefetcher* prefetcher);
 
 // Makes every later request connect through connect (tests put a transport
 // double under the whole crawler this way); ConnectTo by default.

@@ -25,6 +25,7 @@ struct RunSettings {
   int stat = 0;      // print the counters line at the end
   int timeout = 60;  // seconds a connection may stay silent; 1 to 86400
   int once = 0;      // request each URL at most once (the page scan's requests)
+  int jobs = 1;      // requests in flight at once, 1 to 64
 
   // Counters.
   int saves = 0;    // response bodies saved

@@ -1,0 +1,146 @@
+#include "app/Prefetch.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <chrono>
+
+#include "app/Stop.h"
+
+Prefetcher::Prefetcher(int count, FetchPolicy allowed, Expander expand, bool once)
+    : allowed(std::move(allowed)), expand(std::move(expand)), once(once) {
+  // Signals stay with the crawl's thread, whose waits they must cut short.
+  sigset_t blocked, previous;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGINT);
+  sigaddset(&blocked, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  for (int i = 0; i < count; ++i) workers.emplace_back([this] { Work(); });
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+Prefetcher::~Prefetcher() {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;
+  }
+  changed.notify_all();
+  // A worker may be waiting on a silent server; a run stopped by a signal
+  // ends without it.
+  for (std::thread& worker : workers) {
+    if (StopSignal() != 0) {
+      worker.detach();
+    } else {
+      worker.join();
+    }
+  }
+}
+
+void Prefetcher::Insert(EntryList::iterator position, const std::vector<Need>& upcoming) {
+  EntryList added;
+  for (const Need& need : upcoming) {
+    if (once) {
+      Url url;
+      UrlProblem ignored;
+      if (url.Parse(need.url, &ignored) &&
+          !(need.save ? predictedSaves : predictedScans).insert(url.Key()).second) {
+        continue;
+      }
+    }
+    auto entry = std::make_shared<Entry>();
+    entry->need = need;
+    added.push_back(std::move(entry));
+  }
+  needs.insert(position, added.begin(), added.end());
+}
+
+void Prefetcher::Predict(const std::vector<Need>& upcoming) {
+  if (upcoming.empty()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    Insert(needs.begin(), upcoming);
+  }
+  changed.notify_all();
+}
+
+Prefetcher::Fetched Prefetcher::Take(const CStr& url) {
+  std::unique_lock<std::mutex> lock(mutex);
+  auto found = needs.begin();
+  while (found != needs.end() && !((*found)->need.url == url)) ++found;
+  if (found == needs.end()) return Fetched();
+  std::shared_ptr<Entry> entry = *found;
+  needs.erase(found);
+  changed.notify_all();  // the window has moved
+  if (entry->state == Entry::State::kWaiting) return Fetched();
+  while (entry->state == Entry::State::kFetching && StopSignal() == 0) {
+    changed.wait_for(lock, std::chrono::milliseconds(100));
+  }
+  if (entry->state != Entry::State::kDone) {
+    entry->dropped = true;
+    return Fetched();
+  }
+  bytesHeld -= entry->bytes;
+  Fetched fetched;
+  fetched.recordings = std::move(entry->recordings);
+  fetched.expanded = entry->expanded;
+  return fetched;
+}
+
+std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
+  if (bytesHeld >= kWindowBytes) return nullptr;
+  size_t limit = needs.size() < kWindowPages ? needs.size() : kWindowPages;
+  for (size_t i = 0; i < limit; ++i) {
+    if (needs[i]->state == Entry::State::kWaiting) return needs[i];
+  }
+  return nullptr;
+}
+
+std::vector<Prefetcher::Need> Prefetcher::FetchAhead(Entry& entry,
+                                                     std::unique_ptr<Recordings>* recordings) {
+  *recordings = std::make_unique<Recordings>();
+  const Need& need = entry.need;
+  FetchOutcome outcome =
+      Fetch(need.url, allowed, RecordingConnector(recordings->get(), kMaxRecording));
+  std::vector<Need> upcoming;
+  if (!outcome.body) return upcoming;
+  // The body is recorded to its end when the crawl will read it: to save it,
+  // or to scan a page, whose links tell what comes next.
+  if (!need.save && !outcome.html) return upcoming;
+  if (!need.save) upcoming = expand(outcome.url, need.depth, *outcome.body);
+  std::iostream& body = outcome.body->Stream();
+  char sink[4096];
+  while (outcome.body->Connected() && body.read(sink, sizeof sink)) {
+  }
+  return upcoming;
+}
+
+void Prefetcher::Work() {
+  std::unique_lock<std::mutex> lock(mutex);
+  for (;;) {
+    std::shared_ptr<Entry> entry;
+    changed.wait(lock, [&] { return stopping || (entry = NextToFetch()) != nullptr; });
+    if (stopping) return;
+    entry->state = Entry::State::kFetching;
+    lock.unlock();
+
+    std::unique_ptr<Recordings> recordings;
+    std::vector<Need> upcoming = FetchAhead(*entry, &recordings);
+    size_t bytes = 0;
+    for (const RecordedExchange& record : *recordings) bytes += record.received.size();
+
+    lock.lock();
+    if (!upcoming.empty() && !entry->dropped) {
+      // Right behind the page while it waits to be taken; first of all once
+      // the crawl has taken it (and is about to scan it).
+      auto position = needs.begin();
+      while (position != needs.end() && *position != entry) ++position;
+      Insert(position == needs.end() ? needs.begin() : position + 1, upcoming);
+      entry->expanded = true;
+    }
+    entry->recordings = std::move(recordings);
+    entry->bytes = bytes;
+    entry->state = Entry::State::kDone;
+    if (!entry->dropped) bytesHeld += bytes;
+    changed.notify_all();
+  }
+}

@@ -1,0 +1,113 @@
+// Prefetcher: fetches ahead, on worker threads, the pages the depth-first
+// crawl will ask for next, so that -j N keeps N requests in flight while the
+// crawl itself still runs on one thread, in its own order.
+//
+// The crawl tells what it will ask for (Predict, most urgent first) and later
+// takes the recordings of each fetch (Take) and replays them through the
+// HTTP code (net/RecordedExchange.h): every line printed, every counter and
+// every file saved come from the crawl's own thread, in the order -j 1 gives,
+// however the fetches ahead arrive. A worker only records; it never prints,
+// counts or saves. A worker that fetched a page to be scanned also reads its
+// links (through the crawl's expander, which has no side effects) and
+// predicts what the scan will ask for next, right behind the page, so that
+// the fetches ahead reach more than one level below the crawl.
+//
+// With -once, a URL is predicted (so fetched ahead) once for scanning and
+// once for saving.
+//
+// Bounded: workers fetch only within the first kWindowPages predictions, and
+// stop while the recordings held reach kWindowBytes; one recording is cut at
+// kMaxRecording bytes (a large file is then fetched live, streaming to disk).
+//
+// Thread-safe; the crawl's thread calls Predict and Take.
+#ifndef FERRET_APP_PREFETCH_H_
+#define FERRET_APP_PREFETCH_H_
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "net/HttpRequest.h"
+#include "net/RecordedExchange.h"
+#include "text/CStr.h"
+
+class Prefetcher {
+ public:
+  static constexpr size_t kWindowPages = 64;
+  static constexpr size_t kWindowBytes = 64u << 20;
+  static constexpr size_t kMaxRecording = 4u << 20;
+
+  // A request the crawl will make: to save the body (which it reads whole),
+  // or to scan the page at depth (whose body it reads only when it is HTML).
+  struct Need {
+    CStr url;
+    bool save;
+    int depth;  // for a scan: the depth the page is scanned at
+  };
+
+  // What the scan of the page at url, at depth, will ask for next, in order,
+  // from its body. Called on worker threads: it must only read.
+  using Expander = std::function<std::vector<Need>(const CStr& url, int depth, ResponseBody& body)>;
+
+  // What Take hands back.
+  struct Fetched {
+    std::unique_ptr<Recordings> recordings;  // null: make the request live
+    bool expanded = false;                   // what the page's scan asks for next is predicted
+  };
+
+  // Starts workers threads fetching under allowed (the run's confinement).
+  Prefetcher(int workers, FetchPolicy allowed, Expander expand, bool once);
+  // Stops the workers; joins them unless the run is being stopped by a signal.
+  ~Prefetcher();
+  Prefetcher(const Prefetcher&) = delete;
+  Prefetcher& operator=(const Prefetcher&) = delete;
+
+  // The crawl will make these requests next, in this order, before anything
+  // predicted earlier.
+  void Predict(const std::vector<Need>& upcoming);
+
+  // The recordings of the first (most urgent) prediction of url, once
+  // fetched (waiting while it is being fetched); no recordings when there is
+  // none to replay (not predicted, not started yet, or the run is stopping).
+  // The prediction is used up either way.
+  Fetched Take(const CStr& url);
+
+ private:
+  struct Entry {
+    Need need;
+    enum class State { kWaiting, kFetching, kDone } state = State::kWaiting;
+    std::unique_ptr<Recordings> recordings;
+    size_t bytes = 0;
+    bool dropped = false;   // given up by Take while a worker fetched it
+    bool expanded = false;  // its scan's needs were predicted by a worker
+  };
+  using EntryList = std::deque<std::shared_ptr<Entry>>;
+
+  void Work();
+  // Fetches and records entry's request; returns what its scan asks for.
+  std::vector<Need> FetchAhead(Entry& entry, std::unique_ptr<Recordings>* recordings);
+  // The first waiting entry within the window, or null. Holds mutex.
+  std::shared_ptr<Entry> NextToFetch();
+  // Puts upcoming in needs at position (most urgent first), leaving out with
+  // -once what was predicted before. Holds mutex.
+  void Insert(EntryList::iterator position, const std::vector<Need>& upcoming);
+
+  const FetchPolicy allowed;
+  const Expander expand;
+  const bool once;
+  std::mutex mutex;
+  std::condition_variable changed;
+  EntryList needs;                                                 // most urgent first
+  std::unordered_set<std::string> predictedScans, predictedSaves;  // with once
+  size_t bytesHeld = 0;                                            // of done entries in needs
+  bool stopping = false;
+  std::vector<std::thread> workers;
+};
+
+#endif  // FERRET_APP_PREFETCH_H_
