@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <set>
 #include <string>
@@ -191,7 +192,6 @@ const std::vector<Site>& Sites() {
        "/index.html",
        true,
        {{"-k", "needle", "-d", "3", "-print", "-stat"},
-        {"-d", "3", "-stat"},
         {"-k", "needle", "-d", "2", "-download", "-create", "-stat"},
         {"-f", "html|gif", "-d", "2", "-download", "-create", "-print", "-stat"},
         {"-k", "needle", "-d", "3", "-once", "-print", "-stat"}}},
@@ -223,7 +223,7 @@ const std::vector<Site>& Sites() {
        "/",
        true,
        {{"-k", "needle", "-d", "3", "-download", "-stat"},
-        {"-f", "\\.(gif|png|bin|zip|txt)", "-d", "3", "-download", "-create", "-stat"},
+        {"-f", "\\.(html|gif|png|bin|zip|txt)", "-d", "3", "-download", "-create", "-stat"},
         {"-d", "3", "-download", "-stat"}}},
   };
   return sites;
@@ -246,21 +246,28 @@ TEST(ParallelCrawl, OutputIsIdenticalWhateverTheParallelism) {
       std::string tag = std::string(site.name) + " / " + Join(options);
       server.SetResponseDelay(0);
       Outcome base = Crawl(server, site.start, options);
-      ASSERT_FALSE(base.timedOut) << tag;
-      ASSERT_NE(base.requests.size(), 0u) << tag;
-      std::vector<Variant> variants = {{"1", false}, {"8", false}};
+      // A baseline that fetched nothing (an option not understood) makes the
+      // comparisons empty; the other option sets still run.
+      if (base.timedOut || base.requests.empty()) {
+        ADD_FAILURE() << tag << ": the run without -j failed\n" << base.out << base.err;
+        continue;
+      }
+      bool first = &options == &site.optionSets.front();
+      std::vector<Variant> variants = {{"8", false}};
+      if (first) variants.push_back({"1", false});
       if (site.delayed) variants.push_back({"8", true});
       // The widest window once, where it has the most to fetch ahead.
-      if (std::string(site.name) == "navigation" && &options == &site.optionSets.front()) {
-        variants.push_back({"64", true});
-      }
+      if (std::string(site.name) == "navigation" && first) variants.push_back({"64", true});
       for (const Variant& v : variants) {
         Args args = options;
         args.insert(args.end(), {"-j", v.jobs});
         std::string label = tag + " -j " + v.jobs + (v.delayed ? " (delayed answers)" : "");
         server.SetResponseDelay(v.delayed ? 30 : 0, seed++);
         Outcome o = Crawl(server, site.start, args);
-        ASSERT_FALSE(o.timedOut) << label;
+        if (o.timedOut) {
+          ADD_FAILURE() << label << ": timed out";
+          continue;
+        }
         EXPECT_EQ(o.exitCode, base.exitCode) << label << "\n" << o.out << o.err;
         EXPECT_EQ(o.out, base.out) << label;
         EXPECT_EQ(o.err, base.err) << label;
