@@ -3,6 +3,7 @@
 #ifndef FERRET_TESTS_COMMON_FILES_H_
 #define FERRET_TESTS_COMMON_FILES_H_
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@ class TempDir {
 
 // The file's bytes; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
+
+// Every entry below dir by relative path ("sub/name"): "dir",
+// "link -> target", or "file " (or "file x " when executable) followed by
+// the bytes. Symbolic links are listed, never followed.
+std::map<std::string, std::string> DirectoryTree(const std::string& dir);
 
 // text split at LF, without the LFs.
 std::vector<std::string> Lines(const std::string& text);

@@ -3,7 +3,6 @@
 // at files outside the working directory, dot files, the terminal and the
 // request line, and against servers that never finish. Each case asserts
 // what is written, what is sent, what is printed and what is counted.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -33,38 +32,6 @@
 namespace {
 
 const std::string kPayload = "PWNED\n";
-
-// Every entry below dir by relative path: "dir", "link -> target", or "file"
-// (with "x" when executable) and the bytes. Links are listed, never followed.
-void ListTree(const std::string& dir, const std::string& prefix,
-              std::map<std::string, std::string>* tree) {
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return;
-  while (dirent* entry = readdir(d)) {
-    std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    std::string path = dir + "/" + name, key = prefix + name;
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0) continue;
-    if (S_ISLNK(info.st_mode)) {
-      char target[4096];
-      ssize_t n = readlink(path.c_str(), target, sizeof target);
-      (*tree)[key] = "link -> " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
-    } else if (S_ISDIR(info.st_mode)) {
-      (*tree)[key] = "dir";
-      ListTree(path, key + "/", tree);
-    } else {
-      (*tree)[key] = std::string((info.st_mode & S_IXUSR) ? "file x " : "file ") + ReadFile(path);
-    }
-  }
-  closedir(d);
-}
-
-std::map<std::string, std::string> Tree(const std::string& dir) {
-  std::map<std::string, std::string> tree;
-  ListTree(dir, "", &tree);
-  return tree;
-}
 
 void WriteFile(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
@@ -215,7 +182,7 @@ class HostileRunTest : public testing::Test {
   void CheckSave(const SaveCase& c) {
     std::string name = std::string(c.link) + (c.create ? " -create" : "");
     server.SetResponse("/", HtmlResponse("<a href=\"" + std::string(c.link) + "\">x</a>\n"));
-    auto workBefore = Tree(work), outsideBefore = Tree(outside);
+    auto workBefore = DirectoryTree(work), outsideBefore = DirectoryTree(outside);
     std::vector<std::string> args = {server.Url("/"), "-f", "\\.txt$|pre-commit|config|rc$|_keys$",
                                      "-download", "-stat"};
     if (c.create) args.push_back("-create");
@@ -230,11 +197,11 @@ class HostileRunTest : public testing::Test {
                            : "Saves(1) Prints(0) Hits(2) HTTP 200(100%) Errors(0)");
     EXPECT_EQ(Lines(r.out), expected) << name;
     EXPECT_EQ(r.exitCode, c.refusal != nullptr ? 1 : 0) << name;
-    EXPECT_EQ(Tree(outside), outsideBefore) << name;
+    EXPECT_EQ(DirectoryTree(outside), outsideBefore) << name;
     // A refused save leaves the directory exactly as it was: no level made, no
     // temporary file left behind.
     if (c.refusal == nullptr) workBefore[c.savedAs] = "file " + kPayload;
-    EXPECT_EQ(Tree(work), workBefore) << name;
+    EXPECT_EQ(DirectoryTree(work), workBefore) << name;
     if (c.refusal == nullptr) {
       ASSERT_EQ(unlink((work + "/" + c.savedAs).c_str()), 0) << name;
     }

@@ -12,10 +12,15 @@
 // it lies in 127.0.0.0/8.
 uint32_t LoopbackAddress(const std::string& text);
 
-// A new TCP socket bound to the loopback address at an ephemeral port, which
-// is stored in *port. The caller owns the descriptor. Ends the process when
-// the socket cannot be made.
+// A new TCP socket bound to the loopback address at *port, or at an ephemeral
+// port when *port is 0; the port bound is stored in *port. The caller owns
+// the descriptor. Ends the process when the socket cannot be made or bound.
 int BindLoopback(uint32_t address, int* port);
+
+// Whether a TCP socket can be bound to the loopback address and port right
+// now: a port below 1024 needs privilege, and another program may hold it.
+// Tests of fixed ports skip themselves when this is false.
+bool CanBindLoopback(const std::string& address, int port);
 
 // A loopback port on which connects are refused: a socket bound to it that
 // never listens, held for the object's life so nobody else can take the port.

@@ -72,10 +72,10 @@ struct ScriptedServer::Connection {
   std::string error;
 };
 
-ScriptedServer::ScriptedServer(const std::string& addressText)
+ScriptedServer::ScriptedServer(const std::string& addressText, int fixedPort)
     : host(addressText),
       address(LoopbackAddress(addressText)),
-      port(0),
+      port(fixedPort),
       listenFd(-1),
       stopping(false),
       timeoutMs(10000),
@@ -84,9 +84,11 @@ ScriptedServer::ScriptedServer(const std::string& addressText)
       stallOnAccept(false),
       accepted(0),
       handshakes(0),
-      defaultResponse(NotFoundResponse()) {
+      defaultResponse(NotFoundResponse()),
+      delayMaxMs(0) {
   listenFd = BindLoopback(address, &port);
-  if (listen(listenFd, 16) == -1 || pipe2(wakeFds, O_CLOEXEC) == -1) {
+  // Room for a client that opens dozens of connections at once.
+  if (listen(listenFd, 128) == -1 || pipe2(wakeFds, O_CLOEXEC) == -1) {
     std::perror("test server: listen");
     std::abort();
   }
@@ -100,7 +102,7 @@ ScriptedServer::~ScriptedServer() {
   changed.notify_all();
   acceptor.join();
   // The accept loop has ended, so `workers` no longer grows.
-  for (std::thread& worker : workers) worker.join();
+  for (auto& worker : workers) worker.second.join();
   close(listenFd);
   close(wakeFds[0]);
   close(wakeFds[1]);
@@ -122,11 +124,33 @@ void ScriptedServer::acceptLoop() {
     if ((entries[0].revents & POLLIN) == 0) continue;
     int fd = RetryOnEintr([&] { return accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC); });
     if (fd == -1) continue;
+    reapWorkers();
     std::lock_guard<std::mutex> hold(mutex);
-    ++accepted;
-    workers.emplace_back([this, fd] { serve(fd); });
+    size_t number = accepted++;
+    workers.emplace(number, std::thread([this, fd, number] {
+                      serve(fd);
+                      std::lock_guard<std::mutex> done(mutex);
+                      finishedWorkers.push_back(number);
+                    }));
     changed.notify_all();
   }
+}
+
+// A crawl makes thousands of connections; joining the ended workers keeps
+// their stacks from piling up until the server is destroyed.
+void ScriptedServer::reapWorkers() {
+  std::vector<std::thread> ended;
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    for (size_t number : finishedWorkers) {
+      auto found = workers.find(number);
+      ended.push_back(std::move(found->second));
+      workers.erase(found);
+    }
+    finishedWorkers.clear();
+  }
+  // Each has only its final unlock left to run.
+  for (std::thread& worker : ended) worker.join();
 }
 
 void ScriptedServer::serve(int fd) {
@@ -378,6 +402,23 @@ std::vector<std::string> ScriptedServer::RequestPaths() const {
   return paths;
 }
 
+void ScriptedServer::ClearRequests() {
+  std::lock_guard<std::mutex> hold(mutex);
+  requests.clear();
+}
+
+void ScriptedServer::SetResponseDelay(int maxMs, uint32_t seed) {
+  std::lock_guard<std::mutex> hold(mutex);
+  delayMaxMs = maxMs;
+  delays.seed(seed);
+}
+
+int ScriptedServer::nextDelayMs() {
+  std::lock_guard<std::mutex> hold(mutex);
+  if (delayMaxMs <= 0) return 0;
+  return std::uniform_int_distribution<int>(0, delayMaxMs)(delays);
+}
+
 bool ScriptedServer::WaitForRequests(size_t count) {
   std::unique_lock<std::mutex> lock(mutex);
   return waitFor(lock, [&] { return requests.size() >= count; });
@@ -401,6 +442,8 @@ void ScriptedServer::serveHttp(ServerStream* stream) {
     response = found != responses.end() ? found->second : defaultResponse;
     changed.notify_all();
   }
+  int delay = nextDelayMs();
+  if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
   stream->WriteAll(response, timeoutMs, &error);
   stream->CloseGracefully(timeoutMs);
 }

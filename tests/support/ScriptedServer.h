@@ -2,9 +2,10 @@
 // threads of the test process.
 //
 // It listens on 127.0.0.1 (or another 127.x.y.z address; any other address
-// ends the process) at an ephemeral port, and serves every accepted
-// connection on a thread of its own, in one of four ways, chosen when the
-// connection is accepted:
+// ends the process) at an ephemeral port (or a given one), and serves every
+// accepted connection on a thread of its own, so any number of clients may
+// be in flight at once, in one of four ways, chosen when the connection is
+// accepted:
 //   1. Scripted: while scripts added with AddScript are waiting, the next
 //      connection runs the oldest one, step by step (see ConnectionScript).
 //      Every recv call of a receive step is recorded as one chunk, so a test
@@ -19,7 +20,9 @@
 //   4. HTTP (otherwise): reads a request up to its empty line ("\n\n" or
 //      "\r\n\r\n"), logs its exact bytes, sends the raw response registered
 //      for the request path (or the default response, a 404) and closes.
-//      An empty response closes without sending anything.
+//      An empty response closes without sending anything. With
+//      SetResponseDelay, each response first waits a random time, so the
+//      answers to requests in flight at once come back out of order.
 //
 // TLS: after EnableTls, connections accepted from then on that are scripted
 // or HTTP first complete the server's TLS handshake, and every byte of the
@@ -45,6 +48,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -108,8 +112,9 @@ class ConnectionScript {
 
 class ScriptedServer {
  public:
-  // address: dotted IPv4 text inside 127.0.0.0/8.
-  explicit ScriptedServer(const std::string& address = "127.0.0.1");
+  // address: dotted IPv4 text inside 127.0.0.0/8; port 0 is an ephemeral
+  // one. Ends the process when the port cannot be bound (see CanBindLoopback).
+  explicit ScriptedServer(const std::string& address = "127.0.0.1", int port = 0);
   ~ScriptedServer();
 
   ScriptedServer(const ScriptedServer&) = delete;
@@ -178,6 +183,12 @@ class ScriptedServer {
   std::vector<std::string> Requests() const;
   // The request targets (second word of each request line), same order.
   std::vector<std::string> RequestPaths() const;
+  // Forgets the requests logged so far.
+  void ClearRequests();
+  // From now on each HTTP response waits 0 to maxMs milliseconds (uniformly,
+  // drawn from a generator seeded with seed) after its request is logged;
+  // maxMs 0, the default, answers at once.
+  void SetResponseDelay(int maxMs, uint32_t seed = 1);
   // Waits until count requests have been logged; false on timeout.
   bool WaitForRequests(size_t count);
 
@@ -185,7 +196,11 @@ class ScriptedServer {
   struct Connection;
 
   void acceptLoop();
+  // Joins the workers that have ended; called with `mutex` not held.
+  void reapWorkers();
   void serve(int fd);
+  // The wait before the next HTTP response, in milliseconds.
+  int nextDelayMs();
   // The TLS handshake, when the stream has TLS; false (and recorded) when it
   // failed.
   bool handshake(ServerStream* stream, std::string* error);
@@ -221,7 +236,10 @@ class ScriptedServer {
   std::map<std::string, std::string> responses;
   std::string defaultResponse;
   std::vector<std::string> requests;
-  std::vector<std::thread> workers;  // one per accepted connection
+  int delayMaxMs;                         // 0: respond at once
+  std::mt19937 delays;                    // draws of the response delays
+  std::map<size_t, std::thread> workers;  // by connection number, until reaped
+  std::vector<size_t> finishedWorkers;    // numbers of workers whose serve has returned
 
   std::thread acceptor;  // started last, joined first
 };

@@ -1,0 +1,532 @@
+// Parallel fetching (-j N) and single visits (-once), end to end: the built
+// ferret binary against scripted loopback sites.
+//
+// Parallelism must not be observable: for every site and option set, runs
+// with -j 1, -j 8 and -j 64 print the same bytes on both streams, exit with
+// the same status, save the same tree and make the same requests as the run
+// without -j, also when the server answers after random delays so that
+// pages fetched ahead arrive out of order. -once is checked by what the
+// server is asked for.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/common/Files.h"
+#include "tests/common/Subprocess.h"
+#include "tests/support/HttpResponse.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/ScriptedServer.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+// Everything a run leaves behind that a user can see, plus what the server
+// was asked for (sorted: only the order of requests may change with -j).
+struct Outcome {
+  int exitCode = -1;
+  bool timedOut = false;
+  std::string out;
+  std::string err;
+  std::map<std::string, std::string> saved;
+  std::vector<std::string> requests;
+};
+
+Outcome Crawl(ScriptedServer& server, const std::string& start, const Args& options) {
+  TempDir dir("ferret-parallel");
+  Args argv{FERRET_BINARY, server.Url(start)};
+  argv.insert(argv.end(), options.begin(), options.end());
+  server.ClearRequests();
+  ProcessResult r = RunProcess(argv, dir.Path(), 60);
+  Outcome o;
+  o.exitCode = r.exitCode;
+  o.timedOut = r.timedOut;
+  o.out = r.out;
+  o.err = r.err;
+  o.saved = DirectoryTree(dir.Path());
+  o.requests = server.RequestPaths();
+  std::sort(o.requests.begin(), o.requests.end());
+  return o;
+}
+
+std::string Join(const Args& args) {
+  std::string text;
+  for (const std::string& a : args) text += (text.empty() ? "" : " ") + a;
+  return text;
+}
+
+std::string Page(int n) { return "/n" + std::to_string(n) + ".html"; }
+
+std::string Link(const std::string& href) { return "<a href=\"" + href + "\">x</a>\n"; }
+
+// --------------------------------------------------------------- the sites
+
+// index.html, then directories d0..d3 three levels down, each level linking
+// its four children relatively and an image; pages with an even digit sum
+// mention the keyword.
+void TreeSite(ScriptedServer& server, RefusedPort&) {
+  std::function<void(const std::string&, int, int)> add = [&](const std::string& dir, int level,
+                                                              int sum) {
+    std::string html = sum % 2 == 0 ? "<p>a needle here</p>\n" : "<p>hay</p>\n";
+    html += "<img src=\"pic.gif\">\n";
+    for (int i = 0; i < 4 && level < 3; ++i) {
+      html += Link("d" + std::to_string(i) + "/index.html");
+      add(dir + "d" + std::to_string(i) + "/", level + 1, sum + i);
+    }
+    server.SetResponse(dir + "index.html", HtmlResponse(html));
+    server.SetResponse(dir + "pic.gif", FileResponse("GIF89a" + dir, "image/gif"));
+  };
+  add("/", 0, 0);
+}
+
+// Twenty pages n0..n19, each with a navigation bar linking all twenty;
+// even pages mention the keyword.
+void NavigationSite(ScriptedServer& server, RefusedPort&) {
+  std::string bar;
+  for (int i = 0; i < 20; ++i) bar += Link("n" + std::to_string(i) + ".html");
+  for (int i = 0; i < 20; ++i) {
+    server.SetResponse(Page(i),
+                       HtmlResponse("<nav>\n" + bar + "</nav>\n<p>page " + std::to_string(i) +
+                                    (i % 2 == 0 ? " has the needle" : "") + "</p>\n"));
+  }
+}
+
+// c0 -> c1 -> ... -> c300 -> c301 (missing); every seventh mentions the
+// keyword.
+void ChainSite(ScriptedServer& server, RefusedPort&) {
+  for (int i = 0; i <= 300; ++i) {
+    server.SetResponse("/c" + std::to_string(i) + ".html",
+                       HtmlResponse((i % 7 == 0 ? "needle\n" : "straw\n") +
+                                    Link("c" + std::to_string(i + 1) + ".html")));
+  }
+}
+
+// Relative, absolute and chained redirects, a loop and one to a missing page.
+void RedirectSite(ScriptedServer& server, RefusedPort&) {
+  server.SetResponse("/",
+                     HtmlResponse("needle at home\n" + Link("rel") + Link("abs") + Link("loop1") +
+                                  Link("to404") + Link("twice") + Link("docs/")));
+  server.SetResponse("/rel", RedirectResponse("rel-target.html"));
+  server.SetResponse("/abs", RedirectResponse(server.Url("/abs-target.html")));
+  server.SetResponse("/loop1", RedirectResponse("/loop2"));
+  server.SetResponse("/loop2", RedirectResponse("loop1"));
+  server.SetResponse("/to404", RedirectResponse("/missing.html"));
+  server.SetResponse("/twice", RedirectResponse("/rel"));
+  server.SetResponse("/docs/", RedirectResponse("/docs/index.html"));
+  server.SetResponse("/rel-target.html", HtmlResponse("needle\n" + Link("abs") + Link("/")));
+  server.SetResponse("/abs-target.html", HtmlResponse("plain\n" + Link("rel-target.html")));
+  server.SetResponse("/docs/index.html", HtmlResponse("needle\n" + Link("../rel")));
+}
+
+// Error statuses, an empty reply, a short body, a refused port, and good
+// pages between them.
+void ErrorSite(ScriptedServer& server, RefusedPort& refused) {
+  server.SetResponse(
+      "/", HtmlResponse("needle\n" + Link("missing.html") + Link("boom.html") + Link("ok.html") +
+                        Link("empty.html") +
+                        Link("http://127.0.0.1:" + std::to_string(refused.Port()) + "/gone.html") +
+                        Link("short.bin") + Link("ok2.html")));
+  server.SetResponse("/boom.html",
+                     HttpResponse("HTTP/1.0 500 Internal Server Error", {}, "oops\n"));
+  server.SetResponse("/empty.html", "");
+  server.SetResponse("/short.bin",
+                     HttpResponse("HTTP/1.0 200 OK",
+                                  {"Content-Type: application/octet-stream", "Content-Length: 100"},
+                                  "ten bytes!"));
+  server.SetResponse("/ok.html", HtmlResponse("needle\n" + Link("missing.html") + Link("/")));
+  server.SetResponse("/ok2.html", HtmlResponse("hay\n" + Link("boom.html")));
+}
+
+// The start page itself fails.
+void FailedStartSite(ScriptedServer& server, RefusedPort&) {
+  server.SetResponse("/", HttpResponse("HTTP/1.0 500 Internal Server Error", {}, "oops\n"));
+}
+
+std::string Binary(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    bytes[i] = static_cast<char>(seed >> 16);
+  }
+  return bytes;
+}
+
+// HTML pages with images, archives and a large binary file in directories.
+void MixedSite(ScriptedServer& server, RefusedPort&) {
+  server.SetResponse("/", HtmlResponse("needle\n" + Link("docs/a.html") + Link("docs/b.html") +
+                                       "<img src=\"img/logo.png\">\n" + Link("notes.txt")));
+  server.SetResponse("/docs/a.html", HtmlResponse("needle\n<img src=\"../img/x.gif\">\n" +
+                                                  Link("../files/data.bin") + Link("b.html")));
+  server.SetResponse("/docs/b.html",
+                     HtmlResponse("hay\n" + Link("/files/archive.zip") + Link("../img/x.gif")));
+  server.SetResponse("/img/logo.png", FileResponse(Binary(5000, 1), "image/png"));
+  server.SetResponse("/img/x.gif", FileResponse(Binary(777, 2), "image/gif"));
+  server.SetResponse("/files/data.bin",
+                     FileResponse(Binary(300000, 3), "application/octet-stream"));
+  server.SetResponse(
+      "/files/archive.zip",
+      FileResponse(std::string("PK\3\4\0\0", 6) + Binary(4000, 4), "application/zip"));
+  server.SetResponse("/notes.txt", FileResponse("needle in a text file\n", "text/plain"));
+}
+
+struct Site {
+  const char* name;
+  void (*build)(ScriptedServer&, RefusedPort&);
+  const char* start;
+  // Runs against randomly delayed answers too (not the chain: its pages can
+  // only be fetched one after another, so delays would just add up).
+  bool delayed;
+  std::vector<Args> optionSets;
+};
+
+const std::vector<Site>& Sites() {
+  static const std::vector<Site> sites = {
+      {"tree",
+       TreeSite,
+       "/index.html",
+       true,
+       {{"-k", "needle", "-d", "3", "-print", "-stat"},
+        {"-k", "needle", "-d", "2", "-download", "-create", "-stat"},
+        {"-f", "html|gif", "-d", "2", "-download", "-create", "-print", "-stat"},
+        {"-k", "needle", "-d", "3", "-once", "-print", "-stat"}}},
+      {"navigation",
+       NavigationSite,
+       "/n0.html",
+       true,
+       {{"-k", "needle", "-d", "2", "-print", "-stat"},
+        {"-f", "html", "-d", "1", "-print", "-stat"},
+        {"-k", "needle", "-d", "3", "-once", "-print", "-stat"},
+        {"-f", "html", "-d", "3", "-once", "-download", "-print", "-stat"}}},
+      {"chain", ChainSite, "/c0.html", false, {{"-k", "needle", "-d", "300", "-print", "-stat"}}},
+      {"redirects",
+       RedirectSite,
+       "/",
+       true,
+       {{"-k", "needle", "-d", "2", "-print", "-stat"},
+        {"-f", ".", "-d", "1", "-download", "-print", "-stat"},
+        {"-k", "needle", "-d", "3", "-once", "-print", "-stat"}}},
+      {"errors",
+       ErrorSite,
+       "/",
+       true,
+       {{"-k", "needle", "-d", "2", "-print", "-stat"},
+        {"-f", ".", "-d", "1", "-download", "-stat"}}},
+      {"failed start", FailedStartSite, "/", false, {{"-k", "needle", "-d", "2", "-stat"}}},
+      {"mixed",
+       MixedSite,
+       "/",
+       true,
+       {{"-k", "needle", "-d", "3", "-download", "-stat"},
+        {"-f", "\\.(html|gif|png|bin|zip|txt)", "-d", "3", "-download", "-create", "-stat"},
+        {"-d", "3", "-download", "-stat"}}},
+  };
+  return sites;
+}
+
+// A variant of the baseline run: the -j value and whether answers are delayed.
+struct Variant {
+  const char* jobs;
+  bool delayed;
+};
+
+TEST(ParallelCrawl, OutputIsIdenticalWhateverTheParallelism) {
+  uint32_t seed = 1;
+  for (const Site& site : Sites()) {
+    ScriptedServer server;
+    RefusedPort refused;
+    server.SetDefaultResponse(NotFoundResponse());
+    site.build(server, refused);
+    for (const Args& options : site.optionSets) {
+      std::string tag = std::string(site.name) + " / " + Join(options);
+      server.SetResponseDelay(0);
+      Outcome base = Crawl(server, site.start, options);
+      // A baseline that fetched nothing (an option not understood) makes the
+      // comparisons empty; the other option sets still run.
+      if (base.timedOut || base.requests.empty()) {
+        ADD_FAILURE() << tag << ": the run without -j failed\n" << base.out << base.err;
+        continue;
+      }
+      bool first = &options == &site.optionSets.front();
+      std::vector<Variant> variants = {{"8", false}};
+      if (first) variants.push_back({"1", false});
+      if (site.delayed) variants.push_back({"8", true});
+      // The widest window once, where it has the most to fetch ahead.
+      if (std::string(site.name) == "navigation" && first) variants.push_back({"64", true});
+      for (const Variant& v : variants) {
+        Args args = options;
+        args.insert(args.end(), {"-j", v.jobs});
+        std::string label = tag + " -j " + v.jobs + (v.delayed ? " (delayed answers)" : "");
+        server.SetResponseDelay(v.delayed ? 30 : 0, seed++);
+        Outcome o = Crawl(server, site.start, args);
+        if (o.timedOut) {
+          ADD_FAILURE() << label << ": timed out";
+          continue;
+        }
+        EXPECT_EQ(o.exitCode, base.exitCode) << label << "\n" << o.out << o.err;
+        EXPECT_EQ(o.out, base.out) << label;
+        EXPECT_EQ(o.err, base.err) << label;
+        EXPECT_EQ(o.saved, base.saved) << label;
+        EXPECT_EQ(o.requests, base.requests) << label;
+      }
+    }
+  }
+}
+
+TEST(ParallelCrawl, BadParallelismIsRefusedBeforeAnyRequest) {
+  ScriptedServer server;
+  RefusedPort unused;
+  NavigationSite(server, unused);
+  const struct {
+    Args args;
+    const char* message;
+  } cases[] = {
+      {{"-j", "0"}, "What the heck is 0?\n"},      {{"-j", "65"}, "What the heck is 65?\n"},
+      {{"-j", "x"}, "What the heck is x?\n"},      {{"-j"}, "What the heck is -j?\n"},
+      {{"-stat", "-j"}, "What the heck is -j?\n"},
+  };
+  for (const auto& c : cases) {
+    Args argv{FERRET_BINARY, server.Url("/n0.html")};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    ProcessResult r = RunProcess(argv, "", 30);
+    EXPECT_EQ(r.exitCode, 255) << Join(c.args);
+    EXPECT_EQ(r.out + r.err, c.message) << Join(c.args);
+  }
+  // The extremes are accepted.
+  for (const char* jobs : {"1", "64"}) {
+    ProcessResult r = RunProcess({FERRET_BINARY, server.Url("/n0.html"), "-j", jobs, "-stat"});
+    EXPECT_EQ(r.exitCode, 0) << jobs << r.out << r.err;
+  }
+  EXPECT_EQ(server.RequestPaths().size(), 2u);
+}
+
+// --------------------------------------------------------------- -once
+
+// How often each path was requested.
+std::map<std::string, int> Counts(const std::vector<std::string>& paths) {
+  std::map<std::string, int> counts;
+  for (const std::string& p : paths) ++counts[p];
+  return counts;
+}
+
+TEST(Once, NavigationBarPagesAreEachRequestedOnce) {
+  ScriptedServer server;
+  RefusedPort unused;
+  NavigationSite(server, unused);
+  // Depth first, last link first: n0, then n19 whose bar leads to n18, whose
+  // bar leads to n17 .. n1; everything met after that has been seen.
+  std::string expected = server.Url("/n0.html") + "\n";
+  for (int i = 18; i >= 2; i -= 2) expected += server.HostPort() + Page(i) + "\n";
+  expected += "Saves(0) Prints(10) Hits(20) HTTP 200(100%) Errors(0)\n";
+  std::map<std::string, int> once;
+  for (int i = 0; i < 20; ++i) once[Page(i)] = 1;
+  for (const char* jobs : {"1", "8"}) {
+    server.ClearRequests();
+    ProcessResult r = RunProcess({FERRET_BINARY, server.Url("/n0.html"), "-k", "needle", "-d", "3",
+                                  "-once", "-print", "-stat", "-j", jobs},
+                                 "", 60);
+    EXPECT_EQ(r.exitCode, 0) << jobs << r.err;
+    EXPECT_EQ(r.out, expected) << jobs;
+    EXPECT_EQ(Counts(server.RequestPaths()), once) << jobs;
+  }
+  // The implied -print prints the same pages.
+  server.ClearRequests();
+  ProcessResult implied =
+      RunProcess({FERRET_BINARY, server.Url("/n0.html"), "-k", "needle", "-d", "3", "-once"});
+  EXPECT_EQ(implied.out + "Saves(0) Prints(10) Hits(20) HTTP 200(100%) Errors(0)\n", expected);
+  EXPECT_EQ(server.RequestPaths().size(), 20u);
+}
+
+TEST(Once, CycleIsWalkedOnce) {
+  ScriptedServer server;
+  server.SetResponse("/a.html", HtmlResponse("needle a\n" + Link("b.html")));
+  server.SetResponse("/b.html", HtmlResponse("needle b\n" + Link("a.html")));
+  Args base{FERRET_BINARY, server.Url("/a.html"), "-k", "needle", "-d", "10", "-stat"};
+  // Without -once the depth alone ends the walk round the cycle.
+  RunProcess(base);
+  EXPECT_EQ(server.RequestPaths().size(), 11u);
+  server.ClearRequests();
+  base.push_back("-once");
+  ProcessResult r = RunProcess(base);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "Saves(0) Prints(0) Hits(2) HTTP 200(100%) Errors(0)\n");
+  EXPECT_EQ(server.RequestPaths(), (std::vector<std::string>{"/a.html", "/b.html"}));
+}
+
+// In file mode a link met again is neither saved nor printed again; saving a
+// link and scanning it are separate visits, one request each.
+TEST(Once, FileLinkMetAgainIsNotSavedAgain) {
+  ScriptedServer server;
+  // The last link is taken first, so the saved and printed URL is the plain one.
+  server.SetResponse("/", HtmlResponse("<img src=\"f.gif\">\n<img src=\"./f.gif\">\n" +
+                                       Link("/sub/../f.gif") + Link("f.gif#big")));
+  server.SetResponse("/f.gif", FileResponse("GIF89a", "image/gif"));
+  TempDir dir("ferret-once");
+  ProcessResult r = RunProcess({FERRET_BINARY, server.Url("/"), "-f", "gif", "-d", "1", "-download",
+                                "-print", "-once", "-stat"},
+                               dir.Path());
+  std::string url = server.HostPort() + "/f.gif";
+  EXPECT_EQ(r.out, "Saving " + url + " as f.gif\n" + url +
+                       "\nSaves(1) Prints(1) Hits(3) HTTP 200(100%) Errors(0)\n");
+  EXPECT_EQ(Counts(server.RequestPaths()), (std::map<std::string, int>{{"/", 1}, {"/f.gif", 2}}));
+  EXPECT_EQ(ReadFile(dir.Path() + "/f.gif"), "GIF89a");
+}
+
+// Path with "." and ".." segments removed, as the server would read it.
+std::string WithoutDots(const std::string& path) {
+  std::vector<std::string> kept;
+  size_t from = 1;
+  while (from <= path.size()) {
+    size_t slash = std::min(path.find('/', from), path.size());
+    std::string segment = path.substr(from, slash - from);
+    if (segment == "..") {
+      if (!kept.empty()) kept.pop_back();
+      if (slash == path.size()) kept.push_back("");
+    } else if (segment == "." && slash == path.size()) {
+      kept.push_back("");
+    } else if (segment != ".") {
+      kept.push_back(segment);
+    }
+    from = slash + 1;
+  }
+  std::string out;
+  for (const std::string& s : kept) out += "/" + s;
+  return out.empty() ? "/" : out;
+}
+
+// Links that name one URL in different spellings are requested once; links
+// that name different URLs are not merged. Each case's page links the hrefs
+// ("{hp}" is the server's host:port) and every other path answers a page
+// with no links.
+TEST(Once, CanonicalKeys) {
+  const struct {
+    const char* name;
+    const char* address;
+    int port;               // 0: ephemeral
+    const char* startHost;  // as written in the start URL, with the port
+    const char* startPath;
+    std::vector<std::string> hrefs;
+    std::map<std::string, std::string> redirects;  // path -> Location
+    size_t withoutOnce;                            // requests made without -once
+    std::set<std::string> expected;                // paths requested with -once, dots removed
+  } cases[] = {
+      {"host letter case",
+       "127.0.0.1",
+       0,
+       "http://localhost:{port}",
+       "/",
+       {"http://LOCALHOST:{port}/x.html", "http://localhost:{port}/x.html",
+        "http://LocalHost:{port}/x.html", "http://LOCALHOST:{port}/"},
+       {},
+       5,
+       {"/", "/x.html"}},
+      {"explicit default port",
+       "127.0.0.14",
+       80,
+       "http://127.0.0.14",
+       "/",
+       {"http://127.0.0.14:80/x.html", "x.html", "http://127.0.0.14/x.html",
+        "http://127.0.0.14:80/"},
+       {},
+       5,
+       {"/", "/x.html"}},
+      {"dot segments",
+       "127.0.0.1",
+       0,
+       "http://{hp}",
+       "/a/index.html",
+       {"../b.html", "/a/../b.html", "/b.html", "./../b.html", "./index.html", "c/../index.html",
+        "/a/./index.html"},
+       {},
+       8,
+       {"/a/index.html", "/b.html"}},
+      {"fragments",
+       "127.0.0.1",
+       0,
+       "http://{hp}",
+       "/",
+       {"x.html#top", "x.html#end", "x.html", "#self", "/#self"},
+       {},
+       6,
+       {"/", "/x.html"}},
+      {"scheme-less and http://",
+       "127.0.0.1",
+       0,
+       "{hp}",
+       "/",
+       {"http://{hp}/x.html", "x.html", "HTTP://{hp}/x.html", "http://{hp}/", "/"},
+       {},
+       6,
+       {"/", "/x.html"}},
+      {"redirect target",
+       "127.0.0.1",
+       0,
+       "http://{hp}",
+       "/",
+       {"x.html", "go", "again"},
+       {{"/go", "x.html"}, {"/again", "/go"}},
+       7,
+       {"/", "/go", "/again", "/x.html"}},
+      {"different URLs stay apart",
+       "127.0.0.1",
+       0,
+       "http://{hp}",
+       "/",
+       {"x.html", "X.html", "x.html?q=1", "x.html?q=2", "x/", "x"},
+       {},
+       7,
+       {"/", "/x.html", "/X.html", "/x.html?q=1", "/x.html?q=2", "/x/", "/x"}},
+  };
+  for (const auto& c : cases) {
+    if (c.port != 0 && !CanBindLoopback(c.address, c.port)) {
+      std::cerr << "[ skipped ] " << c.name << ": cannot bind " << c.address << ":" << c.port
+                << "\n";
+      continue;
+    }
+    ScriptedServer server(c.address, c.port);
+    auto fill = [&](std::string text) {
+      const std::pair<std::string, std::string> keys[] = {
+          {"{hp}", server.HostPort()}, {"{port}", std::to_string(server.Port())}};
+      for (const auto& key : keys) {
+        for (size_t at; (at = text.find(key.first)) != std::string::npos;) {
+          text.replace(at, key.first.size(), key.second);
+        }
+      }
+      return text;
+    };
+    std::string html = "needle\n";
+    for (const std::string& href : c.hrefs) html += Link(fill(href));
+    server.SetDefaultResponse(HtmlResponse("needle\n"));
+    server.SetResponse(c.startPath, HtmlResponse(html));
+    for (const auto& r : c.redirects) server.SetResponse(r.first, RedirectResponse(r.second));
+    std::string start = fill(c.startHost) + c.startPath;
+    Args args{FERRET_BINARY, start, "-k", "needle", "-d", "1", "-print"};
+
+    // Without -once every link is fetched, so each case tests something.
+    ProcessResult all = RunProcess(args, "", 30);
+    EXPECT_EQ(all.exitCode, 0) << c.name << all.out << all.err;
+    EXPECT_EQ(server.RequestPaths().size(), c.withoutOnce) << c.name;
+
+    server.ClearRequests();
+    args.push_back("-once");
+    ProcessResult once = RunProcess(args, "", 30);
+    EXPECT_EQ(once.exitCode, 0) << c.name << once.out << once.err;
+    std::vector<std::string> paths = server.RequestPaths();
+    std::set<std::string> seen;
+    for (const std::string& p : paths) seen.insert(WithoutDots(p));
+    EXPECT_EQ(paths.size(), c.expected.size()) << c.name << ": " << Join(paths);
+    EXPECT_EQ(seen, c.expected) << c.name;
+    // Nothing printed twice either.
+    std::vector<std::string> lines = Lines(once.out);
+    EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()).size(), lines.size())
+        << c.name << "\n"
+        << once.out;
+  }
+}
+
+}  // namespace
