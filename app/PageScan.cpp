@@ -234,6 +234,7 @@ int ScanPage(CStr url, int depth) {
     crawl.prefetch = std::make_unique<Prefetcher>(runSettings.jobs - 1, ConfinementPolicy(),
                                                   ExpandAhead, runSettings.once != 0);
     UsePrefetcher(crawl.prefetch.get());
+    if (runSettings.once) crawl.prefetch->ScannedLive(url);
   }
   // No request outlives the crawl's own fetcher ahead.
   struct PrefetcherInUse {

@@ -43,7 +43,7 @@ void Prefetcher::Insert(EntryList::iterator position, const std::vector<Need>& u
       Url url;
       UrlProblem ignored;
       if (url.Parse(need.url, &ignored) &&
-          !(need.save ? predictedSaves : predictedScans).insert(url.Key()).second) {
+          !(need.save ? predictedSaves.insert(url.Key()).second : FirstScan(url))) {
         continue;
       }
     }
@@ -61,6 +61,13 @@ void Prefetcher::Predict(const std::vector<Need>& upcoming) {
     Insert(needs.begin(), upcoming);
   }
   changed.notify_all();
+}
+
+void Prefetcher::ScannedLive(const CStr& text) {
+  Url url;
+  UrlProblem ignored;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (url.Parse(text, &ignored)) FirstScan(url);
 }
 
 Prefetcher::Fetched Prefetcher::Take(const CStr& url) {
@@ -99,8 +106,18 @@ std::vector<Prefetcher::Need> Prefetcher::FetchAhead(Entry& entry,
                                                      std::unique_ptr<Recordings>* recordings) {
   *recordings = std::make_unique<Recordings>();
   const Need& need = entry.need;
+  // With -once the crawl follows a redirect only to a URL not met before,
+  // which the fetch ahead cannot know: it stops at the first answer, and the
+  // crawl makes any further hop itself, so nothing is asked for that the
+  // crawl would not ask for.
+  bool first = true;
+  FetchPolicy policy = [this, &first](const Url& url) {
+    bool follow = allowed(url) && (first || !once);
+    first = false;
+    return follow;
+  };
   FetchOutcome outcome =
-      Fetch(need.url, allowed, RecordingConnector(recordings->get(), kMaxRecording));
+      Fetch(need.url, policy, RecordingConnector(recordings->get(), kMaxRecording));
   std::vector<Need> upcoming;
   if (!outcome.body) return upcoming;
   // The body is recorded to its end when the crawl will read it: to save it,

@@ -72,6 +72,10 @@ class Prefetcher {
   // predicted earlier.
   void Predict(const std::vector<Need>& upcoming);
 
+  // With -once: url is scanned by the crawl itself (the start URL), so it is
+  // not to be fetched ahead for a scan.
+  void ScannedLive(const CStr& url);
+
   // The recordings of the first (most urgent) prediction of url, once
   // fetched (waiting while it is being fetched); no recordings when there is
   // none to replay (not predicted, not started yet, or the run is stopping).
@@ -97,6 +101,9 @@ class Prefetcher {
   // Puts upcoming in needs at position (most urgent first), leaving out with
   // -once what was predicted before. Holds mutex.
   void Insert(EntryList::iterator position, const std::vector<Need>& upcoming);
+  // With -once, true when the scan of url was not predicted before (and now
+  // is). Holds mutex.
+  bool FirstScan(const Url& url) { return predictedScans.insert(url.Key()).second; }
 
   const FetchPolicy allowed;
   const Expander expand;

@@ -272,7 +272,20 @@ TEST(ParallelCrawl, OutputIsIdenticalWhateverTheParallelism) {
         EXPECT_EQ(o.out, base.out) << label;
         EXPECT_EQ(o.err, base.err) << label;
         EXPECT_EQ(o.saved, base.saved) << label;
-        EXPECT_EQ(o.requests, base.requests) << label;
+        if (std::find(options.begin(), options.end(), "-once") == options.end()) {
+          // Fetching ahead asks for exactly what the crawl asks for.
+          EXPECT_EQ(o.requests, base.requests) << label;
+        } else {
+          // With -once the crawl meets a URL first in an order the fetch
+          // ahead cannot know: it may ask once for another spelling of a URL
+          // the crawl asks for, but never for a path more often.
+          for (const std::string& path : o.requests) {
+            auto times = [&path](const std::vector<std::string>& all) {
+              return std::count(all.begin(), all.end(), path);
+            };
+            EXPECT_LE(times(o.requests), std::max<long>(1, times(base.requests))) << label << path;
+          }
+        }
       }
     }
   }
