@@ -128,13 +128,14 @@ void AddByte(uint64_t* set, unsigned char c) { set[c >> 6] |= uint64_t{1} << (c 
 // The byte sets of the leading one-character nodes and literal bytes of
 // the chain from start, up to kPrefixMax characters.
 void RegexpProgram::FindPrefix(const char* start) {
-  for (const char* node = start; node != nullptr && prefixLength < kPrefixMax;
-       node = NextNode(node)) {
+  const char* node = start;
+  for (; node != nullptr && prefixLength < kPrefixMax; node = NextNode(node)) {
     const char* operand = NodeOperand(node);
     int op = NodeOp(node);
     if (op == RegexpOp::Literal) {
       for (; *operand != '\0' && prefixLength < kPrefixMax; ++operand)
         AddByte(prefix[prefixLength++], static_cast<unsigned char>(*operand));
+      if (*operand != '\0') break;  // the literal goes on past the prefix
       continue;
     }
     if (op != RegexpOp::InSet && op != RegexpOp::NotInSet && op != RegexpOp::AnyChar) break;
@@ -150,6 +151,7 @@ void RegexpProgram::FindPrefix(const char* start) {
         set[c >> 6] &= ~(uint64_t{1} << (c & 63));
       }
   }
+  prefixIsProgram = prefixLength > 0 && node != nullptr && NodeOp(node) == RegexpOp::Accept;
   for (; scanWidth < 2 && scanWidth < prefixLength; ++scanWidth) {
     char* bytes = scanBytes + 2 * scanWidth;
     int members = 0;
@@ -193,6 +195,7 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
   copy->prefixLength = prefixLength;
   std::memcpy(copy->scanBytes, scanBytes, sizeof scanBytes);
   copy->scanWidth = scanWidth;
+  copy->prefixIsProgram = prefixIsProgram;
   copy->groups = groups;
   copy->firstChar = firstChar;
   copy->anchored = anchored;

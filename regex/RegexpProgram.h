@@ -106,6 +106,11 @@ class RegexpProgram {
   // prefix set 1 (a single byte twice). scanWidth 0: the sets are larger.
   char scanBytes[4] = {};
   int scanWidth = 0;
+  // The prefix is the whole program: the single alternative is a chain of
+  // one-character nodes and literals of prefixLength characters in all, so
+  // a position whose characters fit the prefix sets starts the match, which
+  // spans exactly prefixLength characters and has no groups.
+  bool prefixIsProgram = false;
   int groups = 0;            // groups in the pattern, 0..9
   uint64_t searchSteps = 0;  // work of the last search
   char* program = nullptr;   // owned, programSize bytes; null when the
