@@ -295,14 +295,17 @@ void RegexpMatcher::ReplayGroups(const char* start) {
   if (!sawGroup) return;
   const char* at = start;
   size_t frame = 0;
-  for (const char* node = program.program + 1; NodeOp(node) != Op::Accept;) {
+  const char* end = program.program + program.replayEnd;
+  for (const char* node = program.program + 1; NodeOp(node) != Op::Accept && node < end;) {
     int op = NodeOp(node);
     const char* next = NextNode(node);
     switch (op) {
       case Op::AnyChar:
       case Op::InSet:
       case Op::NotInSet: ++at; break;
-      case Op::Literal: at += std::strlen(NodeOperand(node)); break;
+      case Op::Literal:
+        for (const char* text = NodeOperand(node); *text != '\0'; ++text) ++at;
+        break;
       case Op::Alt:
         if (next != nullptr && NodeOp(next) == Op::Alt)
           next = NodeOperand(frames[frame++].node);

@@ -88,6 +88,7 @@ bool RegexpProgram::Compile(const char* pattern) {
   }
   groups = writer.nextGroup - 1;
   FindSearchData(flags);
+  FindReplayEnd();
   return true;
 }
 
@@ -162,6 +163,25 @@ void RegexpProgram::FindPrefix(const char* start) {
   }
 }
 
+// Walks the nodes in storage order: each is its header and, for the nodes
+// with a text operand, that text and its NUL.
+void RegexpProgram::FindReplayEnd() {
+  int end = 0;
+  for (int at = 1; at + 3 <= programSize;) {
+    const char* node = program + at;
+    int op = NodeOp(node);
+    if (op == RegexpOp::Loop) {
+      replayEnd = programSize;
+      return;
+    }
+    at += 3;
+    if (op == RegexpOp::InSet || op == RegexpOp::NotInSet || op == RegexpOp::Literal)
+      at += static_cast<int>(std::strlen(program + at)) + 1;
+    if (op > RegexpOp::GroupOpen && op < RegexpOp::GroupClose + kRegexpSlots) end = at;
+  }
+  replayEnd = end;
+}
+
 RegexpProgram* RegexpProgram::Share() {
   ++shareCount;
   return this;
@@ -197,6 +217,7 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
   copy->scanWidth = scanWidth;
   copy->prefixIsProgram = prefixIsProgram;
   copy->groups = groups;
+  copy->replayEnd = replayEnd;
   copy->firstChar = firstChar;
   copy->anchored = anchored;
   copy->compiledOK = compiledOK;

@@ -75,6 +75,7 @@ class RegexpProgram {
   bool Compile(const char* pattern);
   void FindSearchData(int flags);
   void FindPrefix(const char* start);
+  void FindReplayEnd();
   // The matcher over the candidates from first on; sets searchSteps and,
   // on an error, the status.
   bool Run(const char* first, const char* subject);
@@ -111,7 +112,11 @@ class RegexpProgram {
   // a position whose characters fit the prefix sets starts the match, which
   // spans exactly prefixLength characters and has no groups.
   bool prefixIsProgram = false;
-  int groups = 0;            // groups in the pattern, 0..9
+  int groups = 0;  // groups in the pattern, 0..9
+  // Where the replay of a successful path may stop: past the last group
+  // node when the program has no Loop (then a path only moves forward),
+  // otherwise programSize. An offset into program.
+  int replayEnd = 0;
   uint64_t searchSteps = 0;  // work of the last search
   char* program = nullptr;   // owned, programSize bytes; null when the
                              // pattern did not compile

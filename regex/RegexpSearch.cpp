@@ -66,8 +66,8 @@ __attribute__((no_sanitize("address"))) const char* ScanSse2(const char* at, con
 #define FERRET_REGEX_AVX2 1
 // ScanSse2 over 32 positions at a time, for processors that have AVX2.
 __attribute__((target("avx2"), no_sanitize("address"))) const char* ScanAvx2(const char* at,
-                                                                              const char* bytes,
-                                                                              int width) {
+                                                                             const char* bytes,
+                                                                             int width) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i a0 = _mm256_set1_epi8(bytes[0]), a1 = _mm256_set1_epi8(bytes[1]);
   const __m256i b0 = _mm256_set1_epi8(bytes[2]), b1 = _mm256_set1_epi8(bytes[3]);
