@@ -233,9 +233,3 @@ void RegexpProgram::ClearSlots() {
   if (subStart[0] == nullptr) return;
   for (int i = 0; i < kRegexpSlots; ++i) subStart[i] = subEnd[i] = nullptr;
 }
-
-int RegexpProgram::CountSetSlots() const {
-  int count = 0;
-  while (count < kRegexpSlots && subStart[count] != nullptr) ++count;
-  return count - 1;
-}

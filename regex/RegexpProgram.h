@@ -67,7 +67,11 @@ class RegexpProgram {
   // costs one test when slot 0 is unset.
   void ClearSlots();
   // Groups 0, 1, 2, ... set without a gap, less one; -1 when slot 0 is unset.
-  int CountSetSlots() const;
+  int CountSetSlots() const {
+    int count = 0;
+    while (count < kRegexpSlots && subStart[count] != nullptr) ++count;
+    return count - 1;
+  }
 
  private:
   friend class RegexpMatcher;

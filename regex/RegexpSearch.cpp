@@ -92,12 +92,15 @@ __attribute__((target("avx2"), no_sanitize("address"))) const char* ScanAvx2(con
     if (mask != 0) return block + __builtin_ctz(mask);
   }
 }
+
+// Decided once, before main: a test per search would cost as much as the
+// scan of a short line saves.
+const bool kHaveAvx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
 #endif
 
-const char* Scan(const char* at, const char* bytes, int width) {
+inline const char* Scan(const char* at, const char* bytes, int width) {
 #ifdef FERRET_REGEX_AVX2
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2) return ScanAvx2(at, bytes, width);
+  if (kHaveAvx2) return ScanAvx2(at, bytes, width);
 #endif
   return ScanSse2(at, bytes, width);
 }
@@ -114,6 +117,23 @@ const char* Scan(const char* at, const char* bytes, int width) {
 #endif
 
 }  // namespace
+
+inline const char* RegexpProgram::NextCandidate(const char* at) const {
+  if (scanWidth > 0)
+    at = Scan(at, scanBytes, scanWidth);
+  else if (firstChar != '\0')
+    at = std::strchr(at, firstChar);
+  else
+    while (*at != '\0' && !InSet(prefix[0], *at)) ++at;  // a wide first set
+  return at != nullptr && *at != '\0' ? at : nullptr;
+}
+
+inline bool RegexpProgram::PrefixFits(const char* at) const {
+  // The NUL is in no set, so the walk stops at the end of the subject.
+  for (int i = 1; i < prefixLength; ++i)
+    if (!InSet(prefix[i], at[i])) return false;
+  return true;
+}
 
 bool RegexpProgram::Search(const char* subject) {
   if (subject == nullptr) {
@@ -169,19 +189,3 @@ bool RegexpProgram::Run(const char* first, const char* subject) {
   return false;
 }
 
-const char* RegexpProgram::NextCandidate(const char* at) const {
-  if (scanWidth > 0)
-    at = Scan(at, scanBytes, scanWidth);
-  else if (firstChar != '\0')
-    at = std::strchr(at, firstChar);
-  else
-    while (*at != '\0' && !InSet(prefix[0], *at)) ++at;  // a wide first set
-  return at != nullptr && *at != '\0' ? at : nullptr;
-}
-
-bool RegexpProgram::PrefixFits(const char* at) const {
-  // The NUL is in no set, so the walk stops at the end of the subject.
-  for (int i = 1; i < prefixLength; ++i)
-    if (!InSet(prefix[i], at[i])) return false;
-  return true;
-}
