@@ -55,11 +55,6 @@ char Lookahead(const char* repeat) {
   return next != nullptr && NodeOp(next) == Op::Literal ? *NodeOperand(next) : '\0';
 }
 
-bool IsGroupNode(int op) {
-  return (op > Op::GroupOpen && op < Op::GroupOpen + kRegexpSlots) ||
-         (op > Op::GroupClose && op < Op::GroupClose + kRegexpSlots);
-}
-
 }  // namespace
 
 RegexpMatcher::RegexpMatcher(RegexpProgram& program, const char* subject)
@@ -74,9 +69,18 @@ bool RegexpMatcher::TryAt(const char* start) {
   attemptStart = start;
   position = start;
   top = 0;
+  straight = true;
+  passed = 0;
   if (!Run(program.program + 1)) return false;
   program.subStart[0] = start;
   program.subEnd[0] = position;
+  if (straight) {
+    for (int slot = 1; slot <= program.groups; ++slot) {
+      program.subStart[slot] = passed >> slot & 1 ? groupStart[slot] : nullptr;
+      program.subEnd[slot] = passed >> (slot + kRegexpSlots) & 1 ? groupEnd[slot] : nullptr;
+    }
+    return true;
+  }
   ReplayGroups(start);
   return true;
 }
@@ -120,7 +124,13 @@ bool RegexpMatcher::Run(const char* node) {
           break;
         case Op::WordEnd: ok = !IsWordChar(*position); break;
         default:
-          if (!IsGroupNode(op)) {
+          if (op > Op::GroupOpen && op < Op::GroupOpen + kRegexpSlots) {
+            groupStart[op - Op::GroupOpen] = position;
+            passed |= 1u << (op - Op::GroupOpen);
+          } else if (op > Op::GroupClose && op < Op::GroupClose + kRegexpSlots) {
+            groupEnd[op - Op::GroupClose] = position;
+            passed |= 1u << (op - Op::GroupClose + kRegexpSlots);
+          } else {
             error = 3;
             return false;
           }
@@ -138,6 +148,7 @@ bool RegexpMatcher::Run(const char* node) {
 }
 
 bool RegexpMatcher::Backtrack(const char** node) {
+  straight = false;
   if (!memoTried &&
       steps > kCheapSteps + kCheapStepsPerChar * static_cast<uint64_t>(attemptStart - subjectStart))
     StartMemo();

@@ -84,9 +84,16 @@ class RegexpMatcher {
   size_t capacity = sizeof inlineFrames / sizeof inlineFrames[0];
 
   uint64_t steps = 0;
-  int error = 0;             // a plain code: a status would cost a string per search
-  bool memoTried = false;    // StartMemo ran (it may have found no memory)
-  bool sawGroup = false;     // a group node was entered: slots need a replay
+  int error = 0;           // a plain code: a status would cost a string per search
+  bool memoTried = false;  // StartMemo ran (it may have found no memory)
+  bool sawGroup = false;   // a group node was entered: slots need a replay
+  // The current attempt has not backtracked: every node it entered lies on
+  // its path, in order, so the last write of each group slot below is the
+  // last pass through that group node and no replay is needed.
+  bool straight = true;
+  unsigned passed = 0;                        // bit per group slot written
+  const char* groupStart[kRegexpSlots] = {};  // valid where passed has the bit
+  const char* groupEnd[kRegexpSlots] = {};
   bool exhausted = false;    // no memory for a deeper stack
   uint64_t* memo = nullptr;  // owned; rows of columns bits, row = node offset / 3
   size_t columns = 0;        // subject length + 1

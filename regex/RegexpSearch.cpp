@@ -188,4 +188,3 @@ bool RegexpProgram::Run(const char* first, const char* subject) {
   status.SetError(matcher.Error());
   return false;
 }
-
