@@ -67,11 +67,11 @@ RegexpMatcher::~RegexpMatcher() {
 
 bool RegexpMatcher::TryAt(const char* start) {
   attemptStart = start;
-  position = start;
+  position = start + program.skipLength;
   top = 0;
   straight = true;
   passed = 0;
-  if (!Run(program.program + 1)) return false;
+  if (!Run(program.program + program.skipNode)) return false;
   program.subStart[0] = start;
   program.subEnd[0] = position;
   if (straight) {

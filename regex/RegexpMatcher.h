@@ -39,7 +39,9 @@ class RegexpMatcher {
   RegexpMatcher& operator=(const RegexpMatcher&) = delete;
 
   // A match that begins exactly at start; on success slot 0 spans it and the
-  // group slots describe it.
+  // group slots describe it. The characters from start fit the program's
+  // prefix sets (RegexpProgram::PrefixFits), so the nodes they cover are
+  // taken as matched.
   bool TryAt(const char* start);
   // Work done so far: nodes entered, characters scanned by repeats and
   // repeat counts given back. Bounded by a constant plus

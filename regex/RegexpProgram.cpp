@@ -137,10 +137,12 @@ void RegexpProgram::FindPrefix(const char* start) {
       for (; *operand != '\0' && prefixLength < kPrefixMax; ++operand)
         AddByte(prefix[prefixLength++], static_cast<unsigned char>(*operand));
       if (*operand != '\0') break;  // the literal goes on past the prefix
+      SkipTo(NextNode(node));
       continue;
     }
     if (op != RegexpOp::InSet && op != RegexpOp::NotInSet && op != RegexpOp::AnyChar) break;
     uint64_t* set = prefix[prefixLength++];
+    SkipTo(NextNode(node));
     if (op == RegexpOp::InSet) {
       for (const char* m = operand; *m != '\0'; ++m) AddByte(set, static_cast<unsigned char>(*m));
       continue;
@@ -161,6 +163,12 @@ void RegexpProgram::FindPrefix(const char* start) {
     if (members > 2) break;
     if (members == 1) bytes[1] = bytes[0];
   }
+}
+
+void RegexpProgram::SkipTo(const char* node) {
+  if (node == nullptr) return;  // a damaged chain: attempts start at the top
+  skipNode = static_cast<int>(node - program);
+  skipLength = prefixLength;
 }
 
 // Walks the nodes in storage order: each is its header and, for the nodes
@@ -216,6 +224,8 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
   std::memcpy(copy->scanBytes, scanBytes, sizeof scanBytes);
   copy->scanWidth = scanWidth;
   copy->prefixIsProgram = prefixIsProgram;
+  copy->skipNode = skipNode;
+  copy->skipLength = skipLength;
   copy->groups = groups;
   copy->replayEnd = replayEnd;
   copy->firstChar = firstChar;

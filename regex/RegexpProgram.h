@@ -80,6 +80,8 @@ class RegexpProgram {
   void FindSearchData(int flags);
   void FindPrefix(const char* start);
   void FindReplayEnd();
+  // Records node as where attempts go on once the prefix has fitted.
+  void SkipTo(const char* node);
   // The matcher over the candidates from first on; sets searchSteps and,
   // on an error, the status.
   bool Run(const char* first, const char* subject);
@@ -116,6 +118,12 @@ class RegexpProgram {
   // a position whose characters fit the prefix sets starts the match, which
   // spans exactly prefixLength characters and has no groups.
   bool prefixIsProgram = false;
+  // Where an attempt at a position that fits the prefix goes on: the node
+  // (an offset into program) after the leading one-character nodes and
+  // literals the prefix sets cover whole, skipLength characters on. Those
+  // nodes hold no choice and no group, so skipping them changes nothing.
+  int skipNode = 1;
+  int skipLength = 0;
   int groups = 0;  // groups in the pattern, 0..9
   // Where the replay of a successful path may stop: past the last group
   // node when the program has no Loop (then a path only moves forward),
