@@ -188,6 +188,15 @@ bool RegexpMatcher::EnterRepeat(const char* node) {
     return false;
   }
   bool plus = NodeOp(node) == Op::OneOrMore;
+  if (memo == nullptr && (*position == '\0' || !OperandMatches(operand, *position))) {
+    // The empty run, the usual case of a * between tokens: its one count
+    // is tried as GiveBack would try it, at the cost of one step.
+    if (plus) return false;
+    ++steps;
+    char lookahead = Lookahead(node);
+    if (lookahead != '\0' && *position != lookahead) return false;
+    return Push(position, nullptr) && Push(position, node);
+  }
   const char* most;
   if (memo == nullptr) {
     most = RunEnd(operand, position);
