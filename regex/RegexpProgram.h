@@ -82,6 +82,9 @@ class RegexpProgram {
   void FindReplayEnd();
   // Records node as where attempts go on once the prefix has fitted.
   void SkipTo(const char* node);
+  // Search from its first candidate on, first not null (with no prefix,
+  // the subject).
+  bool SearchFrom(const char* first, const char* subject);
   // The matcher over the candidates from first on; sets searchSteps and,
   // on an error, the status.
   bool Run(const char* first, const char* subject);

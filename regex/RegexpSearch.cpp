@@ -149,11 +149,20 @@ bool RegexpProgram::Search(const char* subject) {
     ClearSlots();
     return false;
   }
-  // Most searches of a crawl find no candidate at all: they end before a
-  // matcher is set up.
+  // Most searches of a crawl find no candidate at all: they end here, before
+  // a matcher is set up.
   const char* first = subject;
+  if (!anchored && prefixLength > 0 && (first = NextCandidate(subject)) == nullptr) {
+    if (subStart[0] != nullptr) ClearSlots();
+    return false;
+  }
+  return SearchFrom(first, subject);
+}
+
+// The rest of a search from its first candidate: kept out of Search so that
+// the searches that end early pay for none of it.
+__attribute__((noinline)) bool RegexpProgram::SearchFrom(const char* first, const char* subject) {
   if (!anchored && prefixLength > 0) {
-    first = NextCandidate(subject);
     while (first != nullptr && !PrefixFits(first)) first = NextCandidate(first + 1);
   }
   if (first != nullptr && prefixIsProgram) {
