@@ -67,11 +67,11 @@ RegexpMatcher::~RegexpMatcher() {
 
 bool RegexpMatcher::TryAt(const char* start) {
   attemptStart = start;
-  position = start + program.skipLength;
+  position = start + program.startSkip;
   top = 0;
   straight = true;
   passed = 0;
-  if (!Run(program.program + program.skipNode)) return false;
+  if (!Run(program.program + program.startNode)) return false;
   program.subStart[0] = start;
   program.subEnd[0] = position;
   if (straight) {

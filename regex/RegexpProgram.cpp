@@ -155,6 +155,15 @@ void RegexpProgram::FindPrefix(const char* start) {
       }
   }
   prefixIsProgram = prefixLength > 0 && node != nullptr && NodeOp(node) == RegexpOp::Accept;
+  guardLength = skipNode + 1;
+  if (guardLength <= kGuardMax) {
+    std::memcpy(guard, program, static_cast<size_t>(guardLength));
+  } else {  // sets too large to keep a copy of: no shortcuts
+    prefixIsProgram = false;
+    skipNode = 1;
+    skipLength = 0;
+    guardLength = 0;
+  }
   for (; scanWidth < 2 && scanWidth < prefixLength; ++scanWidth) {
     char* bytes = scanBytes + 2 * scanWidth;
     int members = 0;
@@ -226,6 +235,8 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
   copy->prefixIsProgram = prefixIsProgram;
   copy->skipNode = skipNode;
   copy->skipLength = skipLength;
+  std::memcpy(copy->guard, guard, sizeof guard);
+  copy->guardLength = guardLength;
   copy->groups = groups;
   copy->replayEnd = replayEnd;
   copy->firstChar = firstChar;

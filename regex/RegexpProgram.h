@@ -127,6 +127,17 @@ class RegexpProgram {
   // nodes hold no choice and no group, so skipping them changes nothing.
   int skipNode = 1;
   int skipLength = 0;
+  // The bytes of program the two shortcuts above rely on (from the magic to
+  // the opcode of node skipNode), as compiled. A search whose program no
+  // longer holds them takes neither shortcut, so the matcher finds and
+  // reports the damage as it would without them.
+  static constexpr int kGuardMax = 64;
+  char guard[kGuardMax] = {};
+  int guardLength = 0;
+  // Where this search's attempts start: skipNode and skipLength when the
+  // guarded bytes are intact, else the first node and no characters.
+  int startNode = 1;
+  int startSkip = 0;
   int groups = 0;  // groups in the pattern, 0..9
   // Where the replay of a successful path may stop: past the last group
   // node when the program has no Loop (then a path only moves forward),

@@ -9,7 +9,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(FERRET_REGEX_NO_AVX2)
 #include <immintrin.h>
 #endif
 #endif
@@ -62,7 +62,7 @@ __attribute__((no_sanitize("address"))) const char* ScanSse2(const char* at, con
   }
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(FERRET_REGEX_NO_AVX2)
 #define FERRET_REGEX_AVX2 1
 // ScanSse2 over 32 positions at a time, for processors that have AVX2.
 __attribute__((target("avx2"), no_sanitize("address"))) const char* ScanAvx2(const char* at,
@@ -165,7 +165,11 @@ __attribute__((noinline)) bool RegexpProgram::SearchFrom(const char* first, cons
   if (!anchored && prefixLength > 0) {
     while (first != nullptr && !PrefixFits(first)) first = NextCandidate(first + 1);
   }
-  if (first != nullptr && prefixIsProgram) {
+  bool intact = first != nullptr && guardLength > 0 &&
+                std::memcmp(program, guard, static_cast<size_t>(guardLength)) == 0;
+  startNode = intact ? skipNode : 1;
+  startSkip = intact ? skipLength : 0;
+  if (intact && prefixIsProgram) {
     // The fit is the match: the matcher would take the same span.
     subStart[0] = first;
     subEnd[0] = first + prefixLength;
