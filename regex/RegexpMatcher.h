@@ -93,9 +93,10 @@ class RegexpMatcher {
   // its path, in order, so the last write of each group slot below is the
   // last pass through that group node and no replay is needed.
   bool straight = true;
-  unsigned passed = 0;                        // bit per group slot written
-  const char* groupStart[kRegexpSlots] = {};  // valid where passed has the bit
-  const char* groupEnd[kRegexpSlots] = {};
+  unsigned passed = 0;  // bit per group slot written
+  // Valid where passed has the bit; left uninitialised, as passed tells.
+  const char* groupStart[kRegexpSlots];
+  const char* groupEnd[kRegexpSlots];
   bool exhausted = false;    // no memory for a deeper stack
   uint64_t* memo = nullptr;  // owned; rows of columns bits, row = node offset / 3
   size_t columns = 0;        // subject length + 1
