@@ -55,11 +55,6 @@ char Lookahead(const char* repeat) {
   return next != nullptr && NodeOp(next) == Op::Literal ? *NodeOperand(next) : '\0';
 }
 
-bool IsGroupNode(int op) {
-  return (op > Op::GroupOpen && op < Op::GroupOpen + kRegexpSlots) ||
-         (op > Op::GroupClose && op < Op::GroupClose + kRegexpSlots);
-}
-
 }  // namespace
 
 RegexpMatcher::RegexpMatcher(RegexpProgram& program, const char* subject)
@@ -72,11 +67,20 @@ RegexpMatcher::~RegexpMatcher() {
 
 bool RegexpMatcher::TryAt(const char* start) {
   attemptStart = start;
-  position = start;
+  position = start + program.startSkip;
   top = 0;
-  if (!Run(program.program + 1)) return false;
+  straight = true;
+  passed = 0;
+  if (!Run(program.program + program.startNode)) return false;
   program.subStart[0] = start;
   program.subEnd[0] = position;
+  if (straight) {
+    for (int slot = 1; slot <= program.groups; ++slot) {
+      program.subStart[slot] = passed >> slot & 1 ? groupStart[slot] : nullptr;
+      program.subEnd[slot] = passed >> (slot + kRegexpSlots) & 1 ? groupEnd[slot] : nullptr;
+    }
+    return true;
+  }
   ReplayGroups(start);
   return true;
 }
@@ -120,7 +124,13 @@ bool RegexpMatcher::Run(const char* node) {
           break;
         case Op::WordEnd: ok = !IsWordChar(*position); break;
         default:
-          if (!IsGroupNode(op)) {
+          if (op > Op::GroupOpen && op < Op::GroupOpen + kRegexpSlots) {
+            groupStart[op - Op::GroupOpen] = position;
+            passed |= 1u << (op - Op::GroupOpen);
+          } else if (op > Op::GroupClose && op < Op::GroupClose + kRegexpSlots) {
+            groupEnd[op - Op::GroupClose] = position;
+            passed |= 1u << (op - Op::GroupClose + kRegexpSlots);
+          } else {
             error = 3;
             return false;
           }
@@ -138,6 +148,7 @@ bool RegexpMatcher::Run(const char* node) {
 }
 
 bool RegexpMatcher::Backtrack(const char** node) {
+  straight = false;
   if (!memoTried &&
       steps > kCheapSteps + kCheapStepsPerChar * static_cast<uint64_t>(attemptStart - subjectStart))
     StartMemo();
@@ -177,6 +188,15 @@ bool RegexpMatcher::EnterRepeat(const char* node) {
     return false;
   }
   bool plus = NodeOp(node) == Op::OneOrMore;
+  if (memo == nullptr && (*position == '\0' || !OperandMatches(operand, *position))) {
+    // The empty run, the usual case of a * between tokens: its one count
+    // is tried as GiveBack would try it, at the cost of one step.
+    if (plus) return false;
+    ++steps;
+    char lookahead = Lookahead(node);
+    if (lookahead != '\0' && *position != lookahead) return false;
+    return Push(position, nullptr) && Push(position, node);
+  }
   const char* most;
   if (memo == nullptr) {
     most = RunEnd(operand, position);
@@ -295,14 +315,17 @@ void RegexpMatcher::ReplayGroups(const char* start) {
   if (!sawGroup) return;
   const char* at = start;
   size_t frame = 0;
-  for (const char* node = program.program + 1; NodeOp(node) != Op::Accept;) {
+  const char* end = program.program + program.replayEnd;
+  for (const char* node = program.program + 1; NodeOp(node) != Op::Accept && node < end;) {
     int op = NodeOp(node);
     const char* next = NextNode(node);
     switch (op) {
       case Op::AnyChar:
       case Op::InSet:
       case Op::NotInSet: ++at; break;
-      case Op::Literal: at += std::strlen(NodeOperand(node)); break;
+      case Op::Literal:
+        for (const char* text = NodeOperand(node); *text != '\0'; ++text) ++at;
+        break;
       case Op::Alt:
         if (next != nullptr && NodeOp(next) == Op::Alt)
           next = NodeOperand(frames[frame++].node);

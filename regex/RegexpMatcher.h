@@ -39,7 +39,9 @@ class RegexpMatcher {
   RegexpMatcher& operator=(const RegexpMatcher&) = delete;
 
   // A match that begins exactly at start; on success slot 0 spans it and the
-  // group slots describe it.
+  // group slots describe it. The characters from start fit the program's
+  // prefix sets (RegexpProgram::PrefixFits), so the nodes they cover are
+  // taken as matched.
   bool TryAt(const char* start);
   // Work done so far: nodes entered, characters scanned by repeats and
   // repeat counts given back. Bounded by a constant plus
@@ -84,9 +86,17 @@ class RegexpMatcher {
   size_t capacity = sizeof inlineFrames / sizeof inlineFrames[0];
 
   uint64_t steps = 0;
-  int error = 0;             // a plain code: a status would cost a string per search
-  bool memoTried = false;    // StartMemo ran (it may have found no memory)
-  bool sawGroup = false;     // a group node was entered: slots need a replay
+  int error = 0;           // a plain code: a status would cost a string per search
+  bool memoTried = false;  // StartMemo ran (it may have found no memory)
+  bool sawGroup = false;   // a group node was entered: slots need a replay
+  // The current attempt has not backtracked: every node it entered lies on
+  // its path, in order, so the last write of each group slot below is the
+  // last pass through that group node and no replay is needed.
+  bool straight = true;
+  unsigned passed = 0;  // bit per group slot written
+  // Valid where passed has the bit; left uninitialised, as passed tells.
+  const char* groupStart[kRegexpSlots];
+  const char* groupEnd[kRegexpSlots];
   bool exhausted = false;    // no memory for a deeper stack
   uint64_t* memo = nullptr;  // owned; rows of columns bits, row = node offset / 3
   size_t columns = 0;        // subject length + 1

@@ -88,6 +88,7 @@ bool RegexpProgram::Compile(const char* pattern) {
   }
   groups = writer.nextGroup - 1;
   FindSearchData(flags);
+  FindReplayEnd();
   return true;
 }
 
@@ -128,17 +129,20 @@ void AddByte(uint64_t* set, unsigned char c) { set[c >> 6] |= uint64_t{1} << (c 
 // The byte sets of the leading one-character nodes and literal bytes of
 // the chain from start, up to kPrefixMax characters.
 void RegexpProgram::FindPrefix(const char* start) {
-  for (const char* node = start; node != nullptr && prefixLength < kPrefixMax;
-       node = NextNode(node)) {
+  const char* node = start;
+  for (; node != nullptr && prefixLength < kPrefixMax; node = NextNode(node)) {
     const char* operand = NodeOperand(node);
     int op = NodeOp(node);
     if (op == RegexpOp::Literal) {
       for (; *operand != '\0' && prefixLength < kPrefixMax; ++operand)
         AddByte(prefix[prefixLength++], static_cast<unsigned char>(*operand));
+      if (*operand != '\0') break;  // the literal goes on past the prefix
+      SkipTo(NextNode(node));
       continue;
     }
     if (op != RegexpOp::InSet && op != RegexpOp::NotInSet && op != RegexpOp::AnyChar) break;
     uint64_t* set = prefix[prefixLength++];
+    SkipTo(NextNode(node));
     if (op == RegexpOp::InSet) {
       for (const char* m = operand; *m != '\0'; ++m) AddByte(set, static_cast<unsigned char>(*m));
       continue;
@@ -150,6 +154,16 @@ void RegexpProgram::FindPrefix(const char* start) {
         set[c >> 6] &= ~(uint64_t{1} << (c & 63));
       }
   }
+  prefixIsProgram = prefixLength > 0 && node != nullptr && NodeOp(node) == RegexpOp::Accept;
+  guardLength = skipNode + 1;
+  if (guardLength <= kGuardMax) {
+    std::memcpy(guard, program, static_cast<size_t>(guardLength));
+  } else {  // sets too large to keep a copy of: no shortcuts
+    prefixIsProgram = false;
+    skipNode = 1;
+    skipLength = 0;
+    guardLength = 0;
+  }
   for (; scanWidth < 2 && scanWidth < prefixLength; ++scanWidth) {
     char* bytes = scanBytes + 2 * scanWidth;
     int members = 0;
@@ -158,6 +172,31 @@ void RegexpProgram::FindPrefix(const char* start) {
     if (members > 2) break;
     if (members == 1) bytes[1] = bytes[0];
   }
+}
+
+void RegexpProgram::SkipTo(const char* node) {
+  if (node == nullptr) return;  // a damaged chain: attempts start at the top
+  skipNode = static_cast<int>(node - program);
+  skipLength = prefixLength;
+}
+
+// Walks the nodes in storage order: each is its header and, for the nodes
+// with a text operand, that text and its NUL.
+void RegexpProgram::FindReplayEnd() {
+  int end = 0;
+  for (int at = 1; at + 3 <= programSize;) {
+    const char* node = program + at;
+    int op = NodeOp(node);
+    if (op == RegexpOp::Loop) {
+      replayEnd = programSize;
+      return;
+    }
+    at += 3;
+    if (op == RegexpOp::InSet || op == RegexpOp::NotInSet || op == RegexpOp::Literal)
+      at += static_cast<int>(std::strlen(program + at)) + 1;
+    if (op > RegexpOp::GroupOpen && op < RegexpOp::GroupClose + kRegexpSlots) end = at;
+  }
+  replayEnd = end;
 }
 
 RegexpProgram* RegexpProgram::Share() {
@@ -193,7 +232,13 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
   copy->prefixLength = prefixLength;
   std::memcpy(copy->scanBytes, scanBytes, sizeof scanBytes);
   copy->scanWidth = scanWidth;
+  copy->prefixIsProgram = prefixIsProgram;
+  copy->skipNode = skipNode;
+  copy->skipLength = skipLength;
+  std::memcpy(copy->guard, guard, sizeof guard);
+  copy->guardLength = guardLength;
   copy->groups = groups;
+  copy->replayEnd = replayEnd;
   copy->firstChar = firstChar;
   copy->anchored = anchored;
   copy->compiledOK = compiledOK;
@@ -208,10 +253,4 @@ void RegexpProgram::ClearSlots() {
   // means there is nothing to clear.
   if (subStart[0] == nullptr) return;
   for (int i = 0; i < kRegexpSlots; ++i) subStart[i] = subEnd[i] = nullptr;
-}
-
-int RegexpProgram::CountSetSlots() const {
-  int count = 0;
-  while (count < kRegexpSlots && subStart[count] != nullptr) ++count;
-  return count - 1;
 }

@@ -67,7 +67,11 @@ class RegexpProgram {
   // costs one test when slot 0 is unset.
   void ClearSlots();
   // Groups 0, 1, 2, ... set without a gap, less one; -1 when slot 0 is unset.
-  int CountSetSlots() const;
+  int CountSetSlots() const {
+    int count = 0;
+    while (count < kRegexpSlots && subStart[count] != nullptr) ++count;
+    return count - 1;
+  }
 
  private:
   friend class RegexpMatcher;
@@ -75,6 +79,12 @@ class RegexpProgram {
   bool Compile(const char* pattern);
   void FindSearchData(int flags);
   void FindPrefix(const char* start);
+  void FindReplayEnd();
+  // Records node as where attempts go on once the prefix has fitted.
+  void SkipTo(const char* node);
+  // Search from its first candidate on, first not null (with no prefix,
+  // the subject).
+  bool SearchFrom(const char* first, const char* subject);
   // The matcher over the candidates from first on; sets searchSteps and,
   // on an error, the status.
   bool Run(const char* first, const char* subject);
@@ -106,7 +116,33 @@ class RegexpProgram {
   // prefix set 1 (a single byte twice). scanWidth 0: the sets are larger.
   char scanBytes[4] = {};
   int scanWidth = 0;
-  int groups = 0;            // groups in the pattern, 0..9
+  // The prefix is the whole program: the single alternative is a chain of
+  // one-character nodes and literals of prefixLength characters in all, so
+  // a position whose characters fit the prefix sets starts the match, which
+  // spans exactly prefixLength characters and has no groups.
+  bool prefixIsProgram = false;
+  // Where an attempt at a position that fits the prefix goes on: the node
+  // (an offset into program) after the leading one-character nodes and
+  // literals the prefix sets cover whole, skipLength characters on. Those
+  // nodes hold no choice and no group, so skipping them changes nothing.
+  int skipNode = 1;
+  int skipLength = 0;
+  // The bytes of program the two shortcuts above rely on (from the magic to
+  // the opcode of node skipNode), as compiled. A search whose program no
+  // longer holds them takes neither shortcut, so the matcher finds and
+  // reports the damage as it would without them.
+  static constexpr int kGuardMax = 64;
+  char guard[kGuardMax] = {};
+  int guardLength = 0;
+  // Where this search's attempts start: skipNode and skipLength when the
+  // guarded bytes are intact, else the first node and no characters.
+  int startNode = 1;
+  int startSkip = 0;
+  int groups = 0;  // groups in the pattern, 0..9
+  // Where the replay of a successful path may stop: past the last group
+  // node when the program has no Loop (then a path only moves forward),
+  // otherwise programSize. An offset into program.
+  int replayEnd = 0;
   uint64_t searchSteps = 0;  // work of the last search
   char* program = nullptr;   // owned, programSize bytes; null when the
                              // pattern did not compile
