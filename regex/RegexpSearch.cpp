@@ -28,13 +28,15 @@ bool InSet(const uint64_t* set, char c) {
 //
 // A block of positions at a time. It loads whole aligned blocks,
 // which never cross a page, so it may read bytes before at within the first
-// block; the address sanitizer would take those reads for overruns. The
+// block; the address and thread sanitizers would take those reads for
+// overruns (of the allocation, never of the page). The
 // bytes after each position come from an unaligned load of the next block's
 // worth only when the block holds no NUL (the subject goes on past it); in
 // the block of the NUL the last position cannot be a candidate, and the
 // others take their next byte from the block itself.
-__attribute__((no_sanitize("address"))) const char* ScanSse2(const char* at, const char* bytes,
-                                                             int width) {
+__attribute__((no_sanitize("address", "thread"))) const char* ScanSse2(const char* at,
+                                                                       const char* bytes,
+                                                                       int width) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i a0 = _mm_set1_epi8(bytes[0]), a1 = _mm_set1_epi8(bytes[1]);
   const __m128i b0 = _mm_set1_epi8(bytes[2]), b1 = _mm_set1_epi8(bytes[3]);
@@ -65,9 +67,8 @@ __attribute__((no_sanitize("address"))) const char* ScanSse2(const char* at, con
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(FERRET_REGEX_NO_AVX2)
 #define FERRET_REGEX_AVX2 1
 // ScanSse2 over 32 positions at a time, for processors that have AVX2.
-__attribute__((target("avx2"), no_sanitize("address"))) const char* ScanAvx2(const char* at,
-                                                                             const char* bytes,
-                                                                             int width) {
+__attribute__((target("avx2"), no_sanitize("address", "thread"))) const char* ScanAvx2(
+    const char* at, const char* bytes, int width) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i a0 = _mm256_set1_epi8(bytes[0]), a1 = _mm256_set1_epi8(bytes[1]);
   const __m256i b0 = _mm256_set1_epi8(bytes[2]), b1 = _mm256_set1_epi8(bytes[3]);
