@@ -75,8 +75,8 @@ CStr ConfinedDirectory(const CStr& dir) {
   return safe;
 }
 
-int DownloadUrl(CStr requested, bool predicted) {
-  FetchOutcome response = RequestPage(requested, nullptr, predicted);
+int DownloadUrl(CStr requested) {
+  FetchOutcome response = RequestPage(requested, nullptr, true);
   if (!response.body) return -1;
   const CStr& url = response.url;  // after any redirects
 

@@ -16,6 +16,6 @@ CStr ConfinedDirectory(const CStr& dir);
 
 // 0 once a response was obtained (saved or not: a file that cannot be written
 // is reported and counted in errors); -1 when the request failed.
-int DownloadUrl(CStr url, bool predicted = false);
+int DownloadUrl(CStr url);
 
 #endif  // FERRET_APP_DOWNLOAD_H_

@@ -124,14 +124,13 @@ void PrintUrl(const CStr& url) {
 
 // Requests and reads one page and acts on it. Returns -1 when the request
 // failed, 0 for a page that is not HTML, 1 with page filled in otherwise.
-int VisitPage(const CStr& requested, int depth, bool predicted, CrawlState& crawl,
-              PendingPage& page) {
+int VisitPage(const CStr& requested, int depth, CrawlState& crawl, PendingPage& page) {
   ProgressDepth(depth);
   bool found;
   CStr url;
   {
-    FetchOutcome response = RequestPage(requested, runSettings.once ? &crawl.pages : nullptr,
-                                        predicted, &page.predicted);
+    FetchOutcome response =
+        RequestPage(requested, runSettings.once ? &crawl.pages : nullptr, false, &page.predicted);
     if (!response.body) return -1;
     if (!response.html) return 0;
     url = response.url;
@@ -219,7 +218,7 @@ CStr TakeLink(PendingPage& page, CrawlState& crawl) {
   if (resolved.IsEmpty()) return resolved;
   // File mode acts on the link itself, once only with -once.
   if (runSettings.keyword.IsEmpty() && (!runSettings.once || crawl.files.Insert(resolved))) {
-    if (runSettings.download) DownloadUrl(resolved, true);
+    if (runSettings.download) DownloadUrl(resolved);
     if (runSettings.print) PrintUrl(resolved);
   }
   return page.depth >= 1 ? resolved : CStr();
@@ -230,8 +229,7 @@ CStr TakeLink(PendingPage& page, CrawlState& crawl) {
 int ScanPage(CStr url, int depth) {
   CrawlState crawl;
   if (runSettings.jobs > 1) {
-    // The crawl's thread makes a request itself now and then: N - 1 workers.
-    crawl.prefetch = std::make_unique<Prefetcher>(runSettings.jobs - 1, ConfinementPolicy(),
+    crawl.prefetch = std::make_unique<Prefetcher>(runSettings.jobs, ConfinementPolicy(),
                                                   ExpandAhead, runSettings.once != 0);
     UsePrefetcher(crawl.prefetch.get());
     if (runSettings.once) crawl.prefetch->ScannedLive(url);
@@ -241,7 +239,7 @@ int ScanPage(CStr url, int depth) {
     ~PrefetcherInUse() { UsePrefetcher(nullptr); }
   } inUse;
   std::vector<PendingPage> pending(1);
-  int result = VisitPage(url, depth, false, crawl, pending.back());
+  int result = VisitPage(url, depth, crawl, pending.back());
   if (result != 1) return result == -1 ? -1 : 0;
   crawl.budget.pending = pending.back().links.size();
   PredictLinks(pending.back(), crawl);
@@ -256,7 +254,7 @@ int ScanPage(CStr url, int depth) {
     if (next.IsEmpty()) continue;
     int childDepth = page.depth - 1;
     pending.emplace_back();  // page may move from here on
-    if (VisitPage(next, childDepth, true, crawl, pending.back()) != 1) {
+    if (VisitPage(next, childDepth, crawl, pending.back()) != 1) {
       pending.pop_back();
     } else {
       crawl.budget.pending += pending.back().links.size();

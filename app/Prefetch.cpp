@@ -70,16 +70,41 @@ void Prefetcher::ScannedLive(const CStr& text) {
   if (url.Parse(text, &ignored)) FirstScan(url);
 }
 
-Prefetcher::Fetched Prefetcher::Take(const CStr& url) {
+void Prefetcher::Forget(const CStr& url) {
+  std::lock_guard<std::mutex> lock(mutex);
+  for (auto at = needs.begin(); at != needs.end(); ++at) {
+    if ((*at)->need.save || !((*at)->need.url == url)) continue;
+    if ((*at)->state == Entry::State::kDone) bytesHeld -= (*at)->bytes;
+    (*at)->dropped = true;
+    needs.erase(at);
+    changed.notify_all();
+    return;
+  }
+}
+
+Prefetcher::Fetched Prefetcher::Take(const CStr& url, bool save) {
   std::unique_lock<std::mutex> lock(mutex);
   auto found = needs.begin();
-  while (found != needs.end() && !((*found)->need.url == url)) ++found;
-  if (found == needs.end()) return Fetched();
-  std::shared_ptr<Entry> entry = *found;
-  needs.erase(found);
+  // A request to save is matched only by a prediction to save, a scan only by
+  // a scan: they differ in how much of the body was recorded.
+  while (found != needs.end() && !((*found)->need.save == save && (*found)->need.url == url)) {
+    ++found;
+  }
+  std::shared_ptr<Entry> entry;
+  if (found != needs.end()) {
+    entry = *found;
+    needs.erase(found);
+  } else {
+    entry = std::make_shared<Entry>();
+    entry->need = {url, save, -1};
+  }
+  if (entry->state == Entry::State::kWaiting) {
+    // Next for the first free worker; the entry leaves needs once taken.
+    entry->urgent = true;
+    needs.push_front(entry);
+  }
   changed.notify_all();  // the window has moved
-  if (entry->state == Entry::State::kWaiting) return Fetched();
-  while (entry->state == Entry::State::kFetching && StopSignal() == 0) {
+  while (entry->state != Entry::State::kDone && StopSignal() == 0) {
     changed.wait_for(lock, std::chrono::milliseconds(100));
   }
   if (entry->state != Entry::State::kDone) {
@@ -94,6 +119,9 @@ Prefetcher::Fetched Prefetcher::Take(const CStr& url) {
 }
 
 std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
+  for (const auto& entry : needs) {
+    if (entry->urgent && entry->state == Entry::State::kWaiting) return entry;
+  }
   if (bytesHeld >= kWindowBytes) return nullptr;
   size_t limit = needs.size() < kWindowPages ? needs.size() : kWindowPages;
   for (size_t i = 0; i < limit; ++i) {
@@ -123,7 +151,7 @@ std::vector<Prefetcher::Need> Prefetcher::FetchAhead(Entry& entry,
   // The body is recorded to its end when the crawl will read it: to save it,
   // or to scan a page, whose links tell what comes next.
   if (!need.save && !outcome.html) return upcoming;
-  if (!need.save) upcoming = expand(outcome.url, need.depth, *outcome.body);
+  if (!need.save && need.depth >= 0) upcoming = expand(outcome.url, need.depth, *outcome.body);
   std::iostream& body = outcome.body->Stream();
   char sink[4096];
   while (outcome.body->Connected() && body.read(sink, sizeof sink)) {
@@ -138,6 +166,14 @@ void Prefetcher::Work() {
     changed.wait(lock, [&] { return stopping || (entry = NextToFetch()) != nullptr; });
     if (stopping) return;
     entry->state = Entry::State::kFetching;
+    if (entry->urgent) {  // taken already: not to be matched again
+      for (auto at = needs.begin(); at != needs.end(); ++at) {
+        if (*at == entry) {
+          needs.erase(at);
+          break;
+        }
+      }
+    }
     lock.unlock();
 
     std::unique_ptr<Recordings> recordings;

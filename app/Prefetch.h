@@ -62,6 +62,9 @@ class Prefetcher {
   };
 
   // Starts workers threads fetching under allowed (the run's confinement).
+  // They make every request of the crawl but the rare one it makes itself (a
+  // redirect it follows with -once, an answer too large to record), so about
+  // workers requests are in flight at a time.
   Prefetcher(int workers, FetchPolicy allowed, Expander expand, bool once);
   // Stops the workers; joins them unless the run is being stopped by a signal.
   ~Prefetcher();
@@ -76,11 +79,15 @@ class Prefetcher {
   // not to be fetched ahead for a scan.
   void ScannedLive(const CStr& url);
 
-  // The recordings of the first (most urgent) prediction of url, once
-  // fetched (waiting while it is being fetched); no recordings when there is
-  // none to replay (not predicted, not started yet, or the run is stopping).
-  // The prediction is used up either way.
-  Fetched Take(const CStr& url);
+  // The recordings of the first (most urgent) prediction of url for the same
+  // purpose (saving or scanning), once a
+  // worker has fetched it; one not predicted (or not started yet) is fetched
+  // first of all, as a request to save when save is set. No recordings when
+  // the run is stopping. The prediction is used up.
+  Fetched Take(const CStr& url, bool save);
+  // The first prediction of a scan of url is not needed after all (with
+  // -once, the crawl met the URL before): it is dropped, unfetched if it still can be.
+  void Forget(const CStr& url);
 
  private:
   struct Entry {
@@ -89,6 +96,7 @@ class Prefetcher {
     std::unique_ptr<Recordings> recordings;
     size_t bytes = 0;
     bool dropped = false;   // given up by Take while a worker fetched it
+    bool urgent = false;    // the crawl waits for it: fetched whatever the window
     bool expanded = false;  // its scan's needs were predicted by a worker
   };
   using EntryList = std::deque<std::shared_ptr<Entry>>;

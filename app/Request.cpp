@@ -25,7 +25,7 @@ FetchPolicy ConfinementPolicy() {
 
 void UseConnector(Connector connect) { connector = std::move(connect); }
 
-FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited, bool predicted, bool* expanded) {
+FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited, bool save, bool* expanded) {
   RunSettings& s = runSettings;
   FetchOutcome outcome;
   if (StopSignal() != 0) {  // the run is ending: nothing more is asked
@@ -35,8 +35,10 @@ FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited, bool predicted, 
   ProgressRequest(url);
   std::shared_ptr<const Recordings> recorded;
   if (expanded != nullptr) *expanded = false;
-  if (predicted && prefetcher != nullptr) {
-    Prefetcher::Fetched fetched = prefetcher->Take(url);
+  if (prefetcher != nullptr && visited != nullptr && visited->Contains(url)) {
+    prefetcher->Forget(url);  // refused below, without a word
+  } else if (prefetcher != nullptr) {
+    Prefetcher::Fetched fetched = prefetcher->Take(url, save);
     recorded = std::move(fetched.recordings);
     if (expanded != nullptr) *expanded = fetched.expanded;
   }

@@ -15,11 +15,12 @@
 // With visited (for -once), every URL of the exchange, redirect targets
 // included, joins it, and one met before is not requested: the outcome is
 // then a silent refusal.
-// With predicted, the request was announced to the prefetcher in use (if
-// any), and its recordings are replayed when there are some.
+// With a fetcher ahead in use (-j), the request is made by one of its workers
+// (it was predicted, or is asked for now) and replayed here; save says the
+// whole body will be read.
 // *expanded (when given) tells whether the fetcher ahead also predicted what
 // the page's scan will ask for.
-FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited = nullptr, bool predicted = false,
+FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited = nullptr, bool save = false,
                          bool* expanded = nullptr);
 
 // The run's host confinement (-confine), as a policy for Fetch.
