@@ -94,13 +94,7 @@ int DownloadUrl(CStr requested) {
     ReportSaveFailure(savePath, out);
     return 0;
   }
-  CStr report;
-  const char* reason;
-  if (!response.body->Complete(&report, &reason)) {
-    ++runSettings.errors;
-    ReportFailure(reason, "%s\n", static_cast<const char*>(report));
-    return 0;
-  }
+  if (!ArrivedWhole(*response.body)) return 0;
   if (!out.Commit()) {
     if (StopSignal() != 0) return -1;
     ReportSaveFailure(savePath, out);

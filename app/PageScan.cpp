@@ -138,13 +138,7 @@ int VisitPage(const CStr& requested, int depth, CrawlState& crawl, PendingPage& 
     found = ReadPage(url, *response.body, crawl.patterns, crawl.budget, page.links);
     if (StopSignal() != 0) return -1;
     // A page that did not arrive whole is neither acted on nor followed.
-    CStr report;
-    const char* reason;
-    if (!response.body->Complete(&report, &reason)) {
-      ++runSettings.errors;
-      ReportFailure(reason, "%s\n", static_cast<const char*>(report));
-      return -1;
-    }
+    if (!ArrivedWhole(*response.body)) return -1;
   }  // the connection is closed before any action
   page.url = url;
   page.depth = depth;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/Progress.h"
+#include "app/Settings.h"
 
 void ReportFailure(const char* reason, const char* format, ...) {
   ProgressClear();
@@ -16,6 +17,11 @@ void ReportFailure(const char* reason, const char* format, ...) {
     std::fflush(stdout);  // keep the message ahead of its reason
     std::fprintf(stderr, "%s\n", reason);
   }
+}
+
+void ReportCountedFailure(const char* reason, const CStr& line) {
+  ++runSettings.errors;
+  ReportFailure(reason, "%s\n", static_cast<const char*>(line));
 }
 
 const char* SystemErrorText(int systemError) {

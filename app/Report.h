@@ -8,9 +8,15 @@
 #ifndef FERRET_APP_REPORT_H_
 #define FERRET_APP_REPORT_H_
 
+#include "text/CStr.h"
+
 // reason may be null: then nothing goes to standard error.
 void ReportFailure(const char* reason, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
+
+// ReportFailure of one line (given without its newline), counted in the
+// run's errors.
+void ReportCountedFailure(const char* reason, const CStr& line);
 
 // The system's text for an errno value; null for 0.
 const char* SystemErrorText(int systemError);

@@ -25,6 +25,14 @@ FetchPolicy ConfinementPolicy() {
 
 void UseConnector(Connector connect) { connector = std::move(connect); }
 
+bool ArrivedWhole(const ResponseBody& body) {
+  CStr report;
+  const char* reason;
+  if (body.Complete(&report, &reason)) return true;
+  ReportCountedFailure(reason, report);
+  return false;
+}
+
 FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited, bool save, bool* expanded) {
   RunSettings& s = runSettings;
   FetchOutcome outcome;
@@ -54,9 +62,7 @@ FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited, bool save, bool*
   switch (outcome.status) {
     case FetchStatus::kAnswered: ++s.http200; break;
     case FetchStatus::kRefused: break;
-    default:
-      ++s.errors;
-      ReportFailure(outcome.reason, "%s\n", static_cast<const char*>(outcome.report));
+    default: ReportCountedFailure(outcome.reason, outcome.report);
   }
   return outcome;
 }

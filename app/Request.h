@@ -23,6 +23,11 @@
 FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited = nullptr, bool save = false,
                          bool* expanded = nullptr);
 
+// True when body, read as far as its reader went, arrived whole; otherwise
+// the failure ("Timed out reading <url>", "Transfer cut short ...") is
+// reported and counted.
+bool ArrivedWhole(const ResponseBody& body);
+
 // The run's host confinement (-confine), as a policy for Fetch.
 FetchPolicy ConfinementPolicy();
 

@@ -52,16 +52,14 @@ int RunCrawl(CStr startUrl) {
   startUrl = Url::EscapeControls(startUrl);
   CStr dir, file;
   int port = 80;
-  if (SplitUrl(startUrl, s.startHost, dir, file, port) != 0) {  // reported
-    if (s.stat) PrintCounters();
-    SocketsCleanup();
-    return OutputWritten() ? kExitStartFailed : kExitOutputFailed;
+  // A start URL that cannot be read is reported once, and nothing is asked.
+  bool startFailed = SplitUrl(startUrl, s.startHost, dir, file, port) != 0;
+  if (!startFailed) {
+    if (s.keyword == "." && s.filespec == "." && s.download) {
+      startFailed = DownloadUrl(startUrl) == -1;
+    }
+    if (StopSignal() == 0 && ScanPage(startUrl, s.depth) == -1) startFailed = true;
   }
-  bool startFailed = false;
-  if (s.keyword == "." && s.filespec == "." && s.download) {
-    startFailed = DownloadUrl(startUrl) == -1;
-  }
-  if (StopSignal() == 0 && ScanPage(startUrl, s.depth) == -1) startFailed = true;
   if (s.stat) PrintCounters();
   SocketsCleanup();
   ProgressClear();

@@ -4,9 +4,7 @@
 #include "app/Settings.h"
 
 void ReportUrlProblem(const UrlProblem& problem) {
-  ++runSettings.errors;
-  ReportFailure(SystemErrorText(problem.systemError), "%s\n",
-                static_cast<const char*>(problem.message));
+  ReportCountedFailure(SystemErrorText(problem.systemError), problem.message);
 }
 
 int SplitUrl(CStr text, CStr& host, CStr& dir, CStr& file, int& port) {
