@@ -48,7 +48,7 @@ bool Regexp::Match(const char* text) {
   }
   // A failed search leaves every slot unset: no stale submatch outlives it.
   bool found = program->Search(text);
-  program->SetSubStringCount(found ? program->CountSetSlots() : -1);
+  program->CountSubStringsFromSlots();
   return found;
 }
 
@@ -115,7 +115,12 @@ CStr Regexp::GetErrorString() const {
 
 int Regexp::safeIndex(unsigned index) const { return index < 10 ? static_cast<int>(index) : 9; }
 
+// message is set only while there is no program, and a Regexp that has a
+// program never had it set since (copies and assignment take it along with
+// the program), so with a program only the program's status needs clearing.
 void Regexp::ClearErrorString() const {
-  if (program != nullptr) program->Status().Clear();
-  if (!message.IsEmpty()) message.Clear();
+  if (program != nullptr)
+    program->Status().Clear();
+  else if (!message.IsEmpty())
+    message.Clear();
 }

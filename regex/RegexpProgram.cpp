@@ -164,14 +164,7 @@ void RegexpProgram::FindPrefix(const char* start) {
     skipLength = 0;
     guardLength = 0;
   }
-  for (; scanWidth < 2 && scanWidth < prefixLength; ++scanWidth) {
-    char* bytes = scanBytes + 2 * scanWidth;
-    int members = 0;
-    for (int c = 1; c < 256 && members <= 2; ++c)
-      if (prefix[scanWidth][c >> 6] >> (c & 63) & 1) bytes[members++ % 2] = static_cast<char>(c);
-    if (members > 2) break;
-    if (members == 1) bytes[1] = bytes[0];
-  }
+  scan.Build(prefix, prefixLength);
 }
 
 void RegexpProgram::SkipTo(const char* node) {
@@ -230,8 +223,7 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
   if (firstSet != nullptr) copy->firstSet = copy->program + (firstSet - program);
   std::memcpy(copy->prefix, prefix, sizeof prefix);
   copy->prefixLength = prefixLength;
-  std::memcpy(copy->scanBytes, scanBytes, sizeof scanBytes);
-  copy->scanWidth = scanWidth;
+  copy->scan = scan;
   copy->prefixIsProgram = prefixIsProgram;
   copy->skipNode = skipNode;
   copy->skipLength = skipLength;
@@ -248,9 +240,9 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
   return copy;
 }
 
-void RegexpProgram::ClearSlots() {
-  // A search sets slot 0 whenever it sets any slot, so an unset slot 0
-  // means there is nothing to clear.
-  if (subStart[0] == nullptr) return;
-  for (int i = 0; i < kRegexpSlots; ++i) subStart[i] = subEnd[i] = nullptr;
+int RegexpProgram::CountSetSlots() const {
+  if (!Matched()) return -1;
+  int count = 1;
+  while (count < kRegexpSlots && subStart[count] != nullptr) ++count;
+  return count - 1;
 }

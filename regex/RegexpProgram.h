@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "regex/RegexpNode.h"
+#include "regex/RegexpScan.h"
 #include "regex/RegexpStatus.h"
 #include "text/CStr.h"
 
@@ -57,21 +58,15 @@ class RegexpProgram {
   const char* FirstSet() const { return firstSet; }
   // The matcher's work in the last search (RegexpMatcher::Steps).
   uint64_t SearchSteps() const { return searchSteps; }
-  const char* SubStartOf(int slot) const { return subStart[slot]; }
-  const char* SubEndOf(int slot) const { return subEnd[slot]; }
-  int SubStringCount() const { return subStringCount; }
-
-  // Called by Regexp::Match after each search.
-  void SetSubStringCount(int count) { subStringCount = count; }
-  // Unsets every slot. A search sets slot 0 whenever it sets any, so this
-  // costs one test when slot 0 is unset.
-  void ClearSlots();
-  // Groups 0, 1, 2, ... set without a gap, less one; -1 when slot 0 is unset.
-  int CountSetSlots() const {
-    int count = 0;
-    while (count < kRegexpSlots && subStart[count] != nullptr) ++count;
-    return count - 1;
-  }
+  // A slot of the last search; nullptr when it is unset.
+  const char* SubStartOf(int slot) const { return Matched() ? subStart[slot] : nullptr; }
+  const char* SubEndOf(int slot) const { return Matched() ? subEnd[slot] : nullptr; }
+  // What Regexp::SubStrings returns: 0 before the first Regexp::Match, then
+  // the groups 1, 2, ... of the last search set without a gap (-1 when it
+  // found nothing).
+  int SubStringCount() const { return subStringCount == kCountSlots ? CountSetSlots() : subStringCount; }
+  // Called by Regexp::Match after each search: the count follows the slots.
+  void CountSubStringsFromSlots() { subStringCount = kCountSlots; }
 
  private:
   friend class RegexpMatcher;
@@ -91,8 +86,19 @@ class RegexpProgram {
   // The first position from at on where a match may begin by its first
   // character; nullptr when there is none before the terminating NUL.
   const char* NextCandidate(const char* at) const;
+  // Whether program still holds the guard's bytes (and there are some).
+  bool GuardIntact() const;
   // Whether the characters from at fit the byte sets of the prefix.
   bool PrefixFits(const char* at) const;
+
+  // The last search matched. Slot 0 is set exactly when it did; the other
+  // slots mean nothing while slot 0 is unset, so a failed search clears
+  // slot 0 alone.
+  bool Matched() const { return subStart[0] != nullptr; }
+  // Groups 0, 1, 2, ... set without a gap, less one; -1 when slot 0 is unset.
+  int CountSetSlots() const;
+  // The whole-match slot is unset: the search found nothing.
+  void Unmatch() { subStart[0] = subEnd[0] = nullptr; }
 
   RegexpStatus status;                      // message of the last failed operation
   int programSize = 0;                      // bytes of program, magic included; 0 = none
@@ -111,11 +117,9 @@ class RegexpProgram {
   // one-character nodes of a single alternative.
   uint64_t prefix[kPrefixMax][4] = {};
   int prefixLength = 0;
-  // The vector scan for candidates: scanBytes[0..1] hold the one or two
-  // bytes of prefix set 0 and, when scanWidth is 2, scanBytes[2..3] those of
-  // prefix set 1 (a single byte twice). scanWidth 0: the sets are larger.
-  char scanBytes[4] = {};
-  int scanWidth = 0;
+  // The vector scan for candidates, from prefix sets 0 and 1 when they are
+  // small; its width is 0 when set 0 is larger.
+  RegexpScan scan;
   // The prefix is the whole program: the single alternative is a chain of
   // one-character nodes and literals of prefixLength characters in all, so
   // a position whose characters fit the prefix sets starts the match, which
@@ -148,7 +152,9 @@ class RegexpProgram {
                              // pattern did not compile
   bool compiledOK = false;
   int shareCount = 0;      // owners beyond the first (0 = one owner)
-  int subStringCount = 0;  // what Regexp::SubStrings returns
+  // SubStringCount's value, or kCountSlots: count the set slots when asked.
+  static constexpr int kCountSlots = -2;
+  int subStringCount = 0;
 };
 
 #endif  // FERRET_REGEX_REGEXPPROGRAM_H_

@@ -46,7 +46,8 @@ CStr RegexpProgram::Substitute(const char* tmpl) {
     return CStr();
   }
   auto contributes = [this](int slot) {
-    return subStart[slot] != nullptr && subEnd[slot] != nullptr && subStart[slot] < subEnd[slot];
+    return Matched() && subStart[slot] != nullptr && subEnd[slot] != nullptr &&
+           subStart[slot] < subEnd[slot];
   };
   size_t length = 0;
   for (const char* cursor = tmpl; *cursor != '\0';) {

@@ -132,28 +132,30 @@ TEST(RegexpDifferential, GeneratedPatternsAgreeWithTheReference) {
 }
 
 // Patterns whose searches take the candidate scan's shortcuts: a one- or
-// two-byte first set, a pair of them, a wide first set, a program that is
-// all prefix, and attempts that start past the prefix.
+// two-byte first set (two bytes one bit apart, as a folded letter, or not),
+// a pair of them, a wide first set, a program that is all prefix, and
+// attempts that start past the prefix.
 const char* const kScanPatterns[] = {
     "href", "<a[\t ]+href[\t ]*=[\t ]*\"?([^\">]*)\"?.*>", "<img", "xy", "[xy]", "[^ ]y", ".",
-    "x(y)",
+    "x(y)", "[az][<h]", "[\t ]x",
 };
 
-// Every text length up to a few blocks of the vector scan, at every
-// alignment of a 32-byte block, with a candidate pair placed at every
-// offset, cut by the end of the text or broken after its first byte.
+// Every text length up to a few chunks of the vector scan, at every
+// alignment of a 64-byte chunk, with a candidate pair placed at every
+// offset (across chunk ends too), cut by the end of the text or broken
+// after its first byte.
 TEST(RegexpDifferential, CandidateScansAgreeAtEveryOffset) {
-  const std::string pairs[] = {"<a href=\"u\">", "HRef", "<IMG", "xy", "x", "<"};
+  const std::string pairs[] = {"<a href=\"u\">", "HRef", "<IMG", "xy", "x", "<", "z<", "\tx"};
   alignas(64) char buffer[256];
   int compared = 0;
   for (const char* pattern : kScanPatterns) {
     for (const std::string& pair : pairs) {
-      for (size_t length = 0; length <= 80; length += 1 + length / 24) {
+      for (size_t length = 0; length <= 150; length += 1 + length / 24) {
         for (size_t at = 0; at <= length; ++at) {
           std::string text(length, ' ');
           for (size_t i = 0; i < length; i += 7) text[i] = "hxa<"[i % 4];  // decoys
           text.replace(at, std::min(pair.size(), length - at), pair, 0, length - at);
-          size_t shift = (at * 7 + length) % 32;
+          size_t shift = (at * 7 + length) % 64;
           std::memcpy(buffer + shift, text.c_str(), text.size() + 1);
           bool done = false;
           std::string diff = CompareWithReference(pattern, 1, buffer + shift, kBudget, &done);
