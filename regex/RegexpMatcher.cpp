@@ -33,6 +33,24 @@ bool IsMember(const char* members, char c) {
   return false;
 }
 
+// The end of the run from `from` of characters in (kIn) or not in the set.
+// Sets of one or two bytes (spaces, quotes) are the usual case and their
+// runs are short: a loop beats the set-up of strspn and strcspn there.
+template <bool kIn>
+const char* SetRunEnd(const char* from, const char* members) {
+  char a = members[0];
+  if (a != '\0' && (members[1] == '\0' || members[2] == '\0')) {
+    char b = members[1] != '\0' ? members[1] : a;
+    if (kIn) {
+      while (*from == a || *from == b) ++from;
+    } else {
+      while (*from != '\0' && *from != a && *from != b) ++from;
+    }
+    return from;
+  }
+  return from + (kIn ? std::strspn(from, members) : std::strcspn(from, members));
+}
+
 bool IsRepeatOperand(int op) {
   return op == Op::AnyChar || op == Op::InSet || op == Op::NotInSet || op == Op::Literal;
 }
@@ -85,6 +103,8 @@ bool RegexpMatcher::TryAt(const char* start) {
   return true;
 }
 
+// Each node either matches, moving position on and going to its successor,
+// or fails, going back to the latest choice point.
 bool RegexpMatcher::Run(const char* node) {
   for (;;) {
     if (node == nullptr) {
@@ -92,59 +112,80 @@ bool RegexpMatcher::Run(const char* node) {
       return false;
     }
     ++steps;
-    const char* next = NextNode(node);
-    const char* operand = NodeOperand(node);
-    int op = NodeOp(node);
-    bool ok = memo == nullptr || Visit(node, position);
-    if (ok) {
-      switch (op) {
-        case Op::Accept: return true;
-        case Op::LineStart: ok = position == subjectStart; break;
-        case Op::LineEnd: ok = *position == '\0'; break;
-        case Op::AnyChar: ok = *position != '\0'; break;
-        case Op::Literal: {
-          const char* at = position;
-          while (*operand != '\0' && *operand == *at) ++operand, ++at;
-          ok = *operand == '\0';
-          if (ok) position = at;
-          break;
-        }
-        case Op::InSet: ok = *position != '\0' && IsMember(operand, *position); break;
-        case Op::NotInSet: ok = *position != '\0' && !IsMember(operand, *position); break;
-        case Op::Alt:
-          if (next != nullptr && NodeOp(next) == Op::Alt) ok = Push(position, node);
-          next = operand;
-          break;
-        case Op::Loop:
-        case Op::Empty: break;
-        case Op::ZeroOrMore:
-        case Op::OneOrMore: ok = EnterRepeat(node); break;
-        case Op::WordStart:
-          ok = IsWordChar(*position) && (position == subjectStart || !IsWordChar(position[-1]));
-          break;
-        case Op::WordEnd: ok = !IsWordChar(*position); break;
-        default:
-          if (op > Op::GroupOpen && op < Op::GroupOpen + kRegexpSlots) {
-            groupStart[op - Op::GroupOpen] = position;
-            passed |= 1u << (op - Op::GroupOpen);
-          } else if (op > Op::GroupClose && op < Op::GroupClose + kRegexpSlots) {
-            groupEnd[op - Op::GroupClose] = position;
-            passed |= 1u << (op - Op::GroupClose + kRegexpSlots);
-          } else {
-            error = 3;
-            return false;
-          }
-          sawGroup = true;
+    if (memo != nullptr && !Visit(node, position)) goto fail;
+    switch (NodeOp(node)) {
+      case Op::Accept: return true;
+      case Op::Literal: {
+        const char* text = NodeOperand(node);
+        const char* at = position;
+        while (*text != '\0' && *text == *at) ++text, ++at;
+        if (*text != '\0') goto fail;
+        position = at;
+        break;
       }
-      // The one-character nodes advance here, once they have matched.
-      if (ok && (op == Op::AnyChar || op == Op::InSet || op == Op::NotInSet)) ++position;
+      case Op::InSet:
+        if (*position == '\0' || !IsMember(NodeOperand(node), *position)) goto fail;
+        ++position;
+        break;
+      case Op::NotInSet:
+        if (*position == '\0' || IsMember(NodeOperand(node), *position)) goto fail;
+        ++position;
+        break;
+      case Op::AnyChar:
+        if (*position == '\0') goto fail;
+        ++position;
+        break;
+      case Op::Alt: {
+        const char* other = NextNode(node);
+        if (other != nullptr && NodeOp(other) == Op::Alt && !Push(position, node)) goto fail;
+        node = NodeOperand(node);
+        continue;
+      }
+      case Op::ZeroOrMore:
+      case Op::OneOrMore:
+        if (!EnterRepeat(node)) goto fail;
+        break;
+      case Op::Loop:
+      case Op::Empty: break;
+      case Op::LineStart:
+        if (position != subjectStart) goto fail;
+        break;
+      case Op::LineEnd:
+        if (*position != '\0') goto fail;
+        break;
+      case Op::WordStart:
+        if (!IsWordChar(*position) || (position != subjectStart && IsWordChar(position[-1])))
+          goto fail;
+        break;
+      case Op::WordEnd:
+        if (IsWordChar(*position)) goto fail;
+        break;
+      default:
+        if (!PassGroup(NodeOp(node))) return false;
+        break;
     }
-    if (ok) {
-      node = next;
-      continue;
-    }
+    node = NextNode(node);
+    continue;
+  fail:
     if (error != 0 || exhausted || !Backtrack(&node)) return false;
   }
+}
+
+// Records a pass through a group node; false, with the error set, when op
+// is no opcode at all.
+bool RegexpMatcher::PassGroup(int op) {
+  if (op > Op::GroupOpen && op < Op::GroupOpen + kRegexpSlots) {
+    groupStart[op - Op::GroupOpen] = position;
+    passed |= 1u << (op - Op::GroupOpen);
+  } else if (op > Op::GroupClose && op < Op::GroupClose + kRegexpSlots) {
+    groupEnd[op - Op::GroupClose] = position;
+    passed |= 1u << (op - Op::GroupClose + kRegexpSlots);
+  } else {
+    error = 3;
+    return false;
+  }
+  sawGroup = true;
+  return true;
 }
 
 bool RegexpMatcher::Backtrack(const char** node) {
@@ -239,7 +280,7 @@ const char* RegexpMatcher::RunEnd(const char* operand, const char* from) {
   const char* end = from;
   switch (NodeOp(operand)) {
     case Op::AnyChar: end = from + std::strlen(from); break;
-    case Op::InSet: end = from + std::strspn(from, members); break;
+    case Op::InSet: end = SetRunEnd<true>(from, members); break;
     case Op::NotInSet: end = from + std::strcspn(from, members); break;
     default:
       while (*end == *members) ++end;

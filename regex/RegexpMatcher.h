@@ -65,6 +65,7 @@ class RegexpMatcher {
   };
 
   bool Run(const char* node);
+  bool PassGroup(int op);
   bool Backtrack(const char** node);
   bool EnterRepeat(const char* node);
   const char* GiveBack(const char* repeat, const char* fewest, const char* below);

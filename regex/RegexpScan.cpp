@@ -25,19 +25,19 @@ struct ChunkMasks {
 };
 
 // The candidate of a chunk, or nullptr to go on to the next chunk. keep
-// drops the positions before the scan's start. A candidate at the chunk's
+// drops the positions before the scan's start. Most chunks hold neither a
+// candidate nor the NUL, and they cost one test. A first byte at the chunk's
 // last position needs the next chunk's first byte; it is read only when the
 // chunk holds no NUL from the start on, so the subject goes on past it.
 inline const char* ChunkResult(const char* chunk, uint64_t keep, const ChunkMasks& m, int width,
                                const Sets& s) {
   uint64_t nul = m.nul & keep;
-  uint64_t found = m.first & keep;
-  if (width == 2 && found != 0) {
-    uint64_t next = m.second >> 1;
-    if (nul == 0 && found >> 63 != 0)
-      next |= uint64_t{s.In(static_cast<unsigned char>(chunk[64]), 1)} << 63;
-    found &= next;
-  }
+  uint64_t first = m.first & keep;
+  uint64_t found = width == 2 ? first & m.second >> 1 : first;
+  uint64_t edge = width == 2 ? first >> 63 : 0;
+  if ((found | nul | edge) == 0) return nullptr;
+  if (edge != 0 && nul == 0 && s.In(static_cast<unsigned char>(chunk[64]), 1))
+    found |= uint64_t{1} << 63;
   if (nul != 0) {
     found &= (nul & (0 - nul)) - 1;  // the positions before the NUL
     return chunk + __builtin_ctzll(found != 0 ? found : nul);
