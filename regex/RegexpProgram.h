@@ -88,7 +88,8 @@ class RegexpProgram {
   const char* NextCandidate(const char* at) const;
   // Whether program still holds the guard's bytes (and there are some).
   bool GuardIntact() const;
-  // Whether the characters from at fit the byte sets of the prefix.
+  // Whether the characters from at, a candidate of the scan, fit the byte
+  // sets of the prefix.
   bool PrefixFits(const char* at) const;
 
   // The last search matched. Slot 0 is set exactly when it did; the other

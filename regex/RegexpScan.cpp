@@ -132,7 +132,17 @@ const char* FindBytes(const char* at, const Sets& s) {
 
 using FindFunction = const char* (*)(const char*, const Sets&);
 
+// A first set too large for the vector scan: usually every byte but a few,
+// so the first byte is mostly the candidate.
+const char* FindInSet(const char* at, const Sets& s) {
+  for (;; ++at) {
+    unsigned char c = static_cast<unsigned char>(*at);
+    if (c == '\0' || (s.first[c >> 6] >> (c & 63) & 1)) return at;
+  }
+}
+
 FindFunction ChooseFind(int width, bool oneTest) {
+  if (width == 0) return FindInSet;
 #ifdef FERRET_REGEX_AVX2
   // Asked when a pattern is compiled, never per search.
   __builtin_cpu_init();
@@ -177,5 +187,6 @@ void RegexpScan::Build(const uint64_t (*leading)[4], int count) {
       oneTest = false;
     }
   }
-  find = width == 0 ? nullptr : ChooseFind(width, oneTest);
+  for (int i = 0; i < 4; ++i) sets.first[i] = count > 0 ? leading[0][i] : 0;
+  find = ChooseFind(width, oneTest);
 }

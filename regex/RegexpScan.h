@@ -1,6 +1,7 @@
-// RegexpScan: the vector scan for the positions where a match may begin,
-// built from the byte sets of the first one or two characters of every
-// match. It finds candidates only; the search checks the rest.
+// RegexpScan: the scan for the positions where a match may begin, built
+// from the byte sets of the first one or two characters of every match: a
+// vector scan when the first set is small, else a byte loop over the first
+// set. It finds candidates only; the search checks the rest.
 //
 // A set takes part when it holds one or two bytes. A byte c is in set i when
 // (c | fold[i]) == byte[i] or c == other[i]: a single byte, or two bytes
@@ -16,14 +17,14 @@
 
 class RegexpScan {
  public:
-  // Takes the leading sets (256-bit, one bit per byte) that hold at most two
-  // bytes each, up to two of them; Width() is how many were taken.
+  // Takes the leading sets (256-bit, one bit per byte) of every match, count
+  // of them; count must be above 0 before Find is called.
   void Build(const uint64_t (*sets)[4], int count);
-  // 0 when the first set is larger than two bytes: there is no scan.
-  int Width() const { return width; }
   // The first position from at on where a match may begin, or the
-  // terminating NUL. Width() must be above 0.
+  // terminating NUL. A candidate's first Checked() characters fit their
+  // sets; the caller checks the rest.
   const char* Find(const char* at) const { return find(at, sets); }
+  int Checked() const { return width > 0 ? width : 1; }
 
   // The bytes of the sets taken, as the scan functions read them.
   struct Sets {
@@ -31,13 +32,14 @@ class RegexpScan {
     unsigned char fold[2];
     unsigned char byte[2];
     unsigned char other[2];
+    uint64_t first[4];  // the whole first set, for the byte loop
   };
 
  private:
   Sets sets = {};
-  int width = 0;
-  // The scan for this width and these sets on this processor, chosen by
-  // Build; null while width is 0.
+  int width = 0;  // sets the vector scan tests (up to two small ones); 0: the
+                  // first set is too large and a byte loop tests it alone
+  // The scan for these sets on this processor, chosen by Build; null before.
   const char* (*find)(const char* at, const Sets& sets) = nullptr;
 };
 

@@ -17,13 +17,8 @@ bool InSet(const uint64_t* set, char c) {
 }  // namespace
 
 inline const char* RegexpProgram::NextCandidate(const char* at) const {
-  if (scan.Width() > 0)
-    at = scan.Find(at);
-  else if (firstChar != '\0')
-    at = std::strchr(at, firstChar);
-  else
-    while (*at != '\0' && !InSet(prefix[0], *at)) ++at;  // a wide first set
-  return at != nullptr && *at != '\0' ? at : nullptr;
+  at = scan.Find(at);
+  return *at != '\0' ? at : nullptr;
 }
 
 // A word at a time: the guard is short and a call to memcmp would cost more
@@ -46,7 +41,7 @@ inline bool RegexpProgram::GuardIntact() const {
 
 inline bool RegexpProgram::PrefixFits(const char* at) const {
   // The NUL is in no set, so the walk stops at the end of the subject.
-  for (int i = 1; i < prefixLength; ++i)
+  for (int i = scan.Checked(); i < prefixLength; ++i)
     if (!InSet(prefix[i], at[i])) return false;
   return true;
 }

@@ -16,16 +16,23 @@ const char* ErrorMessage(int code);
 
 class RegexpStatus {
  public:
-  void SetError(int code) { message = ErrorMessage(code); }
-  // Empties the message and keeps its buffer for the next one.
-  void Clear() {
-    if (!message.IsEmpty()) message.Clear();
+  void SetError(int code) {
+    message = ErrorMessage(code);
+    failed = true;
   }
-  bool Failed() const { return !message.IsEmpty(); }
+  // Empties the message and keeps its buffer for the next one. Every
+  // operation starts with this, so an empty status costs one test.
+  void Clear() {
+    if (!failed) return;
+    message.Clear();
+    failed = false;
+  }
+  bool Failed() const { return failed; }
   const CStr& Message() const { return message; }
 
  private:
-  CStr message;  // empty = no error
+  CStr message;         // empty = no error
+  bool failed = false;  // message is not empty
 };
 
 #endif  // FERRET_REGEX_REGEXPSTATUS_H_
