@@ -103,82 +103,84 @@ bool RegexpMatcher::TryAt(const char* start) {
   return true;
 }
 
-// Each node either matches, moving position on and going to its successor,
-// or fails, going back to the latest choice point.
+// Each node either matches, moving on in the text and going to its
+// successor, or fails, going back to the latest choice point. The position
+// lives in a local while the walk goes on: the frames the helpers write
+// could alias a member, and it would be reloaded after each of them.
 bool RegexpMatcher::Run(const char* node) {
+  const char* at = position;
   for (;;) {
     if (node == nullptr) {
       error = 4;
       return false;
     }
     ++steps;
-    if (memo != nullptr && !Visit(node, position)) goto fail;
+    if (memo != nullptr && !Visit(node, at)) goto fail;
     switch (NodeOp(node)) {
-      case Op::Accept: return true;
+      case Op::Accept: position = at; return true;
       case Op::Literal: {
         const char* text = NodeOperand(node);
-        const char* at = position;
-        while (*text != '\0' && *text == *at) ++text, ++at;
+        const char* end = at;
+        while (*text != '\0' && *text == *end) ++text, ++end;
         if (*text != '\0') goto fail;
-        position = at;
+        at = end;
         break;
       }
       case Op::InSet:
-        if (*position == '\0' || !IsMember(NodeOperand(node), *position)) goto fail;
-        ++position;
+        if (*at == '\0' || !IsMember(NodeOperand(node), *at)) goto fail;
+        ++at;
         break;
       case Op::NotInSet:
-        if (*position == '\0' || IsMember(NodeOperand(node), *position)) goto fail;
-        ++position;
+        if (*at == '\0' || IsMember(NodeOperand(node), *at)) goto fail;
+        ++at;
         break;
       case Op::AnyChar:
-        if (*position == '\0') goto fail;
-        ++position;
+        if (*at == '\0') goto fail;
+        ++at;
         break;
       case Op::Alt: {
         const char* other = NextNode(node);
-        if (other != nullptr && NodeOp(other) == Op::Alt && !Push(position, node)) goto fail;
+        if (other != nullptr && NodeOp(other) == Op::Alt && !Push(at, node)) goto fail;
         node = NodeOperand(node);
         continue;
       }
       case Op::ZeroOrMore:
       case Op::OneOrMore:
-        if (!EnterRepeat(node)) goto fail;
+        if ((at = EnterRepeat(node, at)) == nullptr) goto fail;
         break;
       case Op::Loop:
       case Op::Empty: break;
       case Op::LineStart:
-        if (position != subjectStart) goto fail;
+        if (at != subjectStart) goto fail;
         break;
       case Op::LineEnd:
-        if (*position != '\0') goto fail;
+        if (*at != '\0') goto fail;
         break;
       case Op::WordStart:
-        if (!IsWordChar(*position) || (position != subjectStart && IsWordChar(position[-1])))
-          goto fail;
+        if (!IsWordChar(*at) || (at != subjectStart && IsWordChar(at[-1]))) goto fail;
         break;
       case Op::WordEnd:
-        if (IsWordChar(*position)) goto fail;
+        if (IsWordChar(*at)) goto fail;
         break;
       default:
-        if (!PassGroup(NodeOp(node))) return false;
+        if (!PassGroup(NodeOp(node), at)) return false;
         break;
     }
     node = NextNode(node);
     continue;
   fail:
-    if (error != 0 || exhausted || !Backtrack(&node)) return false;
+    if (error != 0 || exhausted || !Backtrack(&node, &at)) return false;
   }
 }
 
-// Records a pass through a group node; false, with the error set, when op
-// is no opcode at all.
-bool RegexpMatcher::PassGroup(int op) {
+// Records a pass through a group node at a position; false, with the error
+// set, when op is no opcode at all.
+bool RegexpMatcher::PassGroup(int op, const char* at) {
   if (op > Op::GroupOpen && op < Op::GroupOpen + kRegexpSlots) {
-    groupStart[op - Op::GroupOpen] = position;
+    groupStart[op - Op::GroupOpen] = at;
     passed |= 1u << (op - Op::GroupOpen);
   } else if (op > Op::GroupClose && op < Op::GroupClose + kRegexpSlots) {
-    groupEnd[op - Op::GroupClose] = position;
+    groupEnd[op - Op::GroupClose] = at;
     passed |= 1u << (op - Op::GroupClose + kRegexpSlots);
   } else {
     error = 3;
@@ -188,7 +190,9 @@ bool RegexpMatcher::PassGroup(int op) {
   return true;
 }
 
-bool RegexpMatcher::Backtrack(const char** node) {
+// Resumes at the latest choice point with a choice left: *node and *at are
+// where the walk goes on. False when none is left.
+bool RegexpMatcher::Backtrack(const char** node, const char** at) {
   straight = false;
   if (!memoTried &&
       steps > kCheapSteps + kCheapStepsPerChar * static_cast<uint64_t>(attemptStart - subjectStart))
@@ -199,7 +203,7 @@ bool RegexpMatcher::Backtrack(const char** node) {
       const char* alt = NextNode(frame.node);
       if (alt != nullptr && NodeOp(alt) == Op::Alt) {
         frame.node = alt;
-        position = frame.position;
+        *at = frame.position;
         *node = NodeOperand(alt);
         return true;
       }
@@ -208,10 +212,10 @@ bool RegexpMatcher::Backtrack(const char** node) {
     }
     // A repeat gives back one character at a time down to its fewest.
     const char* fewest = frames[top - 2].position;
-    const char* at = GiveBack(frame.node, fewest, frame.position);
-    if (at != nullptr) {
-      frame.position = at;
-      position = at;
+    const char* end = GiveBack(frame.node, fewest, frame.position);
+    if (end != nullptr) {
+      frame.position = end;
+      *at = end;
       *node = NextNode(frame.node);
       return true;
     }
@@ -220,43 +224,42 @@ bool RegexpMatcher::Backtrack(const char** node) {
   return false;
 }
 
-// Takes the greediest count of a repeat whose continuation can begin and
-// pushes the repeat's frames; false when no count is left to try.
-bool RegexpMatcher::EnterRepeat(const char* node) {
+// Takes the greediest count, from at, of a repeat whose continuation can
+// begin and pushes the repeat's frames; returns where the count ends, or
+// nullptr when no count is left to try.
+const char* RegexpMatcher::EnterRepeat(const char* node, const char* at) {
   const char* operand = NodeOperand(node);
   if (!IsRepeatOperand(NodeOp(operand))) {
     error = 5;
-    return false;
+    return nullptr;
   }
   bool plus = NodeOp(node) == Op::OneOrMore;
-  if (memo == nullptr && (*position == '\0' || !OperandMatches(operand, *position))) {
+  if (memo == nullptr && (*at == '\0' || !OperandMatches(operand, *at))) {
     // The empty run, the usual case of a * between tokens: its one count
     // is tried as GiveBack would try it, at the cost of one step.
-    if (plus) return false;
+    if (plus) return nullptr;
     ++steps;
     char lookahead = Lookahead(node);
-    if (lookahead != '\0' && *position != lookahead) return false;
-    return Push(position, nullptr) && Push(position, node);
+    if (lookahead != '\0' && *at != lookahead) return nullptr;
+    return PushRepeat(at, at, node) ? at : nullptr;
   }
   const char* most;
   if (memo == nullptr) {
-    most = RunEnd(operand, position);
-    if (plus && most == position) return false;
+    most = RunEnd(operand, at);
+    if (plus && most == at) return nullptr;
   } else {
-    if (plus && (*position == '\0' || !OperandMatches(operand, *position))) return false;
+    if (plus && (*at == '\0' || !OperandMatches(operand, *at))) return nullptr;
     bool blocked;
-    const char* end = MemoRunEnd(operand, position + plus, &blocked);
+    const char* end = MemoRunEnd(operand, at + plus, &blocked);
     // A blocked run ends at a count tried before: it and all above it failed.
-    if (blocked && end == position + plus) return false;
+    if (blocked && end == at + plus) return nullptr;
     most = blocked ? end - 1 : end;
   }
-  const char* fewest = position + plus;
-  if (most < fewest) return false;
-  const char* at = GiveBack(node, fewest, most + 1);
-  if (at == nullptr) return false;
-  if (!Push(fewest, nullptr) || !Push(at, node)) return false;
-  position = at;
-  return true;
+  const char* fewest = at + plus;
+  if (most < fewest) return nullptr;
+  const char* end = GiveBack(node, fewest, most + 1);
+  if (end == nullptr) return nullptr;
+  return PushRepeat(fewest, end, node) ? end : nullptr;
 }
 
 // The greatest count end in [fewest, below) where the repeat's continuation
@@ -307,19 +310,33 @@ const char* RegexpMatcher::MemoRunEnd(const char* operand, const char* from, boo
 }
 
 bool RegexpMatcher::Push(const char* at, const char* node) {
-  if (top == capacity) {
-    size_t bigger = capacity * 2;
-    void* grown = frames == inlineFrames ? std::malloc(bigger * sizeof(Frame))
-                                         : std::realloc(frames, bigger * sizeof(Frame));
-    if (grown == nullptr) {
-      exhausted = true;
-      return false;
-    }
-    if (frames == inlineFrames) std::memcpy(grown, inlineFrames, sizeof inlineFrames);
-    frames = static_cast<Frame*>(grown);
-    capacity = bigger;
-  }
+  if (top == capacity && !Grow()) return false;
   frames[top++] = {at, node};
+  return true;
+}
+
+// A repeat's two frames: the end of its fewest count, then the count tried.
+bool RegexpMatcher::PushRepeat(const char* fewest, const char* end, const char* repeat) {
+  if (capacity - top < 2 && !Grow()) return false;
+  frames[top] = {fewest, nullptr};
+  frames[top + 1] = {end, repeat};
+  top += 2;
+  return true;
+}
+
+// Doubles the stack (it holds at least two frames already); false, with the
+// search exhausted, when there is no memory for it.
+__attribute__((noinline)) bool RegexpMatcher::Grow() {
+  size_t bigger = capacity * 2;
+  void* grown = frames == inlineFrames ? std::malloc(bigger * sizeof(Frame))
+                                       : std::realloc(frames, bigger * sizeof(Frame));
+  if (grown == nullptr) {
+    exhausted = true;
+    return false;
+  }
+  if (frames == inlineFrames) std::memcpy(grown, inlineFrames, sizeof inlineFrames);
+  frames = static_cast<Frame*>(grown);
+  capacity = bigger;
   return true;
 }
 

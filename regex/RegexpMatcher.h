@@ -65,20 +65,23 @@ class RegexpMatcher {
   };
 
   bool Run(const char* node);
-  bool PassGroup(int op);
-  bool Backtrack(const char** node);
-  bool EnterRepeat(const char* node);
+  bool PassGroup(int op, const char* at);
+  bool Backtrack(const char** node, const char** at);
+  const char* EnterRepeat(const char* node, const char* at);
   const char* GiveBack(const char* repeat, const char* fewest, const char* below);
   const char* RunEnd(const char* operand, const char* from);
   const char* MemoRunEnd(const char* operand, const char* from, bool* blocked);
   bool Push(const char* position, const char* node);
+  bool PushRepeat(const char* fewest, const char* end, const char* repeat);
+  bool Grow();
   bool Visit(const char* node, const char* at);
   void StartMemo();
   void ReplayGroups(const char* start);
 
   RegexpProgram& program;
   const char* subjectStart;  // for LineStart, WordStart and memo columns
-  const char* position;      // where the next node must match
+  const char* position;      // where an attempt starts its walk, and where
+                             // its match ends once it has succeeded
   const char* attemptStart;  // start of the current attempt
 
   Frame inlineFrames[32];  // most searches never need more
