@@ -107,7 +107,7 @@ bool RegexpMatcher::TryAt(const char* start) {
 // successor, or fails, going back to the latest choice point. The position
 // lives in a local while the walk goes on: the frames the helpers write
 // could alias a member, and it would be reloaded after each of them.
-bool RegexpMatcher::Run(const char* node) {
+__attribute__((flatten)) bool RegexpMatcher::Run(const char* node) {
   const char* at = position;
   for (;;) {
     if (node == nullptr) {
