@@ -116,9 +116,33 @@ __attribute__((target("avx2"), no_sanitize("address", "thread"))) const char* Fi
   }
 }
 
+// A whole chunk in one register, compared straight into bit masks.
+template <int kWidth, bool kOneTest>
+__attribute__((target("avx512bw"), no_sanitize("address", "thread"))) const char* FindAvx512(
+    const char* at, const Sets& s) {
+  __m512i fold[2], byte[2], other[2];
+  for (int i = 0; i < kWidth; ++i) {
+    fold[i] = _mm512_set1_epi8(static_cast<char>(s.fold[i]));
+    byte[i] = _mm512_set1_epi8(static_cast<char>(s.byte[i]));
+    other[i] = _mm512_set1_epi8(static_cast<char>(s.other[i]));
+  }
+  auto in = [&](__m512i x, int i) __attribute__((target("avx512bw"))) {
+    uint64_t m = _mm512_cmpeq_epi8_mask(_mm512_or_si512(x, fold[i]), byte[i]);
+    if (!kOneTest) m |= _mm512_cmpeq_epi8_mask(x, other[i]);
+    return m;
+  };
+  uint64_t keep = KeepFrom(at);
+  for (const char* chunk = ChunkOf(at);; chunk += 64, keep = ~uint64_t{0}) {
+    __m512i x = _mm512_load_si512(reinterpret_cast<const void*>(chunk));
+    ChunkMasks m;
+    m.nul = _mm512_testn_epi8_mask(x, x);
+    m.first = in(x, 0);
+    m.second = kWidth == 2 ? in(x, 1) : 0;
+    if (const char* hit = ChunkResult(chunk, keep, m, kWidth, s)) return hit;
+  }
+}
 #endif
 
-#if !defined(__SSE2__)
 template <int kWidth>
 const char* FindBytes(const char* at, const Sets& s) {
   for (; *at != '\0'; ++at) {
@@ -128,7 +152,6 @@ const char* FindBytes(const char* at, const Sets& s) {
   }
   return at;
 }
-#endif
 
 using FindFunction = const char* (*)(const char*, const Sets&);
 
@@ -141,27 +164,70 @@ const char* FindInSet(const char* at, const Sets& s) {
   }
 }
 
-FindFunction ChooseFind(int width, bool oneTest) {
-  if (width == 0) return FindInSet;
-#ifdef FERRET_REGEX_AVX2
-  // Asked when a pattern is compiled, never per search.
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) {
-    if (width == 2) return oneTest ? FindAvx2<2, true> : FindAvx2<2, false>;
-    return oneTest ? FindAvx2<1, true> : FindAvx2<1, false>;
-  }
-#endif
-  (void)oneTest;
+// The vector functions of a level, by width (1 or 2) and whether one test
+// decides membership.
+template <template <int, bool> class F>
+FindFunction Pick(int width, bool oneTest) {
+  if (width == 2) return oneTest ? F<2, true>::Find : F<2, false>::Find;
+  return oneTest ? F<1, true>::Find : F<1, false>::Find;
+}
+
+template <int kWidth, bool>
+struct Portable {
+  static const char* Find(const char* at, const Sets& s) { return FindBytes<kWidth>(at, s); }
+};
 #if defined(__SSE2__)
-  return width == 2 ? FindSse2<2> : FindSse2<1>;
-#else
-  return width == 2 ? FindBytes<2> : FindBytes<1>;
+template <int kWidth, bool>
+struct Sse2 {
+  static const char* Find(const char* at, const Sets& s) { return FindSse2<kWidth>(at, s); }
+};
 #endif
+#ifdef FERRET_REGEX_AVX2
+template <int kWidth, bool kOneTest>
+struct Avx2 {
+  static const char* Find(const char* at, const Sets& s) {
+    return FindAvx2<kWidth, kOneTest>(at, s);
+  }
+};
+template <int kWidth, bool kOneTest>
+struct Avx512 {
+  static const char* Find(const char* at, const Sets& s) {
+    return FindAvx512<kWidth, kOneTest>(at, s);
+  }
+};
+#endif
+
+FindFunction ChooseFind(int width, bool oneTest, RegexpScan::Level level) {
+  if (width == 0) return FindInSet;
+  switch (level) {
+#ifdef FERRET_REGEX_AVX2
+    case RegexpScan::kAvx512: return Pick<Avx512>(width, oneTest);
+    case RegexpScan::kAvx2: return Pick<Avx2>(width, oneTest);
+#endif
+#if defined(__SSE2__)
+    case RegexpScan::kSse2: return Pick<Sse2>(width, oneTest);
+#endif
+    default: return Pick<Portable>(width, oneTest);
+  }
 }
 
 }  // namespace
 
-void RegexpScan::Build(const uint64_t (*leading)[4], int count) {
+RegexpScan::Level RegexpScan::Widest() {
+#ifdef FERRET_REGEX_AVX2
+  // Asked when a pattern is compiled, never per search.
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512bw")) return kAvx512;
+  if (__builtin_cpu_supports("avx2")) return kAvx2;
+#endif
+#if defined(__SSE2__)
+  return kSse2;
+#else
+  return kPortable;
+#endif
+}
+
+void RegexpScan::Build(const uint64_t (*leading)[4], int count, Level level) {
   width = 0;
   bool oneTest = true;
   for (; width < 2 && width < count; ++width) {
@@ -188,5 +254,5 @@ void RegexpScan::Build(const uint64_t (*leading)[4], int count) {
     }
   }
   for (int i = 0; i < 4; ++i) sets.first[i] = count > 0 ? leading[0][i] : 0;
-  find = ChooseFind(width, oneTest);
+  find = ChooseFind(width, oneTest, level);
 }

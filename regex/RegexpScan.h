@@ -17,9 +17,17 @@
 
 class RegexpScan {
  public:
+  // The instructions a scan is written in, narrowest first. A level this
+  // build or processor lacks falls back to the widest one below it.
+  enum Level { kPortable, kSse2, kAvx2, kAvx512 };
+  // The widest level this processor runs.
+  static Level Widest();
+
   // Takes the leading sets (256-bit, one bit per byte) of every match, count
-  // of them; count must be above 0 before Find is called.
-  void Build(const uint64_t (*sets)[4], int count);
+  // of them; count must be above 0 before Find is called. Tests pass a level
+  // to check each scan on one processor.
+  void Build(const uint64_t (*sets)[4], int count) { Build(sets, count, Widest()); }
+  void Build(const uint64_t (*sets)[4], int count, Level level);
   // The first position from at on where a match may begin, or the
   // terminating NUL. A candidate's first Checked() characters fit their
   // sets; the caller checks the rest.
