@@ -64,7 +64,9 @@ class RegexpProgram {
   // What Regexp::SubStrings returns: 0 before the first Regexp::Match, then
   // the groups 1, 2, ... of the last search set without a gap (-1 when it
   // found nothing).
-  int SubStringCount() const { return subStringCount == kCountSlots ? CountSetSlots() : subStringCount; }
+  int SubStringCount() const {
+    return subStringCount == kCountSlots ? CountSetSlots() : subStringCount;
+  }
   // Called by Regexp::Match after each search: the count follows the slots.
   void CountSubStringsFromSlots() { subStringCount = kCountSlots; }
 
@@ -118,8 +120,7 @@ class RegexpProgram {
   // one-character nodes of a single alternative.
   uint64_t prefix[kPrefixMax][4] = {};
   int prefixLength = 0;
-  // The vector scan for candidates, from prefix sets 0 and 1 when they are
-  // small; its width is 0 when set 0 is larger.
+  // The scan for candidates, built from the prefix sets.
   RegexpScan scan;
   // The prefix is the whole program: the single alternative is a chain of
   // one-character nodes and literals of prefixLength characters in all, so
@@ -152,7 +153,7 @@ class RegexpProgram {
   char* program = nullptr;   // owned, programSize bytes; null when the
                              // pattern did not compile
   bool compiledOK = false;
-  int shareCount = 0;      // owners beyond the first (0 = one owner)
+  int shareCount = 0;  // owners beyond the first (0 = one owner)
   // SubStringCount's value, or kCountSlots: count the set slots when asked.
   static constexpr int kCountSlots = -2;
   int subStringCount = 0;

@@ -76,8 +76,7 @@ __attribute__((no_sanitize("address", "thread"))) const char* FindSse2(const cha
       m.first |= in(x, 0) << (16 * q);
       if (kWidth == 2) m.second |= in(x, 1) << (16 * q);
     }
-    if (const char* hit = ChunkResult(chunk, keep, m, kWidth, s))
-      return hit;
+    if (const char* hit = ChunkResult(chunk, keep, m, kWidth, s)) return hit;
   }
 }
 #endif
@@ -111,8 +110,7 @@ __attribute__((target("avx2"), no_sanitize("address", "thread"))) const char* Fi
     m.nul = bits(_mm256_cmpeq_epi8(lo, zero)) | bits(_mm256_cmpeq_epi8(hi, zero)) << 32;
     m.first = in(lo, 0) | in(hi, 0) << 32;
     m.second = kWidth == 2 ? in(lo, 1) | in(hi, 1) << 32 : 0;
-    if (const char* hit = ChunkResult(chunk, keep, m, kWidth, s))
-      return hit;
+    if (const char* hit = ChunkResult(chunk, keep, m, kWidth, s)) return hit;
   }
 }
 

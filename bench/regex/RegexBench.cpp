@@ -406,7 +406,8 @@ int main(int argc, char** argv) {
   auto timed = [&](const char* workload) { return o.workload.empty() || o.workload == workload; };
   std::vector<Result> page, split, compile;
   if (timed("page-scan"))
-    page = TimeAll(o, engines, corpus.LineCount(), [&](const Engine& e) { e.pageScan(corpus, pc); });
+    page =
+        TimeAll(o, engines, corpus.LineCount(), [&](const Engine& e) { e.pageScan(corpus, pc); });
   if (timed("url-split"))
     split = TimeAll(o, engines, urls.size(), [&](const Engine& e) { e.urlSplit(urls, uc); });
   if (timed("url-split+compile")) {

@@ -136,8 +136,11 @@ TEST(RegexpDifferential, GeneratedPatternsAgreeWithTheReference) {
 // a pair of them, a wide first set, a program that is all prefix, and
 // attempts that start past the prefix.
 const char* const kScanPatterns[] = {
-    "href", "<a[\t ]+href[\t ]*=[\t ]*\"?([^\">]*)\"?.*>", "<img", "xy", "[xy]", "[^ ]y", ".",
-    "x(y)", "[az][<h]", "[\t ]x",
+    "href",     "<a[\t ]+href[\t ]*=[\t ]*\"?([^\">]*)\"?.*>",
+    "<img",     "xy",
+    "[xy]",     "[^ ]y",
+    ".",        "x(y)",
+    "[az][<h]", "[\t ]x",
 };
 
 // Every text length up to a few chunks of the vector scan, at every

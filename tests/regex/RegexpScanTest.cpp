@@ -1,12 +1,12 @@
 // The candidate scan at every instruction level this processor runs, against
 // a byte-by-byte reading of the same sets: the engine itself only ever uses
 // the widest level, so the narrower ones are checked here.
-#include "regex/RegexpScan.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+
+#include "regex/RegexpScan.h"
 
 namespace {
 
@@ -18,8 +18,8 @@ struct SetCase {
 // One byte, a letter in both cases (one test), two unrelated bytes (two
 // tests), and a first set too large for the vector scan.
 const SetCase kSets[] = {
-    {"<", "aA"}, {"hH", "rR"}, {"\t ", "x"}, {"az", "<h"}, {"x", nullptr},
-    {"gG", nullptr}, {"*", nullptr}, {"*", "y"},
+    {"<", "aA"},    {"hH", "rR"},    {"\t ", "x"},   {"az", "<h"},
+    {"x", nullptr}, {"gG", nullptr}, {"*", nullptr}, {"*", "y"},
 };
 
 void Fill(uint64_t* set, const char* members) {
