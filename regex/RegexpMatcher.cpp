@@ -66,11 +66,20 @@ bool OperandMatches(const char* operand, char c) {
   }
 }
 
-// The first byte of the Literal that must follow a repeat, or NUL: counts
-// that leave another character there are skipped without trying them.
-char Lookahead(const char* repeat) {
+// The node right after a repeat when it tests the character there (a
+// literal, a set or any character), else nullptr: counts that leave a
+// character it refuses are skipped without trying them.
+const char* Follower(const char* repeat) {
   const char* next = NextNode(repeat);
-  return next != nullptr && NodeOp(next) == Op::Literal ? *NodeOperand(next) : '\0';
+  if (next == nullptr) return nullptr;
+  int op = NodeOp(next);
+  return IsRepeatOperand(op) ? next : nullptr;
+}
+
+// Whether a follower can begin with c; each takes one character at least,
+// so none begins at the NUL.
+bool FollowerAccepts(const char* follower, char c) {
+  return c != '\0' && OperandMatches(follower, c);
 }
 
 }  // namespace
@@ -127,9 +136,17 @@ __attribute__((flatten)) bool RegexpMatcher::Run(const char* node) {
         break;
       }
       case Op::InSet:
-        if (*at == '\0' || !IsMember(NodeOperand(node), *at)) goto fail;
-        ++at;
-        break;
+        // A folded word is a chain of sets: the chain is taken here, each
+        // set still counted and marked, without a dispatch for each.
+        for (;;) {
+          if (*at == '\0' || !IsMember(NodeOperand(node), *at)) goto fail;
+          ++at;
+          node = NextNode(node);
+          if (node == nullptr || NodeOp(node) != Op::InSet) break;
+          ++steps;
+          if (memo != nullptr && !Visit(node, at)) goto fail;
+        }
+        continue;
       case Op::NotInSet:
         if (*at == '\0' || IsMember(NodeOperand(node), *at)) goto fail;
         ++at;
@@ -239,8 +256,8 @@ const char* RegexpMatcher::EnterRepeat(const char* node, const char* at) {
     // is tried as GiveBack would try it, at the cost of one step.
     if (plus) return nullptr;
     ++steps;
-    char lookahead = Lookahead(node);
-    if (lookahead != '\0' && *at != lookahead) return nullptr;
+    const char* follower = Follower(node);
+    if (follower != nullptr && !FollowerAccepts(follower, *at)) return nullptr;
     return PushRepeat(at, at, node) ? at : nullptr;
   }
   const char* most;
@@ -266,17 +283,23 @@ const char* RegexpMatcher::EnterRepeat(const char* node, const char* at) {
 // can begin, or nullptr when there is none.
 const char* RegexpMatcher::GiveBack(const char* repeat, const char* fewest, const char* below) {
   if (below <= fewest) return nullptr;
-  char lookahead = Lookahead(repeat);
-  if (lookahead == '\0') {
+  const char* follower = Follower(repeat);
+  if (follower == nullptr) {
     ++steps;
     return below - 1;
   }
-  size_t span = static_cast<size_t>(below - fewest);
-  const void* found = memrchr(fewest, lookahead, span);
-  steps += found == nullptr ? span : static_cast<size_t>(below - static_cast<const char*>(found));
-  return static_cast<const char*>(found);
+  if (NodeOp(follower) == Op::Literal) {
+    size_t span = static_cast<size_t>(below - fewest);
+    const void* found = memrchr(fewest, *NodeOperand(follower), span);
+    steps += found == nullptr ? span : static_cast<size_t>(below - static_cast<const char*>(found));
+    return static_cast<const char*>(found);
+  }
+  for (const char* end = below - 1;; --end) {
+    ++steps;
+    if (FollowerAccepts(follower, *end)) return end;
+    if (end == fewest) return nullptr;
+  }
 }
-
 // The end of the run of characters the operand matches from `from`.
 const char* RegexpMatcher::RunEnd(const char* operand, const char* from) {
   const char* members = NodeOperand(operand);
