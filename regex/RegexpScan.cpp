@@ -162,50 +162,45 @@ const char* FindInSet(const char* at, const Sets& s) {
   }
 }
 
-// The vector functions of a level, by width (1 or 2) and whether one test
-// decides membership.
+// The four functions of a level, indexed by (width - 1) * 2 + oneTest, so
+// that a search calls the level's function itself.
 template <template <int, bool> class F>
-FindFunction Pick(int width, bool oneTest) {
-  if (width == 2) return oneTest ? F<2, true>::Find : F<2, false>::Find;
-  return oneTest ? F<1, true>::Find : F<1, false>::Find;
-}
+constexpr FindFunction kLevel[4] = {F<1, false>::kFind, F<1, true>::kFind, F<2, false>::kFind,
+                                    F<2, true>::kFind};
 
 template <int kWidth, bool>
 struct Portable {
-  static const char* Find(const char* at, const Sets& s) { return FindBytes<kWidth>(at, s); }
+  static constexpr FindFunction kFind = FindBytes<kWidth>;
 };
 #if defined(__SSE2__)
 template <int kWidth, bool>
 struct Sse2 {
-  static const char* Find(const char* at, const Sets& s) { return FindSse2<kWidth>(at, s); }
+  static constexpr FindFunction kFind = FindSse2<kWidth>;
 };
 #endif
 #ifdef FERRET_REGEX_AVX2
 template <int kWidth, bool kOneTest>
 struct Avx2 {
-  static const char* Find(const char* at, const Sets& s) {
-    return FindAvx2<kWidth, kOneTest>(at, s);
-  }
+  static constexpr FindFunction kFind = FindAvx2<kWidth, kOneTest>;
 };
 template <int kWidth, bool kOneTest>
 struct Avx512 {
-  static const char* Find(const char* at, const Sets& s) {
-    return FindAvx512<kWidth, kOneTest>(at, s);
-  }
+  static constexpr FindFunction kFind = FindAvx512<kWidth, kOneTest>;
 };
 #endif
 
 FindFunction ChooseFind(int width, bool oneTest, RegexpScan::Level level) {
   if (width == 0) return FindInSet;
+  int kind = (width - 1) * 2 + (oneTest ? 1 : 0);
   switch (level) {
 #ifdef FERRET_REGEX_AVX2
-    case RegexpScan::kAvx512: return Pick<Avx512>(width, oneTest);
-    case RegexpScan::kAvx2: return Pick<Avx2>(width, oneTest);
+    case RegexpScan::kAvx512: return kLevel<Avx512>[kind];
+    case RegexpScan::kAvx2: return kLevel<Avx2>[kind];
 #endif
 #if defined(__SSE2__)
-    case RegexpScan::kSse2: return Pick<Sse2>(width, oneTest);
+    case RegexpScan::kSse2: return kLevel<Sse2>[kind];
 #endif
-    default: return Pick<Portable>(width, oneTest);
+    default: return kLevel<Portable>[kind];
   }
 }
 
