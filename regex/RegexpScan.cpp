@@ -247,5 +247,5 @@ void RegexpScan::Build(const uint64_t (*leading)[4], int count, Level level) {
     }
   }
   for (int i = 0; i < 4; ++i) sets.first[i] = count > 0 ? leading[0][i] : 0;
-  find = ChooseFind(width, oneTest, level);
+  find = ChooseFind(width, oneTest, level < Widest() ? level : Widest());
 }
