@@ -33,30 +33,26 @@ bool IsMember(const char* members, char c) {
   return false;
 }
 
-// The end of the run from `from` of characters in (kIn) or not in the set.
-// Sets of one or two bytes (spaces, quotes) are the usual case and their
-// runs are short: a loop beats the set-up of strspn and strcspn there.
-template <bool kIn>
-const char* SetRunEnd(const char* from, const char* members) {
+// The end of the run from `from` of characters in the set. Sets of one or
+// two bytes (spaces, quotes) are the usual case and their runs are short: a
+// loop beats the set-up of strspn there.
+const char* InSetRunEnd(const char* from, const char* members) {
   char a = members[0];
-  if (a != '\0' && (members[1] == '\0' || members[2] == '\0')) {
-    char b = members[1] != '\0' ? members[1] : a;
-    if (kIn) {
-      while (*from == a || *from == b) ++from;
-    } else {
-      while (*from != '\0' && *from != a && *from != b) ++from;
-    }
-    return from;
-  }
-  return from + (kIn ? std::strspn(from, members) : std::strcspn(from, members));
+  if (a == '\0' || (members[1] != '\0' && members[2] != '\0'))
+    return from + std::strspn(from, members);
+  char b = members[1] != '\0' ? members[1] : a;
+  while (*from == a || *from == b) ++from;
+  return from;
 }
 
 bool IsRepeatOperand(int op) {
   return op == Op::AnyChar || op == Op::InSet || op == Op::NotInSet || op == Op::Literal;
 }
 
-// Whether the one-character operand of a repeat matches c (not NUL).
+// Whether a one-character node (the operand of a repeat, or the node after
+// one) takes c; none takes the NUL that ends the subject.
 bool OperandMatches(const char* operand, char c) {
+  if (c == '\0') return false;
   const char* members = NodeOperand(operand);
   switch (NodeOp(operand)) {
     case Op::AnyChar: return true;
@@ -74,12 +70,6 @@ const char* Follower(const char* repeat) {
   if (next == nullptr) return nullptr;
   int op = NodeOp(next);
   return IsRepeatOperand(op) ? next : nullptr;
-}
-
-// Whether a follower can begin with c; each takes one character at least,
-// so none begins at the NUL.
-bool FollowerAccepts(const char* follower, char c) {
-  return c != '\0' && OperandMatches(follower, c);
 }
 
 }  // namespace
@@ -251,13 +241,13 @@ const char* RegexpMatcher::EnterRepeat(const char* node, const char* at) {
     return nullptr;
   }
   bool plus = NodeOp(node) == Op::OneOrMore;
-  if (memo == nullptr && (*at == '\0' || !OperandMatches(operand, *at))) {
+  if (memo == nullptr && !OperandMatches(operand, *at)) {
     // The empty run, the usual case of a * between tokens: its one count
     // is tried as GiveBack would try it, at the cost of one step.
     if (plus) return nullptr;
     ++steps;
     const char* follower = Follower(node);
-    if (follower != nullptr && !FollowerAccepts(follower, *at)) return nullptr;
+    if (follower != nullptr && !OperandMatches(follower, *at)) return nullptr;
     return PushRepeat(at, at, node) ? at : nullptr;
   }
   const char* most;
@@ -265,7 +255,7 @@ const char* RegexpMatcher::EnterRepeat(const char* node, const char* at) {
     most = RunEnd(operand, at);
     if (plus && most == at) return nullptr;
   } else {
-    if (plus && (*at == '\0' || !OperandMatches(operand, *at))) return nullptr;
+    if (plus && !OperandMatches(operand, *at)) return nullptr;
     bool blocked;
     const char* end = MemoRunEnd(operand, at + plus, &blocked);
     // A blocked run ends at a count tried before: it and all above it failed.
@@ -296,17 +286,18 @@ const char* RegexpMatcher::GiveBack(const char* repeat, const char* fewest, cons
   }
   for (const char* end = below - 1;; --end) {
     ++steps;
-    if (FollowerAccepts(follower, *end)) return end;
+    if (OperandMatches(follower, *end)) return end;
     if (end == fewest) return nullptr;
   }
 }
+
 // The end of the run of characters the operand matches from `from`.
 const char* RegexpMatcher::RunEnd(const char* operand, const char* from) {
   const char* members = NodeOperand(operand);
   const char* end = from;
   switch (NodeOp(operand)) {
     case Op::AnyChar: end = from + std::strlen(from); break;
-    case Op::InSet: end = SetRunEnd<true>(from, members); break;
+    case Op::InSet: end = InSetRunEnd(from, members); break;
     case Op::NotInSet: end = from + std::strcspn(from, members); break;
     default:
       while (*end == *members) ++end;
@@ -325,7 +316,7 @@ const char* RegexpMatcher::MemoRunEnd(const char* operand, const char* from, boo
       return at;
     }
     ++steps;
-    if (*at == '\0' || !OperandMatches(operand, *at)) {
+    if (!OperandMatches(operand, *at)) {
       *blocked = false;
       return at;
     }

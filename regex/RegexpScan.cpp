@@ -162,31 +162,17 @@ const char* FindInSet(const char* at, const Sets& s) {
   }
 }
 
-// The four functions of a level, indexed by (width - 1) * 2 + oneTest, so
-// that a search calls the level's function itself.
-template <template <int, bool> class F>
-constexpr FindFunction kLevel[4] = {F<1, false>::kFind, F<1, true>::kFind, F<2, false>::kFind,
-                                    F<2, true>::kFind};
-
-template <int kWidth, bool>
-struct Portable {
-  static constexpr FindFunction kFind = FindBytes<kWidth>;
-};
+// The functions of each level, indexed by (width - 1) * 2 + oneTest; the
+// levels without a one-test form take their two-test one for both.
+constexpr FindFunction kPortable[4] = {FindBytes<1>, FindBytes<1>, FindBytes<2>, FindBytes<2>};
 #if defined(__SSE2__)
-template <int kWidth, bool>
-struct Sse2 {
-  static constexpr FindFunction kFind = FindSse2<kWidth>;
-};
+constexpr FindFunction kSse2[4] = {FindSse2<1>, FindSse2<1>, FindSse2<2>, FindSse2<2>};
 #endif
 #ifdef FERRET_REGEX_AVX2
-template <int kWidth, bool kOneTest>
-struct Avx2 {
-  static constexpr FindFunction kFind = FindAvx2<kWidth, kOneTest>;
-};
-template <int kWidth, bool kOneTest>
-struct Avx512 {
-  static constexpr FindFunction kFind = FindAvx512<kWidth, kOneTest>;
-};
+constexpr FindFunction kAvx2[4] = {FindAvx2<1, false>, FindAvx2<1, true>, FindAvx2<2, false>,
+                                   FindAvx2<2, true>};
+constexpr FindFunction kAvx512[4] = {FindAvx512<1, false>, FindAvx512<1, true>,
+                                     FindAvx512<2, false>, FindAvx512<2, true>};
 #endif
 
 FindFunction ChooseFind(int width, bool oneTest, RegexpScan::Level level) {
@@ -194,13 +180,13 @@ FindFunction ChooseFind(int width, bool oneTest, RegexpScan::Level level) {
   int kind = (width - 1) * 2 + (oneTest ? 1 : 0);
   switch (level) {
 #ifdef FERRET_REGEX_AVX2
-    case RegexpScan::kAvx512: return kLevel<Avx512>[kind];
-    case RegexpScan::kAvx2: return kLevel<Avx2>[kind];
+    case RegexpScan::kAvx512: return kAvx512[kind];
+    case RegexpScan::kAvx2: return kAvx2[kind];
 #endif
 #if defined(__SSE2__)
-    case RegexpScan::kSse2: return kLevel<Sse2>[kind];
+    case RegexpScan::kSse2: return kSse2[kind];
 #endif
-    default: return kLevel<Portable>[kind];
+    default: return kPortable[kind];
   }
 }
 
@@ -247,5 +233,6 @@ void RegexpScan::Build(const uint64_t (*leading)[4], int count, Level level) {
     }
   }
   for (int i = 0; i < 4; ++i) sets.first[i] = count > 0 ? leading[0][i] : 0;
-  find = ChooseFind(width, oneTest, level < Widest() ? level : Widest());
+  Level widest = Widest();
+  find = ChooseFind(width, oneTest, level < widest ? level : widest);
 }
