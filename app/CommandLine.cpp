@@ -3,6 +3,8 @@
 #include <strings.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -10,9 +12,7 @@
 #include <initializer_list>
 #include <iostream>
 
-#include "app/Report.h"
-#include "app/Settings.h"
-#include "app/Urls.h"
+#include "net/Url.h"
 
 namespace {
 
@@ -88,8 +88,7 @@ int ReadDepth(const char* text) {
   return static_cast<int>(value);
 }
 
-void Apply(Option option, const char* value) {
-  RunSettings& s = runSettings;
+void Apply(Option option, const char* value, Options& s) {
   switch (option) {
     case Option::Depth: s.depth = ReadDepth(value); break;
     case Option::Keyword: s.keyword = value; break;
@@ -109,15 +108,13 @@ void Apply(Option option, const char* value) {
   }
 }
 
-void ApplyImpliedActions() {
-  RunSettings& s = runSettings;
+void ApplyImpliedActions(Options& s) {
   if (s.stat || s.download || s.print) return;
   if (!s.keyword.IsEmpty()) s.print = 1;
   if (!s.filespec.IsEmpty()) s.download = 1;
 }
 
-void ApplyDefaultPatterns() {
-  RunSettings& s = runSettings;
+void ApplyDefaultPatterns(Options& s) {
   if (!s.keyword.IsEmpty() && s.filespec.IsEmpty()) s.filespec = ".";
   if (s.keyword.IsEmpty() && s.filespec.IsEmpty()) {
     s.filespec = ".";
@@ -168,6 +165,20 @@ bool IsAnyOf(const char* argument, std::initializer_list<const char*> names) {
   return false;
 }
 
+// The line goes to standard output; then, when the refusal has a reason from
+// the system, the reason follows on standard error.
+void Refuse(const char* reason, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Refuse(const char* reason, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  if (reason != nullptr) {
+    std::fflush(stdout);  // keep the message ahead of its reason
+    std::fprintf(stderr, "%s\n", reason);
+  }
+}
+
 void PrintHelp() {
   for (const char* line : kUsageLines) std::cout << line << '\n';
   std::cout << kHelpText << std::flush;
@@ -182,7 +193,7 @@ void PrintUsage() {
   if (std::time(nullptr) % 666 == 0) std::cout << "Woof!" << std::endl;
 }
 
-int ParseCommandLine(int argc, const char* const* argv, CStr& startUrl) {
+int ParseCommandLine(int argc, const char* const* argv, Options& options, CStr& startUrl) {
   if (argc <= 1) {
     PrintUsage();
     return -1;
@@ -192,7 +203,7 @@ int ParseCommandLine(int argc, const char* const* argv, CStr& startUrl) {
   for (int i = 1; i < argc; ++i) {
     size_t length = std::strlen(argv[i]);
     if (length > kMaxUrlLength) {
-      ReportFailure(nullptr, "Argument too long (%zu characters): %.40s...\n", length, argv[i]);
+      Refuse(nullptr, "Argument too long (%zu characters): %.40s...\n", length, argv[i]);
       return -1;
     }
   }
@@ -207,7 +218,7 @@ int ParseCommandLine(int argc, const char* const* argv, CStr& startUrl) {
       std::cout << "ferret " FERRET_VERSION << std::endl;
       return 1;
     }
-    ReportFailure(nullptr, "What the heck is %s?\n", argv[1]);
+    Refuse(nullptr, "What the heck is %s?\n", argv[1]);
     return -1;
   }
   startUrl = argv[1];
@@ -217,19 +228,19 @@ int ParseCommandLine(int argc, const char* const* argv, CStr& startUrl) {
     bool missingValue = TakesValue(option) && i + 1 >= argc;
     if (option == Option::Unknown || missingValue) {
       int err = errno;
-      ReportFailure(SystemErrorText(err), "What the heck is %s?\n", argv[i]);
+      Refuse(err != 0 ? std::strerror(err) : nullptr, "What the heck is %s?\n", argv[i]);
       startUrl = "";
       return -1;
     }
-    Apply(option, TakesValue(option) ? argv[++i] : nullptr);
-    if ((option == Option::Timeout && runSettings.timeout == 0) ||
-        (option == Option::Jobs && runSettings.jobs == 0)) {
-      ReportFailure(nullptr, "What the heck is %s?\n", argv[i]);
+    Apply(option, TakesValue(option) ? argv[++i] : nullptr, options);
+    if ((option == Option::Timeout && options.timeout == 0) ||
+        (option == Option::Jobs && options.jobs == 0)) {
+      Refuse(nullptr, "What the heck is %s?\n", argv[i]);
       startUrl = "";
       return -1;
     }
   }
-  ApplyImpliedActions();
-  ApplyDefaultPatterns();
+  ApplyImpliedActions(options);
+  ApplyDefaultPatterns(options);
   return 0;
 }

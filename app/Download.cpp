@@ -5,11 +5,8 @@
 #include <iostream>
 #include <memory>
 
-#include "app/Progress.h"
-#include "app/Report.h"
 #include "app/Request.h"
 #include "app/SaveFile.h"
-#include "app/Settings.h"
 #include "app/Stop.h"
 #include "net/Url.h"
 
@@ -21,38 +18,41 @@ bool IsDotSegment(const char* segment, size_t length) {
 }
 
 // The URL has answered a request, so it parses.
-CStr SavePath(const CStr& text) {
+CStr SavePath(const CStr& text, bool create) {
   Url url;
   UrlProblem ignored;
   url.Parse(text, &ignored);
   CStr file = url.File().IsEmpty() ? CStr("index.html") : url.File();
-  if (!runSettings.create) return file;
+  if (!create) return file;
   CStr safeDir = ConfinedDirectory(url.Dir());
   if (safeDir.IsEmpty()) return file;
   return safeDir + "/" + file;
 }
 
-// Copies the body into the file in blocks through LineBuffer. False when the
-// file could not be written (out.Failure() says why); a body cut short is for the
-// caller to find out.
-bool CopyBody(ResponseBody& response, SaveFile& out) {
+// Copies the body into the file in blocks. False when the file could not be
+// written (out.Failure() says why); a body cut short is for the caller to
+// find out.
+bool CopyBody(ResponseBody& response, SaveFile& out, Reporter& reporter) {
   std::iostream& body = response.Stream();
   if (body.eof()) return true;
+  char block[1023];
   while (response.Connected()) {
-    body.read(LineBuffer, kLineBufferSize - 1);
+    body.read(block, sizeof block);
     std::streamsize got = body.gcount();
-    ProgressBytes(static_cast<size_t>(got));
-    if (!out.Write(LineBuffer, static_cast<size_t>(got))) return false;
+    reporter.BodyBytes(static_cast<size_t>(got));
+    if (!out.Write(block, static_cast<size_t>(got))) return false;
     // A failed stream that delivers nothing would never reach end of file.
     if (body.eof() || (got == 0 && body.fail())) break;
   }
   return true;
 }
 
-void ReportSaveFailure(const CStr& path, const SaveFile& file) {
-  ++runSettings.errors;
-  ReportFailure(nullptr, "Cannot save %s: %s\n", static_cast<const char*>(path),
-                static_cast<const char*>(file.Failure()));
+void ReportSaveFailure(Reporter& reporter, const CStr& path, const SaveFile& file) {
+  CrawlFailure failure;
+  failure.kind = CrawlFailure::Kind::kSave;
+  failure.path = path;
+  failure.saveReason = file.Failure();
+  reporter.Failed(failure);
 }
 
 }  // namespace
@@ -75,31 +75,30 @@ CStr ConfinedDirectory(const CStr& dir) {
   return safe;
 }
 
-int DownloadUrl(CStr requested) {
-  FetchOutcome response = RequestPage(requested, nullptr, true);
+int DownloadUrl(CrawlContext& crawl, const CStr& requested) {
+  FetchOutcome response = RequestPage(crawl, requested, nullptr, true);
   if (!response.body) return -1;
   const CStr& url = response.url;  // after any redirects
+  Reporter& reporter = crawl.reporter;
 
-  CStr savePath = SavePath(url);
-  ProgressClear();
-  std::cout << "Saving " << static_cast<const char*>(url) << " as "
-            << static_cast<const char*>(savePath) << std::endl;
+  CStr savePath = SavePath(url, crawl.options.create != 0);
+  reporter.Saving(url, savePath);
 
   SaveFile out;
-  bool copied = out.Open(savePath) && CopyBody(*response.body, out);
+  bool copied = out.Open(savePath) && CopyBody(*response.body, out, reporter);
   // A save the stop cut short is dropped without a word: the temporary file
   // goes with out.
   if (StopSignal() != 0) return -1;
   if (!copied) {
-    ReportSaveFailure(savePath, out);
+    ReportSaveFailure(reporter, savePath, out);
     return 0;
   }
-  if (!ArrivedWhole(*response.body)) return 0;
+  if (!ArrivedWhole(crawl, *response.body)) return 0;
   if (!out.Commit()) {
     if (StopSignal() != 0) return -1;
-    ReportSaveFailure(savePath, out);
+    ReportSaveFailure(reporter, savePath, out);
     return 0;
   }
-  ++runSettings.saves;
+  reporter.Saved();
   return 0;
 }

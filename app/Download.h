@@ -8,6 +8,7 @@
 #ifndef FERRET_APP_DOWNLOAD_H_
 #define FERRET_APP_DOWNLOAD_H_
 
+#include "app/CrawlContext.h"
 #include "text/CStr.h"
 
 // The directory part of a URL made safe to use under the current directory:
@@ -16,6 +17,6 @@ CStr ConfinedDirectory(const CStr& dir);
 
 // 0 once a response was obtained (saved or not: a file that cannot be written
 // is reported and counted in errors); -1 when the request failed.
-int DownloadUrl(CStr url);
+int DownloadUrl(CrawlContext& crawl, const CStr& url);
 
 #endif  // FERRET_APP_DOWNLOAD_H_

@@ -1,17 +1,19 @@
-// ScanPage: the crawler. Requests a page, tests its lines against the keyword
-// pattern, collects the links of anchors and images that match the file
-// pattern, acts on the page (print and/or save) and follows the links
-// depth-first, last found first, while depth remains.
+// ScanPage: the crawler. Requests a page, reads it (PageReader), acts on it
+// (print and/or save when a line matched the keyword), and handles its links
+// as the crawl plan says (CrawlPlan), depth-first, last found first, while
+// depth remains.
 //
 // The crawl keeps an explicit stack of pages whose links are still pending,
 // so neither the call stack nor the number of open connections grows with
-// the depth: a connection is open only while one page is being read.
+// the depth: the crawl's own connection is open only while one page is being
+// read (with -j, the workers fetching ahead hold up to N more).
 #ifndef FERRET_APP_PAGESCAN_H_
 #define FERRET_APP_PAGESCAN_H_
 
+#include "app/CrawlContext.h"
 #include "text/CStr.h"
 
 // -1 when the request for url itself failed or was refused; 0 otherwise.
-int ScanPage(CStr url, int depth);
+int ScanPage(CrawlContext& crawl, const CStr& url, int depth);
 
 #endif  // FERRET_APP_PAGESCAN_H_

@@ -7,8 +7,9 @@
 
 #include "app/Stop.h"
 
-Prefetcher::Prefetcher(int count, FetchPolicy allowed, Expander expand, bool once)
-    : allowed(std::move(allowed)), expand(std::move(expand)), once(once) {
+Prefetcher::Prefetcher(int count, FetchPolicy allowed, const Options& options,
+                       const CrawlPlan& plan, bool once)
+    : allowed(std::move(allowed)), options(options), plan(plan), once(once) {
   // Signals stay with the crawl's thread, whose waits they must cut short.
   sigset_t blocked, previous;
   sigemptyset(&blocked);
@@ -130,7 +131,7 @@ std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
   return nullptr;
 }
 
-std::vector<Prefetcher::Need> Prefetcher::FetchAhead(Entry& entry,
+std::vector<Prefetcher::Need> Prefetcher::FetchAhead(Entry& entry, PageReader& reader,
                                                      std::unique_ptr<Recordings>* recordings) {
   *recordings = std::make_unique<Recordings>();
   const Need& need = entry.need;
@@ -151,7 +152,10 @@ std::vector<Prefetcher::Need> Prefetcher::FetchAhead(Entry& entry,
   // The body is recorded to its end when the crawl will read it: to save it,
   // or to scan a page, whose links tell what comes next.
   if (!need.save && !outcome.html) return upcoming;
-  if (!need.save && need.depth >= 0) upcoming = expand(outcome.url, need.depth, *outcome.body);
+  if (!need.save && need.depth >= 0 && !options.filespec.IsEmpty()) {
+    PageReader::Page page = reader.Read(*outcome.body, kMaxLinksPerPage, false);
+    upcoming = plan.Requests(outcome.url, need.depth, page.links);
+  }
   std::iostream& body = outcome.body->Stream();
   char sink[4096];
   while (outcome.body->Connected() && body.read(sink, sizeof sink)) {
@@ -160,6 +164,7 @@ std::vector<Prefetcher::Need> Prefetcher::FetchAhead(Entry& entry,
 }
 
 void Prefetcher::Work() {
+  PageReader reader(options.keyword, options.filespec);
   std::unique_lock<std::mutex> lock(mutex);
   for (;;) {
     std::shared_ptr<Entry> entry;
@@ -177,7 +182,7 @@ void Prefetcher::Work() {
     lock.unlock();
 
     std::unique_ptr<Recordings> recordings;
-    std::vector<Need> upcoming = FetchAhead(*entry, &recordings);
+    std::vector<Need> upcoming = FetchAhead(*entry, reader, &recordings);
     size_t bytes = 0;
     for (const RecordedExchange& record : *recordings) bytes += record.received.size();
 

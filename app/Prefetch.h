@@ -33,6 +33,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "app/CrawlPlan.h"
+#include "app/PageReader.h"
+#include "app/Options.h"
 #include "net/HttpRequest.h"
 #include "net/RecordedExchange.h"
 #include "text/CStr.h"
@@ -43,17 +46,7 @@ class Prefetcher {
   static constexpr size_t kWindowBytes = 64u << 20;
   static constexpr size_t kMaxRecording = 4u << 20;
 
-  // A request the crawl will make: to save the body (which it reads whole),
-  // or to scan the page at depth (whose body it reads only when it is HTML).
-  struct Need {
-    CStr url;
-    bool save;
-    int depth;  // for a scan: the depth the page is scanned at
-  };
-
-  // What the scan of the page at url, at depth, will ask for next, in order,
-  // from its body. Called on worker threads: it must only read.
-  using Expander = std::function<std::vector<Need>(const CStr& url, int depth, ResponseBody& body)>;
+  using Need = PlannedRequest;
 
   // What Take hands back.
   struct Fetched {
@@ -61,11 +54,14 @@ class Prefetcher {
     bool expanded = false;                   // what the page's scan asks for next is predicted
   };
 
-  // Starts workers threads fetching under allowed (the run's confinement).
+  // Starts workers threads fetching under allowed (the run's confinement),
+  // reading pages as options say and predicting from plan; both must outlive
+  // the fetcher.
   // They make every request of the crawl but the rare one it makes itself (a
   // redirect it follows with -once, an answer too large to record), so about
   // workers requests are in flight at a time.
-  Prefetcher(int workers, FetchPolicy allowed, Expander expand, bool once);
+  Prefetcher(int workers, FetchPolicy allowed, const Options& options, const CrawlPlan& plan,
+             bool once);
   // Stops the workers; joins them unless the run is being stopped by a signal.
   ~Prefetcher();
   Prefetcher(const Prefetcher&) = delete;
@@ -103,7 +99,8 @@ class Prefetcher {
 
   void Work();
   // Fetches and records entry's request; returns what its scan asks for.
-  std::vector<Need> FetchAhead(Entry& entry, std::unique_ptr<Recordings>* recordings);
+  std::vector<Need> FetchAhead(Entry& entry, PageReader& reader,
+                               std::unique_ptr<Recordings>* recordings);
   // The first waiting entry within the window, or null. Holds mutex.
   std::shared_ptr<Entry> NextToFetch();
   // Puts upcoming in needs at position (most urgent first), leaving out with
@@ -114,7 +111,8 @@ class Prefetcher {
   bool FirstScan(const Url& url) { return predictedScans.insert(url.Key()).second; }
 
   const FetchPolicy allowed;
-  const Expander expand;
+  const Options& options;
+  const CrawlPlan& plan;
   const bool once;
   std::mutex mutex;
   std::condition_variable changed;

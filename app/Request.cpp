@@ -2,45 +2,43 @@
 
 #include "app/Confine.h"
 #include "app/Prefetch.h"
-#include "app/Progress.h"
-#include "app/Report.h"
-#include "app/Settings.h"
 #include "app/Stop.h"
 
 namespace {
 
-Connector connector = ConnectTo;
-Prefetcher* prefetcher = nullptr;
+void ReportFetchFailure(CrawlContext& crawl, const CStr& line, const char* reason) {
+  CrawlFailure failure;
+  failure.kind = CrawlFailure::Kind::kFetch;
+  failure.line = line;
+  failure.reason = reason;
+  crawl.reporter.Failed(failure);
+}
 
 }  // namespace
 
-void UsePrefetcher(Prefetcher* use) { prefetcher = use; }
-
-FetchPolicy ConfinementPolicy() {
-  return [](const Url& target) {
-    const RunSettings& s = runSettings;
-    return !s.confine || SameDomainHost(target.Host(), s.startHost) != 0;
+FetchPolicy ConfinementPolicy(const CrawlContext& crawl) {
+  return [confine = crawl.options.confine != 0, startHost = crawl.startHost](const Url& target) {
+    return !confine || SameDomainHost(target.Host(), startHost) != 0;
   };
 }
 
-void UseConnector(Connector connect) { connector = std::move(connect); }
-
-bool ArrivedWhole(const ResponseBody& body) {
+bool ArrivedWhole(CrawlContext& crawl, const ResponseBody& body) {
   CStr report;
   const char* reason;
   if (body.Complete(&report, &reason)) return true;
-  ReportCountedFailure(reason, report);
+  ReportFetchFailure(crawl, report, reason);
   return false;
 }
 
-FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited, bool save, bool* expanded) {
-  RunSettings& s = runSettings;
+FetchOutcome RequestPage(CrawlContext& crawl, const CStr& url, VisitedUrls* visited, bool save,
+                         bool* expanded) {
   FetchOutcome outcome;
   if (StopSignal() != 0) {  // the run is ending: nothing more is asked
     outcome.status = FetchStatus::kRefused;
     return outcome;
   }
-  ProgressRequest(url);
+  crawl.reporter.RequestStarted(url);
+  Prefetcher* prefetcher = crawl.prefetcher;
   std::shared_ptr<const Recordings> recorded;
   if (expanded != nullptr) *expanded = false;
   if (prefetcher != nullptr && visited != nullptr && visited->Contains(url)) {
@@ -52,17 +50,16 @@ FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited, bool save, bool*
   }
   outcome = Fetch(
       url,
-      [visited, confined = ConfinementPolicy()](const Url& target) {
+      [visited, confined = ConfinementPolicy(crawl)](const Url& target) {
         return confined(target) && (visited == nullptr || visited->Insert(target));
       },
-      recorded ? ReplayConnector(recorded) : connector);
-  s.hits += outcome.headersRead;
+      recorded ? ReplayConnector(recorded) : crawl.connector);
   // A failure caused by the stop is no failure of the site's.
-  if (StopSignal() != 0 && outcome.status != FetchStatus::kAnswered) return outcome;
-  switch (outcome.status) {
-    case FetchStatus::kAnswered: ++s.http200; break;
-    case FetchStatus::kRefused: break;
-    default: ReportCountedFailure(outcome.reason, outcome.report);
+  bool stopped = StopSignal() != 0 && outcome.status != FetchStatus::kAnswered;
+  crawl.reporter.Exchanged(outcome.headersRead, !stopped && outcome.status == FetchStatus::kAnswered);
+  if (stopped) return outcome;
+  if (outcome.status != FetchStatus::kAnswered && outcome.status != FetchStatus::kRefused) {
+    ReportFetchFailure(crawl, outcome.report, outcome.reason);
   }
   return outcome;
 }

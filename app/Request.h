@@ -1,13 +1,15 @@
 // RequestPage: one fetch on the crawler's terms.
 //
-// Fetches url (net/HttpRequest.h) under the run's host confinement, then
-// counts what happened into runSettings (hits for every response header
-// read, http200 for an answer, errors for a failure) and prints the failure's
-// line, if any. A refusal by confinement is silent and counts nothing; so is
-// a request while the run is stopping, or one that the stop cut short.
+// Fetches url (net/HttpRequest.h) under the run's host confinement, through
+// the context's connector or its fetcher ahead, and tells the reporter what
+// happened: the exchange (hits for every response header read, http200 for
+// an answer) and the failure, if any. A refusal by confinement is silent and
+// counts nothing; so is a request while the run is stopping, or one that the
+// stop cut short.
 #ifndef FERRET_APP_REQUEST_H_
 #define FERRET_APP_REQUEST_H_
 
+#include "app/CrawlContext.h"
 #include "app/VisitedUrls.h"
 #include "net/HttpRequest.h"
 #include "text/CStr.h"
@@ -20,23 +22,15 @@
 // whole body will be read.
 // *expanded (when given) tells whether the fetcher ahead also predicted what
 // the page's scan will ask for.
-FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited = nullptr, bool save = false,
-                         bool* expanded = nullptr);
+FetchOutcome RequestPage(CrawlContext& crawl, const CStr& url, VisitedUrls* visited = nullptr,
+                         bool save = false, bool* expanded = nullptr);
 
 // True when body, read as far as its reader went, arrived whole; otherwise
 // the failure ("Timed out reading <url>", "Transfer cut short ...") is
-// reported and counted.
-bool ArrivedWhole(const ResponseBody& body);
+// reported.
+bool ArrivedWhole(CrawlContext& crawl, const ResponseBody& body);
 
 // The run's host confinement (-confine), as a policy for Fetch.
-FetchPolicy ConfinementPolicy();
-
-// The fetcher ahead for -j, or null (the default: every request made live).
-class Prefetcher;
-void UsePrefetcher(Prefetcher* prefetcher);
-
-// Makes every later request connect through connect (tests put a transport
-// double under the whole crawler this way); ConnectTo by default.
-void UseConnector(Connector connect);
+FetchPolicy ConfinementPolicy(const CrawlContext& crawl);
 
 #endif  // FERRET_APP_REQUEST_H_

@@ -1,15 +1,12 @@
 #include "app/RunSequence.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <iostream>
 
+#include "app/CrawlContext.h"
 #include "app/Download.h"
 #include "app/PageScan.h"
-#include "app/Progress.h"
-#include "app/Settings.h"
 #include "app/Stop.h"
+#include "app/TextReporter.h"
 #include "app/Urls.h"
 #include "net/Sockets.h"
 #include "regex/Regexp.h"
@@ -26,45 +23,31 @@ bool PatternCompiles(const char* what, const CStr& pattern) {
   return false;
 }
 
-// False, after a message on standard error, when something written to
-// standard output did not arrive (a full disk, a closed pipe).
-bool OutputWritten() {
-  std::cout.flush();
-  errno = 0;
-  bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout;
-  if (!failed) return true;
-  int error = errno;
-  std::fprintf(stderr, "ferret: cannot write standard output%s%s\n", error != 0 ? ": " : "",
-               error != 0 ? std::strerror(error) : "");
-  return false;
-}
-
 }  // namespace
 
-int RunCrawl(CStr startUrl) {
-  RunSettings& s = runSettings;
-  if (!PatternCompiles("keyword", s.keyword) || !PatternCompiles("file", s.filespec)) {
+int RunCrawl(const Options& options, CStr startUrl) {
+  if (!PatternCompiles("keyword", options.keyword) || !PatternCompiles("file", options.filespec)) {
     return kExitUsage;
   }
   SocketsStartup();
-  SocketSetIoTimeout(s.timeout);
-  ProgressStart();
+  SocketSetIoTimeout(options.timeout);
+  TextReporter reporter;
+  CrawlContext crawl(options, reporter);
   startUrl = Url::EscapeControls(startUrl);
   CStr dir, file;
   int port = 80;
   // A start URL that cannot be read is reported once, and nothing is asked.
-  bool startFailed = SplitUrl(startUrl, s.startHost, dir, file, port) != 0;
+  bool startFailed = SplitUrl(reporter, startUrl, crawl.startHost, dir, file, port) != 0;
   if (!startFailed) {
-    if (s.keyword == "." && s.filespec == "." && s.download) {
-      startFailed = DownloadUrl(startUrl) == -1;
+    if (options.keyword == "." && options.filespec == "." && options.download) {
+      startFailed = DownloadUrl(crawl, startUrl) == -1;
     }
-    if (StopSignal() == 0 && ScanPage(startUrl, s.depth) == -1) startFailed = true;
+    if (StopSignal() == 0 && ScanPage(crawl, startUrl, options.depth) == -1) startFailed = true;
   }
-  if (s.stat) PrintCounters();
+  bool written = reporter.Finish(options.stat != 0);
   SocketsCleanup();
-  ProgressClear();
-  if (!OutputWritten()) return kExitOutputFailed;
+  if (!written) return kExitOutputFailed;
   if (StopSignal() != 0) return kExitSignalBase + StopSignal();
   if (startFailed) return kExitStartFailed;
-  return s.errors > 0 ? kExitSomeFailed : kExitSuccess;
+  return reporter.Counts().errors > 0 ? kExitSomeFailed : kExitSuccess;
 }

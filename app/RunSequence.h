@@ -8,6 +8,7 @@
 #ifndef FERRET_APP_RUNSEQUENCE_H_
 #define FERRET_APP_RUNSEQUENCE_H_
 
+#include "app/Options.h"
 #include "text/CStr.h"
 
 // The process's exit statuses.
@@ -15,11 +16,10 @@ constexpr int kExitSuccess = 0;       // no error was counted
 constexpr int kExitSomeFailed = 1;    // errors were counted; the start URL was fetched
 constexpr int kExitStartFailed = 2;   // the start URL itself failed
 constexpr int kExitOutputFailed = 3;  // standard output could not be written
-constexpr int kExitUsage = 255;
-constexpr int kExitSignalBase = 128;  // + the signal that stopped the run (130, 143)       // the
-                                      // command line or a pattern was refused
+constexpr int kExitUsage = 255;       // the command line or a pattern was refused
+constexpr int kExitSignalBase = 128;  // + the signal that stopped the run (130, 143)
 
 // The exit status of the run.
-int RunCrawl(CStr startUrl);
+int RunCrawl(const Options& options, CStr startUrl);
 
 #endif  // FERRET_APP_RUNSEQUENCE_H_

@@ -1,17 +1,20 @@
 #include "app/Urls.h"
 
-#include "app/Report.h"
-#include "app/Settings.h"
+#include <cstring>
 
-void ReportUrlProblem(const UrlProblem& problem) {
-  ReportCountedFailure(SystemErrorText(problem.systemError), problem.message);
+void ReportUrlProblem(Reporter& reporter, const UrlProblem& problem) {
+  CrawlFailure failure;
+  failure.kind = CrawlFailure::Kind::kFetch;
+  failure.line = problem.message;
+  failure.reason = problem.systemError != 0 ? std::strerror(problem.systemError) : nullptr;
+  reporter.Failed(failure);
 }
 
-int SplitUrl(CStr text, CStr& host, CStr& dir, CStr& file, int& port) {
+int SplitUrl(Reporter& reporter, CStr text, CStr& host, CStr& dir, CStr& file, int& port) {
   Url url;
   UrlProblem problem;
   if (!url.Parse(text, &problem)) {
-    ReportUrlProblem(problem);
+    ReportUrlProblem(reporter, problem);
     return -1;
   }
   host = url.Host();
@@ -21,9 +24,9 @@ int SplitUrl(CStr text, CStr& host, CStr& dir, CStr& file, int& port) {
   return 0;
 }
 
-CStr ResolveUrl(CStr pageUrl, CStr link) {
+CStr ResolveUrl(Reporter& reporter, CStr pageUrl, CStr link) {
   CStr resolved;
   UrlProblem problem;
-  if (!Url::Resolve(pageUrl, link, &resolved, &problem)) ReportUrlProblem(problem);
+  if (!Url::Resolve(pageUrl, link, &resolved, &problem)) ReportUrlProblem(reporter, problem);
   return resolved;
 }

@@ -41,9 +41,10 @@ int main(int argc, char** argv) {
   // not the silent death of the process.
   std::signal(SIGPIPE, SIG_IGN);
   InstallStopHandlers();
+  Options options;
   CStr startUrl;
-  int parsed = ParseCommandLine(argc, argv, startUrl);
+  int parsed = ParseCommandLine(argc, argv, options, startUrl);
   if (parsed < 0) return kExitUsage;
   if (parsed > 0) return kExitSuccess;  // help or version shown
-  return RunCrawl(startUrl);
+  return RunCrawl(options, startUrl);
 }

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
-#include "app/Settings.h"
+#include "app/TextReporter.h"
 #include "tests/common/Subprocess.h"
 #include "tests/support/Loopback.h"
 
@@ -12,18 +12,19 @@ namespace {
 
 struct Parsed {
   int result;
+  Options options;
   std::string url;
   std::string out;
 };
 
 Parsed Parse(std::vector<const char*> args) {
-  ResetRunSettings();
   args.insert(args.begin(), "ferret");
+  Options options;
   CStr url;
   testing::internal::CaptureStdout();
-  int result = ParseCommandLine(static_cast<int>(args.size()), args.data(), url);
+  int result = ParseCommandLine(static_cast<int>(args.size()), args.data(), options, url);
   std::string out = testing::internal::GetCapturedStdout();
-  return {result, std::string(url), out};
+  return {result, options, std::string(url), out};
 }
 
 struct Expected {
@@ -76,7 +77,7 @@ TEST(CommandLine, ImpliedActionsAndDefaultPatterns) {
     ASSERT_EQ(p.result, 0) << label;
     EXPECT_EQ(p.url, c.args[0]) << label;
     EXPECT_EQ(p.out, "") << label;
-    const RunSettings& s = runSettings;
+    const Options& s = p.options;
     EXPECT_STREQ(s.keyword, c.want.keyword) << label;
     EXPECT_STREQ(s.filespec, c.want.filespec) << label;
     EXPECT_EQ(s.depth, c.want.depth) << label;
@@ -132,15 +133,13 @@ TEST(CommandLine, CountersLine) {
       {1, 1, 7, 7, 12, "Saves(1) Prints(1) Hits(7) HTTP 200(100%) Errors(12)\n"},
   };
   for (const auto& c : cases) {
-    ResetRunSettings();
-    runSettings.saves = c.saves;
-    runSettings.prints = c.prints;
-    runSettings.hits = c.hits;
-    runSettings.http200 = c.http200;
-    runSettings.errors = c.errors;
-    testing::internal::CaptureStdout();
-    PrintCounters();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line);
+    Counters counts;
+    counts.saves = c.saves;
+    counts.prints = c.prints;
+    counts.hits = c.hits;
+    counts.http200 = c.http200;
+    counts.errors = c.errors;
+    EXPECT_EQ(std::string(TextReporter::CountersLine(counts)) + "\n", c.line);
   }
 }
 

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "app/Confine.h"
-#include "app/Settings.h"
 #include "app/Urls.h"
+#include "tests/app/TestCrawl.h"
 #include "net/StreamRead.h"
 
 namespace {
@@ -39,15 +39,15 @@ TEST(SplitUrl, HowTheGroupsFall) {
       {"host/a?q=1/2", "host", 80, "a?q=1", "2"},
   };
   for (const auto& c : cases) {
-    ResetRunSettings();
+    TestCrawl t;
     CStr host("unset"), dir("unset"), file("unset");
     int port = -7;
-    EXPECT_EQ(SplitUrl(c.url, host, dir, file, port), 0) << c.url;
+    EXPECT_EQ(SplitUrl(t.reporter, c.url, host, dir, file, port), 0) << c.url;
     EXPECT_STREQ(host, c.host) << c.url;
     EXPECT_EQ(port, c.port) << c.url;
     EXPECT_STREQ(dir, c.dir) << c.url;
     EXPECT_STREQ(file, c.file) << c.url;
-    EXPECT_EQ(runSettings.errors, 0) << c.url;
+    EXPECT_EQ(t.Counts().errors, 0) << c.url;
   }
 }
 
@@ -55,22 +55,23 @@ TEST(SplitUrl, PortsOutsideTheRangeAreBad) {
   const char* bad[] = {"host:0/",     "https://host:0/x",        "host:65536/",
                        "host:65617/", "http://host:4294967376/", "host:99999999999/"};
   for (const char* url : bad) {
-    ResetRunSettings();
+    TestCrawl t;
     CStr host, dir, file;
     int port = 0;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(SplitUrl(url, host, dir, file, port), -1) << url;
+    EXPECT_EQ(SplitUrl(t.reporter, url, host, dir, file, port), -1) << url;
     EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string("Bad URL '") + url + "'\n");
-    EXPECT_EQ(runSettings.errors, 1) << url;
+    EXPECT_EQ(t.Counts().errors, 1) << url;
   }
 }
 
 TEST(SplitUrl, CallersStringIsNeverChanged) {
+  TestCrawl t;
   CStr url("http://host");
   CStr shared(url);
   CStr host, dir, file;
   int port = 0;
-  SplitUrl(url, host, dir, file, port);
+  SplitUrl(t.reporter, url, host, dir, file, port);
   EXPECT_STREQ(url, "http://host");
   EXPECT_STREQ(shared, "http://host");
 }
@@ -101,7 +102,8 @@ TEST(ResolveUrl, AgainstThePage) {
       {"host:81/a/b/", "MAILTO:x@y", "host:81/a/b/MAILTO:x@y"},
   };
   for (const auto& c : cases) {
-    EXPECT_STREQ(ResolveUrl(c.page, c.link), c.result) << c.page << " " << c.link;
+    TestCrawl t;
+    EXPECT_STREQ(ResolveUrl(t.reporter, c.page, c.link), c.result) << c.page << " " << c.link;
   }
 }
 
@@ -118,13 +120,13 @@ TEST(ResolveUrl, RefusesRunawayLength) {
       {kMaxUrlLength - 20, "next/page.html", true},
   };
   for (const auto& c : cases) {
-    ResetRunSettings();
+    TestCrawl t;
     CStr page(("http://host/" + std::string(c.dirLength, 'd') + "/p.html").c_str());
     testing::internal::CaptureStdout();
-    CStr resolved = ResolveUrl(page, c.link);
+    CStr resolved = ResolveUrl(t.reporter, page, c.link);
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(resolved.IsEmpty(), c.refused) << c.dirLength << " " << c.link;
-    EXPECT_EQ(runSettings.errors, c.refused ? 1 : 0) << c.dirLength << " " << c.link;
+    EXPECT_EQ(t.Counts().errors, c.refused ? 1 : 0) << c.dirLength << " " << c.link;
     if (c.refused) {
       EXPECT_EQ(out.rfind("URL too long (", 0), 0u) << out;
     } else {

@@ -5,6 +5,8 @@
 // what is written, what is sent, what is printed and what is counted.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -21,15 +23,19 @@
 #include <vector>
 
 #include "app/PageScan.h"
-#include "app/Settings.h"
 #include "net/Sockets.h"
 #include "tests/common/Files.h"
 #include "tests/common/Subprocess.h"
 #include "tests/support/HttpResponse.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/app/TestCrawl.h"
 
 namespace {
+
+// The crawl the tests of this file drive; ResetCrawl starts a fresh one.
+std::unique_ptr<TestCrawl> crawl = std::make_unique<TestCrawl>();
+void ResetCrawl() { crawl = std::make_unique<TestCrawl>(); }
 
 const std::string kPayload = "PWNED\n";
 
@@ -478,15 +484,15 @@ TEST_F(HostileRunTest, PendingLinksAreBoundedAcrossTheCrawl) {
 class ExchangeDeadlineTest : public testing::Test {
  protected:
   void SetUp() override {
-    ResetRunSettings();
-    runSettings.filespec = ".";
+    ResetCrawl();
+    crawl->options.filespec = ".";
     SocketSetIoTimeout(2);
     SocketSetExchangeLimit(2);
   }
   void TearDown() override {
     SocketSetIoTimeout(kSocketIoTimeoutSeconds);
     SocketSetExchangeLimit(kSocketExchangeLimitSeconds);
-    ResetRunSettings();
+    ResetCrawl();
   }
 };
 
@@ -504,19 +510,19 @@ TEST_F(ExchangeDeadlineTest, TricklingAndEndlessResponsesEndInAnError) {
        "Header too large (over 65536 bytes) at "},
   };
   for (const auto& c : cases) {
-    ResetRunSettings();
-    runSettings.filespec = ".";
+    ResetCrawl();
+    crawl->options.filespec = ".";
     RawServer raw(c.response, c.drip, c.intervalMs);
     std::string url = raw.Url("/page.html");
     auto start = std::chrono::steady_clock::now();
     testing::internal::CaptureStdout();
-    int result = ScanPage(url.c_str(), 0);
+    int result = ScanPage(crawl->context, url.c_str(), 0);
     std::string out = testing::internal::GetCapturedStdout();
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(result, -1) << c.name;
     EXPECT_EQ(out, c.report + url + "\n") << c.name;
-    EXPECT_EQ(runSettings.errors, 1) << c.name;
+    EXPECT_EQ(crawl->Counts().errors, 1) << c.name;
     EXPECT_LT(seconds, 8) << c.name;
   }
 }

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,13 +9,17 @@
 
 #include "app/Download.h"
 #include "app/Request.h"
-#include "app/Settings.h"
 #include "tests/common/Files.h"
 #include "tests/support/HttpResponse.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/ScriptedTransport.h"
+#include "tests/app/TestCrawl.h"
 
 namespace {
+
+// The crawl the tests of this file drive; ResetCrawl starts a fresh one.
+std::unique_ptr<TestCrawl> crawl = std::make_unique<TestCrawl>();
+void ResetCrawl() { crawl = std::make_unique<TestCrawl>(); }
 
 bool Exists(const std::string& path) {
   struct stat info;
@@ -25,7 +31,7 @@ bool Exists(const std::string& path) {
 class DownloadTest : public testing::Test {
  protected:
   void SetUp() override {
-    ResetRunSettings();
+    ResetCrawl();
     ASSERT_FALSE(scratch.Path().empty());
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
     ASSERT_EQ(chdir(scratch.Path().c_str()), 0);
@@ -34,7 +40,7 @@ class DownloadTest : public testing::Test {
   // Downloads and returns standard output.
   std::string Download(const std::string& url) {
     testing::internal::CaptureStdout();
-    DownloadUrl(url.c_str());
+    DownloadUrl(crawl->context, url.c_str());
     return testing::internal::GetCapturedStdout();
   }
   std::string Bare(const std::string& path) { return server.HostPort() + path; }
@@ -57,9 +63,9 @@ TEST_F(DownloadTest, BodiesSavedByteForByte) {
     std::string out = Download(server.Url("/d/" + name));
     EXPECT_EQ(out, "Saving " + server.Url("/d/" + name) + " as " + name + "\n");
     EXPECT_EQ(ReadFile(name), body) << size;
-    EXPECT_EQ(runSettings.saves, ++n) << size;
+    EXPECT_EQ(crawl->Counts().saves, ++n) << size;
   }
-  EXPECT_EQ(runSettings.errors, 0);
+  EXPECT_EQ(crawl->Counts().errors, 0);
 }
 
 TEST_F(DownloadTest, FileNamesAndRedirects) {
@@ -77,8 +83,8 @@ TEST_F(DownloadTest, FileNamesAndRedirects) {
   // An error page is reported, not saved.
   EXPECT_EQ(Download(server.Url("/err.html")), "HTTP 404 at " + server.Url("/err.html") + "\n");
   EXPECT_FALSE(Exists("err.html"));
-  EXPECT_EQ(runSettings.saves, 2);
-  EXPECT_EQ(runSettings.errors, 1);
+  EXPECT_EQ(crawl->Counts().saves, 2);
+  EXPECT_EQ(crawl->Counts().errors, 1);
 }
 
 TEST_F(DownloadTest, CreateKeepsPathsInsideTheCurrentDirectory) {
@@ -95,7 +101,7 @@ TEST_F(DownloadTest, CreateKeepsPathsInsideTheCurrentDirectory) {
       {"/g/", "g/index.html"},
       {"/h.txt", "h.txt"},
   };
-  runSettings.create = 1;
+  crawl->options.create = 1;
   int n = 0;
   for (const auto& c : cases) {
     std::string body = std::string("saved from ") + c.path;
@@ -103,7 +109,7 @@ TEST_F(DownloadTest, CreateKeepsPathsInsideTheCurrentDirectory) {
     std::string out = Download(server.Url(c.path));
     EXPECT_EQ(out, "Saving " + server.Url(c.path) + " as " + c.saved + "\n") << c.path;
     EXPECT_EQ(ReadFile(c.saved), body) << c.path;
-    EXPECT_EQ(runSettings.saves, ++n) << c.path;
+    EXPECT_EQ(crawl->Counts().saves, ++n) << c.path;
   }
   EXPECT_FALSE(Exists("../up")) << "a save escaped the current directory";
 }
@@ -113,32 +119,32 @@ TEST_F(DownloadTest, UnwritableFileIsAnErrorNotASave) {
   // A regular file where a directory is needed: no one, not even root, can
   // create a file below it.
   { std::ofstream blocker("blocker"); }
-  runSettings.create = 1;
+  crawl->options.create = 1;
   std::string out = Download(server.Url("/blocker/f.txt"));
   EXPECT_EQ(out, "Saving " + server.Url("/blocker/f.txt") +
                      " as blocker/f.txt\nCannot save blocker/f.txt: Not a directory\n");
-  EXPECT_EQ(runSettings.saves, 0);
-  EXPECT_EQ(runSettings.errors, 1);
+  EXPECT_EQ(crawl->Counts().saves, 0);
+  EXPECT_EQ(crawl->Counts().errors, 1);
 
-  runSettings.create = 0;
+  crawl->options.create = 0;
   std::string dotdot = Download(server.Url("/x/.."));
   EXPECT_NE(dotdot.find("Cannot save ..: Is a directory\n"), std::string::npos) << dotdot;
-  EXPECT_EQ(runSettings.saves, 0);
-  EXPECT_EQ(runSettings.errors, 2);
+  EXPECT_EQ(crawl->Counts().saves, 0);
+  EXPECT_EQ(crawl->Counts().errors, 2);
 }
 
 TEST(DownloadFailures, RequestFailedSavesNothing) {
-  ResetRunSettings();
+  ResetCrawl();
   RefusedPort refused;
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  int result = DownloadUrl(("127.0.0.1:" + std::to_string(refused.Port()) + "/f").c_str());
+  int result = DownloadUrl(crawl->context, ("127.0.0.1:" + std::to_string(refused.Port()) + "/f").c_str());
   std::string out = testing::internal::GetCapturedStdout();
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(result, -1);
   EXPECT_EQ(out, "Error 111 connecting to 127.0.0.1\n");
-  EXPECT_EQ(runSettings.saves, 0);
-  EXPECT_EQ(runSettings.errors, 1);
+  EXPECT_EQ(crawl->Counts().saves, 0);
+  EXPECT_EQ(crawl->Counts().errors, 1);
 }
 
 TEST(ConfinedDirectory, DropsEscapingSegments) {
@@ -174,21 +180,21 @@ TEST_F(DownloadTest, FailedTransfersAreErrorsAndLeaveNoPartialFile) {
       {"HTTP/1.0 200 OK\r\n\r\n", EAGAIN, "Timed out reading http://site.test/f.bin"},
   };
   for (const auto& c : cases) {
-    ResetRunSettings();
+    ResetCrawl();
     { std::ofstream("f.bin") << "older"; }
-    UseConnector([&c](SocketStreamBuf& connection, const ::Url&, ConnectFailure*) {
+    crawl->context.connector = ([&c](SocketStreamBuf& connection, const ::Url&, ConnectFailure*) {
       auto transport = std::make_unique<ScriptedTransport>(std::make_shared<TransportLog>());
       transport->Deliver(c.header).Deliver("abc").FailAfter(c.failure);
       connection.UseTransport(std::move(transport));
       return true;
     });
     std::string out = Download("http://site.test/f.bin");
-    UseConnector(ConnectTo);
+    crawl->context.connector = ConnectTo;
     EXPECT_EQ(out, std::string("Saving http://site.test/f.bin as f.bin\n") + c.report + "\n")
         << c.report;
     EXPECT_EQ(ReadFile("f.bin"), "older") << c.report;
-    EXPECT_EQ(runSettings.saves, 0) << c.report;
-    EXPECT_EQ(runSettings.errors, 1) << c.report;
+    EXPECT_EQ(crawl->Counts().saves, 0) << c.report;
+    EXPECT_EQ(crawl->Counts().errors, 1) << c.report;
     EXPECT_EQ(system("ls -a | grep -q ferret-"), 256) << "a temporary file was left: " << c.report;
   }
   // A complete body replaces the older copy.

@@ -4,15 +4,19 @@
 #include <string>
 
 #include "app/Request.h"
-#include "app/Settings.h"
 #include "net/HttpRequest.h"
 #include "net/Sockets.h"
 #include "net/StreamRead.h"
 #include "tests/support/HttpResponse.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/ScriptedTransport.h"
+#include "tests/app/TestCrawl.h"
 
 namespace {
+
+// The crawl the tests of this file drive; ResetCrawl starts a fresh one.
+std::unique_ptr<TestCrawl> crawl = std::make_unique<TestCrawl>();
+void ResetCrawl() { crawl = std::make_unique<TestCrawl>(); }
 
 struct Outcome {
   int result;
@@ -26,7 +30,7 @@ struct Outcome {
 Outcome Request(const std::string& url) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  FetchOutcome response = RequestPage(url.c_str());
+  FetchOutcome response = RequestPage(crawl->context, url.c_str());
   int result = response.body ? (response.html ? 1 : 0) : -1;
   Outcome o{result,
             std::string(response.url),
@@ -38,8 +42,9 @@ Outcome Request(const std::string& url) {
     EXPECT_EQ(response.body, nullptr) << url;
   } else if (response.body) {
     std::iostream& body = response.body->Stream();
-    ReadLine(body, LineBuffer, kLineBufferSize - 1);
-    o.bodyLine = LineBuffer;
+    char line[1024];
+    ReadLine(body, line, sizeof line - 1);
+    o.bodyLine = line;
     o.bodyAtEnd = body.eof();
   }
   return o;
@@ -47,7 +52,7 @@ Outcome Request(const std::string& url) {
 
 class HttpRequestTest : public testing::Test {
  protected:
-  void SetUp() override { ResetRunSettings(); }
+  void SetUp() override { ResetCrawl(); }
   std::string Url(const std::string& path) { return server.Url(path); }
   std::string Bare(const std::string& path) { return server.HostPort() + path; }
   ScriptedServer server;
@@ -143,8 +148,8 @@ TEST_F(HttpRequestTest, RedirectsAreResolvedAndCounted) {
   EXPECT_EQ(relative.result, 1);
   EXPECT_EQ(relative.url, Bare("/new.html"));
   EXPECT_EQ(relative.bodyLine, "new");
-  EXPECT_EQ(runSettings.hits, 2);
-  EXPECT_EQ(runSettings.http200, 1);
+  EXPECT_EQ(crawl->Counts().hits, 2);
+  EXPECT_EQ(crawl->Counts().http200, 1);
 
   Outcome absolute = Request(Url("/abs"));
   EXPECT_EQ(absolute.url, Url("/new.html"));
@@ -153,9 +158,9 @@ TEST_F(HttpRequestTest, RedirectsAreResolvedAndCounted) {
   EXPECT_EQ(sibling.result, 0);
   Outcome ok = Request(Url("/ok-with-location"));
   EXPECT_EQ(ok.url, Bare("/new.html"));
-  EXPECT_EQ(runSettings.hits, 8);
-  EXPECT_EQ(runSettings.http200, 4);
-  EXPECT_EQ(runSettings.errors, 0);
+  EXPECT_EQ(crawl->Counts().hits, 8);
+  EXPECT_EQ(crawl->Counts().http200, 4);
+  EXPECT_EQ(crawl->Counts().errors, 0);
 }
 
 TEST_F(HttpRequestTest, OnlyALocationHeaderRedirects) {
@@ -171,7 +176,7 @@ TEST_F(HttpRequestTest, OnlyALocationHeaderRedirects) {
   EXPECT_EQ(o.result, 1);
   EXPECT_EQ(o.url, Url("/p"));
   EXPECT_EQ(server.RequestPaths(), std::vector<std::string>{"/p"});
-  EXPECT_EQ(runSettings.hits, 1);
+  EXPECT_EQ(crawl->Counts().hits, 1);
 }
 
 TEST_F(HttpRequestTest, RedirectLoopIsBounded) {
@@ -179,9 +184,9 @@ TEST_F(HttpRequestTest, RedirectLoopIsBounded) {
   Outcome o = Request(Url("/loop"));
   EXPECT_EQ(o.result, -1);
   EXPECT_EQ(o.out, "Too many redirects at " + Bare("/loop") + "\n");
-  EXPECT_EQ(runSettings.errors, 1);
-  EXPECT_EQ(runSettings.hits, kMaxRedirects + 1);
-  EXPECT_EQ(runSettings.http200, 0);
+  EXPECT_EQ(crawl->Counts().errors, 1);
+  EXPECT_EQ(crawl->Counts().hits, kMaxRedirects + 1);
+  EXPECT_EQ(crawl->Counts().http200, 0);
   EXPECT_EQ(server.RequestPaths().size(), size_t(kMaxRedirects + 1));
 }
 
@@ -234,16 +239,16 @@ TEST_F(HttpRequestTest, StatusLineDecides) {
   EXPECT_EQ(bare.result, 0);
   EXPECT_EQ(bare.bodyLine, "more");
   EXPECT_EQ(Request(Url("/created")).result, 0);
-  EXPECT_EQ(runSettings.http200, 3);
+  EXPECT_EQ(crawl->Counts().http200, 3);
   for (const auto& f : failures) {
     Outcome o = Request(Url(f.path));
     EXPECT_EQ(o.result, -1) << f.path;
     EXPECT_EQ(o.out, f.out + Url(f.path) + "\n") << f.path;
   }
   // A response with a status counts as a hit; an empty reply is none.
-  EXPECT_EQ(runSettings.hits, 7);
-  EXPECT_EQ(runSettings.http200, 3);
-  EXPECT_EQ(runSettings.errors, 5);
+  EXPECT_EQ(crawl->Counts().hits, 7);
+  EXPECT_EQ(crawl->Counts().http200, 3);
+  EXPECT_EQ(crawl->Counts().errors, 5);
 }
 
 TEST_F(HttpRequestTest, ServerClosingAtOnce) {
@@ -251,9 +256,9 @@ TEST_F(HttpRequestTest, ServerClosingAtOnce) {
   Outcome o = Request(Url("/"));
   EXPECT_EQ(o.result, -1);
   EXPECT_EQ(o.out, "Empty reply from " + Url("/") + "\n");
-  EXPECT_EQ(runSettings.hits, 0);
-  EXPECT_EQ(runSettings.http200, 0);
-  EXPECT_EQ(runSettings.errors, 1);
+  EXPECT_EQ(crawl->Counts().hits, 0);
+  EXPECT_EQ(crawl->Counts().http200, 0);
+  EXPECT_EQ(crawl->Counts().errors, 1);
 }
 
 TEST_F(HttpRequestTest, SilentServerTimesOut) {
@@ -264,21 +269,21 @@ TEST_F(HttpRequestTest, SilentServerTimesOut) {
   server.Go(id);
   EXPECT_EQ(o.result, -1);
   EXPECT_EQ(o.out, "Timed out reading " + Url("/") + "\n");
-  EXPECT_EQ(runSettings.hits, 0);
-  EXPECT_EQ(runSettings.errors, 1);
+  EXPECT_EQ(crawl->Counts().hits, 0);
+  EXPECT_EQ(crawl->Counts().errors, 1);
   EXPECT_TRUE(server.WaitUntilDone(id));
 }
 
 TEST(HttpRequestFailures, RefusedAndConfined) {
-  ResetRunSettings();
+  ResetCrawl();
   RefusedPort refused;
   std::string url = "http://127.0.0.1:" + std::to_string(refused.Port()) + "/";
   Outcome o = Request(url);
   EXPECT_EQ(o.result, -1);
   EXPECT_EQ(o.out, "Error 111 connecting to 127.0.0.1\n");
   EXPECT_EQ(o.err, "Connection refused\n");
-  EXPECT_EQ(runSettings.errors, 1);
-  EXPECT_EQ(runSettings.hits, 0);
+  EXPECT_EQ(crawl->Counts().errors, 1);
+  EXPECT_EQ(crawl->Counts().hits, 0);
 
   Outcome unresolved = Request("http://no-such-host.invalid/");
   EXPECT_EQ(unresolved.result, -1);
@@ -287,26 +292,26 @@ TEST(HttpRequestFailures, RefusedAndConfined) {
   // The resolver's own reason follows on standard error.
   EXPECT_FALSE(unresolved.err.empty());
   EXPECT_EQ(unresolved.err.back(), '\n');
-  EXPECT_EQ(runSettings.errors, 2);
+  EXPECT_EQ(crawl->Counts().errors, 2);
 
   // Confinement refuses silently, before any connection is tried.
   ScriptedServer server("127.0.0.2");
-  runSettings.confine = 1;
-  runSettings.startHost = "127.0.0.1";
+  crawl->options.confine = 1;
+  crawl->context.startHost = "127.0.0.1";
   Outcome refusedByDomain = Request(server.Url("/"));
   EXPECT_EQ(refusedByDomain.result, -1);
   EXPECT_EQ(refusedByDomain.out, "");
   EXPECT_EQ(server.Accepted(), 0u);
-  EXPECT_EQ(runSettings.errors, 2);
-  EXPECT_EQ(runSettings.hits, 0);
+  EXPECT_EQ(crawl->Counts().errors, 2);
+  EXPECT_EQ(crawl->Counts().hits, 0);
 
   // A redirect out of the domain is refused at the redirect.
-  runSettings.startHost = "127.0.0.2";
+  crawl->context.startHost = "127.0.0.2";
   server.SetResponse("/out", RedirectResponse("http://127.0.0.1:1/x"));
   Outcome redirected = Request(server.Url("/out"));
   EXPECT_EQ(redirected.result, -1);
   EXPECT_EQ(redirected.out, "");
-  EXPECT_EQ(runSettings.hits, 1);
+  EXPECT_EQ(crawl->Counts().hits, 1);
 }
 
 }  // namespace

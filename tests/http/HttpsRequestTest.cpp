@@ -2,17 +2,23 @@
 // the handshake as it bounds reading a response.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <cstdlib>
 #include <string>
 
 #include "app/Request.h"
-#include "app/Settings.h"
 #include "net/HttpRequest.h"
 #include "net/Sockets.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/TestCertificates.h"
+#include "tests/app/TestCrawl.h"
 
 namespace {
+
+// The crawl the tests of this file drive; ResetCrawl starts a fresh one.
+std::unique_ptr<TestCrawl> crawl = std::make_unique<TestCrawl>();
+void ResetCrawl() { crawl = std::make_unique<TestCrawl>(); }
 
 TEST(HttpsRequestSilence, TimeoutBoundsHandshakeAndResponse) {
   // Read once, when the first TLS connection is made.
@@ -29,7 +35,7 @@ TEST(HttpsRequestSilence, TimeoutBoundsHandshakeAndResponse) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ResetRunSettings();
+    ResetCrawl();
     ScriptedServer server;
     server.EnableTls(TestPki().valid);
     int id = -1;
@@ -41,7 +47,7 @@ TEST(HttpsRequestSilence, TimeoutBoundsHandshakeAndResponse) {
     std::string url = server.Url("/");
     SocketSetIoTimeout(1);
     testing::internal::CaptureStdout();
-    FetchOutcome outcome = RequestPage(url.c_str());
+    FetchOutcome outcome = RequestPage(crawl->context, url.c_str());
     std::string out = testing::internal::GetCapturedStdout();
     SocketSetIoTimeout(kSocketIoTimeoutSeconds);
     if (id >= 0) {
@@ -53,8 +59,8 @@ TEST(HttpsRequestSilence, TimeoutBoundsHandshakeAndResponse) {
     if (expected.back() == ' ') expected += url;
     EXPECT_EQ(out, expected + "\n");
     EXPECT_EQ(outcome.body, nullptr);
-    EXPECT_EQ(runSettings.hits, 0);
-    EXPECT_EQ(runSettings.errors, 1);
+    EXPECT_EQ(crawl->Counts().hits, 0);
+    EXPECT_EQ(crawl->Counts().errors, 1);
   }
 }
 

@@ -1,0 +1,29 @@
+// CrawlContext: what every step of one crawl works with, passed explicitly.
+//
+// The run's options, the reporter that counts and writes every line, the
+// connector every live request goes through (ConnectTo, or a test double),
+// the start host for confinement, and, with -j, the fetcher ahead while the
+// crawl runs. The context owns none of them: the run sets them up before the
+// crawl and outlives it.
+#ifndef FERRET_APP_CRAWLCONTEXT_H_
+#define FERRET_APP_CRAWLCONTEXT_H_
+
+#include "app/Options.h"
+#include "app/Reporter.h"
+#include "net/Connector.h"
+#include "text/CStr.h"
+
+class Prefetcher;
+
+struct CrawlContext {
+  CrawlContext(const Options& options, Reporter& reporter, Connector connector = ConnectTo)
+      : options(options), reporter(reporter), connector(std::move(connector)) {}
+
+  const Options& options;
+  Reporter& reporter;
+  Connector connector;
+  CStr startHost;                    // host of the start URL, for -confine
+  Prefetcher* prefetcher = nullptr;  // with -j, set by the crawl while it runs
+};
+
+#endif  // FERRET_APP_CRAWLCONTEXT_H_

@@ -1,0 +1,66 @@
+// CrawlPlan: what the crawl asks for because of a page's links.
+//
+// Given a link found on a page and the depth the page was scanned at, the
+// plan says what the link stands for and what handling it asks for: in file
+// mode the link itself is saved (-download) and/or printed (-print); while
+// depth remains it is scanned one level down. Links with another scheme, or
+// holding "mailto:", are passed over.
+//
+// The depth-first crawl handles a page's links last found first, and the
+// fetcher ahead (-j) predicts its requests from the same plan, so what is
+// fetched ahead is exactly what the crawl's handling of those links asks
+// for. The plan only reads the options; -once's record of what was met is
+// the caller's (the crawl keeps what it handled, the fetcher ahead what it
+// predicted).
+#ifndef FERRET_APP_CRAWLPLAN_H_
+#define FERRET_APP_CRAWLPLAN_H_
+
+#include <cstddef>
+#include <vector>
+
+#include "app/Options.h"
+#include "net/Url.h"
+#include "text/CStr.h"
+
+// Links kept from one page, and waiting across the whole crawl: neither a
+// page that never ends nor many pages of many links can fill memory.
+constexpr size_t kMaxLinksPerPage = 10000;
+constexpr size_t kMaxPendingLinks = 100000;
+
+// One request the crawl will make: to save the body (which it reads whole),
+// or to scan the page at depth (whose body it reads only when it is HTML).
+struct PlannedRequest {
+  CStr url;
+  bool save;
+  int depth;  // for a scan: the depth the page is scanned at
+};
+
+// How one link is handled.
+struct LinkStep {
+  CStr target;              // the URL the link stands for
+  bool fileAction = false;  // file mode: the link itself is saved and/or printed
+  bool scan = false;        // the target is scanned, at depth
+  int depth = 0;
+};
+
+class CrawlPlan {
+ public:
+  explicit CrawlPlan(const Options& options) : options(options) {}
+
+  // How the link found on the page at pageUrl, scanned at depth, is handled.
+  // False when it is passed over; *problem is then filled in when the link
+  // failed to resolve (the crawl reports that), and left empty otherwise.
+  bool Step(const CStr& pageUrl, int depth, const CStr& link, LinkStep* step,
+            UrlProblem* problem) const;
+
+  // The requests that handling links (found on the page at pageUrl, scanned
+  // at depth) will make, in the crawl's order: the last link first, and for
+  // each link its save before its scan.
+  std::vector<PlannedRequest> Requests(const CStr& pageUrl, int depth,
+                                       const std::vector<CStr>& links) const;
+
+ private:
+  const Options& options;
+};
+
+#endif  // FERRET_APP_CRAWLPLAN_H_

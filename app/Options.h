@@ -1,0 +1,28 @@
+// Options: what the command line asked of one run.
+//
+// Filled by ParseCommandLine (app/CommandLine.h), implied actions and default
+// patterns applied; read-only from then on. The crawl reads it through its
+// CrawlContext; nothing here counts or changes while the crawl runs.
+#ifndef FERRET_APP_OPTIONS_H_
+#define FERRET_APP_OPTIONS_H_
+
+#include "text/CStr.h"
+
+struct Options {
+  CStr keyword;      // pattern tested against page lines; empty: no test
+  CStr filespec;     // pattern every collected link must match; empty: none
+  int depth = 0;     // levels of links scanned below the start page
+  int print = 0;     // print each page or link that qualifies
+  int download = 0;  // save each page or link that qualifies
+  int create = 0;    // saving first creates the URL's directory
+  int confine = 0;   // every request is checked against the start host's domain
+  int stat = 0;      // print the counters line at the end
+  int timeout = 60;  // seconds a connection may stay silent; 1 to 86400
+  int once = 0;      // request each URL at most once (the page scan's requests)
+  int jobs = 1;      // requests in flight at once, 1 to 64
+
+  // File mode: no keyword, so the links themselves are printed or saved.
+  bool FileMode() const { return keyword.IsEmpty(); }
+};
+
+#endif  // FERRET_APP_OPTIONS_H_

@@ -1,0 +1,70 @@
+// Reporter: every line a crawl writes, and the counters behind them.
+//
+// The crawl tells the reporter what happened (a URL printed, a save begun or
+// finished, an exchange, a failure, progress); the reporter counts it and
+// writes it. The counting is done here, once, for every kind of output, so
+// the counters line always agrees with what was written; how an event is
+// written is a subclass's choice (TextReporter writes the human lines).
+//
+// Only the crawl's own thread calls a reporter; workers fetching ahead never
+// do.
+#ifndef FERRET_APP_REPORTER_H_
+#define FERRET_APP_REPORTER_H_
+
+#include <cstddef>
+
+#include "app/Counters.h"
+#include "app/CrawlFailure.h"
+#include "text/CStr.h"
+
+class Reporter {
+ public:
+  Reporter() = default;
+  virtual ~Reporter() = default;
+  Reporter(const Reporter&) = delete;
+  Reporter& operator=(const Reporter&) = delete;
+
+  // A page or link qualified and is printed.
+  void Printed(const CStr& url) {
+    ++counts.prints;
+    WritePrinted(url);
+  }
+  // A save of url into path begins.
+  void Saving(const CStr& url, const CStr& path) { WriteSaving(url, path); }
+  // The save begun last is complete and in place.
+  void Saved() { ++counts.saves; }
+  // One request's exchange: headersRead response headers (redirects
+  // included), and whether it ended in an answer whose body is taken.
+  void Exchanged(int headersRead, bool answered) {
+    counts.hits += headersRead;
+    if (answered) ++counts.http200;
+  }
+  // A failure, counted in the errors.
+  void Failed(const CrawlFailure& failure) {
+    ++counts.errors;
+    WriteFailure(failure);
+  }
+
+  // Progress: a request for url begins; pages at depth are scanned; length
+  // more body bytes arrived.
+  virtual void RequestStarted(const CStr& url) { (void)url; }
+  virtual void ScanningDepth(int depth) { (void)depth; }
+  virtual void BodyBytes(size_t length) { (void)length; }
+
+  // The run is over: the counters line when asked for, and every line
+  // flushed. False when the output could not be written (a message says so
+  // where it still can be read).
+  virtual bool Finish(bool withCounters) = 0;
+
+  const Counters& Counts() const { return counts; }
+
+ protected:
+  virtual void WritePrinted(const CStr& url) = 0;
+  virtual void WriteSaving(const CStr& url, const CStr& path) = 0;
+  virtual void WriteFailure(const CrawlFailure& failure) = 0;
+
+ private:
+  Counters counts;
+};
+
+#endif  // FERRET_APP_REPORTER_H_
