@@ -1,0 +1,212 @@
+// The crawler's units in process, over a site held in memory: the page
+// reader, the crawl plan, -once's record, and the depth-first crawl itself.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/CrawlPlan.h"
+#include "app/PageReader.h"
+#include "app/PageScan.h"
+#include "app/VisitedUrls.h"
+#include "net/HttpRequest.h"
+#include "tests/app/FakeSite.h"
+#include "tests/app/TestCrawl.h"
+
+namespace {
+
+std::vector<std::string> Strings(const std::vector<CStr>& texts) {
+  return std::vector<std::string>(texts.begin(), texts.end());
+}
+
+TEST(PageReader, KeywordAndLinksAsTheLinesShowThem) {
+  const std::string longLine(1022, 'x');  // exactly one piece
+  const struct {
+    const char* name;
+    std::string body;
+    const char* keyword;
+    const char* filespec;
+    size_t limit;
+    bool found;
+    std::vector<std::string> links;
+    bool cut;
+  } cases[] = {
+      {"anchors and images in page order", "<a href=\"a.html\">a</a><img src=b.png>\n<a href=c>\n",
+       "zzz", ".", 10, false, {"a.html", "b.png", "c"}, false},
+      {"href must be the first attribute", "<a class=x href=\"a.html\">\n<A HREF='b'>\n", "", ".",
+       10, false, {"'b'"}, false},
+      {"a rejected link ends its line's search",
+       "<a href=\"x.pdf\"><a href=\"y.html\"><a href=\"z.pdf\">\n<a href=\"w.pdf\">\n", "", "pdf",
+       10, false, {"x.pdf", "w.pdf"}, false},
+      {"the keyword on any line", "one\ntwo Ferret\nthree\n", "ferret", ".", 10, true, {}, false},
+      {"pieces of a long line are tested alone", longLine + "ferret\n", "^ferret", ".", 10, true,
+       {}, false},
+      {"the limit keeps the first links", "<a href=1><a href=2>\n<a href=3>\n", "", ".", 2, false,
+       {"1", "2"}, true},
+      {"no file pattern: no links", "<a href=1>\n", "1", "", 10, true, {}, false},
+  };
+  for (const auto& c : cases) {
+    FakeSite site;
+    site.Page("/p.html", c.body);
+    FetchOutcome outcome = Fetch("http://site.test/p.html", nullptr, site.Connect());
+    ASSERT_TRUE(outcome.body) << c.name;
+    PageReader reader(c.keyword, c.filespec);
+    size_t bytes = 0;
+    PageReader::Page page = reader.Read(*outcome.body, c.limit, c.keyword[0] != '\0',
+                                        [&bytes](size_t n) { bytes += n; });
+    EXPECT_EQ(page.keywordFound, c.found) << c.name;
+    EXPECT_EQ(Strings(page.links), c.links) << c.name;
+    EXPECT_EQ(page.linksCut, c.cut) << c.name;
+    EXPECT_GE(bytes, c.body.size()) << c.name;
+  }
+}
+
+TEST(CrawlPlan, WhatEachLinkAsksFor) {
+  const std::string far(kMaxUrlLength, 'd');
+  const struct {
+    const char* name;
+    const char* keyword;
+    int download;
+    int depth;
+    std::vector<CStr> links;
+    std::vector<std::string> requests;  // "save URL" or "scan URL at DEPTH", in order
+  } cases[] = {
+      {"keyword mode scans while depth remains, last link first", "k", 1, 2,
+       {"a.html", "/b.html", "http://other.test/c"},
+       {"scan http://other.test/c at 1", "scan site.test:80/b.html at 1",
+        "scan site.test:80/dir/a.html at 1"}},
+      {"no depth left: nothing to scan", "k", 1, 0, {"a.html"}, {}},
+      {"file mode saves each link before scanning it", "", 1, 1, {"a.gif", "b.html"},
+       {"save site.test:80/dir/b.html", "scan site.test:80/dir/b.html at 0",
+        "save site.test:80/dir/a.gif", "scan site.test:80/dir/a.gif at 0"}},
+      {"file mode without -download only scans", "", 0, 1, {"a.gif"},
+       {"scan site.test:80/dir/a.gif at 0"}},
+      {"other schemes, mail and runaway links are passed over", "", 1, 0,
+       {"mailto:x@y", "javascript:go()", "ftp://f/x", "tel:1", (far + ".html").c_str(), "ok"},
+       {"save site.test:80/dir/ok"}},
+  };
+  for (const auto& c : cases) {
+    Options options;
+    options.keyword = c.keyword;
+    options.download = c.download;
+    CrawlPlan plan(options);
+    std::vector<std::string> got;
+    for (const PlannedRequest& r : plan.Requests("http://site.test/dir/p.html", c.depth, c.links)) {
+      got.push_back(r.save ? "save " + std::string(r.url)
+                           : "scan " + std::string(r.url) + " at " + std::to_string(r.depth));
+    }
+    EXPECT_EQ(got, c.requests) << c.name;
+  }
+}
+
+TEST(CrawlPlan, ARunawayLinkIsAProblemToReport) {
+  Options options;
+  CrawlPlan plan(options);
+  LinkStep step;
+  UrlProblem problem;
+  std::string far(kMaxUrlLength, 'd');
+  EXPECT_FALSE(plan.Step("http://site.test/p.html", 1, far.c_str(), &step, &problem));
+  EXPECT_EQ(std::string(problem.message).rfind("URL too long (", 0), 0u) << problem.message;
+  UrlProblem none;
+  EXPECT_FALSE(plan.Step("http://site.test/p.html", 1, "mailto:me@site.test", &step, &none));
+  EXPECT_TRUE(none.message.IsEmpty());
+}
+
+TEST(VisitedUrls, OneKeyPerResource) {
+  const struct {
+    const char* first;
+    const char* again;
+    bool same;
+  } cases[] = {
+      {"http://Site.Test/a/b.html", "site.test:80/a/b.html", true},
+      {"http://site.test/a/./c/../b.html", "http://site.test:80/a/b.html#top", true},
+      {"https://site.test/a", "https://site.test:443/a", true},
+      {"http://site.test/a", "https://site.test/a", false},
+      {"http://site.test/a", "http://site.test:8080/a", false},
+      {"http://site.test/a", "http://site.test/A", false},
+  };
+  for (const auto& c : cases) {
+    VisitedUrls visited;
+    EXPECT_TRUE(visited.Insert(CStr(c.first))) << c.first;
+    EXPECT_EQ(visited.Contains(c.again), c.same) << c.first << " " << c.again;
+    EXPECT_EQ(visited.Insert(CStr(c.again)), !c.same) << c.first << " " << c.again;
+  }
+  VisitedUrls visited;
+  EXPECT_TRUE(visited.Insert(CStr("http://site.test:0/")));  // never parsed: the request says why
+  EXPECT_TRUE(visited.Insert(CStr("http://site.test:0/")));
+}
+
+// index links to a and b; b to c; a to c and b; c back to index.
+FakeSite Tree() {
+  FakeSite site;
+  site.Page("/index.html", "<a href=\"a.html\">a</a>\n<a href=\"b.html\">b</a>\n")
+      .Page("/a.html", "<a href=\"c.html\">\n<a href=\"b.html\">\n")
+      .Page("/b.html", "a ferret\n<a href=\"c.html\">\n")
+      .Page("/c.html", "ferret\n<a href=\"index.html\">\n");
+  return site;
+}
+
+TEST(ScanPage, DepthFirstLastFoundFirst) {
+  const struct {
+    const char* name;
+    const char* keyword;
+    int once;
+    int depth;
+    std::vector<std::string> requests;
+    std::string out;
+  } cases[] = {
+      {"keyword mode", "ferret", 0, 2,
+       {"/index.html", "/b.html", "/c.html", "/a.html", "/b.html", "/c.html"},
+       "site.test:80/b.html\nsite.test:80/c.html\nsite.test:80/b.html\nsite.test:80/c.html\n"},
+      {"keyword mode, each page once", "ferret", 1, 2,
+       {"/index.html", "/b.html", "/c.html", "/a.html"},
+       "site.test:80/b.html\nsite.test:80/c.html\n"},
+      {"file mode prints each link as it is taken", "", 0, 1,
+       {"/index.html", "/b.html", "/a.html"},
+       "site.test:80/b.html\nsite.test:80/c.html\nsite.test:80/a.html\nsite.test:80/b.html\n"
+       "site.test:80/c.html\n"},
+      {"file mode, each link once", "", 1, 1, {"/index.html", "/b.html", "/a.html"},
+       "site.test:80/b.html\nsite.test:80/c.html\nsite.test:80/a.html\n"},
+  };
+  for (const auto& c : cases) {
+    FakeSite site = Tree();
+    TestCrawl t;
+    t.options.keyword = c.keyword;
+    t.options.filespec = c.keyword[0] != '\0' ? "." : "html";
+    t.options.print = 1;
+    t.options.once = c.once;
+    t.context.connector = site.Connect();
+    testing::internal::CaptureStdout();
+    int result = ScanPage(t.context, "http://site.test/index.html", c.depth);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(result, 0) << c.name;
+    EXPECT_EQ(site.requests, c.requests) << c.name;
+    EXPECT_EQ(out, c.out) << c.name;
+    EXPECT_EQ(t.Counts().prints, static_cast<int>(std::count(out.begin(), out.end(), '\n')))
+        << c.name;
+    EXPECT_EQ(t.Counts().hits, static_cast<int>(c.requests.size())) << c.name;
+    EXPECT_EQ(t.Counts().errors, 0) << c.name;
+  }
+}
+
+TEST(ScanPage, APageCutShortIsNeitherPrintedNorFollowed) {
+  FakeSite site;
+  site.Raw("/index.html",
+           "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 500\r\n\r\n"
+           "ferret <a href=\"next.html\">\n")
+      .Page("/next.html", "ferret\n");
+  TestCrawl t;
+  t.options.keyword = "ferret";
+  t.options.filespec = ".";
+  t.options.print = 1;
+  t.context.connector = site.Connect();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ScanPage(t.context, "http://site.test/index.html", 1), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Transfer cut short at 28 of 500 bytes: http://site.test/index.html\n");
+  EXPECT_EQ(site.requests, std::vector<std::string>{"/index.html"});
+  EXPECT_EQ(t.Counts().errors, 1);
+  EXPECT_EQ(t.Counts().prints, 0);
+}
+
+}  // namespace
