@@ -2,6 +2,17 @@
 
 #include <cstring>
 
+namespace {
+
+bool SamePage(const CStr& pageText, const CStr& targetText) {
+  Url page, target;
+  UrlProblem ignored;
+  return page.Parse(pageText, &ignored) && target.Parse(targetText, &ignored) &&
+         page.Key() == target.Key();
+}
+
+}  // namespace
+
 bool CrawlPlan::Step(const CStr& pageUrl, int depth, const CStr& found, LinkStep* step,
                      UrlProblem* problem) const {
   // Bytes a page may not pass on to a request line or a terminal.
@@ -9,6 +20,9 @@ bool CrawlPlan::Step(const CStr& pageUrl, int depth, const CStr& found, LinkStep
   // Only web links are followed; mail and other schemes are passed over.
   if (std::strstr(link, "mailto:") != nullptr || Url::HasOtherScheme(link)) return false;
   if (!Url::Resolve(pageUrl, link, &step->target, problem)) return false;
+  // A link within the page itself ("#notes", or the page's own URL with a
+  // fragment) names no other resource: a browser does not load it again.
+  if (SamePage(pageUrl, step->target)) return false;
   step->fileAction = options.FileMode();
   step->scan = depth >= 1;
   step->depth = depth - 1;

@@ -4,7 +4,8 @@
 // plan says what the link stands for and what handling it asks for: in file
 // mode the link itself is saved (-download) and/or printed (-print); while
 // depth remains it is scanned one level down. Links with another scheme, or
-// holding "mailto:", are passed over.
+// holding "mailto:", and links to the page itself (a fragment of it) are
+// passed over.
 //
 // The depth-first crawl handles a page's links last found first, and the
 // fetcher ahead (-j) predicts its requests from the same plan, so what is

@@ -75,10 +75,11 @@ CStr ConfinedDirectory(const CStr& dir) {
   return safe;
 }
 
-int DownloadUrl(CrawlContext& crawl, const CStr& requested) {
-  FetchOutcome response = RequestPage(crawl, requested, nullptr, true);
+int DownloadUrl(CrawlContext& crawl, const CStr& requested, CStr* answered) {
+  FetchOutcome response = RequestPage(crawl, requested, true);
   if (!response.body) return -1;
   const CStr& url = response.url;  // after any redirects
+  if (answered != nullptr) *answered = url;
   Reporter& reporter = crawl.reporter;
 
   CStr savePath = SavePath(url, crawl.options.create != 0);

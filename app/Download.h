@@ -16,7 +16,8 @@
 CStr ConfinedDirectory(const CStr& dir);
 
 // 0 once a response was obtained (saved or not: a file that cannot be written
-// is reported and counted in errors); -1 when the request failed.
-int DownloadUrl(CrawlContext& crawl, const CStr& url);
+// is reported and counted in errors), with *answered (when given) set to the
+// URL that answered; -1 when the request failed.
+int DownloadUrl(CrawlContext& crawl, const CStr& url, CStr* answered = nullptr);
 
 #endif  // FERRET_APP_DOWNLOAD_H_

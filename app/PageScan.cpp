@@ -5,6 +5,7 @@
 
 #include "app/CrawlPlan.h"
 #include "app/Download.h"
+#include "app/OncePages.h"
 #include "app/PageReader.h"
 #include "app/Prefetch.h"
 #include "app/Request.h"
@@ -46,6 +47,7 @@ class Crawler {
 
  private:
   int VisitPage(const CStr& requested, int depth, PendingPage& page);
+  int ExpandAgain(const std::shared_ptr<OncePages::Page>& met, int depth, PendingPage& page);
   void ReportLinksCut(const CStr& url, size_t limit);
   void PredictLinks(const PendingPage& page);
   CStr TakeLink(PendingPage& page);
@@ -55,8 +57,8 @@ class Crawler {
   PageReader reader;
   const CrawlPlan plan;
   LinkBudget budget;
-  VisitedUrls pages;  // with -once: URLs requested by the scan
-  VisitedUrls files;  // with -once: file links saved or printed
+  OncePages pages;    // with -once: the pages the scan met
+  VisitedUrls files;  // with -once: links saved or printed, pages saved
   std::unique_ptr<Prefetcher> prefetch;  // with -j
 };
 
@@ -76,15 +78,51 @@ void Crawler::ReportLinksCut(const CStr& url, size_t limit) {
   context.reporter.Failed(failure);
 }
 
+// With -once, a page met before and expanded with less depth than now is
+// expanded again from its remembered links, without a request; otherwise
+// there is nothing more to do for it (-1).
+int Crawler::ExpandAgain(const std::shared_ptr<OncePages::Page>& met, int depth,
+                         PendingPage& page) {
+  if (met == nullptr || met->depth < 0 || met->depth >= depth) return -1;
+  met->depth = depth;
+  page.url = met->url;
+  page.depth = depth;
+  page.links = OncePages::Split(met->links);
+  page.predicted = false;
+  const size_t limit = budget.Room();
+  if (page.links.size() > limit) {
+    page.links.resize(limit);
+    ReportLinksCut(page.url, limit);
+  }
+  return 1;
+}
+
 // Requests and reads one page and acts on it. Returns -1 when the request
-// failed, 0 for a page that is not HTML, 1 with page filled in otherwise.
+// failed (or, with -once, there is nothing to do), 0 for a page that is not
+// HTML, 1 with page filled in otherwise.
 int Crawler::VisitPage(const CStr& requested, int depth, PendingPage& page) {
   context.reporter.ScanningDepth(depth);
+  std::shared_ptr<OncePages::Page> visit, prior;
+  std::vector<std::string> keys;  // of the URLs this exchange met first
+  FetchPolicy admit;
+  if (options.once) {
+    if (std::shared_ptr<OncePages::Page> met = pages.Find(requested)) {
+      if (prefetch) prefetch->Forget(requested);
+      return ExpandAgain(met, depth, page);
+    }
+    visit = std::make_shared<OncePages::Page>();
+    admit = [this, &visit, &keys, &prior](const Url& url) {
+      return pages.Meet(url, visit, &keys, &prior);
+    };
+  }
   bool found;
   CStr url;
   {
-    FetchOutcome response =
-        RequestPage(context, requested, options.once ? &pages : nullptr, false, &page.predicted);
+    FetchOutcome response = RequestPage(context, requested, false, admit, &page.predicted);
+    if (prior != nullptr) {  // a redirect led to a page met before
+      pages.Assign(keys, prior);
+      return ExpandAgain(prior, depth, page);
+    }
     if (!response.body) return -1;
     if (!response.html) return 0;
     url = response.url;
@@ -100,9 +138,15 @@ int Crawler::VisitPage(const CStr& requested, int depth, PendingPage& page) {
   }  // the connection is closed before any action
   page.url = url;
   page.depth = depth;
+  if (visit != nullptr) {
+    visit->url = url;
+    visit->depth = depth;
+    visit->links = OncePages::Join(page.links);
+  }
   if (found) {
     if (options.print) context.reporter.Printed(url);
-    if (options.download) DownloadUrl(context, url);
+    // With -once a page is saved once, the start page saved first included.
+    if (options.download && (!options.once || files.Insert(url))) DownloadUrl(context, url);
   }
   return 1;
 }
@@ -134,6 +178,14 @@ CStr Crawler::TakeLink(PendingPage& page) {
 }
 
 int Crawler::Run(const CStr& url, int depth) {
+  // A run that saves everything saves the start URL first, whatever it is.
+  bool failed = false;
+  if (options.keyword == "." && options.filespec == "." && options.download) {
+    CStr saved;
+    failed = DownloadUrl(context, url, &saved) == -1;
+    if (options.once && !saved.IsEmpty()) files.Insert(saved);
+    if (StopSignal() != 0) return failed ? -1 : 0;
+  }
   if (options.jobs > 1) {
     prefetch = std::make_unique<Prefetcher>(options.jobs, ConfinementPolicy(context), options,
                                             plan, options.once != 0);
@@ -147,7 +199,7 @@ int Crawler::Run(const CStr& url, int depth) {
   } inUse{context};
   std::vector<PendingPage> pending(1);
   int result = VisitPage(url, depth, pending.back());
-  if (result != 1) return result == -1 ? -1 : 0;
+  if (result != 1) return result == -1 || failed ? -1 : 0;
   budget.pending = pending.back().links.size();
   PredictLinks(pending.back());
   while (!pending.empty() && StopSignal() == 0) {
@@ -168,7 +220,7 @@ int Crawler::Run(const CStr& url, int depth) {
       PredictLinks(pending.back());
     }
   }
-  return 0;
+  return failed ? -1 : 0;
 }
 
 }  // namespace

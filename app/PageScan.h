@@ -13,7 +13,9 @@
 #include "app/CrawlContext.h"
 #include "text/CStr.h"
 
-// -1 when the request for url itself failed or was refused; 0 otherwise.
+// A run that saves everything (both patterns "." and -download) saves url
+// first, apart from its scan. -1 when the request for url itself (or that
+// save) failed or was refused; 0 otherwise.
 int ScanPage(CrawlContext& crawl, const CStr& url, int depth);
 
 #endif  // FERRET_APP_PAGESCAN_H_

@@ -30,7 +30,7 @@ bool ArrivedWhole(CrawlContext& crawl, const ResponseBody& body) {
   return false;
 }
 
-FetchOutcome RequestPage(CrawlContext& crawl, const CStr& url, VisitedUrls* visited, bool save,
+FetchOutcome RequestPage(CrawlContext& crawl, const CStr& url, bool save, const FetchPolicy& admit,
                          bool* expanded) {
   FetchOutcome outcome;
   if (StopSignal() != 0) {  // the run is ending: nothing more is asked
@@ -41,17 +41,15 @@ FetchOutcome RequestPage(CrawlContext& crawl, const CStr& url, VisitedUrls* visi
   Prefetcher* prefetcher = crawl.prefetcher;
   std::shared_ptr<const Recordings> recorded;
   if (expanded != nullptr) *expanded = false;
-  if (prefetcher != nullptr && visited != nullptr && visited->Contains(url)) {
-    prefetcher->Forget(url);  // refused below, without a word
-  } else if (prefetcher != nullptr) {
+  if (prefetcher != nullptr) {
     Prefetcher::Fetched fetched = prefetcher->Take(url, save);
     recorded = std::move(fetched.recordings);
     if (expanded != nullptr) *expanded = fetched.expanded;
   }
   outcome = Fetch(
       url,
-      [visited, confined = ConfinementPolicy(crawl)](const Url& target) {
-        return confined(target) && (visited == nullptr || visited->Insert(target));
+      [&admit, confined = ConfinementPolicy(crawl)](const Url& target) {
+        return confined(target) && (!admit || admit(target));
       },
       recorded ? ReplayConnector(recorded) : crawl.connector);
   // A failure caused by the stop is no failure of the site's.

@@ -10,20 +10,19 @@
 #define FERRET_APP_REQUEST_H_
 
 #include "app/CrawlContext.h"
-#include "app/VisitedUrls.h"
 #include "net/HttpRequest.h"
 #include "text/CStr.h"
 
-// With visited (for -once), every URL of the exchange, redirect targets
-// included, joins it, and one met before is not requested: the outcome is
-// then a silent refusal.
+// admit, when given, is asked about every URL of the exchange (redirect
+// targets included) after the confinement allows it; a URL it refuses is not
+// requested, and the outcome is then a silent refusal (-once uses this).
 // With a fetcher ahead in use (-j), the request is made by one of its workers
 // (it was predicted, or is asked for now) and replayed here; save says the
 // whole body will be read.
 // *expanded (when given) tells whether the fetcher ahead also predicted what
 // the page's scan will ask for.
-FetchOutcome RequestPage(CrawlContext& crawl, const CStr& url, VisitedUrls* visited = nullptr,
-                         bool save = false, bool* expanded = nullptr);
+FetchOutcome RequestPage(CrawlContext& crawl, const CStr& url, bool save = false,
+                         const FetchPolicy& admit = nullptr, bool* expanded = nullptr);
 
 // True when body, read as far as its reader went, arrived whole; otherwise
 // the failure ("Timed out reading <url>", "Transfer cut short ...") is

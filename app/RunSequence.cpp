@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "app/CrawlContext.h"
-#include "app/Download.h"
 #include "app/PageScan.h"
 #include "app/Stop.h"
 #include "app/TextReporter.h"
@@ -38,12 +37,7 @@ int RunCrawl(const Options& options, CStr startUrl) {
   int port = 80;
   // A start URL that cannot be read is reported once, and nothing is asked.
   bool startFailed = SplitUrl(reporter, startUrl, crawl.startHost, dir, file, port) != 0;
-  if (!startFailed) {
-    if (options.keyword == "." && options.filespec == "." && options.download) {
-      startFailed = DownloadUrl(crawl, startUrl) == -1;
-    }
-    if (StopSignal() == 0 && ScanPage(crawl, startUrl, options.depth) == -1) startFailed = true;
-  }
+  if (!startFailed) startFailed = ScanPage(crawl, startUrl, options.depth) == -1;
   bool written = reporter.Finish(options.stat != 0);
   SocketsCleanup();
   if (!written) return kExitOutputFailed;

@@ -81,6 +81,9 @@ TEST(CrawlPlan, WhatEachLinkAsksFor) {
         "save site.test:80/dir/a.gif", "scan site.test:80/dir/a.gif at 0"}},
       {"file mode without -download only scans", "", 0, 1, {"a.gif"},
        {"scan site.test:80/dir/a.gif at 0"}},
+      {"links within the page itself are passed over", "k", 1, 1,
+       {"#top", "p.html#notes", "http://SITE.test:80/dir/./p.html#x", "q.html#top"},
+       {"scan site.test:80/dir/q.html at 0"}},
       {"other schemes, mail and runaway links are passed over", "", 1, 0,
        {"mailto:x@y", "javascript:go()", "ftp://f/x", "tel:1", (far + ".html").c_str(), "ok"},
        {"save site.test:80/dir/ok"}},
@@ -146,30 +149,47 @@ FakeSite Tree() {
   return site;
 }
 
+// index links to a and b; b (taken first) links to a, which links to deep: a
+// is met first one level below b, then again right below index.
+FakeSite MetDeepFirst() {
+  FakeSite site;
+  site.Page("/index.html", "<a href=\"a.html\">\n<a href=\"b.html\">\n")
+      .Page("/b.html", "<a href=\"a.html\">\n")
+      .Page("/a.html", "<a href=\"deep.html\">\n")
+      .Page("/deep.html", "ferret\n");
+  return site;
+}
+
 TEST(ScanPage, DepthFirstLastFoundFirst) {
   const struct {
     const char* name;
+    FakeSite (*site)();
     const char* keyword;
     int once;
     int depth;
     std::vector<std::string> requests;
     std::string out;
   } cases[] = {
-      {"keyword mode", "ferret", 0, 2,
+      {"keyword mode", Tree, "ferret", 0, 2,
        {"/index.html", "/b.html", "/c.html", "/a.html", "/b.html", "/c.html"},
        "site.test:80/b.html\nsite.test:80/c.html\nsite.test:80/b.html\nsite.test:80/c.html\n"},
-      {"keyword mode, each page once", "ferret", 1, 2,
+      {"keyword mode, each page once", Tree, "ferret", 1, 2,
        {"/index.html", "/b.html", "/c.html", "/a.html"},
        "site.test:80/b.html\nsite.test:80/c.html\n"},
-      {"file mode prints each link as it is taken", "", 0, 1,
+      {"file mode prints each link as it is taken", Tree, "", 0, 1,
        {"/index.html", "/b.html", "/a.html"},
        "site.test:80/b.html\nsite.test:80/c.html\nsite.test:80/a.html\nsite.test:80/b.html\n"
        "site.test:80/c.html\n"},
-      {"file mode, each link once", "", 1, 1, {"/index.html", "/b.html", "/a.html"},
+      {"file mode, each link once", Tree, "", 1, 1, {"/index.html", "/b.html", "/a.html"},
        "site.test:80/b.html\nsite.test:80/c.html\nsite.test:80/a.html\n"},
+      {"a page met deep first is expanded again when met higher up", MetDeepFirst, "ferret", 1,
+       2, {"/index.html", "/b.html", "/a.html", "/deep.html"}, "site.test:80/deep.html\n"},
+      {"without -once the same page is asked for again", MetDeepFirst, "ferret", 0, 2,
+       {"/index.html", "/b.html", "/a.html", "/a.html", "/deep.html"},
+       "site.test:80/deep.html\n"},
   };
   for (const auto& c : cases) {
-    FakeSite site = Tree();
+    FakeSite site = c.site();
     TestCrawl t;
     t.options.keyword = c.keyword;
     t.options.filespec = c.keyword[0] != '\0' ? "." : "html";

@@ -1,0 +1,51 @@
+// OncePages: with -once, every page the scan has met, by canonical key
+// (Url::Key), with what the crawl needs to expand it again from a shorter
+// path: the depth it was expanded at and the links it had.
+//
+// Every URL of an exchange (the one asked for and each redirect target)
+// belongs to the page that answered it, so a page met again by any of its
+// names is known. A page is requested once; met again with more depth left
+// than it was expanded with, it is expanded again from what is kept here,
+// so the crawl reaches every page within the depth (a page's shortest link
+// path counts), whichever path met it first.
+//
+// Costs the key of every URL met and the link text of every page expanded.
+#ifndef FERRET_APP_ONCEPAGES_H_
+#define FERRET_APP_ONCEPAGES_H_
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "net/Url.h"
+#include "text/CStr.h"
+
+class OncePages {
+ public:
+  struct Page {
+    int depth = -1;     // the most depth it was expanded with; -1: never expanded
+    CStr url;           // the URL that answered
+    std::string links;  // its links in page order, each ended by '\n'
+  };
+
+  // The page text was met as; null when it was never met (or does not parse).
+  std::shared_ptr<Page> Find(const CStr& text) const;
+
+  // Marks url as met, belonging to page, and adds its key to *keys. False
+  // when it was met before; then *prior is the page it belongs to.
+  bool Meet(const Url& url, const std::shared_ptr<Page>& page, std::vector<std::string>* keys,
+            std::shared_ptr<Page>* prior);
+
+  // Makes the URLs of keys belong to page (an exchange that led to a page
+  // met before belongs to that page).
+  void Assign(const std::vector<std::string>& keys, const std::shared_ptr<Page>& page);
+
+  static std::string Join(const std::vector<CStr>& links);
+  static std::vector<CStr> Split(const std::string& links);
+
+ private:
+  std::unordered_map<std::string, std::shared_ptr<Page>> pages;
+};
+
+#endif  // FERRET_APP_ONCEPAGES_H_
