@@ -1,6 +1,7 @@
 #include "app/Request.h"
 
 #include "app/Confine.h"
+#include "app/FailureText.h"
 #include "app/Prefetch.h"
 #include "app/Progress.h"
 #include "app/Report.h"
@@ -25,11 +26,19 @@ FetchPolicy ConfinementPolicy() {
 
 void UseConnector(Connector connect) { connector = std::move(connect); }
 
+namespace {
+
+void ReportCounted(const Failure& failure) {
+  FailureLine text = FailureText(failure);
+  ReportCountedFailure(text.reason, text.line);
+}
+
+}  // namespace
+
 bool ArrivedWhole(const ResponseBody& body) {
-  CStr report;
-  const char* reason;
-  if (body.Complete(&report, &reason)) return true;
-  ReportCountedFailure(reason, report);
+  Failure failure;
+  if (body.Complete(&failure)) return true;
+  ReportCounted(failure);
   return false;
 }
 
@@ -62,7 +71,7 @@ FetchOutcome RequestPage(const CStr& url, VisitedUrls* visited, bool save, bool*
   switch (outcome.status) {
     case FetchStatus::kAnswered: ++s.http200; break;
     case FetchStatus::kRefused: break;
-    default: ReportCountedFailure(outcome.reason, outcome.report);
+    case FetchStatus::kFailed: ReportCounted(outcome.failure); break;
   }
   return outcome;
 }

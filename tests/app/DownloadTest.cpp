@@ -176,7 +176,7 @@ TEST_F(DownloadTest, FailedTransfersAreErrorsAndLeaveNoPartialFile) {
   for (const auto& c : cases) {
     ResetRunSettings();
     { std::ofstream("f.bin") << "older"; }
-    UseConnector([&c](SocketStreamBuf& connection, const ::Url&, ConnectFailure*) {
+    UseConnector([&c](SocketStreamBuf& connection, const ::Url&, Failure*) {
       auto transport = std::make_unique<ScriptedTransport>(std::make_shared<TransportLog>());
       transport->Deliver(c.header).Deliver("abc").FailAfter(c.failure);
       connection.UseTransport(std::move(transport));
