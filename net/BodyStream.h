@@ -5,7 +5,7 @@
 // past it stay in the connection, never delivered), or when the connection
 // ends. The connection is borrowed: it must outlive the body stream, or the
 // stream must be detached first, after which it delivers nothing more.
-// Nothing below the body's end is read, so that a connection could serve a
+// Nothing past the body's end is read, so that a connection could serve a
 // next exchange.
 //
 // The stream reports the bytes it has delivered, whether the body ended at
