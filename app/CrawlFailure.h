@@ -7,11 +7,12 @@
 
 #include <cstddef>
 
+#include "net/Failure.h"
 #include "text/CStr.h"
 
 struct CrawlFailure {
   enum class Kind {
-    kFetch,           // a request failed: line and reason as the HTTP client gave them
+    kFetch,           // a URL or a request failed: fetch says how
     kSave,            // a file could not be saved at path: reason
     kTooManyLinks,    // url had more than count links
     kTooManyPending,  // count links waited across the crawl, first met on url
@@ -19,9 +20,8 @@ struct CrawlFailure {
   Kind kind = Kind::kFetch;
   CStr url;
   CStr path;
-  CStr line;                      // kFetch
-  const char* reason = nullptr;   // kFetch: the system's reason, or null
-  CStr saveReason;                // kSave
+  Failure fetch;    // kFetch
+  CStr saveReason;  // kSave
   size_t count = 0;
 };
 

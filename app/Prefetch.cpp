@@ -145,8 +145,8 @@ std::vector<Prefetcher::Need> Prefetcher::FetchAhead(Entry& entry, PageReader& r
     first = false;
     return follow;
   };
-  FetchOutcome outcome =
-      Fetch(need.url, policy, RecordingConnector(recordings->get(), kMaxRecording));
+  ExchangeRecorder recorder{recordings->get(), kMaxRecording};
+  FetchOutcome outcome = Fetch(need.url, policy, ConnectTo, &recorder);
   std::vector<Need> upcoming;
   if (!outcome.body) return upcoming;
   // The body is recorded to its end when the crawl will read it: to save it,
@@ -184,7 +184,7 @@ void Prefetcher::Work() {
     std::unique_ptr<Recordings> recordings;
     std::vector<Need> upcoming = FetchAhead(*entry, reader, &recordings);
     size_t bytes = 0;
-    for (const RecordedExchange& record : *recordings) bytes += record.received.size();
+    for (const RecordedExchange& record : *recordings) bytes += record.Size();
 
     lock.lock();
     if (!upcoming.empty() && !entry->dropped) {

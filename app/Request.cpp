@@ -6,11 +6,10 @@
 
 namespace {
 
-void ReportFetchFailure(CrawlContext& crawl, const CStr& line, const char* reason) {
+void ReportFetchFailure(CrawlContext& crawl, const Failure& fetch) {
   CrawlFailure failure;
   failure.kind = CrawlFailure::Kind::kFetch;
-  failure.line = line;
-  failure.reason = reason;
+  failure.fetch = fetch;
   crawl.reporter.Failed(failure);
 }
 
@@ -23,10 +22,9 @@ FetchPolicy ConfinementPolicy(const CrawlContext& crawl) {
 }
 
 bool ArrivedWhole(CrawlContext& crawl, const ResponseBody& body) {
-  CStr report;
-  const char* reason;
-  if (body.Complete(&report, &reason)) return true;
-  ReportFetchFailure(crawl, report, reason);
+  Failure failure;
+  if (body.Complete(&failure)) return true;
+  ReportFetchFailure(crawl, failure);
   return false;
 }
 
@@ -56,8 +54,6 @@ FetchOutcome RequestPage(CrawlContext& crawl, const CStr& url, bool save, const 
   bool stopped = StopSignal() != 0 && outcome.status != FetchStatus::kAnswered;
   crawl.reporter.Exchanged(outcome.headersRead, !stopped && outcome.status == FetchStatus::kAnswered);
   if (stopped) return outcome;
-  if (outcome.status != FetchStatus::kAnswered && outcome.status != FetchStatus::kRefused) {
-    ReportFetchFailure(crawl, outcome.report, outcome.reason);
-  }
+  if (outcome.status == FetchStatus::kFailed) ReportFetchFailure(crawl, outcome.failure);
   return outcome;
 }

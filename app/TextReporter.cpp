@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/FailureText.h"
+
 void TextReporter::WriteLine(const CStr& line, const char* reason) {
   progress.Clear();
   std::fwrite(static_cast<const char*>(line), 1, line.Length(), stdout);
@@ -23,9 +25,11 @@ void TextReporter::WriteSaving(const CStr& url, const CStr& path) {
 void TextReporter::WriteFailure(const CrawlFailure& failure) {
   CStr line;
   switch (failure.kind) {
-    case CrawlFailure::Kind::kFetch:
-      WriteLine(failure.line, failure.reason);
+    case CrawlFailure::Kind::kFetch: {
+      FailureLine text = FailureText(failure.fetch);
+      WriteLine(text.line, text.reason);
       return;
+    }
     case CrawlFailure::Kind::kSave:
       line.Format("Cannot save %s: %s", static_cast<const char*>(failure.path),
                   static_cast<const char*>(failure.saveReason));

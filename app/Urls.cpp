@@ -1,12 +1,21 @@
 #include "app/Urls.h"
 
-#include <cstring>
+namespace {
+
+Failure UrlFailure(const UrlProblem& problem) {
+  Failure failure;
+  failure.kind = FailureKind::kBadUrl;
+  failure.detail = problem.message;
+  failure.systemError = problem.systemError;
+  return failure;
+}
+
+}  // namespace
 
 void ReportUrlProblem(Reporter& reporter, const UrlProblem& problem) {
   CrawlFailure failure;
   failure.kind = CrawlFailure::Kind::kFetch;
-  failure.line = problem.message;
-  failure.reason = problem.systemError != 0 ? std::strerror(problem.systemError) : nullptr;
+  failure.fetch = UrlFailure(problem);
   reporter.Failed(failure);
 }
 

@@ -3,12 +3,13 @@
 #include "net/Sockets.h"
 #include "net/TlsTransport.h"
 
-bool ConnectTo(SocketStreamBuf& connection, const Url& url, ConnectFailure* failure) {
+bool ConnectTo(SocketStreamBuf& connection, const Url& url, Failure* failure) {
+  failure->host = url.Host();
+  failure->port = url.Port();
   connection.Connect(url.Host(), url.Port());
   if (!connection.connected) {
-    int code = SocketLastError();
-    failure->report.Format("Error %d connecting to %s", code, static_cast<const char*>(url.Host()));
-    failure->reason = SocketErrorText(code);
+    failure->kind = FailureKind::kConnectFailed;
+    failure->systemError = SocketLastError();
     return false;
   }
   if (!url.Secure()) return true;
@@ -17,8 +18,8 @@ bool ConnectTo(SocketStreamBuf& connection, const Url& url, ConnectFailure* fail
       TlsTransport::Open(connection.TakeTransport(), url.Host(), &reason);
   if (!tls) {
     connection.Reset();
-    failure->report.Format("TLS error with %s: %s", static_cast<const char*>(url.Host()),
-                           static_cast<const char*>(reason));
+    failure->kind = FailureKind::kTlsFailed;
+    failure->detail = reason;
     return false;
   }
   connection.UseTransport(std::move(tls));

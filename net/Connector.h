@@ -9,26 +9,21 @@
 
 #include <functional>
 
+#include "net/Failure.h"
 #include "net/SocketStreamBuf.h"
 #include "net/Url.h"
-#include "text/CStr.h"
-
-// Why a connection could not be made: the line for the user (no newline) and
-// the system's reason, or null.
-struct ConnectFailure {
-  CStr report;
-  const char* reason = nullptr;
-};
 
 // Connects connection (fresh or Reset) to url's host and port. True with
-// `connected` set; false with *failure filled in.
+// `connected` set; false with *failure's kind, host, port and reason filled
+// in (the URL is the caller's to add).
 using Connector =
-    std::function<bool(SocketStreamBuf& connection, const Url& url, ConnectFailure* failure)>;
+    std::function<bool(SocketStreamBuf& connection, const Url& url, Failure* failure)>;
 
 // The Connector for real hosts: a TCP connection, with TLS over it for an
-// https URL. A failed handshake or certificate check is a failure of its own
-// ("TLS error with <host>: <reason>"); there is no fallback to a plain or
-// unverified connection.
-bool ConnectTo(SocketStreamBuf& connection, const Url& url, ConnectFailure* failure);
+// https URL. A failed connect is kConnectFailed with the socket layer's code
+// (SocketLastError); a failed handshake or certificate check is kTlsFailed
+// with the TLS library's reason as detail. There is no fallback to a plain
+// or unverified connection.
+bool ConnectTo(SocketStreamBuf& connection, const Url& url, Failure* failure);
 
 #endif  // FERRET_NET_CONNECTOR_H_

@@ -2,22 +2,21 @@
 //
 // Fetch connects to the URL's host (over TLS for https), sends
 // "GET <path> HTTP/1.0" with Host and User-Agent fields, reads the response
-// header up to the first empty line, follows a "Location:" header line (at
-// most kMaxRedirects times in a row) and hands back the body as a stream
-// positioned at its first byte.
+// head (net/HttpResponse.h), follows its Location field (at most
+// kMaxRedirects times in a row) and hands back the body as a stream that
+// delivers exactly the body, framed as the head says (net/BodyStream.h).
 //
-// A header is read line by line whatever a line's length or bytes; only an
-// empty line (or the end of the stream) ends it. The status line decides:
-// 2xx, or no status line at all, is an answer; a Location line redirects
-// unless the status is 4xx or 5xx; any other status is an HTTP error, whose
-// body is not handed over. A header that cannot be read (nothing came, the
-// receive failed or timed out, it passed kMaxHeaderBytes) is a failed
-// transfer.
+// The status line decides: 2xx, or no status line at all, is an answer; a
+// Location field redirects unless the status is 4xx or 5xx; any other status
+// is an HTTP error, whose body is not handed over. A head that cannot be
+// read (nothing came, the receive failed or timed out, it passed
+// kMaxHeaderBytes) is a failed transfer.
 //
 // Nothing here prints or counts: the outcome says what happened, how many
-// response headers were read, and what to report, and the caller (the
-// crawler) does the rest. Which hosts may be asked is the caller's policy,
-// consulted before every connect, redirects included.
+// response heads were read, and, for a failure, what went wrong as data
+// (net/Failure.h); the caller (the crawler) words and counts it. Which hosts
+// may be asked is the caller's policy, consulted before every connect,
+// redirects included.
 #ifndef FERRET_NET_HTTPREQUEST_H_
 #define FERRET_NET_HTTPREQUEST_H_
 
@@ -25,7 +24,11 @@
 #include <iostream>
 #include <memory>
 
+#include "net/BodyStream.h"
 #include "net/Connector.h"
+#include "net/Failure.h"
+#include "net/HttpResponse.h"
+#include "net/RecordedExchange.h"
 #include "net/SocketStreamBuf.h"
 #include "net/Url.h"
 #include "text/CStr.h"
@@ -33,47 +36,45 @@
 // Redirects followed in a row before a request gives up.
 constexpr int kMaxRedirects = 20;
 
-// The most bytes one response header may take.
-constexpr size_t kMaxHeaderBytes = 64 * 1024;
-
-// The body of a response: owns the connection and the stream reading it.
-// The stream is destroyed before the connection it reads.
+// The body of a response: owns the connection until it is released, and the
+// body stream over it with the stream that reads it; the streams go before
+// the connection.
 class ResponseBody {
  public:
-  ResponseBody(std::unique_ptr<SocketStreamBuf> connection, std::unique_ptr<std::iostream> stream,
-               const CStr& url, unsigned long long bodyStart, long long contentLength)
-      : connection(std::move(connection)),
-        stream(std::move(stream)),
-        url(url),
-        bodyStart(bodyStart),
-        contentLength(contentLength) {}
+  ResponseBody(std::unique_ptr<SocketStreamBuf> connection, const CStr& url, Framing framing);
 
-  std::iostream& Stream() { return *stream; }
+  // For readers: delivers the body and nothing past it.
+  std::iostream& Stream() { return stream; }
   // False once a receive has failed (a reset, a timeout).
-  bool Connected() const { return connection->connected != 0; }
+  bool Connected() const { return body.ReceiveError() == 0; }
   // Body bytes taken from the stream so far.
-  unsigned long long BytesRead() const;
-  // Once the reader has stopped: true when the body arrived whole; otherwise
-  // false with the line to report ("Timed out reading <url>", "Transfer cut
-  // short at <n> of <m> bytes: <url>", ...) and the system's reason or null.
-  bool Complete(CStr* report, const char** reason) const;
+  unsigned long long BytesRead() const { return body.Delivered(); }
+  // Whether the body reached its framing's end.
+  bool Ended() const { return body.Ended(); }
+  // Once the reader has stopped: true when the body arrived whole (no receive
+  // failed, and the declared length, if any, was reached); otherwise false
+  // with *failure saying why (kTimedOut, kReceiveFailed, kCutShort).
+  bool Complete(Failure* failure) const;
+
+  // Hands the connection back, positioned after the body as far as it was
+  // read; the stream delivers nothing more.
+  std::unique_ptr<SocketStreamBuf> ReleaseConnection();
+
+  // Copies the body into record as it is read (net/RecordedExchange.h).
+  void RecordInto(RecordedExchange* record, size_t cap) { body.RecordInto(record, cap); }
 
  private:
   std::unique_ptr<SocketStreamBuf> connection;
-  std::unique_ptr<std::iostream> stream;
-  const CStr url;                      // the URL that answered
-  const unsigned long long bodyStart;  // connection bytes before the body
-  const long long contentLength;       // declared body length; -1 when not given
+  BodyStream body;           // over *connection
+  std::iostream stream;      // over body
+  const CStr url;            // the URL that answered
+  const long long declared;  // the head's Content-Length; -1 when not given
 };
 
 enum class FetchStatus {
-  kAnswered,          // a header that did not redirect was read; body set
-  kRefused,           // the policy refused the URL (nothing to report)
-  kBadUrl,            // the URL or a redirect target could not be read
-  kConnectFailed,     // no connection to the host
-  kTooManyRedirects,  // the chain went on past kMaxRedirects
-  kHttpError,         // the answer's status was a failure (404, 500, ...)
-  kTransferFailed,    // the header did not arrive whole
+  kAnswered,  // a head that did not redirect was read; body set
+  kRefused,   // the policy refused the URL (nothing to report)
+  kFailed,    // failure says what went wrong
 };
 
 struct FetchOutcome {
@@ -82,20 +83,21 @@ struct FetchOutcome {
   CStr url;
   // The answer declared text/html; meaningful only when answered.
   bool html = false;
-  // Response headers read, redirects included.
+  // Response heads read, redirects included.
   int headersRead = 0;
   // Set exactly when status is kAnswered.
   std::unique_ptr<ResponseBody> body;
-  // What to tell the user when status is neither kAnswered nor kRefused:
-  // the line (no newline) and the system's reason for it, or null.
-  CStr report;
-  const char* reason = nullptr;
+  // Set when status is kFailed.
+  Failure failure;
 };
 
 // Whether a URL may be requested; an empty policy allows everything.
 using FetchPolicy = std::function<bool(const Url&)>;
 
+// With recorder, every exchange is recorded as it is read, the body's as far
+// as its reader goes.
 FetchOutcome Fetch(const CStr& url, const FetchPolicy& allowed,
-                   const Connector& connect = ConnectTo);
+                   const Connector& connect = ConnectTo,
+                   const ExchangeRecorder* recorder = nullptr);
 
 #endif  // FERRET_NET_HTTPREQUEST_H_

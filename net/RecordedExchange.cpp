@@ -6,34 +6,8 @@
 
 namespace {
 
-// Passes everything through to the transport below and keeps a copy of what
-// arrives.
-class RecordingTransport : public Transport {
- public:
-  RecordingTransport(std::unique_ptr<Transport> below, RecordedExchange* record, size_t cap)
-      : below(std::move(below)), record(record), cap(cap) {}
-
-  long Send(const char* data, size_t length) override { return below->Send(data, length); }
-
-  long Receive(char* data, size_t length) override {
-    if (record->received.size() >= cap) {
-      record->usable = false;
-      errno = EFBIG;
-      return -1;
-    }
-    long got = below->Receive(data, length);
-    if (got > 0) record->received.append(data, static_cast<size_t>(got));
-    if (got < 0) record->endError = errno;
-    return got;
-  }
-
- private:
-  std::unique_ptr<Transport> below;
-  RecordedExchange* const record;  // not owned
-  const size_t cap;
-};
-
-// Plays a recording back; what is sent goes nowhere.
+// Plays an exchange back: its head, then its body, then its end; what is
+// sent goes nowhere.
 class ReplayTransport : public Transport {
  public:
   ReplayTransport(std::shared_ptr<const Recordings> all, const RecordedExchange* record)
@@ -42,14 +16,16 @@ class ReplayTransport : public Transport {
   long Send(const char*, size_t length) override { return static_cast<long>(length); }
 
   long Receive(char* data, size_t length) override {
-    size_t left = record->received.size() - position;
+    const std::string& part = position < record->head.size() ? record->head : record->body;
+    size_t offset = &part == &record->head ? position : position - record->head.size();
+    size_t left = part.size() - offset;
     if (left == 0) {
       if (record->endError == 0) return 0;
       errno = record->endError;
       return -1;
     }
     size_t taken = left < length ? left : length;
-    std::memcpy(data, record->received.data() + position, taken);
+    std::memcpy(data, part.data() + offset, taken);
     position += taken;
     return static_cast<long>(taken);
   }
@@ -57,30 +33,14 @@ class ReplayTransport : public Transport {
  private:
   const std::shared_ptr<const Recordings> all;  // keeps record alive
   const RecordedExchange* const record;
-  size_t position = 0;
+  size_t position = 0;  // in head, then body
 };
 
 }  // namespace
 
-Connector RecordingConnector(Recordings* into, size_t cap) {
-  return [into, cap](SocketStreamBuf& connection, const Url& url, ConnectFailure* failure) {
-    into->emplace_back();
-    RecordedExchange& record = into->back();
-    record.url = url.Text();
-    if (!ConnectTo(connection, url, failure)) {
-      record.failure = *failure;
-      return false;
-    }
-    record.connected = true;
-    connection.UseTransport(
-        std::make_unique<RecordingTransport>(connection.TakeTransport(), &record, cap));
-    return true;
-  };
-}
-
 Connector ReplayConnector(std::shared_ptr<const Recordings> from) {
   auto next = std::make_shared<size_t>(0);
-  return [from, next](SocketStreamBuf& connection, const Url& url, ConnectFailure* failure) {
+  return [from, next](SocketStreamBuf& connection, const Url& url, Failure* failure) {
     bool replay = *next < from->size() && (*from)[*next].usable && (*from)[*next].url == url.Text();
     if (!replay) {
       *next = from->size();  // the recordings no longer follow this fetch

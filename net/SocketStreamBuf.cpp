@@ -53,6 +53,8 @@ void SocketStreamBuf::Reset() {
   transport.reset();
   if (sock != -1) SocketClose(sock);
   sock = SocketOpen();
+  if (buffer) setp(buffer.get(), mid());
+  setg(nullptr, nullptr, nullptr);
 }
 
 bool SocketStreamBuf::allocate() {
@@ -101,7 +103,6 @@ SocketStreamBuf::int_type SocketStreamBuf::underflow() {
     connected = 0;
     return traits_type::eof();
   }
-  bytesReceived += static_cast<unsigned long long>(received);
   setg(mid(), mid() + 1, mid() + 1 + received);
   if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
   return traits_type::eof();
@@ -110,7 +111,6 @@ SocketStreamBuf::int_type SocketStreamBuf::underflow() {
 int SocketStreamBuf::sync() {
   overflow(traits_type::eof());
   if (buffer) setp(buffer.get(), mid());
-  setg(nullptr, nullptr, nullptr);
   return 0;
 }
 

@@ -12,8 +12,8 @@
 //   | put area 256 bytes |pb| receives of at most 255 bytes |
 //
 // Output waits in the put area until it is full, a flush (sync) or the next
-// read; a flush sends everything pending and drops received but unread input.
-// Reads receive at most 255 bytes at a time. A receive error clears
+// read; a flush sends everything pending and keeps received but unread input
+// for the next read. Reads receive at most 255 bytes at a time. A receive error clears
 // `connected`; an orderly close by the peer only makes reads give EOF.
 // Without a transport (before a connect) every send and receive fails.
 // Destruction drops the transport, then shuts the socket down and closes it
@@ -61,19 +61,14 @@ class SocketStreamBuf : public std::streambuf {
   std::unique_ptr<Transport> TakeTransport() { return std::move(transport); }
 
   // Drops the transport, closes the socket (no shutdown) and opens a new
-  // one; `connected` = 0.
-  // The buffer and its areas stay as they are: the next flush clears them.
+  // one; `connected` = 0. Pending output and unread input belonged to the
+  // closed connection and are dropped; the buffer itself is kept.
   void Reset();
 
   // 1 after a successful connect; 0 after construction, Reset and a failed
   // receive. Read directly by the loops that read from the connection.
   int connected;
 
-  // Bytes received since construction, and those of them not yet read.
-  unsigned long long BytesReceived() const { return bytesReceived; }
-  unsigned long long BytesUnread() const {
-    return gptr() != nullptr ? static_cast<unsigned long long>(egptr() - gptr()) : 0;
-  }
   // The errno of the receive that cleared `connected`; 0 before one failed.
   int ReceiveError() const { return receiveError; }
 
@@ -98,7 +93,6 @@ class SocketStreamBuf : public std::streambuf {
   sockaddr_in peer;                      // the address of the last connect attempt
   std::unique_ptr<Transport> transport;  // over sock (or a double); null when not connected
   std::unique_ptr<char[]> buffer;        // kBufferSize bytes, or null before first use
-  unsigned long long bytesReceived = 0;  // by every receive since construction
   int receiveError = 0;                  // errno of the last failed receive
 };
 

@@ -86,32 +86,6 @@ TEST_F(HttpRequestTest, RequestBytesOnTheWire) {
   EXPECT_EQ(server.Requests().back(), "GET / HTTP/1.0" + fields);
 }
 
-// Host names the port only when it is not the scheme's default.
-TEST(HttpRequestHostField, PortOnlyWhenNotTheDefault) {
-  const struct {
-    const char* url;
-    const char* host;
-  } cases[] = {
-      {"http://site.test/a", "site.test"},
-      {"http://site.test:80/a", "site.test"},
-      {"site.test:8080/a", "site.test:8080"},
-      {"http://Site.Test:443/", "Site.Test:443"},
-  };
-  for (const auto& c : cases) {
-    auto log = std::make_shared<TransportLog>();
-    Connector connect = [log](SocketStreamBuf& connection, const ::Url&, ConnectFailure*) {
-      auto transport = std::make_unique<ScriptedTransport>(log);
-      transport->Deliver("HTTP/1.0 200 OK\r\n\r\n");
-      connection.UseTransport(std::move(transport));
-      return true;
-    };
-    FetchOutcome outcome = Fetch(c.url, FetchPolicy(), connect);
-    EXPECT_EQ(outcome.status, FetchStatus::kAnswered) << c.url;
-    std::string expected = std::string("\r\nHost: ") + c.host + "\r\n";
-    EXPECT_NE(log->sent.find(expected), std::string::npos) << c.url << ": " << log->sent;
-  }
-}
-
 TEST_F(HttpRequestTest, ContentTypeDecidesHtml) {
   const struct {
     const char* header;
@@ -122,7 +96,7 @@ TEST_F(HttpRequestTest, ContentTypeDecidesHtml) {
       {"CONTENT-TYPE:\t text/html", 1},
       {"Content-Type: text/plain", 0},
       {"Content-Type: image/gif", 0},
-      {"X-Note: Content-Type: text/html", 1},  // searched anywhere in a line
+      {"X-Note: Content-Type: text/html", 0},  // only the Content-Type field counts
   };
   for (const auto& c : cases) {
     server.SetResponse("/p", HttpResponse("HTTP/1.0 200 OK", {c.header}, "body\n"));

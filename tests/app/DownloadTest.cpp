@@ -182,12 +182,12 @@ TEST_F(DownloadTest, FailedTransfersAreErrorsAndLeaveNoPartialFile) {
   for (const auto& c : cases) {
     ResetCrawl();
     { std::ofstream("f.bin") << "older"; }
-    crawl->context.connector = ([&c](SocketStreamBuf& connection, const ::Url&, ConnectFailure*) {
+    crawl->context.connector = [&c](SocketStreamBuf& connection, const ::Url&, Failure*) {
       auto transport = std::make_unique<ScriptedTransport>(std::make_shared<TransportLog>());
       transport->Deliver(c.header).Deliver("abc").FailAfter(c.failure);
       connection.UseTransport(std::move(transport));
       return true;
-    });
+    };
     std::string out = Download("http://site.test/f.bin");
     crawl->context.connector = ConnectTo;
     EXPECT_EQ(out, std::string("Saving http://site.test/f.bin as f.bin\n") + c.report + "\n")

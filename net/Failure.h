@@ -1,0 +1,38 @@
+// Failure: what went wrong with one fetch, as data.
+//
+// The network code fills in what it knows and never renders text; the
+// crawler turns a Failure into the words it shows (app/FailureText.h). Which
+// fields are meaningful depends on the kind; the rest keep their defaults.
+#ifndef FERRET_NET_FAILURE_H_
+#define FERRET_NET_FAILURE_H_
+
+#include "text/CStr.h"
+
+enum class FailureKind {
+  kNone,
+  kBadUrl,            // detail: the URL's problem as the URL reader put it
+  kUrlTooLong,        // detail: likewise, for a redirect target past the bound
+  kConnectFailed,     // host, port, systemError (errno, or the resolver's code)
+  kTlsFailed,         // host, port, detail: the TLS library's reason
+  kTooManyRedirects,  // url
+  kHttpError,         // url, status
+  kEmptyReply,        // url: the server sent nothing back
+  kTimedOut,          // url, systemError: a receive waited past its bound
+  kReceiveFailed,     // url, systemError
+  kHeaderTooLarge,    // url: the head passed kMaxHeaderBytes
+  kCutShort,          // url, bytesRead of bytesExpected
+};
+
+struct Failure {
+  FailureKind kind = FailureKind::kNone;
+  CStr url;  // the URL being fetched when it failed, after any redirects
+  CStr host;
+  int port = 0;
+  int status = 0;       // the HTTP status
+  int systemError = 0;  // 0 when the system gave no error number
+  CStr detail;
+  unsigned long long bytesRead = 0;
+  long long bytesExpected = -1;
+};
+
+#endif  // FERRET_NET_FAILURE_H_

@@ -1,0 +1,84 @@
+// HttpResponse: the head of one HTTP response, read from a connection.
+//
+// Read takes bytes from the stream buffer up to and including the empty line
+// that ends the head, and not one byte more: the buffer is left at the body's
+// first byte. Lines are read whole whatever their length or bytes; CRs are
+// dropped, an LF ends a line. At most kMaxHeaderBytes are taken.
+//
+// The first line gives the status when it begins "HTTP/<digits>.<digits>",
+// blanks or tabs, then three digits; a head without such a line has status 0.
+// Every later line of the form "name: value" (name without blanks) is a
+// field; names compare without regard to letter case, values lose the
+// blanks and tabs around them, and fields keep their order. Lines of any
+// other form are ignored.
+//
+// The object owns copies of what it read and nothing else.
+#ifndef FERRET_NET_HTTPRESPONSE_H_
+#define FERRET_NET_HTTPRESPONSE_H_
+
+#include <cstddef>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "text/CStr.h"
+
+// The most bytes one response head may take.
+constexpr size_t kMaxHeaderBytes = 64 * 1024;
+
+class HttpResponse {
+ public:
+  // How reading the head ended.
+  enum class End {
+    kBlankLine,    // the empty line: the body follows
+    kStreamEnded,  // the stream ended first (closed, or a receive failed)
+    kTooLarge,     // kMaxHeaderBytes were taken without an empty line
+  };
+
+  struct Field {
+    std::string name;
+    std::string value;
+  };
+
+  // Reads the head from source. When raw is given, every byte taken is
+  // appended to it.
+  End Read(std::streambuf& source, std::string* raw = nullptr);
+
+  End HowEnded() const { return end; }
+  // Bytes taken from the stream, the ending empty line included.
+  size_t BytesRead() const { return bytesRead; }
+  // The status line's code; 0 without a status line.
+  int Status() const { return status; }
+  const std::vector<Field>& Fields() const { return fields; }
+
+  // The value of the first field named name (any letter case), or null.
+  const std::string* Find(const char* name) const;
+  // The values of every field named name, in order.
+  std::vector<std::string> FindAll(const char* name) const;
+
+  // The body's declared length: the value when every Content-Length field
+  // holds the same decimal number that fits in 63 bits; -1 when there is
+  // none, or they are not numbers or disagree.
+  long long ContentLength() const;
+  // The first Content-Type value; empty when absent.
+  std::string ContentType() const;
+  // The Content-Type value begins with "text/html", in any letter case.
+  bool IsHtml() const;
+  // Whether there is a Location field, and the first one's value up to any
+  // NUL, cut to kMaxUrlLength + 1 bytes: enough to be refused as too long.
+  bool HasLocation() const { return Find("Location") != nullptr; }
+  CStr Location() const;
+  // The first Transfer-Encoding and Connection values; empty when absent.
+  std::string TransferEncoding() const;
+  std::string Connection() const;
+
+ private:
+  void parseLine(const std::string& line, bool first);
+
+  End end = End::kStreamEnded;
+  size_t bytesRead = 0;
+  int status = 0;
+  std::vector<Field> fields;
+};
+
+#endif  // FERRET_NET_HTTPRESPONSE_H_

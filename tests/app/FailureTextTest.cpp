@@ -1,0 +1,71 @@
+// The words for each kind of failure, and the reason that goes to standard
+// error with them.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "app/FailureText.h"
+
+namespace {
+
+TEST(FailureText, EachKindHasItsLineAndReason) {
+  const char* url = "http://site.test/p";
+  auto make = [url](FailureKind kind) {
+    Failure failure;
+    failure.kind = kind;
+    failure.url = url;
+    failure.host = "site.test";
+    failure.port = 8080;
+    return failure;
+  };
+  Failure bad = make(FailureKind::kBadUrl);
+  bad.detail = "Bad URL 'x'";
+  bad.systemError = ENOMEM;
+  Failure tooLong = make(FailureKind::kUrlTooLong);
+  tooLong.detail = "URL too long (9000 characters): aaa...";
+  Failure refused = make(FailureKind::kConnectFailed);
+  refused.systemError = ECONNREFUSED;
+  Failure tls = make(FailureKind::kTlsFailed);
+  tls.detail = "certificate has expired";
+  Failure status = make(FailureKind::kHttpError);
+  status.status = 503;
+  Failure timedOut = make(FailureKind::kTimedOut);
+  timedOut.systemError = EAGAIN;
+  Failure reset = make(FailureKind::kReceiveFailed);
+  reset.systemError = ECONNRESET;
+  Failure cut = make(FailureKind::kCutShort);
+  cut.bytesRead = 5000000000ull;
+  cut.bytesExpected = 6000000000ll;
+  const struct {
+    Failure failure;
+    std::string line;
+    const char* reason;  // null: none
+  } rows[] = {
+      {bad, "Bad URL 'x'", std::strerror(ENOMEM)},
+      {tooLong, "URL too long (9000 characters): aaa...", nullptr},
+      {refused, "Error 111 connecting to site.test", "Connection refused"},
+      {tls, "TLS error with site.test: certificate has expired", nullptr},
+      {make(FailureKind::kTooManyRedirects), "Too many redirects at http://site.test/p", nullptr},
+      {status, "HTTP 503 at http://site.test/p", nullptr},
+      {make(FailureKind::kEmptyReply), "Empty reply from http://site.test/p", nullptr},
+      {timedOut, "Timed out reading http://site.test/p", nullptr},
+      {reset, "Error 104 reading http://site.test/p", "Connection reset by peer"},
+      {make(FailureKind::kHeaderTooLarge),
+       "Header too large (over 65536 bytes) at http://site.test/p", nullptr},
+      {cut, "Transfer cut short at 5000000000 of 6000000000 bytes: http://site.test/p", nullptr},
+  };
+  for (const auto& row : rows) {
+    FailureLine text = FailureText(row.failure);
+    EXPECT_EQ(std::string(text.line), row.line);
+    if (row.reason == nullptr) {
+      EXPECT_EQ(text.reason, nullptr) << row.line;
+    } else {
+      ASSERT_NE(text.reason, nullptr) << row.line;
+      EXPECT_STREQ(text.reason, row.reason) << row.line;
+    }
+  }
+}
+
+}  // namespace
