@@ -36,7 +36,7 @@ TEST(SplitUrl, HowTheGroupsFall) {
       {"", "", 80, "", ""},
       {"/", "", 80, "", ""},
       {"127.0.0.1:8080/a/../b/c.gif", "127.0.0.1", 8080, "a/../b", "c.gif"},
-      {"host/a?q=1/2", "host", 80, "a?q=1", "2"},
+      {"host/a?q=1/2", "host", 80, "", "a?q=1/2"},
   };
   for (const auto& c : cases) {
     ResetRunSettings();
