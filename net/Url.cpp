@@ -4,18 +4,12 @@
 #include <strings.h>
 
 #include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "regex/Regexp.h"
-
 namespace {
-
-// Group 1 scheme, 2 host, 3 port digits, 4 directory, 5 file.
-constexpr char kUrlPattern[] = "(https?://)?([^:/]*):?([0-9]*)/?(.*)/(.*)";
 
 constexpr int kHttpPort = 80;
 constexpr int kHttpsPort = 443;
@@ -25,44 +19,91 @@ bool StartsWithNoCase(const char* text, const char* prefix) {
   return strncasecmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
-// text up to its first '#': a fragment names a place in a page, never a
-// resource to ask for.
-CStr WithoutFragment(const CStr& text) {
-  int hash = -1;
-  for (unsigned i = 0; i < text.Length(); ++i) {
-    if (text[i] == '#') {
-      hash = static_cast<int>(i);
-      break;
-    }
-  }
-  if (hash < 0) return text;
-  CStr kept;
-  kept.Append(text, static_cast<unsigned short>(hash));
-  return kept;
+// The bytes of text from offset begin up to offset end.
+CStr Piece(const char* text, size_t begin, size_t end) {
+  CStr piece;
+  piece.Append(text + begin, static_cast<unsigned short>(end - begin));
+  return piece;
 }
 
-// atoi's reading of the port digits, kept within int.
-int ReadPort(const char* digits) {
+// The offset of the first byte of text at or after from that is one of
+// stops, or of the terminating NUL.
+size_t SpanTo(const char* text, size_t from, const char* stops) {
+  return from + std::strcspn(text + from, stops);
+}
+
+// text up to its first '#'.
+CStr WithoutFragment(const CStr& text) { return Piece(text, 0, SpanTo(text, 0, "#")); }
+
+// The port an authority's port text names: the default when it is empty,
+// -1 unless it is digits only. Digits beyond int read as INT_MAX, which the
+// range check then refuses.
+int ReadPort(const char* digits, size_t length, int defaultPort) {
+  if (length == 0) return defaultPort;
+  for (size_t i = 0; i < length; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(digits[i]))) return -1;
+  }
   long value = std::strtol(digits, nullptr, 10);
   return value > INT_MAX ? INT_MAX : static_cast<int>(value);
 }
 
-// url without a "user:password@" in front of its host: the host is what
-// follows the last '@' before the path, and credentials are never sent.
-CStr WithoutUserInfo(const CStr& url) {
-  const char* text = url;
-  unsigned start = 0;
-  if (StartsWithNoCase(text, "http://")) start = 7;
-  if (StartsWithNoCase(text, "https://")) start = 8;
-  int at = -1;
-  for (unsigned i = start; i < url.Length() && text[i] != '/'; ++i) {
-    if (text[i] == '@') at = static_cast<int>(i);
+// Splits an authority (the bytes between the scheme and the path) into host
+// and port: what follows its last '@' is "host[:port]" or "[ipv6][:port]".
+// False when the brackets are not closed or are followed by anything but a
+// port, or the port is not a number from 1 to 65535.
+bool SplitAuthority(const char* authority, size_t length, int defaultPort, CStr* host, int* port) {
+  for (size_t i = length; i > 0; --i) {
+    if (authority[i - 1] == '@') {
+      authority += i;
+      length -= i;
+      break;
+    }
   }
-  if (at < 0) return url;
-  CStr kept;
-  kept.Append(text, static_cast<unsigned short>(start));
-  kept += text + at + 1;
-  return kept;
+  size_t hostEnd;    // one past the host's last byte
+  size_t portStart;  // the ':' before the port, or length
+  if (length > 0 && authority[0] == '[') {
+    const void* close = std::memchr(authority, ']', length);
+    if (close == nullptr) return false;
+    hostEnd = static_cast<size_t>(static_cast<const char*>(close) - authority);
+    portStart = hostEnd + 1;
+    if (portStart < length && authority[portStart] != ':') return false;
+    *host = Piece(authority, 1, hostEnd);
+  } else {
+    const void* colon = std::memchr(authority, ':', length);
+    hostEnd = colon == nullptr ? length
+                               : static_cast<size_t>(static_cast<const char*>(colon) - authority);
+    portStart = hostEnd;
+    *host = Piece(authority, 0, hostEnd);
+  }
+  size_t digits = portStart < length ? portStart + 1 : length;
+  *port = ReadPort(authority + digits, length - digits, defaultPort);
+  return *port >= 1 && *port <= kMaxPort;
+}
+
+// The path's segments with "." dropped, ".." taking back the one before and
+// empty ones dropped, each with its leading '/'; a last segment that is a
+// dot segment or empty leaves a trailing '/'.
+std::string ResolvedSegments(const std::string& path) {
+  std::vector<std::string> kept;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    std::string segment = path.substr(start, slash - start);
+    bool last = slash == path.size();
+    if (segment == "..") {
+      if (!kept.empty()) kept.pop_back();
+      if (last) kept.emplace_back();
+    } else if (segment == ".") {
+      if (last) kept.emplace_back();
+    } else if (!segment.empty() || last) {
+      kept.push_back(segment);
+    }
+    start = slash + 1;
+  }
+  std::string resolved;
+  for (const std::string& segment : kept) resolved += "/" + segment;
+  return resolved;
 }
 
 }  // namespace
@@ -102,69 +143,65 @@ CStr Url::EscapeControls(const CStr& text) {
 }
 
 bool Url::Parse(const CStr& given, UrlProblem* problem) {
-  // Compiled once per thread; its submatches are read before the next use.
-  static thread_local Regexp pattern(kUrlPattern, 1);
-  CStr url = WithoutUserInfo(WithoutFragment(given));
-  // Only the last slash is examined: without one, with it in first place, or
-  // right after another slash ("http://host"), the URL has no path yet.
-  int last = url.ReverseFind('/');
-  if (last <= 0 || url[last - 1] == '/') url += "/";
-  errno = 0;
-  if (!pattern.Match(url)) {
-    problem->systemError = errno;
-    problem->message.Format("Bad URL '%s'", static_cast<const char*>(url));
+  const char* s = given;
+  bool https = StartsWithNoCase(s, "https://");
+  size_t authorityStart = https ? 8 : StartsWithNoCase(s, "http://") ? 7 : 0;
+  size_t pathStart = SpanTo(s, authorityStart, "/?#");
+  size_t pathEnd = SpanTo(s, pathStart, "?#");
+  size_t queryEnd = SpanTo(s, pathEnd, "#");
+  CStr newHost;
+  int newPort = 0;
+  if (!SplitAuthority(s + authorityStart, pathStart - authorityStart,
+                      https ? kHttpsPort : kHttpPort, &newHost, &newPort)) {
+    problem->systemError = 0;
+    problem->message.Format("Bad URL '%s'", s);
     return false;
   }
   text = given;
-  secure = pattern.SubLength(1) == 8;  // "https://"
-  host = pattern[2];
-  port = ReadPort(pattern[3]);
-  dir = pattern[4];
-  file = pattern[5];
-  bool noPort = pattern.SubLength(3) == 0;
-  if (noPort) port = DefaultPort();
-  if (port < 1 || port > kMaxPort) {
-    problem->systemError = 0;
-    problem->message.Format("Bad URL '%s'", static_cast<const char*>(given));
-    return false;
-  }
+  secure = https;
+  host = newHost;
+  port = newPort;
+  path = pathStart == pathEnd ? CStr("/") : Piece(s, pathStart, pathEnd);
+  hasQuery = s[pathEnd] == '?';
+  query = hasQuery ? Piece(s, pathEnd + 1, queryEnd) : CStr();
+  fragment = s[queryEnd] == '#' ? CStr(s + queryEnd + 1) : CStr();
+  int last = path.ReverseFind('/');
+  dir = Piece(path, last > 0 ? 1 : 0, static_cast<size_t>(last));
+  file = static_cast<const char*>(path) + last + 1;
+  if (hasQuery) file += CStr("?") + query;
   return true;
+}
+
+CStr Url::BracketedHost() const {
+  if (std::strchr(host, ':') == nullptr) return host;
+  return CStr("[") + host + "]";
+}
+
+CStr Url::RequestTarget() const { return hasQuery ? path + "?" + query : path; }
+
+CStr Url::Authority() const {
+  if (port == DefaultPort()) return BracketedHost();
+  CStr authority;
+  authority.Format("%s:%d", static_cast<const char*>(BracketedHost()), port);
+  return authority;
 }
 
 std::string Url::Key() const {
   std::string key = secure ? "https://" : "http://";
-  for (const char* c = host; *c != '\0'; ++c) {
+  CStr name = BracketedHost();
+  for (const char* c = name; *c != '\0'; ++c) {
     key += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
   }
-  key += ":" + std::to_string(port);
-  // The path's segments, with "." dropped and ".." taking back the one before.
-  std::string path = std::string(dir) + "/" + std::string(file);
-  std::vector<std::string> kept;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t slash = path.find('/', start);
-    if (slash == std::string::npos) slash = path.size();
-    std::string segment = path.substr(start, slash - start);
-    bool last = slash == path.size();
-    if (segment == "..") {
-      if (!kept.empty()) kept.pop_back();
-      if (last) kept.emplace_back();
-    } else if (segment == ".") {
-      if (last) kept.emplace_back();
-    } else if (!segment.empty() || last) {
-      kept.push_back(segment);
-    }
-    start = slash + 1;
-  }
-  for (const std::string& segment : kept) key += "/" + segment;
+  key += ":" + std::to_string(port) + ResolvedSegments(std::string(path));
+  if (hasQuery) key += "?" + std::string(query);
   return key;
 }
 
 int Url::DefaultPort() const { return secure ? kHttpsPort : kHttpPort; }
 
-bool Url::Resolve(const CStr& pageText, const CStr& given, CStr* resolved, UrlProblem* problem) {
+bool Url::resolveText(const CStr& given, CStr* resolved, UrlProblem* problem) const {
   if (given[0] == '#') {  // only a fragment: the page itself
-    *resolved = WithoutFragment(pageText);
+    *resolved = WithoutFragment(text);
     return true;
   }
   CStr link = WithoutFragment(given);
@@ -172,22 +209,22 @@ bool Url::Resolve(const CStr& pageText, const CStr& given, CStr* resolved, UrlPr
     *resolved = link;
     return true;
   }
-  Url page;
-  UrlProblem ignored;
-  page.Parse(pageText, &ignored);
-  const char* scheme = page.secure ? "https://" : "";
+  const char* scheme = secure ? "https://" : "";
+  CStr hostText = BracketedHost();
+  const char* name = hostText;
+  const char* rest = link;
   // The page URL is itself bounded and a link is one line at most, so the
   // result fits in a string whatever the inputs; only then is it measured.
   CStr result;
-  if (link[0] == '/' && link[1] == '/') {  // another host, the page's scheme
-    result.Format("%s%s", page.secure ? "https:" : "http:", static_cast<const char*>(link));
-  } else if (link[0] == '/') {
-    result.Format("%s%s:%d%s", scheme, static_cast<const char*>(page.host), page.port,
-                  static_cast<const char*>(link));
+  if (rest[0] == '/' && rest[1] == '/') {  // another host, the page's scheme
+    result.Format("%s%s", secure ? "https:" : "http:", rest);
+  } else if (rest[0] == '/') {
+    result.Format("%s%s:%d%s", scheme, name, port, rest);
+  } else if (rest[0] == '?') {  // another query on the same path
+    result.Format("%s%s:%d%s%s", scheme, name, port, static_cast<const char*>(path), rest);
   } else {
-    result.Format("%s%s:%d/%s%s%s", scheme, static_cast<const char*>(page.host), page.port,
-                  static_cast<const char*>(page.dir), page.dir.IsEmpty() ? "" : "/",
-                  static_cast<const char*>(link));
+    result.Format("%s%s:%d/%s%s%s", scheme, name, port, static_cast<const char*>(dir),
+                  dir.IsEmpty() ? "" : "/", rest);
   }
   if (result.Length() > kMaxUrlLength) {
     problem->systemError = 0;
@@ -197,4 +234,16 @@ bool Url::Resolve(const CStr& pageText, const CStr& given, CStr* resolved, UrlPr
   }
   *resolved = result;
   return true;
+}
+
+bool Url::Resolve(const CStr& link, Url* target, UrlProblem* problem) const {
+  CStr resolved;
+  return resolveText(link, &resolved, problem) && target->Parse(resolved, problem);
+}
+
+bool Url::Resolve(const CStr& pageText, const CStr& link, CStr* resolved, UrlProblem* problem) {
+  Url page;
+  UrlProblem ignored;
+  page.Parse(pageText, &ignored);
+  return page.resolveText(link, resolved, problem);
 }

@@ -1,16 +1,27 @@
-// Url: one URL read into its parts, and the resolution of a page's links.
+// Url: one URL split into its parts after RFC 3986, and the resolution of a
+// page's links.
 //
-// URLs travel through the crawler as text, in one of three forms:
-// "http://host:port/dir/file" or "https://host:port/dir/file" (scheme and
-// port optional; either scheme in any letter case), as typed or as found on
-// a page; the scheme-less "host:port/dir/file" that Resolve builds on an
-// http page; and "https://host:port/dir/file" that it builds on an https
-// page, so the scheme is never lost. The text is what the user sees printed;
-// Parse reads every form into the scheme, host, port (the scheme's default,
-// 80 or 443, when absent), dir (no leading or trailing slash) and file
-// (after the last slash). A "#fragment" is never part of what is requested;
-// a "user:password@" before the host is recognised and dropped, so the
-// credentials are never sent; a port outside 1 to 65535 makes the URL bad.
+// URLs travel through the crawler as text, in one of three printed forms:
+// as typed or as found on a page ("http://host:port/path?query#fragment" or
+// "https://...", scheme and port optional, either scheme in any letter case);
+// the scheme-less "host:port/dir/file" that Resolve builds on an http page;
+// and "https://host:port/dir/file" that it builds on an https page, so the
+// scheme is never lost. Text() is what the user sees printed and is kept as
+// given; Parse reads every form into separate parts:
+//   scheme    http or https; text without "http://" or "https://" in front
+//             is the scheme-less http form and is read from its first byte
+//             as an authority, so "host:81/x" has host "host", not a scheme;
+//   userinfo  a "user:password@" before the host is recognised and dropped,
+//             so credentials are never kept or sent;
+//   host      up to the first ':' of the authority; an IPv6 literal is
+//             written in brackets and stored without them ("::1");
+//   port      decimal digits, the scheme's default (80, 443) when absent or
+//             empty; anything else, or a value outside 1 to 65535, makes the
+//             URL bad;
+//   path      up to the first '?' or '#'; query after '?' up to '#', with
+//             "present but empty" told apart from absent; fragment after '#'.
+// The authority ends at the first '/', '?' or '#'. A fragment names a place
+// in a page: it is never requested, never part of a resolved link or a Key.
 //
 // A Url owns copies of its parts; nothing here prints or counts. Failures come
 // back as a UrlProblem for the caller to report.
@@ -34,18 +45,26 @@ struct UrlProblem {
 
 class Url {
  public:
-  // Reads text. True with every part set; false with *problem filled in and
-  // the parts left as they were.
+  // Reads text. True with every part set; false with *problem filled in
+  // ("Bad URL '<text>'") and the parts left as they were.
   bool Parse(const CStr& text, UrlProblem* problem);
 
-  // The URL that link stands for on the page whose URL is pageText, read as
-  // a browser reads it: the link's fragment is dropped; a link that is only
-  // a fragment is the page itself; an absolute link (IsAbsolute) stands for
-  // itself; "//host/path" takes the page's scheme; otherwise the page's
-  // host:port followed by the link's path, with "https://" in front on an
-  // https page. False (with *problem) when the result would pass
-  // kMaxUrlLength; *resolved is then left alone. Links for which
-  // HasOtherScheme holds are the caller's to skip.
+  // The URL that link, found on the page *this (or sent as its Location),
+  // stands for, read as a browser reads it, printed in the forms above:
+  // the link's fragment is dropped; a link that is only a fragment is the
+  // page itself (its Text() without the fragment); an absolute link
+  // (IsAbsolute) stands for itself; "//host/path" takes the page's scheme;
+  // "/path" takes the page's authority; "?query" takes the page's path; an
+  // empty link is the page's directory; anything else is appended to the
+  // page's directory. Dot segments stay as written (Key resolves them). True
+  // with *target parsed from that text. False with *problem when the text
+  // would pass kMaxUrlLength, or does not parse (an absolute link with a bad
+  // port); *target is then left alone. Links for which HasOtherScheme holds
+  // are the caller's to skip.
+  bool Resolve(const CStr& link, Url* target, UrlProblem* problem) const;
+  // The same text for a page given as text, without parsing the result: true
+  // with *resolved set; false only past kMaxUrlLength. A page text that does
+  // not parse is read as an empty URL.
   static bool Resolve(const CStr& pageText, const CStr& link, CStr* resolved, UrlProblem* problem);
 
   // Begins with "http://" or "https://", in any letter case.
@@ -55,28 +74,52 @@ class Url {
   // text with every byte below 0x21 and 0x7F written as %XX, so that no
   // control byte, space or line end reaches a request line or a terminal.
   static CStr EscapeControls(const CStr& text);
-  // An IPv4 or IPv6 address written out, not a name.
+  // An IPv4 or IPv6 address written out (without brackets), not a name.
   static bool IsIpAddress(const char* host);
 
   // The URL's identity for telling URLs met before: the scheme ("http" for
-  // the scheme-less form), the host in lower case, the port, and the path
-  // with "." and ".." segments resolved; the fragment is never part of it.
+  // the scheme-less form), the host in lower case (IPv6 in brackets), the
+  // port, the path with "." and ".." segments resolved and empty ones
+  // dropped, then "?query" when there is a query; never the fragment.
   std::string Key() const;
 
   // 443 for https, 80 otherwise.
   int DefaultPort() const;
   const CStr& Text() const { return text; }
   bool Secure() const { return secure; }
+  // Without brackets: what name lookup and TLS take.
   const CStr& Host() const { return host; }
+  // Host() as a URL or a Host field writes it: an IPv6 literal in brackets.
+  CStr BracketedHost() const;
   int Port() const { return port; }
+  // Begins with "/"; "/" when the URL has no path.
+  const CStr& Path() const { return path; }
+  const CStr& Query() const { return query; }
+  // A '?' was present, even with nothing after it.
+  bool HasQuery() const { return hasQuery; }
+  const CStr& Fragment() const { return fragment; }
+  // The path between its first and its last '/', without either.
   const CStr& Dir() const { return dir; }
+  // The path after its last '/', then "?query" when present, so that
+  // "/" Dir() "/" File() (one '/' when Dir() is empty) is the request target.
   const CStr& File() const { return file; }
+  // Path() then "?query" when present: what goes on the request line.
+  CStr RequestTarget() const;
+  // BracketedHost(), then ":port" unless it is the scheme's default: what
+  // goes in the Host field.
+  CStr Authority() const;
 
  private:
+  bool resolveText(const CStr& link, CStr* resolved, UrlProblem* problem) const;
+
   CStr text;            // as given to Parse
   bool secure = false;  // https
   CStr host;
   int port = 80;
+  CStr path{"/"};
+  CStr query;
+  bool hasQuery = false;
+  CStr fragment;
   CStr dir;
   CStr file;
 };

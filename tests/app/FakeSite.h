@@ -28,9 +28,8 @@ class FakeSite {
   }
 
   Connector Connect() {
-    return [this](SocketStreamBuf& connection, const Url& url, ConnectFailure*) {
-      std::string dir(url.Dir());
-      std::string path = (dir.empty() || dir[0] != '/' ? "/" : "") + dir + (dir.empty() ? "" : "/") + std::string(url.File());
+    return [this](SocketStreamBuf& connection, const Url& url, Failure*) {
+      std::string path = std::string(url.RequestTarget());
       requests.push_back(path);
       auto found = responses.find(path);
       auto transport = std::make_unique<ScriptedTransport>(std::make_shared<TransportLog>());
