@@ -31,14 +31,14 @@ constexpr size_t kMaxPendingLinks = 100000;
 // One request the crawl will make: to save the body (which it reads whole),
 // or to scan the page at depth (whose body it reads only when it is HTML).
 struct PlannedRequest {
-  CStr url;
+  Url url;
   bool save;
   int depth;  // for a scan: the depth the page is scanned at
 };
 
 // How one link is handled.
 struct LinkStep {
-  CStr target;              // the URL the link stands for
+  Url target;               // the URL the link stands for
   bool fileAction = false;  // file mode: the link itself is saved and/or printed
   bool scan = false;        // the target is scanned, at depth
   int depth = 0;
@@ -48,16 +48,16 @@ class CrawlPlan {
  public:
   explicit CrawlPlan(const Options& options) : options(options) {}
 
-  // How the link found on the page at pageUrl, scanned at depth, is handled.
+  // How the link found on the page at page, scanned at depth, is handled.
   // False when it is passed over; *problem is then filled in when the link
-  // failed to resolve (the crawl reports that), and left empty otherwise.
-  bool Step(const CStr& pageUrl, int depth, const CStr& link, LinkStep* step,
+  // failed to resolve (the crawl reports that), and left kNone otherwise.
+  bool Step(const Url& page, int depth, const CStr& link, LinkStep* step,
             UrlProblem* problem) const;
 
-  // The requests that handling links (found on the page at pageUrl, scanned
-  // at depth) will make, in the crawl's order: the last link first, and for
+  // The requests that handling links (found on the page at page, scanned at
+  // depth) will make, in the crawl's order: the last link first, and for
   // each link its save before its scan.
-  std::vector<PlannedRequest> Requests(const CStr& pageUrl, int depth,
+  std::vector<PlannedRequest> Requests(const Url& page, int depth,
                                        const std::vector<CStr>& links) const;
 
  private:

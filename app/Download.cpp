@@ -17,12 +17,23 @@ bool IsDotSegment(const char* segment, size_t length) {
          (length == 2 && segment[0] == '.' && segment[1] == '.');
 }
 
-// The URL has answered a request, so it parses.
-CStr SavePath(const CStr& text, bool create) {
-  Url url;
-  UrlProblem ignored;
-  url.Parse(text, &ignored);
-  CStr file = url.File().IsEmpty() ? CStr("index.html") : url.File();
+// The file a URL is saved as: its last path segment ("index.html" when
+// empty), then "?query" when it has one, with any '/' in the query written
+// "%2F" so that a query never names a directory; with create, under the
+// URL's directory made safe.
+CStr SavePath(const Url& url, bool create) {
+  CStr segment = static_cast<const char*>(url.Path()) + url.Path().ReverseFind('/') + 1;
+  CStr file = segment.IsEmpty() ? CStr("index.html") : segment;
+  if (url.HasQuery()) {
+    file += '?';
+    for (const char* c = url.Query(); *c != '\0'; ++c) {
+      if (*c == '/') {
+        file += "%2F";
+      } else {
+        file += *c;
+      }
+    }
+  }
   if (!create) return file;
   CStr safeDir = ConfinedDirectory(url.Dir());
   if (safeDir.IsEmpty()) return file;
@@ -75,15 +86,15 @@ CStr ConfinedDirectory(const CStr& dir) {
   return safe;
 }
 
-int DownloadUrl(CrawlContext& crawl, const CStr& requested, CStr* answered) {
+int DownloadUrl(CrawlContext& crawl, const Url& requested, Url* answered) {
   FetchOutcome response = RequestPage(crawl, requested, true);
   if (!response.body) return -1;
-  const CStr& url = response.url;  // after any redirects
+  const Url& url = response.url;  // after any redirects
   if (answered != nullptr) *answered = url;
   Reporter& reporter = crawl.reporter;
 
   CStr savePath = SavePath(url, crawl.options.create != 0);
-  reporter.Saving(url, savePath);
+  reporter.Saving(url.Text(), savePath);
 
   SaveFile out;
   bool copied = out.Open(savePath) && CopyBody(*response.body, out, reporter);

@@ -9,6 +9,7 @@
 #define FERRET_APP_DOWNLOAD_H_
 
 #include "app/CrawlContext.h"
+#include "net/Url.h"
 #include "text/CStr.h"
 
 // The directory part of a URL made safe to use under the current directory:
@@ -18,6 +19,6 @@ CStr ConfinedDirectory(const CStr& dir);
 // 0 once a response was obtained (saved or not: a file that cannot be written
 // is reported and counted in errors), with *answered (when given) set to the
 // URL that answered; -1 when the request failed.
-int DownloadUrl(CrawlContext& crawl, const CStr& url, CStr* answered = nullptr);
+int DownloadUrl(CrawlContext& crawl, const Url& url, Url* answered = nullptr);
 
 #endif  // FERRET_APP_DOWNLOAD_H_

@@ -16,11 +16,10 @@ FailureLine FailureText(const Failure& f) {
   FailureLine out;
   switch (f.kind) {
     case FailureKind::kNone: break;
-    case FailureKind::kBadUrl:
-      out.line = f.detail;
-      out.reason = f.systemError != 0 ? std::strerror(f.systemError) : nullptr;
+    case FailureKind::kBadUrl: out.line.Format("Bad URL '%s'", Text(f.url)); break;
+    case FailureKind::kUrlTooLong:
+      out.line.Format("URL too long (%u characters): %.60s...", f.url.Length(), Text(f.url));
       break;
-    case FailureKind::kUrlTooLong: out.line = f.detail; break;
     case FailureKind::kConnectFailed:
       out.line.Format("Error %d connecting to %s", f.systemError, Text(f.host));
       out.reason = SocketErrorText(f.systemError);

@@ -1,9 +1,6 @@
 #include "app/OncePages.h"
 
-std::shared_ptr<OncePages::Page> OncePages::Find(const CStr& text) const {
-  Url url;
-  UrlProblem ignored;
-  if (!url.Parse(text, &ignored)) return nullptr;
+std::shared_ptr<OncePages::Page> OncePages::Find(const Url& url) const {
   auto found = pages.find(url.Key());
   return found != pages.end() ? found->second : nullptr;
 }

@@ -25,12 +25,12 @@ class OncePages {
  public:
   struct Page {
     int depth = -1;     // the most depth it was expanded with; -1: never expanded
-    CStr url;           // the URL that answered
+    Url url;            // the URL that answered
     std::string links;  // its links in page order, each ended by '\n'
   };
 
-  // The page text was met as; null when it was never met (or does not parse).
-  std::shared_ptr<Page> Find(const CStr& text) const;
+  // The page url was met as; null when it was never met.
+  std::shared_ptr<Page> Find(const Url& url) const;
 
   // Marks url as met, belonging to page, and adds its key to *keys. False
   // when it was met before; then *prior is the page it belongs to.

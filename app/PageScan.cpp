@@ -10,7 +10,6 @@
 #include "app/Prefetch.h"
 #include "app/Request.h"
 #include "app/Stop.h"
-#include "app/Urls.h"
 #include "app/VisitedUrls.h"
 
 namespace {
@@ -18,7 +17,7 @@ namespace {
 // A scanned page whose links are still to be handled. Links are taken from
 // the back: the last one found is handled first.
 struct PendingPage {
-  CStr url;  // the URL that answered, after any redirect
+  Url url;  // the URL that answered, after any redirect
   int depth;
   std::vector<CStr> links;
   bool predicted = false;  // what its links ask for was told the fetcher ahead
@@ -43,14 +42,16 @@ class Crawler {
         reader(options.keyword, options.filespec),
         plan(options) {}
 
-  int Run(const CStr& url, int depth);
+  int Run(const Url& url, int depth);
 
  private:
-  int VisitPage(const CStr& requested, int depth, PendingPage& page);
+  int VisitPage(const Url& requested, int depth, PendingPage& page);
   int ExpandAgain(const std::shared_ptr<OncePages::Page>& met, int depth, PendingPage& page);
-  void ReportLinksCut(const CStr& url, size_t limit);
+  void ReportLinksCut(const Url& url, size_t limit);
   void PredictLinks(const PendingPage& page);
-  CStr TakeLink(PendingPage& page);
+  // Handles the last pending link of page; true with *next set when that
+  // link is to be scanned next.
+  bool TakeLink(PendingPage& page, Url* next);
 
   CrawlContext& context;
   const Options& options;
@@ -62,9 +63,9 @@ class Crawler {
   std::unique_ptr<Prefetcher> prefetch;  // with -j
 };
 
-void Crawler::ReportLinksCut(const CStr& url, size_t limit) {
+void Crawler::ReportLinksCut(const Url& url, size_t limit) {
   CrawlFailure failure;
-  failure.url = url;
+  failure.url = url.Text();
   if (limit == kMaxLinksPerPage) {
     failure.kind = CrawlFailure::Kind::kTooManyLinks;
     failure.count = kMaxLinksPerPage;
@@ -100,7 +101,7 @@ int Crawler::ExpandAgain(const std::shared_ptr<OncePages::Page>& met, int depth,
 // Requests and reads one page and acts on it. Returns -1 when the request
 // failed (or, with -once, there is nothing to do), 0 for a page that is not
 // HTML, 1 with page filled in otherwise.
-int Crawler::VisitPage(const CStr& requested, int depth, PendingPage& page) {
+int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
   context.reporter.ScanningDepth(depth);
   std::shared_ptr<OncePages::Page> visit, prior;
   std::vector<std::string> keys;  // of the URLs this exchange met first
@@ -116,7 +117,7 @@ int Crawler::VisitPage(const CStr& requested, int depth, PendingPage& page) {
     };
   }
   bool found;
-  CStr url;
+  Url url;
   {
     FetchOutcome response = RequestPage(context, requested, false, admit, &page.predicted);
     if (prior != nullptr) {  // a redirect led to a page met before
@@ -144,7 +145,7 @@ int Crawler::VisitPage(const CStr& requested, int depth, PendingPage& page) {
     visit->links = OncePages::Join(page.links);
   }
   if (found) {
-    if (options.print) context.reporter.Printed(url);
+    if (options.print) context.reporter.Printed(url.Text());
     // With -once a page is saved once, the start page saved first included.
     if (options.download && (!options.once || files.Insert(url))) DownloadUrl(context, url);
   }
@@ -159,31 +160,32 @@ void Crawler::PredictLinks(const PendingPage& page) {
   }
 }
 
-// Handles one link of page; returns the URL to scan next, or empty.
-CStr Crawler::TakeLink(PendingPage& page) {
+bool Crawler::TakeLink(PendingPage& page, Url* next) {
   LinkStep step;
   UrlProblem problem;
   bool taken = plan.Step(page.url, page.depth, page.links.back(), &step, &problem);
   page.links.pop_back();
   if (!taken) {
-    if (!problem.message.IsEmpty()) ReportUrlProblem(context.reporter, problem);
-    return CStr();
+    if (problem.kind != FailureKind::kNone) context.reporter.Failed(problem);
+    return false;
   }
   // File mode acts on the link itself, once only with -once.
   if (step.fileAction && (!options.once || files.Insert(step.target))) {
     if (options.download) DownloadUrl(context, step.target);
-    if (options.print) context.reporter.Printed(step.target);
+    if (options.print) context.reporter.Printed(step.target.Text());
   }
-  return step.scan ? step.target : CStr();
+  if (!step.scan) return false;
+  *next = step.target;
+  return true;
 }
 
-int Crawler::Run(const CStr& url, int depth) {
+int Crawler::Run(const Url& url, int depth) {
   // A run that saves everything saves the start URL first, whatever it is.
   bool failed = false;
   if (options.keyword == "." && options.filespec == "." && options.download) {
-    CStr saved;
+    Url saved;
     failed = DownloadUrl(context, url, &saved) == -1;
-    if (options.once && !saved.IsEmpty()) files.Insert(saved);
+    if (options.once && !failed) files.Insert(saved);
     if (StopSignal() != 0) return failed ? -1 : 0;
   }
   if (options.jobs > 1) {
@@ -208,9 +210,10 @@ int Crawler::Run(const CStr& url, int depth) {
       pending.pop_back();
       continue;
     }
-    CStr next = TakeLink(page);  // empty unless page.depth >= 1
+    Url next;
+    bool scan = TakeLink(page, &next);
     --budget.pending;
-    if (next.IsEmpty()) continue;
+    if (!scan) continue;
     int childDepth = page.depth - 1;
     pending.emplace_back();  // page may move from here on
     if (VisitPage(next, childDepth, pending.back()) != 1) {
@@ -225,7 +228,7 @@ int Crawler::Run(const CStr& url, int depth) {
 
 }  // namespace
 
-int ScanPage(CrawlContext& context, const CStr& url, int depth) {
+int ScanPage(CrawlContext& context, const Url& url, int depth) {
   Crawler crawler(context);
   return crawler.Run(url, depth);
 }

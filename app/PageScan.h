@@ -11,11 +11,11 @@
 #define FERRET_APP_PAGESCAN_H_
 
 #include "app/CrawlContext.h"
-#include "text/CStr.h"
+#include "net/Url.h"
 
 // A run that saves everything (both patterns "." and -download) saves url
 // first, apart from its scan. -1 when the request for url itself (or that
 // save) failed or was refused; 0 otherwise.
-int ScanPage(CrawlContext& crawl, const CStr& url, int depth);
+int ScanPage(CrawlContext& crawl, const Url& url, int depth);
 
 #endif  // FERRET_APP_PAGESCAN_H_

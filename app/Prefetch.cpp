@@ -41,10 +41,7 @@ void Prefetcher::Insert(EntryList::iterator position, const std::vector<Need>& u
   EntryList added;
   for (const Need& need : upcoming) {
     if (once) {
-      Url url;
-      UrlProblem ignored;
-      if (url.Parse(need.url, &ignored) &&
-          !(need.save ? predictedSaves.insert(url.Key()).second : FirstScan(url))) {
+      if (!(need.save ? predictedSaves.insert(need.url.Key()).second : FirstScan(need.url))) {
         continue;
       }
     }
@@ -64,17 +61,15 @@ void Prefetcher::Predict(const std::vector<Need>& upcoming) {
   changed.notify_all();
 }
 
-void Prefetcher::ScannedLive(const CStr& text) {
-  Url url;
-  UrlProblem ignored;
+void Prefetcher::ScannedLive(const Url& url) {
   std::lock_guard<std::mutex> lock(mutex);
-  if (url.Parse(text, &ignored)) FirstScan(url);
+  FirstScan(url);
 }
 
-void Prefetcher::Forget(const CStr& url) {
+void Prefetcher::Forget(const Url& url) {
   std::lock_guard<std::mutex> lock(mutex);
   for (auto at = needs.begin(); at != needs.end(); ++at) {
-    if ((*at)->need.save || !((*at)->need.url == url)) continue;
+    if ((*at)->need.save || !((*at)->need.url.Text() == url.Text())) continue;
     if ((*at)->state == Entry::State::kDone) bytesHeld -= (*at)->bytes;
     (*at)->dropped = true;
     needs.erase(at);
@@ -83,12 +78,12 @@ void Prefetcher::Forget(const CStr& url) {
   }
 }
 
-Prefetcher::Fetched Prefetcher::Take(const CStr& url, bool save) {
+Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save) {
   std::unique_lock<std::mutex> lock(mutex);
   auto found = needs.begin();
   // A request to save is matched only by a prediction to save, a scan only by
   // a scan: they differ in how much of the body was recorded.
-  while (found != needs.end() && !((*found)->need.save == save && (*found)->need.url == url)) {
+  while (found != needs.end() && !((*found)->need.save == save && (*found)->need.url.Text() == url.Text())) {
     ++found;
   }
   std::shared_ptr<Entry> entry;

@@ -73,17 +73,17 @@ class Prefetcher {
 
   // With -once: url is scanned by the crawl itself (the start URL), so it is
   // not to be fetched ahead for a scan.
-  void ScannedLive(const CStr& url);
+  void ScannedLive(const Url& url);
 
   // The recordings of the first (most urgent) prediction of url for the same
   // purpose (saving or scanning), once a
   // worker has fetched it; one not predicted (or not started yet) is fetched
   // first of all, as a request to save when save is set. No recordings when
   // the run is stopping. The prediction is used up.
-  Fetched Take(const CStr& url, bool save);
+  Fetched Take(const Url& url, bool save);
   // The first prediction of a scan of url is not needed after all (with
   // -once, the crawl met the URL before): it is dropped, unfetched if it still can be.
-  void Forget(const CStr& url);
+  void Forget(const Url& url);
 
  private:
   struct Entry {

@@ -44,6 +44,13 @@ class Reporter {
     ++counts.errors;
     WriteFailure(failure);
   }
+  // A URL or a request that failed.
+  void Failed(const Failure& fetch) {
+    CrawlFailure failure;
+    failure.kind = CrawlFailure::Kind::kFetch;
+    failure.fetch = fetch;
+    Failed(failure);
+  }
 
   // Progress: a request for url begins; pages at depth are scanned; length
   // more body bytes arrived.

@@ -4,17 +4,6 @@
 #include "app/Prefetch.h"
 #include "app/Stop.h"
 
-namespace {
-
-void ReportFetchFailure(CrawlContext& crawl, const Failure& fetch) {
-  CrawlFailure failure;
-  failure.kind = CrawlFailure::Kind::kFetch;
-  failure.fetch = fetch;
-  crawl.reporter.Failed(failure);
-}
-
-}  // namespace
-
 FetchPolicy ConfinementPolicy(const CrawlContext& crawl) {
   return [confine = crawl.options.confine != 0, startHost = crawl.startHost](const Url& target) {
     return !confine || SameDomainHost(target.Host(), startHost) != 0;
@@ -24,18 +13,18 @@ FetchPolicy ConfinementPolicy(const CrawlContext& crawl) {
 bool ArrivedWhole(CrawlContext& crawl, const ResponseBody& body) {
   Failure failure;
   if (body.Complete(&failure)) return true;
-  ReportFetchFailure(crawl, failure);
+  crawl.reporter.Failed(failure);
   return false;
 }
 
-FetchOutcome RequestPage(CrawlContext& crawl, const CStr& url, bool save, const FetchPolicy& admit,
+FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, bool save, const FetchPolicy& admit,
                          bool* expanded) {
   FetchOutcome outcome;
   if (StopSignal() != 0) {  // the run is ending: nothing more is asked
     outcome.status = FetchStatus::kRefused;
     return outcome;
   }
-  crawl.reporter.RequestStarted(url);
+  crawl.reporter.RequestStarted(url.Text());
   Prefetcher* prefetcher = crawl.prefetcher;
   std::shared_ptr<const Recordings> recorded;
   if (expanded != nullptr) *expanded = false;
@@ -54,6 +43,6 @@ FetchOutcome RequestPage(CrawlContext& crawl, const CStr& url, bool save, const 
   bool stopped = StopSignal() != 0 && outcome.status != FetchStatus::kAnswered;
   crawl.reporter.Exchanged(outcome.headersRead, !stopped && outcome.status == FetchStatus::kAnswered);
   if (stopped) return outcome;
-  if (outcome.status == FetchStatus::kFailed) ReportFetchFailure(crawl, outcome.failure);
+  if (outcome.status == FetchStatus::kFailed) crawl.reporter.Failed(outcome.failure);
   return outcome;
 }

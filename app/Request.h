@@ -21,7 +21,7 @@
 // whole body will be read.
 // *expanded (when given) tells whether the fetcher ahead also predicted what
 // the page's scan will ask for.
-FetchOutcome RequestPage(CrawlContext& crawl, const CStr& url, bool save = false,
+FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, bool save = false,
                          const FetchPolicy& admit = nullptr, bool* expanded = nullptr);
 
 // True when body, read as far as its reader went, arrived whole; otherwise

@@ -6,7 +6,6 @@
 #include "app/PageScan.h"
 #include "app/Stop.h"
 #include "app/TextReporter.h"
-#include "app/Urls.h"
 #include "net/Sockets.h"
 #include "regex/Regexp.h"
 
@@ -32,12 +31,17 @@ int RunCrawl(const Options& options, CStr startUrl) {
   SocketSetIoTimeout(options.timeout);
   TextReporter reporter;
   CrawlContext crawl(options, reporter);
-  startUrl = Url::EscapeControls(startUrl);
-  CStr dir, file;
-  int port = 80;
-  // A start URL that cannot be read is reported once, and nothing is asked.
-  bool startFailed = SplitUrl(reporter, startUrl, crawl.startHost, dir, file, port) != 0;
-  if (!startFailed) startFailed = ScanPage(crawl, startUrl, options.depth) == -1;
+  // The start URL is read once, here; a URL that cannot be read is reported
+  // once, and nothing is asked.
+  Url start;
+  UrlProblem problem;
+  bool startFailed = !start.Parse(Url::EscapeControls(startUrl), &problem);
+  if (startFailed) {
+    reporter.Failed(problem);
+  } else {
+    crawl.startHost = start.Host();
+    startFailed = ScanPage(crawl, start, options.depth) == -1;
+  }
   bool written = reporter.Finish(options.stat != 0);
   SocketsCleanup();
   if (!written) return kExitOutputFailed;

@@ -12,19 +12,7 @@ class VisitedUrls {
  public:
   // True when url was not met before; it is met from now on.
   bool Insert(const Url& url) { return keys.insert(url.Key()).second; }
-  // Whether the URL as text was met; text that does not parse never was.
-  bool Contains(const CStr& text) const {
-    Url url;
-    UrlProblem ignored;
-    return url.Parse(text, &ignored) && keys.count(url.Key()) != 0;
-  }
-  // The same for a URL as text; text that does not parse counts as new (the
-  // request then reports it).
-  bool Insert(const CStr& text) {
-    Url url;
-    UrlProblem ignored;
-    return !url.Parse(text, &ignored) || Insert(url);
-  }
+  bool Contains(const Url& url) const { return keys.count(url.Key()) != 0; }
 
  private:
   std::unordered_set<std::string> keys;

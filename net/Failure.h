@@ -10,8 +10,8 @@
 
 enum class FailureKind {
   kNone,
-  kBadUrl,            // detail: the URL's problem as the URL reader put it
-  kUrlTooLong,        // detail: likewise, for a redirect target past the bound
+  kBadUrl,            // url: text that does not read as a URL
+  kUrlTooLong,        // url: what a resolution would give, past kMaxUrlLength
   kConnectFailed,     // host, port, systemError (errno, or the resolver's code)
   kTlsFailed,         // host, port, detail: the TLS library's reason
   kTooManyRedirects,  // url

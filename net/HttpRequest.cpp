@@ -8,12 +8,10 @@ namespace {
 // The request line, then Host (so that a server with several sites on one
 // address answers for this one) and User-Agent, each line ended by CR LF.
 void SendRequest(std::ostream& stream, const Url& url) {
-  const CStr& dir = url.Dir();
-  stream << "GET " << (!dir.IsEmpty() && dir[0] != '/' ? "/" : "") << static_cast<const char*>(dir)
-         << "/" << static_cast<const char*>(url.File()) << " HTTP/1.0\r\n"
-         << "Host: " << static_cast<const char*>(url.Host());
-  if (url.Port() != url.DefaultPort()) stream << ":" << url.Port();
-  stream << "\r\nUser-Agent: ferret/" FERRET_VERSION "\r\n\r\n" << std::flush;
+  stream << "GET " << static_cast<const char*>(url.RequestTarget()) << " HTTP/1.0\r\n"
+         << "Host: " << static_cast<const char*>(url.Authority())
+         << "\r\nUser-Agent: ferret/" FERRET_VERSION "\r\n\r\n"
+         << std::flush;
 }
 
 // Whether a head with this status (0: none) leads on to its Location.
@@ -34,10 +32,12 @@ Failure ReceiveFailure(int error, const CStr& url) {
   return failure;
 }
 
-FetchOutcome Failed(FetchOutcome outcome, Failure failure) {
+// The outcome, moved out, failed as failure says. Taken by reference so that
+// the failure is made before anything of the outcome moves.
+FetchOutcome Failed(FetchOutcome& outcome, Failure failure) {
   outcome.status = FetchStatus::kFailed;
   outcome.failure = std::move(failure);
-  return outcome;
+  return std::move(outcome);
 }
 
 Failure Simple(FailureKind kind, const CStr& url) {
@@ -65,13 +65,6 @@ bool HeadProblem(const SocketStreamBuf& connection, const HttpResponse& head, co
   return true;
 }
 
-// The URL's problem as the URL reader put it, as a failure of kind.
-Failure UrlFailure(FailureKind kind, const CStr& url, const UrlProblem& problem) {
-  Failure failure = Simple(kind, url);
-  failure.detail = problem.message;
-  failure.systemError = problem.systemError;
-  return failure;
-}
 
 }  // namespace
 
@@ -103,16 +96,13 @@ std::unique_ptr<SocketStreamBuf> ResponseBody::ReleaseConnection() {
   return std::move(connection);
 }
 
-FetchOutcome Fetch(const CStr& start, const FetchPolicy& allowed, const Connector& connect,
+FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector& connect,
                    const ExchangeRecorder* recorder) {
   FetchOutcome outcome;
   outcome.url = start;
   for (int redirects = 0;; ++redirects) {
-    Url url;
-    UrlProblem problem;
-    if (!url.Parse(outcome.url, &problem)) {
-      return Failed(std::move(outcome), UrlFailure(FailureKind::kBadUrl, outcome.url, problem));
-    }
+    const Url& url = outcome.url;
+    const CStr& text = url.Text();
     if (allowed && !allowed(url)) {
       outcome.status = FetchStatus::kRefused;
       return outcome;
@@ -125,9 +115,9 @@ FetchOutcome Fetch(const CStr& start, const FetchPolicy& allowed, const Connecto
     auto connection = std::make_unique<SocketStreamBuf>();
     Failure failure;
     if (!connect(*connection, url, &failure)) {
-      failure.url = outcome.url;
+      failure.url = text;
       if (record != nullptr) record->failure = failure;
-      return Failed(std::move(outcome), failure);
+      return Failed(outcome, failure);
     }
     if (record != nullptr) record->connected = true;
     {
@@ -137,19 +127,19 @@ FetchOutcome Fetch(const CStr& start, const FetchPolicy& allowed, const Connecto
     HttpResponse head;
     head.Read(*connection, record != nullptr ? &record->head : nullptr);
     if (record != nullptr && !connection->connected) record->endError = connection->ReceiveError();
-    if (HeadProblem(*connection, head, outcome.url, &failure)) {
-      return Failed(std::move(outcome), failure);
+    if (HeadProblem(*connection, head, text, &failure)) {
+      return Failed(outcome, failure);
     }
     ++outcome.headersRead;
     if (!Redirects(head)) {
       if (IsFailureStatus(head.Status())) {
-        failure = Simple(FailureKind::kHttpError, outcome.url);
+        failure = Simple(FailureKind::kHttpError, text);
         failure.status = head.Status();
-        return Failed(std::move(outcome), failure);
+        return Failed(outcome, failure);
       }
       outcome.html = head.IsHtml();
       outcome.body =
-          std::make_unique<ResponseBody>(std::move(connection), outcome.url, FramingOf(head));
+          std::make_unique<ResponseBody>(std::move(connection), text, FramingOf(head));
       if (record != nullptr) outcome.body->RecordInto(record, recorder->cap);
       // A head that ran to the stream's end leaves a body already at its end.
       if (head.HowEnded() != HttpResponse::End::kBlankLine) {
@@ -159,11 +149,12 @@ FetchOutcome Fetch(const CStr& start, const FetchPolicy& allowed, const Connecto
     }
     connection.reset();
     if (redirects == kMaxRedirects) {
-      return Failed(std::move(outcome), Simple(FailureKind::kTooManyRedirects, outcome.url));
+      return Failed(outcome, Simple(FailureKind::kTooManyRedirects, text));
     }
-    CStr target;
-    if (!Url::Resolve(outcome.url, Url::EscapeControls(head.Location()), &target, &problem)) {
-      return Failed(std::move(outcome), UrlFailure(FailureKind::kUrlTooLong, outcome.url, problem));
+    Url target;
+    UrlProblem problem;
+    if (!url.Resolve(Url::EscapeControls(head.Location()), &target, &problem)) {
+      return Failed(outcome, problem);
     }
     outcome.url = target;
   }

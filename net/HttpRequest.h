@@ -80,7 +80,7 @@ enum class FetchStatus {
 struct FetchOutcome {
   FetchStatus status = FetchStatus::kAnswered;
   // The URL that answered (or failed), after any redirects.
-  CStr url;
+  Url url;
   // The answer declared text/html; meaningful only when answered.
   bool html = false;
   // Response heads read, redirects included.
@@ -96,7 +96,7 @@ using FetchPolicy = std::function<bool(const Url&)>;
 
 // With recorder, every exchange is recorded as it is read, the body's as far
 // as its reader goes.
-FetchOutcome Fetch(const CStr& url, const FetchPolicy& allowed,
+FetchOutcome Fetch(const Url& url, const FetchPolicy& allowed,
                    const Connector& connect = ConnectTo,
                    const ExchangeRecorder* recorder = nullptr);
 

@@ -153,8 +153,9 @@ bool Url::Parse(const CStr& given, UrlProblem* problem) {
   int newPort = 0;
   if (!SplitAuthority(s + authorityStart, pathStart - authorityStart,
                       https ? kHttpsPort : kHttpPort, &newHost, &newPort)) {
-    problem->systemError = 0;
-    problem->message.Format("Bad URL '%s'", s);
+    *problem = UrlProblem();
+    problem->kind = FailureKind::kBadUrl;
+    problem->url = given;
     return false;
   }
   text = given;
@@ -227,9 +228,9 @@ bool Url::resolveText(const CStr& given, CStr* resolved, UrlProblem* problem) co
                   dir.IsEmpty() ? "" : "/", rest);
   }
   if (result.Length() > kMaxUrlLength) {
-    problem->systemError = 0;
-    problem->message.Format("URL too long (%u characters): %.60s...", result.Length(),
-                            static_cast<const char*>(result));
+    *problem = UrlProblem();
+    problem->kind = FailureKind::kUrlTooLong;
+    problem->url = result;
     return false;
   }
   *resolved = result;

@@ -30,6 +30,7 @@
 
 #include <string>
 
+#include "net/Failure.h"
 #include "text/CStr.h"
 
 // Resolved URLs longer than this are refused: a chain of relative links could
@@ -38,15 +39,15 @@ constexpr unsigned kMaxUrlLength = 8192;
 
 // Why a URL could not be used: the line to show the user (no newline) and
 // the system's error number behind it, or 0.
-struct UrlProblem {
-  CStr message;
-  int systemError = 0;
-};
+// Why a URL could not be used, as data: kind kBadUrl (url: the text that
+// does not read as a URL) or kUrlTooLong (url: the text a resolution would
+// give). The crawler words it.
+using UrlProblem = Failure;
 
 class Url {
  public:
   // Reads text. True with every part set; false with *problem filled in
-  // ("Bad URL '<text>'") and the parts left as they were.
+  // (kBadUrl) and the parts left as they were.
   bool Parse(const CStr& text, UrlProblem* problem);
 
   // The URL that link, found on the page *this (or sent as its Location),

@@ -14,6 +14,7 @@
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/ScriptedTransport.h"
 #include "tests/app/TestCrawl.h"
+#include "tests/support/ParsedUrl.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ class DownloadTest : public testing::Test {
   // Downloads and returns standard output.
   std::string Download(const std::string& url) {
     testing::internal::CaptureStdout();
-    DownloadUrl(crawl->context, url.c_str());
+    DownloadUrl(crawl->context, ParsedUrl(url.c_str()));
     return testing::internal::GetCapturedStdout();
   }
   std::string Bare(const std::string& path) { return server.HostPort() + path; }
@@ -138,7 +139,8 @@ TEST(DownloadFailures, RequestFailedSavesNothing) {
   RefusedPort refused;
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  int result = DownloadUrl(crawl->context, ("127.0.0.1:" + std::to_string(refused.Port()) + "/f").c_str());
+  int result =
+      DownloadUrl(crawl->context, ParsedUrl("127.0.0.1:" + std::to_string(refused.Port()) + "/f"));
   std::string out = testing::internal::GetCapturedStdout();
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(result, -1);

@@ -21,10 +21,9 @@ TEST(FailureText, EachKindHasItsLineAndReason) {
     return failure;
   };
   Failure bad = make(FailureKind::kBadUrl);
-  bad.detail = "Bad URL 'x'";
-  bad.systemError = ENOMEM;
+  bad.url = "x:0/";
   Failure tooLong = make(FailureKind::kUrlTooLong);
-  tooLong.detail = "URL too long (9000 characters): aaa...";
+  tooLong.url = ("site.test:80/" + std::string(9000, 'a')).c_str();
   Failure refused = make(FailureKind::kConnectFailed);
   refused.systemError = ECONNREFUSED;
   Failure tls = make(FailureKind::kTlsFailed);
@@ -43,8 +42,9 @@ TEST(FailureText, EachKindHasItsLineAndReason) {
     std::string line;
     const char* reason;  // null: none
   } rows[] = {
-      {bad, "Bad URL 'x'", std::strerror(ENOMEM)},
-      {tooLong, "URL too long (9000 characters): aaa...", nullptr},
+      {bad, "Bad URL 'x:0/'", nullptr},
+      {tooLong, "URL too long (9013 characters): site.test:80/" + std::string(47, 'a') + "...",
+       nullptr},
       {refused, "Error 111 connecting to site.test", "Connection refused"},
       {tls, "TLS error with site.test: certificate has expired", nullptr},
       {make(FailureKind::kTooManyRedirects), "Too many redirects at http://site.test/p", nullptr},

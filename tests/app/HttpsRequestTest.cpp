@@ -13,6 +13,7 @@
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/TestCertificates.h"
 #include "tests/app/TestCrawl.h"
+#include "tests/support/ParsedUrl.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ TEST(HttpsRequestSilence, TimeoutBoundsHandshakeAndResponse) {
     std::string url = server.Url("/");
     SocketSetIoTimeout(1);
     testing::internal::CaptureStdout();
-    FetchOutcome outcome = RequestPage(crawl->context, url.c_str());
+    FetchOutcome outcome = RequestPage(crawl->context, ParsedUrl(url.c_str()));
     std::string out = testing::internal::GetCapturedStdout();
     SocketSetIoTimeout(kSocketIoTimeoutSeconds);
     if (id >= 0) {

@@ -11,6 +11,7 @@
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/ScriptedTransport.h"
 #include "tests/app/TestCrawl.h"
+#include "tests/support/ParsedUrl.h"
 
 namespace {
 
@@ -30,10 +31,10 @@ struct Outcome {
 Outcome Request(const std::string& url) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  FetchOutcome response = RequestPage(crawl->context, url.c_str());
+  FetchOutcome response = RequestPage(crawl->context, ParsedUrl(url.c_str()));
   int result = response.body ? (response.html ? 1 : 0) : -1;
   Outcome o{result,
-            std::string(response.url),
+            std::string(response.url.Text()),
             testing::internal::GetCapturedStdout(),
             testing::internal::GetCapturedStderr(),
             "",
@@ -64,7 +65,7 @@ TEST_F(HttpRequestTest, RequestBytesOnTheWire) {
     const char* requestLine;
   } cases[] = {
       {"/a/f.html", "GET /a/f.html HTTP/1.0"},
-      {"//x/f.html", "GET /x/f.html HTTP/1.0"},
+      {"//x/f.html", "GET //x/f.html HTTP/1.0"},  // the path as written, both slashes
       {"/", "GET / HTTP/1.0"},
       {"/index.html", "GET /index.html HTTP/1.0"},
       {"/docs/old/page.html", "GET /docs/old/page.html HTTP/1.0"},

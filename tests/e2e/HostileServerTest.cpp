@@ -30,6 +30,7 @@
 #include "tests/support/Loopback.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/app/TestCrawl.h"
+#include "tests/support/ParsedUrl.h"
 
 namespace {
 
@@ -516,7 +517,7 @@ TEST_F(ExchangeDeadlineTest, TricklingAndEndlessResponsesEndInAnError) {
     std::string url = raw.Url("/page.html");
     auto start = std::chrono::steady_clock::now();
     testing::internal::CaptureStdout();
-    int result = ScanPage(crawl->context, url.c_str(), 0);
+    int result = ScanPage(crawl->context, ParsedUrl(url.c_str()), 0);
     std::string out = testing::internal::GetCapturedStdout();
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -63,8 +63,8 @@ TEST(Url, BadUrlsLeaveThePartsAlone) {
     UrlProblem problem;
     ASSERT_TRUE(url.Parse("http://kept:81/d/f?q", &problem));
     EXPECT_FALSE(url.Parse(text, &problem)) << text;
-    EXPECT_EQ(std::string(problem.message), std::string("Bad URL '") + text + "'");
-    EXPECT_EQ(problem.systemError, 0);
+    EXPECT_EQ(problem.kind, FailureKind::kBadUrl) << text;
+    EXPECT_STREQ(problem.url, text);
     EXPECT_STREQ(url.Text(), "http://kept:81/d/f?q") << text;
     EXPECT_STREQ(url.Host(), "kept") << text;
     EXPECT_EQ(url.Port(), 81) << text;
@@ -143,9 +143,10 @@ TEST(Url, ResolveRefusesWhatCannotBeRequested) {
       page.Parse(("http://host/" + std::string(kMaxUrlLength, 'd') + "/").c_str(), &problem));
   ASSERT_TRUE(target.Parse("http://kept/", &problem));
   EXPECT_FALSE(page.Resolve("?q", &target, &problem));
-  EXPECT_EQ(std::string(problem.message).rfind("URL too long (", 0), 0u);
+  EXPECT_EQ(problem.kind, FailureKind::kUrlTooLong);
   EXPECT_FALSE(page.Resolve("http://other:0/", &target, &problem));
-  EXPECT_STREQ(problem.message, "Bad URL 'http://other:0/'");
+  EXPECT_EQ(problem.kind, FailureKind::kBadUrl);
+  EXPECT_STREQ(problem.url, "http://other:0/");
   EXPECT_STREQ(target.Text(), "http://kept/");
 }
 
