@@ -46,7 +46,6 @@ int RunCrawl(CStr startUrl) {
   if (!PatternCompiles("keyword", s.keyword) || !PatternCompiles("file", s.filespec)) {
     return kExitUsage;
   }
-  SocketsStartup();
   SocketSetIoTimeout(s.timeout);
   ProgressStart();
   startUrl = Url::EscapeControls(startUrl);
@@ -61,7 +60,6 @@ int RunCrawl(CStr startUrl) {
     if (StopSignal() == 0 && ScanPage(startUrl, s.depth) == -1) startFailed = true;
   }
   if (s.stat) PrintCounters();
-  SocketsCleanup();
   ProgressClear();
   if (!OutputWritten()) return kExitOutputFailed;
   if (StopSignal() != 0) return kExitSignalBase + StopSignal();
