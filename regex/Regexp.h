@@ -15,7 +15,7 @@
 // reports failure through its result and a new message.
 //
 // Not thread-safe: a Regexp and every copy sharing its program belong to one
-// thread. Every member is exported by name from the executable.
+// thread.
 #ifndef FERRET_REGEX_REGEXP_H_
 #define FERRET_REGEX_REGEXP_H_
 
@@ -23,7 +23,7 @@
 
 class RegexpProgram;
 
-class __attribute__((visibility("default"))) Regexp {
+class Regexp {
  public:
   // No program: Match fails and every query reports "NULL regexp".
   Regexp();
