@@ -27,7 +27,6 @@ int RunCrawl(const Options& options, CStr startUrl) {
   if (!PatternCompiles("keyword", options.keyword) || !PatternCompiles("file", options.filespec)) {
     return kExitUsage;
   }
-  SocketsStartup();
   SocketSetIoTimeout(options.timeout);
   TextReporter reporter;
   CrawlContext crawl(options, reporter);
@@ -43,7 +42,6 @@ int RunCrawl(const Options& options, CStr startUrl) {
     startFailed = ScanPage(crawl, start, options.depth) == -1;
   }
   bool written = reporter.Finish(options.stat != 0);
-  SocketsCleanup();
   if (!written) return kExitOutputFailed;
   if (StopSignal() != 0) return kExitSignalBase + StopSignal();
   if (startFailed) return kExitStartFailed;

@@ -1,10 +1,10 @@
 // RunCrawl: one whole run once the command line is parsed.
 //
-// Refuses patterns that do not compile before any request, starts the socket
-// layer with the run's silence timeout, records the start host for host
+// Refuses patterns that do not compile before any request, gives the socket
+// layer the run's silence timeout, records the start host for host
 // confinement, saves the start URL first when both patterns are "." and
 // saving is on, scans from the start URL, prints the counters line when
-// asked, stops the socket layer, and tells how the run went.
+// asked, and tells how the run went.
 #ifndef FERRET_APP_RUNSEQUENCE_H_
 #define FERRET_APP_RUNSEQUENCE_H_
 

@@ -47,10 +47,6 @@ void SocketsRequestStop() { stopRequested = 1; }
 
 bool SocketsStopRequested() { return stopRequested != 0; }
 
-int SocketsStartup() { return 0; }
-
-int SocketsCleanup() { return 0; }
-
 int SocketLastError() { return lastError; }
 
 const char* SocketErrorText(int code) {

@@ -19,12 +19,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// Starts and stops the platform's socket library for one run. POSIX has no
-// library to start and this layer changes no process-wide state (sends use
-// MSG_NOSIGNAL instead of ignoring SIGPIPE), so both return 0.
-int SocketsStartup();
-int SocketsCleanup();
-
 // The error of this thread's last failed connect attempt: the errno of the
 // connect, or the resolver's (non-zero) code when the host name did not
 // resolve. 0 after a connect that succeeded. Set only by SocketConnect and

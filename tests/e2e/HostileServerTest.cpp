@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
@@ -74,7 +75,9 @@ bool HasControlBytes(const std::string& text) {
 // answers each connection in turn with response, then trickles drip (one
 // byte per intervalMs, or as fast as it goes with 0) over and over until the
 // peer goes away, then half-closes and records every byte the peer sent until
-// the peer closes. Bounded: each wait ends within a few seconds, and the
+// the peer closes. A connection is recorded only once its peer has closed,
+// which may be after the client process has exited, so Connections waits for
+// every accepted one. Bounded: each wait ends within a few seconds, and the
 // destructor stops the thread.
 class RawServer {
  public:
@@ -91,9 +94,12 @@ class RawServer {
   }
   std::string HostPort() const { return "127.0.0.1:" + std::to_string(port); }
   std::string Url(const std::string& path) const { return "http://" + HostPort() + path; }
-  // Everything each connection received, in order of arrival.
+  // Everything each connection received, in order of arrival, once every
+  // connection accepted so far is recorded (or after 10 seconds).
   std::vector<std::string> Connections() const {
-    std::lock_guard<std::mutex> lock(mutex);
+    std::unique_lock<std::mutex> lock(mutex);
+    recorded.wait_for(lock, std::chrono::seconds(10),
+                      [this] { return received.size() == accepted; });
     return received;
   }
 
@@ -104,6 +110,10 @@ class RawServer {
       if (poll(&p, 1, 50) != 1) continue;
       int fd = accept(listenFd, nullptr, nullptr);
       if (fd < 0) continue;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++accepted;
+      }
       timeval wait{5, 0}, sendWait{0, 200000};
       setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
       setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendWait, sizeof sendWait);
@@ -120,6 +130,7 @@ class RawServer {
       close(fd);
       std::lock_guard<std::mutex> lock(mutex);
       received.push_back(got);
+      recorded.notify_all();
     }
   }
   bool SendAll(int fd, const std::string& bytes) {
@@ -152,8 +163,10 @@ class RawServer {
   int port = 0;
   std::atomic<bool> stopping{false};
   mutable std::mutex mutex;
-  std::vector<std::string> received;  // guarded by mutex
-  std::thread thread;                 // started last
+  mutable std::condition_variable recorded;  // signalled after each push to received
+  size_t accepted = 0;                       // guarded by mutex
+  std::vector<std::string> received;         // guarded by mutex
+  std::thread thread;                        // started last
 };
 
 // A page's link to path is saved; what is printed, counted and written.
