@@ -42,10 +42,3 @@ CStr Domain(const CStr& host) {
 int SameDomainHost(const CStr& host, const CStr& startHost) {
   return Domain(host) == Domain(startHost) ? 1 : 0;
 }
-
-int SameDomain(CStr url, CStr startHost) {
-  Url parsed;
-  UrlProblem problem;
-  if (!parsed.Parse(url, &problem)) return 0;
-  return SameDomainHost(parsed.Host(), startHost);
-}

@@ -13,7 +13,4 @@
 // 1 when host and startHost are in the same domain; 0 otherwise.
 int SameDomainHost(const CStr& host, const CStr& startHost);
 
-// SameDomainHost for the host of url.
-int SameDomain(CStr url, CStr startHost);
-
 #endif  // FERRET_APP_CONFINE_H_
