@@ -100,14 +100,14 @@ int DownloadUrl(CrawlContext& crawl, const Url& requested, Url* answered) {
   bool copied = out.Open(savePath) && CopyBody(*response.body, out, reporter);
   // A save the stop cut short is dropped without a word: the temporary file
   // goes with out.
-  if (StopSignal() != 0) return -1;
+  if (StopReason() != 0) return -1;
   if (!copied) {
     ReportSaveFailure(reporter, savePath, out);
     return 0;
   }
   if (!ArrivedWhole(crawl, *response.body)) return 0;
   if (!out.Commit()) {
-    if (StopSignal() != 0) return -1;
+    if (StopReason() != 0) return -1;
     ReportSaveFailure(reporter, savePath, out);
     return 0;
   }

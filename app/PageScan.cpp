@@ -19,7 +19,10 @@ namespace {
 struct PendingPage {
   Url url;  // the URL that answered, after any redirect
   int depth;
-  std::vector<CStr> links;
+  size_t pendingAt = 0;  // links waiting when it was read
+  // Its links, shared with the fetcher ahead; the first `left` are pending.
+  std::shared_ptr<const std::vector<CStr>> links;
+  size_t left = 0;
   bool predicted = false;  // what its links ask for was told the fetcher ahead
 };
 
@@ -88,13 +91,16 @@ int Crawler::ExpandAgain(const std::shared_ptr<OncePages::Page>& met, int depth,
   met->depth = depth;
   page.url = met->url;
   page.depth = depth;
-  page.links = OncePages::Split(met->links);
+  page.pendingAt = budget.pending;
+  std::vector<CStr> links = OncePages::Split(met->links);
   page.predicted = false;
   const size_t limit = budget.Room();
-  if (page.links.size() > limit) {
-    page.links.resize(limit);
+  if (links.size() > limit) {
+    links.resize(limit);
     ReportLinksCut(page.url, limit);
   }
+  page.left = links.size();
+  page.links = std::make_shared<const std::vector<CStr>>(std::move(links));
   return 1;
 }
 
@@ -108,7 +114,7 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
   FetchPolicy admit;
   if (options.once) {
     if (std::shared_ptr<OncePages::Page> met = pages.Find(requested)) {
-      if (prefetch) prefetch->Forget(requested);
+      if (prefetch) prefetch->Forget(requested, false);
       return ExpandAgain(met, depth, page);
     }
     visit = std::make_shared<OncePages::Page>();
@@ -119,7 +125,8 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
   bool found;
   Url url;
   {
-    FetchOutcome response = RequestPage(context, requested, false, admit, &page.predicted);
+    FetchOutcome response =
+        RequestPage(context, requested, false, depth, admit, &page.predicted);
     if (prior != nullptr) {  // a redirect led to a page met before
       pages.Assign(keys, prior);
       return ExpandAgain(prior, depth, page);
@@ -132,8 +139,10 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
                                         [this](size_t n) { context.reporter.BodyBytes(n); });
     if (read.linksCut) ReportLinksCut(url, limit);
     found = read.keywordFound;
-    page.links = std::move(read.links);
-    if (StopSignal() != 0) return -1;
+    page.pendingAt = budget.pending;
+    page.left = read.links.size();
+    page.links = std::make_shared<const std::vector<CStr>>(std::move(read.links));
+    if (StopReason() != 0) return -1;
     // A page that did not arrive whole is neither acted on nor followed.
     if (!ArrivedWhole(context, *response.body)) return -1;
   }  // the connection is closed before any action
@@ -142,12 +151,16 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
   if (visit != nullptr) {
     visit->url = url;
     visit->depth = depth;
-    visit->links = OncePages::Join(page.links);
+    visit->links = OncePages::Join(*page.links);
   }
   if (found) {
     if (options.print) context.reporter.Printed(url.Text());
     // With -once a page is saved once, the start page saved first included.
-    if (options.download && (!options.once || files.Insert(url))) DownloadUrl(context, url);
+    if (options.download && (!options.once || files.Insert(url))) {
+      DownloadUrl(context, url);
+    } else if (options.download && prefetch) {
+      prefetch->Forget(url, true);
+    }
   }
   return 1;
 }
@@ -156,15 +169,14 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
 // unless a worker already did.
 void Crawler::PredictLinks(const PendingPage& page) {
   if (prefetch && !page.predicted) {
-    prefetch->Predict(plan.Requests(page.url, page.depth, page.links));
+    prefetch->Predict({page.url, page.depth, page.pendingAt, page.links});
   }
 }
 
 bool Crawler::TakeLink(PendingPage& page, Url* next) {
   LinkStep step;
   UrlProblem problem;
-  bool taken = plan.Step(page.url, page.depth, page.links.back(), &step, &problem);
-  page.links.pop_back();
+  bool taken = plan.Step(page.url, page.depth, (*page.links)[--page.left], &step, &problem);
   if (!taken) {
     if (problem.kind != FailureKind::kNone) context.reporter.Failed(problem);
     return false;
@@ -173,6 +185,8 @@ bool Crawler::TakeLink(PendingPage& page, Url* next) {
   if (step.fileAction && (!options.once || files.Insert(step.target))) {
     if (options.download) DownloadUrl(context, step.target);
     if (options.print) context.reporter.Printed(step.target.Text());
+  } else if (step.fileAction && options.download && prefetch) {
+    prefetch->Forget(step.target, true);
   }
   if (!step.scan) return false;
   *next = step.target;
@@ -186,11 +200,11 @@ int Crawler::Run(const Url& url, int depth) {
     Url saved;
     failed = DownloadUrl(context, url, &saved) == -1;
     if (options.once && !failed) files.Insert(saved);
-    if (StopSignal() != 0) return failed ? -1 : 0;
+    if (StopReason() != 0) return failed ? -1 : 0;
   }
   if (options.jobs > 1) {
-    prefetch = std::make_unique<Prefetcher>(options.jobs, ConfinementPolicy(context), options,
-                                            plan, options.once != 0);
+    prefetch =
+        std::make_unique<Prefetcher>(options.jobs, ConfinementPolicy(context), options, plan);
     if (options.once) prefetch->ScannedLive(url);
   }
   // No request outlives the crawl's own fetcher ahead.
@@ -202,11 +216,11 @@ int Crawler::Run(const Url& url, int depth) {
   std::vector<PendingPage> pending(1);
   int result = VisitPage(url, depth, pending.back());
   if (result != 1) return result == -1 || failed ? -1 : 0;
-  budget.pending = pending.back().links.size();
+  budget.pending = pending.back().left;
   PredictLinks(pending.back());
-  while (!pending.empty() && StopSignal() == 0) {
+  while (!pending.empty() && StopReason() == 0) {
     PendingPage& page = pending.back();
-    if (page.links.empty()) {
+    if (page.left == 0) {
       pending.pop_back();
       continue;
     }
@@ -219,7 +233,7 @@ int Crawler::Run(const Url& url, int depth) {
     if (VisitPage(next, childDepth, pending.back()) != 1) {
       pending.pop_back();
     } else {
-      budget.pending += pending.back().links.size();
+      budget.pending += pending.back().left;
       PredictLinks(pending.back());
     }
   }

@@ -1,199 +1,327 @@
 #include "app/Prefetch.h"
 
-#include <pthread.h>
 #include <signal.h>
 
 #include <chrono>
 
 #include "app/Stop.h"
+#include "net/Sockets.h"
+
+namespace {
+
+// Wakes a worker out of a blocking network call at the end of a run: its
+// calls give up from then on, the other threads' go on.
+void OnWake(int) { SocketsAbandonWaitsOnThisThread(); }
+
+constexpr int kWakeSignal = SIGUSR1;
+
+void InstallWakeHandler() {
+  struct sigaction action {};
+  action.sa_handler = OnWake;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: the call in progress returns
+  sigaction(kWakeSignal, &action, nullptr);
+}
+
+// Room for the links of a page read while pendingAt links wait, as the crawl
+// counts it.
+size_t RoomAt(size_t pendingAt) {
+  size_t left = pendingAt < kMaxPendingLinks ? kMaxPendingLinks - pendingAt : 0;
+  return left < kMaxLinksPerPage ? left : kMaxLinksPerPage;
+}
+
+}  // namespace
 
 Prefetcher::Prefetcher(int count, FetchPolicy allowed, const Options& options,
-                       const CrawlPlan& plan, bool once)
-    : allowed(std::move(allowed)), options(options), plan(plan), once(once) {
-  // Signals stay with the crawl's thread, whose waits they must cut short.
+                       const CrawlPlan& plan)
+    : allowed(std::move(allowed)), options(options), plan(plan) {
+  InstallWakeHandler();
+  // Stops stay with the crawl's thread, whose waits they must cut short.
   sigset_t blocked, previous;
   sigemptyset(&blocked);
   sigaddset(&blocked, SIGINT);
   sigaddset(&blocked, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-  for (int i = 0; i < count; ++i) workers.emplace_back([this] { Work(); });
+  threads.resize(static_cast<size_t>(count));
+  fetching.assign(threads.size(), 0);
+  for (size_t i = 0; i < threads.size(); ++i) workers.emplace_back([this, i] { Work(i); });
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 Prefetcher::~Prefetcher() {
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    stopping = true;
-  }
+  std::unique_lock<std::mutex> lock(mutex);
+  stopping = true;
   changed.notify_all();
-  // A worker may be waiting on a silent server; a run stopped by a signal
-  // ends without it.
-  for (std::thread& worker : workers) {
-    if (StopSignal() != 0) {
-      worker.detach();
-    } else {
-      worker.join();
+  // A worker still fetching is woken out of its wait (again and again, in
+  // case it was between two calls), so the run ends without waiting for a
+  // silent server; one that is idle has already seen `stopping`.
+  while (busy > 0) {
+    for (size_t i = 0; i < threads.size(); ++i) {
+      if (fetching[i]) pthread_kill(threads[i], kWakeSignal);
     }
+    changed.wait_for(lock, std::chrono::milliseconds(10));
   }
+  lock.unlock();
+  for (std::thread& worker : workers) worker.join();
 }
 
-void Prefetcher::Insert(EntryList::iterator position, const std::vector<Need>& upcoming) {
-  EntryList added;
-  for (const Need& need : upcoming) {
-    if (once) {
-      if (!(need.save ? predictedSaves.insert(need.url.Key()).second : FirstScan(need.url))) {
-        continue;
-      }
-    }
-    auto entry = std::make_shared<Entry>();
-    entry->need = need;
-    added.push_back(std::move(entry));
-  }
-  needs.insert(position, added.begin(), added.end());
+std::string Prefetcher::KeyOf(const Url& url, bool save) {
+  return (save ? "s " : "p ") + std::string(url.Text());
 }
 
-void Prefetcher::Predict(const std::vector<Need>& upcoming) {
-  if (upcoming.empty()) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    Insert(needs.begin(), upcoming);
+std::string Prefetcher::OnceKeyOf(const Url& url, bool save) {
+  return (save ? "s " : "p ") + url.Key();
+}
+
+void Prefetcher::List(Queue::iterator position, const PlannedRequest& request, size_t pendingAt) {
+  if (options.once && !predicted.insert(OnceKeyOf(request.url, request.save)).second) return;
+  std::string key = KeyOf(request.url, request.save);
+  auto entry = std::make_shared<Entry>();
+  entry->request = request;
+  entry->pendingAt = pendingAt;
+  entry->key = key;
+  entry->at = queue.insert(position, Item{entry, nullptr});
+  entry->queued = true;
+  byKey[key].push_back(entry);
+}
+
+Prefetcher::Queue::iterator Prefetcher::Unfold(Queue::iterator position) {
+  Frame& frame = *position->frame;
+  const std::vector<CStr>& links = *frame.page.links;
+  Queue::iterator first = position;
+  bool listed = false;
+  while (!listed && frame.left > 0) {
+    size_t index = --frame.left;
+    // The crawl takes links from the back; when it reads the page a link
+    // scans, the links of the frame's page it has taken so far no longer
+    // wait, those of the pages taken before them have all been handled.
+    size_t taken = links.size() - index;
+    LinkStep step;
+    UrlProblem ignored;
+    if (!plan.Step(frame.page.url, frame.page.depth, links[index], &step, &ignored)) continue;
+    size_t before = queue.size();
+    if (step.fileAction && options.download) List(position, {step.target, true, -1}, 0);
+    if (step.scan) {
+      List(position, {step.target, false, step.depth},
+           frame.page.pendingAt + links.size() - taken);
+    }
+    if (queue.size() != before) {
+      listed = true;
+      first = std::prev(position, static_cast<long>(queue.size() - before));
+    }
   }
+  if (frame.left == 0) {
+    aheadLinks -= frame.aheadLinks;
+    if (std::shared_ptr<Entry> owner = frame.owner.lock()) owner->frameQueued = false;
+    Queue::iterator next = queue.erase(position);
+    return listed ? first : next;
+  }
+  return first;
+}
+
+void Prefetcher::Unlist(const std::shared_ptr<Entry>& entry) {
+  if (entry->queued) {
+    queue.erase(entry->at);
+    entry->queued = false;
+  }
+  auto found = byKey.find(entry->key);
+  if (found == byKey.end()) return;
+  found->second.remove(entry);
+  if (found->second.empty()) byKey.erase(found);
+}
+
+void Prefetcher::DropFrame(Entry& entry) {
+  if (!entry.frameQueued) return;
+  aheadLinks -= entry.frame->frame->aheadLinks;
+  queue.erase(entry.frame);
+  entry.frameQueued = false;
+}
+
+void Prefetcher::Predict(Page page) {
+  std::lock_guard<std::mutex> lock(mutex);
+  auto frame = std::make_shared<Frame>();
+  frame->left = page.links->size();
+  frame->page = std::move(page);
+  if (frame->left == 0) return;
+  queue.push_front(Item{nullptr, frame});
   changed.notify_all();
 }
 
 void Prefetcher::ScannedLive(const Url& url) {
   std::lock_guard<std::mutex> lock(mutex);
-  FirstScan(url);
+  if (options.once) predicted.insert(OnceKeyOf(url, false));
 }
 
-void Prefetcher::Forget(const Url& url) {
+void Prefetcher::Forget(const Url& url, bool save) {
   std::lock_guard<std::mutex> lock(mutex);
-  for (auto at = needs.begin(); at != needs.end(); ++at) {
-    if ((*at)->need.save || !((*at)->need.url.Text() == url.Text())) continue;
-    if ((*at)->state == Entry::State::kDone) bytesHeld -= (*at)->bytes;
-    (*at)->dropped = true;
-    needs.erase(at);
-    changed.notify_all();
-    return;
-  }
+  auto found = byKey.find(KeyOf(url, save));
+  if (found == byKey.end()) return;
+  std::shared_ptr<Entry> entry = found->second.front();
+  Unlist(entry);
+  DropFrame(*entry);
+  entry->taken = true;
+  entry->forgotten = true;
+  if (entry->held) bytesHeld -= entry->bytes;
+  entry->held = false;
+  changed.notify_all();
 }
 
-Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save) {
+Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
   std::unique_lock<std::mutex> lock(mutex);
-  auto found = needs.begin();
-  // A request to save is matched only by a prediction to save, a scan only by
-  // a scan: they differ in how much of the body was recorded.
-  while (found != needs.end() && !((*found)->need.save == save && (*found)->need.url.Text() == url.Text())) {
-    ++found;
-  }
+  std::string key = KeyOf(url, save);
+  // The crawl asks for the first request of the queue: it is listed before
+  // it is looked for.
+  while (!queue.empty() && queue.front().frame) Unfold(queue.begin());
   std::shared_ptr<Entry> entry;
-  if (found != needs.end()) {
-    entry = *found;
-    needs.erase(found);
+  if (!queue.empty() && queue.front().entry->key == key &&
+      queue.front().entry->request.depth == depth) {
+    entry = queue.front().entry;
+  } else if (auto found = byKey.find(key); found != byKey.end()) {
+    // Without -once a request stands for one place in the crawl: only one at
+    // the same depth is that request (one at another depth is made at its own
+    // place later). With -once a URL is asked for once, whatever the depth.
+    for (const std::shared_ptr<Entry>& candidate : found->second) {
+      if (candidate->request.depth == depth || options.once) {
+        entry = candidate;
+        break;
+      }
+    }
+  }
+  if (entry != nullptr) {
+    Unlist(entry);
   } else {
     entry = std::make_shared<Entry>();
-    entry->need = {url, save, -1};
+    entry->request = {url, save, depth};
+    entry->key = key;
   }
+  entry->taken = true;
   if (entry->state == Entry::State::kWaiting) {
-    // Next for the first free worker; the entry leaves needs once taken.
     entry->urgent = true;
-    needs.push_front(entry);
+    urgent.push_back(entry);
   }
-  changed.notify_all();  // the window has moved
-  while (entry->state != Entry::State::kDone && StopSignal() == 0) {
+  changed.notify_all();
+  while (entry->state != Entry::State::kDone && StopReason() == 0) {
     changed.wait_for(lock, std::chrono::milliseconds(100));
   }
-  if (entry->state != Entry::State::kDone) {
-    entry->dropped = true;
-    return Fetched();
-  }
-  bytesHeld -= entry->bytes;
+  if (entry->state != Entry::State::kDone) return Fetched();
+  if (entry->held) bytesHeld -= entry->bytes;
+  entry->held = false;
   Fetched fetched;
   fetched.recordings = std::move(entry->recordings);
-  fetched.expanded = entry->expanded;
+  fetched.expanded = entry->expanded && entry->request.depth == depth;
+  if (!fetched.expanded) DropFrame(*entry);
+  changed.notify_all();  // the window has moved
   return fetched;
 }
 
 std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
-  for (const auto& entry : needs) {
-    if (entry->urgent && entry->state == Entry::State::kWaiting) return entry;
+  while (!urgent.empty()) {
+    std::shared_ptr<Entry> entry = urgent.front();
+    urgent.pop_front();
+    if (entry->state == Entry::State::kWaiting) return entry;
   }
   if (bytesHeld >= kWindowBytes) return nullptr;
-  size_t limit = needs.size() < kWindowPages ? needs.size() : kWindowPages;
-  for (size_t i = 0; i < limit; ++i) {
-    if (needs[i]->state == Entry::State::kWaiting) return needs[i];
+  size_t seen = 0;
+  for (auto at = queue.begin(); at != queue.end() && seen < kWindow;) {
+    if (at->frame) {
+      at = Unfold(at);
+      continue;
+    }
+    ++seen;
+    if (at->entry->state == Entry::State::kWaiting) return at->entry;
+    ++at;
   }
   return nullptr;
 }
 
-std::vector<Prefetcher::Need> Prefetcher::FetchAhead(Entry& entry, PageReader& reader,
-                                                     std::unique_ptr<Recordings>* recordings) {
-  *recordings = std::make_unique<Recordings>();
-  const Need& need = entry.need;
+std::shared_ptr<const Recordings> Prefetcher::FetchAhead(const Entry& entry, PageReader& reader,
+                                                         std::shared_ptr<Page>* page,
+                                                         bool* found, size_t* bytes) {
+  auto recordings = std::make_shared<Recordings>();
+  const PlannedRequest& request = entry.request;
   // With -once the crawl follows a redirect only to a URL not met before,
   // which the fetch ahead cannot know: it stops at the first answer, and the
-  // crawl makes any further hop itself, so nothing is asked for that the
-  // crawl would not ask for.
+  // crawl makes any further hop itself.
   bool first = true;
   FetchPolicy policy = [this, &first](const Url& url) {
-    bool follow = allowed(url) && (first || !once);
+    bool follow = allowed(url) && (first || !options.once);
     first = false;
     return follow;
   };
-  ExchangeRecorder recorder{recordings->get(), kMaxRecording};
-  FetchOutcome outcome = Fetch(need.url, policy, ConnectTo, &recorder);
-  std::vector<Need> upcoming;
-  if (!outcome.body) return upcoming;
+  ExchangeRecorder recorder{recordings.get(), kMaxRecording};
+  FetchOutcome outcome = Fetch(request.url, policy, ConnectTo, &recorder);
   // The body is recorded to its end when the crawl will read it: to save it,
   // or to scan a page, whose links tell what comes next.
-  if (!need.save && !outcome.html) return upcoming;
-  if (!need.save && need.depth >= 0 && !options.filespec.IsEmpty()) {
-    PageReader::Page page = reader.Read(*outcome.body, kMaxLinksPerPage, false);
-    upcoming = plan.Requests(outcome.url, need.depth, page.links);
+  if (outcome.body && (request.save || outcome.html)) {
+    if (!request.save && request.depth >= 0 && !options.filespec.IsEmpty()) {
+      bool testKeyword = !options.keyword.IsEmpty() && options.download;
+      PageReader::Page read = reader.Read(*outcome.body, RoomAt(entry.pendingAt), testKeyword);
+      Failure ignored;
+      if (outcome.body->Complete(&ignored)) {
+        *found = read.keywordFound;
+        *page = std::make_shared<Page>();
+        (*page)->url = outcome.url;
+        (*page)->depth = request.depth;
+        (*page)->pendingAt = entry.pendingAt;
+        (*page)->links = std::make_shared<const std::vector<CStr>>(std::move(read.links));
+      }
+    }
+    std::iostream& body = outcome.body->Stream();
+    char sink[4096];
+    while (outcome.body->Connected() && body.read(sink, sizeof sink)) {
+    }
   }
-  std::iostream& body = outcome.body->Stream();
-  char sink[4096];
-  while (outcome.body->Connected() && body.read(sink, sizeof sink)) {
-  }
-  return upcoming;
+  outcome.body.reset();
+  *bytes = 0;
+  for (const RecordedExchange& record : *recordings) *bytes += record.Size();
+  return recordings;
 }
 
-void Prefetcher::Work() {
-  PageReader reader(options.keyword, options.filespec);
+void Prefetcher::Work(size_t index) {
+  threads[index] = pthread_self();
   std::unique_lock<std::mutex> lock(mutex);
+  PageReader reader(options.keyword, options.filespec);
   for (;;) {
     std::shared_ptr<Entry> entry;
     changed.wait(lock, [&] { return stopping || (entry = NextToFetch()) != nullptr; });
     if (stopping) return;
     entry->state = Entry::State::kFetching;
-    if (entry->urgent) {  // taken already: not to be matched again
-      for (auto at = needs.begin(); at != needs.end(); ++at) {
-        if (*at == entry) {
-          needs.erase(at);
-          break;
-        }
-      }
-    }
+    fetching[index] = true;
+    ++busy;
     lock.unlock();
 
-    std::unique_ptr<Recordings> recordings;
-    std::vector<Need> upcoming = FetchAhead(*entry, reader, &recordings);
+    std::shared_ptr<Page> page;
+    bool found = false;
     size_t bytes = 0;
-    for (const RecordedExchange& record : *recordings) bytes += record.Size();
+    std::shared_ptr<const Recordings> recordings =
+        FetchAhead(*entry, reader, &page, &found, &bytes);
 
     lock.lock();
-    if (!upcoming.empty() && !entry->dropped) {
-      // Right behind the page while it waits to be taken; first of all once
-      // the crawl has taken it (and is about to scan it).
-      auto position = needs.begin();
-      while (position != needs.end() && *position != entry) ++position;
-      Insert(position == needs.end() ? needs.begin() : position + 1, upcoming);
-      entry->expanded = true;
-    }
+    fetching[index] = false;
+    --busy;
     entry->recordings = std::move(recordings);
     entry->bytes = bytes;
     entry->state = Entry::State::kDone;
-    if (!entry->dropped) bytesHeld += bytes;
+    if (!entry->taken) {
+      entry->held = true;
+      bytesHeld += bytes;
+    }
+    // What the page's scan asks for stands right behind it while it waits to
+    // be taken, first of all once the crawl has it: a save of the page when
+    // its keyword matched, then its links.
+    if (page && !entry->forgotten && aheadLinks + page->links->size() <= kMaxAheadLinks) {
+      Queue::iterator behind = entry->queued ? std::next(entry->at) : queue.begin();
+      if (found) List(behind, {page->url, true, -1}, 0);
+      auto frame = std::make_shared<Frame>();
+      frame->left = page->links->size();
+      frame->aheadLinks = frame->left;
+      frame->owner = entry;
+      frame->page = std::move(*page);
+      aheadLinks += frame->aheadLinks;
+      entry->frame = queue.insert(behind, Item{nullptr, frame});
+      entry->frameQueued = true;
+      entry->expanded = true;
+    }
     changed.notify_all();
   }
 }

@@ -1,125 +1,179 @@
-// Prefetcher: fetches ahead, on worker threads, the pages the depth-first
-// crawl will ask for next, so that -j N keeps N requests in flight while the
-// crawl itself still runs on one thread, in its own order.
+// Prefetcher: fetches ahead, on worker threads, the requests the depth-first
+// crawl will make next, so that -j N keeps up to N requests in flight while
+// the crawl itself still runs on one thread, in its own order.
 //
-// The crawl tells what it will ask for (Predict, most urgent first) and later
-// takes the recordings of each fetch (Take) and replays them through the
-// HTTP code (net/RecordedExchange.h): every line printed, every counter and
-// every file saved come from the crawl's own thread, in the order -j 1 gives,
-// however the fetches ahead arrive. A worker only records; it never prints,
-// counts or saves. A worker that fetched a page to be scanned also reads its
-// links (through the crawl's expander, which has no side effects) and
-// predicts what the scan will ask for next, right behind the page, so that
-// the fetches ahead reach more than one level below the crawl.
+// What is fetched ahead comes from the crawl's own plan (CrawlPlan), applied
+// to the crawl's own pages and, below them, to pages the workers fetched
+// ahead and read with the same reader and the same link limits the crawl
+// will use, so a worker only asks for what the crawl will ask for: without
+// -once the same requests, with -once the same URLs. The crawl later takes
+// the recording of each request (Take) and replays it through the HTTP code
+// (net/RecordedExchange.h): every line printed, every counter and every file
+// saved come from the crawl's own thread, in the order -j 1 gives. A worker
+// only records; it never prints, counts or saves.
 //
-// With -once, a URL is predicted (so fetched ahead) once for scanning and
-// once for saving.
+// The predictions are kept lazily: a page's links stand in the queue as one
+// frame that yields its requests as the window reaches them, in the crawl's
+// order (the last link first), so the queue never holds a request per link.
+// A page fetched ahead becomes such a frame right behind its own request.
 //
-// Bounded: workers fetch only within the first kWindowPages predictions, and
-// stop while the recordings held reach kWindowBytes; one recording is cut at
-// kMaxRecording bytes (a large file is then fetched live, streaming to disk).
+// Bounded, whatever the site: workers fetch only among the first kWindow
+// requests of the queue, and not while the recordings held in memory reach
+// kWindowBytes; a recording keeps at most kMaxRecording bytes in memory (a
+// larger answer is fetched by the crawl itself, streaming to disk); pages
+// fetched ahead keep at most kMaxAheadLinks links between them (past that a
+// page fetched ahead is not read ahead: the crawl tells its links once it has
+// read the page). Finding a request the crawl takes costs a hash lookup.
 //
-// Thread-safe; the crawl's thread calls Predict and Take.
+// With -once, a URL is fetched ahead once for scanning and once for saving,
+// and a fetch ahead stops at the first answer of a redirect chain (the crawl
+// follows a redirect only to a URL not met before, which it alone knows).
+//
+// Workers are joined, never detached: destruction wakes them, interrupts a
+// wait on a silent server once the run is stopping, and joins them.
+// Thread-safe; the crawl's thread calls Predict, Take and Forget.
 #ifndef FERRET_APP_PREFETCH_H_
 #define FERRET_APP_PREFETCH_H_
 
+#include <pthread.h>
+
 #include <condition_variable>
-#include <deque>
-#include <functional>
+#include <cstddef>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "app/CrawlPlan.h"
-#include "app/PageReader.h"
 #include "app/Options.h"
+#include "app/PageReader.h"
 #include "net/HttpRequest.h"
 #include "net/RecordedExchange.h"
 #include "text/CStr.h"
 
 class Prefetcher {
  public:
-  static constexpr size_t kWindowPages = 64;
-  static constexpr size_t kWindowBytes = 64u << 20;
+  static constexpr size_t kWindow = 64;
+  static constexpr size_t kWindowBytes = 16u << 20;
   static constexpr size_t kMaxRecording = 4u << 20;
+  static constexpr size_t kMaxAheadLinks = 2 * kMaxLinksPerPage;
 
-  using Need = PlannedRequest;
+  // A page whose links the crawl handles: what the plan reads them from.
+  struct Page {
+    Url url;               // the URL that answered
+    int depth = 0;         // the depth it was scanned at
+    size_t pendingAt = 0;  // links waiting in the crawl when it was read
+    std::shared_ptr<const std::vector<CStr>> links;  // as the crawl keeps them
+  };
 
   // What Take hands back.
   struct Fetched {
-    std::unique_ptr<Recordings> recordings;  // null: make the request live
-    bool expanded = false;                   // what the page's scan asks for next is predicted
+    std::shared_ptr<const Recordings> recordings;  // null: make the request live
+    bool expanded = false;  // the page's links were read ahead at the depth asked for
   };
 
   // Starts workers threads fetching under allowed (the run's confinement),
   // reading pages as options say and predicting from plan; both must outlive
   // the fetcher.
-  // They make every request of the crawl but the rare one it makes itself (a
-  // redirect it follows with -once, an answer too large to record), so about
-  // workers requests are in flight at a time.
-  Prefetcher(int workers, FetchPolicy allowed, const Options& options, const CrawlPlan& plan,
-             bool once);
-  // Stops the workers; joins them unless the run is being stopped by a signal.
+  Prefetcher(int workers, FetchPolicy allowed, const Options& options, const CrawlPlan& plan);
   ~Prefetcher();
   Prefetcher(const Prefetcher&) = delete;
   Prefetcher& operator=(const Prefetcher&) = delete;
 
-  // The crawl will make these requests next, in this order, before anything
-  // predicted earlier.
-  void Predict(const std::vector<Need>& upcoming);
+  // The crawl handles page's links next, before anything predicted earlier
+  // (for a page whose links were not read ahead).
+  void Predict(Page page);
 
   // With -once: url is scanned by the crawl itself (the start URL), so it is
   // not to be fetched ahead for a scan.
   void ScannedLive(const Url& url);
 
-  // The recordings of the first (most urgent) prediction of url for the same
-  // purpose (saving or scanning), once a
-  // worker has fetched it; one not predicted (or not started yet) is fetched
-  // first of all, as a request to save when save is set. No recordings when
-  // the run is stopping. The prediction is used up.
-  Fetched Take(const Url& url, bool save);
-  // The first prediction of a scan of url is not needed after all (with
-  // -once, the crawl met the URL before): it is dropped, unfetched if it still can be.
-  void Forget(const Url& url);
+  // The recordings of the request for url (to save it, or to scan it at
+  // depth) once a worker has made it; a request not predicted (or not
+  // started yet) is made first of all. No recordings when the run is
+  // stopping. The prediction is used up.
+  Fetched Take(const Url& url, bool save, int depth);
+  // The crawl will not make the predicted request after all (with -once, the
+  // URL was met or saved before): it is dropped, unfetched if it still can be.
+  void Forget(const Url& url, bool save);
 
  private:
-  struct Entry {
-    Need need;
-    enum class State { kWaiting, kFetching, kDone } state = State::kWaiting;
-    std::unique_ptr<Recordings> recordings;
-    size_t bytes = 0;
-    bool dropped = false;   // given up by Take while a worker fetched it
-    bool urgent = false;    // the crawl waits for it: fetched whatever the window
-    bool expanded = false;  // its scan's needs were predicted by a worker
+  struct Entry;
+  struct Frame;
+  // One element of the queue, in the crawl's order: a request, or a frame
+  // standing for the requests of a page's links not yet listed.
+  struct Item {
+    std::shared_ptr<Entry> entry;
+    std::shared_ptr<Frame> frame;
   };
-  using EntryList = std::deque<std::shared_ptr<Entry>>;
+  using Queue = std::list<Item>;
+  struct Frame {
+    Page page;
+    size_t left = 0;         // links not yet turned into requests, taken from the back
+    size_t aheadLinks = 0;   // links it holds for a page read ahead; 0 for the crawl's pages
+    std::weak_ptr<Entry> owner;  // the request that read it ahead, if any
+  };
+  struct Entry {
+    PlannedRequest request;
+    size_t pendingAt = 0;  // for a scan: links waiting in the crawl when it reads the page
+    std::string key;       // KeyOf, for Take
+    enum class State { kWaiting, kFetching, kDone } state = State::kWaiting;
+    std::shared_ptr<const Recordings> recordings;
+    size_t bytes = 0;
+    bool queued = false;   // at `at` in the queue
+    Queue::iterator at;
+    bool urgent = false;   // the crawl waits for it: fetched first, whatever the window
+    bool taken = false;    // the crawl took it (or gave it up)
+    bool forgotten = false;  // given up by the crawl
+    bool held = false;     // its bytes count in bytesHeld
+    bool expanded = false; // its links stand in the queue right behind it
+    Queue::iterator frame; // with expanded, while the frame is queued
+    bool frameQueued = false;
+  };
 
-  void Work();
-  // Fetches and records entry's request; returns what its scan asks for.
-  std::vector<Need> FetchAhead(Entry& entry, PageReader& reader,
-                               std::unique_ptr<Recordings>* recordings);
-  // The first waiting entry within the window, or null. Holds mutex.
+  void Work(size_t index);
+  // Fetches and records entry's request; for a page to scan, *page is set
+  // when its links were read ahead.
+  // *found tells whether its keyword matched (for a save the crawl then
+  // makes of the page).
+  std::shared_ptr<const Recordings> FetchAhead(const Entry& entry, PageReader& reader,
+                                               std::shared_ptr<Page>* page, bool* found,
+                                               size_t* bytes);
+  // The next entry for a worker, or null. Holds mutex.
   std::shared_ptr<Entry> NextToFetch();
-  // Puts upcoming in needs at position (most urgent first), leaving out with
-  // -once what was predicted before. Holds mutex.
-  void Insert(EntryList::iterator position, const std::vector<Need>& upcoming);
-  // With -once, true when the scan of url was not predicted before (and now
-  // is). Holds mutex.
-  bool FirstScan(const Url& url) { return predictedScans.insert(url.Key()).second; }
+  // Turns the next link of the frame at position into its requests, listed
+  // before it; drops the frame once it has no links left. Holds mutex.
+  Queue::iterator Unfold(Queue::iterator position);
+  // Lists request before position, unless -once predicted it before.
+  void List(Queue::iterator position, const PlannedRequest& request, size_t pendingAt);
+  // Removes entry from the queue and from the keys. Holds mutex.
+  void Unlist(const std::shared_ptr<Entry>& entry);
+  // Drops entry's frame from the queue, if it is there. Holds mutex.
+  void DropFrame(Entry& entry);
+  // A request's key: its purpose and the URL as written (the replay asks
+  // for the same bytes), and with -once its purpose and Url::Key.
+  static std::string KeyOf(const Url& url, bool save);
+  static std::string OnceKeyOf(const Url& url, bool save);
 
   const FetchPolicy allowed;
   const Options& options;
   const CrawlPlan& plan;
-  const bool once;
   std::mutex mutex;
   std::condition_variable changed;
-  EntryList needs;                                                 // most urgent first
-  std::unordered_set<std::string> predictedScans, predictedSaves;  // with once
-  size_t bytesHeld = 0;                                            // of done entries in needs
+  Queue queue;                                   // the crawl's order
+  std::list<std::shared_ptr<Entry>> urgent;      // taken before a worker began them
+  std::unordered_map<std::string, std::list<std::shared_ptr<Entry>>> byKey;
+  std::unordered_set<std::string> predicted;     // with -once: OnceKeyOf listed before
+  size_t bytesHeld = 0;                          // recordings of done entries not taken
+  size_t aheadLinks = 0;                         // links held by frames read ahead
   bool stopping = false;
+  size_t busy = 0;                               // workers fetching now
+  std::vector<char> fetching;                    // by worker: fetching now
+  std::vector<pthread_t> threads;
   std::vector<std::thread> workers;
 };
 

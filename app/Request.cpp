@@ -4,6 +4,22 @@
 #include "app/Prefetch.h"
 #include "app/Stop.h"
 
+namespace {
+
+// Where a replayed fetch goes for a redirect hop its recordings do not hold
+// (with -once a fetch ahead stops at the first answer): the hop is a request
+// of its own for the fetcher ahead, which may have made it already.
+Connector HopConnector(CrawlContext& crawl, bool save, int depth) {
+  return [&crawl, save, depth](SocketStreamBuf& connection, const Url& url, Failure* failure) {
+    Prefetcher::Fetched fetched = crawl.prefetcher->Take(url, save, depth);
+    if (!fetched.recordings) return crawl.connector(connection, url, failure);
+    return ReplayConnector(fetched.recordings, HopConnector(crawl, save, depth))(connection, url,
+                                                                                 failure);
+  };
+}
+
+}  // namespace
+
 FetchPolicy ConfinementPolicy(const CrawlContext& crawl) {
   return [confine = crawl.options.confine != 0, startHost = crawl.startHost](const Url& target) {
     return !confine || SameDomainHost(target.Host(), startHost) != 0;
@@ -17,30 +33,29 @@ bool ArrivedWhole(CrawlContext& crawl, const ResponseBody& body) {
   return false;
 }
 
-FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, bool save, const FetchPolicy& admit,
-                         bool* expanded) {
+FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, bool save, int depth,
+                         const FetchPolicy& admit, bool* expanded) {
   FetchOutcome outcome;
-  if (StopSignal() != 0) {  // the run is ending: nothing more is asked
+  if (StopReason() != 0) {  // the run is ending: nothing more is asked
     outcome.status = FetchStatus::kRefused;
     return outcome;
   }
   crawl.reporter.RequestStarted(url.Text());
-  Prefetcher* prefetcher = crawl.prefetcher;
-  std::shared_ptr<const Recordings> recorded;
   if (expanded != nullptr) *expanded = false;
-  if (prefetcher != nullptr) {
-    Prefetcher::Fetched fetched = prefetcher->Take(url, save);
-    recorded = std::move(fetched.recordings);
+  Connector connect = crawl.connector;
+  if (Prefetcher* prefetcher = crawl.prefetcher) {
+    Prefetcher::Fetched fetched = prefetcher->Take(url, save, depth);
     if (expanded != nullptr) *expanded = fetched.expanded;
+    if (fetched.recordings) connect = ReplayConnector(fetched.recordings, HopConnector(crawl, save, depth));
   }
   outcome = Fetch(
       url,
       [&admit, confined = ConfinementPolicy(crawl)](const Url& target) {
         return confined(target) && (!admit || admit(target));
       },
-      recorded ? ReplayConnector(recorded) : crawl.connector);
+      connect);
   // A failure caused by the stop is no failure of the site's.
-  bool stopped = StopSignal() != 0 && outcome.status != FetchStatus::kAnswered;
+  bool stopped = StopReason() != 0 && outcome.status != FetchStatus::kAnswered;
   crawl.reporter.Exchanged(outcome.headersRead, !stopped && outcome.status == FetchStatus::kAnswered);
   if (stopped) return outcome;
   if (outcome.status == FetchStatus::kFailed) crawl.reporter.Failed(outcome.failure);

@@ -18,10 +18,10 @@
 // requested, and the outcome is then a silent refusal (-once uses this).
 // With a fetcher ahead in use (-j), the request is made by one of its workers
 // (it was predicted, or is asked for now) and replayed here; save says the
-// whole body will be read.
+// whole body will be read, depth the depth a page is scanned at.
 // *expanded (when given) tells whether the fetcher ahead also predicted what
 // the page's scan will ask for.
-FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, bool save = false,
+FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, bool save = false, int depth = -1,
                          const FetchPolicy& admit = nullptr, bool* expanded = nullptr);
 
 // True when body, read as far as its reader went, arrived whole; otherwise

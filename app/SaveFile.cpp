@@ -4,27 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-// The temporary file of the save in progress, for a signal handler: set
-// before the file is created and cleared once it is gone.
-int pendingDir = -1;
-char pendingName[300];
-std::atomic<bool> pendingSet{false};
-
-void SetPending(int dirFd, const char* name) {
-  pendingSet.store(false);
-  pendingDir = dirFd;
-  std::snprintf(pendingName, sizeof pendingName, "%s", name);
-  pendingSet.store(true);
-}
-
-void ClearPending() { pendingSet.store(false); }
 
 // Not retried on EINTR: Linux has released the descriptor by then.
 void CloseDescriptor(int& fd) {
@@ -96,13 +80,11 @@ bool SaveFile::Open(const CStr& path) {
   static unsigned serial = 0;
   temporary.Format(".%.100s.ferret-%d-%u", static_cast<const char*>(name),
                    static_cast<int>(getpid()), ++serial);
-  SetPending(dirFd, temporary);
   do {
     fd = openat(dirFd, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   } while (fd == -1 && errno == EINTR);
   if (fd == -1) {
     Fail(nullptr);
-    ClearPending();
     temporary = CStr();
     return false;
   }
@@ -131,7 +113,6 @@ bool SaveFile::Commit() {
     Discard();
     return false;
   }
-  ClearPending();
   temporary = CStr();
   CloseDescriptor(dirFd);
   return true;
@@ -141,12 +122,7 @@ void SaveFile::Discard() {
   CloseDescriptor(fd);
   if (!temporary.IsEmpty()) {
     unlinkat(dirFd, temporary, 0);
-    ClearPending();
     temporary = CStr();
   }
   CloseDescriptor(dirFd);
-}
-
-void SaveFile::RemovePendingOnSignal() {
-  if (pendingSet.load()) unlinkat(pendingDir, pendingName, 0);
 }

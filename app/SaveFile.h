@@ -13,9 +13,9 @@
 // target that is itself a symbolic link is refused too. A level or file name
 // that begins with '.' (".git", ".ssh", ".bashrc") is never made or written.
 //
-// Destruction before Commit removes the temporary file; so does
-// RemovePendingOnSignal, for an interrupted run. The object owns its
-// descriptors and its temporary file; not copyable.
+// Destruction before Commit removes the temporary file (an interrupted run
+// unwinds its save through it). The object owns its descriptors and its
+// temporary file; not copyable.
 #ifndef FERRET_APP_SAVEFILE_H_
 #define FERRET_APP_SAVEFILE_H_
 
@@ -40,9 +40,6 @@ class SaveFile {
   // After a false result: why, in words for the user.
   const CStr& Failure() const { return failure; }
 
-  // Removes the temporary file of the save in progress, if any. Safe to call
-  // from a signal handler.
-  static void RemovePendingOnSignal();
 
  private:
   bool Fail(const char* reason);  // records reason (strerror(errno) when null)

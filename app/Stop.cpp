@@ -2,18 +2,11 @@
 
 #include <csignal>
 
-#include "app/SaveFile.h"
 #include "net/Sockets.h"
 
 namespace {
 
-volatile std::sig_atomic_t stopSignal = 0;
-
-void OnStop(int signal) {
-  stopSignal = signal;
-  SocketsRequestStop();
-  SaveFile::RemovePendingOnSignal();
-}
+void OnStop(int signal) { SocketsRequestStop(signal); }
 
 }  // namespace
 
@@ -27,4 +20,11 @@ void InstallStopHandlers() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-int StopSignal() { return stopSignal; }
+void RequestStop(int reason) { SocketsRequestStop(reason); }
+
+int StopReason() { return SocketsStopReason(); }
+
+int StopSignal() {
+  int reason = SocketsStopReason();
+  return reason == SIGINT || reason == SIGTERM ? reason : 0;
+}

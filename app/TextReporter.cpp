@@ -5,12 +5,23 @@
 #include <cstring>
 
 #include "app/FailureText.h"
+#include "app/Stop.h"
 
 void TextReporter::WriteLine(const CStr& line, const char* reason) {
+  if (outputFailed) return;
   progress.Clear();
   std::fwrite(static_cast<const char*>(line), 1, line.Length(), stdout);
   std::fputc('\n', stdout);
-  std::fflush(stdout);  // keeps each line ahead of its reason, and of a later progress line
+  errno = 0;
+  // The flush keeps each line ahead of its reason, and of a later progress
+  // line; a line that cannot be written (a closed pipe, a full disk) stops
+  // the crawl at once: nothing it does from then on could be seen.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    outputFailed = true;
+    outputError = errno;
+    RequestStop(kStopOutputFailed);
+    return;
+  }
   if (reason != nullptr) std::fprintf(stderr, "%s\n", reason);
 }
 
@@ -57,9 +68,12 @@ bool TextReporter::Finish(bool withCounters) {
   if (withCounters) WriteLine(CountersLine(Counts()), nullptr);
   progress.Clear();
   errno = 0;
-  bool failed = std::fflush(stdout) != 0 || std::ferror(stdout);
-  if (!failed) return true;
-  int error = errno;
+  if (!outputFailed && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+    outputFailed = true;
+    outputError = errno;
+  }
+  if (!outputFailed) return true;
+  int error = outputError;
   std::fprintf(stderr, "ferret: cannot write standard output%s%s\n", error != 0 ? ": " : "",
                error != 0 ? std::strerror(error) : "");
   return false;

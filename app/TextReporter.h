@@ -32,6 +32,8 @@ class TextReporter : public Reporter {
   void WriteLine(const CStr& line, const char* reason);
 
   ProgressLine progress;
+  bool outputFailed = false;  // a line could not be written: nothing more is
+  int outputError = 0;        // the errno of that write, or 0
 };
 
 #endif  // FERRET_APP_TEXTREPORTER_H_

@@ -38,13 +38,13 @@ class ReplayTransport : public Transport {
 
 }  // namespace
 
-Connector ReplayConnector(std::shared_ptr<const Recordings> from) {
+Connector ReplayConnector(std::shared_ptr<const Recordings> from, Connector otherwise) {
   auto next = std::make_shared<size_t>(0);
-  return [from, next](SocketStreamBuf& connection, const Url& url, Failure* failure) {
+  return [from, next, otherwise](SocketStreamBuf& connection, const Url& url, Failure* failure) {
     bool replay = *next < from->size() && (*from)[*next].usable && (*from)[*next].url == url.Text();
     if (!replay) {
       *next = from->size();  // the recordings no longer follow this fetch
-      return ConnectTo(connection, url, failure);
+      return otherwise(connection, url, failure);
     }
     const RecordedExchange& record = (*from)[(*next)++];
     if (!record.connected) {

@@ -54,8 +54,10 @@ struct ExchangeRecorder {
 };
 
 // Plays back *from in order, while each exchange asked for is the next one
-// recorded and usable; otherwise (and from then on) connects for real. The
-// transports it makes share from, so it lives as long as the last of them.
-Connector ReplayConnector(std::shared_ptr<const Recordings> from);
+// recorded and usable; otherwise (and from then on) connects through
+// otherwise (for real, by default). The transports it makes share from, so
+// it lives as long as the last of them.
+Connector ReplayConnector(std::shared_ptr<const Recordings> from,
+                          Connector otherwise = ConnectTo);
 
 #endif  // FERRET_NET_RECORDEDEXCHANGE_H_

@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 
@@ -14,11 +15,14 @@ namespace {
 // Per thread, like the errno it mirrors.
 thread_local int lastError = 0;
 
-volatile std::sig_atomic_t stopRequested = 0;
+// Lock-free, so that a signal handler may store to them.
+std::atomic<int> stopReason{0};
+thread_local volatile std::sig_atomic_t waitsAbandoned = 0;
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler stores the stop reason");
 
 // False, with errno EINTR, once a stop was requested: no new wait starts.
 bool MayWait() {
-  if (!stopRequested) return true;
+  if (stopReason.load(std::memory_order_relaxed) == 0 && !waitsAbandoned) return true;
   errno = EINTR;
   return false;
 }
@@ -43,9 +47,18 @@ int finishInterruptedConnect(int fd) {
 
 }  // namespace
 
-void SocketsRequestStop() { stopRequested = 1; }
+void SocketsRequestStop(int reason) {
+  int none = 0;
+  stopReason.compare_exchange_strong(none, reason != 0 ? reason : -1);
+}
 
-bool SocketsStopRequested() { return stopRequested != 0; }
+int SocketsStopReason() { return stopReason.load(); }
+
+bool SocketsStopRequested() { return stopReason.load(std::memory_order_relaxed) != 0; }
+
+void SocketsAbandonWaitsOnThisThread() { waitsAbandoned = 1; }
+
+bool SocketsWaitsAbandoned() { return waitsAbandoned != 0; }
 
 int SocketLastError() { return lastError; }
 
@@ -82,7 +95,9 @@ int SocketConnect(int fd, const sockaddr_in& peer) {
     return -1;
   }
   int result = connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
-  if (result == -1 && errno == EINTR && !stopRequested) result = finishInterruptedConnect(fd);
+  if (result == -1 && errno == EINTR && !SocketsStopRequested() && !waitsAbandoned) {
+    result = finishInterruptedConnect(fd);
+  }
   // A blocking connect cut short by the socket's send timeout says
   // EINPROGRESS; what the user needs to hear is that it timed out.
   if (result == -1 && errno == EINPROGRESS) errno = ETIMEDOUT;

@@ -29,23 +29,38 @@ int SocketLastError();
 // errno value); null for 0.
 const char* SocketErrorText(int code);
 
-// Asks every blocking call of the network code to give up: from now on a
-// call interrupted by a signal fails with EINTR instead of being retried,
-// and no new one starts waiting. Safe to call from a signal handler (one
-// installed without SA_RESTART, so that the call in progress is interrupted).
-void SocketsRequestStop();
+// Asks every blocking call of the network code, on every thread, to give
+// up: from now on a call interrupted by a signal fails with EINTR instead of
+// being retried, and no new one starts waiting. reason (non-zero: the
+// signal's number, or a caller's own code) is kept for SocketsStopReason.
+// Only stores to an atomic, so a signal handler may call it (one installed
+// without SA_RESTART, so that the call in progress is interrupted), and it
+// leaves errno alone.
+void SocketsRequestStop(int reason);
+// The reason given to the first SocketsRequestStop; 0 while none was.
+int SocketsStopReason();
 bool SocketsStopRequested();
+
+// The same for the calling thread alone: its blocking calls give up, the
+// others' go on. For a signal handler run on a thread that is to stop
+// waiting (a worker fetching ahead when the run ends); also leaves errno
+// alone.
+void SocketsAbandonWaitsOnThisThread();
 
 // Calls call() again for as long as it fails with EINTR, unless a stop was
 // requested, and returns its result. Every system call of the network code
 // goes through here, so a failure always reaches the caller as -1 with the
 // call's own errno.
+// Whether SocketsAbandonWaitsOnThisThread was called on this thread.
+bool SocketsWaitsAbandoned();
+
 template <typename Call>
 auto RetryOnEintr(Call call) -> decltype(call()) {
   decltype(call()) result;
   do {
     result = call();
-  } while (result == -1 && errno == EINTR && !SocketsStopRequested());
+  } while (result == -1 && errno == EINTR && !SocketsStopRequested() &&
+           !SocketsWaitsAbandoned());
   return result;
 }
 

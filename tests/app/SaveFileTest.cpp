@@ -112,7 +112,7 @@ TEST_F(SaveFileTest, OpenRefusesLinksDotNamesAndDirectoriesAndCommitPutsTheBytes
 }
 
 TEST_F(SaveFileTest, SavesThatNeverCommitLeaveNothingAndKeepTheEarlierCopy) {
-  enum class End { Destroy, Signal, TargetBecomesDirectory };
+  enum class End { Destroy, TargetBecomesDirectory };
   const struct {
     const char* name;
     const char* path;
@@ -120,7 +120,6 @@ TEST_F(SaveFileTest, SavesThatNeverCommitLeaveNothingAndKeepTheEarlierCopy) {
   } cases[] = {
       {"destroyed, no earlier copy", "sub/part.bin", End::Destroy},
       {"destroyed, earlier copy", "kept", End::Destroy},
-      {"interrupted, earlier copy", "kept", End::Signal},
       {"rename refused", "late", End::TargetBecomesDirectory},
   };
   for (const auto& c : cases) {
@@ -131,10 +130,6 @@ TEST_F(SaveFileTest, SavesThatNeverCommitLeaveNothingAndKeepTheEarlierCopy) {
       ASSERT_TRUE(save.Write("partial", 7)) << c.name;
       // Nothing under the final name changes before Commit.
       EXPECT_EQ(Entry(DirectoryTree(work), c.path), Entry(before, c.path)) << c.name;
-      if (c.end == End::Signal) {
-        SaveFile::RemovePendingOnSignal();
-        EXPECT_EQ(DirectoryTree(work), before) << c.name;
-      }
       if (c.end == End::TargetBecomesDirectory) {
         ASSERT_EQ(mkdir(c.path, 0755), 0) << c.name;
         Put(std::string(c.path) + "/inside", "x");
