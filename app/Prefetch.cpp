@@ -81,6 +81,7 @@ void Prefetcher::List(Queue::iterator position, const PlannedRequest& request, s
   entry->pendingAt = pendingAt;
   entry->key = key;
   entry->at = queue.insert(position, Item{entry, nullptr});
+  if (options.once) bySpelling[OnceKeyOf(request.url, request.save)] = entry;
   entry->queued = true;
   byKey[key].push_back(entry);
 }
@@ -184,6 +185,21 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
       if (candidate->request.depth == depth || options.once) {
         entry = candidate;
         break;
+      }
+    }
+  }
+  if (entry == nullptr && options.once) {
+    // The crawl met this resource by another spelling than the one predicted:
+    // that prediction is given up, unfetched if it still can be.
+    auto spelled = bySpelling.find(OnceKeyOf(url, save));
+    if (spelled != bySpelling.end()) {
+      std::shared_ptr<Entry> other = spelled->second.lock();
+      if (other != nullptr && !other->taken) {
+        Unlist(other);
+        DropFrame(*other);
+        other->taken = other->forgotten = true;
+        if (other->held) bytesHeld -= other->bytes;
+        other->held = false;
       }
     }
   }

@@ -154,8 +154,9 @@ class Prefetcher {
   void Unlist(const std::shared_ptr<Entry>& entry);
   // Drops entry's frame from the queue, if it is there. Holds mutex.
   void DropFrame(Entry& entry);
-  // A request's key: its purpose and the URL as written (the replay asks
-  // for the same bytes), and with -once its purpose and Url::Key.
+  // A request's key: its purpose and the URL as written (a replay asks for
+  // the same bytes); with -once, what tells URLs met before: its purpose and
+  // Url::Key.
   static std::string KeyOf(const Url& url, bool save);
   static std::string OnceKeyOf(const Url& url, bool save);
 
@@ -168,6 +169,8 @@ class Prefetcher {
   std::list<std::shared_ptr<Entry>> urgent;      // taken before a worker began them
   std::unordered_map<std::string, std::list<std::shared_ptr<Entry>>> byKey;
   std::unordered_set<std::string> predicted;     // with -once: OnceKeyOf listed before
+  // With -once: the entry listed for each OnceKeyOf.
+  std::unordered_map<std::string, std::weak_ptr<Entry>> bySpelling;
   size_t bytesHeld = 0;                          // recordings of done entries not taken
   size_t aheadLinks = 0;                         // links held by frames read ahead
   bool stopping = false;

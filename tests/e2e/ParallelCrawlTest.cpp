@@ -63,6 +63,32 @@ std::string Join(const Args& args) {
 
 std::string Page(int n) { return "/n" + std::to_string(n) + ".html"; }
 
+// path with "." and ".." segments resolved, as the server's resource.
+std::string Canonical(const std::string& path) {
+  std::vector<std::string> kept;
+  size_t start = 1;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    std::string segment = path.substr(start, slash - start);
+    if (segment == "..") {
+      if (!kept.empty()) kept.pop_back();
+    } else if (segment != ".") {
+      kept.push_back(segment);
+    }
+    start = slash + 1;
+  }
+  std::string canonical;
+  for (const std::string& segment : kept) canonical += "/" + segment;
+  return canonical.empty() ? "/" : canonical;
+}
+
+std::map<std::string, int> CanonicalCounts(const std::vector<std::string>& paths) {
+  std::map<std::string, int> counts;
+  for (const std::string& path : paths) ++counts[Canonical(path)];
+  return counts;
+}
+
 std::string Link(const std::string& href) { return "<a href=\"" + href + "\">x</a>\n"; }
 
 // --------------------------------------------------------------- the sites
@@ -175,6 +201,57 @@ void MixedSite(ScriptedServer& server, RefusedPort&) {
   server.SetResponse("/notes.txt", FileResponse("needle in a text file\n", "text/plain"));
 }
 
+// A site shaped like a documentation book: a contents page linking every
+// chapter, chapters linking the previous and next one, the contents and
+// fragments of themselves, sections and a figure; every third section links
+// an appendix page that links on to a deeper one. A crawl from the contents
+// meets late chapters first down the next-chapter chain, deep, and only later
+// straight from the contents.
+struct BookPage {
+  std::string path;
+  std::vector<std::string> links;  // hrefs as written
+  bool keyword;
+};
+
+std::vector<BookPage> BookPages() {
+  const int chapters = 12;
+  auto chapter = [](int c) { return "ch" + std::to_string(c) + ".html"; };
+  std::vector<BookPage> pages;
+  BookPage contents{"/book/index.html", {}, false};
+  for (int c = chapters; c >= 1; --c) contents.links.push_back(chapter(c));
+  pages.push_back(contents);
+  for (int c = 1; c <= chapters; ++c) {
+    BookPage page{"/book/" + chapter(c), {"index.html", "#top", chapter(c) + "#s1"}, c % 2 == 0};
+    if (c > 1) page.links.push_back(chapter(c - 1));
+    if (c < chapters) page.links.push_back(chapter(c + 1));
+    for (int s = 1; s <= 2; ++s) {
+      std::string section = "ch" + std::to_string(c) + "-s" + std::to_string(s) + ".html";
+      page.links.push_back(section);
+      BookPage sectionPage{"/book/" + section, {chapter(c), "fig.png"}, s == 1};
+      if ((c + s) % 3 == 0) sectionPage.links.push_back("/appendix/a" + std::to_string(c) + ".html");
+      pages.push_back(sectionPage);
+    }
+    pages.push_back(page);
+    std::string appendix = "/appendix/a" + std::to_string(c) + ".html";
+    pages.push_back({appendix, {"deep" + std::to_string(c) + ".html", "/book/index.html"}, true});
+    pages.push_back({"/appendix/deep" + std::to_string(c) + ".html", {}, true});
+  }
+  return pages;
+}
+
+void BookSite(ScriptedServer& server, RefusedPort&) {
+  for (const BookPage& page : BookPages()) {
+    std::string html = page.keyword ? "<p>the borrow checker</p>\n" : "<p>text</p>\n";
+    for (const std::string& href : page.links) {
+      html += href.size() > 4 && href.compare(href.size() - 4, 4, ".png") == 0
+                  ? "<img src=\"" + href + "\">\n"
+                  : Link(href);
+    }
+    server.SetResponse(page.path, HtmlResponse(html));
+  }
+  server.SetResponse("/book/fig.png", FileResponse(Binary(3000, 5), "image/png"));
+}
+
 struct Site {
   const char* name;
   void (*build)(ScriptedServer&, RefusedPort&);
@@ -195,6 +272,13 @@ const std::vector<Site>& Sites() {
         {"-k", "needle", "-d", "2", "-download", "-create", "-stat"},
         {"-f", "html|gif", "-d", "2", "-download", "-create", "-print", "-stat"},
         {"-k", "needle", "-d", "3", "-once", "-print", "-stat"}}},
+      {"book",
+       BookSite,
+       "/book/index.html",
+       true,
+       {{"-k", "borrow", "-d", "3", "-once", "-confine", "-print", "-stat"},
+        {"-k", "borrow", "-d", "2", "-print", "-stat"},
+        {"-f", "html|png", "-d", "2", "-download", "-create", "-print", "-once", "-stat"}}},
       {"navigation",
        NavigationSite,
        "/n0.html",
@@ -276,9 +360,15 @@ TEST(ParallelCrawl, OutputIsIdenticalWhateverTheParallelism) {
           // Fetching ahead asks for exactly what the crawl asks for.
           EXPECT_EQ(o.requests, base.requests) << label;
         } else {
-          // With -once the crawl meets a URL first in an order the fetch
-          // ahead cannot know: it may ask once for another spelling of a URL
-          // the crawl asks for, but never for a path more often.
+          // With -once the fetch ahead asks for the same resources as the
+          // crawl, each spelling no more often than the crawl asks for it;
+          // a resource met by two spellings (a/../b and b) may be asked for
+          // once by each, since which one the crawl meets first it alone
+          // knows.
+          std::set<std::string> gotPaths, wantPaths;
+          for (const auto& entry : CanonicalCounts(o.requests)) gotPaths.insert(entry.first);
+          for (const auto& entry : CanonicalCounts(base.requests)) wantPaths.insert(entry.first);
+          EXPECT_EQ(gotPaths, wantPaths) << label;
           for (const std::string& path : o.requests) {
             auto times = [&path](const std::vector<std::string>& all) {
               return std::count(all.begin(), all.end(), path);
@@ -416,6 +506,51 @@ std::string WithoutDots(const std::string& path) {
 // that name different URLs are not merged. Each case's page links the hrefs
 // ("{hp}" is the server's host:port) and every other path answers a page
 // with no links.
+// With -once every page within the depth is reached, each requested once,
+// however the depth-first crawl first met it: the same pages as a
+// breadth-first walk of the book's links to the same depth.
+TEST(Once, ReachesWhatABreadthFirstCrawlReaches) {
+  ScriptedServer server;
+  RefusedPort unused;
+  BookSite(server, unused);
+  std::map<std::string, std::vector<std::string>> linksOf;
+  for (const BookPage& page : BookPages()) {
+    std::string dir = page.path.substr(0, page.path.rfind('/') + 1);
+    for (const std::string& href : page.links) {
+      if (href[0] == '#') continue;  // the page itself
+      std::string target = Canonical(href[0] == '/' ? href.substr(0, href.find('#'))
+                                                    : dir + href.substr(0, href.find('#')));
+      if (target != page.path) linksOf[page.path].push_back(target);
+    }
+  }
+  for (int depth = 0; depth <= 4; ++depth) {
+    std::set<std::string> reached{"/book/index.html"};
+    std::vector<std::string> level{"/book/index.html"};
+    for (int d = 0; d < depth; ++d) {
+      std::vector<std::string> next;
+      for (const std::string& page : level) {
+        for (const std::string& target : linksOf[page]) {
+          if (reached.insert(target).second) next.push_back(target);
+        }
+      }
+      level = next;
+    }
+    for (const char* jobs : {"1", "8"}) {
+      Outcome o = Crawl(server, "/book/index.html",
+                        {"-k", "borrow", "-d", std::to_string(depth), "-once", "-j", jobs});
+      std::string label = "-d " + std::to_string(depth) + " -j " + jobs;
+      EXPECT_EQ(o.exitCode, 0) << label << o.out << o.err;
+      std::map<std::string, int> counts = CanonicalCounts(o.requests);
+      std::set<std::string> requested;
+      for (const auto& entry : counts) {
+        requested.insert(entry.first);
+        EXPECT_EQ(entry.second, 1) << label << " " << entry.first;
+      }
+      EXPECT_EQ(requested, reached) << label;
+    }
+  }
+}
+
 TEST(Once, CanonicalKeys) {
   const struct {
     const char* name;
