@@ -539,39 +539,58 @@ TEST_F(HostileRunTest, ResponsesAreReadByTheirFraming) {
       {"/?q=1", FileResponse("query\n", "text/plain"), nullptr, "query\n",
        "Saves(1) Prints(0) Hits(2) HTTP 200(100%) Errors(0)", 0},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.path);
-    server.SetResponse(row.path, row.response);
-    server.ClearRequests();
-    // The query row is typed as "host:port?q=1", without a path.
-    std::string url = row.path[1] == '?' ? server.Url("") + (row.path + 1) : server.Url(row.path);
-    std::string file = row.path[1] == '?' ? "index.html?q=1" : row.path + 1;
-    ProcessResult r = Ferret({url, "-download", "-stat"});
-    std::vector<std::string> expected;
-    if (row.error != nullptr) {
-      expected = {row.error + url, row.error + url};
-    } else {
-      expected = {"Saving " + url + " as " + file};
+  // Fetched ahead (-j 2), each exchange is recorded and replayed: the same
+  // lines, requests and files.
+  for (const auto& row : rows) server.SetResponse(row.path, row.response);
+  for (const char* jobs : {"1", "2"}) {
+    for (const auto& row : rows) {
+      SCOPED_TRACE(std::string(row.path) + " -j " + jobs);
+      server.ClearRequests();
+      // The query row is typed as "host:port?q=1", without a path.
+      std::string url = row.path[1] == '?' ? server.Url("") + (row.path + 1) : server.Url(row.path);
+      std::string file = row.path[1] == '?' ? "index.html?q=1" : row.path + 1;
+      ProcessResult r = Ferret({url, "-download", "-stat", "-j", jobs});
+      std::vector<std::string> expected;
+      if (row.error != nullptr) {
+        expected = {row.error + url, row.error + url};
+      } else {
+        expected = {"Saving " + url + " as " + file};
+      }
+      expected.push_back(row.counters);
+      EXPECT_EQ(Lines(r.out), expected);
+      EXPECT_EQ(r.exitCode, row.exitCode);
+      EXPECT_EQ(server.RequestPaths(), std::vector<std::string>(2, row.path));
+      std::map<std::string, std::string> tree;
+      if (!row.saved.empty()) tree[file] = "file " + row.saved;
+      EXPECT_EQ(DirectoryTree(work), tree);
+      if (!row.saved.empty()) unlink((work + "/" + file).c_str());
     }
-    expected.push_back(row.counters);
-    EXPECT_EQ(Lines(r.out), expected);
-    EXPECT_EQ(r.exitCode, row.exitCode);
-    EXPECT_EQ(server.RequestPaths(), std::vector<std::string>(2, row.path));
-    std::map<std::string, std::string> tree;
-    if (!row.saved.empty()) tree[file] = "file " + row.saved;
-    EXPECT_EQ(DirectoryTree(work), tree);
-    if (!row.saved.empty()) unlink((work + "/" + file).c_str());
-  }
 
-  // Malformed chunking: the save is dropped, the scan fails alike.
-  server.SetResponse("/bad.txt", chunked + "5\r\nhello0\r\n\r\n");
-  ProcessResult bad = Ferret({server.Url("/bad.txt"), "-download", "-stat"});
-  EXPECT_EQ(Lines(bad.out),
-            (std::vector<std::string>{"Saving " + server.Url("/bad.txt") + " as bad.txt",
-                                      "Bad chunked encoding at " + server.Url("/bad.txt"),
-                                      "Saves(0) Prints(0) Hits(2) HTTP 200(100%) Errors(1)"}));
-  EXPECT_EQ(bad.exitCode, 1);
-  EXPECT_TRUE(DirectoryTree(work).empty());
+    // Malformed chunking: the save is dropped, the scan fails alike.
+    server.SetResponse("/bad.txt", chunked + "5\r\nhello0\r\n\r\n");
+    ProcessResult bad = Ferret({server.Url("/bad.txt"), "-download", "-stat", "-j", jobs});
+    EXPECT_EQ(Lines(bad.out),
+              (std::vector<std::string>{"Saving " + server.Url("/bad.txt") + " as bad.txt",
+                                        "Bad chunked encoding at " + server.Url("/bad.txt"),
+                                        "Saves(0) Prints(0) Hits(2) HTTP 200(100%) Errors(1)"}));
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_TRUE(DirectoryTree(work).empty());
+
+    // A chunked page is scanned from its decoded body, and the chunked file
+    // it links to saved decoded (under -j 2, both from their recordings).
+    const std::string html =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n";
+    server.SetResponse("/book.html",
+                       html + "6\r\n<a hre\r\n10\r\nf=\"c.txt\">c</a>\n\r\n0\r\n\r\n");
+    server.SetResponse("/c.txt", chunked + "3\r\nabc\r\n0\r\n\r\n");
+    ProcessResult book = Ferret(
+        {server.Url("/book.html"), "-f", "txt", "-download", "-d", "1", "-stat", "-j", jobs});
+    EXPECT_EQ(Lines(book.out),
+              (std::vector<std::string>{"Saving " + U("/c.txt") + " as c.txt",
+                                        "Saves(1) Prints(0) Hits(3) HTTP 200(100%) Errors(0)"}));
+    EXPECT_EQ(DirectoryTree(work), (std::map<std::string, std::string>{{"c.txt", "file abc"}}));
+    unlink((work + "/c.txt").c_str());
+  }
 
   // A body that ends at its Content-Length ends there, though the server
   // keeps sending and never closes.
