@@ -10,6 +10,26 @@ namespace {
 
 const char* Text(const CStr& text) { return static_cast<const char*>(text); }
 
+// What a server sent, fit for one line of a terminal: at most 60 bytes, every
+// byte outside printable ASCII written as %XX.
+CStr Printable(const CStr& text) {
+  CStr out;
+  const unsigned kMost = 60;
+  for (unsigned i = 0; i < text.Length() && i < kMost; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      static const char kHex[] = "0123456789ABCDEF";
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  if (text.Length() > kMost) out += "...";
+  return out;
+}
+
 }  // namespace
 
 FailureLine FailureText(const Failure& f) {
@@ -30,7 +50,7 @@ FailureLine FailureText(const Failure& f) {
     case FailureKind::kTooManyRedirects:
       out.line.Format("Too many redirects at %s", Text(f.url));
       break;
-    case FailureKind::kHttpError: out.line.Format("HTTP %d at %s", f.status, Text(f.url)); break;
+    case FailureKind::kHttpError: out.line.Format("HTTP %03d at %s", f.status, Text(f.url)); break;
     case FailureKind::kEmptyReply: out.line.Format("Empty reply from %s", Text(f.url)); break;
     case FailureKind::kTimedOut: out.line.Format("Timed out reading %s", Text(f.url)); break;
     case FailureKind::kReceiveFailed:
@@ -49,6 +69,23 @@ FailureLine FailureText(const Failure& f) {
       out.line.Format("%s%s", counts, Text(f.url));
       break;
     }
+    case FailureKind::kBadLength:
+      out.line.Format("Bad Content-Length '%s' at %s", Text(Printable(f.detail)), Text(f.url));
+      break;
+    case FailureKind::kConflictingLength:
+      out.line.Format("Conflicting Content-Length '%s' at %s", Text(Printable(f.detail)),
+                      Text(f.url));
+      break;
+    case FailureKind::kBadChunking:
+      out.line.Format("Bad chunked encoding at %s", Text(f.url));
+      break;
+    case FailureKind::kTooManyInterim:
+      out.line.Format("Too many interim (1xx) responses at %s", Text(f.url));
+      break;
+    case FailureKind::kRedirectScheme:
+      out.line.Format("Redirect to a %s: URL refused at %s", Text(Printable(f.detail)),
+                      Text(f.url));
+      break;
   }
   return out;
 }

@@ -1,7 +1,9 @@
 #include "net/BodyStream.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "net/RecordedExchange.h"
 
@@ -66,34 +68,120 @@ BodyStream::int_type BodyStream::finish(State reached, int error) {
   return traits_type::eof();
 }
 
-BodyStream::int_type BodyStream::underflow() {
-  if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-  if (state != State::kOpen) return traits_type::eof();
-  bool framedByLength = framing.kind == BodyFraming::kLength;
-  unsigned long long left = 0;
-  if (framedByLength) {
-    left = static_cast<unsigned long long>(framing.length) - taken;
-    if (left == 0) return finish(State::kEnded, 0);
-  }
+bool BodyStream::ready(State closed) {
   if (record != nullptr && record->Size() >= cap) {
     record->usable = false;
-    return finish(State::kFailed, EFBIG);
+    finish(State::kFailed, EFBIG);
+    return false;
   }
-  if (traits_type::eq_int_type(connection->sgetc(), traits_type::eof())) {
-    if (connection->connected) {
-      return finish(framedByLength ? State::kClosedEarly : State::kEnded, 0);
-    }
+  if (!traits_type::eq_int_type(connection->sgetc(), traits_type::eof())) return true;
+  if (connection->connected) {
+    finish(closed, 0);
+  } else {
     if (record != nullptr) record->endError = connection->ReceiveError();
-    return finish(State::kFailed, connection->ReceiveError());
+    finish(State::kFailed, connection->ReceiveError());
   }
+  return false;
+}
+
+BodyStream::int_type BodyStream::fill(unsigned long long limit) {
   std::streamsize count = connection->in_avail();
   if (count > static_cast<std::streamsize>(kBufferSize)) count = kBufferSize;
-  if (framedByLength && static_cast<unsigned long long>(count) > left) {
-    count = static_cast<std::streamsize>(left);
-  }
+  if (static_cast<unsigned long long>(count) > limit) count = static_cast<std::streamsize>(limit);
   count = connection->sgetn(buffer, count);
   taken += static_cast<unsigned long long>(count);
   if (record != nullptr) record->body.append(buffer, static_cast<size_t>(count));
   setg(buffer, buffer, buffer + count);
   return traits_type::to_int_type(*gptr());
+}
+
+BodyStream::int_type BodyStream::underflow() {
+  if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+  if (state != State::kOpen) return traits_type::eof();
+  switch (framing.kind) {
+    case BodyFraming::kLength: {
+      unsigned long long left = static_cast<unsigned long long>(framing.length) - taken;
+      if (left == 0) return finish(State::kEnded, 0);
+      return ready(State::kClosedEarly) ? fill(left) : traits_type::eof();
+    }
+    case BodyFraming::kUntilClose:
+      return ready(State::kEnded) ? fill(kBufferSize) : traits_type::eof();
+    case BodyFraming::kChunked: return underflowChunked();
+  }
+  return traits_type::eof();
+}
+
+BodyStream::int_type BodyStream::underflowChunked() {
+  while (chunkLeft == 0) {
+    if (afterData && !chunkEnd()) return traits_type::eof();
+    afterData = false;
+    unsigned long long size = 0;
+    if (!chunkSize(&size)) return traits_type::eof();
+    if (size == 0) {
+      // The body is whole: trailers are passed over however they end.
+      std::string line;
+      size_t budget = kMaxHeaderBytes;
+      while (controlLine(&line, &budget, State::kEnded) && !line.empty()) {
+      }
+      return finish(State::kEnded, 0);
+    }
+    chunkLeft = size;
+    afterData = true;
+  }
+  if (!ready(State::kMalformed)) return traits_type::eof();
+  int_type first = fill(chunkLeft);
+  chunkLeft -= static_cast<unsigned long long>(egptr() - eback());
+  return first;
+}
+
+bool BodyStream::controlByte(char* c, State closed) {
+  if (!ready(closed)) return false;
+  *c = static_cast<char>(connection->sbumpc());
+  if (record != nullptr) record->body += *c;
+  return true;
+}
+
+bool BodyStream::controlLine(std::string* line, size_t* budget, State closed) {
+  line->clear();
+  for (char c; *budget > 0;) {
+    if (!controlByte(&c, closed)) return false;
+    --*budget;
+    if (c == '\n') {
+      if (!line->empty() && line->back() == '\r') line->pop_back();
+      return true;
+    }
+    *line += c;
+  }
+  return false;
+}
+
+bool BodyStream::chunkSize(unsigned long long* size) {
+  std::string line;
+  size_t budget = kMaxChunkLine;
+  if (!controlLine(&line, &budget, State::kMalformed)) {
+    return state == State::kOpen ? malformed() : false;
+  }
+  size_t i = 0;
+  *size = 0;
+  for (; i < line.size() && std::isxdigit(static_cast<unsigned char>(line[i])); ++i) {
+    if (*size >> 56 != 0) return malformed();  // past 60 bits
+    char c = Lower(line[i]);
+    *size = *size * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : c - 'a' + 10);
+  }
+  if (i == 0) return malformed();
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+  if (i < line.size() && line[i] != ';') return malformed();
+  return true;
+}
+
+bool BodyStream::chunkEnd() {
+  char c = 0;
+  if (!controlByte(&c, State::kMalformed)) return false;
+  if (c == '\r' && !controlByte(&c, State::kMalformed)) return false;
+  return c == '\n' ? true : malformed();
+}
+
+bool BodyStream::malformed() {
+  finish(State::kMalformed, 0);
+  return false;
 }

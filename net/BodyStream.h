@@ -2,14 +2,22 @@
 // the connection below it.
 //
 // The framing decides where the body ends: after its declared length (bytes
-// past it stay in the connection, never delivered), or when the connection
-// ends. The connection is borrowed: it must outlive the body stream, or the
+// past it stay in the connection, never delivered), at the last chunk of the
+// chunked transfer coding, or when the connection ends. Chunked bodies are
+// decoded (RFC 9112, 7.1): a size line of hex digits, with extensions after
+// ';' passed over, then that many bytes and a CR LF (or LF); the chunk of
+// size 0 is the last, and the trailer lines after it up to the empty line
+// are read and dropped. Once the last chunk is read the body is whole,
+// whatever the trailers do. A size line that does not read so (or passes
+// kMaxChunkLine), data not followed by its line end, or a connection that
+// ends in order before the last chunk makes the body malformed. The
+// connection is borrowed: it must outlive the body stream, or the
 // stream must be detached first, after which it delivers nothing more.
 // Nothing past the body's end is read, so that a connection could serve a
 // next exchange.
 //
 // The stream reports the bytes it has delivered, whether the body ended at
-// its framing's end, and the errno of the receive that ended it, if one
+// its framing's end or was malformed, and the errno of the receive that ended it, if one
 // failed. Reading only; seeking and writing are not supported. Not
 // thread-safe.
 #ifndef FERRET_NET_BODYSTREAM_H_
@@ -17,6 +25,7 @@
 
 #include <cstddef>
 #include <streambuf>
+#include <string>
 
 #include "net/HttpResponse.h"
 #include "net/SocketStreamBuf.h"
@@ -26,8 +35,11 @@ struct RecordedExchange;
 enum class BodyFraming {
   kLength,      // exactly the declared length
   kUntilClose,  // until the connection ends
-  kChunked,     // chunked transfer coding; not decoded yet: read until close
+  kChunked,     // chunked transfer coding, decoded
 };
+
+// The longest chunk size line, extensions included, before it is malformed.
+constexpr size_t kMaxChunkLine = 4096;
 
 struct Framing {
   BodyFraming kind = BodyFraming::kUntilClose;
@@ -48,8 +60,9 @@ class BodyStream : public std::streambuf {
   BodyStream(const BodyStream&) = delete;
   BodyStream& operator=(const BodyStream&) = delete;
 
-  // Copies every byte taken from the connection, and the error that ended
-  // the body, into record (not owned, must outlive the stream). Once the
+  // Copies every byte taken from the connection (the chunked coding's own
+  // bytes included, so that a replay decodes them again), and the error
+  // that ended the body, into record (not owned, must outlive the stream). Once the
   // recording holds cap bytes, the body ends as a failed receive (EFBIG) and
   // the recording is marked unusable.
   void RecordInto(RecordedExchange* record, size_t cap);
@@ -62,6 +75,8 @@ class BodyStream : public std::streambuf {
   // True once the body reached its framing's end: its whole length, or an
   // orderly close of a body that runs until close.
   bool Ended() const { return state == State::kEnded; }
+  // True when the chunked coding did not read as one (see above).
+  bool Malformed() const { return state == State::kMalformed; }
   // The errno of the receive that ended the body; 0 when none failed.
   int ReceiveError() const { return receiveError; }
 
@@ -69,11 +84,31 @@ class BodyStream : public std::streambuf {
   int_type underflow() override;
 
  private:
-  enum class State { kOpen, kEnded, kClosedEarly, kFailed, kDetached };
+  enum class State { kOpen, kEnded, kClosedEarly, kFailed, kMalformed, kDetached };
   static constexpr size_t kBufferSize = 1024;
 
   // Ends the body in state; returns EOF.
   int_type finish(State reached, int error);
+  // Whether the connection holds a byte for the body. If not, the body is
+  // finished: in closed at an orderly end, as a failed receive at a failure
+  // or once the recording reached its cap.
+  bool ready(State closed);
+  // Moves up to limit bytes that the connection holds (at least one, after
+  // ready) into the buffer; returns the first.
+  int_type fill(unsigned long long limit);
+  int_type underflowChunked();
+  // One byte of the chunked coding itself, recorded; false as ready.
+  bool controlByte(char* c, State closed);
+  // One line of the chunked coding without its LF and a CR before it,
+  // spending at most *budget bytes. False when the body finished first (as
+  // ready), or with the state still open when the budget ran out.
+  bool controlLine(std::string* line, size_t* budget, State closed);
+  // The size line of the next chunk; false once the body finished.
+  bool chunkSize(unsigned long long* size);
+  // The line end after a chunk's data; false once the body finished.
+  bool chunkEnd();
+  // Ends the body as malformed; returns false.
+  bool malformed();
 
   SocketStreamBuf* connection;  // borrowed; null once detached
   const Framing framing;
@@ -82,6 +117,8 @@ class BodyStream : public std::streambuf {
   int receiveError = 0;
   RecordedExchange* record = nullptr;  // not owned
   size_t cap = 0;
+  unsigned long long chunkLeft = 0;  // data bytes of the present chunk not yet taken
+  bool afterData = false;            // a chunk's data was taken; its line end is next
   char buffer[kBufferSize];
 };
 

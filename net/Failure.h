@@ -10,17 +10,22 @@
 
 enum class FailureKind {
   kNone,
-  kBadUrl,            // url: text that does not read as a URL
-  kUrlTooLong,        // url: what a resolution would give, past kMaxUrlLength
-  kConnectFailed,     // host, port, systemError (errno, or the resolver's code)
-  kTlsFailed,         // host, port, detail: the TLS library's reason
-  kTooManyRedirects,  // url
-  kHttpError,         // url, status
-  kEmptyReply,        // url: the server sent nothing back
-  kTimedOut,          // url, systemError: a receive waited past its bound
-  kReceiveFailed,     // url, systemError
-  kHeaderTooLarge,    // url: the head passed kMaxHeaderBytes
-  kCutShort,          // url, bytesRead of bytesExpected
+  kBadUrl,             // url: text that does not read as a URL
+  kUrlTooLong,         // url: what a resolution would give, past kMaxUrlLength
+  kConnectFailed,      // host, port, systemError (errno, or the resolver's code)
+  kTlsFailed,          // host, port, detail: the TLS library's reason
+  kTooManyRedirects,   // url
+  kHttpError,          // url, status
+  kEmptyReply,         // url: the server sent nothing back
+  kTimedOut,           // url, systemError: a receive waited past its bound
+  kReceiveFailed,      // url, systemError
+  kHeaderTooLarge,     // url: the head passed kMaxHeaderBytes
+  kCutShort,           // url, bytesRead of bytesExpected
+  kBadLength,          // url, detail: Content-Length values not a length (or none)
+  kConflictingLength,  // url, detail: Content-Length values that differ
+  kBadChunking,        // url: a chunked body that does not read as one
+  kTooManyInterim,     // url: more than kMaxInterimHeads 1xx heads in a row
+  kRedirectScheme,     // url: what redirected; detail: the target's scheme
 };
 
 struct Failure {

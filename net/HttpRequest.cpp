@@ -1,6 +1,7 @@
 #include "net/HttpRequest.h"
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -14,13 +15,14 @@ void SendRequest(std::ostream& stream, const Url& url) {
          << std::flush;
 }
 
-// Whether a head with this status (0: none) leads on to its Location.
+// Whether the head leads on to its Location.
 bool Redirects(const HttpResponse& head) {
-  int status = head.Status();
-  return head.HasLocation() && (status == 0 || status / 100 == 2 || status / 100 == 3);
+  return head.HasLocation() && (!head.HasStatusLine() || head.Status() / 100 == 3);
 }
 
-bool IsFailureStatus(int status) { return status != 0 && status / 100 != 2; }
+bool IsFailureStatus(const HttpResponse& head) {
+  return head.HasStatusLine() && head.Status() / 100 != 2;
+}
 
 // A receive that failed with error, while url was read.
 Failure ReceiveFailure(int error, const CStr& url) {
@@ -65,6 +67,44 @@ bool HeadProblem(const SocketStreamBuf& connection, const HttpResponse& head, co
   return true;
 }
 
+// What is wrong with an answer's Content-Length, if anything. A
+// Transfer-Encoding frames the body instead, so it is not heeded then.
+bool LengthProblem(const HttpResponse& head, const CStr& url, Failure* failure) {
+  if (head.Find("Transfer-Encoding") != nullptr) return false;
+  HttpResponse::Length length = head.ContentLengthField();
+  using Kind = HttpResponse::Length::Kind;
+  if (length.kind != Kind::kInvalid && length.kind != Kind::kConflicting) return false;
+  *failure = Simple(
+      length.kind == Kind::kInvalid ? FailureKind::kBadLength : FailureKind::kConflictingLength,
+      url);
+  failure->detail = length.text.substr(0, 200).c_str();
+  return true;
+}
+
+// Reads heads from connection until one is not interim. False with *failure
+// when a head could not be read, or there were too many interim ones.
+bool ReadFinalHead(SocketStreamBuf& connection, HttpResponse* head, const CStr& url,
+                   RecordedExchange* record, Failure* failure) {
+  for (int interim = 0;; ++interim) {
+    head->Read(connection, record != nullptr ? &record->head : nullptr);
+    if (record != nullptr && !connection.connected) record->endError = connection.ReceiveError();
+    if (HeadProblem(connection, *head, url, failure)) return false;
+    if (!head->IsInterim()) return true;
+    if (interim == kMaxInterimHeads) {
+      *failure = Simple(FailureKind::kTooManyInterim, url);
+      return false;
+    }
+  }
+}
+
+// The scheme of a Location that names one other than http and https.
+CStr OtherScheme(const CStr& location) {
+  CStr scheme;
+  if (!Url::HasOtherScheme(location)) return scheme;
+  const char* text = location;
+  scheme.Append(text, static_cast<unsigned short>(std::strchr(text, ':') - text));
+  return scheme;
+}
 
 }  // namespace
 
@@ -79,6 +119,10 @@ ResponseBody::ResponseBody(std::unique_ptr<SocketStreamBuf> connection, const CS
 bool ResponseBody::Complete(Failure* failure) const {
   if (body.ReceiveError() != 0) {
     *failure = ReceiveFailure(body.ReceiveError(), url);
+    return false;
+  }
+  if (body.Malformed()) {
+    *failure = Simple(FailureKind::kBadChunking, url);
     return false;
   }
   unsigned long long got = BytesRead();
@@ -125,21 +169,19 @@ FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector
       SendRequest(request, url);
     }
     HttpResponse head;
-    head.Read(*connection, record != nullptr ? &record->head : nullptr);
-    if (record != nullptr && !connection->connected) record->endError = connection->ReceiveError();
-    if (HeadProblem(*connection, head, text, &failure)) {
+    if (!ReadFinalHead(*connection, &head, text, record, &failure)) {
       return Failed(outcome, failure);
     }
     ++outcome.headersRead;
     if (!Redirects(head)) {
-      if (IsFailureStatus(head.Status())) {
+      if (IsFailureStatus(head)) {
         failure = Simple(FailureKind::kHttpError, text);
         failure.status = head.Status();
         return Failed(outcome, failure);
       }
+      if (LengthProblem(head, text, &failure)) return Failed(outcome, failure);
       outcome.html = head.IsHtml();
-      outcome.body =
-          std::make_unique<ResponseBody>(std::move(connection), text, FramingOf(head));
+      outcome.body = std::make_unique<ResponseBody>(std::move(connection), text, FramingOf(head));
       if (record != nullptr) outcome.body->RecordInto(record, recorder->cap);
       // A head that ran to the stream's end leaves a body already at its end.
       if (head.HowEnded() != HttpResponse::End::kBlankLine) {
@@ -151,9 +193,16 @@ FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector
     if (redirects == kMaxRedirects) {
       return Failed(outcome, Simple(FailureKind::kTooManyRedirects, text));
     }
+    CStr location = head.Location();
+    CStr scheme = OtherScheme(location);
+    if (!scheme.IsEmpty()) {
+      failure = Simple(FailureKind::kRedirectScheme, text);
+      failure.detail = scheme;
+      return Failed(outcome, failure);
+    }
     Url target;
     UrlProblem problem;
-    if (!url.Resolve(Url::EscapeControls(head.Location()), &target, &problem)) {
+    if (!url.Resolve(Url::EscapeControls(location), &target, &problem)) {
       return Failed(outcome, problem);
     }
     outcome.url = target;

@@ -6,11 +6,18 @@
 // kMaxRedirects times in a row) and hands back the body as a stream that
 // delivers exactly the body, framed as the head says (net/BodyStream.h).
 //
-// The status line decides: 2xx, or no status line at all, is an answer; a
-// Location field redirects unless the status is 4xx or 5xx; any other status
-// is an HTTP error, whose body is not handed over. A head that cannot be
-// read (nothing came, the receive failed or timed out, it passed
-// kMaxHeaderBytes) is a failed transfer.
+// The status line decides. A 1xx head (net/HttpResponse.h, IsInterim) is
+// passed over and the next head read from the same connection, at most
+// kMaxInterimHeads times; such heads are not counted as read. A 3xx with a
+// Location field, or a head without a status line that has one, redirects,
+// to an http: or https: URL only (any other scheme is a failure naming it).
+// Otherwise a 2xx, or no status line at all, is an answer; any other status
+// (below 100 too) is an HTTP error, whose body is not handed over. An answer
+// whose Content-Length does not read as one length (invalid, or values that
+// differ) fails without its body; with a Transfer-Encoding the
+// Content-Length is not heeded. A head that cannot be read (nothing came, the
+// receive failed or timed out, it passed kMaxHeaderBytes) is a failed
+// transfer.
 //
 // Nothing here prints or counts: the outcome says what happened, how many
 // response heads were read, and, for a failure, what went wrong as data
@@ -35,6 +42,8 @@
 
 // Redirects followed in a row before a request gives up.
 constexpr int kMaxRedirects = 20;
+// 1xx heads passed over before one exchange's final head.
+constexpr int kMaxInterimHeads = 8;
 
 // The body of a response: owns the connection until it is released, and the
 // body stream over it with the stream that reads it; the streams go before
@@ -52,8 +61,9 @@ class ResponseBody {
   // Whether the body reached its framing's end.
   bool Ended() const { return body.Ended(); }
   // Once the reader has stopped: true when the body arrived whole (no receive
-  // failed, and the declared length, if any, was reached); otherwise false
-  // with *failure saying why (kTimedOut, kReceiveFailed, kCutShort).
+  // failed, the declared length, if any, was reached, a chunked body read as
+  // one); otherwise false with *failure saying why (kTimedOut,
+  // kReceiveFailed, kBadChunking, kCutShort).
   bool Complete(Failure* failure) const;
 
   // Hands the connection back, positioned after the body as far as it was
@@ -96,8 +106,7 @@ using FetchPolicy = std::function<bool(const Url&)>;
 
 // With recorder, every exchange is recorded as it is read, the body's as far
 // as its reader goes.
-FetchOutcome Fetch(const Url& url, const FetchPolicy& allowed,
-                   const Connector& connect = ConnectTo,
+FetchOutcome Fetch(const Url& url, const FetchPolicy& allowed, const Connector& connect = ConnectTo,
                    const ExchangeRecorder* recorder = nullptr);
 
 #endif  // FERRET_NET_HTTPREQUEST_H_

@@ -45,30 +45,43 @@ bool ReadLine(std::streambuf& source, std::string& line, size_t* budget, std::st
   }
 }
 
-// "HTTP/" digits "." digits, blanks or tabs, three digits: the code, or 0.
+// "HTTP/" digit "." digit, blanks or tabs, three digits, then the line's end
+// or a blank or tab: the code, or -1 for a line of any other form.
 int StatusOf(const std::string& line) {
   const char* p = line.c_str();  // a NUL ends the status line
-  if (std::strncmp(p, "HTTP/", 5) != 0) return 0;
+  if (std::strncmp(p, "HTTP/", 5) != 0) return -1;
   p += 5;
-  if (!IsDigit(*p)) return 0;
-  while (IsDigit(*p)) ++p;
-  if (*p++ != '.' || !IsDigit(*p)) return 0;
-  while (IsDigit(*p)) ++p;
-  if (!IsBlank(*p)) return 0;
+  if (!IsDigit(p[0]) || p[1] != '.' || !IsDigit(p[2]) || !IsBlank(p[3])) return -1;
+  p += 3;
   while (IsBlank(*p)) ++p;
-  if (!IsDigit(p[0]) || !IsDigit(p[1]) || !IsDigit(p[2])) return 0;
+  if (!IsDigit(p[0]) || !IsDigit(p[1]) || !IsDigit(p[2])) return -1;
+  if (p[3] != '\0' && !IsBlank(p[3])) return -1;
   return (p[0] - '0') * 100 + (p[1] - '0') * 10 + (p[2] - '0');
 }
 
-// A value of digits only, as a length; -1 for anything else.
-long long LengthOf(const std::string& value) {
-  if (value.empty()) return -1;
-  for (char c : value) {
+// A list element of digits only, as a length; -1 for anything else, a
+// value past 63 bits included.
+long long LengthOf(const std::string& element) {
+  if (element.empty()) return -1;
+  for (char c : element) {
     if (!IsDigit(c)) return -1;
   }
   errno = 0;
-  long long length = std::strtoll(value.c_str(), nullptr, 10);
+  long long length = std::strtoll(element.c_str(), nullptr, 10);
   return errno != 0 ? -1 : length;
+}
+
+// The element of list that begins at *at, without the blanks around it;
+// *at moves past it and its comma.
+std::string NextElement(const std::string& list, size_t* at) {
+  size_t comma = list.find(',', *at);
+  size_t end = comma == std::string::npos ? list.size() : comma;
+  size_t begin = *at;
+  while (begin < end && IsBlank(list[begin])) ++begin;
+  size_t finish = end;
+  while (finish > begin && IsBlank(list[finish - 1])) --finish;
+  *at = comma == std::string::npos ? std::string::npos : comma + 1;
+  return list.substr(begin, finish - begin);
 }
 
 }  // namespace
@@ -76,15 +89,22 @@ long long LengthOf(const std::string& value) {
 HttpResponse::End HttpResponse::Read(std::streambuf& source, std::string* raw) {
   fields.clear();
   status = 0;
+  statusLine = false;
   size_t budget = kMaxHeaderBytes;
   std::string line;
   end = End::kStreamEnded;
-  for (bool first = true; ReadLine(source, line, &budget, raw); first = false) {
+  bool first = true, blankBefore = false;
+  while (ReadLine(source, line, &budget, raw)) {
+    if (line.empty() && first && !blankBefore) {
+      blankBefore = true;
+      continue;
+    }
     if (line.empty()) {
       end = End::kBlankLine;
       break;
     }
     parseLine(line, first);
+    first = false;
   }
   if (end != End::kBlankLine && budget == 0) end = End::kTooLarge;
   bytesRead = kMaxHeaderBytes - budget;
@@ -92,7 +112,14 @@ HttpResponse::End HttpResponse::Read(std::streambuf& source, std::string* raw) {
 }
 
 void HttpResponse::parseLine(const std::string& line, bool first) {
-  if (first && (status = StatusOf(line)) != 0) return;
+  if (first) {
+    int code = StatusOf(line);
+    if (code >= 0) {
+      status = code;
+      statusLine = true;
+      return;
+    }
+  }
   size_t colon = 0;
   while (colon < line.size() && IsNameChar(line[colon])) ++colon;
   if (colon == 0 || colon == line.size() || line[colon] != ':') return;
@@ -118,14 +145,43 @@ std::vector<std::string> HttpResponse::FindAll(const char* name) const {
   return values;
 }
 
-long long HttpResponse::ContentLength() const {
-  long long length = -1;
+HttpResponse::Length HttpResponse::ContentLengthField() const {
+  Length length;
+  using Kind = Length::Kind;
+  bool invalid = false, conflicting = false, any = false;
   for (const std::string& value : FindAll("Content-Length")) {
-    long long one = LengthOf(value);
-    if (one < 0 || (length >= 0 && one != length)) return -1;
-    length = one;
+    if (any) length.text += ", ";
+    length.text += value;
+    any = true;
+    for (size_t at = 0; at != std::string::npos;) {
+      std::string element = NextElement(value, &at);
+      if (element.empty()) continue;
+      long long one = LengthOf(element);
+      if (one < 0) {
+        invalid = true;
+      } else if (length.value >= 0 && one != length.value) {
+        conflicting = true;
+      } else {
+        length.value = one;
+      }
+    }
   }
+  if (!any) return length;
+  if (invalid || length.value < 0) {
+    length.kind = Kind::kInvalid;
+  } else if (conflicting) {
+    length.kind = Kind::kConflicting;
+  } else {
+    length.kind = Kind::kValid;
+    return length;
+  }
+  length.value = -1;
   return length;
+}
+
+long long HttpResponse::ContentLength() const {
+  Length length = ContentLengthField();
+  return length.kind == Length::Kind::kValid ? length.value : -1;
 }
 
 std::string HttpResponse::ContentType() const {

@@ -3,12 +3,13 @@
 // Read takes bytes from the stream buffer up to and including the empty line
 // that ends the head, and not one byte more: the buffer is left at the body's
 // first byte. Lines are read whole whatever their length or bytes; CRs are
-// dropped, an LF ends a line. At most kMaxHeaderBytes are taken.
+// dropped, an LF ends a line. At most kMaxHeaderBytes are taken. One empty
+// line before the first line is taken and passed over (RFC 9112, 2.2).
 //
-// The first line gives the status when it begins "HTTP/<digits>.<digits>",
-// blanks or tabs, then three digits; a head without such a line has status 0.
-// Every later line of the form "name: value" (name without blanks) is a
-// field; names compare without regard to letter case, values lose the
+// The first line is the status line when it reads "HTTP/" digit "." digit,
+// blanks or tabs, three digits, then its end or a blank or tab; a head
+// without such a line has status 0 and no status line. Every later line of the form "name: value"
+// (name without blanks) is a field; names compare without regard to letter case, values lose the
 // blanks and tabs around them, and fields keep their order. Lines of any
 // other form are ignored.
 //
@@ -47,8 +48,12 @@ class HttpResponse {
   End HowEnded() const { return end; }
   // Bytes taken from the stream, the ending empty line included.
   size_t BytesRead() const { return bytesRead; }
-  // The status line's code; 0 without a status line.
+  // The status line's code; 0 without a status line (and for "000").
   int Status() const { return status; }
+  bool HasStatusLine() const { return statusLine; }
+  // A 1xx head (other than 101, which this client never asks for): an
+  // interim answer, the final one follows on the same connection.
+  bool IsInterim() const { return statusLine && status >= 100 && status < 200 && status != 101; }
   const std::vector<Field>& Fields() const { return fields; }
 
   // The value of the first field named name (any letter case), or null.
@@ -56,9 +61,22 @@ class HttpResponse {
   // The values of every field named name, in order.
   std::vector<std::string> FindAll(const char* name) const;
 
-  // The body's declared length: the value when every Content-Length field
-  // holds the same decimal number that fits in 63 bits; -1 when there is
-  // none, or they are not numbers or disagree.
+  // The Content-Length fields read together (RFC 9110, 8.6): every field is
+  // a comma list of decimal numbers (empty elements passed over); the length
+  // is their one value when all are equal and fit in 63 bits.
+  struct Length {
+    enum class Kind {
+      kAbsent,       // no Content-Length field
+      kValid,        // value is the length
+      kInvalid,      // an element is not digits only, or too large, or none is given
+      kConflicting,  // valid numbers that differ
+    };
+    Kind kind = Kind::kAbsent;
+    long long value = -1;
+    std::string text;  // the field values as received, joined by ", "
+  };
+  Length ContentLengthField() const;
+  // The length when ContentLengthField is valid; -1 otherwise.
   long long ContentLength() const;
   // The first Content-Type value; empty when absent.
   std::string ContentType() const;
@@ -78,6 +96,7 @@ class HttpResponse {
   End end = End::kStreamEnded;
   size_t bytesRead = 0;
   int status = 0;
+  bool statusLine = false;
   std::vector<Field> fields;
 };
 

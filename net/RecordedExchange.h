@@ -3,9 +3,10 @@
 //
 // Fetching ahead records each exchange of a fetch (every redirect is an
 // exchange of its own) through an ExchangeRecorder given to Fetch: the
-// response head as read, and the body bytes as framed, as far as the reader
-// took them, with the error that ended them. Bytes the connection held past
-// the exchange are not part of it. The crawl later runs the same fetch
+// response heads as read (interim 1xx heads included), and the bytes after
+// them as received, as far as the reader took them (a chunked body with its
+// coding, decoded again on replay), with the error that ended them. Bytes
+// the connection held past the exchange are not part of it. The crawl later runs the same fetch
 // through ReplayConnector, whose transports play the exchanges back. The HTTP
 // code reads a replay exactly as it read the server, so it reports, counts
 // and saves exactly the same; an exchange that was not recorded (or not
@@ -30,8 +31,8 @@ struct RecordedExchange {
   CStr url;                // the URL the exchange was made for
   bool connected = false;  // false: the connect failed, as failure says
   Failure failure;
-  std::string head;  // the response head's bytes, as far as they were read
-  std::string body;  // the body's bytes as framed, as far as they were read
+  std::string head;  // the response heads' bytes, as far as they were read
+  std::string body;  // the bytes after the head as received, as far as they were read
   int endError = 0;  // errno of the receive that ended the exchange; 0: none failed
   // False once the recording was cut at its size cap: a reader could then
   // ask for more than was recorded. (A fetch that stopped reading early, at a

@@ -37,6 +37,17 @@ TEST(FailureText, EachKindHasItsLineAndReason) {
   Failure cut = make(FailureKind::kCutShort);
   cut.bytesRead = 5000000000ull;
   cut.bytesExpected = 6000000000ll;
+  Failure zero = make(FailureKind::kHttpError);
+  Failure low = make(FailureKind::kHttpError);
+  low.status = 99;
+  Failure badLength = make(FailureKind::kBadLength);
+  badLength.detail = "-1";
+  Failure hostileLength = make(FailureKind::kBadLength);
+  hostileLength.detail = ("\x1b[2J\x9b" + std::string(70, '9')).c_str();
+  Failure conflicting = make(FailureKind::kConflictingLength);
+  conflicting.detail = "5, 6";
+  Failure scheme = make(FailureKind::kRedirectScheme);
+  scheme.detail = "file";
   const struct {
     Failure failure;
     std::string line;
@@ -55,6 +66,18 @@ TEST(FailureText, EachKindHasItsLineAndReason) {
       {make(FailureKind::kHeaderTooLarge),
        "Header too large (over 65536 bytes) at http://site.test/p", nullptr},
       {cut, "Transfer cut short at 5000000000 of 6000000000 bytes: http://site.test/p", nullptr},
+      {zero, "HTTP 000 at http://site.test/p", nullptr},
+      {low, "HTTP 099 at http://site.test/p", nullptr},
+      {badLength, "Bad Content-Length '-1' at http://site.test/p", nullptr},
+      // What the server sent is cut and never reaches the terminal raw.
+      {hostileLength,
+       "Bad Content-Length '%1B[2J%9B" + std::string(55, '9') + "...' at http://site.test/p",
+       nullptr},
+      {conflicting, "Conflicting Content-Length '5, 6' at http://site.test/p", nullptr},
+      {make(FailureKind::kBadChunking), "Bad chunked encoding at http://site.test/p", nullptr},
+      {make(FailureKind::kTooManyInterim), "Too many interim (1xx) responses at http://site.test/p",
+       nullptr},
+      {scheme, "Redirect to a file: URL refused at http://site.test/p", nullptr},
   };
   for (const auto& row : rows) {
     FailureLine text = FailureText(row.failure);

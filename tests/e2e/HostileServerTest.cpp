@@ -5,8 +5,6 @@
 // what is written, what is sent, what is printed and what is counted.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-
-#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -18,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,13 +24,13 @@
 
 #include "app/PageScan.h"
 #include "net/Sockets.h"
+#include "tests/app/TestCrawl.h"
 #include "tests/common/Files.h"
 #include "tests/common/Subprocess.h"
 #include "tests/support/HttpResponse.h"
 #include "tests/support/Loopback.h"
-#include "tests/support/ScriptedServer.h"
-#include "tests/app/TestCrawl.h"
 #include "tests/support/ParsedUrl.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace {
 
@@ -491,6 +490,120 @@ TEST_F(HostileRunTest, PendingLinksAreBoundedAcrossTheCrawl) {
   std::vector<std::string> paths;
   for (int n = 0; n <= 10; ++n) paths.push_back("/c" + std::to_string(n) + ".html");
   EXPECT_EQ(server.RequestPaths(), paths);
+}
+
+// The start URL saved with -download (then fetched again to be scanned) from a
+// server whose framing lies, or that aims its Location elsewhere: what is
+// printed, counted, requested and saved.
+TEST_F(HostileRunTest, ResponsesAreReadByTheirFraming) {
+  const std::string plain = "Content-Type: text/plain";
+  const std::string chunked =
+      "HTTP/1.1 200 OK\r\n" + plain + "\r\nTransfer-Encoding: chunked\r\n\r\n";
+  auto withLength = [&plain](const std::string& length, const std::string& body) {
+    return HttpResponse("HTTP/1.0 200 OK", {plain, "Content-Length: " + length}, body);
+  };
+  const struct {
+    const char* path;
+    std::string response;
+    const char* error;  // the line for each of the two requests, before the URL; null: none
+    std::string saved;  // the file's bytes; "" for none
+    const char* counters;
+    int exitCode;
+  } rows[] = {
+      {"/longer.txt", withLength("5", "hello, and more"), nullptr, "hello",
+       "Saves(1) Prints(0) Hits(2) HTTP 200(100%) Errors(0)", 0},
+      {"/list.txt", withLength("5, 5", "hello, and more"), nullptr, "hello",
+       "Saves(1) Prints(0) Hits(2) HTTP 200(100%) Errors(0)", 0},
+      {"/negative.txt", withLength("-1", "hello"), "Bad Content-Length '-1' at ", "",
+       "Saves(0) Prints(0) Hits(2) HTTP 200(0%) Errors(2)", 2},
+      {"/huge.txt", withLength("100000000000000000000000000", "hello"),
+       "Bad Content-Length '100000000000000000000000000' at ", "",
+       "Saves(0) Prints(0) Hits(2) HTTP 200(0%) Errors(2)", 2},
+      {"/conflict.txt", withLength("5, 6", "hello!"), "Conflicting Content-Length '5, 6' at ", "",
+       "Saves(0) Prints(0) Hits(2) HTTP 200(0%) Errors(2)", 2},
+      {"/chunked.txt", chunked + "5;x=y\r\nhello\r\n7\r\n, world\r\n0\r\nT: 1\r\n\r\n", nullptr,
+       "hello, world", "Saves(1) Prints(0) Hits(2) HTTP 200(100%) Errors(0)", 0},
+      {"/continue.txt", "HTTP/1.1 100 Continue\r\n\r\n" + FileResponse("body\n", "text/plain"),
+       nullptr, "body\n", "Saves(1) Prints(0) Hits(2) HTTP 200(100%) Errors(0)", 0},
+      {"/blank-first.txt", "\r\n" + NotFoundResponse(), "HTTP 404 at ", "",
+       "Saves(0) Prints(0) Hits(2) HTTP 200(0%) Errors(2)", 2},
+      {"/zero.txt", "HTTP/1.0 000 Zero\r\n" + plain + "\r\n\r\nbody\n", "HTTP 000 at ", "",
+       "Saves(0) Prints(0) Hits(2) HTTP 200(0%) Errors(2)", 2},
+      {"/created.txt",
+       HttpResponse("HTTP/1.1 201 Created", {plain, "Location: /moved.txt"}, "made\n"), nullptr,
+       "made\n", "Saves(1) Prints(0) Hits(2) HTTP 200(100%) Errors(0)", 0},
+      {"/passwd", RedirectResponse("file:///etc/passwd"), "Redirect to a file: URL refused at ", "",
+       "Saves(0) Prints(0) Hits(2) HTTP 200(0%) Errors(2)", 2},
+      {"/ftp", RedirectResponse("ftp://127.0.0.1/x"), "Redirect to a ftp: URL refused at ", "",
+       "Saves(0) Prints(0) Hits(2) HTTP 200(0%) Errors(2)", 2},
+      {"/?q=1", FileResponse("query\n", "text/plain"), nullptr, "query\n",
+       "Saves(1) Prints(0) Hits(2) HTTP 200(100%) Errors(0)", 0},
+  };
+  // Fetched ahead (-j 2), each exchange is recorded and replayed: the same
+  // lines, requests and files.
+  for (const auto& row : rows) server.SetResponse(row.path, row.response);
+  for (const char* jobs : {"1", "2"}) {
+    for (const auto& row : rows) {
+      SCOPED_TRACE(std::string(row.path) + " -j " + jobs);
+      server.ClearRequests();
+      // The query row is typed as "host:port?q=1", without a path.
+      std::string url = row.path[1] == '?' ? server.Url("") + (row.path + 1) : server.Url(row.path);
+      std::string file = row.path[1] == '?' ? "index.html?q=1" : row.path + 1;
+      ProcessResult r = Ferret({url, "-download", "-stat", "-j", jobs});
+      std::vector<std::string> expected;
+      if (row.error != nullptr) {
+        expected = {row.error + url, row.error + url};
+      } else {
+        expected = {"Saving " + url + " as " + file};
+      }
+      expected.push_back(row.counters);
+      EXPECT_EQ(Lines(r.out), expected);
+      EXPECT_EQ(r.exitCode, row.exitCode);
+      EXPECT_EQ(server.RequestPaths(), std::vector<std::string>(2, row.path));
+      std::map<std::string, std::string> tree;
+      if (!row.saved.empty()) tree[file] = "file " + row.saved;
+      EXPECT_EQ(DirectoryTree(work), tree);
+      if (!row.saved.empty()) unlink((work + "/" + file).c_str());
+    }
+
+    // Malformed chunking: the save is dropped, the scan fails alike.
+    server.SetResponse("/bad.txt", chunked + "5\r\nhello0\r\n\r\n");
+    ProcessResult bad = Ferret({server.Url("/bad.txt"), "-download", "-stat", "-j", jobs});
+    EXPECT_EQ(Lines(bad.out),
+              (std::vector<std::string>{"Saving " + server.Url("/bad.txt") + " as bad.txt",
+                                        "Bad chunked encoding at " + server.Url("/bad.txt"),
+                                        "Saves(0) Prints(0) Hits(2) HTTP 200(100%) Errors(1)"}));
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_TRUE(DirectoryTree(work).empty());
+
+    // A chunked page is scanned from its decoded body, and the chunked file
+    // it links to saved decoded (under -j 2, both from their recordings).
+    const std::string html =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n";
+    server.SetResponse("/book.html",
+                       html + "6\r\n<a hre\r\n10\r\nf=\"c.txt\">c</a>\n\r\n0\r\n\r\n");
+    server.SetResponse("/c.txt", chunked + "3\r\nabc\r\n0\r\n\r\n");
+    ProcessResult book = Ferret(
+        {server.Url("/book.html"), "-f", "txt", "-download", "-d", "1", "-stat", "-j", jobs});
+    EXPECT_EQ(Lines(book.out),
+              (std::vector<std::string>{"Saving " + U("/c.txt") + " as c.txt",
+                                        "Saves(1) Prints(0) Hits(3) HTTP 200(100%) Errors(0)"}));
+    EXPECT_EQ(DirectoryTree(work), (std::map<std::string, std::string>{{"c.txt", "file abc"}}));
+    unlink((work + "/c.txt").c_str());
+  }
+
+  // A body that ends at its Content-Length ends there, though the server
+  // keeps sending and never closes.
+  RawServer endless(withLength("5", "hello"), "and more\n");
+  auto start = std::chrono::steady_clock::now();
+  ProcessResult kept = Ferret({endless.Url("/page.txt"), "-download", "-stat"});
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(Lines(kept.out),
+            (std::vector<std::string>{"Saving " + endless.Url("/page.txt") + " as page.txt",
+                                      "Saves(1) Prints(0) Hits(2) HTTP 200(100%) Errors(0)"}));
+  EXPECT_EQ(kept.exitCode, 0);
+  EXPECT_EQ(ReadFile(work + "/page.txt"), "hello");
+  EXPECT_LT(seconds, 5);
 }
 
 // The crawler in process, with short deadlines: a server that keeps the

@@ -13,8 +13,8 @@
 #include "net/HttpRequest.h"
 #include "net/RecordedExchange.h"
 #include "tests/support/Loopback.h"
-#include "tests/support/ScriptedTransport.h"
 #include "tests/support/ParsedUrl.h"
+#include "tests/support/ScriptedTransport.h"
 
 namespace {
 
@@ -51,16 +51,21 @@ std::string ReadBody(ResponseBody& body) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// Host names the port only when it is not the scheme's default.
-TEST(HttpRequestHostField, PortOnlyWhenNotTheDefault) {
+// The request line carries the path and the query where they belong; Host
+// names the port only when it is not the scheme's default.
+TEST(HttpRequestLine, TargetAndHostField) {
   const struct {
     const char* url;
+    const char* target;
     const char* host;
   } cases[] = {
-      {"http://site.test/a", "site.test"},
-      {"http://site.test:80/a", "site.test"},
-      {"site.test:8080/a", "site.test:8080"},
-      {"http://Site.Test:443/", "Site.Test:443"},
+      {"http://site.test/a", "/a", "site.test"},
+      {"http://site.test:80/a", "/a", "site.test"},
+      {"site.test:8080/a", "/a", "site.test:8080"},
+      {"http://Site.Test:443/", "/", "Site.Test:443"},
+      {"http://site.test:8080?q=1", "/?q=1", "site.test:8080"},
+      {"http://site.test?q=1/x", "/?q=1/x", "site.test"},
+      {"http://site.test/p?q=1#f", "/p?q=1", "site.test"},
   };
   for (const auto& c : cases) {
     auto log = std::make_shared<TransportLog>();
@@ -72,8 +77,8 @@ TEST(HttpRequestHostField, PortOnlyWhenNotTheDefault) {
     };
     FetchOutcome outcome = Fetch(ParsedUrl(c.url), FetchPolicy(), connect);
     EXPECT_EQ(outcome.status, FetchStatus::kAnswered) << c.url;
-    std::string expected = std::string("\r\nHost: ") + c.host + "\r\n";
-    EXPECT_NE(log->sent.find(expected), std::string::npos) << c.url << ": " << log->sent;
+    std::string expected = std::string("GET ") + c.target + " HTTP/1.0\r\nHost: " + c.host + "\r\n";
+    EXPECT_EQ(log->sent.substr(0, expected.size()), expected) << c.url;
   }
 }
 
@@ -209,11 +214,268 @@ TEST(FetchFailure, WhatWentWrongComesBackAsData) {
   EXPECT_EQ(outcome.failure.systemError, ECONNREFUSED);
 }
 
+// What each framing, interim head, status and Location comes to: an answer
+// with its body, or a failure as data.
+TEST(FetchFraming, HeadsAndBodiesAreReadByTheirFraming) {
+  const std::string url = "http://site.test/p";
+  const std::string ok = "HTTP/1.1 200 OK\r\n";
+  const std::string chunked = ok + "Transfer-Encoding: chunked\r\n\r\n";
+  std::string interims, tooMany;
+  for (int i = 0; i < kMaxInterimHeads; ++i) interims += "HTTP/1.1 100 Continue\r\n\r\n";
+  tooMany = interims + "HTTP/1.1 103 Early Hints\r\n\r\n";
+  const struct {
+    const char* name;
+    std::vector<Script> scripts;
+    FailureKind kind;  // kNone: answered and whole
+    std::string detail;
+    int status;
+    std::string body;  // of an answer
+    int headersRead;
+    std::string url;  // that answered or failed
+  } rows[] = {
+      {"length, more sent",
+       {{{ok + "Content-Length: 5\r\n\r\nhello, more"}}},
+       FailureKind::kNone,
+       "",
+       0,
+       "hello",
+       1,
+       url},
+      {"length as a list of one value",
+       {{{ok + "Content-Length: 5, 5\r\n\r\nhello!"}}},
+       FailureKind::kNone,
+       "",
+       0,
+       "hello",
+       1,
+       url},
+      {"length negative",
+       {{{ok + "Content-Length: -1\r\n\r\nhello"}}},
+       FailureKind::kBadLength,
+       "-1",
+       0,
+       "",
+       1,
+       url},
+      {"length past 63 bits",
+       {{{ok + "Content-Length: 100000000000000000000000000\r\n\r\nx"}}},
+       FailureKind::kBadLength,
+       "100000000000000000000000000",
+       0,
+       "",
+       1,
+       url},
+      {"lengths that differ",
+       {{{ok + "Content-Length: 5\r\nContent-Length: 6\r\n\r\nhello!"}}},
+       FailureKind::kConflictingLength,
+       "5, 6",
+       0,
+       "",
+       1,
+       url},
+      {"bad length beside chunked: not heeded",
+       {{{ok + "Content-Length: -1\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nhi\r\n0\r\n\r\n"}}},
+       FailureKind::kNone,
+       "",
+       0,
+       "hi",
+       1,
+       url},
+      {"bad length on an error status",
+       {{{"HTTP/1.1 404 No\r\nContent-Length: x\r\n\r\n"}}},
+       FailureKind::kHttpError,
+       "",
+       404,
+       "",
+       1,
+       url},
+      {"bad length on a redirect",
+       {{{"HTTP/1.1 302 Found\r\nContent-Length: -1\r\nLocation: /q\r\n\r\n"}}, {{ok + "\r\nq"}}},
+       FailureKind::kNone,
+       "",
+       0,
+       "q",
+       2,
+       "site.test:80/q"},
+      {"chunked",
+       {{{chunked + "5\r\nhello\r\n0\r\n\r\nmore"}}},
+       FailureKind::kNone,
+       "",
+       0,
+       "hello",
+       1,
+       url},
+      {"chunked, malformed",
+       {{{chunked + "5\r\nhello0\r\n\r\n"}}},
+       FailureKind::kBadChunking,
+       "",
+       0,
+       "hello",
+       1,
+       url},
+      {"chunked, closed before the last chunk",
+       {{{chunked + "5\r\nhello\r\n"}}},
+       FailureKind::kBadChunking,
+       "",
+       0,
+       "hello",
+       1,
+       url},
+      {"interim heads passed over",
+       {{{interims + ok + "\r\nbody"}}},
+       FailureKind::kNone,
+       "",
+       0,
+       "body",
+       1,
+       url},
+      {"interim heads, split",
+       {{{"HTTP/1.1 100 Continue\r\n", "\r\nHTTP/1.1 20", "0 OK\r\n\r\nb"}}},
+       FailureKind::kNone,
+       "",
+       0,
+       "b",
+       1,
+       url},
+      {"too many interim heads",
+       {{{tooMany + ok + "\r\nbody"}}},
+       FailureKind::kTooManyInterim,
+       "",
+       0,
+       "",
+       0,
+       url},
+      {"interim head, then nothing",
+       {{{"HTTP/1.1 100 Continue\r\n\r\n"}}},
+       FailureKind::kEmptyReply,
+       "",
+       0,
+       "",
+       0,
+       url},
+      {"101 is no interim head",
+       {{{"HTTP/1.1 101 Switching\r\n\r\n" + ok + "\r\nb"}}},
+       FailureKind::kHttpError,
+       "",
+       101,
+       "",
+       1,
+       url},
+      {"status 000",
+       {{{"HTTP/1.0 000 Zero\r\n\r\nbody"}}},
+       FailureKind::kHttpError,
+       "",
+       0,
+       "",
+       1,
+       url},
+      {"status 099",
+       {{{"HTTP/1.0 099 Low\r\n\r\nbody"}}},
+       FailureKind::kHttpError,
+       "",
+       99,
+       "",
+       1,
+       url},
+      {"a blank line before the status line",
+       {{{"\r\nHTTP/1.0 404 Not Found\r\n\r\nbody"}}},
+       FailureKind::kHttpError,
+       "",
+       404,
+       "",
+       1,
+       url},
+      {"two-digit version: no status line",
+       {{{"HTTP/1.10 404 Not Found\r\n\r\nbody"}}},
+       FailureKind::kNone,
+       "",
+       0,
+       "body",
+       1,
+       url},
+      {"2xx with a Location is an answer",
+       {{{"HTTP/1.1 201 Created\r\nLocation: /new\r\n\r\nmade"}}},
+       FailureKind::kNone,
+       "",
+       0,
+       "made",
+       1,
+       url},
+      {"no status line, a Location: redirects",
+       {{{"Location: http://site.test/q\r\n\r\n"}}, {{ok + "\r\nq"}}},
+       FailureKind::kNone,
+       "",
+       0,
+       "q",
+       2,
+       "http://site.test/q"},
+      {"3xx to a file: URL",
+       {{{"HTTP/1.1 302 Found\r\nLocation: file:///etc/passwd\r\n\r\n"}}},
+       FailureKind::kRedirectScheme,
+       "file",
+       0,
+       "",
+       1,
+       url},
+      {"3xx to an ftp: URL",
+       {{{"HTTP/1.1 301 Moved\r\nLocation: FTP://site.test/x\r\n\r\n"}}},
+       FailureKind::kRedirectScheme,
+       "FTP",
+       0,
+       "",
+       1,
+       url},
+      {"3xx to a data: URL",
+       {{{"HTTP/1.1 303 See\r\nLocation: data:text/html,hi\r\n\r\n"}}},
+       FailureKind::kRedirectScheme,
+       "data",
+       0,
+       "",
+       1,
+       url},
+      {"no status line to javascript:",
+       {{{"Location: javascript:alert(1)\r\n\r\n"}}},
+       FailureKind::kRedirectScheme,
+       "javascript",
+       0,
+       "",
+       1,
+       url},
+      {"3xx to https: and a query",
+       {{{"HTTP/1.1 307 Temp\r\nLocation: HTTPS://site.test:8443?q=1\r\n\r\n"}}, {{ok + "\r\nq"}}},
+       FailureKind::kNone,
+       "",
+       0,
+       "q",
+       2,
+       "HTTPS://site.test:8443?q=1"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FetchOutcome outcome = Fetch(ParsedUrl(url.c_str()), FetchPolicy(), Scripted(row.scripts));
+    EXPECT_EQ(std::string(outcome.url.Text()), row.url);
+    EXPECT_EQ(outcome.headersRead, row.headersRead);
+    Failure failure = outcome.failure;
+    if (outcome.status == FetchStatus::kAnswered) {
+      EXPECT_EQ(ReadBody(*outcome.body), row.body);
+      EXPECT_EQ(outcome.body->Complete(&failure), row.kind == FailureKind::kNone);
+    } else {
+      EXPECT_EQ(outcome.status, FetchStatus::kFailed);
+      EXPECT_EQ(outcome.body, nullptr);
+    }
+    EXPECT_EQ(failure.kind, row.kind);
+    if (row.kind == FailureKind::kNone) continue;
+    EXPECT_EQ(std::string(failure.url), row.url);
+    EXPECT_EQ(std::string(failure.detail), row.detail);
+    EXPECT_EQ(failure.status, row.status);
+  }
+}
+
 // The body stops at its length; what follows stays on the connection, which
 // the body hands back.
 TEST(FetchBody, FramedBodyLeavesTheConnectionForTheNextExchange) {
-  FetchOutcome outcome = Fetch(ParsedUrl(
-      "http://site.test/"), FetchPolicy(),
+  FetchOutcome outcome = Fetch(
+      ParsedUrl("http://site.test/"), FetchPolicy(),
       Scripted({{{"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5\r\n\r\nhel",
                   "loHTTP/1.1 204 No Content\r\n\r\n"}}}));
   ASSERT_EQ(outcome.status, FetchStatus::kAnswered);
@@ -256,7 +518,8 @@ TEST(FetchRecording, EachExchangeIsRecordedAndReplayedAlike) {
   EXPECT_TRUE(recordings[1].usable);
 
   auto shared = std::make_shared<const Recordings>(recordings);
-  FetchOutcome replayed = Fetch(ParsedUrl("http://site.test/a"), FetchPolicy(), ReplayConnector(shared));
+  FetchOutcome replayed =
+      Fetch(ParsedUrl("http://site.test/a"), FetchPolicy(), ReplayConnector(shared));
   ASSERT_EQ(replayed.status, FetchStatus::kAnswered);
   EXPECT_EQ(std::string(replayed.url.Text()), "http://site.test/b.bin");
   EXPECT_EQ(replayed.headersRead, 2);
@@ -281,6 +544,53 @@ TEST(FetchRecording, EachExchangeIsRecordedAndReplayedAlike) {
   EXPECT_FALSE(again.body->Complete(&failure));
   EXPECT_EQ(failure.kind, FailureKind::kReceiveFailed);
   EXPECT_EQ(failure.systemError, ECONNRESET);
+}
+
+// A chunked exchange, interim head included, is recorded as received and
+// replayed to the same bytes and the same end, well formed or not.
+TEST(FetchRecording, ChunkedExchangesReplayAlike) {
+  const std::string heads =
+      "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const struct {
+    const char* name;
+    std::vector<std::string> chunks;  // after the heads
+    std::string body;
+    bool whole;
+  } rows[] = {
+      {"well formed", {"4;x=1\r\nWiki\r", "\n5\r\npedia\r\n0\r\nT: 1\r\n\r\n"}, "Wikipedia", true},
+      {"malformed", {"4\r\nWiki\r\nzz\r\n"}, "Wiki", false},
+      {"cut off", {"4\r\nWiki\r\n5\r\nped"}, "Wikiped", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::string> chunks = row.chunks;
+    chunks.insert(chunks.begin(), heads);
+    std::string raw;
+    for (size_t i = 1; i < chunks.size(); ++i) raw += chunks[i];
+    Recordings recordings;
+    ExchangeRecorder recorder{&recordings, 1 << 20};
+    Failure live, replayed;
+    {
+      FetchOutcome outcome =
+          Fetch(ParsedUrl("http://site.test/c"), FetchPolicy(), Scripted({{chunks}}), &recorder);
+      ASSERT_EQ(outcome.status, FetchStatus::kAnswered);
+      EXPECT_EQ(outcome.headersRead, 1);
+      EXPECT_EQ(ReadBody(*outcome.body), row.body);
+      EXPECT_EQ(outcome.body->Complete(&live), row.whole);
+    }
+    ASSERT_EQ(recordings.size(), 1u);
+    EXPECT_EQ(recordings[0].head, heads);
+    EXPECT_EQ(recordings[0].body, raw.substr(0, recordings[0].body.size()));
+    EXPECT_TRUE(recordings[0].usable);
+    FetchOutcome again = Fetch(ParsedUrl("http://site.test/c"), FetchPolicy(),
+                               ReplayConnector(std::make_shared<const Recordings>(recordings)));
+    ASSERT_EQ(again.status, FetchStatus::kAnswered);
+    EXPECT_EQ(again.headersRead, 1);
+    EXPECT_EQ(ReadBody(*again.body), row.body);
+    EXPECT_EQ(again.body->Complete(&replayed), row.whole);
+    EXPECT_EQ(replayed.kind, live.kind);
+    EXPECT_EQ(again.body->Ended(), row.whole);
+  }
 }
 
 }  // namespace

@@ -35,10 +35,8 @@ TEST(HttpResponse, StatusLineFieldsAndWhereTheHeadEnds) {
        End::kBlankLine, "body"},
       {"LF line ends", "HTTP/1.1 404 Not Found\nX: y\n\nz", 404, -1, "", false, false, "", "", "",
        End::kBlankLine, "z"},
-      {"long version, tab and blank", "HTTP/12.34\t 301 x\r\n\r\n", 301, -1, "", false, false, "",
+      {"tab and blank after the version", "HTTP/1.1\t 301 x\r\n\r\n", 301, -1, "", false, false, "",
        "", "", End::kBlankLine, ""},
-      {"four digits read as three", "HTTP/1.0 2000\r\n\r\n", 200, -1, "", false, false, "", "", "",
-       End::kBlankLine, ""},
       {"lower-case protocol is no status", "http/1.0 200 OK\r\n\r\n", 0, -1, "", false, false, "",
        "", "", End::kBlankLine, ""},
       {"version without minor", "HTTP/1 200 OK\r\n\r\n", 0, -1, "", false, false, "", "", "",
@@ -127,6 +125,110 @@ TEST(HttpResponse, FieldsKeepTheirOrderAndCaseFreeNames) {
   ASSERT_NE(head.Find("Set-Cookie"), nullptr);
   EXPECT_EQ(*head.Find("Set-Cookie"), "a=1");
   EXPECT_EQ(head.Find("Cookie"), nullptr);
+}
+
+// "HTTP/" digit "." digit, three digits: anything else is no status line, and
+// the head is then read as fields; one empty line may come first.
+TEST(HttpResponse, StatusLineHasOneDigitEachSideAndThreeAfter) {
+  const struct {
+    std::string head;
+    bool statusLine;
+    int status;
+    bool interim;
+    bool hasLocation;
+    std::string rest;  // left for the body
+  } rows[] = {
+      {"HTTP/1.1 200 OK\r\n\r\nb", true, 200, false, false, "b"},
+      {"HTTP/1.0 200\r\n\r\n", true, 200, false, false, ""},
+      {"HTTP/1.0 404 Not Found\r\n\r\n", true, 404, false, false, ""},
+      {"HTTP/1.10 200 OK\r\n\r\n", false, 0, false, false, ""},
+      {"HTTP/12.3 200 OK\r\n\r\n", false, 0, false, false, ""},
+      {"HTTP/1. 200 OK\r\n\r\n", false, 0, false, false, ""},
+      {"HTTP/1.0 2000\r\n\r\n", false, 0, false, false, ""},
+      {"HTTP/1.0 200OK\r\n\r\n", false, 0, false, false, ""},
+      {"HTTP/1.0200 OK\r\n\r\n", false, 0, false, false, ""},
+      {"HTTP/1.0 000 Zero\r\n\r\n", true, 0, false, false, ""},
+      {"HTTP/1.0 099 Low\r\n\r\n", true, 99, false, false, ""},
+      {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n\r\n", true, 100, true, false,
+       "HTTP/1.1 200 OK\r\n\r\n"},
+      {"HTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\n", true, 103, true, false, ""},
+      {"HTTP/1.1 199 x\r\n\r\n", true, 199, true, false, ""},
+      {"HTTP/1.1 101 Switching Protocols\r\n\r\n", true, 101, false, false, ""},
+      {"HTTP/1.1 200 OK\r\n\r\n", true, 200, false, false, ""},
+      {"\r\nHTTP/1.0 404 Not Found\r\n\r\nbody", true, 404, false, false, "body"},
+      {"\nHTTP/1.0 404 Not Found\n\nbody", true, 404, false, false, "body"},
+      // Only one: a second empty line ends a head without a status line.
+      {"\r\n\r\nHTTP/1.0 404 Not Found\r\n\r\n", false, 0, false, false,
+       "HTTP/1.0 404 Not Found\r\n\r\n"},
+      {"\r\nLocation: /x\r\n\r\n", false, 0, false, true, ""},
+      {"Location: /x\r\n\r\n", false, 0, false, true, ""},
+      // The status line is the first line only.
+      {"X: y\r\nHTTP/1.0 200 OK\r\n\r\n", false, 0, false, false, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.head);
+    std::stringbuf source(row.head);
+    HttpResponse head;
+    EXPECT_EQ(head.Read(source), End::kBlankLine);
+    EXPECT_EQ(head.HasStatusLine(), row.statusLine);
+    EXPECT_EQ(head.Status(), row.status);
+    EXPECT_EQ(head.IsInterim(), row.interim);
+    EXPECT_EQ(head.HasLocation(), row.hasLocation);
+    EXPECT_EQ(source.str().substr(head.BytesRead()), row.rest);
+  }
+}
+
+// Content-Length fields read as one list (RFC 9110, 8.6).
+TEST(HttpResponse, ContentLengthIsOneValueOrSaysWhatIsWrong) {
+  using Kind = HttpResponse::Length::Kind;
+  const struct {
+    std::vector<std::string> fields;  // header lines
+    Kind kind;
+    long long value;
+    std::string text;
+  } rows[] = {
+      {{}, Kind::kAbsent, -1, ""},
+      {{"X-Content-Length: 5"}, Kind::kAbsent, -1, ""},
+      {{"Content-Lengths: 5"}, Kind::kAbsent, -1, ""},
+      {{"Content-Length: 5"}, Kind::kValid, 5, "5"},
+      {{"Content-Length: 0"}, Kind::kValid, 0, "0"},
+      {{"Content-Length: 007"}, Kind::kValid, 7, "007"},
+      {{"Content-Length: 5, 5"}, Kind::kValid, 5, "5, 5"},
+      {{"Content-Length: 5,,5 ,"}, Kind::kValid, 5, "5,,5 ,"},
+      {{"Content-Length: 5", "content-length: 5"}, Kind::kValid, 5, "5, 5"},
+      {{"Content-Length: 9223372036854775807"},
+       Kind::kValid,
+       9223372036854775807LL,
+       "9223372036854775807"},
+      {{"Content-Length: 9223372036854775808"}, Kind::kInvalid, -1, "9223372036854775808"},
+      {{"Content-Length: 100000000000000000000000000"},
+       Kind::kInvalid,
+       -1,
+       "100000000000000000000000000"},
+      {{"Content-Length: -1"}, Kind::kInvalid, -1, "-1"},
+      {{"Content-Length: +5"}, Kind::kInvalid, -1, "+5"},
+      {{"Content-Length: 0x10"}, Kind::kInvalid, -1, "0x10"},
+      {{"Content-Length: 5 5"}, Kind::kInvalid, -1, "5 5"},
+      {{"Content-Length:"}, Kind::kInvalid, -1, ""},
+      {{"Content-Length: ,"}, Kind::kInvalid, -1, ","},
+      {{"Content-Length: 5, x"}, Kind::kInvalid, -1, "5, x"},
+      {{"Content-Length: 5", "Content-Length: -5"}, Kind::kInvalid, -1, "5, -5"},
+      {{"Content-Length: 5, 6"}, Kind::kConflicting, -1, "5, 6"},
+      {{"Content-Length: 5", "Content-Length: 6"}, Kind::kConflicting, -1, "5, 6"},
+  };
+  for (const auto& row : rows) {
+    std::string text = "HTTP/1.1 200 OK\r\n";
+    for (const std::string& field : row.fields) text += field + "\r\n";
+    SCOPED_TRACE(text);
+    std::stringbuf source(text + "\r\n");
+    HttpResponse head;
+    ASSERT_EQ(head.Read(source), End::kBlankLine);
+    HttpResponse::Length length = head.ContentLengthField();
+    EXPECT_EQ(length.kind, row.kind);
+    EXPECT_EQ(length.value, row.value);
+    EXPECT_EQ(length.text, row.text);
+    EXPECT_EQ(head.ContentLength(), row.kind == Kind::kValid ? row.value : -1);
+  }
 }
 
 }  // namespace
