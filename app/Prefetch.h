@@ -19,8 +19,8 @@
 //
 // Bounded, whatever the site: workers fetch only among the first kWindow
 // requests of the queue, and not while the recordings held in memory reach
-// kWindowBytes; a recording keeps at most kMaxRecording bytes in memory (a
-// larger answer is fetched by the crawl itself, streaming to disk); pages
+// kWindowBytes; a recording keeps at most kMaxRecording bytes in memory, the
+// rest of a larger answer in an unnamed temporary file; pages
 // fetched ahead keep at most kMaxAheadLinks links between them (past that a
 // page fetched ahead is not read ahead: the crawl tells its links once it has
 // read the page). Finding a request the crawl takes costs a hash lookup.
@@ -59,7 +59,7 @@ class Prefetcher {
  public:
   static constexpr size_t kWindow = 64;
   static constexpr size_t kWindowBytes = 16u << 20;
-  static constexpr size_t kMaxRecording = 4u << 20;
+  static constexpr size_t kMaxRecording = 1u << 20;
   static constexpr size_t kMaxAheadLinks = 2 * kMaxLinksPerPage;
 
   // A page whose links the crawl handles: what the plan reads them from.

@@ -12,7 +12,13 @@ namespace {
 Connector HopConnector(CrawlContext& crawl, bool save, int depth) {
   return [&crawl, save, depth](SocketStreamBuf& connection, const Url& url, Failure* failure) {
     Prefetcher::Fetched fetched = crawl.prefetcher->Take(url, save, depth);
-    if (!fetched.recordings) return crawl.connector(connection, url, failure);
+    // Only a recording of this very hop is replayed; anything else (none, or
+    // one that could not be kept whole) is asked for for real.
+    const Recordings* recorded = fetched.recordings.get();
+    if (recorded == nullptr || recorded->empty() || !recorded->front().usable ||
+        !(recorded->front().url == url.Text())) {
+      return crawl.connector(connection, url, failure);
+    }
     return ReplayConnector(fetched.recordings, HopConnector(crawl, save, depth))(connection, url,
                                                                                  failure);
   };

@@ -69,11 +69,6 @@ BodyStream::int_type BodyStream::finish(State reached, int error) {
 }
 
 bool BodyStream::ready(State closed) {
-  if (record != nullptr && record->Size() >= cap) {
-    record->usable = false;
-    finish(State::kFailed, EFBIG);
-    return false;
-  }
   if (!traits_type::eq_int_type(connection->sgetc(), traits_type::eof())) return true;
   if (connection->connected) {
     finish(closed, 0);
@@ -90,7 +85,7 @@ BodyStream::int_type BodyStream::fill(unsigned long long limit) {
   if (static_cast<unsigned long long>(count) > limit) count = static_cast<std::streamsize>(limit);
   count = connection->sgetn(buffer, count);
   taken += static_cast<unsigned long long>(count);
-  if (record != nullptr) record->body.append(buffer, static_cast<size_t>(count));
+  if (record != nullptr) record->AppendBody(buffer, static_cast<size_t>(count), cap);
   setg(buffer, buffer, buffer + count);
   return traits_type::to_int_type(*gptr());
 }
@@ -137,7 +132,7 @@ BodyStream::int_type BodyStream::underflowChunked() {
 bool BodyStream::controlByte(char* c, State closed) {
   if (!ready(closed)) return false;
   *c = static_cast<char>(connection->sbumpc());
-  if (record != nullptr) record->body += *c;
+  if (record != nullptr) record->AppendBody(c, 1, cap);
   return true;
 }
 

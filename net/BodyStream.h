@@ -62,9 +62,8 @@ class BodyStream : public std::streambuf {
 
   // Copies every byte taken from the connection (the chunked coding's own
   // bytes included, so that a replay decodes them again), and the error
-  // that ended the body, into record (not owned, must outlive the stream). Once the
-  // recording holds cap bytes, the body ends as a failed receive (EFBIG) and
-  // the recording is marked unusable.
+  // that ended the body, into record (not owned, must outlive the stream),
+  // which keeps at most cap body bytes in memory (RecordedExchange::AppendBody).
   void RecordInto(RecordedExchange* record, size_t cap);
 
   // The connection is no longer to be read: every read gives EOF.
@@ -90,8 +89,7 @@ class BodyStream : public std::streambuf {
   // Ends the body in state; returns EOF.
   int_type finish(State reached, int error);
   // Whether the connection holds a byte for the body. If not, the body is
-  // finished: in closed at an orderly end, as a failed receive at a failure
-  // or once the recording reached its cap.
+  // finished: in closed at an orderly end, as a failed receive at a failure.
   bool ready(State closed);
   // Moves up to limit bytes that the connection holds (at least one, after
   // ready) into the buffer; returns the first.

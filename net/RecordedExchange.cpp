@@ -1,10 +1,26 @@
 #include "net/RecordedExchange.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace {
+
+// An unnamed file under dir, or -1.
+int OpenUnnamed(const char* dir) {
+  int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd != -1 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  // A file system without O_TMPFILE: a named file, removed at once.
+  std::string path = std::string(dir) + "/.ferret-spill-XXXXXX";
+  fd = mkostemp(&path[0], O_CLOEXEC);
+  if (fd != -1) unlink(path.c_str());
+  return fd;
+}
 
 // Plays an exchange back: its head, then its body, then its end; what is
 // sent goes nowhere.
@@ -16,9 +32,18 @@ class ReplayTransport : public Transport {
   long Send(const char*, size_t length) override { return static_cast<long>(length); }
 
   long Receive(char* data, size_t length) override {
+    size_t inMemory = record->head.size() + record->body.size();
+    if (position >= inMemory && record->spill != nullptr) {
+      long got = record->spill->Read(position - inMemory, data, length);
+      if (got > 0) {
+        position += static_cast<size_t>(got);
+        return got;
+      }
+      if (got < 0) return -1;
+    }
     const std::string& part = position < record->head.size() ? record->head : record->body;
     size_t offset = &part == &record->head ? position : position - record->head.size();
-    size_t left = part.size() - offset;
+    size_t left = offset < part.size() ? part.size() - offset : 0;
     if (left == 0) {
       if (record->endError == 0) return 0;
       errno = record->endError;
@@ -37,6 +62,50 @@ class ReplayTransport : public Transport {
 };
 
 }  // namespace
+
+SpillFile::SpillFile() {
+  const char* dir = std::getenv("TMPDIR");
+  fd = OpenUnnamed(dir != nullptr && *dir != '\0' ? dir : "/tmp");
+}
+
+SpillFile::~SpillFile() {
+  if (fd != -1) close(fd);
+}
+
+bool SpillFile::Append(const char* data, size_t length) {
+  if (fd == -1) return false;
+  while (length > 0) {
+    ssize_t written = pwrite(fd, data, length, static_cast<off_t>(size));
+    if (written == -1 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    length -= static_cast<size_t>(written);
+    size += static_cast<size_t>(written);
+  }
+  return true;
+}
+
+long SpillFile::Read(size_t offset, char* data, size_t length) const {
+  if (offset >= size) return 0;
+  if (length > size - offset) length = size - offset;
+  ssize_t got;
+  do {
+    got = pread(fd, data, length, static_cast<off_t>(offset));
+  } while (got == -1 && errno == EINTR);
+  return static_cast<long>(got);
+}
+
+void RecordedExchange::AppendBody(const char* data, size_t length, size_t memoryCap) {
+  if (spill == nullptr && body.size() < memoryCap) {
+    size_t kept = memoryCap - body.size() < length ? memoryCap - body.size() : length;
+    body.append(data, kept);
+    data += kept;
+    length -= kept;
+  }
+  if (length == 0) return;
+  if (spill == nullptr) spill = std::make_shared<SpillFile>();
+  if (!spill->Append(data, length)) usable = false;
+}
 
 Connector ReplayConnector(std::shared_ptr<const Recordings> from, Connector otherwise) {
   auto next = std::make_shared<size_t>(0);

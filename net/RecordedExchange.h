@@ -27,18 +27,47 @@
 #include "net/Failure.h"
 #include "text/CStr.h"
 
+// SpillFile: the part of a recording too large to keep in memory, in an
+// unnamed temporary file (under $TMPDIR, or /tmp) that disappears with the
+// object. Written by the recording thread, read by the replay after it.
+class SpillFile {
+ public:
+  SpillFile();
+  ~SpillFile();
+  SpillFile(const SpillFile&) = delete;
+  SpillFile& operator=(const SpillFile&) = delete;
+
+  // False when the file could not be made or written.
+  bool Append(const char* data, size_t length);
+  // Up to length bytes from offset; the count read (0 at the end) or -1.
+  long Read(size_t offset, char* data, size_t length) const;
+  size_t Size() const { return size; }
+
+ private:
+  int fd = -1;
+  size_t size = 0;
+};
+
 struct RecordedExchange {
   CStr url;                // the URL the exchange was made for
   bool connected = false;  // false: the connect failed, as failure says
   Failure failure;
   std::string head;  // the response heads' bytes, as far as they were read
-  std::string body;  // the bytes after the head as received, as far as they were read
+  // The bytes after the head as received, as far as they were read: the
+  // first ones in memory, those past the memory cap in a temporary file.
+  std::string body;
+  std::shared_ptr<SpillFile> spill;
   int endError = 0;  // errno of the receive that ended the exchange; 0: none failed
-  // False once the recording was cut at its size cap: a reader could then
-  // ask for more than was recorded. (A fetch that stopped reading early, at a
-  // redirect or an error status, is still usable: a replay reads the same.)
+  // False once a byte could not be kept (the temporary file could not be
+  // made or written): a reader could then ask for more than was recorded. (A
+  // fetch that stopped reading early, at a redirect or an error status, is
+  // still usable: a replay reads the same.)
   bool usable = true;
 
+  // Appends length body bytes, in memory while the body holds fewer than
+  // memoryCap, in the spill file past that.
+  void AppendBody(const char* data, size_t length, size_t memoryCap);
+  // Bytes held in memory.
   size_t Size() const { return head.size() + body.size(); }
 };
 
@@ -46,9 +75,8 @@ struct RecordedExchange {
 // while later ones are added.
 using Recordings = std::deque<RecordedExchange>;
 
-// Where Fetch records its exchanges: appended to *into in order, none larger
-// than cap bytes (past that its body ends as a failed receive and the
-// recording is marked unusable).
+// Where Fetch records its exchanges: appended to *into in order, each
+// keeping at most cap body bytes in memory.
 struct ExchangeRecorder {
   Recordings* into;
   size_t cap;

@@ -2,7 +2,8 @@
 #
 #   nginx_serve ROOT WORKDIR   starts nginx for ROOT on a free 127.0.0.1 port
 #                              (files under WORKDIR/nginx), waits until it
-#                              accepts, and sets nginx_port and nginx_pid
+#                              accepts, and sets nginx_port, nginx_pid and
+#                              nginx_log (its access log)
 #   nginx_stop                 stops it (safe to call twice, or never started)
 
 nginx_pid=""
@@ -19,6 +20,7 @@ nginx_serve() {
   bin=$(command -v nginx || echo /usr/sbin/nginx)
   [ -x "$bin" ] || { echo "nginx is not installed (Debian: nginx-light)" >&2; return 1; }
   nginx_port=$(nginx_free_port)
+  nginx_log=$work/access.log
   [ "$(id -u)" = 0 ] && user_line="user root;"
   mkdir -p "$work"
   cat >"$work/nginx.conf" <<CONF
@@ -29,7 +31,7 @@ pid $work/nginx.pid;
 error_log $work/error.log;
 events { worker_connections 256; }
 http {
-  access_log off;
+  access_log $work/access.log;
   client_body_temp_path $work/body;
   proxy_temp_path $work/proxy;
   fastcgi_temp_path $work/fastcgi;
