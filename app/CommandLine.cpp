@@ -3,9 +3,9 @@
 #include <strings.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>

@@ -183,17 +183,18 @@ TEST(TextReporter, ControlBytesInPrintedUrlsAreEscaped) {
     const char* url;
     const char* shown;
   } rows[] = {
-      {"h/a\x9B[31mb", "h/a%9B[31mb"},                 // C1 CSI, raw
-      {"h/a\xC2\x9B[31mb", "h/a%C2%9B[31mb"},          // C1 CSI in UTF-8
+      {"h/a\x9B[31mb", "h/a%9B[31mb"},                           // C1 CSI, raw
+      {"h/a\xC2\x9B[31mb", "h/a%C2%9B[31mb"},                    // C1 CSI in UTF-8
       {"h/\xC2\x80\xC2\x9F\xC2\xA0", "h/%C2%80%C2%9F\xC2\xA0"},  // the C1 range's ends
-      {"h/\x1B]0;t\x07\x7F\x01", "h/%1B]0;t%07%7F%01"},  // C0 and DEL
-      {"h/caf\xC3\xA9/\xE2\x80\x9B/\xF0\x9F\x98\x80", "h/caf\xC3\xA9/\xE2\x80\x9B/\xF0\x9F\x98\x80"},
+      {"h/\x1B]0;t\x07\x7F\x01", "h/%1B]0;t%07%7F%01"},          // C0 and DEL
+      {"h/caf\xC3\xA9/\xE2\x80\x9B/\xF0\x9F\x98\x80",
+       "h/caf\xC3\xA9/\xE2\x80\x9B/\xF0\x9F\x98\x80"},
       // A continuation byte outside a well-formed sequence is a raw C1 byte.
       {"h/\xE2\x9B", "h/\xE2%9B"},
-      {"h/\xC0\x9B", "h/\xC0%9B"},                          // overlong
-      {"h/\xED\xA0\x80", "h/\xED\xA0%80"},                  // a surrogate
-      {"h/\xF4\x90\x80\x80", "h/\xF4%90%80%80"},            // past U+10FFFF
-      {"h/\xA0\xFF\xC2", "h/\xA0\xFF\xC2"},                 // no control, kept
+      {"h/\xC0\x9B", "h/\xC0%9B"},                // overlong
+      {"h/\xED\xA0\x80", "h/\xED\xA0%80"},        // a surrogate
+      {"h/\xF4\x90\x80\x80", "h/\xF4%90%80%80"},  // past U+10FFFF
+      {"h/\xA0\xFF\xC2", "h/\xA0\xFF\xC2"},       // no control, kept
   };
   for (const auto& row : rows) {
     TextReporter reporter;
@@ -212,12 +213,12 @@ TEST(TextReporter, ControlBytesInPrintedUrlsAreEscaped) {
   }
 }
 
-const char kUsage[] =
-    "ferret " FERRET_VERSION "\n"
-    "FORMAT: ferret url [-k keyword] [-f filespec] [-d depth] [-print]\n"
-    "                   [-download] [-create] [-confine] [-stat]\n"
-    "                   [-timeout S] [-once] [-j N]\n"
-    "\n";
+const char kUsage[] = "ferret " FERRET_VERSION
+                      "\n"
+                      "FORMAT: ferret url [-k keyword] [-f filespec] [-d depth] [-print]\n"
+                      "                   [-download] [-create] [-confine] [-stat]\n"
+                      "                   [-timeout S] [-once] [-j N]\n"
+                      "\n";
 
 TEST(CommandLineBinary, UsageAndRefusals) {
   // The usage text names every option.

@@ -57,7 +57,8 @@ TEST(FailureText, EachKindHasItsLineAndReason) {
       {refused, "Cannot connect to site.test port 8080 for http://site.test/p: Connection refused",
        nullptr},
       {unresolved,
-       std::string("Cannot find host site.test for http://site.test/p: ") + gai_strerror(EAI_NONAME),
+       std::string("Cannot find host site.test for http://site.test/p: ") +
+           gai_strerror(EAI_NONAME),
        nullptr},
       {noReason, "Cannot connect to site.test port 8080 for http://site.test/p: no reason given",
        nullptr},
