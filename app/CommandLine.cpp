@@ -3,9 +3,9 @@
 #include <strings.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -28,14 +28,14 @@ enum class Option {
   Timeout,
   Once,
   Jobs,
-  Unknown
 };
 
 // In the order in which names are compared; the first equal name wins.
-constexpr struct {
+struct OptionName {
   const char* name;
   Option option;
-} kOptions[] = {
+};
+constexpr OptionName kOptions[] = {
     {"-d", Option::Depth},
     {"-k", Option::Keyword},
     {"-f", Option::Filespec},
@@ -49,11 +49,12 @@ constexpr struct {
     {"-j", Option::Jobs},
 };
 
-Option Lookup(const char* argument) {
+// The entry whose name equals argument in any letter case; null for none.
+const OptionName* Lookup(const char* argument) {
   for (const auto& entry : kOptions) {
-    if (strcasecmp(argument, entry.name) == 0) return entry.option;
+    if (strcasecmp(argument, entry.name) == 0) return &entry;
   }
-  return Option::Unknown;
+  return nullptr;
 }
 
 bool TakesValue(Option option) {
@@ -104,7 +105,6 @@ void Apply(Option option, const char* value, Options& s) {
     case Option::Timeout: s.timeout = ReadTimeout(value); break;
     case Option::Once: s.once = 1; break;
     case Option::Jobs: s.jobs = ReadJobs(value); break;
-    case Option::Unknown: break;
   }
 }
 
@@ -125,20 +125,21 @@ void ApplyDefaultPatterns(Options& s) {
 }
 
 // The version comes from the build (the CMake project version).
-#if !defined(FERRET_VERSION) || !defined(FERRET_VERSION_SHORT)
-#error "FERRET_VERSION and FERRET_VERSION_SHORT must be defined by the build"
+#ifndef FERRET_VERSION
+#error "FERRET_VERSION must be defined by the build"
 #endif
 
+// The name and version, then the synopsis: every option.
 constexpr const char* kUsageLines[] = {
-    "Ferret " FERRET_VERSION_SHORT " BETA",
-    "FORMAT: Ferret url [-k keyword] [-f filespec] [-d depth] [-print]",
+    "ferret " FERRET_VERSION,
+    "FORMAT: ferret url [-k keyword] [-f filespec] [-d depth] [-print]",
     "                   [-download] [-create] [-confine] [-stat]",
+    "                   [-timeout S] [-once] [-j N]",
 };
 
 // Printed after the usage lines by -help; the man page has the whole story.
 constexpr const char kHelpText[] =
-    "                   [-timeout S] [-once] [-j N]\n"
-    "        Ferret -help | -version\n"
+    "        ferret -help | -version\n"
     "\n"
     "url is http://host[:port]/path or https://host[:port]/path (http:// may be\n"
     "left out). Option names may be written in any letter case.\n"
@@ -154,7 +155,6 @@ constexpr const char kHelpText[] =
     "  -timeout S   give up on a server that is silent for S seconds (default 60)\n"
     "  -once        request each page at most once, and save or print each file once\n"
     "  -j N         make up to N requests at a time, 1 to 64 (default 1); output as with 1\n"
-
     "With none of -print, -download and -stat, -k implies -print and -f implies\n"
     "-download. See ferret(1) for the details.\n";
 
@@ -165,31 +165,59 @@ bool IsAnyOf(const char* argument, std::initializer_list<const char*> names) {
   return false;
 }
 
-// The line goes to standard output; then, when the refusal has a reason from
-// the system, the reason follows on standard error.
-void Refuse(const char* reason, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void Refuse(const char* reason, const char* format, ...) {
+// "ferret: " and the message on standard error, where a refused command line
+// is reported; standard output stays empty.
+void Refuse(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Refuse(const char* format, ...) {
+  std::fputs("ferret: ", stderr);
   va_list args;
   va_start(args, format);
-  std::vprintf(format, args);
+  std::vfprintf(stderr, format, args);
   va_end(args);
-  if (reason != nullptr) {
-    std::fflush(stdout);  // keep the message ahead of its reason
-    std::fprintf(stderr, "%s\n", reason);
-  }
+  std::fputc('\n', stderr);
 }
 
-void PrintHelp() {
+void PrintUsageLines() {
   for (const char* line : kUsageLines) std::cout << line << '\n';
-  std::cout << kHelpText << std::flush;
+}
+
+// Reads the options after the URL into options. False once one is refused
+// (the message written).
+bool ReadOptions(int argc, const char* const* argv, Options& options) {
+  for (int i = 2; i < argc; ++i) {
+    const char* argument = argv[i];
+    const OptionName* entry = Lookup(argument);
+    if (entry == nullptr) {
+      if (argument[0] == '-') {
+        Refuse("unknown option %s; see --help", argument);
+      } else {
+        Refuse("unexpected argument %s; see --help", argument);
+      }
+      return false;
+    }
+    bool takesValue = TakesValue(entry->option);
+    if (takesValue && i + 1 >= argc) {
+      Refuse("%s needs a value", entry->name);
+      return false;
+    }
+    Apply(entry->option, takesValue ? argv[++i] : nullptr, options);
+    if (entry->option == Option::Timeout && options.timeout == 0) {
+      Refuse("-timeout must be 1 to 86400");
+      return false;
+    }
+    if (entry->option == Option::Jobs && options.jobs == 0) {
+      Refuse("-j must be 1 to 64");
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
 void PrintUsage() {
-  std::cout << kUsageLines[0] << std::endl;
-  std::cout << kUsageLines[1] << std::endl;
-  std::cout << kUsageLines[2] << "\n" << std::endl;
+  PrintUsageLines();
+  std::cout << std::endl;
   if (std::time(nullptr) % 666 == 0) std::cout << "Woof!" << std::endl;
 }
 
@@ -203,7 +231,7 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options, CStr& 
   for (int i = 1; i < argc; ++i) {
     size_t length = std::strlen(argv[i]);
     if (length > kMaxUrlLength) {
-      Refuse(nullptr, "Argument too long (%zu characters): %.40s...\n", length, argv[i]);
+      Refuse("argument too long (%zu characters)", length);
       return -1;
     }
   }
@@ -211,35 +239,19 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options, CStr& 
   // version, or is refused before anything could take it for a host name.
   if (argv[1][0] == '-') {
     if (IsAnyOf(argv[1], {"-h", "-help", "--help"})) {
-      PrintHelp();
+      PrintUsageLines();
+      std::cout << kHelpText << std::flush;
       return 1;
     }
     if (IsAnyOf(argv[1], {"-version", "--version"})) {
       std::cout << "ferret " FERRET_VERSION << std::endl;
       return 1;
     }
-    Refuse(nullptr, "What the heck is %s?\n", argv[1]);
+    Refuse("the URL must come first; see --help");
     return -1;
   }
+  if (!ReadOptions(argc, argv, options)) return -1;
   startUrl = argv[1];
-  for (int i = 2; i < argc; ++i) {
-    errno = 0;
-    Option option = Lookup(argv[i]);
-    bool missingValue = TakesValue(option) && i + 1 >= argc;
-    if (option == Option::Unknown || missingValue) {
-      int err = errno;
-      Refuse(err != 0 ? std::strerror(err) : nullptr, "What the heck is %s?\n", argv[i]);
-      startUrl = "";
-      return -1;
-    }
-    Apply(option, TakesValue(option) ? argv[++i] : nullptr, options);
-    if ((option == Option::Timeout && options.timeout == 0) ||
-        (option == Option::Jobs && options.jobs == 0)) {
-      Refuse(nullptr, "What the heck is %s?\n", argv[i]);
-      startUrl = "";
-      return -1;
-    }
-  }
   ApplyImpliedActions(options);
   ApplyDefaultPatterns(options);
   return 0;

@@ -15,17 +15,23 @@
 #include "app/Options.h"
 #include "text/CStr.h"
 
-// Writes the usage text (and, when the time in seconds is a multiple of 666,
-// "Woof!") on standard output.
+// Writes the usage text (the name and version, the synopsis of every option,
+// an empty line and, when the time in seconds is a multiple of 666, "Woof!")
+// on standard output.
 void PrintUsage();
 
 // 0 with startUrl and options complete: run the crawl. 1 after the help
-// text (first argument -h, -help or --help) or "ferret <version>" (-version,
-// --version): nothing to run, the exit status is 0. -1 after the usage text
-// (no arguments), "What the heck is %s?" (a first argument that begins with
-// '-' and is none of those, an argument not understood, a value option
-// with no value after it, or a -timeout or -j value out of its range) or an
-// argument longer than kMaxUrlLength.
+// text (first argument -h, -help or --help: the usage lines and a line for
+// each option) or "ferret <version>" (-version, --version): nothing to run,
+// the exit status is 0. -1 after the usage text (no arguments), or after one
+// line "ferret: <what is wrong>" on standard error, with nothing on standard
+// output and startUrl left empty, for: an argument longer than kMaxUrlLength
+// ("argument too long (N characters)"), a first argument that begins with
+// '-' and is none of those ("the URL must come first; see --help"), an
+// unknown option ("unknown option X; see --help"), a word after the URL that
+// is no option ("unexpected argument X; see --help"), a value option given
+// last ("-d needs a value") and a -timeout or -j value out of its range
+// ("-timeout must be 1 to 86400", "-j must be 1 to 64").
 int ParseCommandLine(int argc, const char* const* argv, Options& options, CStr& startUrl);
 
 #endif  // FERRET_APP_COMMANDLINE_H_

@@ -294,8 +294,8 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(const Entry& entry, Pag
 }
 
 void Prefetcher::Work(size_t index) {
-  threads[index] = pthread_self();
   std::unique_lock<std::mutex> lock(mutex);
+  threads[index] = pthread_self();
   PageReader reader(options.keyword, options.filespec);
   for (;;) {
     std::shared_ptr<Entry> entry;

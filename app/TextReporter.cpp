@@ -7,11 +7,87 @@
 #include "app/FailureText.h"
 #include "app/Stop.h"
 
+namespace {
+
+// The progress line shows a URL's start only; what lies past this is cut
+// before it is made safe.
+constexpr size_t kProgressUrlBytes = 1024;
+
+bool IsContinuation(unsigned char byte) { return byte >= 0x80 && byte <= 0xBF; }
+
+// The length of the well-formed UTF-8 sequence at text (2 to 4, after the
+// Unicode standard's table of well-formed byte sequences), or 0 when the
+// bytes there are not one.
+size_t SequenceLength(const unsigned char* text, size_t left) {
+  unsigned char lead = text[0];
+  size_t length = 0;
+  unsigned char low = 0x80;  // the second byte's range, narrowed for E0, ED, F0, F4
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  }
+  if (length == 0 || left < length || text[1] < low || text[1] > high) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if (!IsContinuation(text[i])) return 0;
+  }
+  return length;
+}
+
+void AppendEscaped(std::string* out, unsigned char byte) {
+  static const char kHex[] = "0123456789ABCDEF";
+  *out += '%';
+  *out += kHex[byte >> 4];
+  *out += kHex[byte & 0xF];
+}
+
+}  // namespace
+
+std::string TextReporter::TerminalSafe(const char* text, size_t length) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  std::string out;
+  out.reserve(length);
+  for (size_t i = 0; i < length;) {
+    unsigned char byte = bytes[i];
+    size_t sequence = byte >= 0x80 ? SequenceLength(bytes + i, length - i) : 0;
+    bool c1 = sequence == 2 && byte == 0xC2 && bytes[i + 1] <= 0x9F;
+    if (sequence != 0 && !c1) {
+      out.append(text + i, sequence);
+      i += sequence;
+    } else if (c1) {
+      AppendEscaped(&out, byte);
+      AppendEscaped(&out, bytes[i + 1]);
+      i += 2;
+    } else {
+      if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F)) {
+        AppendEscaped(&out, byte);
+      } else {
+        out += static_cast<char>(byte);
+      }
+      ++i;
+    }
+  }
+  return out;
+}
+
+void TextReporter::RequestStarted(const CStr& url) {
+  size_t shown = url.Length() < kProgressUrlBytes ? url.Length() : kProgressUrlBytes;
+  progress.Request(CStr(TerminalSafe(url, shown).c_str()), Counts().errors);
+}
+
 void TextReporter::WriteLine(const CStr& line, const char* reason) {
   if (outputFailed) return;
   progress.Clear();
-  std::fwrite(static_cast<const char*>(line), 1, line.Length(), stdout);
-  std::fputc('\n', stdout);
+  std::string safe = TerminalSafe(line, line.Length());
+  safe += '\n';
+  std::fwrite(safe.data(), 1, safe.size(), stdout);
   errno = 0;
   // The flush keeps each line ahead of its reason, and of a later progress
   // line; a line that cannot be written (a closed pipe, a full disk) stops

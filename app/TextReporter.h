@@ -5,15 +5,23 @@
 // reason behind a failure, when there is one, follows on standard error (as
 // perror("") writes it). The progress line is shown on standard error while
 // it is a terminal, and erased before every other line.
+//
+// No line reaches the terminal with a byte that could control it: in every
+// line written, and in the progress line's URL, bytes below 0x20, 0x7F and C1
+// controls are percent-encoded (see TerminalSafe). Only the printed text is
+// changed; the URLs the crawl requests are not.
 #ifndef FERRET_APP_TEXTREPORTER_H_
 #define FERRET_APP_TEXTREPORTER_H_
+
+#include <cstddef>
+#include <string>
 
 #include "app/Progress.h"
 #include "app/Reporter.h"
 
 class TextReporter : public Reporter {
  public:
-  void RequestStarted(const CStr& url) override { progress.Request(url, Counts().errors); }
+  void RequestStarted(const CStr& url) override;
   void ScanningDepth(int depth) override { progress.Depth(depth); }
   void BodyBytes(size_t length) override { progress.Bytes(length, Counts().errors); }
   bool Finish(bool withCounters) override;
@@ -21,14 +29,21 @@ class TextReporter : public Reporter {
   // "Saves(..) Prints(..) Hits(..) HTTP 200(..%) Errors(..)" for counts.
   static CStr CountersLine(const Counters& counts);
 
+  // text with each byte below 0x20, 0x7F and each C1 control written as %XX:
+  // a C1 control is U+0080 to U+009F in UTF-8 (C2 80 to C2 9F, both bytes
+  // encoded) or a raw byte 0x80 to 0x9F that is not part of a well-formed
+  // UTF-8 sequence. Well-formed UTF-8 for any other character, and bytes
+  // 0xA0 to 0xFF outside one, are kept as they are.
+  static std::string TerminalSafe(const char* text, size_t length);
+
  protected:
   void WritePrinted(const CStr& url) override;
   void WriteSaving(const CStr& url, const CStr& path) override;
   void WriteFailure(const CrawlFailure& failure) override;
 
  private:
-  // One line (with its newline) on standard output, then reason, if any, on
-  // standard error.
+  // One line, made terminal-safe, with its newline on standard output; then
+  // reason, if any, on standard error.
   void WriteLine(const CStr& line, const char* reason);
 
   ProgressLine progress;

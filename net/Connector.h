@@ -21,9 +21,10 @@ using Connector =
 
 // The Connector for real hosts: a TCP connection, with TLS over it for an
 // https URL. A failed connect is kConnectFailed with the socket layer's code
-// (SocketLastError); a failed handshake or certificate check is kTlsFailed
-// with the TLS library's reason as detail. There is no fallback to a plain
-// or unverified connection.
+// (SocketLastError); an IPv6 literal host, which the IPv4 socket layer cannot
+// reach, is kConnectFailed with EAFNOSUPPORT and no lookup; a failed handshake or certificate check
+// is kTlsFailed with the TLS library's reason as detail. There is no fallback to a plain or
+// unverified connection.
 bool ConnectTo(SocketStreamBuf& connection, const Url& url, Failure* failure);
 
 #endif  // FERRET_NET_CONNECTOR_H_

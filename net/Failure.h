@@ -12,7 +12,7 @@ enum class FailureKind {
   kNone,
   kBadUrl,             // url: text that does not read as a URL
   kUrlTooLong,         // url: what a resolution would give, past kMaxUrlLength
-  kConnectFailed,      // host, port, systemError (errno, or the resolver's code)
+  kConnectFailed,      // url, host, port, systemError (errno, or the resolver's code)
   kTlsFailed,          // host, port, detail: the TLS library's reason
   kTooManyRedirects,   // url
   kHttpError,          // url, status

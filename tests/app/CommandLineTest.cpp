@@ -5,6 +5,7 @@
 
 #include "app/CommandLine.h"
 #include "app/TextReporter.h"
+#include "net/Url.h"
 #include "tests/common/Subprocess.h"
 #include "tests/support/Loopback.h"
 
@@ -15,6 +16,7 @@ struct Parsed {
   Options options;
   std::string url;
   std::string out;
+  std::string err;
 };
 
 Parsed Parse(std::vector<const char*> args) {
@@ -22,9 +24,11 @@ Parsed Parse(std::vector<const char*> args) {
   Options options;
   CStr url;
   testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   int result = ParseCommandLine(static_cast<int>(args.size()), args.data(), options, url);
   std::string out = testing::internal::GetCapturedStdout();
-  return {result, options, std::string(url), out};
+  std::string err = testing::internal::GetCapturedStderr();
+  return {result, options, std::string(url), out, err};
 }
 
 struct Expected {
@@ -89,37 +93,66 @@ TEST(CommandLine, ImpliedActionsAndDefaultPatterns) {
   }
 }
 
-TEST(CommandLine, ArgumentsNotUnderstood) {
+// Each refusal says what is wrong in one line on standard error; nothing
+// goes to standard output and no URL is kept.
+TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
+  const std::string longest(kMaxUrlLength, 'k');
+  const std::string tooLong(kMaxUrlLength + 1, 'k');
+  const std::string huge(70000, 'k');
   const struct {
     std::vector<const char*> args;
     const char* message;
   } cases[] = {
-      {{"http://h/", "-x"}, "What the heck is -x?\n"},
-      {{"http://h/", "-stat", "extra"}, "What the heck is extra?\n"},
-      {{"http://h/", "-printer"}, "What the heck is -printer?\n"},
-      {{"http://h/", "-d"}, "What the heck is -d?\n"},
-      {{"http://h/", "-k", "a", "-f"}, "What the heck is -f?\n"},
-      {{"http://h/", "-K"}, "What the heck is -K?\n"},
+      {{"http://h/", "-x"}, "unknown option -x; see --help"},
+      {{"http://h/", "--stat"}, "unknown option --stat; see --help"},
+      {{"http://h/", "-printer"}, "unknown option -printer; see --help"},
+      {{"http://h/", "-"}, "unknown option -; see --help"},
+      {{"http://h/", "-stat", "extra"}, "unexpected argument extra; see --help"},
+      {{"http://h/", "http://other/"}, "unexpected argument http://other/; see --help"},
+      // A value option given last, in any letter case.
+      {{"http://h/", "-d"}, "-d needs a value"},
+      {{"http://h/", "-k", "a", "-f"}, "-f needs a value"},
+      {{"http://h/", "-K"}, "-k needs a value"},
+      {{"http://h/", "-stat", "-timeout"}, "-timeout needs a value"},
+      {{"http://h/", "-j"}, "-j needs a value"},
+      // Values out of range, or not whole numbers.
+      {{"http://h/", "-j", "0"}, "-j must be 1 to 64"},
+      {{"http://h/", "-j", "65"}, "-j must be 1 to 64"},
+      {{"http://h/", "-J", "8x"}, "-j must be 1 to 64"},
+      {{"http://h/", "-timeout", "0"}, "-timeout must be 1 to 86400"},
+      {{"http://h/", "-timeout", "86401"}, "-timeout must be 1 to 86400"},
+      {{"http://h/", "-timeout", "1.5"}, "-timeout must be 1 to 86400"},
       // A first argument beginning with '-' is never taken for a URL.
-      {{"-x", "-stat"}, "What the heck is -x?\n"},
-      {{"--helpme"}, "What the heck is --helpme?\n"},
-      {{"-", "-k", "a"}, "What the heck is -?\n"},
-      {{"-d", "3"}, "What the heck is -d?\n"},
+      {{"-x", "-stat"}, "the URL must come first; see --help"},
+      {{"--helpme"}, "the URL must come first; see --help"},
+      {{"-", "-k", "a"}, "the URL must come first; see --help"},
+      {{"-d", "3", "http://h/"}, "the URL must come first; see --help"},
+      // Past what a URL may be, wherever it stands: refused, not fatal.
+      {{tooLong.c_str()}, "argument too long (8193 characters)"},
+      {{"h", "-k", huge.c_str()}, "argument too long (70000 characters)"},
+      {{"h", "-stat", "-k", huge.c_str(), "-x"}, "argument too long (70000 characters)"},
   };
   for (const auto& c : cases) {
     Parsed p = Parse(c.args);
     EXPECT_EQ(p.result, -1) << c.message;
-    EXPECT_EQ(p.out, c.message);
+    EXPECT_EQ(p.err, std::string("ferret: ") + c.message + "\n");
+    EXPECT_EQ(p.out, "") << c.message;
     EXPECT_EQ(p.url, "") << c.message;
   }
-  // Past what a string may hold: refused, not fatal.
-  std::string huge(70000, 'k');
-  for (std::vector<const char*> args : {std::vector<const char*>{huge.c_str()},
-                                        std::vector<const char*>{"h", "-k", huge.c_str()}}) {
+  // The bounds themselves are accepted.
+  const std::vector<const char*> accepted[] = {
+      {longest.c_str()},
+      {"http://h/", "-k", longest.c_str()},
+      {"http://h/", "-j", "1", "-j", "64", "-timeout", "1", "-timeout", "86400"},
+  };
+  for (const auto& args : accepted) {
     Parsed p = Parse(args);
-    EXPECT_EQ(p.result, -1);
-    EXPECT_EQ(p.out, "Argument too long (70000 characters): " + std::string(40, 'k') + "...\n");
+    EXPECT_EQ(p.result, 0) << p.err;
+    EXPECT_EQ(p.out + p.err, "");
   }
+  Parsed bounds = Parse(accepted[2]);
+  EXPECT_EQ(bounds.options.jobs, 64);
+  EXPECT_EQ(bounds.options.timeout, 86400);
 }
 
 TEST(CommandLine, CountersLine) {
@@ -143,13 +176,52 @@ TEST(CommandLine, CountersLine) {
   }
 }
 
-const char kUsage[] =
-    "Ferret 1.0 BETA\n"
-    "FORMAT: Ferret url [-k keyword] [-f filespec] [-d depth] [-print]\n"
-    "                   [-download] [-create] [-confine] [-stat]\n"
-    "\n";
+// Every line the reporter writes from a URL reaches the terminal with no
+// byte that could control it; well-formed UTF-8 that is no control stays.
+TEST(TextReporter, ControlBytesInPrintedUrlsAreEscaped) {
+  const struct {
+    const char* url;
+    const char* shown;
+  } rows[] = {
+      {"h/a\x9B[31mb", "h/a%9B[31mb"},                           // C1 CSI, raw
+      {"h/a\xC2\x9B[31mb", "h/a%C2%9B[31mb"},                    // C1 CSI in UTF-8
+      {"h/\xC2\x80\xC2\x9F\xC2\xA0", "h/%C2%80%C2%9F\xC2\xA0"},  // the C1 range's ends
+      {"h/\x1B]0;t\x07\x7F\x01", "h/%1B]0;t%07%7F%01"},          // C0 and DEL
+      {"h/caf\xC3\xA9/\xE2\x80\x9B/\xF0\x9F\x98\x80",
+       "h/caf\xC3\xA9/\xE2\x80\x9B/\xF0\x9F\x98\x80"},
+      // A continuation byte outside a well-formed sequence is a raw C1 byte.
+      {"h/\xE2\x9B", "h/\xE2%9B"},
+      {"h/\xC0\x9B", "h/\xC0%9B"},                // overlong
+      {"h/\xED\xA0\x80", "h/\xED\xA0%80"},        // a surrogate
+      {"h/\xF4\x90\x80\x80", "h/\xF4%90%80%80"},  // past U+10FFFF
+      {"h/\xA0\xFF\xC2", "h/\xA0\xFF\xC2"},       // no control, kept
+  };
+  for (const auto& row : rows) {
+    TextReporter reporter;
+    Failure failure;
+    failure.kind = FailureKind::kHttpError;
+    failure.status = 404;
+    failure.url = row.url;
+    testing::internal::CaptureStdout();
+    reporter.Printed(row.url);
+    reporter.Saving(row.url, "f\x9B");
+    reporter.Failed(failure);
+    std::string out = testing::internal::GetCapturedStdout();
+    std::string shown = row.shown;
+    EXPECT_EQ(out, shown + "\nSaving " + shown + " as f%9B\nHTTP 404 at " + shown + "\n")
+        << row.shown;
+  }
+}
 
-TEST(CommandLineBinary, UsageAndUnknownArgument) {
+const char kUsage[] = "ferret " FERRET_VERSION
+                      "\n"
+                      "FORMAT: ferret url [-k keyword] [-f filespec] [-d depth] [-print]\n"
+                      "                   [-download] [-create] [-confine] [-stat]\n"
+                      "                   [-timeout S] [-once] [-j N]\n"
+                      "\n";
+
+TEST(CommandLineBinary, UsageAndRefusals) {
+  // The usage text names every option.
   ProcessResult usage = RunProcess({FERRET_BINARY});
   EXPECT_EQ(usage.exitCode, 255);
   // "Woof!" follows on the rare second that is a multiple of 666.
@@ -158,24 +230,29 @@ TEST(CommandLineBinary, UsageAndUnknownArgument) {
   }
   EXPECT_EQ(usage.err, "");
 
-  // stdout is a pipe here: printf's own probing of it must not leak a stale
-  // system error onto standard error.
-  ProcessResult bad = RunProcess({FERRET_BINARY, "http://x", "-x"});
-  EXPECT_EQ(bad.exitCode, 255);
-  EXPECT_EQ(bad.out, "What the heck is -x?\n");
-  EXPECT_EQ(bad.err, "");
-
-  ProcessResult late = RunProcess({FERRET_BINARY, "http://x", "-stat", "-q"});
-  EXPECT_EQ(late.exitCode, 255);
-  EXPECT_EQ(late.out, "What the heck is -q?\n");  // no counters line
-
-  // A first argument that looks like an option is refused before any name
-  // lookup: no "Error ... connecting to" line, nothing on standard error.
-  for (const char* first : {"-x", "--verbose", "-v", "--"}) {
-    ProcessResult r = RunProcess({FERRET_BINARY, first, "-stat"});
-    EXPECT_EQ(r.exitCode, 255) << first;
-    EXPECT_EQ(r.out, std::string("What the heck is ") + first + "?\n") << first;
-    EXPECT_EQ(r.err, "") << first;
+  // Refusals: one line on standard error, nothing on standard output, no
+  // counters line even with -stat before, and no name looked up.
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } refusals[] = {
+      {{"http://x", "-stat", "-q"}, "unknown option -q; see --help"},
+      {{"http://x", "-stat", "--stat"}, "unknown option --stat; see --help"},
+      {{"http://x", "-d", "2", "extra"}, "unexpected argument extra; see --help"},
+      {{"http://x", "-stat", "-d"}, "-d needs a value"},
+      {{"http://x", "-j", "100"}, "-j must be 1 to 64"},
+      {{"http://x", "-timeout", "0"}, "-timeout must be 1 to 86400"},
+      {{"-x", "-stat"}, "the URL must come first; see --help"},
+      {{"--verbose", "http://x"}, "the URL must come first; see --help"},
+      {{"--", "-stat"}, "the URL must come first; see --help"},
+  };
+  for (auto c : refusals) {
+    c.args.insert(c.args.begin(), FERRET_BINARY);
+    ProcessResult r = RunProcess(c.args);
+    EXPECT_EQ(r.exitCode, 255) << c.message;
+    EXPECT_EQ(r.out, "") << c.message;
+    EXPECT_EQ(r.err, std::string("ferret: ") + c.message + "\n");
+    EXPECT_EQ(r.err.find("What the heck"), std::string::npos);
   }
 }
 
@@ -191,13 +268,15 @@ TEST(CommandLineBinary, HelpAndVersion) {
     if (help.empty()) help = r.out;
     EXPECT_EQ(r.out, help) << args[1];
   }
-  // It opens with the usage lines and lists every option, one per line.
+  // It opens with the usage lines (one name and version, as --version
+  // gives them) and lists every option, one per line.
   std::string usageLines(kUsage, sizeof kUsage - 2);  // without the empty line
   EXPECT_EQ(help.compare(0, usageLines.size(), usageLines), 0) << help;
   for (const char* option : {"-k keyword", "-f filespec", "-d depth", "-print", "-download",
-                             "-create", "-confine", "-stat", "-timeout S", "-once"}) {
+                             "-create", "-confine", "-stat", "-timeout S", "-once", "-j N"}) {
     EXPECT_NE(help.find(std::string("\n  ") + option + " "), std::string::npos) << option;
   }
+  EXPECT_EQ(help.find("BETA"), std::string::npos);
 
   for (const char* spelling : {"-version", "--version", "--Version"}) {
     ProcessResult r = RunProcess({FERRET_BINARY, spelling, "http://x"});

@@ -139,12 +139,13 @@ TEST(DownloadFailures, RequestFailedSavesNothing) {
   RefusedPort refused;
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  int result =
-      DownloadUrl(crawl->context, ParsedUrl("127.0.0.1:" + std::to_string(refused.Port()) + "/f"));
+  std::string url = "127.0.0.1:" + std::to_string(refused.Port()) + "/f";
+  int result = DownloadUrl(crawl->context, ParsedUrl(url));
   std::string out = testing::internal::GetCapturedStdout();
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(result, -1);
-  EXPECT_EQ(out, "Error 111 connecting to 127.0.0.1\n");
+  EXPECT_EQ(out, "Cannot connect to 127.0.0.1 port " + std::to_string(refused.Port()) + " for " +
+                     url + ": Connection refused\n");
   EXPECT_EQ(crawl->Counts().saves, 0);
   EXPECT_EQ(crawl->Counts().errors, 1);
 }

@@ -1,6 +1,7 @@
 // The words for each kind of failure, and the reason that goes to standard
 // error with them.
 #include <gtest/gtest.h>
+#include <netdb.h>
 
 #include <cerrno>
 #include <cstring>
@@ -26,6 +27,13 @@ TEST(FailureText, EachKindHasItsLineAndReason) {
   tooLong.url = ("site.test:80/" + std::string(9000, 'a')).c_str();
   Failure refused = make(FailureKind::kConnectFailed);
   refused.systemError = ECONNREFUSED;
+  Failure unresolved = make(FailureKind::kConnectFailed);
+  unresolved.systemError = EAI_NONAME;
+  Failure noReason = make(FailureKind::kConnectFailed);
+  Failure ipv6 = make(FailureKind::kConnectFailed);
+  ipv6.host = "::1";
+  ipv6.url = "http://[::1]:8080/";
+  ipv6.systemError = EAFNOSUPPORT;
   Failure tls = make(FailureKind::kTlsFailed);
   tls.detail = "certificate has expired";
   Failure status = make(FailureKind::kHttpError);
@@ -56,7 +64,16 @@ TEST(FailureText, EachKindHasItsLineAndReason) {
       {bad, "Bad URL 'x:0/'", nullptr},
       {tooLong, "URL too long (9013 characters): site.test:80/" + std::string(47, 'a') + "...",
        nullptr},
-      {refused, "Error 111 connecting to site.test", "Connection refused"},
+      // Connection failures: host, port, URL and the reason on one line.
+      {refused, "Cannot connect to site.test port 8080 for http://site.test/p: Connection refused",
+       nullptr},
+      {unresolved,
+       std::string("Cannot find host site.test for http://site.test/p: ") +
+           gai_strerror(EAI_NONAME),
+       nullptr},
+      {noReason, "Cannot connect to site.test port 8080 for http://site.test/p: no reason given",
+       nullptr},
+      {ipv6, "IPv6 addresses are not supported yet: http://[::1]:8080/", nullptr},
       {tls, "TLS error with site.test: certificate has expired", nullptr},
       {make(FailureKind::kTooManyRedirects), "Too many redirects at http://site.test/p", nullptr},
       {status, "HTTP 503 at http://site.test/p", nullptr},

@@ -151,17 +151,40 @@ TEST_F(CrawlTest, ConfineToTheStartDomain) {
   EXPECT_EQ(server.RequestPaths().size(), 3u);
 }
 
+// A failed connection names host, port and URL with its reason, on one line
+// of standard output; an IPv6 literal is refused without any connection.
 TEST_F(CrawlTest, RefusedConnectionIsReportedAndTheRunGoesOn) {
   RefusedPort refused;
   expectedExit = 1;
-  Page("/", "<a href=\"http://127.0.0.1:" + std::to_string(refused.Port()) +
-                "/gone.html\">gone</a>\n<a href=\"ok.html\">ok</a>\n");
+  std::string port = std::to_string(refused.Port());
+  std::string gone = "http://127.0.0.1:" + port + "/gone.html";
+  Page("/", "<a href=\"" + gone + "\">gone</a>\n<a href=\"http://[::1]:" + port +
+                "/six.html\">six</a>\n<a href=\"ok.html\">ok</a>\n");
   Page("/ok.html", "fine\n");
   ProcessResult r = Crawl({server.Url("/"), "-d", "1", "-stat"});
+  EXPECT_EQ(
+      Lines(r.out),
+      (std::vector<std::string>{
+          "IPv6 addresses are not supported yet: http://[::1]:" + port + "/six.html",
+          "Cannot connect to 127.0.0.1 port " + port + " for " + gone + ": Connection refused",
+          "Saves(0) Prints(0) Hits(2) HTTP 200(100%) Errors(2)"}));
+  EXPECT_EQ(r.err, "");
+}
+
+// C1 controls in a link (raw, or in UTF-8) are escaped where the URL is
+// printed, and only there: the request carries the link's bytes as found.
+TEST_F(CrawlTest, ControlBytesAreEscapedInPrintedUrlsOnly) {
+  Page("/",
+       "<a href=\"raw\x9B[2J.html\">a</a> <a href=\"utf8\xC2\x9B[2J.html\">b</a>\n"
+       "<a href=\"caf\xC3\xA9.html\">c</a>\n");
+  server.SetDefaultResponse(HtmlResponse("leaf\n"));
+  ProcessResult r = Crawl({server.Url("/"), "-f", "html", "-print", "-d", "1"});
   EXPECT_EQ(Lines(r.out),
-            (std::vector<std::string>{"Error 111 connecting to 127.0.0.1",
-                                      "Saves(0) Prints(0) Hits(2) HTTP 200(100%) Errors(1)"}));
-  EXPECT_EQ(r.err, "Connection refused\n");
+            (std::vector<std::string>{U("/caf\xC3\xA9.html"), U("/utf8%C2%9B[2J.html"),
+                                      U("/raw%9B[2J.html")}));
+  EXPECT_EQ(server.RequestPaths(),
+            (std::vector<std::string>{"/", "/caf\xC3\xA9.html", "/utf8\xC2\x9B[2J.html",
+                                      "/raw\x9B[2J.html"}));
 }
 
 TEST_F(CrawlTest, StartUrlSavedFirstWhenBothPatternsAreDots) {

@@ -277,25 +277,27 @@ TEST(BodyStream, ChunkedBodySplitAnywhereDecodesTheSame) {
   EXPECT_TRUE(got.ended);
 }
 
-TEST(BodyStream, CountsWhatTheReaderTookAndRecordsItUpToACap) {
+TEST(BodyStream, CountsWhatTheReaderTookAndRecordsPastTheCapOnDisk) {
   std::unique_ptr<SocketStreamBuf> connection =
       Scripted({"HTTP/1.0 200 OK\r\n\r\n", "0123456789", "abcdefghij"}, 0);
   HttpResponse head;
   RecordedExchange record;
   head.Read(*connection, &record.head);
   BodyStream body(*connection, FramingOf(head));
-  body.RecordInto(&record, record.head.size() + 10);
+  body.RecordInto(&record, 10);
   char block[4];
   ASSERT_EQ(body.sgetn(block, 4), 4);
   EXPECT_EQ(body.Delivered(), 4u);  // not what the stream holds ahead
-  EXPECT_EQ(ReadAll(body), "456789");
-  // The cap is met: the body ends as a failed receive, and the recording is
-  // of no use for a replay.
-  EXPECT_EQ(body.ReceiveError(), EFBIG);
-  EXPECT_FALSE(body.Ended());
-  EXPECT_FALSE(record.usable);
+  EXPECT_EQ(ReadAll(body), "456789abcdefghij");
+  EXPECT_TRUE(body.Ended());
+  // Past the cap the recording goes on in its temporary file, whole.
+  EXPECT_TRUE(record.usable);
   EXPECT_EQ(record.head, "HTTP/1.0 200 OK\r\n\r\n");
   EXPECT_EQ(record.body, "0123456789");
+  ASSERT_NE(record.spill, nullptr);
+  char spilled[16] = {};
+  EXPECT_EQ(record.spill->Read(0, spilled, sizeof spilled), 10);
+  EXPECT_STREQ(spilled, "abcdefghij");
 }
 
 }  // namespace
