@@ -19,14 +19,12 @@ bool CrawlPlan::Step(const Url& page, int depth, const CStr& found, LinkStep* st
 }
 
 std::vector<PlannedRequest> CrawlPlan::Requests(const Url& page, int depth,
-                                                const std::vector<CStr>& links) const {
+                                                const CStr& link) const {
   std::vector<PlannedRequest> requests;
-  for (auto link = links.rbegin(); link != links.rend(); ++link) {
-    LinkStep step;
-    UrlProblem ignored;
-    if (!Step(page, depth, *link, &step, &ignored)) continue;
-    if (step.fileAction && options.download) requests.push_back({step.target, true, -1});
-    if (step.scan) requests.push_back({step.target, false, step.depth});
-  }
+  LinkStep step;
+  UrlProblem ignored;
+  if (!Step(page, depth, link, &step, &ignored)) return requests;
+  if (step.fileAction && options.download) requests.push_back({step.target, true, -1});
+  if (step.scan) requests.push_back({step.target, false, step.depth});
   return requests;
 }

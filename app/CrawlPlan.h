@@ -54,11 +54,9 @@ class CrawlPlan {
   bool Step(const Url& page, int depth, const CStr& link, LinkStep* step,
             UrlProblem* problem) const;
 
-  // The requests that handling links (found on the page at page, scanned at
-  // depth) will make, in the crawl's order: the last link first, and for
-  // each link its save before its scan.
-  std::vector<PlannedRequest> Requests(const Url& page, int depth,
-                                       const std::vector<CStr>& links) const;
+  // The requests that handling link (found on the page at page, scanned at
+  // depth) will make, in the crawl's order: its save before its scan.
+  std::vector<PlannedRequest> Requests(const Url& page, int depth, const CStr& link) const;
 
  private:
   const Options& options;

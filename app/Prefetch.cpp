@@ -97,14 +97,10 @@ Prefetcher::Queue::iterator Prefetcher::Unfold(Queue::iterator position) {
     // scans, the links of the frame's page it has taken so far no longer
     // wait, those of the pages taken before them have all been handled.
     size_t taken = links.size() - index;
-    LinkStep step;
-    UrlProblem ignored;
-    if (!plan.Step(frame.page.url, frame.page.depth, links[index], &step, &ignored)) continue;
     size_t before = queue.size();
-    if (step.fileAction && options.download) List(position, {step.target, true, -1}, 0);
-    if (step.scan) {
-      List(position, {step.target, false, step.depth},
-           frame.page.pendingAt + links.size() - taken);
+    for (const PlannedRequest& request :
+         plan.Requests(frame.page.url, frame.page.depth, links[index])) {
+      List(position, request, request.save ? 0 : frame.page.pendingAt + links.size() - taken);
     }
     if (queue.size() != before) {
       listed = true;

@@ -27,7 +27,7 @@
 #include "net/Failure.h"
 #include "text/CStr.h"
 
-// SpillFile: the part of a recording too large to keep in memory, in an
+// SpillFile: what a recording holds past its memory cap, kept in an
 // unnamed temporary file (under $TMPDIR, or /tmp) that disappears with the
 // object. Written by the recording thread, read by the replay after it.
 class SpillFile {

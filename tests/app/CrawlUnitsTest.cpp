@@ -95,9 +95,13 @@ TEST(CrawlPlan, WhatEachLinkAsksFor) {
     options.download = c.download;
     CrawlPlan plan(options);
     std::vector<std::string> got;
-    for (const PlannedRequest& r : plan.Requests(ParsedUrl("http://site.test/dir/p.html"), c.depth, c.links)) {
-      got.push_back(r.save ? "save " + std::string(r.url.Text())
-                           : "scan " + std::string(r.url.Text()) + " at " + std::to_string(r.depth));
+    // The crawl handles a page's links last found first.
+    for (auto link = c.links.rbegin(); link != c.links.rend(); ++link) {
+      for (const PlannedRequest& r :
+           plan.Requests(ParsedUrl("http://site.test/dir/p.html"), c.depth, *link)) {
+        got.push_back(r.save ? "save " + std::string(r.url.Text())
+                             : "scan " + std::string(r.url.Text()) + " at " + std::to_string(r.depth));
+      }
     }
     EXPECT_EQ(got, c.requests) << c.name;
   }
