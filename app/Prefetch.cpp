@@ -153,14 +153,16 @@ void Prefetcher::Forget(const Url& url, bool save) {
   std::lock_guard<std::mutex> lock(mutex);
   auto found = byKey.find(KeyOf(url, save));
   if (found == byKey.end()) return;
-  std::shared_ptr<Entry> entry = found->second.front();
+  GiveUp(found->second.front());
+  changed.notify_all();
+}
+
+void Prefetcher::GiveUp(const std::shared_ptr<Entry>& entry) {
   Unlist(entry);
   DropFrame(*entry);
-  entry->taken = true;
-  entry->forgotten = true;
+  entry->taken = entry->forgotten = true;
   if (entry->held) bytesHeld -= entry->bytes;
   entry->held = false;
-  changed.notify_all();
 }
 
 Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
@@ -190,13 +192,7 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
     auto spelled = bySpelling.find(OnceKeyOf(url, save));
     if (spelled != bySpelling.end()) {
       std::shared_ptr<Entry> other = spelled->second.lock();
-      if (other != nullptr && !other->taken) {
-        Unlist(other);
-        DropFrame(*other);
-        other->taken = other->forgotten = true;
-        if (other->held) bytesHeld -= other->bytes;
-        other->held = false;
-      }
+      if (other != nullptr && !other->taken) GiveUp(other);
     }
   }
   if (entry != nullptr) {

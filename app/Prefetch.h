@@ -152,6 +152,10 @@ class Prefetcher {
   void List(Queue::iterator position, const PlannedRequest& request, size_t pendingAt);
   // Removes entry from the queue and from the keys. Holds mutex.
   void Unlist(const std::shared_ptr<Entry>& entry);
+  // The crawl will not take entry: it leaves the queue, its frame and its
+  // bytes with it; a worker fetching it finishes without listing more.
+  // Holds mutex.
+  void GiveUp(const std::shared_ptr<Entry>& entry);
   // Drops entry's frame from the queue, if it is there. Holds mutex.
   void DropFrame(Entry& entry);
   // A request's key: its purpose and the URL as written (a replay asks for
