@@ -5,13 +5,15 @@
 bool CrawlPlan::Step(const Url& page, int depth, const CStr& found, LinkStep* step,
                      UrlProblem* problem) const {
   // Bytes a page may not pass on to a request line or a terminal.
+  // A link that is only a fragment names the page itself (see below).
+  if (found[0] == '#') return false;
   CStr link = Url::EscapeControls(found);
   // Only web links are followed; mail and other schemes are passed over.
   if (std::strstr(link, "mailto:") != nullptr || Url::HasOtherScheme(link)) return false;
   if (!page.Resolve(link, &step->target, problem)) return false;
   // A link within the page itself ("#notes", or the page's own URL with a
   // fragment) names no other resource: a browser does not load it again.
-  if (step->target.Key() == page.Key()) return false;
+  if (step->target.SameKey(page)) return false;
   step->fileAction = options.FileMode();
   step->scan = depth >= 1;
   step->depth = depth - 1;

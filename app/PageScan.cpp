@@ -50,6 +50,8 @@ class Crawler {
  private:
   int VisitPage(const Url& requested, int depth, PendingPage& page);
   int ExpandAgain(const std::shared_ptr<OncePages::Page>& met, int depth, PendingPage& page);
+  bool ReadPage(ResponseBody& body, const Url& url, int depth, const PageReadAhead* ahead,
+                bool* found, PendingPage* page);
   void ReportLinksCut(const Url& url, size_t limit);
   void PredictLinks(const PendingPage& page);
   // Handles the last pending link of page; true with *next set when that
@@ -125,8 +127,9 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
   bool found;
   Url url;
   {
-    FetchOutcome response =
-        RequestPage(context, requested, false, depth, admit, &page.predicted);
+    FetchedAhead ahead;
+    FetchOutcome response = RequestPage(context, requested, false, depth, admit, &ahead);
+    page.predicted = ahead.expanded;
     if (prior != nullptr) {  // a redirect led to a page met before
       pages.Assign(keys, prior);
       return ExpandAgain(prior, depth, page);
@@ -135,13 +138,8 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
     if (!response.html) return 0;
     url = response.url;
     const size_t limit = budget.Room();
-    PageReader::Page read = reader.Read(*response.body, limit, !options.keyword.IsEmpty(),
-                                        [this](size_t n) { context.reporter.BodyBytes(n); });
-    if (read.linksCut) ReportLinksCut(url, limit);
-    found = read.keywordFound;
-    page.pendingAt = budget.pending;
-    page.left = read.links.size();
-    page.links = std::make_shared<const std::vector<CStr>>(std::move(read.links));
+    bool linksCut = ReadPage(*response.body, url, depth, ahead.read.get(), &found, &page);
+    if (linksCut) ReportLinksCut(url, limit);
     if (StopReason() != 0) return -1;
     // A page that did not arrive whole is neither acted on nor followed.
     if (!ArrivedWhole(context, *response.body)) return -1;
@@ -163,6 +161,29 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
     }
   }
   return 1;
+}
+
+// Reads the page at url from body into page's links and *found, or takes
+// what a worker read of it when that was read as this crawl reads it now
+// (then the body is only read through). True when its links were cut.
+bool Crawler::ReadPage(ResponseBody& body, const Url& url, int depth, const PageReadAhead* ahead,
+                       bool* found, PendingPage* page) {
+  page->pendingAt = budget.pending;
+  if (ahead != nullptr && ahead->page.depth == depth && ahead->page.pendingAt == budget.pending &&
+      ahead->page.url.Text() == url.Text()) {
+    body.ReadToEnd();
+    context.reporter.BodyBytes(ahead->bytesRead);
+    *found = ahead->keywordFound;
+    page->links = ahead->page.links;
+    page->left = page->links->size();
+    return ahead->linksCut;
+  }
+  PageReader::Page read = reader.Read(body, budget.Room(), !options.keyword.IsEmpty(),
+                                      [this](size_t n) { context.reporter.BodyBytes(n); });
+  *found = read.keywordFound;
+  page->left = read.links.size();
+  page->links = std::make_shared<const std::vector<CStr>>(std::move(read.links));
+  return read.linksCut;
 }
 
 // Tells the fetcher ahead, if any, what handling page's links will ask for,

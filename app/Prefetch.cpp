@@ -51,7 +51,7 @@ Prefetcher::Prefetcher(int count, FetchPolicy allowed, const Options& options,
 Prefetcher::~Prefetcher() {
   std::unique_lock<std::mutex> lock(mutex);
   stopping = true;
-  changed.notify_all();
+  workReady.notify_all();
   // A worker still fetching is woken out of its wait (again and again, in
   // case it was between two calls), so the run ends without waiting for a
   // silent server; one that is idle has already seen `stopping`.
@@ -59,7 +59,7 @@ Prefetcher::~Prefetcher() {
     for (size_t i = 0; i < threads.size(); ++i) {
       if (fetching[i]) pthread_kill(threads[i], kWakeSignal);
     }
-    changed.wait_for(lock, std::chrono::milliseconds(10));
+    fetched.wait_for(lock, std::chrono::milliseconds(10));
   }
   lock.unlock();
   for (std::thread& worker : workers) worker.join();
@@ -141,7 +141,7 @@ void Prefetcher::Predict(Page page) {
   frame->page = std::move(page);
   if (frame->left == 0) return;
   queue.push_front(Item{nullptr, frame});
-  changed.notify_all();
+  workReady.notify_all();
 }
 
 void Prefetcher::ScannedLive(const Url& url) {
@@ -154,7 +154,7 @@ void Prefetcher::Forget(const Url& url, bool save) {
   auto found = byKey.find(KeyOf(url, save));
   if (found == byKey.end()) return;
   GiveUp(found->second.front());
-  changed.notify_all();
+  workReady.notify_one();  // a place in the window is free
 }
 
 void Prefetcher::GiveUp(const std::shared_ptr<Entry>& entry) {
@@ -206,20 +206,27 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
   if (entry->state == Entry::State::kWaiting) {
     entry->urgent = true;
     urgent.push_back(entry);
+    workReady.notify_one();
   }
-  changed.notify_all();
   while (entry->state != Entry::State::kDone && StopReason() == 0) {
-    changed.wait_for(lock, std::chrono::milliseconds(100));
+    fetched.wait_for(lock, std::chrono::milliseconds(100));
   }
   if (entry->state != Entry::State::kDone) return Fetched();
+  bool wasFull = bytesHeld >= kWindowBytes;
   if (entry->held) bytesHeld -= entry->bytes;
   entry->held = false;
-  Fetched fetched;
-  fetched.recordings = std::move(entry->recordings);
-  fetched.expanded = entry->expanded && entry->request.depth == depth;
-  if (!fetched.expanded) DropFrame(*entry);
-  changed.notify_all();  // the window has moved
-  return fetched;
+  Fetched taken;
+  taken.recordings = std::move(entry->recordings);
+  taken.read = std::move(entry->read);
+  taken.expanded = entry->expanded && entry->request.depth == depth;
+  if (!taken.expanded) DropFrame(*entry);
+  // The window has moved by one request, or opened wide if it was full.
+  if (wasFull && bytesHeld < kWindowBytes) {
+    workReady.notify_all();
+  } else {
+    workReady.notify_one();
+  }
+  return taken;
 }
 
 std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
@@ -242,9 +249,9 @@ std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
   return nullptr;
 }
 
-std::shared_ptr<const Recordings> Prefetcher::FetchAhead(const Entry& entry, PageReader& reader,
-                                                         std::shared_ptr<Page>* page,
-                                                         bool* found, size_t* bytes) {
+std::shared_ptr<const Recordings> Prefetcher::FetchAhead(
+    const Entry& entry, PageReader& reader, std::shared_ptr<const PageReadAhead>* read,
+    size_t* bytes) {
   auto recordings = std::make_shared<Recordings>();
   const PlannedRequest& request = entry.request;
   // With -once the crawl follows a redirect only to a URL not met before,
@@ -261,23 +268,25 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(const Entry& entry, Pag
   // The body is recorded to its end when the crawl will read it: to save it,
   // or to scan a page, whose links tell what comes next.
   if (outcome.body && (request.save || outcome.html)) {
-    if (!request.save && request.depth >= 0 && !options.filespec.IsEmpty()) {
-      bool testKeyword = !options.keyword.IsEmpty() && options.download;
-      PageReader::Page read = reader.Read(*outcome.body, RoomAt(entry.pendingAt), testKeyword);
+    if (!request.save && request.depth >= 0) {
+      auto ahead = std::make_shared<PageReadAhead>();
+      PageReader::Page page =
+          reader.Read(*outcome.body, RoomAt(entry.pendingAt), !options.keyword.IsEmpty(),
+                      [&ahead](size_t n) { ahead->bytesRead += n; });
       Failure ignored;
-      if (outcome.body->Complete(&ignored)) {
-        *found = read.keywordFound;
-        *page = std::make_shared<Page>();
-        (*page)->url = outcome.url;
-        (*page)->depth = request.depth;
-        (*page)->pendingAt = entry.pendingAt;
-        (*page)->links = std::make_shared<const std::vector<CStr>>(std::move(read.links));
+      bool replayable = true;  // else the crawl asks again and reads what comes
+      for (const RecordedExchange& record : *recordings) replayable = replayable && record.usable;
+      if (outcome.body->Complete(&ignored) && replayable) {
+        ahead->keywordFound = page.keywordFound;
+        ahead->linksCut = page.linksCut;
+        ahead->page.url = outcome.url;
+        ahead->page.depth = request.depth;
+        ahead->page.pendingAt = entry.pendingAt;
+        ahead->page.links = std::make_shared<const std::vector<CStr>>(std::move(page.links));
+        *read = std::move(ahead);
       }
     }
-    std::iostream& body = outcome.body->Stream();
-    char sink[4096];
-    while (outcome.body->Connected() && body.read(sink, sizeof sink)) {
-    }
+    outcome.body->ReadToEnd();
   }
   outcome.body.reset();
   *bytes = 0;
@@ -291,23 +300,22 @@ void Prefetcher::Work(size_t index) {
   PageReader reader(options.keyword, options.filespec);
   for (;;) {
     std::shared_ptr<Entry> entry;
-    changed.wait(lock, [&] { return stopping || (entry = NextToFetch()) != nullptr; });
+    workReady.wait(lock, [&] { return stopping || (entry = NextToFetch()) != nullptr; });
     if (stopping) return;
     entry->state = Entry::State::kFetching;
     fetching[index] = true;
     ++busy;
     lock.unlock();
 
-    std::shared_ptr<Page> page;
-    bool found = false;
+    std::shared_ptr<const PageReadAhead> read;
     size_t bytes = 0;
-    std::shared_ptr<const Recordings> recordings =
-        FetchAhead(*entry, reader, &page, &found, &bytes);
+    std::shared_ptr<const Recordings> recordings = FetchAhead(*entry, reader, &read, &bytes);
 
     lock.lock();
     fetching[index] = false;
     --busy;
     entry->recordings = std::move(recordings);
+    entry->read = read;
     entry->bytes = bytes;
     entry->state = Entry::State::kDone;
     if (!entry->taken) {
@@ -317,19 +325,21 @@ void Prefetcher::Work(size_t index) {
     // What the page's scan asks for stands right behind it while it waits to
     // be taken, first of all once the crawl has it: a save of the page when
     // its keyword matched, then its links.
-    if (page && !entry->forgotten && aheadLinks + page->links->size() <= kMaxAheadLinks) {
+    if (read && !options.filespec.IsEmpty() && !entry->forgotten &&
+        aheadLinks + read->page.links->size() <= kMaxAheadLinks) {
       Queue::iterator behind = entry->queued ? std::next(entry->at) : queue.begin();
-      if (found) List(behind, {page->url, true, -1}, 0);
+      if (read->keywordFound && options.download) List(behind, {read->page.url, true, -1}, 0);
       auto frame = std::make_shared<Frame>();
-      frame->left = page->links->size();
+      frame->left = read->page.links->size();
       frame->aheadLinks = frame->left;
       frame->owner = entry;
-      frame->page = std::move(*page);
+      frame->page = read->page;
       aheadLinks += frame->aheadLinks;
       entry->frame = queue.insert(behind, Item{nullptr, frame});
       entry->frameQueued = true;
       entry->expanded = true;
+      workReady.notify_all();  // the frame may open several requests
     }
-    changed.notify_all();
+    fetched.notify_all();
   }
 }

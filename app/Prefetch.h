@@ -55,6 +55,31 @@
 #include "net/RecordedExchange.h"
 #include "text/CStr.h"
 
+// A page whose links the crawl handles: what the plan reads them from.
+struct PlannedPage {
+  Url url;               // the URL that answered
+  int depth = 0;         // the depth it was scanned at
+  size_t pendingAt = 0;  // links waiting in the crawl when it was read
+  std::shared_ptr<const std::vector<CStr>> links;  // as the crawl keeps them
+};
+
+// A page a worker read whole, with the crawl's reader and link limit for the
+// links waiting at pendingAt: the crawl takes what it found instead of
+// reading the page again.
+struct PageReadAhead {
+  PlannedPage page;
+  bool keywordFound = false;
+  bool linksCut = false;
+  size_t bytesRead = 0;  // as the reader told them
+};
+
+// What Prefetcher::Take hands back.
+struct FetchedAhead {
+  std::shared_ptr<const Recordings> recordings;  // null: make the request live
+  bool expanded = false;  // the page's links were read ahead at the depth asked for
+  std::shared_ptr<const PageReadAhead> read;  // the page as read ahead, if it was
+};
+
 class Prefetcher {
  public:
   static constexpr size_t kWindow = 64;
@@ -62,19 +87,8 @@ class Prefetcher {
   static constexpr size_t kMaxRecording = 1u << 20;
   static constexpr size_t kMaxAheadLinks = 2 * kMaxLinksPerPage;
 
-  // A page whose links the crawl handles: what the plan reads them from.
-  struct Page {
-    Url url;               // the URL that answered
-    int depth = 0;         // the depth it was scanned at
-    size_t pendingAt = 0;  // links waiting in the crawl when it was read
-    std::shared_ptr<const std::vector<CStr>> links;  // as the crawl keeps them
-  };
-
-  // What Take hands back.
-  struct Fetched {
-    std::shared_ptr<const Recordings> recordings;  // null: make the request live
-    bool expanded = false;  // the page's links were read ahead at the depth asked for
-  };
+  using Page = PlannedPage;
+  using Fetched = FetchedAhead;
 
   // Starts workers threads fetching under allowed (the run's confinement),
   // reading pages as options say and predicting from plan; both must outlive
@@ -123,6 +137,7 @@ class Prefetcher {
     std::string key;       // KeyOf, for Take
     enum class State { kWaiting, kFetching, kDone } state = State::kWaiting;
     std::shared_ptr<const Recordings> recordings;
+    std::shared_ptr<const PageReadAhead> read;
     size_t bytes = 0;
     bool queued = false;   // at `at` in the queue
     Queue::iterator at;
@@ -136,12 +151,10 @@ class Prefetcher {
   };
 
   void Work(size_t index);
-  // Fetches and records entry's request; for a page to scan, *page is set
-  // when its links were read ahead.
-  // *found tells whether its keyword matched (for a save the crawl then
-  // makes of the page).
+  // Fetches and records entry's request; for a page to scan, *read is set
+  // when the page was read whole.
   std::shared_ptr<const Recordings> FetchAhead(const Entry& entry, PageReader& reader,
-                                               std::shared_ptr<Page>* page, bool* found,
+                                               std::shared_ptr<const PageReadAhead>* read,
                                                size_t* bytes);
   // The next entry for a worker, or null. Holds mutex.
   std::shared_ptr<Entry> NextToFetch();
@@ -168,7 +181,8 @@ class Prefetcher {
   const Options& options;
   const CrawlPlan& plan;
   std::mutex mutex;
-  std::condition_variable changed;
+  std::condition_variable workReady;  // workers wait here for a request to make
+  std::condition_variable fetched;    // the crawl and shutdown wait here for a worker
   Queue queue;                                   // the crawl's order
   std::list<std::shared_ptr<Entry>> urgent;      // taken before a worker began them
   std::unordered_map<std::string, std::list<std::shared_ptr<Entry>>> byKey;

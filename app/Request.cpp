@@ -11,7 +11,7 @@ namespace {
 // of its own for the fetcher ahead, which may have made it already.
 Connector HopConnector(CrawlContext& crawl, bool save, int depth) {
   return [&crawl, save, depth](SocketStreamBuf& connection, const Url& url, Failure* failure) {
-    Prefetcher::Fetched fetched = crawl.prefetcher->Take(url, save, depth);
+    FetchedAhead fetched = crawl.prefetcher->Take(url, save, depth);
     // Only a recording of this very hop is replayed; anything else (none, or
     // one that could not be kept whole) is asked for for real.
     const Recordings* recorded = fetched.recordings.get();
@@ -40,19 +40,21 @@ bool ArrivedWhole(CrawlContext& crawl, const ResponseBody& body) {
 }
 
 FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, bool save, int depth,
-                         const FetchPolicy& admit, bool* expanded) {
+                         const FetchPolicy& admit, FetchedAhead* ahead) {
   FetchOutcome outcome;
   if (StopReason() != 0) {  // the run is ending: nothing more is asked
     outcome.status = FetchStatus::kRefused;
     return outcome;
   }
   crawl.reporter.RequestStarted(url.Text());
-  if (expanded != nullptr) *expanded = false;
+  if (ahead != nullptr) *ahead = FetchedAhead();
   Connector connect = crawl.connector;
   if (Prefetcher* prefetcher = crawl.prefetcher) {
-    Prefetcher::Fetched fetched = prefetcher->Take(url, save, depth);
-    if (expanded != nullptr) *expanded = fetched.expanded;
-    if (fetched.recordings) connect = ReplayConnector(fetched.recordings, HopConnector(crawl, save, depth));
+    FetchedAhead fetched = prefetcher->Take(url, save, depth);
+    if (fetched.recordings) {
+      connect = ReplayConnector(std::move(fetched.recordings), HopConnector(crawl, save, depth));
+    }
+    if (ahead != nullptr) *ahead = std::move(fetched);
   }
   outcome = Fetch(
       url,

@@ -13,16 +13,19 @@
 #include "net/HttpRequest.h"
 #include "text/CStr.h"
 
+struct FetchedAhead;
+
 // admit, when given, is asked about every URL of the exchange (redirect
 // targets included) after the confinement allows it; a URL it refuses is not
 // requested, and the outcome is then a silent refusal (-once uses this).
 // With a fetcher ahead in use (-j), the request is made by one of its workers
 // (it was predicted, or is asked for now) and replayed here; save says the
 // whole body will be read, depth the depth a page is scanned at.
-// *expanded (when given) tells whether the fetcher ahead also predicted what
-// the page's scan will ask for.
+// *ahead (when given) tells what else the fetcher ahead did for the page's
+// scan: whether it predicted what the scan will ask for, and the page as it
+// read it, if it did; never its recordings.
 FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, bool save = false, int depth = -1,
-                         const FetchPolicy& admit = nullptr, bool* expanded = nullptr);
+                         const FetchPolicy& admit = nullptr, FetchedAhead* ahead = nullptr);
 
 // True when body, read as far as its reader went, arrived whole; otherwise
 // the failure ("Timed out reading <url>", "Transfer cut short ...") is

@@ -116,6 +116,12 @@ ResponseBody::ResponseBody(std::unique_ptr<SocketStreamBuf> connection, const CS
       url(url),
       declared(framing.declared) {}
 
+void ResponseBody::ReadToEnd() {
+  char sink[4096];
+  while (Connected() && stream.read(sink, sizeof sink)) {
+  }
+}
+
 bool ResponseBody::Complete(Failure* failure) const {
   if (body.ReceiveError() != 0) {
     *failure = ReceiveFailure(body.ReceiveError(), url);

@@ -65,6 +65,8 @@ class ResponseBody {
   // one); otherwise false with *failure saying why (kTimedOut,
   // kReceiveFailed, kBadChunking, kCutShort).
   bool Complete(Failure* failure) const;
+  // Reads the rest of the body and drops it, until it ends or fails.
+  void ReadToEnd();
 
   // Hands the connection back, positioned after the body as far as it was
   // read; the stream delivers nothing more.

@@ -97,7 +97,7 @@ SocketStreamBuf::int_type SocketStreamBuf::underflow() {
   // can be awaited.
   overflow(traits_type::eof());
   errno = ENOTCONN;
-  long received = transport ? transport->Receive(mid() + 1, kHalf - 1) : -1;
+  long received = transport ? transport->Receive(mid() + 1, kReceiveSize) : -1;
   if (received == -1) {
     receiveError = errno != 0 ? errno : EIO;
     connected = 0;

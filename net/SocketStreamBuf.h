@@ -3,17 +3,19 @@
 // The object owns its TCP socket (a fresh one from construction and from
 // every Reset), the Transport that moves bytes over the connection once it is
 // made (TcpTransport after a connect; UseTransport puts TLS or a test double
-// in its place) and a 512-byte buffer allocated on first use and kept for the
-// object's life, across Resets. The buffer's first half is the put area;
-// its second half is the get area, whose first byte (at mid) is kept free so
+// in its place) and one buffer allocated on first use and kept for the
+// object's life, across Resets. The buffer's first kPutSize bytes are the put
+// area; the rest is the get area, whose first byte (at mid) is kept free so
 // that one character can always be put back after a receive:
 //
-//   buffer            mid  mid+1                          buffer+512
-//   | put area 256 bytes |pb| receives of at most 255 bytes |
+//   buffer            mid  mid+1                               buffer+kBufferSize
+//   | put area 256 bytes |pb| receives of at most kReceiveSize bytes |
 //
+// A request goes out in one send when it fits the put area; an answer comes
+// in in receives of up to 16 KiB, so that a page costs few system calls.
 // Output waits in the put area until it is full, a flush (sync) or the next
 // read; a flush sends everything pending and keeps received but unread input
-// for the next read. Reads receive at most 255 bytes at a time. A receive error clears
+// for the next read. A receive error clears
 // `connected`; an orderly close by the peer only makes reads give EOF.
 // Without a transport (before a connect) every send and receive fails.
 // Destruction drops the transport, then shuts the socket down and closes it
@@ -31,8 +33,9 @@
 
 class SocketStreamBuf : public std::streambuf {
  public:
-  static constexpr int kBufferSize = 512;
-  static constexpr int kHalf = kBufferSize / 2;
+  static constexpr int kPutSize = 256;
+  static constexpr int kReceiveSize = 16 * 1024 - 1;
+  static constexpr int kBufferSize = kPutSize + 1 + kReceiveSize;
 
   SocketStreamBuf();
   ~SocketStreamBuf() override;
@@ -84,7 +87,7 @@ class SocketStreamBuf : public std::streambuf {
  private:
   // Allocates the buffer if there is none yet; false when there is none.
   bool allocate();
-  char* mid() const { return buffer.get() + kHalf; }
+  char* mid() const { return buffer.get() + kPutSize; }
   // Sends the put area's pending bytes; on failure the unsent bytes are moved
   // to the front of the put area. True when everything went out.
   bool sendPending();

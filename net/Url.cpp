@@ -84,6 +84,9 @@ bool SplitAuthority(const char* authority, size_t length, int defaultPort, CStr*
 // empty ones dropped, each with its leading '/'; a last segment that is a
 // dot segment or empty leaves a trailing '/'.
 std::string ResolvedSegments(const std::string& path) {
+  // Without an empty or a dot segment there is nothing to resolve (the usual
+  // path); "/." and "//" find every such segment, and some that are not.
+  if (path.find("//") == std::string::npos && path.find("/.") == std::string::npos) return path;
   std::vector<std::string> kept;
   size_t start = 0;
   while (start <= path.size()) {
@@ -127,8 +130,16 @@ bool Url::IsIpAddress(const char* host) {
 }
 
 CStr Url::EscapeControls(const CStr& text) {
+  const char* s = text;
+  unsigned clean = 0;
+  while (clean < text.Length() && static_cast<unsigned char>(s[clean]) >= 0x21 &&
+         s[clean] != 0x7F) {
+    ++clean;
+  }
+  if (clean == text.Length()) return text;  // the usual link: shared, not copied
   CStr escaped;
-  for (unsigned i = 0; i < text.Length(); ++i) {
+  escaped.Append(s, static_cast<unsigned short>(clean));
+  for (unsigned i = clean; i < text.Length(); ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (c < 0x21 || c == 0x7F) {
       static const char kHex[] = "0123456789ABCDEF";
@@ -196,6 +207,35 @@ std::string Url::Key() const {
   key += ":" + std::to_string(port) + ResolvedSegments(std::string(path));
   if (hasQuery) key += "?" + std::string(query);
   return key;
+}
+
+namespace {
+
+// The last segment Key() keeps of path: a dot segment or an empty one
+// resolves to an empty last segment, any other stays as written.
+const char* LastKeySegment(const CStr& path, size_t* length) {
+  const char* text = path;
+  int slash = path.ReverseFind('/');
+  const char* last = text + slash + 1;
+  *length = path.Length() - static_cast<size_t>(slash + 1);
+  if ((*length == 1 && last[0] == '.') || (*length == 2 && last[0] == '.' && last[1] == '.')) {
+    *length = 0;
+  }
+  return last;
+}
+
+}  // namespace
+
+bool Url::SameKey(const Url& other) const {
+  size_t length, otherLength;
+  const char* last = LastKeySegment(path, &length);
+  const char* otherLast = LastKeySegment(other.path, &otherLength);
+  if (secure != other.secure || port != other.port || hasQuery != other.hasQuery ||
+      query != other.query || length != otherLength ||
+      std::memcmp(last, otherLast, length) != 0) {
+    return false;
+  }
+  return Key() == other.Key();
 }
 
 int Url::DefaultPort() const { return secure ? kHttpsPort : kHttpPort; }

@@ -83,6 +83,8 @@ class Url {
   // port, the path with "." and ".." segments resolved and empty ones
   // dropped, then "?query" when there is a query; never the fragment.
   std::string Key() const;
+  // Key() == other.Key(), mostly decided without building either key.
+  bool SameKey(const Url& other) const;
 
   // 443 for https, 80 otherwise.
   int DefaultPort() const;

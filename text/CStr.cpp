@@ -32,6 +32,20 @@ bool SingleThreaded() {
 #endif
 }
 
+// Whether emptyRep's count is still kept. Every empty string in every thread
+// shares it, so once a second thread has existed its count is no longer
+// changed: a count that all threads change at once costs each empty string a
+// cache line fought over, and emptyRep is never written or freed anyway. Its
+// refs then stays at 2 or above, as it was; the flag never turns back.
+std::atomic<bool> emptyCountDropped{false};
+
+bool CountsEmptyRep() {
+  if (emptyCountDropped.load(std::memory_order_relaxed)) return false;
+  if (SingleThreaded()) return true;
+  emptyCountDropped.store(true, std::memory_order_relaxed);
+  return false;
+}
+
 }  // namespace
 
 // Constant-initialised, so it is ready before any global CStr is constructed.
@@ -59,6 +73,7 @@ CStrRep* CStr::NewRep(const char* text, unsigned short length, unsigned cap) {
 }
 
 CStrRep* CStr::Share(CStrRep* r) {
+  if (r == &emptyRep && !CountsEmptyRep()) return r;
   if (SingleThreaded()) {
     r->refs.store(r->refs.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   } else {
@@ -71,6 +86,7 @@ void CStr::Release(CStrRep* r) {
   // Acquire-release, so that the thread that gives the blocks back has seen
   // every use the other holders made before they let go. (A separate acquire
   // fence would do as well, but ThreadSanitizer does not follow fences.)
+  if (r == &emptyRep && !CountsEmptyRep()) return;
   int32_t before;
   if (SingleThreaded()) {
     before = r->refs.load(std::memory_order_relaxed);

@@ -27,6 +27,7 @@
 //   shared is copied from, never written; the copy reads text that all its
 //   holders only read, and its release follows the read.
 // - emptyRep's refs never falls below 2, so the test for 1 never passes for it.
+//   Once a second thread has existed, its refs is no longer changed at all.
 // - While the process has never had a second thread, the count changes by a
 //   plain load and store (see SingleThreaded in CStr.cpp), so a crawl on one
 //   thread pays no locked instruction per copy.

@@ -32,6 +32,64 @@ std::recursive_mutex* NewMutex() {
   return mutex;
 }
 
+// Each thread keeps a few free blocks of each size of its own, so that most
+// takes and gives need no lock: threads that make and drop strings all the
+// time (the crawl and its workers) would otherwise wait on each other here.
+// Blocks move between a thread's lists and the shared ones kBatch at a time.
+constexpr unsigned kCachedPerList = 16;
+constexpr unsigned kBatch = kCachedPerList / 2;
+
+struct ThreadCache {
+  FreeBlock* lists[CStrPool::kListCount];
+  unsigned char counts[CStrPool::kListCount];
+  bool registered;  // the flush below will run at the thread's end
+  bool closed;      // it ran: this thread uses the shared lists only
+};
+
+// Trivially destructible, so still usable when a string is released after
+// the thread's flush (during static destruction, say).
+thread_local ThreadCache cache;
+
+// Gives a thread's blocks to the shared lists when the thread ends.
+struct ThreadCacheFlush {
+  ~ThreadCacheFlush() {
+    CStrLock lock;
+    for (size_t list = 0; list < CStrPool::kListCount; ++list) {
+      while (FreeBlock* block = cache.lists[list]) {
+        cache.lists[list] = block->next;
+        block->next = freeLists[list];
+        freeLists[list] = block;
+      }
+      cache.counts[list] = 0;
+    }
+    cache.closed = true;
+  }
+};
+thread_local ThreadCacheFlush flushAtThreadEnd;
+
+// The calling thread's lists, or null once they are flushed.
+ThreadCache* OwnCache() {
+  if (cache.closed) return nullptr;
+  if (!cache.registered) {
+    cache.registered = true;
+    (void)&flushAtThreadEnd;  // made now, so destroyed at the thread's end
+  }
+  return &cache;
+}
+
+// Moves up to count blocks from one list to another.
+unsigned MoveBlocks(FreeBlock*& from, FreeBlock*& to, unsigned count) {
+  unsigned moved = 0;
+  while (moved < count && from != nullptr) {
+    FreeBlock* block = from;
+    from = block->next;
+    block->next = to;
+    to = block;
+    ++moved;
+  }
+  return moved;
+}
+
 }  // namespace
 
 std::recursive_mutex& CStrLock::Mutex() {
@@ -46,12 +104,23 @@ CStrLock::~CStrLock() { Mutex().unlock(); }
 
 void* CStrPool::Take(size_t size) {
   if (size < kPoolLimit) {
-    CStrLock lock;
-    FreeBlock*& head = freeLists[size / 4];
-    if (head != nullptr) {
-      FreeBlock* block = head;
-      head = block->next;
-      return block;
+    const size_t list = size / 4;
+    ThreadCache* own = OwnCache();
+    if (own == nullptr) {
+      CStrLock lock;
+      FreeBlock* block = nullptr;
+      if (MoveBlocks(freeLists[list], block, 1) == 1) return block;
+    } else {
+      if (own->lists[list] == nullptr) {
+        CStrLock lock;
+        own->counts[list] =
+            static_cast<unsigned char>(MoveBlocks(freeLists[list], own->lists[list], kBatch));
+      }
+      if (FreeBlock* block = own->lists[list]) {
+        own->lists[list] = block->next;
+        --own->counts[list];
+        return block;
+      }
     }
   }
   // The heap has its own lock; the pool's is not held across it. Small blocks are at least one
@@ -65,10 +134,21 @@ void CStrPool::Give(void* block, size_t size) {
     std::free(block);
     return;
   }
-  CStrLock lock;
+  const size_t list = size / 4;
   FreeBlock* freed = static_cast<FreeBlock*>(block);
-  freed->next = freeLists[size / 4];
-  freeLists[size / 4] = freed;
+  ThreadCache* own = OwnCache();
+  if (own == nullptr) {
+    CStrLock lock;
+    MoveBlocks(freed, freeLists[list], 1);
+    return;
+  }
+  if (own->counts[list] == kCachedPerList) {
+    CStrLock lock;
+    own->counts[list] -=
+        static_cast<unsigned char>(MoveBlocks(own->lists[list], freeLists[list], kBatch));
+  }
+  MoveBlocks(freed, own->lists[list], 1);
+  ++own->counts[list];
 }
 
 size_t CStrPool::FreeCount(size_t size) {
@@ -76,6 +156,7 @@ size_t CStrPool::FreeCount(size_t size) {
   CStrLock lock;
   size_t count = 0;
   for (FreeBlock* b = freeLists[size / 4]; b != nullptr; b = b->next) ++count;
+  if (ThreadCache* own = OwnCache()) count += own->counts[size / 4];
   return count;
 }
 

@@ -8,8 +8,13 @@
 // with. Take never returns null: when the heap has no memory left it ends the
 // process through CStrFatal (code 6).
 //
-// CStrLock is the process-wide re-entrant lock around the free lists; any
-// thread may take and give blocks. It is made on first use (safely, however
+// Each thread keeps up to 16 free blocks of each size on lists of its own,
+// and meets the shared lists only to move 8 at a time; a thread's blocks go
+// to the shared lists when it ends. FreeCount counts the shared lists and
+// the calling thread's.
+//
+// CStrLock is the process-wide re-entrant lock around the shared free lists;
+// any thread may take and give blocks. It is made on first use (safely, however
 // many threads arrive at once) and never destroyed, so strings released during
 // static destruction can still take it.
 #ifndef FERRET_TEXT_CSTRPOOL_H_
@@ -36,7 +41,8 @@ class CStrPool {
 
   static void* Take(size_t size);
   static void Give(void* block, size_t size);
-  // Number of blocks of this size waiting on its free list (for tests).
+  // Number of blocks of this size waiting on the shared free list and the
+  // calling thread's (for tests).
   static size_t FreeCount(size_t size);
 
   // Where the pool gets heap blocks from: malloc unless replaced. A null

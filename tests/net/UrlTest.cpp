@@ -206,6 +206,26 @@ TEST(Url, CanonicalKeys) {
   }
 }
 
+// SameKey answers most pairs without building keys: every pair of these,
+// equal by their keys or not, must get the keys' answer.
+TEST(Url, SameKeyAgreesWithKeys) {
+  const char* urls[] = {
+      "http://h.example/x/y/..", "http://h.example/x/", "http://h.example/x/.",
+      "http://h.example/x//", "http://h.example/x", "http://H.example/x/z/../",
+      "http://h.example/a.html", "http://h.example/b/../a.html", "http://h.example//a.html",
+      "http://h.example/a.html?", "http://h.example/a.html?q", "http://h.example:81/a.html",
+      "https://h.example/a.html", "http://h.example/", "http://h.example", "http://h.example/..",
+  };
+  for (const char* a : urls) {
+    for (const char* b : urls) {
+      Url first, second;
+      UrlProblem problem;
+      ASSERT_TRUE(first.Parse(a, &problem) && second.Parse(b, &problem)) << a << " " << b;
+      EXPECT_EQ(first.SameKey(second), first.Key() == second.Key()) << a << " " << b;
+    }
+  }
+}
+
 // Rows the single split pattern once read wrongly: what it gave, then what
 // the URL means.
 TEST(Url, MendedSplits) {

@@ -80,7 +80,13 @@ TEST(CStrThreads, SharedStringsCopiedWrittenAndReleasedAtOnce) {
   mailbox.clear();
   for (size_t k = 0; k < texts.size(); ++k) {
     EXPECT_EQ(Text(sources[k]), texts[k]) << k;
-    EXPECT_EQ(sources[k].Rep()->refs, k == 0 ? emptyBefore : 1) << k;
+    // emptyRep's count is left alone once threads exist: it only must never
+    // have fallen to where a write in place would pass.
+    if (k == 0) {
+      EXPECT_GE(sources[k].Rep()->refs, emptyBefore) << k;
+    } else {
+      EXPECT_EQ(sources[k].Rep()->refs, 1) << k;
+    }
   }
 }
 
