@@ -51,7 +51,7 @@ class Crawler {
   int VisitPage(const Url& requested, int depth, PendingPage& page);
   int ExpandAgain(const std::shared_ptr<OncePages::Page>& met, int depth, PendingPage& page);
   bool ReadPage(ResponseBody& body, const Url& url, int depth, const PageReadAhead* ahead,
-                bool* found, PendingPage* page);
+                bool* found, PendingPage* page, bool* linksCut);
   void ReportLinksCut(const Url& url, size_t limit);
   void PredictLinks(const PendingPage& page);
   // Handles the last pending link of page; true with *next set when that
@@ -138,11 +138,12 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
     if (!response.html) return 0;
     url = response.url;
     const size_t limit = budget.Room();
-    bool linksCut = ReadPage(*response.body, url, depth, ahead.read.get(), &found, &page);
+    bool linksCut = false;
+    bool readAhead = ReadPage(*response.body, url, depth, ahead.read.get(), &found, &page, &linksCut);
     if (linksCut) ReportLinksCut(url, limit);
     if (StopReason() != 0) return -1;
     // A page that did not arrive whole is neither acted on nor followed.
-    if (!ArrivedWhole(context, *response.body)) return -1;
+    if (!readAhead && !ArrivedWhole(context, *response.body)) return -1;
   }  // the connection is closed before any action
   page.url = url;
   page.depth = depth;
@@ -163,27 +164,30 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
   return 1;
 }
 
-// Reads the page at url from body into page's links and *found, or takes
-// what a worker read of it when that was read as this crawl reads it now
-// (then the body is only read through). True when its links were cut.
+// Reads the page at url from body into page's links, *found and *linksCut.
+// When a worker read it as this crawl reads it now, from the very exchanges
+// the body replays, what it found is taken instead and the body is left
+// unread: it arrived whole (a worker keeps only such a reading), and its
+// replay would read the same. True in that case.
 bool Crawler::ReadPage(ResponseBody& body, const Url& url, int depth, const PageReadAhead* ahead,
-                       bool* found, PendingPage* page) {
+                       bool* found, PendingPage* page, bool* linksCut) {
   page->pendingAt = budget.pending;
   if (ahead != nullptr && ahead->page.depth == depth && ahead->page.pendingAt == budget.pending &&
       ahead->page.url.Text() == url.Text()) {
-    body.ReadToEnd();
     context.reporter.BodyBytes(ahead->bytesRead);
     *found = ahead->keywordFound;
+    *linksCut = ahead->linksCut;
     page->links = ahead->page.links;
     page->left = page->links->size();
-    return ahead->linksCut;
+    return true;
   }
   PageReader::Page read = reader.Read(body, budget.Room(), !options.keyword.IsEmpty(),
                                       [this](size_t n) { context.reporter.BodyBytes(n); });
   *found = read.keywordFound;
+  *linksCut = read.linksCut;
   page->left = read.links.size();
   page->links = std::make_shared<const std::vector<CStr>>(std::move(read.links));
-  return read.linksCut;
+  return false;
 }
 
 // Tells the fetcher ahead, if any, what handling page's links will ask for,

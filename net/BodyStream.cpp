@@ -79,6 +79,10 @@ bool BodyStream::ready(State closed) {
   return false;
 }
 
+void BodyStream::Discard() {
+  while (sgetc() != traits_type::eof()) gbump(static_cast<int>(egptr() - gptr()));
+}
+
 BodyStream::int_type BodyStream::fill(unsigned long long limit) {
   std::streamsize count = connection->in_avail();
   if (count > static_cast<std::streamsize>(kBufferSize)) count = kBufferSize;

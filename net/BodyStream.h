@@ -68,6 +68,9 @@ class BodyStream : public std::streambuf {
 
   // The connection is no longer to be read: every read gives EOF.
   void Detach();
+  // Reads the rest of the body (recording it, as any read does) and drops
+  // it, until it ends or fails.
+  void Discard();
 
   // Body bytes handed to the reader so far.
   unsigned long long Delivered() const;
@@ -84,7 +87,7 @@ class BodyStream : public std::streambuf {
 
  private:
   enum class State { kOpen, kEnded, kClosedEarly, kFailed, kMalformed, kDetached };
-  static constexpr size_t kBufferSize = 1024;
+  static constexpr size_t kBufferSize = 16 * 1024;
 
   // Ends the body in state; returns EOF.
   int_type finish(State reached, int error);

@@ -33,7 +33,10 @@ size_t SpanTo(const char* text, size_t from, const char* stops) {
 }
 
 // text up to its first '#'.
-CStr WithoutFragment(const CStr& text) { return Piece(text, 0, SpanTo(text, 0, "#")); }
+CStr WithoutFragment(const CStr& text) {
+  size_t end = SpanTo(text, 0, "#");
+  return end == text.Length() ? text : Piece(text, 0, end);
+}
 
 // The port an authority's port text names: the default when it is empty,
 // -1 unless it is digits only. Digits beyond int read as INT_MAX, which the
@@ -83,10 +86,15 @@ bool SplitAuthority(const char* authority, size_t length, int defaultPort, CStr*
 // The path's segments with "." dropped, ".." taking back the one before and
 // empty ones dropped, each with its leading '/'; a last segment that is a
 // dot segment or empty leaves a trailing '/'.
+// Whether path may hold an empty or a dot segment: "/." and "//" find every
+// such segment, and some that are not ("/.hidden").
+bool HasSegmentsToResolve(const char* path) {
+  return std::strstr(path, "//") != nullptr || std::strstr(path, "/.") != nullptr;
+}
+
 std::string ResolvedSegments(const std::string& path) {
-  // Without an empty or a dot segment there is nothing to resolve (the usual
-  // path); "/." and "//" find every such segment, and some that are not.
-  if (path.find("//") == std::string::npos && path.find("/.") == std::string::npos) return path;
+  // Without such segments there is nothing to resolve (the usual path).
+  if (!HasSegmentsToResolve(path.c_str())) return path;
   std::vector<std::string> kept;
   size_t start = 0;
   while (start <= path.size()) {
@@ -235,6 +243,9 @@ bool Url::SameKey(const Url& other) const {
       std::memcmp(last, otherLast, length) != 0) {
     return false;
   }
+  if (strcasecmp(host, other.host) != 0) return false;
+  // Paths without a dot or an empty segment are their own key paths.
+  if (!HasSegmentsToResolve(path) && !HasSegmentsToResolve(other.path)) return path == other.path;
   return Key() == other.Key();
 }
 
@@ -250,30 +261,34 @@ bool Url::resolveText(const CStr& given, CStr* resolved, UrlProblem* problem) co
     *resolved = link;
     return true;
   }
-  const char* scheme = secure ? "https://" : "";
-  CStr hostText = BracketedHost();
-  const char* name = hostText;
   const char* rest = link;
-  // The page URL is itself bounded and a link is one line at most, so the
-  // result fits in a string whatever the inputs; only then is it measured.
-  CStr result;
+  // Built as a std::string, which has no length limit of its own: a result
+  // too long for a URL is refused below before it becomes a CStr.
+  std::string result;
+  result.reserve(64 + path.Length() + link.Length());
   if (rest[0] == '/' && rest[1] == '/') {  // another host, the page's scheme
-    result.Format("%s%s", secure ? "https:" : "http:", rest);
-  } else if (rest[0] == '/') {
-    result.Format("%s%s:%d%s", scheme, name, port, rest);
-  } else if (rest[0] == '?') {  // another query on the same path
-    result.Format("%s%s:%d%s%s", scheme, name, port, static_cast<const char*>(path), rest);
+    result = secure ? "https:" : "http:";
   } else {
-    result.Format("%s%s:%d/%s%s%s", scheme, name, port, static_cast<const char*>(dir),
-                  dir.IsEmpty() ? "" : "/", rest);
+    if (secure) result = "https://";
+    result += static_cast<const char*>(BracketedHost());
+    result += ':';
+    result += std::to_string(port);
+    if (rest[0] == '?') {  // another query on the same path
+      result += static_cast<const char*>(path);
+    } else if (rest[0] != '/') {
+      result += '/';
+      result += static_cast<const char*>(dir);
+      if (!dir.IsEmpty()) result += '/';
+    }
   }
-  if (result.Length() > kMaxUrlLength) {
+  result += rest;
+  if (result.size() > kMaxUrlLength) {
     *problem = UrlProblem();
     problem->kind = FailureKind::kUrlTooLong;
-    problem->url = result;
+    problem->url = result.c_str();
     return false;
   }
-  *resolved = result;
+  *resolved = result.c_str();
   return true;
 }
 
