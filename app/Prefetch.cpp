@@ -108,7 +108,6 @@ Prefetcher::Queue::iterator Prefetcher::Unfold(Queue::iterator position) {
     }
   }
   if (frame.left == 0) {
-    aheadLinks -= frame.aheadLinks;
     if (std::shared_ptr<Entry> owner = frame.owner.lock()) owner->frameQueued = false;
     Queue::iterator next = queue.erase(position);
     return listed ? first : next;
@@ -129,7 +128,6 @@ void Prefetcher::Unlist(const std::shared_ptr<Entry>& entry) {
 
 void Prefetcher::DropFrame(Entry& entry) {
   if (!entry.frameQueued) return;
-  aheadLinks -= entry.frame->frame->aheadLinks;
   queue.erase(entry.frame);
   entry.frameQueued = false;
 }
@@ -161,8 +159,15 @@ void Prefetcher::GiveUp(const std::shared_ptr<Entry>& entry) {
   Unlist(entry);
   DropFrame(*entry);
   entry->taken = entry->forgotten = true;
-  if (entry->held) bytesHeld -= entry->bytes;
-  entry->held = false;
+  Release(*entry);
+}
+
+void Prefetcher::Release(Entry& entry) {
+  if (entry.held) bytesHeld -= entry.bytes;
+  entry.held = false;
+  aheadLinks -= entry.readLinks;
+  entry.readLinks = 0;
+  entry.read.reset();
 }
 
 Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
@@ -195,6 +200,9 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
       if (other != nullptr && !other->taken) GiveUp(other);
     }
   }
+  // With -once what the crawl asks for is asked for once: a prediction of it
+  // listed from now on (a worker's page may still name it) is not made.
+  if (options.once) predicted.insert(OnceKeyOf(url, save));
   if (entry != nullptr) {
     Unlist(entry);
   } else {
@@ -213,11 +221,10 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
   }
   if (entry->state != Entry::State::kDone) return Fetched();
   bool wasFull = bytesHeld >= kWindowBytes;
-  if (entry->held) bytesHeld -= entry->bytes;
-  entry->held = false;
   Fetched taken;
-  taken.recordings = std::move(entry->recordings);
   taken.read = std::move(entry->read);
+  Release(*entry);
+  taken.recordings = std::move(entry->recordings);
   taken.expanded = entry->expanded && entry->request.depth == depth;
   if (!taken.expanded) DropFrame(*entry);
   // The window has moved by one request, or opened wide if it was full.
@@ -315,7 +322,6 @@ void Prefetcher::Work(size_t index) {
     fetching[index] = false;
     --busy;
     entry->recordings = std::move(recordings);
-    entry->read = read;
     entry->bytes = bytes;
     entry->state = Entry::State::kDone;
     if (!entry->taken) {
@@ -325,16 +331,20 @@ void Prefetcher::Work(size_t index) {
     // What the page's scan asks for stands right behind it while it waits to
     // be taken, first of all once the crawl has it: a save of the page when
     // its keyword matched, then its links.
-    if (read && !options.filespec.IsEmpty() && !entry->forgotten &&
-        aheadLinks + read->page.links->size() <= kMaxAheadLinks) {
+    // A reading is kept while its links fit the bound; past it the crawl
+    // reads the page again and tells its links itself.
+    if (read && !entry->forgotten && aheadLinks + read->page.links->size() <= kMaxAheadLinks) {
+      entry->read = read;
+      entry->readLinks = read->page.links->size();
+      aheadLinks += entry->readLinks;
+    }
+    if (entry->read && !options.filespec.IsEmpty()) {
       Queue::iterator behind = entry->queued ? std::next(entry->at) : queue.begin();
       if (read->keywordFound && options.download) List(behind, {read->page.url, true, -1}, 0);
       auto frame = std::make_shared<Frame>();
       frame->left = read->page.links->size();
-      frame->aheadLinks = frame->left;
       frame->owner = entry;
       frame->page = read->page;
-      aheadLinks += frame->aheadLinks;
       entry->frame = queue.insert(behind, Item{nullptr, frame});
       entry->frameQueued = true;
       entry->expanded = true;

@@ -20,10 +20,16 @@
 // Bounded, whatever the site: workers fetch only among the first kWindow
 // requests of the queue, and not while the recordings held in memory reach
 // kWindowBytes; a recording keeps at most kMaxRecording bytes in memory, the
-// rest of a larger answer in an unnamed temporary file; pages
-// fetched ahead keep at most kMaxAheadLinks links between them (past that a
-// page fetched ahead is not read ahead: the crawl tells its links once it has
-// read the page). Finding a request the crawl takes costs a hash lookup.
+// rest of a larger answer in an unnamed temporary file; the readings of
+// pages fetched ahead and not yet taken keep at most kMaxAheadLinks links
+// between them (past that a page's reading is dropped: the crawl reads the
+// page again and tells its links itself; once taken, a page's links are the
+// crawl's own, bounded as without -j). Finding a request the crawl takes
+// costs a hash lookup.
+//
+// A page is read once: the crawl takes the reading a worker made of it (the
+// links, whether the keyword matched) when it was made with the crawl's
+// reader and link limit, from the exchanges the crawl replays.
 //
 // With -once, a URL is fetched ahead once for scanning and once for saving,
 // and a fetch ahead stops at the first answer of a redirect chain (the crawl
@@ -128,7 +134,6 @@ class Prefetcher {
   struct Frame {
     Page page;
     size_t left = 0;         // links not yet turned into requests, taken from the back
-    size_t aheadLinks = 0;   // links it holds for a page read ahead; 0 for the crawl's pages
     std::weak_ptr<Entry> owner;  // the request that read it ahead, if any
   };
   struct Entry {
@@ -137,7 +142,8 @@ class Prefetcher {
     std::string key;       // KeyOf, for Take
     enum class State { kWaiting, kFetching, kDone } state = State::kWaiting;
     std::shared_ptr<const Recordings> recordings;
-    std::shared_ptr<const PageReadAhead> read;
+    std::shared_ptr<const PageReadAhead> read;  // its page as read, until taken
+    size_t readLinks = 0;  // read's links, counted in aheadLinks
     size_t bytes = 0;
     bool queued = false;   // at `at` in the queue
     Queue::iterator at;
@@ -169,6 +175,9 @@ class Prefetcher {
   // bytes with it; a worker fetching it finishes without listing more.
   // Holds mutex.
   void GiveUp(const std::shared_ptr<Entry>& entry);
+  // What a done entry holds for the crawl leaves the bounds: its recordings'
+  // bytes and its reading's links. Holds mutex.
+  void Release(Entry& entry);
   // Drops entry's frame from the queue, if it is there. Holds mutex.
   void DropFrame(Entry& entry);
   // A request's key: its purpose and the URL as written (a replay asks for
@@ -190,7 +199,7 @@ class Prefetcher {
   // With -once: the entry listed for each OnceKeyOf.
   std::unordered_map<std::string, std::weak_ptr<Entry>> bySpelling;
   size_t bytesHeld = 0;                          // recordings of done entries not taken
-  size_t aheadLinks = 0;                         // links held by frames read ahead
+  size_t aheadLinks = 0;                         // links of readings kept, not yet taken
   bool stopping = false;
   size_t busy = 0;                               // workers fetching now
   std::vector<char> fetching;                    // by worker: fetching now
