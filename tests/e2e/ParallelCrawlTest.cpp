@@ -413,6 +413,13 @@ TEST(ParallelCrawl, BadParallelismIsRefusedBeforeAnyRequest) {
   EXPECT_EQ(server.RequestPaths().size(), 2u);
 }
 
+// How often each path was requested.
+std::map<std::string, int> Counts(const std::vector<std::string>& paths) {
+  std::map<std::string, int> counts;
+  for (const std::string& p : paths) ++counts[p];
+  return counts;
+}
+
 // Answers fetched ahead and not yet taken are held up to a byte window of
 // 16 MiB. The crawl waits for the first file it saves, whose answer the
 // server holds; the other worker fetches ahead the files after it, 1 MiB
@@ -464,14 +471,46 @@ TEST(ParallelCrawl, FetchingAheadStopsAtTheByteWindow) {
   EXPECT_EQ(server.RequestPaths().size(), files + 1u);
 }
 
-// --------------------------------------------------------------- -once
-
-// How often each path was requested.
-std::map<std::string, int> Counts(const std::vector<std::string>& paths) {
-  std::map<std::string, int> counts;
-  for (const std::string& p : paths) ++counts[p];
-  return counts;
+// Past the 1 MiB a recording keeps in memory its bytes go to a temporary
+// file; where none can be made (TMPDIR names no directory), the recording is
+// not whole and is not replayed: the crawl asks again and saves the file
+// whole, as -j 1 does, a redirect's target too (with -once the crawl takes
+// that hop from the fetcher ahead).
+TEST(ParallelCrawl, AnAnswerNotRecordedWholeIsAskedForAgain) {
+  ScriptedServer server;
+  const std::string big = Binary(3 << 19, 7), target = Binary(3 << 19, 8);  // 1.5 MiB each
+  server.SetResponse("/", HtmlResponse(Link("big.bin") + Link("moved.bin")));
+  server.SetResponse("/big.bin", FileResponse(big, "application/octet-stream"));
+  server.SetResponse("/moved.bin", RedirectResponse("/target.bin"));
+  server.SetResponse("/target.bin", FileResponse(target, "application/octet-stream"));
+  const std::map<std::string, std::string> tree = {{"big.bin", "file " + big},
+                                                   {"target.bin", "file " + target}};
+  std::string expected;
+  for (const char* jobs : {"1", "2"}) {
+    SCOPED_TRACE(jobs);
+    TempDir dir("ferret-unrecorded");
+    server.ClearRequests();
+    ProcessResult r =
+        RunProcess({"/usr/bin/env", "TMPDIR=/dev/null/none", FERRET_BINARY, server.Url("/"), "-f",
+                    "bin", "-download", "-once", "-stat", "-j", jobs},
+                   dir.Path(), 60);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    if (expected.empty()) expected = r.out;
+    EXPECT_EQ(r.out, expected);
+    EXPECT_TRUE(DirectoryTree(dir.Path()) == tree);  // not printed: 3 MiB
+    // Fetched ahead, each large file was asked for again: its recording was
+    // not what the crawl read.
+    std::map<std::string, int> counts = Counts(server.RequestPaths());
+    EXPECT_EQ(counts["/"], 1);
+    EXPECT_EQ(counts["/moved.bin"], 1);
+    EXPECT_EQ(counts["/big.bin"] > 1, jobs[0] == '2');
+    EXPECT_EQ(counts["/target.bin"] > 1, jobs[0] == '2');
+  }
+  EXPECT_EQ(Lines(expected).back(), "Saves(2) Prints(0) Hits(4) HTTP 200(75%) Errors(0)");
 }
+
+// --------------------------------------------------------------- -once
 
 TEST(Once, NavigationBarPagesAreEachRequestedOnce) {
   ScriptedServer server;
