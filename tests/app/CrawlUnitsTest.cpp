@@ -88,6 +88,10 @@ TEST(CrawlPlan, WhatEachLinkAsksFor) {
       {"other schemes, mail and runaway links are passed over", "", 1, 0,
        {"mailto:x@y", "javascript:go()", "ftp://f/x", "tel:1", (far + ".html").c_str(), "ok"},
        {"save site.test:80/dir/ok"}},
+      // "mailto:" anywhere in a link, not only as its scheme.
+      {"links holding mailto: are passed over", "", 1, 0,
+       {"x/mailto:a@b", "http://h.test/?mailto:x", "/mailto:me", "ok"},
+       {"save site.test:80/dir/ok"}},
   };
   for (const auto& c : cases) {
     Options options;

@@ -3,10 +3,14 @@
 //
 // The child gets no standard input. A child still running after the time
 // limit is killed (SIGKILL) and reported with timedOut set, so a hung program
-// fails its test instead of hanging the suite.
+// fails its test instead of hanging the suite. A test that must act while the
+// child runs (signal it at a chosen moment, say) passes whileRunning: it runs
+// on a thread of its own with the child's pid, and the result is collected
+// once it has returned, so the pid stays the child's until then.
 #ifndef FERRET_TESTS_COMMON_SUBPROCESS_H_
 #define FERRET_TESTS_COMMON_SUBPROCESS_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +24,7 @@ struct ProcessResult {
 
 // argv[0] is the program's path. An empty workDir keeps the current one.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir = "",
-                         int timeLimitSeconds = 120);
+                         int timeLimitSeconds = 120,
+                         const std::function<void(int pid)>& whileRunning = nullptr);
 
 #endif  // FERRET_TESTS_COMMON_SUBPROCESS_H_

@@ -1,6 +1,7 @@
 // End-to-end crawls of the built ferret binary against the scripted loopback
 // server: what is printed, saved and requested, and in which order.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <string>
@@ -253,6 +254,47 @@ TEST_F(CrawlTest, InterruptedSaveLeavesNothingPartial) {
         << sig.name;
     ProcessResult listing = RunProcess({"/bin/ls", "-a", workDir});
     EXPECT_EQ(listing.out, ".\n..\n") << sig.name;
+  }
+}
+
+// A stop while a link's redirect target is being asked for: the redirect's
+// head was read, so it is a hit, though no answer followed. The run ends
+// with 128 + the signal, or with 3 when standard output failed too (the
+// counters line could not be written): a failed output says more than the
+// signal. No line comes before the counters, so that the output fails only
+// at the end.
+TEST_F(CrawlTest, StopDuringARedirectCountsItsHitAndAFailedOutputDecidesTheStatus) {
+  const struct {
+    const char* name;
+    int signal;
+    bool fullDisk;  // standard output is /dev/full
+    int status;
+    const char* out;
+  } cases[] = {
+      {"SIGINT", SIGINT, false, 130, "Saves(0) Prints(0) Hits(2) HTTP 200(50%) Errors(0)\n"},
+      {"SIGTERM", SIGTERM, false, 143, "Saves(0) Prints(0) Hits(2) HTTP 200(50%) Errors(0)\n"},
+      {"SIGINT, output failed", SIGINT, true, 3, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.AddScript(ConnectionScript().ReceiveOnce().Send(
+        HtmlResponse("no keyword\n<a href=\"/moved.html\">m</a>\n")));
+    server.AddScript(ConnectionScript().ReceiveOnce().Send(RedirectResponse("/held.html")));
+    int held = server.AddScript(ConnectionScript().ReceiveOnce().WaitForGo());
+    std::string command = "exec '" + std::string(FERRET_BINARY) + "' '" +
+                          server.Url("/index.html") + "' -k needle -d 1 -stat";
+    if (c.fullDisk) command += " >/dev/full";
+    ProcessResult r = RunProcess({"/bin/sh", "-c", command}, workDir, 120, [&](int pid) {
+      // Once the request for the target is in, ferret waits for its answer.
+      if (server.WaitForSteps(held, 1)) kill(pid, c.signal);
+      server.Go(held);
+    });
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, c.status) << r.err;
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err,
+              c.fullDisk ? "ferret: cannot write standard output: No space left on device\n" : "");
+    EXPECT_TRUE(server.WaitUntilDone(held));
   }
 }
 

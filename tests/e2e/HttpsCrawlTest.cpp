@@ -6,6 +6,7 @@
 // names an empty directory, so no system certificate takes part.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -117,19 +118,34 @@ TEST_F(HttpsCrawlTest, RedirectsBetweenSchemesAreFollowedAndCounted) {
 
 // A page links a file on a server that fails the TLS check, then a file on a
 // good one. The failure is one error line and one error; nothing of the bad
-// server is read, requested or saved, and the crawl goes on.
+// server is read, requested or saved, and the crawl goes on. The runs read an
+// OpenSSL configuration at security level 0, as on a system set up to allow
+// old protocols: what is refused is refused by ferret itself.
 TEST_F(HttpsCrawlTest, RefusedServersAreOneErrorAndNothingSaved) {
   const std::string zip = BinaryBody(3000);
   server.SetResponse("/ok.zip", FileResponse(zip, "application/zip"));
+  TempDir config("ferret-openssl-config");
+  const std::string lenient = config.Path() + "/openssl.cnf";
+  const std::string settings =
+      "openssl_conf = lenient\n[lenient]\nssl_conf = ssl\n[ssl]\n"
+      "system_default = defaults\n[defaults]\nCipherString = DEFAULT@SECLEVEL=0\n";
+  std::ofstream(lenient) << settings;
+  ASSERT_EQ(ReadFile(lenient), settings);
+  const TlsVersions modern = TlsVersions::kTls12AndLater;
   const struct {
     const char* name;
     const TestCertificate* certificate;  // null: a plain HTTP server
+    TlsVersions versions;
+    const char* host;  // the bad server's name in the link
     const char* reason;
   } cases[] = {
-      {"expired", &TestPki().expired, "certificate has expired"},
-      {"self-signed", &TestPki().selfSigned, "self-signed certificate"},
-      {"other name", &TestPki().otherName, "IP address mismatch"},
-      {"plain HTTP", nullptr, "wrong version number"},
+      {"expired", &TestPki().expired, modern, "127.0.0.1", "certificate has expired"},
+      {"self-signed", &TestPki().selfSigned, modern, "127.0.0.1", "self-signed certificate"},
+      {"other name", &TestPki().otherName, modern, "127.0.0.1", "IP address mismatch"},
+      {"other name, asked by name", &TestPki().otherName, modern, "localhost", "hostname mismatch"},
+      {"TLS 1.1 only", &TestPki().valid, TlsVersions::kTls11Only, "127.0.0.1",
+       "tlsv1 alert protocol version"},
+      {"plain HTTP", nullptr, modern, "127.0.0.1", "wrong version number"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -137,17 +153,18 @@ TEST_F(HttpsCrawlTest, RefusedServersAreOneErrorAndNothingSaved) {
     ScriptedServer bad;
     int plainId = -1;
     if (c.certificate != nullptr) {
-      bad.EnableTls(*c.certificate);
+      bad.EnableTls(*c.certificate, c.versions);
       bad.SetDefaultResponse(FileResponse("secret", "application/zip"));
     } else {
       plainId = bad.AddScript(
           ConnectionScript().ReceiveOnce().Send(FileResponse("secret", "application/zip")));
     }
-    Page("/",
-         "<a href=\"ok.zip\">ok</a> <a href=\"https://" + bad.HostPort() + "/bad.zip\">bad</a>\n");
+    Page("/", "<a href=\"ok.zip\">ok</a> <a href=\"https://" + std::string(c.host) + ":" +
+                  std::to_string(bad.Port()) + "/bad.zip\">bad</a>\n");
     std::vector<std::string> args = {"/usr/bin/env",
                                      "SSL_CERT_FILE=" + TestPki().CaFile(),
                                      "SSL_CERT_DIR=" + noCertificates.Path(),
+                                     "OPENSSL_CONF=" + lenient,
                                      FERRET_BINARY,
                                      S("/"),
                                      "-f",
@@ -159,7 +176,7 @@ TEST_F(HttpsCrawlTest, RefusedServersAreOneErrorAndNothingSaved) {
     EXPECT_EQ(r.exitCode, 1);  // errors were counted
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(Lines(r.out),
-              (std::vector<std::string>{std::string("TLS error with 127.0.0.1: ") + c.reason,
+              (std::vector<std::string>{"TLS error with " + std::string(c.host) + ": " + c.reason,
                                         "Saving " + S("/ok.zip") + " as ok.zip",
                                         "Saves(1) Prints(0) Hits(2) HTTP 200(100%) Errors(1)"}));
     EXPECT_TRUE(SameBytes(ReadFile(dir.Path() + "/ok.zip"), zip));

@@ -10,11 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <iostream>
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/common/Files.h"
@@ -411,14 +413,104 @@ TEST(ParallelCrawl, BadParallelismIsRefusedBeforeAnyRequest) {
   EXPECT_EQ(server.RequestPaths().size(), 2u);
 }
 
-// --------------------------------------------------------------- -once
-
 // How often each path was requested.
 std::map<std::string, int> Counts(const std::vector<std::string>& paths) {
   std::map<std::string, int> counts;
   for (const std::string& p : paths) ++counts[p];
   return counts;
 }
+
+// Answers fetched ahead and not yet taken are held up to a byte window of
+// 16 MiB. The crawl waits for the first file it saves, whose answer the
+// server holds; the other worker fetches ahead the files after it, 1 MiB
+// each, until it holds sixteen, and asks for no more until the crawl has
+// taken one, however many are linked.
+TEST(ParallelCrawl, FetchingAheadStopsAtTheByteWindow) {
+  const int files = 20;
+  const size_t window = 16;  // files of 1 MiB
+  ScriptedServer server;
+  server.SetTimeoutMs(120000);  // the held answer waits on the test, not on a clock
+  std::string html;
+  std::map<std::string, std::string> tree;
+  for (int i = 0; i < files; ++i) {
+    std::string name = "f" + std::to_string(i) + ".bin";
+    std::string body = Binary(1 << 20, static_cast<unsigned>(i) + 10);
+    html += Link(name);
+    server.SetResponse("/" + name, FileResponse(body, "application/octet-stream"));
+    tree[name] = "file " + body;
+  }
+  server.SetResponse("/", HtmlResponse(html));
+  const std::string held = "/f" + std::to_string(files - 1) + ".bin";  // the last link: first saved
+  server.HoldResponse(held);
+  TempDir dir("ferret-window");
+  size_t beforeRelease = 0;
+  auto watch = [&](int) {
+    // The start page, the held file and the window's files are asked for in
+    // any case. A request past the window would follow the last of them at
+    // once; it is watched for, for a while, before the held answer goes out.
+    // Only the count decides.
+    const size_t filled = 2 + window;
+    if (server.WaitForRequests(filled)) {
+      for (int i = 0; i < 200 && server.Requests().size() == filled; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    }
+    beforeRelease = server.Requests().size();
+    server.ReleaseResponse(held);
+  };
+  ProcessResult r =
+      RunProcess({FERRET_BINARY, server.Url("/"), "-f", "bin", "-download", "-stat", "-j", "2"},
+                 dir.Path(), 120, watch);
+  EXPECT_EQ(beforeRelease, 2 + window);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), files + 1u) << r.out;
+  EXPECT_EQ(lines.front(), "Saving " + server.HostPort() + held + " as " + held.substr(1));
+  EXPECT_EQ(lines.back(), "Saves(20) Prints(0) Hits(21) HTTP 200(100%) Errors(0)");
+  EXPECT_TRUE(DirectoryTree(dir.Path()) == tree);  // not printed: 20 MiB
+  EXPECT_EQ(server.RequestPaths().size(), files + 1u);
+}
+
+// Past the 1 MiB a recording keeps in memory its bytes go to a temporary
+// file; where none can be made (TMPDIR names no directory), the recording is
+// not whole and is not replayed: the crawl asks again and saves the file
+// whole, as -j 1 does, a redirect's target too (with -once the crawl takes
+// that hop from the fetcher ahead).
+TEST(ParallelCrawl, AnAnswerNotRecordedWholeIsAskedForAgain) {
+  ScriptedServer server;
+  const std::string big = Binary(3 << 19, 7), target = Binary(3 << 19, 8);  // 1.5 MiB each
+  server.SetResponse("/", HtmlResponse(Link("big.bin") + Link("moved.bin")));
+  server.SetResponse("/big.bin", FileResponse(big, "application/octet-stream"));
+  server.SetResponse("/moved.bin", RedirectResponse("/target.bin"));
+  server.SetResponse("/target.bin", FileResponse(target, "application/octet-stream"));
+  const std::map<std::string, std::string> tree = {{"big.bin", "file " + big},
+                                                   {"target.bin", "file " + target}};
+  std::string expected;
+  for (const char* jobs : {"1", "2"}) {
+    SCOPED_TRACE(jobs);
+    TempDir dir("ferret-unrecorded");
+    server.ClearRequests();
+    ProcessResult r =
+        RunProcess({"/usr/bin/env", "TMPDIR=/dev/null/none", FERRET_BINARY, server.Url("/"), "-f",
+                    "bin", "-download", "-once", "-stat", "-j", jobs},
+                   dir.Path(), 60);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    if (expected.empty()) expected = r.out;
+    EXPECT_EQ(r.out, expected);
+    EXPECT_TRUE(DirectoryTree(dir.Path()) == tree);  // not printed: 3 MiB
+    // Fetched ahead, each large file was asked for again: its recording was
+    // not what the crawl read.
+    std::map<std::string, int> counts = Counts(server.RequestPaths());
+    EXPECT_EQ(counts["/"], 1);
+    EXPECT_EQ(counts["/moved.bin"], 1);
+    EXPECT_EQ(counts["/big.bin"] > 1, jobs[0] == '2');
+    EXPECT_EQ(counts["/target.bin"] > 1, jobs[0] == '2');
+  }
+  EXPECT_EQ(Lines(expected).back(), "Saves(2) Prints(0) Hits(4) HTTP 200(75%) Errors(0)");
+}
+
+// --------------------------------------------------------------- -once
 
 TEST(Once, NavigationBarPagesAreEachRequestedOnce) {
   ScriptedServer server;
@@ -465,20 +557,23 @@ TEST(Once, CycleIsWalkedOnce) {
 }
 
 // In file mode a link met again is neither saved nor printed again; saving a
-// link and scanning it are separate visits, one request each.
+// link and scanning it are separate visits, one request each. A link that
+// does not parse is met nowhere: each time it is read it is an error line.
 TEST(Once, FileLinkMetAgainIsNotSavedAgain) {
   ScriptedServer server;
+  const std::string bad = "http://127.0.0.1:99999/f.gif";
   // The last link is taken first, so the saved and printed URL is the plain one.
-  server.SetResponse("/", HtmlResponse("<img src=\"f.gif\">\n<img src=\"./f.gif\">\n" +
-                                       Link("/sub/../f.gif") + Link("f.gif#big")));
+  server.SetResponse("/", HtmlResponse(Link(bad) + "<img src=\"f.gif\">\n<img src=\"./f.gif\">\n" +
+                                       Link(bad) + Link("/sub/../f.gif") + Link("f.gif#big")));
   server.SetResponse("/f.gif", FileResponse("GIF89a", "image/gif"));
   TempDir dir("ferret-once");
   ProcessResult r = RunProcess({FERRET_BINARY, server.Url("/"), "-f", "gif", "-d", "1", "-download",
                                 "-print", "-once", "-stat"},
                                dir.Path());
   std::string url = server.HostPort() + "/f.gif";
-  EXPECT_EQ(r.out, "Saving " + url + " as f.gif\n" + url +
-                       "\nSaves(1) Prints(1) Hits(3) HTTP 200(100%) Errors(0)\n");
+  EXPECT_EQ(r.out, "Saving " + url + " as f.gif\n" + url + "\nBad URL '" + bad + "'\nBad URL '" +
+                       bad + "'\nSaves(1) Prints(1) Hits(3) HTTP 200(100%) Errors(2)\n");
+  EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(Counts(server.RequestPaths()), (std::map<std::string, int>{{"/", 1}, {"/f.gif", 2}}));
   EXPECT_EQ(ReadFile(dir.Path() + "/f.gif"), "GIF89a");
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <deque>
 #include <iostream>
 #include <memory>
@@ -544,6 +545,55 @@ TEST(FetchRecording, EachExchangeIsRecordedAndReplayedAlike) {
   EXPECT_FALSE(again.body->Complete(&failure));
   EXPECT_EQ(failure.kind, FailureKind::kReceiveFailed);
   EXPECT_EQ(failure.systemError, ECONNRESET);
+}
+
+// A recording stands only for the URL it was made for, and only when it was
+// kept whole (here the rest of the body past the memory cap had nowhere to
+// go): anything else is asked of the server, which answers "live".
+TEST(FetchRecording, OnlyAWholeRecordingOfTheSameUrlIsReplayed) {
+  const std::string recorded = "HTTP/1.0 200 OK\r\nContent-Length: 8\r\n\r\nrecorded";
+  const std::string live = "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nlive";
+  const char* const nowhere = "/dev/null/spill";  // no directory can be there
+  const struct {
+    const char* name;
+    const char* asked;
+    bool spillFails;  // the temporary file for the bytes past the cap cannot be made
+    bool usable;
+    const char* body;
+  } rows[] = {
+      {"the same URL, spilled past the cap", "http://site.test/r", false, true, "recorded"},
+      {"another URL", "http://site.test/other", false, true, "live"},
+      {"the same URL, cut at the cap", "http://site.test/r", true, false, "live"},
+  };
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string savedTmpdir = tmpdir != nullptr ? tmpdir : "";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.spillFails) setenv("TMPDIR", nowhere, 1);
+    Recordings recordings;
+    ExchangeRecorder recorder{&recordings, 4};
+    {
+      FetchOutcome outcome = Fetch(ParsedUrl("http://site.test/r"), FetchPolicy(),
+                                   Scripted({{{recorded}}}), &recorder);
+      ASSERT_EQ(outcome.status, FetchStatus::kAnswered);
+      EXPECT_EQ(ReadBody(*outcome.body), "recorded");
+    }
+    if (tmpdir != nullptr) {
+      setenv("TMPDIR", savedTmpdir.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+    ASSERT_EQ(recordings.size(), 1u);
+    EXPECT_EQ(recordings[0].usable, row.usable);
+    FetchOutcome again =
+        Fetch(ParsedUrl(row.asked), FetchPolicy(),
+              ReplayConnector(std::make_shared<const Recordings>(std::move(recordings)),
+                              Scripted({{{live}}})));
+    ASSERT_EQ(again.status, FetchStatus::kAnswered);
+    EXPECT_EQ(ReadBody(*again.body), row.body);
+    Failure failure;
+    EXPECT_TRUE(again.body->Complete(&failure));
+  }
 }
 
 // A chunked exchange, interim head included, is recorded as received and

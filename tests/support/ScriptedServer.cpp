@@ -424,6 +424,17 @@ bool ScriptedServer::WaitForRequests(size_t count) {
   return waitFor(lock, [&] { return requests.size() >= count; });
 }
 
+void ScriptedServer::HoldResponse(const std::string& path) {
+  std::lock_guard<std::mutex> hold(mutex);
+  heldPaths.insert(path);
+}
+
+void ScriptedServer::ReleaseResponse(const std::string& path) {
+  std::lock_guard<std::mutex> hold(mutex);
+  heldPaths.erase(path);
+  changed.notify_all();
+}
+
 void ScriptedServer::serveHttp(ServerStream* stream) {
   std::string request;
   std::string chunk;
@@ -436,11 +447,13 @@ void ScriptedServer::serveHttp(ServerStream* stream) {
   }
   std::string response;
   {
-    std::lock_guard<std::mutex> hold(mutex);
+    std::unique_lock<std::mutex> lock(mutex);
     requests.push_back(request);
-    auto found = responses.find(requestPath(request));
+    std::string path = requestPath(request);
+    auto found = responses.find(path);
     response = found != responses.end() ? found->second : defaultResponse;
     changed.notify_all();
+    waitFor(lock, [&] { return heldPaths.count(path) == 0; });
   }
   int delay = nextDelayMs();
   if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));

@@ -22,7 +22,8 @@
 //      for the request path (or the default response, a 404) and closes.
 //      An empty response closes without sending anything. With
 //      SetResponseDelay, each response first waits a random time, so the
-//      answers to requests in flight at once come back out of order.
+//      answers to requests in flight at once come back out of order; with
+//      HoldResponse, the answers to a path wait until the test releases them.
 //
 // TLS: after EnableTls, connections accepted from then on that are scripted
 // or HTTP first complete the server's TLS handshake, and every byte of the
@@ -49,6 +50,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -191,6 +193,10 @@ class ScriptedServer {
   void SetResponseDelay(int maxMs, uint32_t seed = 1);
   // Waits until count requests have been logged; false on timeout.
   bool WaitForRequests(size_t count);
+  // A request for path is logged at once, but its response waits until
+  // ReleaseResponse(path) (or the server's timeout).
+  void HoldResponse(const std::string& path);
+  void ReleaseResponse(const std::string& path);
 
  private:
   struct Connection;
@@ -236,6 +242,7 @@ class ScriptedServer {
   std::map<std::string, std::string> responses;
   std::string defaultResponse;
   std::vector<std::string> requests;
+  std::set<std::string> heldPaths;
   int delayMaxMs;                         // 0: respond at once
   std::mt19937 delays;                    // draws of the response delays
   std::map<size_t, std::thread> workers;  // by connection number, until reaped

@@ -55,6 +55,10 @@ ServerTls::ServerTls(const TestCertificate& certificate, TlsVersions versions)
   if (context == nullptr) fail("SSL_CTX_new");
   int lowest = versions == TlsVersions::kTls13Only ? TLS1_3_VERSION : TLS1_2_VERSION;
   int highest = versions == TlsVersions::kTls12Only ? TLS1_2_VERSION : TLS1_3_VERSION;
+  if (versions == TlsVersions::kTls11Only) {
+    lowest = highest = TLS1_1_VERSION;
+    SSL_CTX_set_security_level(context, 0);
+  }
   if (SSL_CTX_set_min_proto_version(context, lowest) != 1 ||
       SSL_CTX_set_max_proto_version(context, highest) != 1) {
     fail("setting protocol versions");

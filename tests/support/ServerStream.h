@@ -23,8 +23,9 @@
 struct ssl_st;
 struct ssl_ctx_st;
 
-// Which protocol versions a TLS test server offers.
-enum class TlsVersions { kTls12AndLater, kTls12Only, kTls13Only };
+// Which protocol versions a TLS test server offers. kTls11Only also lowers
+// the server's security level to 0, without which OpenSSL refuses TLS 1.1.
+enum class TlsVersions { kTls12AndLater, kTls12Only, kTls13Only, kTls11Only };
 
 class ServerTls {
  public:

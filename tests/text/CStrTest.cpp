@@ -201,6 +201,45 @@ TEST(CStrPool, FreedBlocksAreReused) {
   CStrPool::Give(block, 40);
 }
 
+// The pool's bound: a buffer under kPoolLimit bytes goes back to the list of
+// its size, the last list (316 bytes) included; from the bound up (a string
+// of length 316 to 319 has capacity 319, a 320-byte buffer) it goes back to
+// the heap and leaves every list as it was. Counted while each string lives,
+// as above.
+TEST(CStrPool, BuffersFromTheBoundUpLeaveEveryListAlone) {
+  auto lists = [] {
+    std::vector<size_t> counts;
+    for (size_t size = 0; size < CStrPool::kPoolLimit; size += 4) {
+      counts.push_back(CStrPool::FreeCount(size));
+    }
+    return counts;
+  };
+  const struct {
+    unsigned short length;
+    size_t buffer;
+  } rows[] = {{3, 4}, {311, 312}, {315, 316}, {316, 320}, {319, 320}, {320, 324}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.length);
+    const bool pooled = row.buffer < CStrPool::kPoolLimit;
+    std::vector<size_t> expected;
+    const char* text;
+    {
+      CStr s(std::string(row.length, 'x').c_str());
+      ASSERT_EQ(s.Rep()->capacity + 1u, row.buffer);
+      text = s.Rep()->text;
+      expected = lists();
+    }
+    ++expected[sizeof(CStrRep) / 4];
+    if (pooled) ++expected[row.buffer / 4];
+    EXPECT_EQ(lists(), expected);
+    EXPECT_EQ(CStrPool::FreeCount(row.buffer), pooled ? expected[row.buffer / 4] : 0u);
+    if (pooled) {
+      CStr again(std::string(row.length, 'y').c_str());
+      EXPECT_EQ(again.Rep()->text, text);
+    }
+  }
+}
+
 TEST(CStrAppend, TextFromTheStringsOwnBuffer) {
   // 400 characters: the buffers live on the heap, so reading a released one
   // is caught by the address sanitizer; small ones are caught by the pool's
