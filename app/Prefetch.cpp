@@ -297,7 +297,7 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(
   }
   outcome.body.reset();
   *bytes = 0;
-  for (const RecordedExchange& record : *recordings) *bytes += record.MemoryHeld();
+  for (const RecordedExchange& record : *recordings) *bytes += record.Size();
   return recordings;
 }
 

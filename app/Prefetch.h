@@ -89,7 +89,7 @@ struct FetchedAhead {
 class Prefetcher {
  public:
   static constexpr size_t kWindow = 64;
-  static constexpr size_t kWindowBytes = 4u << 20;
+  static constexpr size_t kWindowBytes = 16u << 20;
   static constexpr size_t kMaxRecording = 1u << 20;
   static constexpr size_t kMaxAheadLinks = 2 * kMaxLinksPerPage;
 

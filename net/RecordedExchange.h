@@ -69,8 +69,6 @@ struct RecordedExchange {
   void AppendBody(const char* data, size_t length, size_t memoryCap);
   // Bytes held in memory.
   size_t Size() const { return head.size() + body.size(); }
-  // The memory the recording holds (its strings' capacity), spill aside.
-  size_t MemoryHeld() const { return head.capacity() + body.capacity(); }
 };
 
 // The recordings of one fetch; a deque, so that a recording stays where it is
