@@ -103,7 +103,7 @@ void TextReporter::WriteLine(const CStr& line, const char* reason) {
 
 void TextReporter::WritePrinted(const CStr& url) { WriteLine(url, nullptr); }
 
-void TextReporter::WriteSaving(const CStr& url, const CStr& path) {
+void TextReporter::WriteSaved(const CStr& url, const CStr& path) {
   CStr line;
   line.Format("Saving %s as %s", static_cast<const char*>(url), static_cast<const char*>(path));
   WriteLine(line, nullptr);

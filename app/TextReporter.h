@@ -38,7 +38,7 @@ class TextReporter : public Reporter {
 
  protected:
   void WritePrinted(const CStr& url) override;
-  void WriteSaving(const CStr& url, const CStr& path) override;
+  void WriteSaved(const CStr& url, const CStr& path) override;
   void WriteFailure(const CrawlFailure& failure) override;
 
  private:
