@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <thread>
 
 namespace {
 
@@ -58,6 +59,11 @@ bool Drain(int outFd, int errFd, ProcessResult& result,
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir,
                          int timeLimitSeconds) {
+  return RunProcess(argv, workDir, timeLimitSeconds, nullptr);
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir,
+                         int timeLimitSeconds, const std::function<void(int pid)>& alongside) {
   ProcessResult result;
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0) return result;
@@ -70,6 +76,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
   if (pid == 0) ExecChild(argv, workDir, outPipe[1], errPipe[1]);
   close(outPipe[1]);
   close(errPipe[1]);
+  std::thread beside;
+  if (pid > 0 && alongside) beside = std::thread(alongside, static_cast<int>(pid));
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeLimitSeconds);
   if (pid > 0 && !Drain(outPipe[0], errPipe[0], result, deadline)) {
     kill(pid, SIGKILL);
@@ -77,6 +85,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
   }
   close(outPipe[0]);
   close(errPipe[0]);
+  if (beside.joinable()) beside.join();
   int status = 0;
   if (pid > 0 && waitpid(pid, &status, 0) == pid) {
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);

@@ -7,6 +7,7 @@
 #ifndef FERRET_TESTS_COMMON_SUBPROCESS_H_
 #define FERRET_TESTS_COMMON_SUBPROCESS_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,5 +22,12 @@ struct ProcessResult {
 // argv[0] is the program's path. An empty workDir keeps the current one.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir = "",
                          int timeLimitSeconds = 120);
+
+// The same, with alongside(pid) run on a thread of its own while the child's
+// output is read (to signal the child at a chosen moment, say). The child is
+// reaped only once alongside has returned, so pid names the child, or what
+// is left of it, all the while.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir,
+                         int timeLimitSeconds, const std::function<void(int pid)>& alongside);
 
 #endif  // FERRET_TESTS_COMMON_SUBPROCESS_H_
