@@ -94,8 +94,6 @@ int DownloadUrl(CrawlContext& crawl, const Url& requested, Url* answered) {
   Reporter& reporter = crawl.reporter;
 
   CStr savePath = SavePath(url, crawl.options.create != 0);
-  reporter.Saving(url.Text(), savePath);
-
   SaveFile out;
   bool copied = out.Open(savePath) && CopyBody(*response.body, out, reporter);
   // A save the stop cut short is dropped without a word: the temporary file
@@ -111,6 +109,7 @@ int DownloadUrl(CrawlContext& crawl, const Url& requested, Url* answered) {
     ReportSaveFailure(reporter, savePath, out);
     return 0;
   }
-  reporter.Saved();
+  // Announced only now that it is whole and in place.
+  reporter.Saved(url.Text(), savePath);
   return 0;
 }

@@ -1,7 +1,9 @@
 // DownloadUrl: saves the body of one URL to a file.
 //
 // Makes its own connection and request (whatever the caller fetched before),
-// prints "Saving <url> as <path>", and copies the body byte for byte. The file
+// copies the body byte for byte, and once the file is whole and in place
+// prints "Saving <url> as <path>"; a save that fails prints its error line
+// instead, and one a stop cuts short prints nothing. The file
 // is named after the URL's last path segment ("index.html" when empty); with
 // the create setting it goes into the URL's directory, made first, under the
 // current directory. The saved path never leaves the current directory.

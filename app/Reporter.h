@@ -1,10 +1,10 @@
 // Reporter: every line a crawl writes, and the counters behind them.
 //
-// The crawl tells the reporter what happened (a URL printed, a save begun or
-// finished, an exchange, a failure, progress); the reporter counts it and
-// writes it. The counting is done here, once, for every kind of output, so
-// the counters line always agrees with what was written; how an event is
-// written is a subclass's choice (TextReporter writes the human lines).
+// The crawl tells the reporter what happened (a URL printed, a file saved, an
+// exchange, a failure, progress); the reporter counts it and writes it. The
+// counting is done here, once, for every kind of output, so the counters
+// line always agrees with what was written; how an event is written is a
+// subclass's choice (TextReporter writes the human lines).
 //
 // Only the crawl's own thread calls a reporter; workers fetching ahead never
 // do.
@@ -29,10 +29,12 @@ class Reporter {
     ++counts.prints;
     WritePrinted(url);
   }
-  // A save of url into path begins.
-  void Saving(const CStr& url, const CStr& path) { WriteSaving(url, path); }
-  // The save begun last is complete and in place.
-  void Saved() { ++counts.saves; }
+  // url was saved whole as path, which is in place. A save that fails is
+  // only a failure.
+  void Saved(const CStr& url, const CStr& path) {
+    ++counts.saves;
+    WriteSaved(url, path);
+  }
   // One request's exchange: headersRead response headers (redirects
   // included), and whether it ended in an answer whose body is taken.
   void Exchanged(int headersRead, bool answered) {
@@ -67,7 +69,7 @@ class Reporter {
 
  protected:
   virtual void WritePrinted(const CStr& url) = 0;
-  virtual void WriteSaving(const CStr& url, const CStr& path) = 0;
+  virtual void WriteSaved(const CStr& url, const CStr& path) = 0;
   virtual void WriteFailure(const CrawlFailure& failure) = 0;
 
  private:

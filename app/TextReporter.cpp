@@ -1,5 +1,7 @@
 #include "app/TextReporter.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -39,6 +41,23 @@ size_t SequenceLength(const unsigned char* text, size_t left) {
     if (!IsContinuation(text[i])) return 0;
   }
   return length;
+}
+
+// Writes all of text to standard output, past short writes. A signal that
+// interrupts a write retries it: the stop it asks for still wants the lines
+// already begun, and the counters line, on the output; a second signal ends
+// the process. False, with errno set, when the output cannot take them.
+bool WriteAll(const std::string& text) {
+  const char* data = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    ssize_t written = write(STDOUT_FILENO, data, left);
+    if (written == -1 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    left -= static_cast<size_t>(written);
+  }
+  return true;
 }
 
 void AppendEscaped(std::string* out, unsigned char byte) {
@@ -87,12 +106,11 @@ void TextReporter::WriteLine(const CStr& line, const char* reason) {
   progress.Clear();
   std::string safe = TerminalSafe(line, line.Length());
   safe += '\n';
-  std::fwrite(safe.data(), 1, safe.size(), stdout);
-  errno = 0;
-  // The flush keeps each line ahead of its reason, and of a later progress
-  // line; a line that cannot be written (a closed pipe, a full disk) stops
-  // the crawl at once: nothing it does from then on could be seen.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+  // Written at once, unbuffered, so each line stays ahead of its reason, and
+  // of a later progress line; a line that cannot be written (a closed pipe, a
+  // full disk) stops the crawl at once: nothing it does from then on could be
+  // seen.
+  if (!WriteAll(safe)) {
     outputFailed = true;
     outputError = errno;
     RequestStop(kStopOutputFailed);
@@ -103,7 +121,7 @@ void TextReporter::WriteLine(const CStr& line, const char* reason) {
 
 void TextReporter::WritePrinted(const CStr& url) { WriteLine(url, nullptr); }
 
-void TextReporter::WriteSaving(const CStr& url, const CStr& path) {
+void TextReporter::WriteSaved(const CStr& url, const CStr& path) {
   CStr line;
   line.Format("Saving %s as %s", static_cast<const char*>(url), static_cast<const char*>(path));
   WriteLine(line, nullptr);
@@ -143,11 +161,6 @@ CStr TextReporter::CountersLine(const Counters& c) {
 bool TextReporter::Finish(bool withCounters) {
   if (withCounters) WriteLine(CountersLine(Counts()), nullptr);
   progress.Clear();
-  errno = 0;
-  if (!outputFailed && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
-    outputFailed = true;
-    outputError = errno;
-  }
   if (!outputFailed) return true;
   int error = outputError;
   std::fprintf(stderr, "ferret: cannot write standard output%s%s\n", error != 0 ? ": " : "",

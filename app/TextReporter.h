@@ -1,10 +1,12 @@
 // TextReporter: the human output of a crawl.
 //
 // Printed URLs, "Saving <url> as <path>", error lines and the counters line
-// go to standard output, one line each, flushed as written; the system's
-// reason behind a failure, when there is one, follows on standard error (as
-// perror("") writes it). The progress line is shown on standard error while
-// it is a terminal, and erased before every other line.
+// go to standard output, one line each, written whole as it comes (a write
+// a stop signal interrupts is resumed, so a reader slower than the crawl
+// still gets every line and the counters line); the system's reason behind a
+// failure, when there is one, follows on standard error (as perror("")
+// writes it). The progress line is shown on standard error while it is a
+// terminal, and erased before every other line.
 //
 // No line reaches the terminal with a byte that could control it: in every
 // line written, and in the progress line's URL, bytes below 0x20, 0x7F and C1
@@ -38,7 +40,7 @@ class TextReporter : public Reporter {
 
  protected:
   void WritePrinted(const CStr& url) override;
-  void WriteSaving(const CStr& url, const CStr& path) override;
+  void WriteSaved(const CStr& url, const CStr& path) override;
   void WriteFailure(const CrawlFailure& failure) override;
 
  private:

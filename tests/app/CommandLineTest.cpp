@@ -204,7 +204,7 @@ TEST(TextReporter, ControlBytesInPrintedUrlsAreEscaped) {
     failure.url = row.url;
     testing::internal::CaptureStdout();
     reporter.Printed(row.url);
-    reporter.Saving(row.url, "f\x9B");
+    reporter.Saved(row.url, "f\x9B");
     reporter.Failed(failure);
     std::string out = testing::internal::GetCapturedStdout();
     std::string shown = row.shown;

@@ -122,14 +122,13 @@ TEST_F(DownloadTest, UnwritableFileIsAnErrorNotASave) {
   { std::ofstream blocker("blocker"); }
   crawl->options.create = 1;
   std::string out = Download(server.Url("/blocker/f.txt"));
-  EXPECT_EQ(out, "Saving " + server.Url("/blocker/f.txt") +
-                     " as blocker/f.txt\nCannot save blocker/f.txt: Not a directory\n");
+  EXPECT_EQ(out, "Cannot save blocker/f.txt: Not a directory\n");
   EXPECT_EQ(crawl->Counts().saves, 0);
   EXPECT_EQ(crawl->Counts().errors, 1);
 
   crawl->options.create = 0;
   std::string dotdot = Download(server.Url("/x/.."));
-  EXPECT_NE(dotdot.find("Cannot save ..: Is a directory\n"), std::string::npos) << dotdot;
+  EXPECT_EQ(dotdot, "Cannot save ..: Is a directory\n");
   EXPECT_EQ(crawl->Counts().saves, 0);
   EXPECT_EQ(crawl->Counts().errors, 2);
 }
@@ -169,40 +168,58 @@ TEST(ConfinedDirectory, DropsEscapingSegments) {
 
 namespace {
 
-// A body that fails before its end is an error and leaves no file under the
+// "Saving <url> as <path>" is printed once the file is whole and in place,
+// and only then. A body that fails before its end, or a file that cannot be
+// written, is its error line alone and leaves no partial file under the
 // final name; an earlier complete copy stays as it was.
-TEST_F(DownloadTest, FailedTransfersAreErrorsAndLeaveNoPartialFile) {
+TEST_F(DownloadTest, SavingIsPrintedOnlyForASaveThatSucceeded) {
   const struct {
+    const char* path;  // of http://site.test, saved with -create
     const char* header;
-    int failure;  // errno once the chunks are used up; 0: end of stream
-    const char* report;
+    int failure;  // errno once "abc" is delivered; 0: end of stream
+    const char* out;
+    const char* file;  // afterwards
+    const char* holds;
   } cases[] = {
-      {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n", 0,
-       "Transfer cut short at 3 of 10 bytes: http://site.test/f.bin"},
-      {"HTTP/1.0 200 OK\r\n\r\n", ECONNRESET, "Error 104 reading http://site.test/f.bin"},
-      {"HTTP/1.0 200 OK\r\n\r\n", EAGAIN, "Timed out reading http://site.test/f.bin"},
+      {"/f.bin", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\n", 0,
+       "Saving http://site.test/f.bin as f.bin\n", "f.bin", "abc"},
+      {"/f.bin", "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n", 0,
+       "Transfer cut short at 3 of 10 bytes: http://site.test/f.bin\n", "f.bin", "older"},
+      {"/f.bin", "HTTP/1.0 200 OK\r\n\r\n", ECONNRESET,
+       "Error 104 reading http://site.test/f.bin\n", "f.bin", "older"},
+      {"/f.bin", "HTTP/1.0 200 OK\r\n\r\n", EAGAIN, "Timed out reading http://site.test/f.bin\n",
+       "f.bin", "older"},
+      // A directory that cannot be made: a file stands in its place.
+      {"/blocker/f.bin", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\n", 0,
+       "Cannot save blocker/f.bin: Not a directory\n", "blocker", "in the way"},
+      {"/link.bin", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\n", 0,
+       "Cannot save link.bin: the file is a symbolic link\n", "f.bin", "older"},
   };
   for (const auto& c : cases) {
     ResetCrawl();
+    crawl->options.create = 1;
     { std::ofstream("f.bin") << "older"; }
+    { std::ofstream("blocker") << "in the way"; }
+    unlink("link.bin");
+    ASSERT_EQ(symlink("f.bin", "link.bin"), 0);
     crawl->context.connector = [&c](SocketStreamBuf& connection, const ::Url&, Failure*) {
       auto transport = std::make_unique<ScriptedTransport>(std::make_shared<TransportLog>());
       transport->Deliver(c.header).Deliver("abc").FailAfter(c.failure);
       connection.UseTransport(std::move(transport));
       return true;
     };
-    std::string out = Download("http://site.test/f.bin");
+    std::string out = Download(std::string("http://site.test") + c.path);
     crawl->context.connector = ConnectTo;
-    EXPECT_EQ(out, std::string("Saving http://site.test/f.bin as f.bin\n") + c.report + "\n")
-        << c.report;
-    EXPECT_EQ(ReadFile("f.bin"), "older") << c.report;
-    EXPECT_EQ(crawl->Counts().saves, 0) << c.report;
-    EXPECT_EQ(crawl->Counts().errors, 1) << c.report;
-    EXPECT_EQ(system("ls -a | grep -q ferret-"), 256) << "a temporary file was left: " << c.report;
+    bool saved = std::string(c.out).compare(0, 7, "Saving ") == 0;
+    EXPECT_EQ(out, c.out);
+    EXPECT_EQ(ReadFile(c.file), c.holds) << c.out;
+    EXPECT_EQ(crawl->Counts().saves, saved ? 1 : 0) << c.out;
+    EXPECT_EQ(crawl->Counts().errors, saved ? 0 : 1) << c.out;
+    EXPECT_EQ(system("ls -a | grep -q ferret-"), 256) << "a temporary file was left: " << c.out;
   }
   // A complete body replaces the older copy.
   server.SetResponse("/f.bin", FileResponse("0123456789", "application/octet-stream"));
-  Download(server.Url("/f.bin"));
+  EXPECT_EQ(Download(server.Url("/f.bin")), "Saving " + server.Url("/f.bin") + " as f.bin\n");
   EXPECT_EQ(ReadFile("f.bin"), "0123456789");
 }
 

@@ -23,6 +23,10 @@ struct ProcessResult {
 };
 
 // argv[0] is the program's path. An empty workDir keeps the current one.
+// whileRunning(pid), when given, runs on a thread of its own while the
+// child's output is read (to signal the child at a chosen moment, say); the
+// child is reaped only once it has returned, so pid names the child, or what
+// is left of it, all the while.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workDir = "",
                          int timeLimitSeconds = 120,
                          const std::function<void(int pid)>& whileRunning = nullptr);

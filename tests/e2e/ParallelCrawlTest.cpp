@@ -176,15 +176,6 @@ void FailedStartSite(ScriptedServer& server, RefusedPort&) {
   server.SetResponse("/", HttpResponse("HTTP/1.0 500 Internal Server Error", {}, "oops\n"));
 }
 
-std::string Binary(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    bytes[i] = static_cast<char>(seed >> 16);
-  }
-  return bytes;
-}
-
 // HTML pages with images, archives and a large binary file in directories.
 void MixedSite(ScriptedServer& server, RefusedPort&) {
   server.SetResponse("/", HtmlResponse("needle\n" + Link("docs/a.html") + Link("docs/b.html") +
@@ -193,13 +184,13 @@ void MixedSite(ScriptedServer& server, RefusedPort&) {
                                                   Link("../files/data.bin") + Link("b.html")));
   server.SetResponse("/docs/b.html",
                      HtmlResponse("hay\n" + Link("/files/archive.zip") + Link("../img/x.gif")));
-  server.SetResponse("/img/logo.png", FileResponse(Binary(5000, 1), "image/png"));
-  server.SetResponse("/img/x.gif", FileResponse(Binary(777, 2), "image/gif"));
+  server.SetResponse("/img/logo.png", FileResponse(PseudoRandomBytes(5000, 1), "image/png"));
+  server.SetResponse("/img/x.gif", FileResponse(PseudoRandomBytes(777, 2), "image/gif"));
   server.SetResponse("/files/data.bin",
-                     FileResponse(Binary(300000, 3), "application/octet-stream"));
+                     FileResponse(PseudoRandomBytes(300000, 3), "application/octet-stream"));
   server.SetResponse(
       "/files/archive.zip",
-      FileResponse(std::string("PK\3\4\0\0", 6) + Binary(4000, 4), "application/zip"));
+      FileResponse(std::string("PK\3\4\0\0", 6) + PseudoRandomBytes(4000, 4), "application/zip"));
   server.SetResponse("/notes.txt", FileResponse("needle in a text file\n", "text/plain"));
 }
 
@@ -251,7 +242,7 @@ void BookSite(ScriptedServer& server, RefusedPort&) {
     }
     server.SetResponse(page.path, HtmlResponse(html));
   }
-  server.SetResponse("/book/fig.png", FileResponse(Binary(3000, 5), "image/png"));
+  server.SetResponse("/book/fig.png", FileResponse(PseudoRandomBytes(3000, 5), "image/png"));
 }
 
 struct Site {

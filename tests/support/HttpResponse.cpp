@@ -23,3 +23,12 @@ std::string NotFoundResponse() {
   return HttpResponse("HTTP/1.0 404 Not Found", {"Content-Type: text/html"},
                       "<html><body>Not found</body></html>\n");
 }
+
+std::string PseudoRandomBytes(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    bytes[i] = static_cast<char>(seed >> 16);
+  }
+  return bytes;
+}

@@ -5,6 +5,7 @@
 #ifndef FERRET_TESTS_SUPPORT_HTTPRESPONSE_H_
 #define FERRET_TESTS_SUPPORT_HTTPRESPONSE_H_
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -23,5 +24,9 @@ std::string RedirectResponse(const std::string& location);
 
 // 404 with a short HTML body.
 std::string NotFoundResponse();
+
+// size bytes that look random, the same for the same seed: a body in which a
+// byte dropped, added or changed shows.
+std::string PseudoRandomBytes(size_t size, unsigned seed);
 
 #endif  // FERRET_TESTS_SUPPORT_HTTPRESPONSE_H_
