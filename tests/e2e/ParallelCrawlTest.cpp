@@ -425,7 +425,7 @@ TEST(ParallelCrawl, FetchingAheadStopsAtTheByteWindow) {
   std::map<std::string, std::string> tree;
   for (int i = 0; i < files; ++i) {
     std::string name = "f" + std::to_string(i) + ".bin";
-    std::string body = Binary(1 << 20, static_cast<unsigned>(i) + 10);
+    std::string body = PseudoRandomBytes(1 << 20, static_cast<unsigned>(i) + 10);
     html += Link(name);
     server.SetResponse("/" + name, FileResponse(body, "application/octet-stream"));
     tree[name] = "file " + body;
@@ -469,7 +469,7 @@ TEST(ParallelCrawl, FetchingAheadStopsAtTheByteWindow) {
 // that hop from the fetcher ahead).
 TEST(ParallelCrawl, AnAnswerNotRecordedWholeIsAskedForAgain) {
   ScriptedServer server;
-  const std::string big = Binary(3 << 19, 7), target = Binary(3 << 19, 8);  // 1.5 MiB each
+  const std::string big = PseudoRandomBytes(3 << 19, 7), target = PseudoRandomBytes(3 << 19, 8);  // 1.5 MiB each
   server.SetResponse("/", HtmlResponse(Link("big.bin") + Link("moved.bin")));
   server.SetResponse("/big.bin", FileResponse(big, "application/octet-stream"));
   server.SetResponse("/moved.bin", RedirectResponse("/target.bin"));
