@@ -4,9 +4,9 @@
 
 bool CrawlPlan::Step(const Url& page, int depth, const CStr& found, LinkStep* step,
                      UrlProblem* problem) const {
-  // Bytes a page may not pass on to a request line or a terminal.
   // A link that is only a fragment names the page itself (see below).
   if (found[0] == '#') return false;
+  // Bytes a page may not pass on to a request line or a terminal.
   CStr link = Url::EscapeControls(found);
   // Only web links are followed; mail and other schemes are passed over.
   if (std::strstr(link, "mailto:") != nullptr || Url::HasOtherScheme(link)) return false;

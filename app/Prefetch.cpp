@@ -328,23 +328,24 @@ void Prefetcher::Work(size_t index) {
       entry->held = true;
       bytesHeld += bytes;
     }
-    // What the page's scan asks for stands right behind it while it waits to
-    // be taken, first of all once the crawl has it: a save of the page when
-    // its keyword matched, then its links.
     // A reading is kept while its links fit the bound; past it the crawl
     // reads the page again and tells its links itself.
     if (read && !entry->forgotten && aheadLinks + read->page.links->size() <= kMaxAheadLinks) {
-      entry->read = read;
-      entry->readLinks = read->page.links->size();
+      entry->read = std::move(read);
+      entry->readLinks = entry->read->page.links->size();
       aheadLinks += entry->readLinks;
     }
+    // What the page's scan asks for stands right behind it while it waits to
+    // be taken, first of all once the crawl has it: a save of the page when
+    // its keyword matched, then its links.
     if (entry->read && !options.filespec.IsEmpty()) {
+      const PageReadAhead& kept = *entry->read;
       Queue::iterator behind = entry->queued ? std::next(entry->at) : queue.begin();
-      if (read->keywordFound && options.download) List(behind, {read->page.url, true, -1}, 0);
+      if (kept.keywordFound && options.download) List(behind, {kept.page.url, true, -1}, 0);
       auto frame = std::make_shared<Frame>();
-      frame->left = read->page.links->size();
+      frame->left = kept.page.links->size();
       frame->owner = entry;
-      frame->page = read->page;
+      frame->page = kept.page;
       entry->frame = queue.insert(behind, Item{nullptr, frame});
       entry->frameQueued = true;
       entry->expanded = true;

@@ -83,15 +83,15 @@ bool SplitAuthority(const char* authority, size_t length, int defaultPort, CStr*
   return *port >= 1 && *port <= kMaxPort;
 }
 
-// The path's segments with "." dropped, ".." taking back the one before and
-// empty ones dropped, each with its leading '/'; a last segment that is a
-// dot segment or empty leaves a trailing '/'.
 // Whether path may hold an empty or a dot segment: "/." and "//" find every
 // such segment, and some that are not ("/.hidden").
 bool HasSegmentsToResolve(const char* path) {
   return std::strstr(path, "//") != nullptr || std::strstr(path, "/.") != nullptr;
 }
 
+// The path's segments with "." dropped, ".." taking back the one before and
+// empty ones dropped, each with its leading '/'; a last segment that is a
+// dot segment or empty leaves a trailing '/'.
 std::string ResolvedSegments(const std::string& path) {
   // Without such segments there is nothing to resolve (the usual path).
   if (!HasSegmentsToResolve(path.c_str())) return path;

@@ -50,16 +50,25 @@ struct ThreadCache {
 // the thread's flush (during static destruction, say).
 thread_local ThreadCache cache;
 
+// Moves up to count blocks from one list to another.
+unsigned MoveBlocks(FreeBlock*& from, FreeBlock*& to, unsigned count) {
+  unsigned moved = 0;
+  while (moved < count && from != nullptr) {
+    FreeBlock* block = from;
+    from = block->next;
+    block->next = to;
+    to = block;
+    ++moved;
+  }
+  return moved;
+}
+
 // Gives a thread's blocks to the shared lists when the thread ends.
 struct ThreadCacheFlush {
   ~ThreadCacheFlush() {
     CStrLock lock;
     for (size_t list = 0; list < CStrPool::kListCount; ++list) {
-      while (FreeBlock* block = cache.lists[list]) {
-        cache.lists[list] = block->next;
-        block->next = freeLists[list];
-        freeLists[list] = block;
-      }
+      MoveBlocks(cache.lists[list], freeLists[list], ~0u);  // every one
       cache.counts[list] = 0;
     }
     cache.closed = true;
@@ -75,19 +84,6 @@ ThreadCache* OwnCache() {
     (void)&flushAtThreadEnd;  // made now, so destroyed at the thread's end
   }
   return &cache;
-}
-
-// Moves up to count blocks from one list to another.
-unsigned MoveBlocks(FreeBlock*& from, FreeBlock*& to, unsigned count) {
-  unsigned moved = 0;
-  while (moved < count && from != nullptr) {
-    FreeBlock* block = from;
-    from = block->next;
-    block->next = to;
-    to = block;
-    ++moved;
-  }
-  return moved;
 }
 
 }  // namespace
