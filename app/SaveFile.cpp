@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/FileWrite.h"
+
 namespace {
 
 // Not retried on EINTR: Linux has released the descriptor by then.
@@ -92,16 +94,7 @@ bool SaveFile::Open(const CStr& path) {
 }
 
 bool SaveFile::Write(const char* data, size_t length) {
-  while (length > 0) {
-    ssize_t written = write(fd, data, length);
-    if (written == -1) {
-      if (errno == EINTR) continue;
-      return Fail(nullptr);
-    }
-    data += written;
-    length -= static_cast<size_t>(written);
-  }
-  return true;
+  return WriteAll(fd, data, length) || Fail(nullptr);
 }
 
 bool SaveFile::Commit() {

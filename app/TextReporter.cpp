@@ -8,6 +8,7 @@
 
 #include "app/FailureText.h"
 #include "app/Stop.h"
+#include "net/FileWrite.h"
 
 namespace {
 
@@ -41,23 +42,6 @@ size_t SequenceLength(const unsigned char* text, size_t left) {
     if (!IsContinuation(text[i])) return 0;
   }
   return length;
-}
-
-// Writes all of text to standard output, past short writes. A signal that
-// interrupts a write retries it: the stop it asks for still wants the lines
-// already begun, and the counters line, on the output; a second signal ends
-// the process. False, with errno set, when the output cannot take them.
-bool WriteAll(const std::string& text) {
-  const char* data = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    ssize_t written = write(STDOUT_FILENO, data, left);
-    if (written == -1 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    left -= static_cast<size_t>(written);
-  }
-  return true;
 }
 
 void AppendEscaped(std::string* out, unsigned char byte) {
@@ -110,7 +94,10 @@ void TextReporter::WriteLine(const CStr& line, const char* reason) {
   // of a later progress line; a line that cannot be written (a closed pipe, a
   // full disk) stops the crawl at once: nothing it does from then on could be
   // seen.
-  if (!WriteAll(safe)) {
+  // A write a stop signal interrupts is resumed (WriteAll): the stop still
+  // wants the lines already begun, and the counters line, on the output; a
+  // second signal ends the process.
+  if (!WriteAll(STDOUT_FILENO, safe.data(), safe.size())) {
     outputFailed = true;
     outputError = errno;
     RequestStop(kStopOutputFailed);
