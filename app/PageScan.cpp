@@ -230,7 +230,7 @@ int Crawler::Run(const Url& url, int depth) {
   if (options.jobs > 1) {
     prefetch =
         std::make_unique<Prefetcher>(options.jobs, ConfinementPolicy(context), options, plan);
-    if (options.once) prefetch->ScannedLive(url);
+    if (options.once) prefetch->ScannedLive(url, depth);
   }
   // No request outlives the crawl's own fetcher ahead.
   context.prefetcher = prefetch.get();

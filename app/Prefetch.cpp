@@ -34,7 +34,10 @@ size_t RoomAt(size_t pendingAt) {
 
 Prefetcher::Prefetcher(int count, FetchPolicy allowed, const Options& options,
                        const CrawlPlan& plan)
-    : allowed(std::move(allowed)), options(options), plan(plan) {
+    : allowed(std::move(allowed)),
+      options(options),
+      plan(plan),
+      memory(std::make_shared<RecordingBudget>(kWindowBytes)) {
   InstallWakeHandler();
   // Stops stay with the crawl's thread, whose waits they must cut short.
   sigset_t blocked, previous;
@@ -73,15 +76,31 @@ std::string Prefetcher::OnceKeyOf(const Url& url, bool save) {
   return (save ? "s " : "p ") + url.Key();
 }
 
+bool Prefetcher::ListsLater(const Entry& entry) const {
+  if (entry.request.save || entry.expanded) return false;
+  return entry.request.depth >= 1 || (options.FileMode() && options.download);
+}
+
 void Prefetcher::List(Queue::iterator position, const PlannedRequest& request, size_t pendingAt) {
-  if (options.once && !predicted.insert(OnceKeyOf(request.url, request.save)).second) return;
+  bool expandsAgain = false;
+  if (options.once) {
+    auto listed = predicted.emplace(OnceKeyOf(request.url, request.save), request.depth);
+    if (!listed.second) {
+      // Met before: the crawl makes no request, but expands a page again
+      // when it has more depth left than before.
+      if (request.save || request.depth <= listed.first->second) return;
+      listed.first->second = request.depth;
+      expandsAgain = true;
+    }
+  }
   std::string key = KeyOf(request.url, request.save);
   auto entry = std::make_shared<Entry>();
   entry->request = request;
   entry->pendingAt = pendingAt;
   entry->key = key;
+  entry->expandsAgain = expandsAgain;
   entry->at = queue.insert(position, Item{entry, nullptr});
-  if (options.once) bySpelling[OnceKeyOf(request.url, request.save)] = entry;
+  if (options.once && !expandsAgain) bySpelling[OnceKeyOf(request.url, request.save)] = entry;
   entry->queued = true;
   byKey[key].push_back(entry);
 }
@@ -134,21 +153,24 @@ void Prefetcher::DropFrame(Entry& entry) {
 
 void Prefetcher::Predict(Page page) {
   std::lock_guard<std::mutex> lock(mutex);
+  crawlListsNext = false;
+  workReady.notify_all();
   auto frame = std::make_shared<Frame>();
   frame->left = page.links->size();
   frame->page = std::move(page);
   if (frame->left == 0) return;
   queue.push_front(Item{nullptr, frame});
-  workReady.notify_all();
 }
 
-void Prefetcher::ScannedLive(const Url& url) {
+void Prefetcher::ScannedLive(const Url& url, int depth) {
   std::lock_guard<std::mutex> lock(mutex);
-  if (options.once) predicted.insert(OnceKeyOf(url, false));
+  if (options.once) predicted.emplace(OnceKeyOf(url, false), depth);
 }
 
 void Prefetcher::Forget(const Url& url, bool save) {
   std::lock_guard<std::mutex> lock(mutex);
+  // A page met again may be expanded again from its links (-once).
+  if (!save) crawlListsNext = options.once;
   auto found = byKey.find(KeyOf(url, save));
   if (found == byKey.end()) return;
   GiveUp(found->second.front());
@@ -202,7 +224,12 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
   }
   // With -once what the crawl asks for is asked for once: a prediction of it
   // listed from now on (a worker's page may still name it) is not made.
-  if (options.once) predicted.insert(OnceKeyOf(url, save));
+  if (options.once) {
+    auto listed = predicted.emplace(OnceKeyOf(url, save), depth);
+    if (!listed.second && listed.first->second < depth) listed.first->second = depth;
+  }
+  // A page taken stops the fetch ahead behind it until its links are listed.
+  if (!save) crawlListsNext = options.once;
   if (entry != nullptr) {
     Unlist(entry);
   } else {
@@ -227,8 +254,11 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
   taken.recordings = std::move(entry->recordings);
   taken.expanded = entry->expanded && entry->request.depth == depth;
   if (!taken.expanded) DropFrame(*entry);
-  // The window has moved by one request, or opened wide if it was full.
-  if (wasFull && bytesHeld < kWindowBytes) {
+  bool wasHeld = crawlListsNext;
+  if (!save && taken.expanded) crawlListsNext = false;
+  // The window has moved by one request, or opened wide if it was full or
+  // held for the crawl.
+  if ((wasFull && bytesHeld < kWindowBytes) || (wasHeld && !crawlListsNext)) {
     workReady.notify_all();
   } else {
     workReady.notify_one();
@@ -242,7 +272,7 @@ std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
     urgent.pop_front();
     if (entry->state == Entry::State::kWaiting) return entry;
   }
-  if (bytesHeld >= kWindowBytes) return nullptr;
+  if (bytesHeld >= kWindowBytes || crawlListsNext) return nullptr;
   size_t seen = 0;
   for (auto at = queue.begin(); at != queue.end() && seen < kWindow;) {
     if (at->frame) {
@@ -250,7 +280,12 @@ std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
       continue;
     }
     ++seen;
-    if (at->entry->state == Entry::State::kWaiting) return at->entry;
+    const Entry& entry = *at->entry;
+    if (entry.state == Entry::State::kWaiting && !entry.expandsAgain) return at->entry;
+    // With -once, nothing behind a page whose links are not listed yet is
+    // fetched ahead: they may name a resource by a spelling the crawl meets
+    // before the one listed, and it asks for that one.
+    if (options.once && ListsLater(entry)) return nullptr;
     ++at;
   }
   return nullptr;
@@ -270,7 +305,7 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(
     first = false;
     return follow;
   };
-  ExchangeRecorder recorder{recordings.get(), kMaxRecording};
+  ExchangeRecorder recorder{recordings.get(), kMaxRecording, memory};
   FetchOutcome outcome = Fetch(request.url, policy, ConnectTo, &recorder);
   // The body is recorded to its end when the crawl will read it: to save it,
   // or to scan a page, whose links tell what comes next.
@@ -297,7 +332,7 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(
   }
   outcome.body.reset();
   *bytes = 0;
-  for (const RecordedExchange& record : *recordings) *bytes += record.Size();
+  for (const RecordedExchange& record : *recordings) *bytes += record.MemoryHeld();
   return recordings;
 }
 

@@ -18,9 +18,10 @@
 // A page fetched ahead becomes such a frame right behind its own request.
 //
 // Bounded, whatever the site: workers fetch only among the first kWindow
-// requests of the queue, and not while the recordings held in memory reach
-// kWindowBytes; a recording keeps at most kMaxRecording bytes in memory, the
-// rest of a larger answer in an unnamed temporary file; the readings of
+// requests of the queue, and not while the recordings held for the crawl
+// reach kWindowBytes of memory; all recordings (in flight, held, replayed)
+// keep at most kWindowBytes in memory between them, and one at most
+// kMaxRecording, the rest of an answer in an unnamed temporary file; the readings of
 // pages fetched ahead and not yet taken keep at most kMaxAheadLinks links
 // between them (past that a page's reading is dropped: the crawl reads the
 // page again and tells its links itself; once taken, a page's links are the
@@ -51,7 +52,6 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "app/CrawlPlan.h"
@@ -89,7 +89,7 @@ struct FetchedAhead {
 class Prefetcher {
  public:
   static constexpr size_t kWindow = 64;
-  static constexpr size_t kWindowBytes = 16u << 20;
+  static constexpr size_t kWindowBytes = 4u << 20;
   static constexpr size_t kMaxRecording = 1u << 20;
   static constexpr size_t kMaxAheadLinks = 2 * kMaxLinksPerPage;
 
@@ -108,9 +108,9 @@ class Prefetcher {
   // (for a page whose links were not read ahead).
   void Predict(Page page);
 
-  // With -once: url is scanned by the crawl itself (the start URL), so it is
-  // not to be fetched ahead for a scan.
-  void ScannedLive(const Url& url);
+  // With -once: url is scanned by the crawl itself at depth (the start URL),
+  // so it is not to be fetched ahead for a scan.
+  void ScannedLive(const Url& url, int depth);
 
   // The recordings of the request for url (to save it, or to scan it at
   // depth) once a worker has made it; a request not predicted (or not
@@ -154,6 +154,10 @@ class Prefetcher {
     bool expanded = false; // its links stand in the queue right behind it
     Queue::iterator frame; // with expanded, while the frame is queued
     bool frameQueued = false;
+    // With -once: a page met again with more depth left, which the crawl
+    // expands again from its links without a request; never fetched ahead
+    // unless the crawl asks for it after all.
+    bool expandsAgain = false;
   };
 
   void Work(size_t index);
@@ -167,6 +171,9 @@ class Prefetcher {
   // Turns the next link of the frame at position into its requests, listed
   // before it; drops the frame once it has no links left. Holds mutex.
   Queue::iterator Unfold(Queue::iterator position);
+  // With -once: entry's page lists requests the window has not seen yet, and
+  // which spelling of a resource the crawl asks for first depends on them.
+  bool ListsLater(const Entry& entry) const;
   // Lists request before position, unless -once predicted it before.
   void List(Queue::iterator position, const PlannedRequest& request, size_t pendingAt);
   // Removes entry from the queue and from the keys. Holds mutex.
@@ -189,17 +196,24 @@ class Prefetcher {
   const FetchPolicy allowed;
   const Options& options;
   const CrawlPlan& plan;
+  // What the recordings in memory draw on, those in flight and those the
+  // crawl replays included.
+  const std::shared_ptr<RecordingBudget> memory;
   std::mutex mutex;
   std::condition_variable workReady;  // workers wait here for a request to make
   std::condition_variable fetched;    // the crawl and shutdown wait here for a worker
   Queue queue;                                   // the crawl's order
   std::list<std::shared_ptr<Entry>> urgent;      // taken before a worker began them
   std::unordered_map<std::string, std::list<std::shared_ptr<Entry>>> byKey;
-  std::unordered_set<std::string> predicted;     // with -once: OnceKeyOf listed before
+  // With -once: each OnceKeyOf listed before, with the most depth listed.
+  std::unordered_map<std::string, int> predicted;
   // With -once: the entry listed for each OnceKeyOf.
   std::unordered_map<std::string, std::weak_ptr<Entry>> bySpelling;
   size_t bytesHeld = 0;                          // recordings of done entries not taken
   size_t aheadLinks = 0;                         // links of readings kept, not yet taken
+  // With -once: the crawl took or gave up a page whose links it will tell
+  // (Predict) before anything behind it is fetched ahead.
+  bool crawlListsNext = false;
   bool stopping = false;
   size_t busy = 0;                               // workers fetching now
   std::vector<char> fetching;                    // by worker: fetching now

@@ -157,6 +157,7 @@ FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector
     if (recorder != nullptr) {
       record = &recorder->into->emplace_back();
       record->url = url.Text();
+      record->memory.DrawFrom(recorder->budget);
     }
     auto connection = std::make_unique<SocketStreamBuf>();
     Failure failure;

@@ -95,9 +95,36 @@ long SpillFile::Read(size_t offset, char* data, size_t length) const {
   return static_cast<long>(got);
 }
 
+bool RecordingBudget::Take(size_t bytes) {
+  size_t now = held.load(std::memory_order_relaxed);
+  do {
+    if (bytes > cap || now > cap - bytes) return false;
+  } while (!held.compare_exchange_weak(now, now + bytes, std::memory_order_relaxed));
+  return true;
+}
+
+bool BudgetDraw::Grow(size_t more) {
+  if (from != nullptr && !from->Take(more)) return false;
+  bytes += more;
+  return true;
+}
+
+bool RecordedExchange::reserveBody(size_t size, size_t memoryCap) {
+  if (size <= memory.Bytes()) return true;
+  // Doubling from a page's worth, so that the cap (a power of two) is met
+  // exactly and what is drawn is what the string holds.
+  size_t wanted = 4096;
+  while (wanted < size) wanted *= 2;
+  if (wanted > memoryCap) wanted = memoryCap;
+  if (!memory.Grow(wanted - memory.Bytes())) return false;
+  body.reserve(wanted);
+  return true;
+}
+
 void RecordedExchange::AppendBody(const char* data, size_t length, size_t memoryCap) {
   if (spill == nullptr && body.size() < memoryCap) {
     size_t kept = memoryCap - body.size() < length ? memoryCap - body.size() : length;
+    if (!reserveBody(body.size() + kept, memoryCap)) kept = 0;
     body.append(data, kept);
     data += kept;
     length -= kept;

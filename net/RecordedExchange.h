@@ -18,6 +18,7 @@
 #ifndef FERRET_NET_RECORDEDEXCHANGE_H_
 #define FERRET_NET_RECORDEDEXCHANGE_H_
 
+#include <atomic>
 #include <cstddef>
 #include <deque>
 #include <memory>
@@ -48,6 +49,45 @@ class SpillFile {
   size_t size = 0;
 };
 
+// RecordingBudget: the memory the recordings of a run may hold between them,
+// counted by what their bodies reserve; a body that finds no room goes on in
+// its spill file. Thread-safe; each recording drawing on it shares it.
+class RecordingBudget {
+ public:
+  explicit RecordingBudget(size_t cap) : cap(cap) {}
+  // Takes bytes, or nothing (false) when they would pass the cap.
+  bool Take(size_t bytes);
+  void Give(size_t bytes) { held.fetch_sub(bytes, std::memory_order_relaxed); }
+  size_t Held() const { return held.load(std::memory_order_relaxed); }
+
+ private:
+  const size_t cap;
+  std::atomic<size_t> held{0};
+};
+
+// Memory a recording drew from a budget (none: no budget), given back when
+// the recording goes.
+class BudgetDraw {
+ public:
+  BudgetDraw() = default;
+  BudgetDraw(BudgetDraw&& other) noexcept : from(std::move(other.from)), bytes(other.bytes) {
+    other.bytes = 0;
+  }
+  BudgetDraw& operator=(BudgetDraw&&) = delete;
+  ~BudgetDraw() {
+    if (from != nullptr) from->Give(bytes);
+  }
+  // Draws from budget from now on (before anything was drawn).
+  void DrawFrom(std::shared_ptr<RecordingBudget> budget) { from = std::move(budget); }
+  // Draws more bytes; false when the budget has no room for them.
+  bool Grow(size_t more);
+  size_t Bytes() const { return bytes; }
+
+ private:
+  std::shared_ptr<RecordingBudget> from;
+  size_t bytes = 0;
+};
+
 struct RecordedExchange {
   CStr url;                // the URL the exchange was made for
   bool connected = false;  // false: the connect failed, as failure says
@@ -64,11 +104,19 @@ struct RecordedExchange {
   // still usable: a replay reads the same.)
   bool usable = true;
 
+  // What the body's memory is drawn from.
+  BudgetDraw memory;
+
   // Appends length body bytes, in memory while the body holds fewer than
-  // memoryCap, in the spill file past that.
+  // memoryCap and memory has room, in the spill file past that.
   void AppendBody(const char* data, size_t length, size_t memoryCap);
-  // Bytes held in memory.
-  size_t Size() const { return head.size() + body.size(); }
+  // Bytes held in memory, as reserved.
+  size_t MemoryHeld() const { return head.capacity() + body.capacity(); }
+
+ private:
+  // Makes room in memory for a body of size bytes (at most memoryCap): false
+  // when memory has none.
+  bool reserveBody(size_t size, size_t memoryCap);
 };
 
 // The recordings of one fetch; a deque, so that a recording stays where it is
@@ -76,10 +124,12 @@ struct RecordedExchange {
 using Recordings = std::deque<RecordedExchange>;
 
 // Where Fetch records its exchanges: appended to *into in order, each
-// keeping at most cap body bytes in memory.
+// keeping at most cap body bytes in memory, drawn from budget when there is
+// one.
 struct ExchangeRecorder {
   Recordings* into;
   size_t cap;
+  std::shared_ptr<RecordingBudget> budget;
 };
 
 // Plays back *from in order, while each exchange asked for is the next one

@@ -499,7 +499,7 @@ TEST(FetchRecording, EachExchangeIsRecordedAndReplayedAlike) {
   const std::string redirect = "HTTP/1.0 301 Moved\r\nLocation: http://site.test/b.bin\r\n\r\n";
   const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n";
   Recordings recordings;
-  ExchangeRecorder recorder{&recordings, 1 << 20};
+  ExchangeRecorder recorder{&recordings, 1 << 20, nullptr};
   std::string live;
   {
     FetchOutcome outcome =
@@ -518,7 +518,7 @@ TEST(FetchRecording, EachExchangeIsRecordedAndReplayedAlike) {
   EXPECT_EQ(recordings[1].body, "01234");  // the body as framed, nothing after it
   EXPECT_TRUE(recordings[1].usable);
 
-  auto shared = std::make_shared<const Recordings>(recordings);
+  auto shared = std::make_shared<const Recordings>(std::move(recordings));
   FetchOutcome replayed =
       Fetch(ParsedUrl("http://site.test/a"), FetchPolicy(), ReplayConnector(shared));
   ASSERT_EQ(replayed.status, FetchStatus::kAnswered);
@@ -529,7 +529,7 @@ TEST(FetchRecording, EachExchangeIsRecordedAndReplayedAlike) {
 
   // A failed receive is replayed as the same failure.
   Recordings failed;
-  ExchangeRecorder failing{&failed, 1 << 20};
+  ExchangeRecorder failing{&failed, 1 << 20, nullptr};
   {
     FetchOutcome outcome = Fetch(ParsedUrl("http://site.test/c"), FetchPolicy(),
                                  Scripted({{{"HTTP/1.0 200 OK\r\n\r\nab"}, ECONNRESET}}), &failing);
@@ -538,7 +538,7 @@ TEST(FetchRecording, EachExchangeIsRecordedAndReplayedAlike) {
   ASSERT_EQ(failed.size(), 1u);
   EXPECT_EQ(failed[0].endError, ECONNRESET);
   FetchOutcome again = Fetch(ParsedUrl("http://site.test/c"), FetchPolicy(),
-                             ReplayConnector(std::make_shared<const Recordings>(failed)));
+                             ReplayConnector(std::make_shared<const Recordings>(std::move(failed))));
   ASSERT_EQ(again.status, FetchStatus::kAnswered);
   EXPECT_EQ(ReadBody(*again.body), "ab");
   Failure failure;
@@ -549,7 +549,9 @@ TEST(FetchRecording, EachExchangeIsRecordedAndReplayedAlike) {
 
 // A recording stands only for the URL it was made for, and only when it was
 // kept whole (here the rest of the body past the memory cap had nowhere to
-// go): anything else is asked of the server, which answers "live".
+// go): anything else is asked of the server, which answers "live". The
+// memory a body keeps is drawn from the run's budget while the recording
+// lives; with the budget spent the body goes to the temporary file whole.
 TEST(FetchRecording, OnlyAWholeRecordingOfTheSameUrlIsReplayed) {
   const std::string recorded = "HTTP/1.0 200 OK\r\nContent-Length: 8\r\n\r\nrecorded";
   const std::string live = "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nlive";
@@ -558,12 +560,16 @@ TEST(FetchRecording, OnlyAWholeRecordingOfTheSameUrlIsReplayed) {
     const char* name;
     const char* asked;
     bool spillFails;  // the temporary file for the bytes past the cap cannot be made
+    size_t budget;    // bytes the run's recordings may keep in memory
     bool usable;
     const char* body;
+    const char* inMemory;  // the body bytes the recording kept in memory
   } rows[] = {
-      {"the same URL, spilled past the cap", "http://site.test/r", false, true, "recorded"},
-      {"another URL", "http://site.test/other", false, true, "live"},
-      {"the same URL, cut at the cap", "http://site.test/r", true, false, "live"},
+      {"the same URL, spilled past the cap", "http://site.test/r", false, 1 << 20, true,
+       "recorded", "reco"},
+      {"another URL", "http://site.test/other", false, 1 << 20, true, "live", "reco"},
+      {"the same URL, cut at the cap", "http://site.test/r", true, 1 << 20, false, "live", "reco"},
+      {"the same URL, the budget spent", "http://site.test/r", false, 0, true, "recorded", ""},
   };
   const char* tmpdir = std::getenv("TMPDIR");
   const std::string savedTmpdir = tmpdir != nullptr ? tmpdir : "";
@@ -571,7 +577,8 @@ TEST(FetchRecording, OnlyAWholeRecordingOfTheSameUrlIsReplayed) {
     SCOPED_TRACE(row.name);
     if (row.spillFails) setenv("TMPDIR", nowhere, 1);
     Recordings recordings;
-    ExchangeRecorder recorder{&recordings, 4};
+    auto budget = std::make_shared<RecordingBudget>(row.budget);
+    ExchangeRecorder recorder{&recordings, 4, budget};
     {
       FetchOutcome outcome = Fetch(ParsedUrl("http://site.test/r"), FetchPolicy(),
                                    Scripted({{{recorded}}}), &recorder);
@@ -585,6 +592,8 @@ TEST(FetchRecording, OnlyAWholeRecordingOfTheSameUrlIsReplayed) {
     }
     ASSERT_EQ(recordings.size(), 1u);
     EXPECT_EQ(recordings[0].usable, row.usable);
+    EXPECT_EQ(recordings[0].body, row.inMemory);
+    EXPECT_EQ(budget->Held() > 0, row.budget > 0);
     FetchOutcome again =
         Fetch(ParsedUrl(row.asked), FetchPolicy(),
               ReplayConnector(std::make_shared<const Recordings>(std::move(recordings)),
@@ -593,6 +602,8 @@ TEST(FetchRecording, OnlyAWholeRecordingOfTheSameUrlIsReplayed) {
     EXPECT_EQ(ReadBody(*again.body), row.body);
     Failure failure;
     EXPECT_TRUE(again.body->Complete(&failure));
+    again.body.reset();
+    EXPECT_EQ(budget->Held(), 0u);  // the recordings went with the replay
   }
 }
 
@@ -618,7 +629,7 @@ TEST(FetchRecording, ChunkedExchangesReplayAlike) {
     std::string raw;
     for (size_t i = 1; i < chunks.size(); ++i) raw += chunks[i];
     Recordings recordings;
-    ExchangeRecorder recorder{&recordings, 1 << 20};
+    ExchangeRecorder recorder{&recordings, 1 << 20, nullptr};
     Failure live, replayed;
     {
       FetchOutcome outcome =
@@ -633,7 +644,7 @@ TEST(FetchRecording, ChunkedExchangesReplayAlike) {
     EXPECT_EQ(recordings[0].body, raw.substr(0, recordings[0].body.size()));
     EXPECT_TRUE(recordings[0].usable);
     FetchOutcome again = Fetch(ParsedUrl("http://site.test/c"), FetchPolicy(),
-                               ReplayConnector(std::make_shared<const Recordings>(recordings)));
+                               ReplayConnector(std::make_shared<const Recordings>(std::move(recordings))));
     ASSERT_EQ(again.status, FetchStatus::kAnswered);
     EXPECT_EQ(again.headersRead, 1);
     EXPECT_EQ(ReadBody(*again.body), row.body);
