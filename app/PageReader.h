@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "net/HttpRequest.h"
+#include "net/SharedBudget.h"
 #include "regex/Regexp.h"
 #include "text/CStr.h"
 
@@ -37,18 +38,23 @@ class PageReader {
     bool keywordFound = false;
     std::vector<CStr> links;  // in page order, at most the limit
     bool linksCut = false;    // the page had more links than the limit
+    // With a quota: the links kept, taken from it (the reader's to give
+    // back); false when it ran out, and then no link is kept.
+    bool quotaMet = true;
   };
 
   // Reads body to its end (or until it fails), keeping at most linkLimit
   // links. With testKeyword false, lines are only searched for links.
-  // onBytes, when given, hears of every piece read.
+  // onBytes, when given, hears of every piece read. With quota, each link
+  // kept is taken from it as it is found.
   Page Read(ResponseBody& body, size_t linkLimit, bool testKeyword,
-            const std::function<void(size_t)>& onBytes = nullptr);
+            const std::function<void(size_t)>& onBytes = nullptr, SharedBudget* quota = nullptr);
 
  private:
-  // Collects, left to right, the links of tag in line into links; false when
-  // limit was reached with another link to keep.
-  bool CollectLinks(Regexp& tag, const char* line, size_t limit, std::vector<CStr>& links);
+  // Collects, left to right, the links of tag in line into page's links;
+  // false when limit was reached with another link to keep, or quota has no
+  // room for it.
+  bool CollectLinks(Regexp& tag, const char* line, size_t limit, SharedBudget* quota, Page& page);
 
   const bool collect;
   Regexp keyword;

@@ -37,7 +37,7 @@ Prefetcher::Prefetcher(int count, FetchPolicy allowed, const Options& options,
     : allowed(std::move(allowed)),
       options(options),
       plan(plan),
-      memory(std::make_shared<RecordingBudget>(kWindowBytes)) {
+      memory(std::make_shared<SharedBudget>(kWindowBytes)) {
   InstallWakeHandler();
   // Stops stay with the crawl's thread, whose waits they must cut short.
   sigset_t blocked, previous;
@@ -187,7 +187,7 @@ void Prefetcher::GiveUp(const std::shared_ptr<Entry>& entry) {
 void Prefetcher::Release(Entry& entry) {
   if (entry.held) bytesHeld -= entry.bytes;
   entry.held = false;
-  aheadLinks -= entry.readLinks;
+  aheadLinks.Give(entry.readLinks);
   entry.readLinks = 0;
   entry.read.reset();
 }
@@ -314,11 +314,13 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(
       auto ahead = std::make_shared<PageReadAhead>();
       PageReader::Page page =
           reader.Read(*outcome.body, RoomAt(entry.pendingAt), !options.keyword.IsEmpty(),
-                      [&ahead](size_t n) { ahead->bytesRead += n; });
+                      [&ahead](size_t n) { ahead->bytesRead += n; }, &aheadLinks);
       Failure ignored;
       bool replayable = true;  // else the crawl asks again and reads what comes
       for (const RecordedExchange& record : *recordings) replayable = replayable && record.usable;
-      if (outcome.body->Complete(&ignored) && replayable) {
+      if (!page.quotaMet || !outcome.body->Complete(&ignored) || !replayable) {
+        aheadLinks.Give(page.links.size());
+      } else {
         ahead->keywordFound = page.keywordFound;
         ahead->linksCut = page.linksCut;
         ahead->page.url = outcome.url;
@@ -363,12 +365,13 @@ void Prefetcher::Work(size_t index) {
       entry->held = true;
       bytesHeld += bytes;
     }
-    // A reading is kept while its links fit the bound; past it the crawl
-    // reads the page again and tells its links itself.
-    if (read && !entry->forgotten && aheadLinks + read->page.links->size() <= kMaxAheadLinks) {
+    // A reading holds its links against the bound (one that found no room
+    // is not made: the crawl reads the page again and tells its links).
+    if (read && !entry->forgotten) {
       entry->read = std::move(read);
       entry->readLinks = entry->read->page.links->size();
-      aheadLinks += entry->readLinks;
+    } else if (read) {
+      aheadLinks.Give(read->page.links->size());
     }
     // What the page's scan asks for stands right behind it while it waits to
     // be taken, first of all once the crawl has it: a save of the page when

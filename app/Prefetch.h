@@ -143,7 +143,7 @@ class Prefetcher {
     enum class State { kWaiting, kFetching, kDone } state = State::kWaiting;
     std::shared_ptr<const Recordings> recordings;
     std::shared_ptr<const PageReadAhead> read;  // its page as read, until taken
-    size_t readLinks = 0;  // read's links, counted in aheadLinks
+    size_t readLinks = 0;  // read's links, taken from aheadLinks
     size_t bytes = 0;
     bool queued = false;   // at `at` in the queue
     Queue::iterator at;
@@ -198,7 +198,7 @@ class Prefetcher {
   const CrawlPlan& plan;
   // What the recordings in memory draw on, those in flight and those the
   // crawl replays included.
-  const std::shared_ptr<RecordingBudget> memory;
+  const std::shared_ptr<SharedBudget> memory;
   std::mutex mutex;
   std::condition_variable workReady;  // workers wait here for a request to make
   std::condition_variable fetched;    // the crawl and shutdown wait here for a worker
@@ -210,7 +210,8 @@ class Prefetcher {
   // With -once: the entry listed for each OnceKeyOf.
   std::unordered_map<std::string, std::weak_ptr<Entry>> bySpelling;
   size_t bytesHeld = 0;                          // recordings of done entries not taken
-  size_t aheadLinks = 0;                         // links of readings kept, not yet taken
+  // Links of readings in progress and kept, not yet taken.
+  SharedBudget aheadLinks{kMaxAheadLinks};
   // With -once: the crawl took or gave up a page whose links it will tell
   // (Predict) before anything behind it is fetched ahead.
   bool crawlListsNext = false;

@@ -95,14 +95,6 @@ long SpillFile::Read(size_t offset, char* data, size_t length) const {
   return static_cast<long>(got);
 }
 
-bool RecordingBudget::Take(size_t bytes) {
-  size_t now = held.load(std::memory_order_relaxed);
-  do {
-    if (bytes > cap || now > cap - bytes) return false;
-  } while (!held.compare_exchange_weak(now, now + bytes, std::memory_order_relaxed));
-  return true;
-}
-
 bool BudgetDraw::Grow(size_t more) {
   if (from != nullptr && !from->Take(more)) return false;
   bytes += more;

@@ -18,7 +18,6 @@
 #ifndef FERRET_NET_RECORDEDEXCHANGE_H_
 #define FERRET_NET_RECORDEDEXCHANGE_H_
 
-#include <atomic>
 #include <cstddef>
 #include <deque>
 #include <memory>
@@ -26,6 +25,7 @@
 
 #include "net/Connector.h"
 #include "net/Failure.h"
+#include "net/SharedBudget.h"
 #include "text/CStr.h"
 
 // SpillFile: what a recording holds past its memory cap, kept in an
@@ -49,24 +49,9 @@ class SpillFile {
   size_t size = 0;
 };
 
-// RecordingBudget: the memory the recordings of a run may hold between them,
-// counted by what their bodies reserve; a body that finds no room goes on in
-// its spill file. Thread-safe; each recording drawing on it shares it.
-class RecordingBudget {
- public:
-  explicit RecordingBudget(size_t cap) : cap(cap) {}
-  // Takes bytes, or nothing (false) when they would pass the cap.
-  bool Take(size_t bytes);
-  void Give(size_t bytes) { held.fetch_sub(bytes, std::memory_order_relaxed); }
-  size_t Held() const { return held.load(std::memory_order_relaxed); }
-
- private:
-  const size_t cap;
-  std::atomic<size_t> held{0};
-};
-
-// Memory a recording drew from a budget (none: no budget), given back when
-// the recording goes.
+// Memory a recording drew from the run's budget for recordings (none: no
+// budget), given back when the recording goes; a body that finds no room
+// goes on in its spill file.
 class BudgetDraw {
  public:
   BudgetDraw() = default;
@@ -78,13 +63,13 @@ class BudgetDraw {
     if (from != nullptr) from->Give(bytes);
   }
   // Draws from budget from now on (before anything was drawn).
-  void DrawFrom(std::shared_ptr<RecordingBudget> budget) { from = std::move(budget); }
+  void DrawFrom(std::shared_ptr<SharedBudget> budget) { from = std::move(budget); }
   // Draws more bytes; false when the budget has no room for them.
   bool Grow(size_t more);
   size_t Bytes() const { return bytes; }
 
  private:
-  std::shared_ptr<RecordingBudget> from;
+  std::shared_ptr<SharedBudget> from;
   size_t bytes = 0;
 };
 
@@ -129,7 +114,7 @@ using Recordings = std::deque<RecordedExchange>;
 struct ExchangeRecorder {
   Recordings* into;
   size_t cap;
-  std::shared_ptr<RecordingBudget> budget;
+  std::shared_ptr<SharedBudget> budget;
 };
 
 // Plays back *from in order, while each exchange asked for is the next one

@@ -577,7 +577,7 @@ TEST(FetchRecording, OnlyAWholeRecordingOfTheSameUrlIsReplayed) {
     SCOPED_TRACE(row.name);
     if (row.spillFails) setenv("TMPDIR", nowhere, 1);
     Recordings recordings;
-    auto budget = std::make_shared<RecordingBudget>(row.budget);
+    auto budget = std::make_shared<SharedBudget>(row.budget);
     ExchangeRecorder recorder{&recordings, 4, budget};
     {
       FetchOutcome outcome = Fetch(ParsedUrl("http://site.test/r"), FetchPolicy(),
