@@ -31,6 +31,8 @@ TEST(PageReader, KeywordAndLinksAsTheLinesShowThem) {
     bool found;
     std::vector<std::string> links;
     bool cut;
+    size_t quota = 0;  // links the reader may take from a shared quota; 0: no quota
+    bool quotaMet = true;
   } cases[] = {
       {"anchors and images in page order", "<a href=\"a.html\">a</a><img src=b.png>\n<a href=c>\n",
        "zzz", ".", 10, false, {"a.html", "b.png", "c"}, false},
@@ -45,6 +47,10 @@ TEST(PageReader, KeywordAndLinksAsTheLinesShowThem) {
       {"the limit keeps the first links", "<a href=1><a href=2>\n<a href=3>\n", "", ".", 2, false,
        {"1", "2"}, true},
       {"no file pattern: no links", "<a href=1>\n", "1", "", 10, true, {}, false},
+      {"a quota with room holds the links kept", "<a href=1><a href=2>\n", "", ".", 10, false,
+       {"1", "2"}, false, 2},
+      {"a quota that runs out keeps no link", "<a href=1><a href=2>\n<a href=3>\n", "", ".", 10,
+       false, {}, false, 2, false},
   };
   for (const auto& c : cases) {
     FakeSite site;
@@ -53,8 +59,12 @@ TEST(PageReader, KeywordAndLinksAsTheLinesShowThem) {
     ASSERT_TRUE(outcome.body) << c.name;
     PageReader reader(c.keyword, c.filespec);
     size_t bytes = 0;
+    SharedBudget quota(c.quota);
     PageReader::Page page = reader.Read(*outcome.body, c.limit, c.keyword[0] != '\0',
-                                        [&bytes](size_t n) { bytes += n; });
+                                        [&bytes](size_t n) { bytes += n; },
+                                        c.quota > 0 ? &quota : nullptr);
+    EXPECT_EQ(page.quotaMet, c.quotaMet) << c.name;
+    EXPECT_EQ(quota.Held(), c.quota > 0 ? page.links.size() : 0) << c.name;
     EXPECT_EQ(page.keywordFound, c.found) << c.name;
     EXPECT_EQ(Strings(page.links), c.links) << c.name;
     EXPECT_EQ(page.linksCut, c.cut) << c.name;
