@@ -154,7 +154,7 @@ void Prefetcher::DropFrame(Entry& entry) {
 void Prefetcher::Predict(Page page) {
   std::lock_guard<std::mutex> lock(mutex);
   crawlListsNext = false;
-  workReady.notify_all();
+  workReady.notify_one();
   auto frame = std::make_shared<Frame>();
   frame->left = page.links->size();
   frame->page = std::move(page);
@@ -173,7 +173,8 @@ void Prefetcher::Forget(const Url& url, bool save) {
   if (!save) crawlListsNext = options.once;
   auto found = byKey.find(KeyOf(url, save));
   if (found == byKey.end()) return;
-  GiveUp(found->second.front());
+  std::shared_ptr<Entry> entry = found->second.front();  // outlives its place in the list
+  GiveUp(entry);
   workReady.notify_one();  // a place in the window is free
 }
 
@@ -185,8 +186,6 @@ void Prefetcher::GiveUp(const std::shared_ptr<Entry>& entry) {
 }
 
 void Prefetcher::Release(Entry& entry) {
-  if (entry.held) bytesHeld -= entry.bytes;
-  entry.held = false;
   aheadLinks.Give(entry.readLinks);
   entry.readLinks = 0;
   entry.read.reset();
@@ -247,22 +246,16 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
     fetched.wait_for(lock, std::chrono::milliseconds(100));
   }
   if (entry->state != Entry::State::kDone) return Fetched();
-  bool wasFull = bytesHeld >= kWindowBytes;
   Fetched taken;
   taken.read = std::move(entry->read);
   Release(*entry);
   taken.recordings = std::move(entry->recordings);
   taken.expanded = entry->expanded && entry->request.depth == depth;
   if (!taken.expanded) DropFrame(*entry);
-  bool wasHeld = crawlListsNext;
   if (!save && taken.expanded) crawlListsNext = false;
-  // The window has moved by one request, or opened wide if it was full or
-  // held for the crawl.
-  if ((wasFull && bytesHeld < kWindowBytes) || (wasHeld && !crawlListsNext)) {
-    workReady.notify_all();
-  } else {
-    workReady.notify_one();
-  }
+  // The window has moved, memory may be free (the recordings the crawl
+  // replayed before are gone).
+  workReady.notify_one();
   return taken;
 }
 
@@ -272,7 +265,9 @@ std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
     urgent.pop_front();
     if (entry->state == Entry::State::kWaiting) return entry;
   }
-  if (bytesHeld >= kWindowBytes || crawlListsNext) return nullptr;
+  if (crawlListsNext) return nullptr;
+  // Half the memory is left for the recordings in flight to grow into.
+  if (memory->Held() >= kWindowBytes / 2) return nullptr;
   size_t seen = 0;
   for (auto at = queue.begin(); at != queue.end() && seen < kWindow;) {
     if (at->frame) {
@@ -292,8 +287,7 @@ std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
 }
 
 std::shared_ptr<const Recordings> Prefetcher::FetchAhead(
-    const Entry& entry, PageReader& reader, std::shared_ptr<const PageReadAhead>* read,
-    size_t* bytes) {
+    const Entry& entry, PageReader& reader, std::shared_ptr<const PageReadAhead>* read) {
   auto recordings = std::make_shared<Recordings>();
   const PlannedRequest& request = entry.request;
   // With -once the crawl follows a redirect only to a URL not met before,
@@ -333,8 +327,6 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(
     outcome.body->ReadToEnd();
   }
   outcome.body.reset();
-  *bytes = 0;
-  for (const RecordedExchange& record : *recordings) *bytes += record.MemoryHeld();
   return recordings;
 }
 
@@ -346,25 +338,20 @@ void Prefetcher::Work(size_t index) {
     std::shared_ptr<Entry> entry;
     workReady.wait(lock, [&] { return stopping || (entry = NextToFetch()) != nullptr; });
     if (stopping) return;
+    workReady.notify_one();  // another idle worker may find more to fetch
     entry->state = Entry::State::kFetching;
     fetching[index] = true;
     ++busy;
     lock.unlock();
 
     std::shared_ptr<const PageReadAhead> read;
-    size_t bytes = 0;
-    std::shared_ptr<const Recordings> recordings = FetchAhead(*entry, reader, &read, &bytes);
+    std::shared_ptr<const Recordings> recordings = FetchAhead(*entry, reader, &read);
 
     lock.lock();
     fetching[index] = false;
     --busy;
     entry->recordings = std::move(recordings);
-    entry->bytes = bytes;
     entry->state = Entry::State::kDone;
-    if (!entry->taken) {
-      entry->held = true;
-      bytesHeld += bytes;
-    }
     // A reading holds its links against the bound (one that found no room
     // is not made: the crawl reads the page again and tells its links).
     if (read && !entry->forgotten) {
@@ -387,7 +374,6 @@ void Prefetcher::Work(size_t index) {
       entry->frame = queue.insert(behind, Item{nullptr, frame});
       entry->frameQueued = true;
       entry->expanded = true;
-      workReady.notify_all();  // the frame may open several requests
     }
     fetched.notify_all();
   }

@@ -18,10 +18,12 @@
 // A page fetched ahead becomes such a frame right behind its own request.
 //
 // Bounded, whatever the site: workers fetch only among the first kWindow
-// requests of the queue, and not while the recordings held for the crawl
-// reach kWindowBytes of memory; all recordings (in flight, held, replayed)
-// keep at most kWindowBytes in memory between them, and one at most
-// kMaxRecording, the rest of an answer in an unnamed temporary file; the readings of
+// requests of the queue, and start none while the recordings (in flight,
+// held, replayed) hold half of kWindowBytes (the rest is room for those in
+// flight to grow); they keep at most kWindowBytes in memory between them, and
+// past that, and
+// past kMaxRecording for one, the rest of an answer goes to an unnamed
+// temporary file; the readings of
 // pages fetched ahead and not yet taken keep at most kMaxAheadLinks links
 // between them (past that a page's reading is dropped: the crawl reads the
 // page again and tells its links itself; once taken, a page's links are the
@@ -35,6 +37,10 @@
 // With -once, a URL is fetched ahead once for scanning and once for saving,
 // and a fetch ahead stops at the first answer of a redirect chain (the crawl
 // follows a redirect only to a URL not met before, which it alone knows).
+//
+// An idle worker is woken one at a time: each that finds a request to make
+// wakes the next, so a change of the queue costs no more wake-ups than it
+// opens requests.
 //
 // Workers are joined, never detached: destruction wakes them, interrupts a
 // wait on a silent server once the run is stopping, and joins them.
@@ -144,13 +150,11 @@ class Prefetcher {
     std::shared_ptr<const Recordings> recordings;
     std::shared_ptr<const PageReadAhead> read;  // its page as read, until taken
     size_t readLinks = 0;  // read's links, taken from aheadLinks
-    size_t bytes = 0;
     bool queued = false;   // at `at` in the queue
     Queue::iterator at;
     bool urgent = false;   // the crawl waits for it: fetched first, whatever the window
     bool taken = false;    // the crawl took it (or gave it up)
     bool forgotten = false;  // given up by the crawl
-    bool held = false;     // its bytes count in bytesHeld
     bool expanded = false; // its links stand in the queue right behind it
     Queue::iterator frame; // with expanded, while the frame is queued
     bool frameQueued = false;
@@ -164,8 +168,7 @@ class Prefetcher {
   // Fetches and records entry's request; for a page to scan, *read is set
   // when the page was read whole.
   std::shared_ptr<const Recordings> FetchAhead(const Entry& entry, PageReader& reader,
-                                               std::shared_ptr<const PageReadAhead>* read,
-                                               size_t* bytes);
+                                               std::shared_ptr<const PageReadAhead>* read);
   // The next entry for a worker, or null. Holds mutex.
   std::shared_ptr<Entry> NextToFetch();
   // Turns the next link of the frame at position into its requests, listed
@@ -182,8 +185,8 @@ class Prefetcher {
   // bytes with it; a worker fetching it finishes without listing more.
   // Holds mutex.
   void GiveUp(const std::shared_ptr<Entry>& entry);
-  // What a done entry holds for the crawl leaves the bounds: its recordings'
-  // bytes and its reading's links. Holds mutex.
+  // What a done entry holds for the crawl leaves the bounds: its reading's
+  // links (its recordings' memory goes with them). Holds mutex.
   void Release(Entry& entry);
   // Drops entry's frame from the queue, if it is there. Holds mutex.
   void DropFrame(Entry& entry);
@@ -209,7 +212,6 @@ class Prefetcher {
   std::unordered_map<std::string, int> predicted;
   // With -once: the entry listed for each OnceKeyOf.
   std::unordered_map<std::string, std::weak_ptr<Entry>> bySpelling;
-  size_t bytesHeld = 0;                          // recordings of done entries not taken
   // Links of readings in progress and kept, not yet taken.
   SharedBudget aheadLinks{kMaxAheadLinks};
   // With -once: the crawl took or gave up a page whose links it will tell

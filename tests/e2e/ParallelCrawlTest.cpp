@@ -407,14 +407,14 @@ std::map<std::string, int> Counts(const std::vector<std::string>& paths) {
   return counts;
 }
 
-// Answers fetched ahead and not yet taken are held up to a byte window of
-// 4 MiB. The crawl waits for the first file it saves, whose answer the
-// server holds; the other worker fetches ahead the files after it, 1 MiB
-// each, until it holds four, and asks for no more until the crawl has
-// taken one, however many are linked.
+// No fetch ahead starts while the recordings hold 2 MiB of memory (half of
+// the 4 MiB they may hold between them). The crawl waits for the first file
+// it saves, whose answer the server holds; the other worker fetches ahead
+// the files after it, 1 MiB each, until it holds two, and asks for no more
+// until the crawl has taken one, however many are linked.
 TEST(ParallelCrawl, FetchingAheadStopsAtTheByteWindow) {
   const int files = 20;
-  const size_t window = 4;  // files of 1 MiB
+  const size_t window = 2;  // files of 1 MiB
   ScriptedServer server;
   server.SetTimeoutMs(120000);  // the held answer waits on the test, not on a clock
   std::string html;
