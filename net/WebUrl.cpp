@@ -1,12 +1,10 @@
 #include "net/WebUrl.h"
 
 #include <idn2.h>
-
 #include <strings.h>
 
 #include <cstdint>
 #include <cstring>
-#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -509,7 +507,8 @@ bool WebUrl::readAuthority(const char* s, size_t n) {
     while (colon < at - 1 && s[colon] != ':') ++colon;
     AppendEncoded(&userinfo, s, colon, kUserinfoSet);
     std::string password;
-    if (colon + 1 < at) AppendEncoded(&password, s + colon + 1, at - 1 - colon - 1, kUserinfoSet);
+    size_t passwordStart = colon + 1 < at ? colon + 1 : at - 1;
+    AppendEncoded(&password, s + passwordStart, at - 1 - passwordStart, kUserinfoSet);
     if (!password.empty()) userinfo += ":" + password;
   }
   // The host ends at the first ':' outside brackets.
