@@ -1,5 +1,6 @@
 #include "app/Prefetch.h"
 
+#include <malloc.h>
 #include <signal.h>
 
 #include <chrono>
@@ -39,6 +40,11 @@ Prefetcher::Prefetcher(int count, FetchPolicy allowed, const Options& options,
       plan(plan),
       memory(std::make_shared<SharedBudget>(kWindowBytes)) {
   InstallWakeHandler();
+  // Recordings are made on one thread and freed on another: large ones are
+  // mapped on their own and unmapped when freed, rather than left behind in
+  // the C library's per-thread heaps (which the run's memory would then keep,
+  // however little it holds).
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   // Stops stay with the crawl's thread, whose waits they must cut short.
   sigset_t blocked, previous;
   sigemptyset(&blocked);
