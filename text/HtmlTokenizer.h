@@ -1,0 +1,167 @@
+// HtmlTokenizer: a streaming HTML tokenizer that hands start tags, end tags
+// and text to a sink, as the WHATWG tokenization rules read them.
+//
+//   HtmlTokenizer tokenizer(&sink);
+//   while (n = read(...)) tokenizer.Feed(buffer, n);
+//   tokenizer.Finish();
+//
+// Input is bytes, fed in pieces of any size split anywhere (inside a tag, an
+// attribute, a character reference or a "</script"): the tokens are the same
+// as for one Feed of the whole page, except that text may come in more or
+// fewer pieces. The page is never held whole; the tokenizer keeps only the
+// token being built. Bytes are not converted between encodings: what is not
+// markup or a character reference passes through as it is, and references
+// are decoded to UTF-8.
+//
+// What is read as the WHATWG rules say:
+// - Line ends are normalised first: CR LF and a lone CR become LF. Every
+//   other line end stays in the text.
+// - Tags: names lower-cased (ASCII only); attribute names lower-cased, values
+//   double-quoted, single-quoted or unquoted; of attributes with the same
+//   name the first is kept; a tag may span lines. End tags carry no
+//   attributes (theirs are read and dropped). A tag cut off by the end of
+//   the input is dropped.
+// - Comments (including "<!-->", "<!--->" and "--!>" as an end), "<?...>"
+//   and "</ ...>" (bogus comments), "<![CDATA[...>" (a bogus comment, as
+//   outside foreign content) and DOCTYPEs produce no token.
+// - With no tree builder, the tokenizer switches itself after start tags:
+//   RCDATA after title and textarea, RAWTEXT after style, xmp, iframe,
+//   noembed, noframes and noscript (scripting enabled), script data (with its
+//   escaped and double-escaped states) after script, PLAINTEXT after
+//   plaintext (to the end). The switch happens whatever the tag's context,
+//   so <title> or <style> inside <svg> are read as RCDATA/RAWTEXT too. Such
+//   text ends only at the matching end tag ("</script" followed by white
+//   space, '/' or '>', in any letter case).
+// - Character references (named from the whole WHATWG table, legacy names
+//   without ';' too; decimal; hex) are decoded in text and RCDATA and in
+//   attribute values, never in RAWTEXT, script data or PLAINTEXT. In an
+//   attribute value a name not ended by ';' and followed by '=' or a letter
+//   or digit stays as written. See HtmlEntities.h for numeric values.
+// - U+0000 becomes U+FFFD in tag and attribute names, attribute values and
+//   raw text; in ordinary text it passes through.
+//
+// Bounds, so that a hostile page cannot make the tokenizer grow: a tag name,
+// an attribute name and an attribute value each keep at most kMaxTokenBytes
+// bytes, a tag keeps at most kMaxAttributes attributes and kMaxTagBytes bytes
+// of names and values in all; what is past a bound is read and skipped, and
+// the tokens after it are as without the bound. Text is handed over in pieces
+// of at most kMaxTokenBytes (none of it is dropped): a consumer must join the
+// kText tokens between two tags, never rely on one piece per run. Comments
+// and DOCTYPEs are passed over without being kept, whatever their length.
+//
+// The sink is borrowed and must outlive the tokenizer. The token it is handed
+// is valid only during OnToken (its buffers are reused for the next token).
+// Not thread-safe; one tokenizer reads one page at a time, and Finish makes
+// it ready for the next page, its buffers kept.
+#ifndef FERRET_TEXT_HTMLTOKENIZER_H_
+#define FERRET_TEXT_HTMLTOKENIZER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "text/HtmlEntities.h"
+
+constexpr size_t kMaxTokenBytes = 64 * 1024;
+constexpr size_t kMaxTagBytes = 4 * kMaxTokenBytes;
+constexpr size_t kMaxAttributes = 256;
+
+struct HtmlAttribute {
+  std::string name;   // lower case
+  std::string value;  // character references decoded
+};
+
+struct HtmlToken {
+  enum class Kind { kStartTag, kEndTag, kText };
+  Kind kind = Kind::kText;
+  std::string name;                       // tags: lower case
+  std::vector<HtmlAttribute> attributes;  // start tags: source order, first of a name kept
+  bool selfClosing = false;               // start tags ending in "/>"
+  std::string text;                       // kText: decoded, or as written when rawText
+  bool rawText = false;                   // kText of RAWTEXT, script data or PLAINTEXT
+};
+
+class HtmlTokenSink {
+ public:
+  virtual ~HtmlTokenSink() = default;
+  virtual void OnToken(const HtmlToken& token) = 0;
+};
+
+class HtmlTokenizer {
+ public:
+  explicit HtmlTokenizer(HtmlTokenSink* sink);
+  HtmlTokenizer(const HtmlTokenizer&) = delete;
+  HtmlTokenizer& operator=(const HtmlTokenizer&) = delete;
+
+  // Reads the next size bytes of the page.
+  void Feed(const char* data, size_t size);
+  // Ends the page: what is pending is handed over (a tag cut off is
+  // dropped), and the tokenizer starts again in the data state.
+  void Finish();
+
+  enum class State : uint8_t;
+
+ private:
+  // Text: the pending run is text_.text, handed over at kMaxTokenBytes and
+  // before every tag.
+  void AppendText(const char* s, size_t n);
+  void AppendTextByte(char c);
+  void FlushText();
+  void EnterText(State state);
+
+  // Tags: bytes past the bounds are dropped here.
+  void StartTag(HtmlToken::Kind kind);
+  void AppendTagName(const char* s, size_t n);
+  void StartAttribute();
+  void AppendAttribute(std::string& field, const char* s, size_t n);
+  void AppendAttributeName(const char* s, size_t n);
+  void AppendAttributeValue(const char* s, size_t n);
+  // The name is whole: a second attribute of that name is dropped.
+  void EndAttributeName();
+  // Hands tag_ over and enters the text state it asks for.
+  void EmitTag();
+  // The "</name" read in raw text that is not its end tag, as text.
+  void FlushEndTagCandidate();
+  void UpdateScriptMatch(char c);
+
+  // Character references, begun in returnState_ (a text or value state).
+  static bool InAttributeValue(State state);
+  void StartReference(State returnState);
+  void AppendReferenceOutput(const char* s, size_t n);
+  // next: the character after the name (-1 at the end of the input).
+  void EndNamedReference(int next);
+  void EndNumericReference();
+
+  HtmlTokenSink* sink_;
+  State state_;
+  State returnState_;   // where a character reference returns
+  State rawState_;      // where raw text's "<" states fall back to
+  bool lastWasCr_ = false;  // the last byte fed was CR (an LF next is dropped)
+
+  HtmlToken text_;  // kind kText; text is the pending run
+  HtmlToken tag_;   // the tag being read
+  std::vector<HtmlAttribute> spare_;  // attributes kept for their buffers
+  size_t tagBytes_ = 0;               // name and attribute bytes of tag_
+  bool keepAttribute_ = false;        // the attribute being read goes into tag_
+
+  std::string lastStartTag_;  // the name raw text's end tag must match
+  // "</" + letters read in raw text while they may still be the end tag
+  // (at most lastStartTag_'s length plus the "</").
+  std::string endTagCandidate_;
+  // Script data's double escape: the letters after "<" or "</" still spell
+  // a prefix of "script" (scriptMatch_ of them), or not.
+  size_t scriptMatch_ = 0;
+  bool scriptMatchOk_ = false;
+  // Markup declaration: characters of "--", "doctype" or "[CDATA[" matched.
+  size_t declMatch_ = 0;
+  char declFirst_ = 0;
+
+  HtmlEntityMatcher entity_;
+  char referenceName_[kMaxEntityNameLength];  // the characters entity_ took
+  uint32_t referenceValue_ = 0;
+  char referencePrefix_[3];  // "&#" or "&#x"/"&#X" as written
+  size_t referencePrefixLength_ = 0;
+};
+
+#endif  // FERRET_TEXT_HTMLTOKENIZER_H_
