@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // The states are the WHATWG tokenizer's, less those that only tell parse
 // errors apart (the comment's "<!--" nesting states) or keep what no token
 // carries (a DOCTYPE's parts: it ends at the first '>' whatever it holds).
@@ -73,31 +77,59 @@ int HexValue(char c) {
   return folded < 6 ? folded + 10 : -1;
 }
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; }
-// White space as the tokenizer sees it once CR has become LF.
+// Appends n bytes in ASCII lower case (U+FFFD's bytes stay as they are).
+// Names are short: a byte at a time beats a call to append.
+void AppendLowered(std::string& out, const char* s, size_t n) {
+  for (const char* end = s + n; s < end; ++s) out.push_back(Lower(*s));
+}// White space as the tokenizer sees it once CR has become LF.
 bool IsSpace(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\f'; }
 
-// The first byte in [p, end) that is one of a, b, c, d (end if none), eight
-// bytes at a time: a byte equal to a stop is a zero byte of word ^ stop.
+// The first byte in [p, end) that is one of a, b, c, d (end if none),
+// sixteen bytes at a time where SSE2 is there.
 template <char A, char B, char C, char D>
 const char* ScanFor(const char* p, const char* end) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  constexpr uint64_t kOnes = 0x0101010101010101ull;
-  constexpr uint64_t kHighs = 0x8080808080808080ull;
-  auto zeros = [](uint64_t x) { return (x - kOnes) & ~x & kHighs; };
-  while (end - p >= 8) {
-    uint64_t word;
-    std::memcpy(&word, p, 8);
-    // The lowest flagged byte of each term is a true match (a false flag
-    // only appears above a true one), so the lowest of all is the first.
-    uint64_t hits = zeros(word ^ (kOnes * static_cast<unsigned char>(A))) |
-                    zeros(word ^ (kOnes * static_cast<unsigned char>(B))) |
-                    zeros(word ^ (kOnes * static_cast<unsigned char>(C))) |
-                    zeros(word ^ (kOnes * static_cast<unsigned char>(D)));
-    if (hits != 0) return p + (__builtin_ctzll(hits) >> 3);
-    p += 8;
+#if defined(__SSE2__)
+  const __m128i a = _mm_set1_epi8(A), b = _mm_set1_epi8(B), c = _mm_set1_epi8(C),
+                d = _mm_set1_epi8(D);
+  while (end - p >= 16) {
+    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, a), _mm_cmpeq_epi8(x, b)),
+                                _mm_or_si128(_mm_cmpeq_epi8(x, c), _mm_cmpeq_epi8(x, d)));
+    int mask = _mm_movemask_epi8(hits);
+    if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    p += 16;
   }
 #endif
   while (p < end && *p != A && *p != B && *p != C && *p != D) ++p;
+  return p;
+}
+
+// Classes of bytes that end a run in the tag states; a run of bytes of no
+// such class is taken whole.
+constexpr uint8_t kEndsTagName = 1;        // white space, CR, '/', '>', NUL
+constexpr uint8_t kEndsAttributeName = 2;  // those and '='
+constexpr uint8_t kEndsUnquotedValue = 4;  // white space, CR, '&', '>', NUL
+
+struct ByteClasses {
+  uint8_t of[256];
+};
+
+constexpr ByteClasses MakeByteClasses() {
+  ByteClasses classes{};
+  for (unsigned char c : {' ', '\t', '\n', '\f', '\r', '>', '\0'}) {
+    classes.of[c] = kEndsTagName | kEndsAttributeName | kEndsUnquotedValue;
+  }
+  classes.of[static_cast<unsigned char>('/')] = kEndsTagName | kEndsAttributeName;
+  classes.of[static_cast<unsigned char>('=')] = kEndsAttributeName;
+  classes.of[static_cast<unsigned char>('&')] = kEndsUnquotedValue;
+  return classes;
+}
+
+constexpr ByteClasses kByteClasses = MakeByteClasses();
+
+// The first byte in [p, end) of one of the classes in ends (end if none).
+const char* RunEnd(const char* p, const char* end, uint8_t ends) {
+  while (p < end && (kByteClasses.of[static_cast<unsigned char>(*p)] & ends) == 0) ++p;
   return p;
 }
 
@@ -172,8 +204,7 @@ void HtmlTokenizer::EnterText(State state) {
 // ---- Tags
 
 void HtmlTokenizer::StartTag(HtmlToken::Kind kind) {
-  for (HtmlAttribute& attribute : tag_.attributes) spare_.push_back(std::move(attribute));
-  tag_.attributes.clear();
+  attributeCount_ = 0;
   tag_.kind = kind;
   tag_.name.clear();
   tag_.selfClosing = false;
@@ -184,47 +215,47 @@ void HtmlTokenizer::StartTag(HtmlToken::Kind kind) {
 void HtmlTokenizer::AppendTagName(const char* s, size_t n) {
   // kMaxTagBytes >= kMaxTokenBytes: the name alone never passes the tag's bound.
   size_t take = std::min(n, kMaxTokenBytes - tag_.name.size());
-  tag_.name.append(s, take);
+  AppendLowered(tag_.name, s, take);
   tagBytes_ += take;
 }
 
 void HtmlTokenizer::StartAttribute() {
   keepAttribute_ = tag_.kind == HtmlToken::Kind::kStartTag &&
-                   tag_.attributes.size() < kMaxAttributes && tagBytes_ < kMaxTagBytes;
+                   attributeCount_ < kMaxAttributes && tagBytes_ < kMaxTagBytes;
   if (!keepAttribute_) return;
-  if (spare_.empty()) {
-    tag_.attributes.emplace_back();
-  } else {
-    tag_.attributes.push_back(std::move(spare_.back()));
-    spare_.pop_back();
-  }
-  tag_.attributes.back().name.clear();
-  tag_.attributes.back().value.clear();
+  if (attributeCount_ == attributes_.size()) attributes_.emplace_back();
+  HtmlAttribute& attribute = attributes_[attributeCount_++];
+  attribute.name.clear();
+  attribute.value.clear();
 }
 
-void HtmlTokenizer::AppendAttribute(std::string& field, const char* s, size_t n) {
-  if (!keepAttribute_) return;
-  size_t take = std::min({n, kMaxTokenBytes - field.size(), kMaxTagBytes - tagBytes_});
-  field.append(s, take);
-  tagBytes_ += take;
+size_t HtmlTokenizer::AttributeRoom(const std::string& field, size_t n) const {
+  return std::min({n, kMaxTokenBytes - field.size(), kMaxTagBytes - tagBytes_});
 }
 
 void HtmlTokenizer::AppendAttributeName(const char* s, size_t n) {
-  if (keepAttribute_) AppendAttribute(tag_.attributes.back().name, s, n);
+  if (!keepAttribute_) return;
+  std::string& name = attributes_[attributeCount_ - 1].name;
+  size_t take = AttributeRoom(name, n);
+  AppendLowered(name, s, take);
+  tagBytes_ += take;
 }
 
 void HtmlTokenizer::AppendAttributeValue(const char* s, size_t n) {
-  if (keepAttribute_) AppendAttribute(tag_.attributes.back().value, s, n);
+  if (!keepAttribute_) return;
+  std::string& value = attributes_[attributeCount_ - 1].value;
+  size_t take = AttributeRoom(value, n);
+  value.append(s, take);
+  tagBytes_ += take;
 }
 
 void HtmlTokenizer::EndAttributeName() {
   if (!keepAttribute_) return;
-  const std::string& name = tag_.attributes.back().name;
-  for (size_t i = 0; i + 1 < tag_.attributes.size(); ++i) {
-    if (tag_.attributes[i].name == name) {
+  const std::string& name = attributes_[attributeCount_ - 1].name;
+  for (size_t i = 0; i + 1 < attributeCount_; ++i) {
+    if (attributes_[i].name == name) {
       // The first of a name wins: this one's value is read and dropped.
-      spare_.push_back(std::move(tag_.attributes.back()));
-      tag_.attributes.pop_back();
+      --attributeCount_;
       keepAttribute_ = false;
       return;
     }
@@ -234,6 +265,7 @@ void HtmlTokenizer::EndAttributeName() {
 void HtmlTokenizer::EmitTag() {
   FlushText();
   if (tag_.kind == HtmlToken::Kind::kEndTag) tag_.selfClosing = false;
+  tag_.attributes = HtmlAttributes(attributes_.data(), attributeCount_);
   sink_->OnToken(tag_);
   State next = State::kData;
   if (tag_.kind == HtmlToken::Kind::kStartTag) {
@@ -303,6 +335,103 @@ void HtmlTokenizer::EndNumericReference() {
   state_ = returnState_;
 }
 
+// ---- The common shapes, read without going back through the states
+
+const char* HtmlTokenizer::ReadData(const char* p, const char* end) {
+  while (p < end) {
+    const char* stop = ScanFor<'<', '&', '\r', '\r'>(p, end);
+    AppendText(p, static_cast<size_t>(stop - p));
+    p = stop;
+    if (p == end) break;
+    char c = *p++;
+    if (c == '\r') {
+      AppendTextByte('\n');
+      if (p < end && *p == '\n') ++p;
+      continue;
+    }
+    if (c == '&') {
+      StartReference(State::kData);
+      break;
+    }
+    // "<" then a letter, or "</" then a letter: a tag.
+    bool endTag = p < end && *p == '/';
+    const char* name = endTag ? p + 1 : p;
+    if (name == end || !IsAlpha(*name)) {
+      state_ = State::kTagOpen;
+      break;
+    }
+    StartTag(endTag ? HtmlToken::Kind::kEndTag : HtmlToken::Kind::kStartTag);
+    state_ = State::kTagName;
+    p = ReadTag(name, end);
+    if (state_ != State::kData) break;
+  }
+  return p;
+}
+
+const char* HtmlTokenizer::ReadTag(const char* p, const char* end) {
+  // Each step below is the states' own for these bytes; at anything else
+  // (CR, NUL, '&', an odd '/' or '=', the end of the input) state_ is left
+  // where the states take over.
+  const char* stop = RunEnd(p, end, kEndsTagName);
+  AppendTagName(p, static_cast<size_t>(stop - p));
+  p = stop;
+  auto emit = [this](const char* at, bool selfClosing) {
+    tag_.selfClosing = selfClosing;
+    EmitTag();
+    return at;
+  };
+  for (;;) {
+    // After the name or a value: white space, '>' or "/>".
+    if (p == end) return p;
+    if (*p == '>') return emit(p + 1, false);
+    if (*p == '/') {
+      if (state_ == State::kAttributeValueUnquoted) return p;
+      if (p + 1 < end && p[1] == '>') return emit(p + 2, true);
+      return p;
+    }
+    if (!IsSpace(*p)) return p;
+    state_ = State::kBeforeAttributeName;
+    while (++p < end && IsSpace(*p)) {
+    }
+    if (p == end) return p;
+    if (*p == '>') return emit(p + 1, false);
+    if (*p == '/' || *p == '=' || *p == '\0' || *p == '\r') return p;
+    // An attribute name.
+    StartAttribute();
+    state_ = State::kAttributeName;
+    stop = RunEnd(p, end, kEndsAttributeName);
+    AppendAttributeName(p, static_cast<size_t>(stop - p));
+    p = stop;
+    if (p == end) return p;
+    if (*p == '>') {
+      EndAttributeName();
+      return emit(p + 1, false);
+    }
+    if (*p != '=') return p;
+    EndAttributeName();
+    state_ = State::kBeforeAttributeValue;
+    if (++p == end) return p;
+    char quote = *p;
+    if (quote == '"' || quote == '\'') {
+      state_ = quote == '"' ? State::kAttributeValueDouble : State::kAttributeValueSingle;
+      ++p;
+      stop = quote == '"' ? ScanFor<'"', '&', '\r', '\0'>(p, end)
+                          : ScanFor<'\'', '&', '\r', '\0'>(p, end);
+      AppendAttributeValue(p, static_cast<size_t>(stop - p));
+      p = stop;
+      if (p == end || *p != quote) return p;
+      state_ = State::kAfterAttributeValueQuoted;
+      ++p;
+    } else {
+      if (IsSpace(quote) || quote == '>' || quote == '\r') return p;
+      state_ = State::kAttributeValueUnquoted;
+      stop = RunEnd(p, end, kEndsUnquotedValue);
+      AppendAttributeValue(p, static_cast<size_t>(stop - p));
+      p = stop;
+    }
+  }
+}
+
 // ---- The input
 
 void HtmlTokenizer::Feed(const char* data, size_t size) {
@@ -324,23 +453,9 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
     }
     switch (state_) {
       // -- Text. Runs of ordinary bytes are taken whole; c then is the stop.
-      case State::kData: {
-        const char* stop = ScanFor<'<', '&', '\r', '\r'>(p, end);
-        if (stop != p) {
-          AppendText(p, static_cast<size_t>(stop - p));
-          p = stop;
-          continue;
-        }
-        if (c == '<') {
-          state_ = State::kTagOpen;
-        } else if (c == '&') {
-          StartReference(State::kData);
-        } else {
-          AppendTextByte('\n');
-        }
-        ++p;
+      case State::kData:
+        p = ReadData(p, end);
         continue;
-      }
       case State::kRcdata:
       case State::kRawtext:
       case State::kScriptData:
@@ -548,7 +663,13 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
           state_ = State::kBogusComment;
         }
         continue;
-      case State::kTagName:
+      case State::kTagName: {
+        const char* stop = RunEnd(p, end, kEndsTagName);
+        if (stop != p) {
+          AppendTagName(p, static_cast<size_t>(stop - p));
+          p = stop;
+          continue;
+        }
         ++p;
         if (IsSpace(c)) {
           state_ = State::kBeforeAttributeName;
@@ -558,11 +679,9 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
           EmitTag();
         } else if (c == '\0') {
           AppendTagName(kReplacement, 3);
-        } else {
-          c = Lower(c);
-          AppendTagName(&c, 1);
         }
         continue;
+      }
       case State::kBeforeAttributeName:
         if (IsSpace(c)) {
           ++p;
@@ -577,7 +696,13 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
           }
         }
         continue;
-      case State::kAttributeName:
+      case State::kAttributeName: {
+        const char* stop = RunEnd(p, end, kEndsAttributeName);
+        if (stop != p) {
+          AppendAttributeName(p, static_cast<size_t>(stop - p));
+          p = stop;
+          continue;
+        }
         if (IsSpace(c) || c == '/' || c == '>') {
           EndAttributeName();
           state_ = State::kAfterAttributeName;
@@ -589,11 +714,9 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
           state_ = State::kBeforeAttributeValue;
         } else if (c == '\0') {
           AppendAttributeName(kReplacement, 3);
-        } else {
-          c = Lower(c);
-          AppendAttributeName(&c, 1);
         }
         continue;
+      }
       case State::kAfterAttributeName:
         if (IsSpace(c)) {
           ++p;
@@ -649,7 +772,13 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
         }
         continue;
       }
-      case State::kAttributeValueUnquoted:
+      case State::kAttributeValueUnquoted: {
+        const char* stop = RunEnd(p, end, kEndsUnquotedValue);
+        if (stop != p) {
+          AppendAttributeValue(p, static_cast<size_t>(stop - p));
+          p = stop;
+          continue;
+        }
         ++p;
         if (IsSpace(c)) {
           state_ = State::kBeforeAttributeName;
@@ -659,10 +788,9 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
           EmitTag();
         } else if (c == '\0') {
           AppendAttributeValue(kReplacement, 3);
-        } else {
-          AppendAttributeValue(&c, 1);
         }
         continue;
+      }
       case State::kAfterAttributeValueQuoted:
         if (IsSpace(c)) {
           state_ = State::kBeforeAttributeName;

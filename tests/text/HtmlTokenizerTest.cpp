@@ -63,6 +63,7 @@ TEST(HtmlTokenizer, TagsAndAttributes) {
       {"<a href='o\"ne' b=\"t'wo\" c=three d>", "S:a[href=o\"ne][b=t'wo][c=three][d=]|"},
       {"<a href=x/y/>", "S:a[href=x/y/]|"},
       {"<a href = \"sp\" x= y z =w>", "S:a[href=sp][x=y][z=w]|"},
+      {"<a href=\r\nx b=\r\"y\">", "S:a[href=x][b=y]|"},
       // A tag spanning lines; CR LF and lone CR read as LF everywhere.
       {"<a\nclass=nav\n  href=\"next.html\"\n>n</a>", "S:a[class=nav][href=next.html]|T:n|E:a|"},
       {"one\r\ntwo\rthree<a\r\nhref=\"x\r\ny\">\r\r\n", "T:one\\ntwo\\nthree|S:a[href=x\\ny]|T:\\n\\n|"},
