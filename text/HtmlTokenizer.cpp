@@ -77,11 +77,7 @@ int HexValue(char c) {
   return folded < 6 ? folded + 10 : -1;
 }
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; }
-// Appends n bytes in ASCII lower case (U+FFFD's bytes stay as they are).
-// Names are short: a byte at a time beats a call to append.
-void AppendLowered(std::string& out, const char* s, size_t n) {
-  for (const char* end = s + n; s < end; ++s) out.push_back(Lower(*s));
-}// White space as the tokenizer sees it once CR has become LF.
+// White space as the tokenizer sees it once CR has become LF.
 bool IsSpace(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\f'; }
 
 // The first byte in [p, end) that is one of a, b, c, d (end if none),
@@ -134,7 +130,7 @@ const char* RunEnd(const char* p, const char* end, uint8_t ends) {
 }
 
 // The text state a start tag switches to; kData for most.
-State TextStateAfter(const std::string& name) {
+State TextStateAfter(std::string_view name) {
   switch (name.size()) {
     case 3:
       if (name == "xmp") return State::kRawtext;
@@ -166,96 +162,112 @@ State TextStateAfter(const std::string& name) {
 HtmlTokenizer::HtmlTokenizer(HtmlTokenSink* sink)
     : sink_(sink), state_(State::kData),
       returnState_(State::kData), rawState_(State::kData) {
-  text_.kind = HtmlToken::Kind::kText;
+  textToken_.kind = HtmlToken::Kind::kText;
+}
+
+// ---- Buffers
+
+void HtmlTokenizer::Buffer::Grow(size_t more) {
+  size_t capacity = std::max({size_ + more, 2 * capacity_, size_t{256}});
+  std::unique_ptr<char[]> bigger(new char[capacity]);
+  if (size_ != 0) std::memcpy(bigger.get(), data_.get(), size_);
+  data_ = std::move(bigger);
+  capacity_ = capacity;
 }
 
 // ---- Text
 
-void HtmlTokenizer::AppendText(const char* s, size_t n) {
+void HtmlTokenizer::AppendTextInPieces(const char* s, size_t n) {
   while (n > 0) {
-    size_t room = kMaxTokenBytes - text_.text.size();
+    size_t room = kMaxTokenBytes - text_.size();
     if (room == 0) {
       FlushText();
       continue;
     }
     size_t take = std::min(room, n);
-    text_.text.append(s, take);
+    text_.Append(s, take);
     s += take;
     n -= take;
   }
 }
 
 void HtmlTokenizer::AppendTextByte(char c) {
-  if (text_.text.size() == kMaxTokenBytes) FlushText();
-  text_.text.push_back(c);
+  if (text_.size() == kMaxTokenBytes) FlushText();
+  text_.Push(c);
 }
 
 void HtmlTokenizer::FlushText() {
-  if (text_.text.empty()) return;
-  sink_->OnToken(text_);
-  text_.text.clear();
+  if (text_.size() == 0) return;
+  textToken_.text = std::string_view(text_.data(), text_.size());
+  sink_->OnToken(textToken_);
+  text_.Clear();
 }
 
 void HtmlTokenizer::EnterText(State state) {
   state_ = state;
-  text_.rawText = state != State::kData && state != State::kRcdata;
+  textToken_.rawText = state != State::kData && state != State::kRcdata;
 }
 
 // ---- Tags
 
 void HtmlTokenizer::StartTag(HtmlToken::Kind kind) {
-  attributeCount_ = 0;
   tag_.kind = kind;
-  tag_.name.clear();
   tag_.selfClosing = false;
-  tagBytes_ = 0;
+  bytes_.Clear();
+  nameLength_ = 0;
+  spans_.clear();
   keepAttribute_ = false;
+}
+
+void HtmlTokenizer::AppendLowered(const char* s, size_t n) {
+  if (n == 0) return;
+  char* out = bytes_.Extend(n);
+  for (size_t i = 0; i < n; ++i) out[i] = Lower(s[i]);
 }
 
 void HtmlTokenizer::AppendTagName(const char* s, size_t n) {
   // kMaxTagBytes >= kMaxTokenBytes: the name alone never passes the tag's bound.
-  size_t take = std::min(n, kMaxTokenBytes - tag_.name.size());
-  AppendLowered(tag_.name, s, take);
-  tagBytes_ += take;
+  size_t take = std::min(n, kMaxTokenBytes - nameLength_);
+  AppendLowered(s, take);
+  nameLength_ += take;
 }
 
 void HtmlTokenizer::StartAttribute() {
-  keepAttribute_ = tag_.kind == HtmlToken::Kind::kStartTag &&
-                   attributeCount_ < kMaxAttributes && tagBytes_ < kMaxTagBytes;
-  if (!keepAttribute_) return;
-  if (attributeCount_ == attributes_.size()) attributes_.emplace_back();
-  HtmlAttribute& attribute = attributes_[attributeCount_++];
-  attribute.name.clear();
-  attribute.value.clear();
+  keepAttribute_ = tag_.kind == HtmlToken::Kind::kStartTag && spans_.size() < kMaxAttributes &&
+                   bytes_.size() < kMaxTagBytes;
+  if (keepAttribute_) spans_.push_back({bytes_.size(), 0, 0, 0});
 }
 
-size_t HtmlTokenizer::AttributeRoom(const std::string& field, size_t n) const {
-  return std::min({n, kMaxTokenBytes - field.size(), kMaxTagBytes - tagBytes_});
+size_t HtmlTokenizer::AttributeRoom(size_t length, size_t n) const {
+  return std::min({n, kMaxTokenBytes - length, kMaxTagBytes - bytes_.size()});
 }
 
 void HtmlTokenizer::AppendAttributeName(const char* s, size_t n) {
   if (!keepAttribute_) return;
-  std::string& name = attributes_[attributeCount_ - 1].name;
-  size_t take = AttributeRoom(name, n);
-  AppendLowered(name, s, take);
-  tagBytes_ += take;
+  Span& span = spans_.back();
+  size_t take = AttributeRoom(span.nameLength, n);
+  AppendLowered(s, take);
+  span.nameLength += take;
 }
 
 void HtmlTokenizer::AppendAttributeValue(const char* s, size_t n) {
   if (!keepAttribute_) return;
-  std::string& value = attributes_[attributeCount_ - 1].value;
-  size_t take = AttributeRoom(value, n);
-  value.append(s, take);
-  tagBytes_ += take;
+  Span& span = spans_.back();
+  size_t take = AttributeRoom(span.valueLength, n);
+  bytes_.Append(s, take);
+  span.valueLength += take;
 }
 
 void HtmlTokenizer::EndAttributeName() {
   if (!keepAttribute_) return;
-  const std::string& name = attributes_[attributeCount_ - 1].name;
-  for (size_t i = 0; i + 1 < attributeCount_; ++i) {
-    if (attributes_[i].name == name) {
+  Span& span = spans_.back();
+  span.value = bytes_.size();
+  std::string_view name(bytes_.data() + span.name, span.nameLength);
+  for (size_t i = 0; i + 1 < spans_.size(); ++i) {
+    if (std::string_view(bytes_.data() + spans_[i].name, spans_[i].nameLength) == name) {
       // The first of a name wins: this one's value is read and dropped.
-      --attributeCount_;
+      bytes_.Truncate(span.name);
+      spans_.pop_back();
       keepAttribute_ = false;
       return;
     }
@@ -265,12 +277,21 @@ void HtmlTokenizer::EndAttributeName() {
 void HtmlTokenizer::EmitTag() {
   FlushText();
   if (tag_.kind == HtmlToken::Kind::kEndTag) tag_.selfClosing = false;
-  tag_.attributes = HtmlAttributes(attributes_.data(), attributeCount_);
+  // The views are made only now: bytes_ may have moved while the tag grew.
+  const char* bytes = bytes_.data();
+  tag_.name = std::string_view(bytes, nameLength_);
+  if (attributes_.size() < spans_.size()) attributes_.resize(spans_.size());
+  for (size_t i = 0; i < spans_.size(); ++i) {
+    const Span& span = spans_[i];
+    attributes_[i].name = std::string_view(bytes + span.name, span.nameLength);
+    attributes_[i].value = std::string_view(bytes + span.value, span.valueLength);
+  }
+  tag_.attributes = HtmlAttributes(attributes_.data(), spans_.size());
   sink_->OnToken(tag_);
   State next = State::kData;
   if (tag_.kind == HtmlToken::Kind::kStartTag) {
     next = TextStateAfter(tag_.name);
-    if (next != State::kData) lastStartTag_ = tag_.name;
+    if (next != State::kData) lastStartTag_.assign(tag_.name.data(), tag_.name.size());
   }
   EnterText(next);
 }
@@ -278,6 +299,24 @@ void HtmlTokenizer::EmitTag() {
 void HtmlTokenizer::FlushEndTagCandidate() {
   AppendText(endTagCandidate_.data(), endTagCandidate_.size());
   endTagCandidate_.clear();
+}
+
+void HtmlTokenizer::AppendRawStop(char c) {
+  if (c == '\0') {
+    AppendText(kReplacement, 3);
+  } else {
+    AppendTextByte('\n');
+  }
+}
+
+void HtmlTokenizer::EnterScriptLessThan(bool doubleEscaped) {
+  if (doubleEscaped) {
+    AppendTextByte('<');
+    state_ = State::kScriptDoubleEscapedLessThan;
+  } else {
+    rawState_ = State::kScriptEscaped;
+    state_ = State::kRawLessThan;
+  }
 }
 
 void HtmlTokenizer::UpdateScriptMatch(char c) {
@@ -333,6 +372,14 @@ void HtmlTokenizer::EndNumericReference() {
   char bytes[4];
   AppendReferenceOutput(bytes, EncodeNumericReference(referenceValue_, bytes));
   state_ = returnState_;
+}
+
+bool HtmlTokenizer::TakeRun(const char*& p, const char* stop,
+                            void (HtmlTokenizer::*append)(const char*, size_t)) {
+  if (stop == p) return false;
+  (this->*append)(p, static_cast<size_t>(stop - p));
+  p = stop;
+  return true;
 }
 
 // ---- The common shapes, read without going back through the states
@@ -464,20 +511,14 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
             state_ == State::kRcdata      ? ScanFor<'<', '&', '\r', '\0'>(p, end)
             : state_ == State::kPlaintext ? ScanFor<'\r', '\0', '\0', '\0'>(p, end)
                                           : ScanFor<'<', '\r', '\0', '\0'>(p, end);
-        if (stop != p) {
-          AppendText(p, static_cast<size_t>(stop - p));
-          p = stop;
-          continue;
-        }
+        if (TakeRun(p, stop, &HtmlTokenizer::AppendText)) continue;
         if (c == '<') {
           rawState_ = state_;
           state_ = State::kRawLessThan;
         } else if (c == '&') {
           StartReference(State::kRcdata);
-        } else if (c == '\0') {
-          AppendText(kReplacement, 3);
         } else {
-          AppendTextByte('\n');
+          AppendRawStop(c);
         }
         ++p;
         continue;
@@ -516,7 +557,7 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
         if (letters == lastStartTag_.size() && (IsSpace(c) || c == '/' || c == '>')) {
           endTagCandidate_.clear();
           StartTag(HtmlToken::Kind::kEndTag);
-          tag_.name = lastStartTag_;
+          AppendTagName(lastStartTag_.data(), lastStartTag_.size());
           ++p;
           if (c == '>') {
             EmitTag();
@@ -545,27 +586,15 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
       case State::kScriptEscaped:
       case State::kScriptDoubleEscaped: {
         const char* stop = ScanFor<'-', '<', '\r', '\0'>(p, end);
-        if (stop != p) {
-          AppendText(p, static_cast<size_t>(stop - p));
-          p = stop;
-          continue;
-        }
+        if (TakeRun(p, stop, &HtmlTokenizer::AppendText)) continue;
         bool dbl = state_ == State::kScriptDoubleEscaped;
         if (c == '-') {
           AppendTextByte('-');
           state_ = dbl ? State::kScriptDoubleEscapedDash : State::kScriptEscapedDash;
         } else if (c == '<') {
-          if (dbl) {
-            AppendTextByte('<');
-            state_ = State::kScriptDoubleEscapedLessThan;
-          } else {
-            rawState_ = State::kScriptEscaped;
-            state_ = State::kRawLessThan;
-          }
-        } else if (c == '\0') {
-          AppendText(kReplacement, 3);
+          EnterScriptLessThan(dbl);
         } else {
-          AppendTextByte('\n');
+          AppendRawStop(c);
         }
         ++p;
         continue;
@@ -584,13 +613,7 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
           AppendTextByte('-');
           state_ = dbl ? State::kScriptDoubleEscapedDashDash : State::kScriptEscapedDashDash;
         } else if (c == '<') {
-          if (dbl) {
-            AppendTextByte('<');
-            state_ = State::kScriptDoubleEscapedLessThan;
-          } else {
-            rawState_ = State::kScriptEscaped;
-            state_ = State::kRawLessThan;
-          }
+          EnterScriptLessThan(dbl);
         } else if (c == '>' && dashDash) {
           AppendTextByte('>');
           state_ = State::kScriptData;
@@ -665,11 +688,7 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
         continue;
       case State::kTagName: {
         const char* stop = RunEnd(p, end, kEndsTagName);
-        if (stop != p) {
-          AppendTagName(p, static_cast<size_t>(stop - p));
-          p = stop;
-          continue;
-        }
+        if (TakeRun(p, stop, &HtmlTokenizer::AppendTagName)) continue;
         ++p;
         if (IsSpace(c)) {
           state_ = State::kBeforeAttributeName;
@@ -698,11 +717,7 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
         continue;
       case State::kAttributeName: {
         const char* stop = RunEnd(p, end, kEndsAttributeName);
-        if (stop != p) {
-          AppendAttributeName(p, static_cast<size_t>(stop - p));
-          p = stop;
-          continue;
-        }
+        if (TakeRun(p, stop, &HtmlTokenizer::AppendAttributeName)) continue;
         if (IsSpace(c) || c == '/' || c == '>') {
           EndAttributeName();
           state_ = State::kAfterAttributeName;
@@ -755,11 +770,7 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
         bool dbl = state_ == State::kAttributeValueDouble;
         const char* stop = dbl ? ScanFor<'"', '&', '\r', '\0'>(p, end)
                                : ScanFor<'\'', '&', '\r', '\0'>(p, end);
-        if (stop != p) {
-          AppendAttributeValue(p, static_cast<size_t>(stop - p));
-          p = stop;
-          continue;
-        }
+        if (TakeRun(p, stop, &HtmlTokenizer::AppendAttributeValue)) continue;
         ++p;
         if (c == '&') {
           StartReference(state_);
@@ -774,11 +785,7 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
       }
       case State::kAttributeValueUnquoted: {
         const char* stop = RunEnd(p, end, kEndsUnquotedValue);
-        if (stop != p) {
-          AppendAttributeValue(p, static_cast<size_t>(stop - p));
-          p = stop;
-          continue;
-        }
+        if (TakeRun(p, stop, &HtmlTokenizer::AppendAttributeValue)) continue;
         ++p;
         if (IsSpace(c)) {
           state_ = State::kBeforeAttributeName;

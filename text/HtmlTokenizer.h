@@ -50,7 +50,8 @@
 // and DOCTYPEs are passed over without being kept, whatever their length.
 //
 // The sink is borrowed and must outlive the tokenizer. The token it is handed
-// is valid only during OnToken (its buffers are reused for the next token).
+// and every view in it are valid only during OnToken: they point into the
+// tokenizer's buffers, which the next token reuses (copy what is to be kept).
 // Not thread-safe; one tokenizer reads one page at a time, and Finish makes
 // it ready for the next page, its buffers kept.
 #ifndef FERRET_TEXT_HTMLTOKENIZER_H_
@@ -58,18 +59,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "text/HtmlEntities.h"
 
-constexpr size_t kMaxTokenBytes = 64 * 1024;
-constexpr size_t kMaxTagBytes = 4 * kMaxTokenBytes;
-constexpr size_t kMaxAttributes = 256;
+// The bounds described above.
+constexpr size_t kMaxTokenBytes = 64 * 1024;         // a name, a value, a text piece
+constexpr size_t kMaxTagBytes = 4 * kMaxTokenBytes;  // a tag's names and values in all
+constexpr size_t kMaxAttributes = 256;               // a tag's attributes
 
 struct HtmlAttribute {
-  std::string name;   // lower case
-  std::string value;  // character references decoded
+  std::string_view name;   // lower case
+  std::string_view value;  // character references decoded
 };
 
 // A start tag's attributes: a view of storage the tokenizer reuses, valid
@@ -92,10 +97,10 @@ class HtmlAttributes {
 struct HtmlToken {
   enum class Kind { kStartTag, kEndTag, kText };
   Kind kind = Kind::kText;
-  std::string name;                       // tags: lower case
+  std::string_view name;                  // tags: lower case
   HtmlAttributes attributes;              // start tags: source order, first of a name kept
   bool selfClosing = false;               // start tags ending in "/>"
-  std::string text;                       // kText: decoded, or as written when rawText
+  std::string_view text;                  // kText: decoded, or as written when rawText
   bool rawText = false;                   // kText of RAWTEXT, script data or PLAINTEXT
 };
 
@@ -117,22 +122,67 @@ class HtmlTokenizer {
   // dropped), and the tokenizer starts again in the data state.
   void Finish();
 
+  // The tokenizer's states (defined with the code that reads them).
   enum class State : uint8_t;
 
  private:
-  // Text: the pending run is text_.text, handed over at kMaxTokenBytes and
+  // Bytes kept for a token, reused from token to token: an append is a copy
+  // while there is room, and the buffer only grows (to a token's bound).
+  class Buffer {
+   public:
+    const char* data() const { return data_.get(); }
+    size_t size() const { return size_; }
+    void Clear() { size_ = 0; }
+    void Truncate(size_t size) { size_ = size; }
+    void Append(const char* s, size_t n) {
+      if (n != 0) std::memcpy(Extend(n), s, n);
+    }
+    // Makes the buffer n bytes longer and returns where they begin.
+    char* Extend(size_t n) {
+      if (n > capacity_ - size_) Grow(n);
+      char* at = data_.get() + size_;
+      size_ += n;
+      return at;
+    }
+    void Push(char c) {
+      if (size_ == capacity_) Grow(1);
+      data_[size_++] = c;
+    }
+
+   private:
+    void Grow(size_t more);
+    std::unique_ptr<char[]> data_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+  };
+
+  // Where an attribute's name and value lie in bytes_.
+  struct Span {
+    size_t name, nameLength, value, valueLength;
+  };
+
+  // Text: the pending run is text_, handed over at kMaxTokenBytes and
   // before every tag.
-  void AppendText(const char* s, size_t n);
+  void AppendText(const char* s, size_t n) {
+    if (n <= kMaxTokenBytes - text_.size()) {
+      text_.Append(s, n);
+    } else {
+      AppendTextInPieces(s, n);
+    }
+  }
+  void AppendTextInPieces(const char* s, size_t n);
   void AppendTextByte(char c);
   void FlushText();
   void EnterText(State state);
 
   // Tags: bytes past the bounds are dropped here.
   void StartTag(HtmlToken::Kind kind);
+  // Appends n bytes to bytes_ in ASCII lower case.
+  void AppendLowered(const char* s, size_t n);
   void AppendTagName(const char* s, size_t n);
   void StartAttribute();
-  // How many of n more bytes field may take.
-  size_t AttributeRoom(const std::string& field, size_t n) const;
+  // How many of n more bytes a field of this length may take.
+  size_t AttributeRoom(size_t length, size_t n) const;
   void AppendAttributeName(const char* s, size_t n);
   void AppendAttributeValue(const char* s, size_t n);
   // The name is whole: a second attribute of that name is dropped.
@@ -141,6 +191,10 @@ class HtmlTokenizer {
   void EmitTag();
   // The "</name" read in raw text that is not its end tag, as text.
   void FlushEndTagCandidate();
+  // The NUL (as U+FFFD) or CR (as LF) that a raw text run stopped at.
+  void AppendRawStop(char c);
+  // A '<' in script data escaped or double escaped.
+  void EnterScriptLessThan(bool doubleEscaped);
   void UpdateScriptMatch(char c);
 
   // Character references, begun in returnState_ (a text or value state).
@@ -154,6 +208,10 @@ class HtmlTokenizer {
   // The data state, and a tag from its name on, for the shapes most pages
   // are made of, taken in one pass: what the states would do, with fewer
   // steps through them. Each returns where the states take over (state_).
+  // Hands the bytes [p, stop) to append and moves p to stop; false when
+  // there are none (the byte at p then ends the run).
+  bool TakeRun(const char*& p, const char* stop,
+               void (HtmlTokenizer::*append)(const char*, size_t));
   const char* ReadData(const char* p, const char* end);
   const char* ReadTag(const char* p, const char* end);
 
@@ -163,14 +221,17 @@ class HtmlTokenizer {
   State rawState_;      // where raw text's "<" states fall back to
   bool lastWasCr_ = false;  // the last byte fed was CR (an LF next is dropped)
 
-  HtmlToken text_;  // kind kText; text is the pending run
-  HtmlToken tag_;   // the tag being read
-  // tag_'s attributes are the first attributeCount_; the rest keep their
-  // buffers for the tags to come.
+  Buffer text_;          // the pending text run
+  HtmlToken textToken_;  // kind kText, viewing text_ when handed over
+  // The tag being read: its name (the first nameLength_ bytes of bytes_),
+  // then its attributes' names and values; spans_ says where each lies.
+  // attributes_ holds the views tag_ hands over.
+  HtmlToken tag_;
+  Buffer bytes_;
+  size_t nameLength_ = 0;
+  std::vector<Span> spans_;
   std::vector<HtmlAttribute> attributes_;
-  size_t attributeCount_ = 0;
-  size_t tagBytes_ = 0;               // name and attribute bytes of tag_
-  bool keepAttribute_ = false;        // the attribute being read goes into tag_
+  bool keepAttribute_ = false;  // the attribute being read goes into tag_
 
   std::string lastStartTag_;  // the name raw text's end tag must match
   // "</" + letters read in raw text while they may still be the end tag

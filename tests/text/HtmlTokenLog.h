@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "text/HtmlTokenizer.h"
 
@@ -73,7 +74,7 @@ class HtmlTokenLog : public HtmlTokenSink {
     log_ += '|';
     text_.clear();
   }
-  void Escape(const std::string& s) {
+  void Escape(std::string_view s) {
     for (char c : s) {
       if (c == '\n') {
         log_ += "\\n";
@@ -83,7 +84,7 @@ class HtmlTokenLog : public HtmlTokenSink {
       }
     }
   }
-  void CheckName(const std::string& name) {
+  void CheckName(std::string_view name) {
     if (name.empty()) problems_ += "empty name; ";
     if (name.size() > kMaxTokenBytes) problems_ += "name past the bound; ";
     for (char c : name) {
