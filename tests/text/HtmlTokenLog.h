@@ -1,0 +1,122 @@
+// HtmlTokenLog: a sink that writes the tokens it is handed as one string, so
+// that two tokenizer runs can be compared whole, and that notes any token
+// that breaks the tokenizer's contract.
+//
+// The log is one entry per token, each ended by '|': "S:a[href=x][id=y]/"
+// (a start tag, its attributes, "/" when self-closing), "E:a" (an end tag),
+// "T:text" or "R:raw text". Consecutive text pieces are joined first, as the
+// contract tells a consumer to, so the log does not depend on how the text
+// was cut. '\n' is written as "\n", and '|' and '\' are escaped.
+#ifndef FERRET_TESTS_TEXT_HTMLTOKENLOG_H_
+#define FERRET_TESTS_TEXT_HTMLTOKENLOG_H_
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "text/HtmlTokenizer.h"
+
+class HtmlTokenLog : public HtmlTokenSink {
+ public:
+  void OnToken(const HtmlToken& token) override {
+    if (token.kind == HtmlToken::Kind::kText) {
+      if (token.text.empty()) problems_ += "empty text piece; ";
+      if (token.text.size() > kMaxTokenBytes) problems_ += "text piece past the bound; ";
+      if (!text_.empty() && token.rawText != raw_) FlushText();
+      raw_ = token.rawText;
+      text_ += token.text;
+      return;
+    }
+    FlushText();
+    bool start = token.kind == HtmlToken::Kind::kStartTag;
+    log_ += start ? "S:" : "E:";
+    Escape(token.name);
+    CheckName(token.name);
+    size_t bytes = token.name.size();
+    if (!start && (!token.attributes.empty() || token.selfClosing)) {
+      problems_ += "end tag with attributes; ";
+    }
+    if (token.attributes.size() > kMaxAttributes) problems_ += "too many attributes; ";
+    for (size_t i = 0; i < token.attributes.size(); ++i) {
+      const HtmlAttribute& attribute = token.attributes[i];
+      for (size_t j = 0; j < i; ++j) {
+        if (token.attributes[j].name == attribute.name) problems_ += "attribute repeated; ";
+      }
+      CheckName(attribute.name);
+      if (attribute.value.size() > kMaxTokenBytes) problems_ += "value past the bound; ";
+      bytes += attribute.name.size() + attribute.value.size();
+      log_ += '[';
+      Escape(attribute.name);
+      log_ += '=';
+      Escape(attribute.value);
+      log_ += ']';
+    }
+    if (bytes > kMaxTagBytes) problems_ += "tag past the bound; ";
+    if (token.selfClosing) log_ += '/';
+    log_ += '|';
+  }
+
+  // The log of every token handed over so far.
+  std::string Log() {
+    FlushText();
+    return log_;
+  }
+  // What broke the contract; empty when nothing did.
+  const std::string& Problems() const { return problems_; }
+
+ private:
+  void FlushText() {
+    if (text_.empty()) return;
+    log_ += raw_ ? "R:" : "T:";
+    Escape(text_);
+    log_ += '|';
+    text_.clear();
+  }
+  void Escape(std::string_view s) {
+    for (char c : s) {
+      if (c == '\n') {
+        log_ += "\\n";
+      } else {
+        if (c == '|' || c == '\\') log_ += '\\';
+        log_ += c;
+      }
+    }
+  }
+  void CheckName(std::string_view name) {
+    if (name.empty()) problems_ += "empty name; ";
+    if (name.size() > kMaxTokenBytes) problems_ += "name past the bound; ";
+    for (char c : name) {
+      if (c >= 'A' && c <= 'Z') problems_ += "upper-case name; ";
+    }
+  }
+
+  std::string log_;
+  std::string text_;
+  bool raw_ = false;
+  std::string problems_;
+};
+
+// The log of data fed as one piece, or in pieces of the sizes that next()
+// gives (each at least 1), then Finish. Contract problems are appended to
+// *problems when it is not null.
+template <typename NextSize>
+std::string TokenizeInPieces(const std::string& data, NextSize next, std::string* problems) {
+  HtmlTokenLog log;
+  HtmlTokenizer tokenizer(&log);
+  for (size_t at = 0; at < data.size();) {
+    size_t size = std::min(data.size() - at, static_cast<size_t>(next()));
+    tokenizer.Feed(data.data() + at, size);
+    at += size;
+  }
+  tokenizer.Finish();
+  if (problems != nullptr) *problems += log.Problems();
+  return log.Log();
+}
+
+inline std::string Tokenize(const std::string& data, std::string* problems = nullptr) {
+  return TokenizeInPieces(data, [&data] { return data.size() + 1; }, problems);
+}
+
+#endif  // FERRET_TESTS_TEXT_HTMLTOKENLOG_H_
