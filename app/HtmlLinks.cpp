@@ -1,0 +1,197 @@
+#include "app/HtmlLinks.h"
+
+#include <cstring>
+
+namespace {
+
+// Which attribute of which element holds a link, and of what kind.
+struct LinkAttribute {
+  const char* element;
+  const char* attribute;
+  HtmlLink::Kind kind;
+  bool srcset;  // a list of candidates, not one URL
+};
+
+constexpr LinkAttribute kLinkAttributes[] = {
+    {"a", "href", HtmlLink::Kind::kPage, false},
+    {"area", "href", HtmlLink::Kind::kPage, false},
+    {"frame", "src", HtmlLink::Kind::kPage, false},
+    {"iframe", "src", HtmlLink::Kind::kPage, false},
+    {"img", "src", HtmlLink::Kind::kFile, false},
+    {"img", "srcset", HtmlLink::Kind::kFile, true},
+    {"source", "src", HtmlLink::Kind::kFile, false},
+    {"source", "srcset", HtmlLink::Kind::kFile, true},
+    {"video", "src", HtmlLink::Kind::kFile, false},
+    {"video", "poster", HtmlLink::Kind::kFile, false},
+    {"audio", "src", HtmlLink::Kind::kFile, false},
+    {"track", "src", HtmlLink::Kind::kFile, false},
+    {"embed", "src", HtmlLink::Kind::kFile, false},
+    {"object", "data", HtmlLink::Kind::kFile, false},
+    {"script", "src", HtmlLink::Kind::kFile, false},
+    {"link", "href", HtmlLink::Kind::kFile, false},
+};
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
+
+bool EqualsFolded(std::string_view text, const char* lower) {
+  size_t n = std::strlen(lower);
+  if (text.size() != n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != lower[i]) return false;
+  }
+  return true;
+}
+
+const HtmlAttribute* Find(const HtmlAttributes& attributes, const char* name) {
+  for (const HtmlAttribute& attribute : attributes) {
+    if (attribute.name == name) return &attribute;
+  }
+  return nullptr;
+}
+
+bool IsEmptyValue(std::string_view value) {
+  for (char c : value) {
+    if (!IsSpace(c) && static_cast<unsigned char>(c) > 0x20) return false;
+  }
+  return true;
+}
+
+// value as a string for WebUrl: one past the longest URL at most, so that a
+// longer one is told as too long.
+CStr UrlText(std::string_view value) {
+  size_t n = value.size() < kMaxUrlLength ? value.size() : kMaxUrlLength + 1;
+  CStr text;
+  text.Append(value.data(), static_cast<unsigned short>(n));
+  return text;
+}
+
+}  // namespace
+
+HtmlLinkCollector::HtmlLinkCollector(const WebUrl& page, size_t limit) : base(page), limit(limit) {}
+
+std::vector<std::string_view> HtmlLinkCollector::SrcsetUrls(std::string_view srcset) {
+  std::vector<std::string_view> urls;
+  size_t at = 0;
+  const size_t end = srcset.size();
+  for (;;) {
+    while (at < end && (IsSpace(srcset[at]) || srcset[at] == ',')) ++at;
+    if (at == end) return urls;
+    size_t start = at;
+    while (at < end && !IsSpace(srcset[at])) ++at;
+    std::string_view url = srcset.substr(start, at - start);
+    if (url.back() == ',') {
+      // A URL ended by commas has no descriptors.
+      while (!url.empty() && url.back() == ',') url.remove_suffix(1);
+    } else {
+      // Descriptors run to a comma outside parentheses.
+      int depth = 0;
+      for (; at < end; ++at) {
+        char c = srcset[at];
+        if (c == '(') ++depth;
+        if (c == ')' && depth > 0) --depth;
+        if (c == ',' && depth == 0) break;
+      }
+    }
+    if (!url.empty()) urls.push_back(url);
+  }
+}
+
+std::string_view HtmlLinkCollector::RefreshUrl(std::string_view content) {
+  size_t at = 0;
+  const size_t end = content.size();
+  auto skipSpace = [&] {
+    while (at < end && IsSpace(content[at])) ++at;
+  };
+  skipSpace();
+  size_t digits = at;
+  while (at < end && content[at] >= '0' && content[at] <= '9') ++at;
+  if (at == digits && (at == end || content[at] != '.')) return {};
+  while (at < end && ((content[at] >= '0' && content[at] <= '9') || content[at] == '.')) ++at;
+  if (at == end) return {};
+  if (content[at] != ';' && content[at] != ',' && !IsSpace(content[at])) return {};
+  skipSpace();
+  if (at < end && (content[at] == ';' || content[at] == ',')) ++at;
+  skipSpace();
+  if (at == end) return {};
+  std::string_view url = content.substr(at);
+  // "url = 'x'": the name, the '=' and a quote are each optional in turn.
+  if (at < end && (content[at] == 'u' || content[at] == 'U')) {
+    ++at;
+    if (at >= end || (content[at] != 'r' && content[at] != 'R')) return url;
+    ++at;
+    if (at >= end || (content[at] != 'l' && content[at] != 'L')) return url;
+    ++at;
+    skipSpace();
+    if (at >= end || content[at] != '=') return url;
+    ++at;
+    skipSpace();
+  }
+  char quote = at < end && (content[at] == '\'' || content[at] == '"') ? content[at] : 0;
+  if (quote != 0) ++at;
+  url = content.substr(at);
+  if (quote != 0) {
+    size_t closing = url.find(quote);
+    if (closing != std::string_view::npos) url = url.substr(0, closing);
+  }
+  return url;
+}
+
+void HtmlLinkCollector::Add(HtmlLink::Kind kind, const char* element, const char* attribute,
+                            std::string_view value) {
+  if (IsEmptyValue(value)) return;
+  if (links.size() == limit) {
+    cut = true;
+    return;
+  }
+  HtmlLink link;
+  link.kind = kind;
+  link.element = element;
+  link.attribute = attribute;
+  WebUrl target;
+  switch (base.Resolve(UrlText(value), &target, &link.problem)) {
+    case WebUrlOutcome::kOtherScheme:
+      return;
+    case WebUrlOutcome::kResolved:
+      link.url = target.Text();
+      break;
+    case WebUrlOutcome::kFailed:
+      link.resolved = false;
+      link.url.assign(value.data(), value.size());
+      break;
+  }
+  links.push_back(std::move(link));
+}
+
+void HtmlLinkCollector::OnToken(const HtmlToken& token) {
+  if (token.kind != HtmlToken::Kind::kStartTag || cut) return;
+  if (token.name == "base") {
+    const HtmlAttribute* href = Find(token.attributes, "href");
+    if (href == nullptr || baseSet) return;
+    baseSet = true;
+    UrlProblem ignored;
+    base.Resolve(UrlText(href->value), &base, &ignored);  // one that fails leaves the page's
+    return;
+  }
+  if (token.name == "meta") {
+    const HtmlAttribute* equiv = Find(token.attributes, "http-equiv");
+    const HtmlAttribute* content = Find(token.attributes, "content");
+    if (equiv != nullptr && content != nullptr && EqualsFolded(equiv->value, "refresh")) {
+      Add(HtmlLink::Kind::kPage, "meta", "content", RefreshUrl(content->value));
+    }
+    return;
+  }
+  for (const LinkAttribute& known : kLinkAttributes) {
+    if (token.name != known.element) continue;
+    const HtmlAttribute* value = Find(token.attributes, known.attribute);
+    if (value == nullptr) continue;
+    if (!known.srcset) {
+      Add(known.kind, known.element, known.attribute, value->value);
+      continue;
+    }
+    for (std::string_view url : SrcsetUrls(value->value)) {
+      Add(known.kind, known.element, known.attribute, url);
+    }
+  }
+}

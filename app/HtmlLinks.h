@@ -1,0 +1,68 @@
+// HtmlLinks: the links of an HTML page as a browser finds them, from the
+// tokens of an HtmlTokenizer, each resolved as a browser resolves it
+// (WebUrl) against the page, or against the page's <base href>.
+//
+// Pages (what a crawl follows): a[href], area[href], frame[src],
+// iframe[src], and the URL of meta[http-equiv=refresh]'s content. Files
+// (printed or saved, never read for links): img[src], every srcset
+// candidate of img and source, source[src], video[src] and [poster],
+// audio[src], track[src], embed[src], object[data], script[src] and
+// link[href]. In page order, each with its element and attribute.
+//
+// The first <base href> sets the base for the links after it (a base
+// belongs in the head, before any link; a browser would apply it to links
+// before it too). An empty value and a link to another scheme than http and
+// https are passed over; a value that does not resolve is kept, marked, with
+// the text as written, for the crawl to report. At most a given number of
+// links is kept, and Cut() says when there were more.
+//
+// One collector reads one page; not thread-safe.
+#ifndef FERRET_APP_HTMLLINKS_H_
+#define FERRET_APP_HTMLLINKS_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/WebUrl.h"
+#include "text/HtmlTokenizer.h"
+
+struct HtmlLink {
+  enum class Kind { kPage, kFile };
+  Kind kind = Kind::kPage;
+  const char* element = "";    // lower case, as in the lists above
+  const char* attribute = "";
+  std::string url;   // resolved and normalised; as written when !resolved
+  bool resolved = true;
+  UrlProblem problem;  // when !resolved
+};
+
+class HtmlLinkCollector : public HtmlTokenSink {
+ public:
+  // Links of the page at page, keeping at most limit of them.
+  HtmlLinkCollector(const WebUrl& page, size_t limit);
+
+  void OnToken(const HtmlToken& token) override;
+
+  const std::vector<HtmlLink>& Links() const { return links; }
+  std::vector<HtmlLink>& Links() { return links; }
+  bool Cut() const { return cut; }
+
+  // The URLs a srcset value names, in order.
+  static std::vector<std::string_view> SrcsetUrls(std::string_view srcset);
+  // The URL a refresh's content names ("5; url=next.html"); empty for none.
+  static std::string_view RefreshUrl(std::string_view content);
+
+ private:
+  void Add(HtmlLink::Kind kind, const char* element, const char* attribute,
+           std::string_view value);
+
+  WebUrl base;
+  bool baseSet = false;
+  const size_t limit;
+  bool cut = false;
+  std::vector<HtmlLink> links;
+};
+
+#endif  // FERRET_APP_HTMLLINKS_H_
