@@ -14,14 +14,12 @@ namespace {
 // calls give up from then on, the other threads' go on.
 void OnWake(int) { SocketsAbandonWaitsOnThisThread(); }
 
-constexpr int kWakeSignal = SIGUSR1;
-
 void InstallWakeHandler() {
   struct sigaction action {};
   action.sa_handler = OnWake;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: the call in progress returns
-  sigaction(kWakeSignal, &action, nullptr);
+  sigaction(kSocketWakeSignal, &action, nullptr);
 }
 
 // Room for the links of a page read while pendingAt links wait, as the crawl
@@ -66,7 +64,7 @@ Prefetcher::~Prefetcher() {
   // silent server; one that is idle has already seen `stopping`.
   while (busy > 0) {
     for (size_t i = 0; i < threads.size(); ++i) {
-      if (fetching[i]) pthread_kill(threads[i], kWakeSignal);
+      if (fetching[i]) pthread_kill(threads[i], kSocketWakeSignal);
     }
     fetched.wait_for(lock, std::chrono::milliseconds(10));
   }

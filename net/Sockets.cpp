@@ -2,6 +2,7 @@
 
 #include <netdb.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -28,6 +29,35 @@ bool MayWait() {
 }
 
 int ioTimeoutSeconds = kSocketIoTimeoutSeconds;
+
+// Waits until fd is ready for events, for at most the I/O timeout, unless a
+// stop was requested: 0 when ready, else -1 with errno EINTR (stopping) or
+// EAGAIN (timed out, as a receive past SO_RCVTIMEO says). The stop and wake
+// signals are blocked from the check of the flags until ppoll lets them in.
+int awaitReady(int fd, short events) {
+  sigset_t held, previous;
+  sigemptyset(&held);
+  sigaddset(&held, SIGINT);
+  sigaddset(&held, SIGTERM);
+  sigaddset(&held, kSocketWakeSignal);
+  pthread_sigmask(SIG_BLOCK, &held, &previous);
+  int result = -1;
+  while (MayWait()) {
+    pollfd entry{fd, events, 0};
+    timespec limit{ioTimeoutSeconds, 0};
+    int ready = ppoll(&entry, 1, ioTimeoutSeconds > 0 ? &limit : nullptr, &previous);
+    if (ready > 0) {
+      result = 0;
+      break;
+    }
+    if (ready == 0) errno = EAGAIN;
+    if (ready == 0 || errno != EINTR) break;
+  }
+  int saved = errno;
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = saved;
+  return result;
+}
 int exchangeLimitSeconds = kSocketExchangeLimitSeconds;
 
 // Finishes a connect that a signal interrupted: the kernel carries on with
@@ -127,12 +157,12 @@ int SocketResolve(const char* host, uint32_t* address) {
 }
 
 long SocketSend(int fd, const char* data, size_t length) {
-  if (!MayWait()) return -1;
+  if (awaitReady(fd, POLLOUT) == -1) return -1;
   return RetryOnEintr([&] { return send(fd, data, length, MSG_NOSIGNAL); });
 }
 
 long SocketRecv(int fd, char* data, size_t length) {
-  if (!MayWait()) return -1;
+  if (awaitReady(fd, POLLIN) == -1) return -1;
   return RetryOnEintr([&] { return recv(fd, data, length, 0); });
 }
 

@@ -16,6 +16,7 @@
 #include <netinet/in.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 
@@ -47,12 +48,20 @@ bool SocketsStopRequested();
 // alone.
 void SocketsAbandonWaitsOnThisThread();
 
+// Whether SocketsAbandonWaitsOnThisThread was called on this thread.
+bool SocketsWaitsAbandoned();
+
+// The signal that wakes a thread out of its waits (its handler calls
+// SocketsAbandonWaitsOnThisThread). It, SIGINT and SIGTERM are held off
+// between a send's or receive's check of the stop flags and its wait, which
+// lets them in, so that one arriving in between cuts the wait short instead
+// of leaving it to run to its timeout.
+constexpr int kSocketWakeSignal = SIGUSR1;
+
 // Calls call() again for as long as it fails with EINTR, unless a stop was
 // requested, and returns its result. Every system call of the network code
 // goes through here, so a failure always reaches the caller as -1 with the
 // call's own errno.
-// Whether SocketsAbandonWaitsOnThisThread was called on this thread.
-bool SocketsWaitsAbandoned();
 
 template <typename Call>
 auto RetryOnEintr(Call call) -> decltype(call()) {
