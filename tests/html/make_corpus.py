@@ -343,18 +343,19 @@ lines, with   runs of	spaces.</p>
 
 
 def long_line_page():
-    """One line over 1 MiB: links, a keyword far in, an attribute past any
-    tag bound, so a reader must test lines whole and bound tags without
-    losing what follows."""
-    parts = [HEAD.replace("\n", ""), "<title>Long line</title></head><body>"]
-    for i in range(8000):
-        parts.append('<div class="row r%d"><a class="item" href="item-%d.html">item %d</a>'
-                     '<span>filler text for row %d, minified onto one line</span></div>'
-                     % (i, i, i, i))
-        if i == 4000:
-            parts.append('<div data-blob="%s">blob</div><a href="after-blob.html">after</a>'
+    """One line over 1 MiB, whose text is one line over 1 MiB too: links
+    all along, an attribute past any tag bound, and a keyword at the end, so
+    a reader must test lines whole and bound tags without losing what
+    follows."""
+    parts = [HEAD.replace("\n", ""), "<title>Long line</title></head><body><p>"]
+    for i in range(11000):
+        parts.append('<span class="row r%d"><a class="item" href="item-%d.html">item %d</a> '
+                     '<em>filler</em> text for row %d, minified onto one line with words '
+                     'enough to make the text long. </span>' % (i, i, i, i))
+        if i == 5000:
+            parts.append('<span data-blob="%s">blob</span> <a href="after-blob.html">after</a> '
                          % ("x" * (100 * 1024)))
-    parts.append('<p>ferret-needle-keyword far in</p><a href="last.html">last</a>'
+    parts.append('ferret-needle-keyword far in <a href="last.html">last</a></p>'
                  '</body></html>\n')
     text = "".join(parts)
     assert len(text) > 1024 * 1024 and "\n" not in text[:-1]
