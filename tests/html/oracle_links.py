@@ -13,23 +13,29 @@ KIND is "page" (a link to follow: a[href], area[href], frame[src],
 iframe[src], the URL of meta[http-equiv=refresh]) or "file" (img[src], each
 srcset candidate of img and source, source[src], video[src] and [poster],
 audio[src], track[src], embed[src], object[data], script[src], link[href]).
-ELEMENT is the element's local name in any namespace (so SVG's <a href>
-counts); ATTRIBUTE is the one read (content for meta refresh).
+ELEMENT is the element's name and ATTRIBUTE the attribute read (content
+for meta refresh).
 
-URL is resolved against the first <base href> (itself resolved against
-BASE_URL) or BASE_URL, by the URL Standard's parser for http and https:
+URL is resolved against the first <base href> of the document (itself
+resolved against BASE_URL; it serves links before it too, as in a browser's
+finished document) or BASE_URL, by the URL Standard's parser for http and https:
 leading and trailing C0 controls and spaces stripped, tab/LF/CR removed,
 "\\" read as "/", dot segments removed, the fragment dropped, the host
 lower-cased (internationalised names through UTS 46 with the idna module,
 else Python's IDNA 2003 codec), IPv4 and IPv6 hosts normalised, the default
 port dropped, the rest percent-encoded as UTF-8 by the path, query and
-userinfo sets.
+userinfo sets (a byte of the page that is not UTF-8 is encoded as itself).
 
 Left out: a value that is empty or only whitespace; a URL of any other
 scheme (mailto:, javascript:, data:, ftp:, ...), also a relative one under a
 <base> of such a scheme; a URL the parser rejects (bad port, bad host, ...);
 a refresh without a URL; a srcset candidate whose descriptors the HTML
 standard rejects.
+
+Every refresh <meta> is read (a browser acts on the first one only); its
+http-equiv must be "refresh" in any letter case, without spaces. An element
+is matched by its local name in any namespace (so SVG's <a href> counts),
+but after html5lib's tree building, which reads <image> as <img>.
 """
 import ipaddress
 import re
@@ -64,7 +70,7 @@ def percent_encode(s, ascii_set):
     for c in s:
         if c in ascii_set or not " " <= c <= "~":
             out.append("".join("%%%02X" % b
-                               for b in c.encode("utf-8", "surrogatepass")))
+                               for b in c.encode("utf-8", "surrogateescape")))
         else:
             out.append(c)
     return "".join(out)
@@ -142,7 +148,7 @@ def domain_to_ascii(domain):
         out = []
         for label in labels:
             if label.isascii():
-                if label.startswith("xn--"):
+                if label.startswith("xn--"):  # must decode, or the host fails
                     label[4:].encode("ascii").decode("punycode")
                 out.append(label)
             else:
@@ -156,7 +162,7 @@ def parse_host(text):
     if text.startswith("["):
         return serialize_ipv6(text[1:-1]) if text.endswith("]") else None
     raw = re.sub(rb"%([0-9A-Fa-f]{2})", lambda m: bytes([int(m[1], 16)]),
-                 text.encode("utf-8", "surrogatepass"))
+                 text.encode("utf-8", "surrogateescape"))
     ascii_host = domain_to_ascii(raw.decode("utf-8", "replace"))
     if not ascii_host or any(c in FORBIDDEN_HOST or c in "%\x7f" or c < " "
                              for c in ascii_host):
@@ -376,7 +382,7 @@ def links(tokens):
                 for url in srcset_urls(value):
                     yield "file", name, attr, url
             elif name == "meta" and attr == "content" and \
-                    attrs.get("http-equiv", "").strip(ASCII_WS).lower() == "refresh":
+                    attrs.get("http-equiv", "").lower() == "refresh":
                 url = refresh_url(value)
                 if url is not None:
                     yield "page", name, attr, url

@@ -1,10 +1,11 @@
 """The parse both oracles share: html5lib's tree, walked in document order.
 
-An HTML page is decoded as a browser would in a UTF-8 locale: a byte order
-mark or <meta charset> decides, else UTF-8 (never a guess from the bytes, so
-the result does not depend on which optional modules are installed). The
-tree is built with scripting off, as a crawler runs no script: <noscript>
-content is markup.
+A page is read as UTF-8 (a UTF-8 byte order mark skipped), and bytes that
+are not UTF-8 are kept as they are, so what the oracles print carries the
+page's own bytes, as a reader of bytes sees them. A browser would decode a
+page by its <meta charset> or a legacy default instead: that is the one
+place the oracles read a page unlike a browser. The tree is built with
+scripting off, as a crawler runs no script: <noscript> content is markup.
 """
 import os
 import sys
@@ -29,9 +30,8 @@ ASCII_WS = "\t\n\f\r "
 def walk(path):
     """Yields html5lib tree-walker tokens for the page in FILE order."""
     with open(path, "rb") as f:
-        data = f.read()
-    doc = html5lib.parse(data, treebuilder="etree", default_encoding="utf-8",
-                         useChardet=False)
+        text = f.read().decode("utf-8-sig", "surrogateescape")
+    doc = html5lib.parse(text, treebuilder="etree")
     return html5lib.getTreeWalker("etree")(doc)
 
 
