@@ -222,7 +222,7 @@ def parse_authority(scheme, s):
     userinfo = ""
     if "@" in authority:
         info, authority = authority.rsplit("@", 1)
-        user, colon, password = info.partition(":")
+        user, _, password = info.partition(":")
         user = percent_encode(user, USERINFO_SET)
         password = percent_encode(password, USERINFO_SET)
         if user or password:
