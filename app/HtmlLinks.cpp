@@ -1,5 +1,6 @@
 #include "app/HtmlLinks.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -67,6 +68,58 @@ CStr UrlText(std::string_view value) {
   return text;
 }
 
+// An integer or floating-point number as the HTML standard writes them:
+// digits, or with floating true an optional '-', digits and/or a fraction,
+// and an exponent.
+bool ValidNumber(std::string_view text, bool floating) {
+  size_t at = 0, n = text.size();
+  auto digits = [&] {
+    size_t start = at;
+    while (at < n && text[at] >= '0' && text[at] <= '9') ++at;
+    return at > start;
+  };
+  if (!floating) return digits() && at == n;
+  if (at < n && text[at] == '-') ++at;
+  bool whole = digits();
+  bool fraction = false;
+  if (at < n && text[at] == '.') {
+    ++at;
+    fraction = digits();
+    if (!fraction) return false;
+  }
+  if (!whole && !fraction) return false;
+  if (at < n && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    if (at < n && (text[at] == '-' || text[at] == '+')) ++at;
+    if (!digits()) return false;
+  }
+  return at == n;
+}
+
+// A srcset candidate's descriptors: at most one width ("100w", above 0) or
+// density ("2x", not negative), a height ("50h", above 0) only beside a
+// width; anything else drops the candidate.
+bool ValidDescriptors(const std::vector<std::string_view>& descriptors) {
+  bool width = false, density = false, height = false;
+  for (std::string_view d : descriptors) {
+    char unit = d.back();
+    std::string_view value = d.substr(0, d.size() - 1);
+    if (unit == 'w' && !width && !density && ValidNumber(value, false) &&
+        std::strtol(std::string(value).c_str(), nullptr, 10) > 0) {
+      width = true;
+    } else if (unit == 'x' && !width && !density && !height && ValidNumber(value, true) &&
+               std::strtod(std::string(value).c_str(), nullptr) >= 0) {
+      density = true;
+    } else if (unit == 'h' && !height && !density && ValidNumber(value, false) &&
+               std::strtol(std::string(value).c_str(), nullptr, 10) > 0) {
+      height = true;
+    } else {
+      return false;
+    }
+  }
+  return !height || width;
+}
+
 }  // namespace
 
 HtmlLinkCollector::HtmlLinkCollector(const WebUrl& page, size_t limit) : base(page), limit(limit) {}
@@ -81,20 +134,31 @@ std::vector<std::string_view> HtmlLinkCollector::SrcsetUrls(std::string_view src
     size_t start = at;
     while (at < end && !IsSpace(srcset[at])) ++at;
     std::string_view url = srcset.substr(start, at - start);
+    std::vector<std::string_view> descriptors;
     if (url.back() == ',') {
       // A URL ended by commas has no descriptors.
       while (!url.empty() && url.back() == ',') url.remove_suffix(1);
     } else {
-      // Descriptors run to a comma outside parentheses.
-      int depth = 0;
-      for (; at < end; ++at) {
-        char c = srcset[at];
-        if (c == '(') ++depth;
-        if (c == ')' && depth > 0) --depth;
-        if (c == ',' && depth == 0) break;
+      // Descriptors are split at white space and run to a comma, neither
+      // counting inside parentheses.
+      size_t from = at;
+      bool inParens = false;
+      for (; at <= end; ++at) {
+        char c = at < end ? srcset[at] : ',';
+        if (inParens) {
+          inParens = c != ')';
+          continue;
+        }
+        if (c == '(') inParens = true;
+        if (IsSpace(c) || c == ',') {
+          if (at > from) descriptors.push_back(srcset.substr(from, at - from));
+          from = at + 1;
+          if (c == ',') break;
+        }
       }
+      if (at < end) ++at;
     }
-    if (!url.empty()) urls.push_back(url);
+    if (!url.empty() && ValidDescriptors(descriptors)) urls.push_back(url);
   }
 }
 
@@ -171,7 +235,11 @@ void HtmlLinkCollector::OnToken(const HtmlToken& token) {
     if (href == nullptr || baseSet) return;
     baseSet = true;
     UrlProblem ignored;
-    base.Resolve(UrlText(href->value), &base, &ignored);  // one that fails leaves the page's
+    // A base that does not parse leaves the page's; one of another scheme
+    // (mailto:, data:) resolves no relative link.
+    if (base.Resolve(UrlText(href->value), &base, &ignored) == WebUrlOutcome::kOtherScheme) {
+      base = WebUrl();
+    }
     return;
   }
   if (token.name == "meta") {

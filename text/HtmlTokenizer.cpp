@@ -148,7 +148,7 @@ State TextStateAfter(std::string_view name) {
       break;
     case 8:
       if (name == "textarea") return State::kRcdata;
-      if (name == "noframes" || name == "noscript") return State::kRawtext;
+      if (name == "noframes") return State::kRawtext;
       break;
     case 9:
       if (name == "plaintext") return State::kPlaintext;

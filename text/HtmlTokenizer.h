@@ -26,7 +26,8 @@
 //   outside foreign content) and DOCTYPEs produce no token.
 // - With no tree builder, the tokenizer switches itself after start tags:
 //   RCDATA after title and textarea, RAWTEXT after style, xmp, iframe,
-//   noembed, noframes and noscript (scripting enabled), script data (with its
+//   noembed and noframes (not noscript: its content is read as markup, as
+//   a crawler runs no scripts), script data (with its
 //   escaped and double-escaped states) after script, PLAINTEXT after
 //   plaintext (to the end). The switch happens whatever the tag's context,
 //   so <title> or <style> inside <svg> are read as RCDATA/RAWTEXT too. Such

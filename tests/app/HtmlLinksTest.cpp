@@ -57,10 +57,13 @@ TEST(HtmlLinks, ElementsAttributesAndResolution) {
         "file track src http://site.test/docs/t.vtt", "file embed src http://site.test/docs/e.swf",
         "file object data http://site.test/docs/o.svg", "file script src http://site.test/docs/j.js",
         "file link href http://site.test/docs/c.css"}},
-      {"srcset candidates, with and without descriptors",
-       "<img srcset=\"a.png 1x, b,c.png 2x,d.png,, e.png (x, y) 3w\">",
+      {"srcset candidates, with and without descriptors; one not understood is dropped",
+       "<img srcset=\"a.png 1x, b,c.png 2x,d.png,, e.png (x, y) 3w, f.png 100w 50h, g.png 50h\">",
        {"file img srcset http://site.test/docs/a.png", "file img srcset http://site.test/docs/b,c.png",
-        "file img srcset http://site.test/docs/d.png", "file img srcset http://site.test/docs/e.png"}},
+        "file img srcset http://site.test/docs/d.png", "file img srcset http://site.test/docs/f.png"}},
+      {"a base of another scheme resolves no relative link (kept to be told)",
+       "<base href=\"mailto:x@y\"><a href=lost.html><a href=\"https://Site.test/kept\">",
+       {"page a href !lost.html", "page a href https://site.test/kept"}},
       {"refresh URLs",
        "<meta http-equiv=Refresh content=\"5; URL='next.html'\">"
        "<meta http-equiv=refresh content=\"0;url=then.html\"><meta http-equiv=refresh content=3>"
