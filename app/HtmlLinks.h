@@ -46,7 +46,6 @@ class HtmlLinkCollector : public HtmlTokenSink {
   void OnToken(const HtmlToken& token) override;
 
   const std::vector<HtmlLink>& Links() const { return links; }
-  std::vector<HtmlLink>& Links() { return links; }
   bool Cut() const { return cut; }
 
   // The URLs a srcset value names, in order.

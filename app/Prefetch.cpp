@@ -85,17 +85,21 @@ bool Prefetcher::ListsLater(const Entry& entry) const {
   return entry.request.depth >= 1 || (options.FileMode() && options.download);
 }
 
+bool Prefetcher::NotePredicted(const std::string& onceKey, int depth, bool* deeper) {
+  auto listed = predicted.emplace(onceKey, depth);
+  *deeper = !listed.second && depth > listed.first->second;
+  if (*deeper) listed.first->second = depth;
+  return listed.second;
+}
+
 void Prefetcher::List(Queue::iterator position, const PlannedRequest& request, size_t pendingAt) {
   bool expandsAgain = false;
-  if (options.once) {
-    auto listed = predicted.emplace(OnceKeyOf(request.url, request.save), request.depth);
-    if (!listed.second) {
-      // Met before: the crawl makes no request, but expands a page again
-      // when it has more depth left than before.
-      if (request.save || request.depth <= listed.first->second) return;
-      listed.first->second = request.depth;
-      expandsAgain = true;
-    }
+  // Met before: the crawl makes no request, but expands a page again when it
+  // has more depth left than before.
+  if (options.once && !NotePredicted(OnceKeyOf(request.url, request.save), request.depth,
+                                     &expandsAgain) &&
+      (request.save || !expandsAgain)) {
+    return;
   }
   std::string key = KeyOf(request.url, request.save);
   auto entry = std::make_shared<Entry>();
@@ -227,10 +231,8 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
   }
   // With -once what the crawl asks for is asked for once: a prediction of it
   // listed from now on (a worker's page may still name it) is not made.
-  if (options.once) {
-    auto listed = predicted.emplace(OnceKeyOf(url, save), depth);
-    if (!listed.second && listed.first->second < depth) listed.first->second = depth;
-  }
+  bool deeper;
+  if (options.once) NotePredicted(OnceKeyOf(url, save), depth, &deeper);
   // A page taken stops the fetch ahead behind it until its links are listed.
   if (!save) crawlListsNext = options.once;
   if (entry != nullptr) {

@@ -20,11 +20,9 @@
 // Bounded, whatever the site: workers fetch only among the first kWindow
 // requests of the queue, and start none while the recordings (in flight,
 // held, replayed) hold half of kWindowBytes (the rest is room for those in
-// flight to grow); they keep at most kWindowBytes in memory between them, and
-// past that, and
-// past kMaxRecording for one, the rest of an answer goes to an unnamed
-// temporary file; the readings of
-// pages fetched ahead and not yet taken keep at most kMaxAheadLinks links
+// flight to grow); the recordings keep at most kWindowBytes in memory between
+// them and kMaxRecording each, the rest of an answer in an unnamed temporary
+// file; the readings of pages fetched ahead keep at most kMaxAheadLinks links
 // between them (past that a page's reading is dropped: the crawl reads the
 // page again and tells its links itself; once taken, a page's links are the
 // crawl's own, bounded as without -j). Finding a request the crawl takes
@@ -177,6 +175,10 @@ class Prefetcher {
   // With -once: entry's page lists requests the window has not seen yet, and
   // which spelling of a resource the crawl asks for first depends on them.
   bool ListsLater(const Entry& entry) const;
+  // With -once: records that the crawl asks for the resource of onceKey at
+  // depth. False when it was asked for before; *deeper then says whether
+  // depth is more than any before (the page is expanded again).
+  bool NotePredicted(const std::string& onceKey, int depth, bool* deeper);
   // Lists request before position, unless -once predicted it before.
   void List(Queue::iterator position, const PlannedRequest& request, size_t pendingAt);
   // Removes entry from the queue and from the keys. Holds mutex.

@@ -95,8 +95,6 @@ struct RecordedExchange {
   // Appends length body bytes, in memory while the body holds fewer than
   // memoryCap and memory has room, in the spill file past that.
   void AppendBody(const char* data, size_t length, size_t memoryCap);
-  // Bytes held in memory, as reserved.
-  size_t MemoryHeld() const { return head.capacity() + body.capacity(); }
 
  private:
   // Makes room in memory for a body of size bytes (at most memoryCap): false
