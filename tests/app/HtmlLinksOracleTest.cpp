@@ -9,20 +9,17 @@
 #include <dirent.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "app/HtmlLinks.h"
+#include "tests/app/HtmlLinksFound.h"
+#include "tests/common/Files.h"
 #include "tests/common/Subprocess.h"
-#include "text/HtmlTokenizer.h"
 
 namespace {
 
 const std::string kSource = FERRET_SOURCE_DIR;
-const char kBase[] = "http://site.test/docs/page.html";
 
 // Pages whose difference is known and accepted, with why.
 const std::map<std::string, std::string> kAllowed = {
@@ -58,19 +55,9 @@ std::vector<std::string> Sorted(std::vector<std::string> lines) {
 }
 
 std::vector<std::string> FerretLinks(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  const std::string html = bytes.str();
-  WebUrl page;
-  UrlProblem problem;
-  EXPECT_TRUE(page.Parse(kBase, &problem));
-  HtmlLinkCollector collector(page, 1000000);
-  HtmlTokenizer tokenizer(&collector);
-  tokenizer.Feed(html.data(), html.size());
-  tokenizer.Finish();
+  bool cut = false;
   std::vector<std::string> lines;
-  for (const HtmlLink& link : collector.Links()) {
+  for (const HtmlLink& link : LinksFound(ReadFile(path), 1000000, &cut)) {
     if (!link.resolved) continue;  // the oracle leaves out what does not parse
     lines.push_back(std::string(link.kind == HtmlLink::Kind::kPage ? "page" : "file") + "\t" +
                     link.element + "\t" + link.attribute + "\t" + link.url);
@@ -79,13 +66,10 @@ std::vector<std::string> FerretLinks(const std::string& path) {
 }
 
 std::vector<std::string> OracleLinks(const std::string& path) {
-  ProcessResult r =
-      RunProcess({"/usr/bin/python3", kSource + "/tests/html/oracle_links.py", path, kBase}, "", 120);
+  ProcessResult r = RunProcess(
+      {"/usr/bin/python3", kSource + "/tests/html/oracle_links.py", path, kLinksPage}, "", 120);
   EXPECT_EQ(r.exitCode, 0) << path << ": " << r.err;
-  std::vector<std::string> lines;
-  std::istringstream out(r.out);
-  for (std::string line; std::getline(out, line);) lines.push_back(line);
-  return Sorted(lines);
+  return Sorted(Lines(r.out));
 }
 
 TEST(HtmlLinksOracle, TheLinksAnHtml5ParserFinds) {

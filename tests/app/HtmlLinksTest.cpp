@@ -1,33 +1,21 @@
 // The links a page offers a browser: which elements and attributes, in page
 // order, resolved against the page or its <base>; srcset and refresh read as
 // a browser reads them.
-#include "app/HtmlLinks.h"
-
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
-#include "text/HtmlTokenizer.h"
+#include "tests/app/HtmlLinksFound.h"
 
 namespace {
 
 // "KIND ELEMENT ATTRIBUTE URL" per link; "!" before URL when it did not resolve.
 std::vector<std::string> LinksOf(const std::string& html, size_t limit, bool* cut) {
-  WebUrl page;
-  UrlProblem problem;
-  EXPECT_TRUE(page.Parse("http://site.test/docs/page.html", &problem));
-  HtmlLinkCollector collector(page, limit);
-  HtmlTokenizer tokenizer(&collector);
-  tokenizer.Feed(html.data(), html.size());
-  tokenizer.Finish();
   std::vector<std::string> lines;
-  for (const HtmlLink& link : collector.Links()) {
+  for (const HtmlLink& link : LinksFound(html, limit, cut)) {
     lines.push_back(std::string(link.kind == HtmlLink::Kind::kPage ? "page " : "file ") +
                     link.element + " " + link.attribute + " " + (link.resolved ? "" : "!") +
                     link.url);
   }
-  *cut = collector.Cut();
   return lines;
 }
 
