@@ -221,11 +221,14 @@ char* Parser::Set() {
       continue;
     }
     // A range from the member before the '-' (already emitted) to end,
-    // compared as signed bytes.
+    // compared as signed bytes. One that spans 0 leaves the NUL out: it ends
+    // the member list, and no subject holds it.
     int from = static_cast<signed char>(out.parse[-2]);
     int to = static_cast<signed char>(end);
     if (from > to) return Fail(18);
-    for (int v = from + 1; v <= to; ++v) out.EmitByte(static_cast<char>(v));
+    for (int v = from + 1; v <= to; ++v) {
+      if (v != 0) out.EmitByte(static_cast<char>(v));
+    }
     ++out.parse;
   }
 }

@@ -70,6 +70,9 @@ const MatchCase kMatches[] = {
     {"a\nb", 0, "xa\nb", {1, 3}},
     {"\xe9t\xe9", 0, "l\xe9t\xe9", {1, 3}},
     {"[\x80-\xff]+", 0, "ab\xc3\xa9z", {2, 2}},
+    // A range across byte 0 (bytes compare signed) keeps the members after it.
+    {"[\xfd-\x02f](.*)b", 0, "\xff" "b", {0, 2}, {1, 0}},
+    {"[\xfe-\x01z]+", 0, "az\xff" "z", {1, 3}},
     {"\\(x\\)", 0, "f(x)", {1, 3}},
     {"a\\\\b", 0, "a\\b", {0, 3}},
     {"\\.", 0, "a.b", {1, 1}},
