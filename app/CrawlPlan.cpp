@@ -2,14 +2,23 @@
 
 #include <cstring>
 
-bool CrawlPlan::Step(const Url& page, int depth, const CStr& found, LinkStep* step,
-                     UrlProblem* problem) const {
-  // A link that is only a fragment names the page itself (see below).
+bool CrawlPlan::Followed(const CStr& found, CStr* link) {
+  // A link that is only a fragment names the page itself (see Step).
   if (found[0] == '#') return false;
   // Bytes a page may not pass on to a request line or a terminal.
-  CStr link = Url::EscapeControls(found);
+  *link = Url::EscapeControls(found);
   // Only web links are followed; mail and other schemes are passed over.
-  if (std::strstr(link, "mailto:") != nullptr || Url::HasOtherScheme(link)) return false;
+  return std::strstr(*link, "mailto:") == nullptr && !Url::HasOtherScheme(*link);
+}
+
+bool CrawlPlan::Step(const Url& page, int depth, const CStr& found, LinkStep* step,
+                     UrlProblem* problem) const {
+  CStr link;
+  if (!Followed(found, &link)) return false;
+  if (!LinksAct(depth)) {
+    page.CanResolve(link, problem);
+    return false;
+  }
   if (!page.Resolve(link, &step->target, problem)) return false;
   // A link within the page itself ("#notes", or the page's own URL with a
   // fragment) names no other resource: a browser does not load it again.

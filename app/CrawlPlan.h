@@ -51,14 +51,29 @@ class CrawlPlan {
   // How the link found on the page at page, scanned at depth, is handled.
   // False when it is passed over; *problem is then filled in when the link
   // failed to resolve (the crawl reports that), and left kNone otherwise.
+  // When no link of such a page asks for anything (LinksAct), only that
+  // problem is looked for, building no URL.
   bool Step(const Url& page, int depth, const CStr& link, LinkStep* step,
             UrlProblem* problem) const;
+
+  // Whether a link of a page scanned at depth can ask for anything: a file
+  // action, or a scan.
+  bool LinksAct(int depth) const { return options.FileMode() || depth >= 1; }
+  // Whether the links of a page scanned at depth can ask for a request.
+  bool LinksRequest(int depth) const {
+    return depth >= 1 || (options.FileMode() && options.download);
+  }
 
   // The requests that handling link (found on the page at page, scanned at
   // depth) will make, in the crawl's order: its save before its scan.
   std::vector<PlannedRequest> Requests(const Url& page, int depth, const CStr& link) const;
 
  private:
+  // Whether found is a link to follow at all: false for a fragment of the
+  // page, mail and other schemes; *link is then found with its control bytes
+  // escaped.
+  static bool Followed(const CStr& found, CStr* link);
+
   const Options& options;
 };
 

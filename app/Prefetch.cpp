@@ -82,7 +82,7 @@ std::string Prefetcher::OnceKeyOf(const Url& url, bool save) {
 
 bool Prefetcher::ListsLater(const Entry& entry) const {
   if (entry.request.save || entry.expanded) return false;
-  return entry.request.depth >= 1 || (options.FileMode() && options.download);
+  return plan.LinksRequest(entry.request.depth);
 }
 
 bool Prefetcher::NotePredicted(const std::string& onceKey, int depth, bool* deeper) {
@@ -162,12 +162,13 @@ void Prefetcher::DropFrame(Entry& entry) {
 void Prefetcher::Predict(Page page) {
   std::lock_guard<std::mutex> lock(mutex);
   crawlListsNext = false;
-  workReady.notify_one();
   auto frame = std::make_shared<Frame>();
   frame->left = page.links->size();
   frame->page = std::move(page);
-  if (frame->left == 0) return;
-  queue.push_front(Item{nullptr, frame});
+  if (frame->left > 0 && plan.LinksRequest(frame->page.depth)) {
+    queue.push_front(Item{nullptr, frame});
+  }
+  WakeIfWork();
 }
 
 void Prefetcher::ScannedLive(const Url& url, int depth) {
@@ -183,7 +184,7 @@ void Prefetcher::Forget(const Url& url, bool save) {
   if (found == byKey.end()) return;
   std::shared_ptr<Entry> entry = found->second.front();  // outlives its place in the list
   GiveUp(entry);
-  workReady.notify_one();  // a place in the window is free
+  WakeIfWork();  // a place in the window is free
 }
 
 void Prefetcher::GiveUp(const std::shared_ptr<Entry>& entry) {
@@ -246,7 +247,7 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
   if (entry->state == Entry::State::kWaiting) {
     entry->urgent = true;
     urgent.push_back(entry);
-    workReady.notify_one();
+    WakeIfWork();
   }
   while (entry->state != Entry::State::kDone && StopReason() == 0) {
     fetched.wait_for(lock, std::chrono::milliseconds(100));
@@ -261,15 +262,15 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
   if (!save && taken.expanded) crawlListsNext = false;
   // The window has moved, memory may be free (the recordings the crawl
   // replayed before are gone).
-  workReady.notify_one();
+  WakeIfWork();
   return taken;
 }
 
 std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
+  // An urgent entry stays first until a worker begins it.
   while (!urgent.empty()) {
-    std::shared_ptr<Entry> entry = urgent.front();
+    if (urgent.front()->state == Entry::State::kWaiting) return urgent.front();
     urgent.pop_front();
-    if (entry->state == Entry::State::kWaiting) return entry;
   }
   if (crawlListsNext) return nullptr;
   // Half the memory is left for the recordings in flight to grow into.
@@ -342,10 +343,12 @@ void Prefetcher::Work(size_t index) {
   PageReader reader(options.keyword, options.filespec);
   for (;;) {
     std::shared_ptr<Entry> entry;
+    ++idle;
     workReady.wait(lock, [&] { return stopping || (entry = NextToFetch()) != nullptr; });
+    --idle;
     if (stopping) return;
-    workReady.notify_one();  // another idle worker may find more to fetch
     entry->state = Entry::State::kFetching;
+    WakeIfWork();  // the baton: another idle worker fetches what is left
     fetching[index] = true;
     ++busy;
     lock.unlock();
@@ -373,14 +376,21 @@ void Prefetcher::Work(size_t index) {
       const PageReadAhead& kept = *entry->read;
       Queue::iterator behind = entry->queued ? std::next(entry->at) : queue.begin();
       if (kept.keywordFound && options.download) List(behind, {kept.page.url, true, -1}, 0);
-      auto frame = std::make_shared<Frame>();
-      frame->left = kept.page.links->size();
-      frame->owner = entry;
-      frame->page = kept.page;
-      entry->frame = queue.insert(behind, Item{nullptr, frame});
-      entry->frameQueued = true;
+      if (plan.LinksRequest(kept.page.depth)) {
+        auto frame = std::make_shared<Frame>();
+        frame->left = kept.page.links->size();
+        frame->owner = entry;
+        frame->page = kept.page;
+        entry->frame = queue.insert(behind, Item{nullptr, frame});
+        entry->frameQueued = true;
+      }
       entry->expanded = true;
     }
-    fetched.notify_all();
+    // The crawl waits only for what it took; shutdown polls.
+    if (entry->taken) fetched.notify_all();
   }
+}
+
+void Prefetcher::WakeIfWork() {
+  if (idle > 0 && NextToFetch() != nullptr) workReady.notify_one();
 }

@@ -36,9 +36,10 @@
 // and a fetch ahead stops at the first answer of a redirect chain (the crawl
 // follows a redirect only to a URL not met before, which it alone knows).
 //
-// An idle worker is woken one at a time: each that finds a request to make
-// wakes the next, so a change of the queue costs no more wake-ups than it
-// opens requests.
+// An idle worker is woken one at a time, and only when there is a request
+// for it: each that begins one wakes the next if another is open, so a
+// change of the queue costs no more wake-ups than it opens requests. The
+// crawl is woken only by the end of a request it waits for.
 //
 // Workers are joined, never detached: destruction wakes them, interrupts a
 // wait on a silent server once the run is stopping, and joins them.
@@ -167,8 +168,12 @@ class Prefetcher {
   // when the page was read whole.
   std::shared_ptr<const Recordings> FetchAhead(const Entry& entry, PageReader& reader,
                                                std::shared_ptr<const PageReadAhead>* read);
-  // The next entry for a worker, or null. Holds mutex.
+  // The next entry for a worker, or null; it stays next until a worker
+  // begins it. Holds mutex.
   std::shared_ptr<Entry> NextToFetch();
+  // Wakes one idle worker when there is a request for it to make: a change
+  // of the queue costs no wake-up that finds nothing to do. Holds mutex.
+  void WakeIfWork();
   // Turns the next link of the frame at position into its requests, listed
   // before it; drops the frame once it has no links left. Holds mutex.
   Queue::iterator Unfold(Queue::iterator position);
@@ -221,6 +226,7 @@ class Prefetcher {
   bool crawlListsNext = false;
   bool stopping = false;
   size_t busy = 0;                               // workers fetching now
+  size_t idle = 0;                               // workers waiting for a request
   std::vector<char> fetching;                    // by worker: fetching now
   std::vector<pthread_t> threads;
   std::vector<std::thread> workers;

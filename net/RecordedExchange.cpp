@@ -41,16 +41,19 @@ class ReplayTransport : public Transport {
       }
       if (got < 0) return -1;
     }
-    const std::string& part = position < record->head.size() ? record->head : record->body;
-    size_t offset = &part == &record->head ? position : position - record->head.size();
-    size_t left = offset < part.size() ? part.size() - offset : 0;
-    if (left == 0) {
+    size_t taken;
+    const std::string& head = record->head;
+    if (position < head.size()) {
+      taken = head.size() - position < length ? head.size() - position : length;
+      std::memcpy(data, head.data() + position, taken);
+    } else {
+      taken = record->body.Read(position - head.size(), data, length);
+    }
+    if (taken == 0) {
       if (record->endError == 0) return 0;
       errno = record->endError;
       return -1;
     }
-    size_t taken = left < length ? left : length;
-    std::memcpy(data, part.data() + offset, taken);
     position += taken;
     return static_cast<long>(taken);
   }
@@ -101,15 +104,80 @@ bool BudgetDraw::Grow(size_t more) {
   return true;
 }
 
+size_t RecordedBytes::WouldReserve(size_t size, size_t limit) const {
+  size_t room = capacity;
+  if (pieces.size() <= 1) {
+    size_t first = room == 0 ? 4096 : room;
+    while (first < size && first < kPiece) first *= 2;
+    room = first < kPiece ? first : kPiece;
+  }
+  while (room < size) room += kPiece;
+  return room < limit ? room : limit;
+}
+
+void RecordedBytes::Reserve(size_t size, size_t limit) {
+  size_t room = WouldReserve(size, limit);
+  if (room <= capacity) return;
+  if (pieces.size() <= 1 && capacity < kPiece) {
+    // The first piece grows in place of itself while it is the only one.
+    Piece first;
+    first.room = room < kPiece ? room : kPiece;
+    first.bytes.reset(new char[first.room]);
+    if (!pieces.empty()) {
+      first.used = pieces.front().used;
+      std::memcpy(first.bytes.get(), pieces.front().bytes.get(), first.used);
+      pieces.front() = std::move(first);
+    } else {
+      pieces.push_back(std::move(first));
+    }
+    capacity = pieces.front().room;
+  }
+  while (capacity < room) {
+    Piece piece;
+    piece.room = room - capacity < kPiece ? room - capacity : kPiece;
+    piece.bytes.reset(new char[piece.room]);
+    capacity += piece.room;
+    pieces.push_back(std::move(piece));
+  }
+}
+
+void RecordedBytes::Append(const char* data, size_t count) {
+  for (Piece& piece : pieces) {
+    if (count == 0) return;
+    size_t taken = piece.room - piece.used < count ? piece.room - piece.used : count;
+    std::memcpy(piece.bytes.get() + piece.used, data, taken);
+    piece.used += taken;
+    data += taken;
+    count -= taken;
+    length += taken;
+  }
+}
+
+size_t RecordedBytes::Read(size_t offset, char* data, size_t count) const {
+  for (const Piece& piece : pieces) {
+    if (offset >= piece.used) {
+      offset -= piece.used;
+      continue;
+    }
+    size_t taken = piece.used - offset < count ? piece.used - offset : count;
+    std::memcpy(data, piece.bytes.get() + offset, taken);
+    return taken;
+  }
+  return 0;
+}
+
+std::string RecordedBytes::Text() const {
+  std::string all;
+  all.reserve(length);
+  for (const Piece& piece : pieces) all.append(piece.bytes.get(), piece.used);
+  return all;
+}
+
 bool RecordedExchange::reserveBody(size_t size, size_t memoryCap) {
-  if (size <= memory.Bytes()) return true;
-  // Doubling from a page's worth, so that the cap (a power of two) is met
-  // exactly and what is drawn is what the string holds.
-  size_t wanted = 4096;
-  while (wanted < size) wanted *= 2;
-  if (wanted > memoryCap) wanted = memoryCap;
-  if (!memory.Grow(wanted - memory.Bytes())) return false;
-  body.reserve(wanted);
+  if (size <= body.Capacity()) return true;
+  size_t wanted = body.WouldReserve(size, memoryCap);
+  if (!memory.Grow(wanted - body.Capacity())) return false;
+  body.Reserve(size, memoryCap);
   return true;
 }
 
@@ -117,7 +185,7 @@ void RecordedExchange::AppendBody(const char* data, size_t length, size_t memory
   if (spill == nullptr && body.size() < memoryCap) {
     size_t kept = memoryCap - body.size() < length ? memoryCap - body.size() : length;
     if (!reserveBody(body.size() + kept, memoryCap)) kept = 0;
-    body.append(data, kept);
+    body.Append(data, kept);
     data += kept;
     length -= kept;
   }

@@ -22,6 +22,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/Connector.h"
 #include "net/Failure.h"
@@ -73,6 +74,40 @@ class BudgetDraw {
   size_t bytes = 0;
 };
 
+// Bytes kept in memory in pieces of at most kPiece, so that a recording that
+// grows never moves what it holds (nor maps and unmaps memory of its own for
+// it, which costs every thread of the process a page-table flush). The first
+// piece grows from a page's worth by doubling, so that a small body takes
+// little; every piece after it is allotted whole.
+class RecordedBytes {
+ public:
+  static constexpr size_t kPiece = 64 * 1024;
+
+  size_t size() const { return length; }
+  // The bytes room is kept for.
+  size_t Capacity() const { return capacity; }
+  // What the next Reserve(n) makes room for, at most limit in all.
+  size_t WouldReserve(size_t size, size_t limit) const;
+  // Makes room for at least size bytes in all, as WouldReserve says.
+  void Reserve(size_t size, size_t limit);
+  // Appends bytes within the room made.
+  void Append(const char* data, size_t count);
+  // Up to count bytes from offset; how many (0 at the end).
+  size_t Read(size_t offset, char* data, size_t count) const;
+  // All of them, at once (for tests and small bodies).
+  std::string Text() const;
+
+ private:
+  struct Piece {
+    std::unique_ptr<char[]> bytes;
+    size_t room = 0;
+    size_t used = 0;
+  };
+  std::vector<Piece> pieces;  // all but the last full
+  size_t length = 0;
+  size_t capacity = 0;
+};
+
 struct RecordedExchange {
   CStr url;                // the URL the exchange was made for
   bool connected = false;  // false: the connect failed, as failure says
@@ -80,7 +115,7 @@ struct RecordedExchange {
   std::string head;  // the response heads' bytes, as far as they were read
   // The bytes after the head as received, as far as they were read: the
   // first ones in memory, those past the memory cap in a temporary file.
-  std::string body;
+  RecordedBytes body;
   std::shared_ptr<SpillFile> spill;
   int endError = 0;  // errno of the receive that ended the exchange; 0: none failed
   // False once a byte could not be kept (the temporary file could not be

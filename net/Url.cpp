@@ -297,6 +297,24 @@ bool Url::Resolve(const CStr& link, Url* target, UrlProblem* problem) const {
   return resolveText(link, &resolved, problem) && target->Parse(resolved, problem);
 }
 
+bool Url::CanResolve(const CStr& given, UrlProblem* problem) const {
+  const char* rest = given;
+  // A link of another authority is parsed; resolving the others keeps this
+  // page's authority (which parsed), so only the length can fail.
+  if (rest[0] != '#' && !IsAbsolute(rest) && !(rest[0] == '/' && rest[1] == '/')) {
+    size_t length = SpanTo(given, 0, "#");
+    length += (secure ? 8 : 0) + BracketedHost().Length() + 1 + std::to_string(port).size();
+    if (rest[0] == '?') {
+      length += path.Length();
+    } else if (rest[0] != '/') {
+      length += 1 + dir.Length() + (dir.IsEmpty() ? 0 : 1);
+    }
+    if (length <= kMaxUrlLength) return true;
+  }
+  Url target;
+  return Resolve(given, &target, problem);
+}
+
 bool Url::Resolve(const CStr& pageText, const CStr& link, CStr* resolved, UrlProblem* problem) {
   Url page;
   UrlProblem ignored;

@@ -63,6 +63,10 @@ class Url {
   // port); *target is then left alone. Links for which HasOtherScheme holds
   // are the caller's to skip.
   bool Resolve(const CStr& link, Url* target, UrlProblem* problem) const;
+  // Resolve(link, ...) would succeed: false with *problem as it would set
+  // it. The usual relative link is decided from lengths alone, building no
+  // URL.
+  bool CanResolve(const CStr& link, UrlProblem* problem) const;
   // The same text for a page given as text, without parsing the result: true
   // with *resolved set; false only past kMaxUrlLength. A page text that does
   // not parse is read as an empty URL.

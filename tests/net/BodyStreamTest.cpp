@@ -194,7 +194,7 @@ Decoded Decode(SocketStreamBuf& connection) {
   got.receiveError = body.ReceiveError();
   body.Detach();
   if (got.ended) got.left = ReadAll(connection);
-  got.raw = record.body;
+  got.raw = record.body.Text();
   return got;
 }
 
@@ -293,7 +293,7 @@ TEST(BodyStream, CountsWhatTheReaderTookAndRecordsPastTheCapOnDisk) {
   // Past the cap the recording goes on in its temporary file, whole.
   EXPECT_TRUE(record.usable);
   EXPECT_EQ(record.head, "HTTP/1.0 200 OK\r\n\r\n");
-  EXPECT_EQ(record.body, "0123456789");
+  EXPECT_EQ(record.body.Text(), "0123456789");
   ASSERT_NE(record.spill, nullptr);
   char spilled[16] = {};
   EXPECT_EQ(record.spill->Read(0, spilled, sizeof spilled), 10);

@@ -512,10 +512,10 @@ TEST(FetchRecording, EachExchangeIsRecordedAndReplayedAlike) {
   ASSERT_EQ(recordings.size(), 2u);
   EXPECT_EQ(std::string(recordings[0].url), "http://site.test/a");
   EXPECT_EQ(recordings[0].head, redirect);
-  EXPECT_EQ(recordings[0].body, "");
+  EXPECT_EQ(recordings[0].body.Text(), "");
   EXPECT_EQ(std::string(recordings[1].url), "http://site.test/b.bin");
   EXPECT_EQ(recordings[1].head, head);
-  EXPECT_EQ(recordings[1].body, "01234");  // the body as framed, nothing after it
+  EXPECT_EQ(recordings[1].body.Text(), "01234");  // the body as framed, nothing after it
   EXPECT_TRUE(recordings[1].usable);
 
   auto shared = std::make_shared<const Recordings>(std::move(recordings));
@@ -592,7 +592,7 @@ TEST(FetchRecording, OnlyAWholeRecordingOfTheSameUrlIsReplayed) {
     }
     ASSERT_EQ(recordings.size(), 1u);
     EXPECT_EQ(recordings[0].usable, row.usable);
-    EXPECT_EQ(recordings[0].body, row.inMemory);
+    EXPECT_EQ(recordings[0].body.Text(), row.inMemory);
     EXPECT_EQ(budget->Held() > 0, row.budget > 0);
     FetchOutcome again =
         Fetch(ParsedUrl(row.asked), FetchPolicy(),
@@ -641,7 +641,7 @@ TEST(FetchRecording, ChunkedExchangesReplayAlike) {
     }
     ASSERT_EQ(recordings.size(), 1u);
     EXPECT_EQ(recordings[0].head, heads);
-    EXPECT_EQ(recordings[0].body, raw.substr(0, recordings[0].body.size()));
+    EXPECT_EQ(recordings[0].body.Text(), raw.substr(0, recordings[0].body.size()));
     EXPECT_TRUE(recordings[0].usable);
     FetchOutcome again = Fetch(ParsedUrl("http://site.test/c"), FetchPolicy(),
                                ReplayConnector(std::make_shared<const Recordings>(std::move(recordings))));
@@ -651,6 +651,41 @@ TEST(FetchRecording, ChunkedExchangesReplayAlike) {
     EXPECT_EQ(again.body->Complete(&replayed), row.whole);
     EXPECT_EQ(replayed.kind, live.kind);
     EXPECT_EQ(again.body->Ended(), row.whole);
+  }
+}
+
+// A body of many receives is kept whole across the recording's pieces of
+// memory and its spill file, draws from the budget no more than the cap and
+// less than a piece past what it keeps, and is replayed byte for byte.
+TEST(FetchRecording, LargeBodiesKeepEveryByteWithinTheirCap) {
+  std::string body;
+  for (size_t i = 0; body.size() < 300 * 1024 + 7; ++i) body += std::to_string(i) + ",";
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                           "\r\nContent-Type: text/plain\r\n\r\n";
+  const size_t caps[] = {1 << 20, 200 * 1024, 64 * 1024 + 1, 4096, 5};
+  for (size_t cap : caps) {
+    SCOPED_TRACE(cap);
+    Recordings recordings;
+    auto budget = std::make_shared<SharedBudget>(4u << 20);
+    ExchangeRecorder recorder{&recordings, cap, budget};
+    {
+      FetchOutcome outcome = Fetch(ParsedUrl("http://site.test/big"), FetchPolicy(),
+                                   Scripted({{{head, body}}}), &recorder);
+      ASSERT_EQ(outcome.status, FetchStatus::kAnswered);
+      EXPECT_EQ(ReadBody(*outcome.body), body);
+    }
+    ASSERT_EQ(recordings.size(), 1u);
+    const size_t kept = cap < body.size() ? cap : body.size();
+    EXPECT_EQ(recordings[0].body.Text(), body.substr(0, kept));
+    EXPECT_LE(budget->Held(), cap);
+    EXPECT_LT(budget->Held(), kept + RecordedBytes::kPiece);
+    FetchOutcome again =
+        Fetch(ParsedUrl("http://site.test/big"), FetchPolicy(),
+              ReplayConnector(std::make_shared<const Recordings>(std::move(recordings))));
+    ASSERT_EQ(again.status, FetchStatus::kAnswered);
+    EXPECT_EQ(ReadBody(*again.body), body);
+    again.body.reset();
+    EXPECT_EQ(budget->Held(), 0u);
   }
 }
 

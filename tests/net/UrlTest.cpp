@@ -208,6 +208,34 @@ TEST(Url, CanonicalKeys) {
 
 // SameKey answers most pairs without building keys: every pair of these,
 // equal by their keys or not, must get the keys' answer.
+// The quick check gives what resolving gives, on every side of the length
+// limit, for every form of link and of page.
+TEST(Url, CanResolveAgreesWithResolve) {
+  const char* pages[] = {"http://h.example/", "https://h.example:8443/a/b/c.html?q=1",
+                         "http://[::1]:8080/dir/", "host:81/x/y", "http://u:p@h.example/a"};
+  const char* forms[] = {"%s", "/%s", "?%s", "//other.example/%s", "http://o.example/%s",
+                         "http://o.example:0/%s", "%s#frag", "#%s", "a/../%s?x#y"};
+  for (const char* pageText : pages) {
+    Url page;
+    UrlProblem problem;
+    ASSERT_TRUE(page.Parse(pageText, &problem)) << pageText;
+    for (const char* form : forms) {
+      for (size_t pad = kMaxUrlLength - 80; pad <= kMaxUrlLength + 2; ++pad) {
+        std::string link = form;
+        link.replace(link.find("%s"), 2, std::string(pad, 'p'));
+        UrlProblem quick, full;
+        Url target;
+        bool resolves = page.Resolve(link.c_str(), &target, &full);
+        ASSERT_EQ(page.CanResolve(link.c_str(), &quick), resolves)
+            << pageText << " " << form << " " << pad;
+        if (resolves) continue;
+        EXPECT_EQ(quick.kind, full.kind);
+        EXPECT_STREQ(quick.url, full.url);
+      }
+    }
+  }
+}
+
 TEST(Url, SameKeyAgreesWithKeys) {
   const char* urls[] = {
       "http://h.example/x/y/..", "http://h.example/x/", "http://h.example/x/.",
