@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-bool CrawlPlan::Followed(const CStr& found, CStr* link) {
+bool CrawlPlan::Followed(const char* found, CStr* link) {
   // A link that is only a fragment names the page itself (see Step).
   if (found[0] == '#') return false;
   // Bytes a page may not pass on to a request line or a terminal.
@@ -11,7 +11,7 @@ bool CrawlPlan::Followed(const CStr& found, CStr* link) {
   return std::strstr(*link, "mailto:") == nullptr && !Url::HasOtherScheme(*link);
 }
 
-bool CrawlPlan::Step(const Url& page, int depth, const CStr& found, LinkStep* step,
+bool CrawlPlan::Step(const Url& page, int depth, const char* found, LinkStep* step,
                      UrlProblem* problem) const {
   CStr link;
   if (!Followed(found, &link)) return false;
@@ -30,7 +30,7 @@ bool CrawlPlan::Step(const Url& page, int depth, const CStr& found, LinkStep* st
 }
 
 std::vector<PlannedRequest> CrawlPlan::Requests(const Url& page, int depth,
-                                                const CStr& link) const {
+                                                const char* link) const {
   std::vector<PlannedRequest> requests;
   LinkStep step;
   UrlProblem ignored;

@@ -53,7 +53,7 @@ class CrawlPlan {
   // failed to resolve (the crawl reports that), and left kNone otherwise.
   // When no link of such a page asks for anything (LinksAct), only that
   // problem is looked for, building no URL.
-  bool Step(const Url& page, int depth, const CStr& link, LinkStep* step,
+  bool Step(const Url& page, int depth, const char* link, LinkStep* step,
             UrlProblem* problem) const;
 
   // Whether a link of a page scanned at depth can ask for anything: a file
@@ -66,13 +66,13 @@ class CrawlPlan {
 
   // The requests that handling link (found on the page at page, scanned at
   // depth) will make, in the crawl's order: its save before its scan.
-  std::vector<PlannedRequest> Requests(const Url& page, int depth, const CStr& link) const;
+  std::vector<PlannedRequest> Requests(const Url& page, int depth, const char* link) const;
 
  private:
   // Whether found is a link to follow at all: false for a fragment of the
   // page, mail and other schemes; *link is then found with its control bytes
   // escaped.
-  static bool Followed(const CStr& found, CStr* link);
+  static bool Followed(const char* found, CStr* link);
 
   const Options& options;
 };

@@ -20,24 +20,3 @@ bool OncePages::Meet(const Url& url, const std::shared_ptr<Page>& page,
 void OncePages::Assign(const std::vector<std::string>& keys, const std::shared_ptr<Page>& page) {
   for (const std::string& key : keys) pages[key] = page;
 }
-
-std::string OncePages::Join(const std::vector<CStr>& links) {
-  std::string joined;
-  for (const CStr& link : links) {
-    joined.append(link, link.Length());
-    joined += '\n';
-  }
-  return joined;
-}
-
-std::vector<CStr> OncePages::Split(const std::string& joined) {
-  std::vector<CStr> links;
-  size_t start = 0;
-  for (size_t end = joined.find('\n'); end != std::string::npos;
-       start = end + 1, end = joined.find('\n', start)) {
-    CStr link;
-    link.Append(joined.data() + start, static_cast<unsigned short>(end - start));
-    links.push_back(link);
-  }
-  return links;
-}

@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/PageLinks.h"
 #include "net/Url.h"
 #include "text/CStr.h"
 
@@ -26,7 +27,7 @@ class OncePages {
   struct Page {
     int depth = -1;     // the most depth it was expanded with; -1: never expanded
     Url url;            // the URL that answered
-    std::string links;  // its links in page order, each ended by '\n'
+    std::shared_ptr<const PageLinks> links;  // in page order
   };
 
   // The page url was met as; null when it was never met.
@@ -40,9 +41,6 @@ class OncePages {
   // Makes the URLs of keys belong to page (an exchange that led to a page
   // met before belongs to that page).
   void Assign(const std::vector<std::string>& keys, const std::shared_ptr<Page>& page);
-
-  static std::string Join(const std::vector<CStr>& links);
-  static std::vector<CStr> Split(const std::string& links);
 
  private:
   std::unordered_map<std::string, std::shared_ptr<Page>> pages;

@@ -1,5 +1,7 @@
 #include "app/PageReader.h"
 
+#include <cstring>
+
 #include "net/StreamRead.h"
 
 namespace {
@@ -19,20 +21,23 @@ PageReader::PageReader(const CStr& keywordPattern, const CStr& filespec)
 
 bool PageReader::CollectLinks(Regexp& tag, const char* text, size_t limit, SharedBudget* quota,
                               Page& page) {
-  std::vector<CStr>& links = page.links;
+  PageLinks& links = page.links;
   const char* position = text;
   while (tag.Match(position)) {
-    CStr link = tag[1];
+    // The link is tested where it is copied, for a NUL of its own.
+    const size_t length = static_cast<size_t>(tag.SubLength(1));
+    std::memcpy(link, position + tag.SubStart(1), length);
+    link[length] = '\0';
     if (!file.Match(link)) return true;
     if (links.size() == limit) return false;
     if (quota != nullptr && !quota->Take(1)) {
       page.quotaMet = false;
       quota->Give(links.size());
-      std::vector<CStr>().swap(links);
+      links.Clear();
       return false;
     }
-    links.push_back(link);
-    position += tag.SubStart(1) + tag.SubLength(1);
+    links.Add(link, length);
+    position += tag.SubStart(1) + length;
   }
   return true;
 }
@@ -57,5 +62,6 @@ PageReader::Page PageReader::Read(ResponseBody& response, size_t linkLimit, bool
     // forever.
     if (body.eof() || body.fail()) break;
   }
+  page.links.Fit();
   return page;
 }

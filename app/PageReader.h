@@ -19,6 +19,7 @@
 #include <functional>
 #include <vector>
 
+#include "app/PageLinks.h"
 #include "net/HttpRequest.h"
 #include "net/SharedBudget.h"
 #include "regex/Regexp.h"
@@ -36,7 +37,7 @@ class PageReader {
 
   struct Page {
     bool keywordFound = false;
-    std::vector<CStr> links;  // in page order, at most the limit
+    PageLinks links;          // in page order, at most the limit
     bool linksCut = false;    // the page had more links than the limit
     // With a quota: the links kept, taken from it (the reader's to give
     // back); false when it ran out, and then no link is kept.
@@ -62,6 +63,7 @@ class PageReader {
   Regexp anchor;
   Regexp image;
   char line[kLineBufferSize];
+  char link[kLineBufferSize];  // the link being tested
 };
 
 #endif  // FERRET_APP_PAGEREADER_H_

@@ -21,7 +21,7 @@ struct PendingPage {
   int depth;
   size_t pendingAt = 0;  // links waiting when it was read
   // Its links, shared with the fetcher ahead; the first `left` are pending.
-  std::shared_ptr<const std::vector<CStr>> links;
+  std::shared_ptr<const PageLinks> links;
   size_t left = 0;
   bool predicted = false;  // what its links ask for was told the fetcher ahead
 };
@@ -94,15 +94,14 @@ int Crawler::ExpandAgain(const std::shared_ptr<OncePages::Page>& met, int depth,
   page.url = met->url;
   page.depth = depth;
   page.pendingAt = budget.pending;
-  std::vector<CStr> links = OncePages::Split(met->links);
   page.predicted = false;
+  page.links = met->links;
   const size_t limit = budget.Room();
-  if (links.size() > limit) {
-    links.resize(limit);
+  if (page.links->size() > limit) {
+    page.links = std::make_shared<const PageLinks>(page.links->Prefix(limit));
     ReportLinksCut(page.url, limit);
   }
-  page.left = links.size();
-  page.links = std::make_shared<const std::vector<CStr>>(std::move(links));
+  page.left = page.links->size();
   return 1;
 }
 
@@ -150,7 +149,7 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
   if (visit != nullptr) {
     visit->url = url;
     visit->depth = depth;
-    visit->links = OncePages::Join(*page.links);
+    visit->links = page.links;
   }
   if (found) {
     if (options.print) context.reporter.Printed(url.Text());
@@ -186,7 +185,7 @@ bool Crawler::ReadPage(ResponseBody& body, const Url& url, int depth, const Page
   *found = read.keywordFound;
   *linksCut = read.linksCut;
   page->left = read.links.size();
-  page->links = std::make_shared<const std::vector<CStr>>(std::move(read.links));
+  page->links = std::make_shared<const PageLinks>(std::move(read.links));
   return false;
 }
 

@@ -43,6 +43,11 @@ Prefetcher::Prefetcher(int count, FetchPolicy allowed, const Options& options,
   // the C library's per-thread heaps (which the run's memory would then keep,
   // however little it holds).
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+  // And the workers share a heap per core rather than one each (the C
+  // library's default allows eight per core), so that what a heap keeps
+  // free is not multiplied by the number of workers.
+  unsigned cores = std::thread::hardware_concurrency();
+  mallopt(M_ARENA_MAX, static_cast<int>(cores > 0 ? cores : 1));
   // Stops stay with the crawl's thread, whose waits they must cut short.
   sigset_t blocked, previous;
   sigemptyset(&blocked);
@@ -51,6 +56,8 @@ Prefetcher::Prefetcher(int count, FetchPolicy allowed, const Options& options,
   pthread_sigmask(SIG_BLOCK, &blocked, &previous);
   threads.resize(static_cast<size_t>(count));
   fetching.assign(threads.size(), 0);
+  wakeUp = std::make_unique<std::condition_variable[]>(threads.size());
+  called.assign(threads.size(), 0);
   for (size_t i = 0; i < threads.size(); ++i) workers.emplace_back([this, i] { Work(i); });
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
@@ -58,7 +65,7 @@ Prefetcher::Prefetcher(int count, FetchPolicy allowed, const Options& options,
 Prefetcher::~Prefetcher() {
   std::unique_lock<std::mutex> lock(mutex);
   stopping = true;
-  workReady.notify_all();
+  for (size_t i = 0; i < threads.size(); ++i) wakeUp[i].notify_one();
   // A worker still fetching is woken out of its wait (again and again, in
   // case it was between two calls), so the run ends without waiting for a
   // silent server; one that is idle has already seen `stopping`.
@@ -115,7 +122,7 @@ void Prefetcher::List(Queue::iterator position, const PlannedRequest& request, s
 
 Prefetcher::Queue::iterator Prefetcher::Unfold(Queue::iterator position) {
   Frame& frame = *position->frame;
-  const std::vector<CStr>& links = *frame.page.links;
+  const PageLinks& links = *frame.page.links;
   Queue::iterator first = position;
   bool listed = false;
   while (!listed && frame.left > 0) {
@@ -244,10 +251,11 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
     entry->key = key;
   }
   entry->taken = true;
+  // One no worker has begun is the crawl's to make, at once: handing it to a
+  // worker would only add the wait for one to wake.
   if (entry->state == Entry::State::kWaiting) {
-    entry->urgent = true;
-    urgent.push_back(entry);
     WakeIfWork();
+    return Fetched();
   }
   while (entry->state != Entry::State::kDone && StopReason() == 0) {
     fetched.wait_for(lock, std::chrono::milliseconds(100));
@@ -267,11 +275,6 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
 }
 
 std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
-  // An urgent entry stays first until a worker begins it.
-  while (!urgent.empty()) {
-    if (urgent.front()->state == Entry::State::kWaiting) return urgent.front();
-    urgent.pop_front();
-  }
   if (crawlListsNext) return nullptr;
   // Half the memory is left for the recordings in flight to grow into.
   if (memory->Held() >= kWindowBytes / 2) return nullptr;
@@ -327,7 +330,7 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(
         ahead->page.url = outcome.url;
         ahead->page.depth = request.depth;
         ahead->page.pendingAt = entry.pendingAt;
-        ahead->page.links = std::make_shared<const std::vector<CStr>>(std::move(page.links));
+        ahead->page.links = std::make_shared<const PageLinks>(std::move(page.links));
         *read = std::move(ahead);
       }
     }
@@ -342,11 +345,14 @@ void Prefetcher::Work(size_t index) {
   threads[index] = pthread_self();
   PageReader reader(options.keyword, options.filespec);
   for (;;) {
-    std::shared_ptr<Entry> entry;
-    ++idle;
-    workReady.wait(lock, [&] { return stopping || (entry = NextToFetch()) != nullptr; });
-    --idle;
     if (stopping) return;
+    std::shared_ptr<Entry> entry = NextToFetch();
+    if (entry == nullptr) {
+      idleWorkers.push_back(index);
+      wakeUp[index].wait(lock, [&] { return stopping || called[index]; });
+      called[index] = false;
+      continue;
+    }
     entry->state = Entry::State::kFetching;
     WakeIfWork();  // the baton: another idle worker fetches what is left
     fetching[index] = true;
@@ -392,5 +398,9 @@ void Prefetcher::Work(size_t index) {
 }
 
 void Prefetcher::WakeIfWork() {
-  if (idle > 0 && NextToFetch() != nullptr) workReady.notify_one();
+  if (idleWorkers.empty() || NextToFetch() == nullptr) return;
+  size_t index = idleWorkers.back();
+  idleWorkers.pop_back();
+  called[index] = true;
+  wakeUp[index].notify_one();
 }

@@ -36,10 +36,11 @@
 // and a fetch ahead stops at the first answer of a redirect chain (the crawl
 // follows a redirect only to a URL not met before, which it alone knows).
 //
-// An idle worker is woken one at a time, and only when there is a request
-// for it: each that begins one wakes the next if another is open, so a
-// change of the queue costs no more wake-ups than it opens requests. The
-// crawl is woken only by the end of a request it waits for.
+// An idle worker is woken one at a time, the last to go idle first, and
+// only when there is a request for it: each that begins one wakes the next
+// if another is open, so a change of the queue costs no more wake-ups than
+// it opens requests. The crawl is woken only by the end of a request it
+// waits for.
 //
 // Workers are joined, never detached: destruction wakes them, interrupts a
 // wait on a silent server once the run is stopping, and joins them.
@@ -71,7 +72,7 @@ struct PlannedPage {
   Url url;               // the URL that answered
   int depth = 0;         // the depth it was scanned at
   size_t pendingAt = 0;  // links waiting in the crawl when it was read
-  std::shared_ptr<const std::vector<CStr>> links;  // as the crawl keeps them
+  std::shared_ptr<const PageLinks> links;  // as the crawl keeps them
 };
 
 // A page a worker read whole, with the crawl's reader and link limit for the
@@ -118,9 +119,9 @@ class Prefetcher {
   void ScannedLive(const Url& url, int depth);
 
   // The recordings of the request for url (to save it, or to scan it at
-  // depth) once a worker has made it; a request not predicted (or not
-  // started yet) is made first of all. No recordings when the run is
-  // stopping. The prediction is used up.
+  // depth) once a worker has made it. No recordings, for the crawl to make
+  // the request itself, when no worker began it (it was not predicted, or
+  // not started yet) or the run is stopping. The prediction is used up.
   Fetched Take(const Url& url, bool save, int depth);
   // The crawl will not make the predicted request after all (with -once, the
   // URL was met or saved before): it is dropped, unfetched if it still can be.
@@ -151,7 +152,6 @@ class Prefetcher {
     size_t readLinks = 0;  // read's links, taken from aheadLinks
     bool queued = false;   // at `at` in the queue
     Queue::iterator at;
-    bool urgent = false;   // the crawl waits for it: fetched first, whatever the window
     bool taken = false;    // the crawl took it (or gave it up)
     bool forgotten = false;  // given up by the crawl
     bool expanded = false; // its links stand in the queue right behind it
@@ -210,10 +210,16 @@ class Prefetcher {
   // crawl replays included.
   const std::shared_ptr<SharedBudget> memory;
   std::mutex mutex;
-  std::condition_variable workReady;  // workers wait here for a request to make
+  // By worker: where it waits for a request to make, and whether it was
+  // called to one.
+  std::unique_ptr<std::condition_variable[]> wakeUp;
+  std::vector<char> called;
+  // Workers waiting, the last to go idle last: it is called first, so that
+  // when few requests are open the same few threads (their caches warm)
+  // make them.
+  std::vector<size_t> idleWorkers;
   std::condition_variable fetched;    // the crawl and shutdown wait here for a worker
   Queue queue;                                   // the crawl's order
-  std::list<std::shared_ptr<Entry>> urgent;      // taken before a worker began them
   std::unordered_map<std::string, std::list<std::shared_ptr<Entry>>> byKey;
   // With -once: each OnceKeyOf listed before, with the most depth listed.
   std::unordered_map<std::string, int> predicted;
@@ -226,7 +232,6 @@ class Prefetcher {
   bool crawlListsNext = false;
   bool stopping = false;
   size_t busy = 0;                               // workers fetching now
-  size_t idle = 0;                               // workers waiting for a request
   std::vector<char> fetching;                    // by worker: fetching now
   std::vector<pthread_t> threads;
   std::vector<std::thread> workers;

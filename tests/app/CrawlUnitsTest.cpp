@@ -16,8 +16,10 @@
 
 namespace {
 
-std::vector<std::string> Strings(const std::vector<CStr>& texts) {
-  return std::vector<std::string>(texts.begin(), texts.end());
+std::vector<std::string> Strings(const PageLinks& links) {
+  std::vector<std::string> texts;
+  for (size_t i = 0; i < links.size(); ++i) texts.emplace_back(links[i]);
+  return texts;
 }
 
 TEST(PageReader, KeywordAndLinksAsTheLinesShowThem) {

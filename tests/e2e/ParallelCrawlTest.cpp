@@ -408,10 +408,11 @@ std::map<std::string, int> Counts(const std::vector<std::string>& paths) {
 }
 
 // No fetch ahead starts while the recordings hold 2 MiB of memory (half of
-// the 4 MiB they may hold between them). The crawl waits for the first file
-// it saves, whose answer the server holds; the other worker fetches ahead
-// the files after it, 1 MiB each, until it holds two, and asks for no more
-// until the crawl has taken one, however many are linked.
+// the 4 MiB they may hold between them). The crawl asks for the first file
+// it saves itself, and the server holds that answer; the two workers fetch
+// ahead the files after it, 1 MiB each, until they hold two (a third may
+// have begun before the second was whole), and ask for no more until the
+// crawl has taken one, however many are linked.
 TEST(ParallelCrawl, FetchingAheadStopsAtTheByteWindow) {
   const int files = 20;
   const size_t window = 2;  // files of 1 MiB
@@ -436,11 +437,8 @@ TEST(ParallelCrawl, FetchingAheadStopsAtTheByteWindow) {
     // any case. A request past the window would follow the last of them at
     // once; it is watched for, for a while, before the held answer goes out.
     // Only the count decides.
-    const size_t filled = 2 + window;
-    if (server.WaitForRequests(filled)) {
-      for (int i = 0; i < 200 && server.Requests().size() == filled; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
+    if (server.WaitForRequests(2 + window)) {
+      std::this_thread::sleep_for(std::chrono::seconds(2));
     }
     beforeRelease = server.Requests().size();
     server.ReleaseResponse(held);
@@ -448,7 +446,8 @@ TEST(ParallelCrawl, FetchingAheadStopsAtTheByteWindow) {
   ProcessResult r =
       RunProcess({FERRET_BINARY, server.Url("/"), "-f", "bin", "-download", "-stat", "-j", "2"},
                  dir.Path(), 120, watch);
-  EXPECT_EQ(beforeRelease, 2 + window);
+  EXPECT_GE(beforeRelease, 2 + window);
+  EXPECT_LE(beforeRelease, 3 + window);
   EXPECT_EQ(r.exitCode, 0) << r.err;
   std::vector<std::string> lines = Lines(r.out);
   ASSERT_EQ(lines.size(), files + 1u) << r.out;
@@ -461,8 +460,8 @@ TEST(ParallelCrawl, FetchingAheadStopsAtTheByteWindow) {
 // Past the 1 MiB a recording keeps in memory its bytes go to a temporary
 // file; where none can be made (TMPDIR names no directory), the recording is
 // not whole and is not replayed: the crawl asks again and saves the file
-// whole, as -j 1 does, a redirect's target too (with -once the crawl takes
-// that hop from the fetcher ahead).
+// whole, as -j 1 does. (With -once a fetch ahead stops at a redirect: the
+// crawl asks for its target itself, once.)
 TEST(ParallelCrawl, AnAnswerNotRecordedWholeIsAskedForAgain) {
   ScriptedServer server;
   const std::string big = PseudoRandomBytes(3 << 19, 7), target = PseudoRandomBytes(3 << 19, 8);  // 1.5 MiB each
@@ -492,7 +491,7 @@ TEST(ParallelCrawl, AnAnswerNotRecordedWholeIsAskedForAgain) {
     EXPECT_EQ(counts["/"], 1);
     EXPECT_EQ(counts["/moved.bin"], 1);
     EXPECT_EQ(counts["/big.bin"] > 1, jobs[0] == '2');
-    EXPECT_EQ(counts["/target.bin"] > 1, jobs[0] == '2');
+    EXPECT_EQ(counts["/target.bin"], 1);
   }
   EXPECT_EQ(Lines(expected).back(), "Saves(2) Prints(0) Hits(4) HTTP 200(75%) Errors(0)");
 }

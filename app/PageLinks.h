@@ -1,0 +1,34 @@
+// PageLinks: the links read from one page, in page order, held in one
+// buffer: a page of many links costs two allocations, not one per link, and
+// passes from the thread that read it to the crawl's whole.
+//
+// Immutable once shared; a link's text stays valid as long as its PageLinks.
+#ifndef FERRET_APP_PAGELINKS_H_
+#define FERRET_APP_PAGELINKS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class PageLinks {
+ public:
+  // Appends a link of length bytes (which holds no NUL).
+  void Add(const char* link, size_t length);
+  // Gives back the room grown for links that never came.
+  void Fit();
+  void Clear();
+
+  size_t size() const { return starts.size(); }
+  bool empty() const { return starts.empty(); }
+  // The link at index, NUL-terminated.
+  const char* operator[](size_t index) const { return text.data() + starts[index]; }
+  // The first count links.
+  PageLinks Prefix(size_t count) const;
+
+ private:
+  std::string text;  // each link, then a NUL
+  std::vector<uint32_t> starts;
+};
+
+#endif  // FERRET_APP_PAGELINKS_H_
