@@ -28,6 +28,8 @@ enum class Option {
   Timeout,
   Once,
   Jobs,
+  Html,
+  Text,
 };
 
 // In the order in which names are compared; the first equal name wins.
@@ -47,6 +49,8 @@ constexpr OptionName kOptions[] = {
     {"-timeout", Option::Timeout},
     {"-once", Option::Once},
     {"-j", Option::Jobs},
+    {"-html", Option::Html},
+    {"-text", Option::Text},
 };
 
 // The entry whose name equals argument in any letter case; null for none.
@@ -105,6 +109,11 @@ void Apply(Option option, const char* value, Options& s) {
     case Option::Timeout: s.timeout = ReadTimeout(value); break;
     case Option::Once: s.once = 1; break;
     case Option::Jobs: s.jobs = ReadJobs(value); break;
+    case Option::Html: s.html = 1; break;
+    case Option::Text:
+      s.text = 1;
+      s.html = 1;
+      break;
   }
 }
 
@@ -134,7 +143,7 @@ constexpr const char* kUsageLines[] = {
     "ferret " FERRET_VERSION,
     "FORMAT: ferret url [-k keyword] [-f filespec] [-d depth] [-print]",
     "                   [-download] [-create] [-confine] [-stat]",
-    "                   [-timeout S] [-once] [-j N]",
+    "                   [-timeout S] [-once] [-j N] [-html] [-text]",
 };
 
 // Printed after the usage lines by -help; the man page has the whole story.
@@ -155,6 +164,10 @@ constexpr const char kHelpText[] =
     "  -timeout S   give up on a server that is silent for S seconds (default 60)\n"
     "  -once        request each page at most once, and save or print each file once\n"
     "  -j N         make up to N requests at a time, 1 to 64 (default 1); output as with 1\n"
+    "  -html        read links as a browser does (every element, <base>, entities),\n"
+    "               print them absolute and normalised, test -f on that URL, and\n"
+    "               test -k on whole lines; in file mode follow every page link\n"
+    "  -text        test -k on the text a reader sees, not the HTML (implies -html)\n"
     "With none of -print, -download and -stat, -k implies -print and -f implies\n"
     "-download. See ferret(1) for the details.\n";
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "app/PageLinks.h"
+
 bool CrawlPlan::Followed(const char* found, CStr* link) {
   // A link that is only a fragment names the page itself (see Step).
   if (found[0] == '#') return false;
@@ -11,8 +13,27 @@ bool CrawlPlan::Followed(const char* found, CStr* link) {
   return std::strstr(*link, "mailto:") == nullptr && !Url::HasOtherScheme(*link);
 }
 
-bool CrawlPlan::Step(const Url& page, int depth, const char* found, LinkStep* step,
-                     UrlProblem* problem) const {
+bool CrawlPlan::HtmlStep(const Url& page, int depth, const char* link, uint8_t flags,
+                         LinkStep* step, UrlProblem* problem) const {
+  if (flags & (PageLinks::kBadUrl | PageLinks::kTooLong)) {
+    *problem = UrlProblem();
+    problem->kind = flags & PageLinks::kTooLong ? FailureKind::kUrlTooLong : FailureKind::kBadUrl;
+    problem->url = link;
+    return false;
+  }
+  step->fileAction = options.FileMode() && (flags & PageLinks::kWanted);
+  step->scan = depth >= 1 && !(flags & PageLinks::kFile);
+  if (!step->fileAction && !step->scan) return false;
+  // What a browser keeps but no request can ask for (port 0) is a bad URL.
+  if (!step->target.Parse(link, problem)) return false;
+  if (step->target.SameKey(page)) return false;
+  step->depth = depth - 1;
+  return true;
+}
+
+bool CrawlPlan::Step(const Url& page, int depth, const char* found, uint8_t flags,
+                     LinkStep* step, UrlProblem* problem) const {
+  if (flags & PageLinks::kHtml) return HtmlStep(page, depth, found, flags, step, problem);
   CStr link;
   if (!Followed(found, &link)) return false;
   if (!LinksAct(depth)) {
@@ -29,12 +50,12 @@ bool CrawlPlan::Step(const Url& page, int depth, const char* found, LinkStep* st
   return true;
 }
 
-std::vector<PlannedRequest> CrawlPlan::Requests(const Url& page, int depth,
-                                                const char* link) const {
+std::vector<PlannedRequest> CrawlPlan::Requests(const Url& page, int depth, const char* link,
+                                                uint8_t flags) const {
   std::vector<PlannedRequest> requests;
   LinkStep step;
   UrlProblem ignored;
-  if (!Step(page, depth, link, &step, &ignored)) return requests;
+  if (!Step(page, depth, link, flags, &step, &ignored)) return requests;
   if (step.fileAction && options.download) requests.push_back({step.target, true, -1});
   if (step.scan) requests.push_back({step.target, false, step.depth});
   return requests;

@@ -17,6 +17,7 @@
 #define FERRET_APP_CRAWLPLAN_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "app/Options.h"
@@ -53,7 +54,11 @@ class CrawlPlan {
   // failed to resolve (the crawl reports that), and left kNone otherwise.
   // When no link of such a page asks for anything (LinksAct), only that
   // problem is looked for, building no URL.
-  bool Step(const Url& page, int depth, const char* link, LinkStep* step,
+  //
+  // A link of the HTML reading (flags, PageLinks) is already resolved (or
+  // failed to): a file's link is never scanned, and in file mode only a
+  // link the file pattern matched is printed or saved.
+  bool Step(const Url& page, int depth, const char* link, uint8_t flags, LinkStep* step,
             UrlProblem* problem) const;
 
   // Whether a link of a page scanned at depth can ask for anything: a file
@@ -66,13 +71,17 @@ class CrawlPlan {
 
   // The requests that handling link (found on the page at page, scanned at
   // depth) will make, in the crawl's order: its save before its scan.
-  std::vector<PlannedRequest> Requests(const Url& page, int depth, const char* link) const;
+  std::vector<PlannedRequest> Requests(const Url& page, int depth, const char* link,
+                                       uint8_t flags) const;
 
  private:
   // Whether found is a link to follow at all: false for a fragment of the
   // page, mail and other schemes; *link is then found with its control bytes
   // escaped.
   static bool Followed(const char* found, CStr* link);
+  // Step for a link of the HTML reading.
+  bool HtmlStep(const Url& page, int depth, const char* link, uint8_t flags, LinkStep* step,
+                UrlProblem* problem) const;
 
   const Options& options;
 };

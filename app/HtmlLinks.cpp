@@ -122,7 +122,9 @@ bool ValidDescriptors(const std::vector<std::string_view>& descriptors) {
 
 }  // namespace
 
-HtmlLinkCollector::HtmlLinkCollector(const WebUrl& page, size_t limit) : base(page), limit(limit) {}
+HtmlLinkCollector::HtmlLinkCollector(const WebUrl& page, size_t limit,
+                                     HtmlLinkConsumer* consumer)
+    : base(page), limit(limit), consumer(consumer) {}
 
 std::vector<std::string_view> HtmlLinkCollector::SrcsetUrls(std::string_view srcset) {
   std::vector<std::string_view> urls;
@@ -205,10 +207,6 @@ std::string_view HtmlLinkCollector::RefreshUrl(std::string_view content) {
 void HtmlLinkCollector::Add(HtmlLink::Kind kind, const char* element, const char* attribute,
                             std::string_view value) {
   if (IsEmptyValue(value)) return;
-  if (links.size() == limit) {
-    cut = true;
-    return;
-  }
   HtmlLink link;
   link.kind = kind;
   link.element = element;
@@ -225,11 +223,22 @@ void HtmlLinkCollector::Add(HtmlLink::Kind kind, const char* element, const char
       link.url.assign(value.data(), value.size());
       break;
   }
-  links.push_back(std::move(link));
+  // What the consumer passes over does not count against the limit.
+  if (consumer != nullptr && !consumer->Wants(link)) return;
+  if (taken == limit) {
+    cut = true;
+    return;
+  }
+  ++taken;
+  if (consumer != nullptr) {
+    consumer->Take(std::move(link));
+  } else {
+    links.push_back(std::move(link));
+  }
 }
 
 void HtmlLinkCollector::OnToken(const HtmlToken& token) {
-  if (token.kind != HtmlToken::Kind::kStartTag || cut) return;
+  if (token.kind != HtmlToken::Kind::kStartTag || cut || stopped) return;
   if (token.name == "base") {
     const HtmlAttribute* href = Find(token.attributes, "href");
     if (href == nullptr || baseSet) return;

@@ -38,15 +38,27 @@ struct HtmlLink {
   UrlProblem problem;  // when !resolved
 };
 
+// Where a collector's links may go instead of its own list.
+class HtmlLinkConsumer {
+ public:
+  virtual ~HtmlLinkConsumer() = default;
+  // Whether link is wanted: only wanted links count against the limit.
+  virtual bool Wants(const HtmlLink& link) = 0;
+  virtual void Take(HtmlLink&& link) = 0;
+};
+
 class HtmlLinkCollector : public HtmlTokenSink {
  public:
-  // Links of the page at page, keeping at most limit of them.
-  HtmlLinkCollector(const WebUrl& page, size_t limit);
+  // Links of the page at page, keeping at most limit of them, here or in
+  // consumer.
+  HtmlLinkCollector(const WebUrl& page, size_t limit, HtmlLinkConsumer* consumer = nullptr);
 
   void OnToken(const HtmlToken& token) override;
 
   const std::vector<HtmlLink>& Links() const { return links; }
   bool Cut() const { return cut; }
+  // No more links are collected (not a cut: Cut() stays as it is).
+  void Stop() { stopped = true; }
 
   // The URLs a srcset value names, in order.
   static std::vector<std::string_view> SrcsetUrls(std::string_view srcset);
@@ -60,7 +72,10 @@ class HtmlLinkCollector : public HtmlTokenSink {
   WebUrl base;
   bool baseSet = false;
   const size_t limit;
+  HtmlLinkConsumer* const consumer;  // borrowed; null: links are kept here
+  size_t taken = 0;  // links kept, here or by the consumer
   bool cut = false;
+  bool stopped = false;
   std::vector<HtmlLink> links;
 };
 

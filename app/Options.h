@@ -20,6 +20,8 @@ struct Options {
   int timeout = 60;  // seconds a connection may stay silent; 1 to 86400
   int once = 0;      // request each URL at most once (the page scan's requests)
   int jobs = 1;      // requests in flight at once, 1 to 64
+  int html = 0;      // links read as a browser reads them, lines tested whole
+  int text = 0;      // the keyword tested on the page's text (implies html)
 
   // File mode: no keyword, so the links themselves are printed or saved.
   bool FileMode() const { return keyword.IsEmpty(); }

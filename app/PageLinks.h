@@ -13,8 +13,17 @@
 
 class PageLinks {
  public:
+  // What a link read by the HTML reading (-html) is; 0 for the design's.
+  enum Flag : uint8_t {
+    kHtml = 1,      // an absolute, normalised URL, or a link that did not resolve
+    kFile = 2,      // a file's link (an image, a script, ...): never scanned
+    kWanted = 4,    // the file pattern matched it: file mode prints or saves it
+    kBadUrl = 8,    // did not resolve: the text is the link as written
+    kTooLong = 16,  // did not resolve: the text is what it would have been, cut
+  };
+
   // Appends a link of length bytes (which holds no NUL).
-  void Add(const char* link, size_t length);
+  void Add(const char* link, size_t length, uint8_t flags = 0);
   // Gives back the room grown for links that never came.
   void Fit();
   void Clear();
@@ -23,12 +32,14 @@ class PageLinks {
   bool empty() const { return starts.empty(); }
   // The link at index, NUL-terminated.
   const char* operator[](size_t index) const { return text.data() + starts[index]; }
+  uint8_t Flags(size_t index) const { return flags[index]; }
   // The first count links.
   PageLinks Prefix(size_t count) const;
 
  private:
   std::string text;  // each link, then a NUL
   std::vector<uint32_t> starts;
+  std::vector<uint8_t> flags;
 };
 
 #endif  // FERRET_APP_PAGELINKS_H_

@@ -2,7 +2,12 @@
 
 #include <cstring>
 
+#include "app/HtmlLinks.h"
+#include "app/HtmlText.h"
+#include "app/KeywordLines.h"
 #include "net/StreamRead.h"
+#include "net/WebUrl.h"
+#include "text/HtmlTokenizer.h"
 
 namespace {
 
@@ -12,12 +17,127 @@ constexpr char kImagePattern[] = "<img[\t ]+src[\t ]*=[\t ]*\"?([^\">]*)\"?.*>";
 
 }  // namespace
 
-PageReader::PageReader(const CStr& keywordPattern, const CStr& filespec)
+// The HTML reading of one page at a time: the tokenizer hands its tokens to
+// the link collector and, with -text, to the text's lines; the links go to
+// the page as the crawl wants them.
+class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
+ public:
+  HtmlReading(Regexp* keyword, Regexp* file, bool fileMode)
+      : file(file), fileMode(fileMode), lines(keyword), text(&lines), tokenizer(this) {}
+
+  // Makes ready for the page at url, read into *page.
+  void Begin(const Url& url, size_t linkLimit, bool collect, bool testText, SharedBudget* quota,
+             Page* into) {
+    WebUrl base;
+    UrlProblem ignored;
+    base.Parse(url.Text(), &ignored);
+    links = std::make_unique<HtmlLinkCollector>(base, linkLimit, this);
+    if (!collect) links->Stop();
+    this->testText = testText;
+    this->quota = quota;
+    page = into;
+  }
+  // Source bytes: for the tokenizer, and with testSource for the lines.
+  void Feed(const char* data, size_t length, bool testSource) {
+    if (testSource) lines.Feed(data, length);
+    tokenizer.Feed(data, length);
+  }
+  // Ends the page: whether a line matched, and whether links were cut.
+  bool Finish(bool* cut) {
+    tokenizer.Finish();
+    text.Finish();
+    *cut = links->Cut();
+    links.reset();
+    return lines.Finish();
+  }
+
+  void OnToken(const HtmlToken& token) override {
+    links->OnToken(token);
+    if (testText && !lines.Found()) text.OnToken(token);
+  }
+
+  bool Wants(const HtmlLink& link) override {
+    matched = file->Match(link.url.c_str());
+    if (link.kind == HtmlLink::Kind::kFile) return fileMode && matched;
+    return fileMode || matched;
+  }
+
+  void Take(HtmlLink&& link) override {
+    if (quota != nullptr && !quota->Take(1)) {
+      page->quotaMet = false;
+      quota->Give(page->links.size());
+      page->links.Clear();
+      links->Stop();
+      return;
+    }
+    uint8_t flags = PageLinks::kHtml;
+    if (link.kind == HtmlLink::Kind::kFile) flags |= PageLinks::kFile;
+    if (matched) flags |= PageLinks::kWanted;
+    const std::string* shown = &link.url;
+    if (!link.resolved) {
+      bool tooLong = link.problem.kind == FailureKind::kUrlTooLong;
+      flags |= tooLong ? PageLinks::kTooLong : PageLinks::kBadUrl;
+      if (tooLong) {
+        problemText.assign(link.problem.url, link.problem.url.Length());
+        shown = &problemText;
+      }
+    }
+    // A link as written may be as long as an attribute; what an error line
+    // shows of it is bounded as a URL is.
+    size_t length = shown->size() < kMaxUrlLength ? shown->size() : kMaxUrlLength;
+    page->links.Add(shown->data(), length, flags);
+  }
+
+ private:
+  Regexp* const file;
+  const bool fileMode;
+  KeywordLines lines;
+  HtmlText text;
+  HtmlTokenizer tokenizer;
+  std::unique_ptr<HtmlLinkCollector> links;
+  bool testText = false;
+  SharedBudget* quota = nullptr;
+  Page* page = nullptr;
+  bool matched = false;     // the file pattern matched the link Wants saw last
+  std::string problemText;  // reused
+};
+
+PageReader::PageReader(const CStr& keywordPattern, const CStr& filespec, bool htmlReading,
+                       bool textReading)
     : collect(!filespec.IsEmpty()),
+      fileMode(keywordPattern.IsEmpty()),
+      text(textReading),
       keyword(keywordPattern, 1),
       file(filespec, 1),
       anchor(kAnchorPattern, 1),
-      image(kImagePattern, 1) {}
+      image(kImagePattern, 1) {
+  if (htmlReading || textReading) html = std::make_unique<HtmlReading>(&keyword, &file, fileMode);
+}
+
+PageReader::~PageReader() = default;
+
+PageReader::Page PageReader::ReadHtml(ResponseBody& response, const Url& url, size_t linkLimit,
+                                      bool testKeyword,
+                                      const std::function<void(size_t)>& onBytes,
+                                      SharedBudget* quota) {
+  Page page;
+  std::iostream& body = response.Stream();
+  if (body.eof()) return page;
+  html->Begin(url, linkLimit, collect, testKeyword && text, quota, &page);
+  char chunk[16 * 1024];
+  while (response.Connected()) {
+    body.read(chunk, sizeof chunk);
+    size_t length = static_cast<size_t>(body.gcount());
+    if (onBytes && length > 0) onBytes(length);
+    html->Feed(chunk, length, testKeyword && !text);
+    if (body.eof() || body.fail()) break;
+  }
+  bool cut = false;
+  page.keywordFound = html->Finish(&cut) && testKeyword;
+  page.linksCut = cut && page.quotaMet;
+  page.links.Fit();
+  return page;
+}
 
 bool PageReader::CollectLinks(Regexp& tag, const char* text, size_t limit, SharedBudget* quota,
                               Page& page) {
@@ -42,9 +162,10 @@ bool PageReader::CollectLinks(Regexp& tag, const char* text, size_t limit, Share
   return true;
 }
 
-PageReader::Page PageReader::Read(ResponseBody& response, size_t linkLimit, bool testKeyword,
-                                  const std::function<void(size_t)>& onBytes,
+PageReader::Page PageReader::Read(ResponseBody& response, const Url& url, size_t linkLimit,
+                                  bool testKeyword, const std::function<void(size_t)>& onBytes,
                                   SharedBudget* quota) {
+  if (html) return ReadHtml(response, url, linkLimit, testKeyword, onBytes, quota);
   Page page;
   std::iostream& body = response.Stream();
   bool collecting = collect;

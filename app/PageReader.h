@@ -10,6 +10,16 @@
 // is tested on its own. The reader keeps at most a given number of links and
 // says when there were more.
 //
+// With html (-html) the page is read by an HTML tokenizer instead, as it
+// arrives, never held whole: its links as a browser finds them (HtmlLinks),
+// each resolved against the page and kept as its absolute, normalised URL
+// with what it is (PageLinks flags). In keyword mode only pages' links are
+// kept, those the file pattern matches; in file mode every page's link is
+// kept (to be followed) and marked when the pattern matches it, and a file's
+// link only when it matches. The keyword is tested on whole lines
+// (KeywordLines): of the HTML source, or with text (-text) of the text a
+// reader sees (HtmlText).
+//
 // A reader compiles its patterns once and is used by one thread at a time:
 // the crawl has one, and each worker fetching ahead has its own.
 #ifndef FERRET_APP_PAGEREADER_H_
@@ -17,11 +27,13 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "app/PageLinks.h"
 #include "net/HttpRequest.h"
 #include "net/SharedBudget.h"
+#include "net/Url.h"
 #include "regex/Regexp.h"
 #include "text/CStr.h"
 
@@ -31,7 +43,8 @@ class PageReader {
  public:
   // keyword empty: lines are not tested; filespec empty: no link is
   // collected.
-  PageReader(const CStr& keyword, const CStr& filespec);
+  PageReader(const CStr& keyword, const CStr& filespec, bool html = false, bool text = false);
+  ~PageReader();
   PageReader(const PageReader&) = delete;
   PageReader& operator=(const PageReader&) = delete;
 
@@ -44,20 +57,26 @@ class PageReader {
     bool quotaMet = true;
   };
 
-  // Reads body to its end (or until it fails), keeping at most linkLimit
-  // links. With testKeyword false, lines are only searched for links.
-  // onBytes, when given, hears of every piece read. With quota, each link
-  // kept is taken from it as it is found.
-  Page Read(ResponseBody& body, size_t linkLimit, bool testKeyword,
+  // Reads body, the page at url, to its end (or until it fails), keeping at
+  // most linkLimit links. With testKeyword false, lines are only searched
+  // for links. onBytes, when given, hears of every piece read. With quota,
+  // each link kept is taken from it as it is found.
+  Page Read(ResponseBody& body, const Url& url, size_t linkLimit, bool testKeyword,
             const std::function<void(size_t)>& onBytes = nullptr, SharedBudget* quota = nullptr);
 
  private:
+  class HtmlReading;
+  Page ReadHtml(ResponseBody& body, const Url& url, size_t linkLimit, bool testKeyword,
+                const std::function<void(size_t)>& onBytes, SharedBudget* quota);
   // Collects, left to right, the links of tag in line into page's links;
   // false when limit was reached with another link to keep, or quota has no
   // room for it.
   bool CollectLinks(Regexp& tag, const char* line, size_t limit, SharedBudget* quota, Page& page);
 
   const bool collect;
+  const bool fileMode;  // no keyword: links are what is printed or saved
+  const bool text;
+  std::unique_ptr<HtmlReading> html;  // with -html
   Regexp keyword;
   Regexp file;
   Regexp anchor;

@@ -11,6 +11,7 @@
 #include "app/Request.h"
 #include "app/Stop.h"
 #include "app/VisitedUrls.h"
+#include "net/WebUrl.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ class Crawler {
   explicit Crawler(CrawlContext& context)
       : context(context),
         options(context.options),
-        reader(options.keyword, options.filespec),
+        reader(options.keyword, options.filespec, options.html, options.text),
         plan(options) {}
 
   int Run(const Url& url, int depth);
@@ -53,6 +54,9 @@ class Crawler {
   bool ReadPage(ResponseBody& body, const Url& url, int depth, const PageReadAhead* ahead,
                 bool* found, PendingPage* page, bool* linksCut);
   void ReportLinksCut(const Url& url, size_t limit);
+  // url as printed: with -html in its absolute, normalised form (a redirect's
+  // target is read as the design reads a Location).
+  CStr Shown(const Url& url) const;
   void PredictLinks(const PendingPage& page);
   // Handles the last pending link of page; true with *next set when that
   // link is to be scanned next.
@@ -82,6 +86,14 @@ void Crawler::ReportLinksCut(const Url& url, size_t limit) {
     return;
   }
   context.reporter.Failed(failure);
+}
+
+CStr Crawler::Shown(const Url& url) const {
+  if (!options.html) return url.Text();
+  WebUrl normal;
+  UrlProblem ignored;
+  if (!normal.Parse(url.Text(), &ignored)) return url.Text();
+  return normal.Text().c_str();
 }
 
 // With -once, a page met before and expanded with less depth than now is
@@ -152,7 +164,7 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
     visit->links = page.links;
   }
   if (found) {
-    if (options.print) context.reporter.Printed(url.Text());
+    if (options.print) context.reporter.Printed(Shown(url));
     // With -once a page is saved once, the start page saved first included.
     if (options.download && (!options.once || files.Insert(url))) {
       DownloadUrl(context, url);
@@ -180,7 +192,7 @@ bool Crawler::ReadPage(ResponseBody& body, const Url& url, int depth, const Page
     page->left = page->links->size();
     return true;
   }
-  PageReader::Page read = reader.Read(body, budget.Room(), !options.keyword.IsEmpty(),
+  PageReader::Page read = reader.Read(body, url, budget.Room(), !options.keyword.IsEmpty(),
                                       [this](size_t n) { context.reporter.BodyBytes(n); });
   *found = read.keywordFound;
   *linksCut = read.linksCut;
@@ -200,7 +212,9 @@ void Crawler::PredictLinks(const PendingPage& page) {
 bool Crawler::TakeLink(PendingPage& page, Url* next) {
   LinkStep step;
   UrlProblem problem;
-  bool taken = plan.Step(page.url, page.depth, (*page.links)[--page.left], &step, &problem);
+  --page.left;
+  bool taken = plan.Step(page.url, page.depth, (*page.links)[page.left],
+                         page.links->Flags(page.left), &step, &problem);
   if (!taken) {
     if (problem.kind != FailureKind::kNone) context.reporter.Failed(problem);
     return false;

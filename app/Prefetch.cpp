@@ -133,7 +133,7 @@ Prefetcher::Queue::iterator Prefetcher::Unfold(Queue::iterator position) {
     size_t taken = links.size() - index;
     size_t before = queue.size();
     for (const PlannedRequest& request :
-         plan.Requests(frame.page.url, frame.page.depth, links[index])) {
+         plan.Requests(frame.page.url, frame.page.depth, links[index], links.Flags(index))) {
       List(position, request, request.save ? 0 : frame.page.pendingAt + links.size() - taken);
     }
     if (queue.size() != before) {
@@ -317,7 +317,7 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(
     if (!request.save && request.depth >= 0) {
       auto ahead = std::make_shared<PageReadAhead>();
       PageReader::Page page =
-          reader.Read(*outcome.body, RoomAt(entry.pendingAt), !options.keyword.IsEmpty(),
+          reader.Read(*outcome.body, outcome.url, RoomAt(entry.pendingAt), !options.keyword.IsEmpty(),
                       [&ahead](size_t n) { ahead->bytesRead += n; }, &aheadLinks);
       Failure ignored;
       bool replayable = true;  // else the crawl asks again and reads what comes
@@ -343,7 +343,7 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(
 void Prefetcher::Work(size_t index) {
   std::unique_lock<std::mutex> lock(mutex);
   threads[index] = pthread_self();
-  PageReader reader(options.keyword, options.filespec);
+  PageReader reader(options.keyword, options.filespec, options.html, options.text);
   for (;;) {
     if (stopping) return;
     std::shared_ptr<Entry> entry = NextToFetch();

@@ -7,6 +7,7 @@
 #include "app/Stop.h"
 #include "app/TextReporter.h"
 #include "net/Sockets.h"
+#include "net/WebUrl.h"
 #include "regex/Regexp.h"
 
 namespace {
@@ -34,7 +35,14 @@ int RunCrawl(const Options& options, CStr startUrl) {
   // once, and nothing is asked.
   Url start;
   UrlProblem problem;
-  bool startFailed = !start.Parse(Url::EscapeControls(startUrl), &problem);
+  bool startFailed;
+  if (options.html) {
+    // Read as a browser reads what is typed into its address bar.
+    WebUrl typed;
+    startFailed = !typed.Parse(startUrl, &problem) || !typed.ToUrl(&start, &problem);
+  } else {
+    startFailed = !start.Parse(Url::EscapeControls(startUrl), &problem);
+  }
   if (startFailed) {
     reporter.Failed(problem);
   } else {

@@ -217,7 +217,7 @@ const char kUsage[] = "ferret " FERRET_VERSION
                       "\n"
                       "FORMAT: ferret url [-k keyword] [-f filespec] [-d depth] [-print]\n"
                       "                   [-download] [-create] [-confine] [-stat]\n"
-                      "                   [-timeout S] [-once] [-j N]\n"
+                      "                   [-timeout S] [-once] [-j N] [-html] [-text]\n"
                       "\n";
 
 TEST(CommandLineBinary, UsageAndRefusals) {

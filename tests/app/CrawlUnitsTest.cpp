@@ -62,7 +62,7 @@ TEST(PageReader, KeywordAndLinksAsTheLinesShowThem) {
     PageReader reader(c.keyword, c.filespec);
     size_t bytes = 0;
     SharedBudget quota(c.quota);
-    PageReader::Page page = reader.Read(*outcome.body, c.limit, c.keyword[0] != '\0',
+    PageReader::Page page = reader.Read(*outcome.body, outcome.url, c.limit, c.keyword[0] != '\0',
                                         [&bytes](size_t n) { bytes += n; },
                                         c.quota > 0 ? &quota : nullptr);
     EXPECT_EQ(page.quotaMet, c.quotaMet) << c.name;
@@ -75,6 +75,7 @@ TEST(PageReader, KeywordAndLinksAsTheLinesShowThem) {
 }
 
 TEST(CrawlPlan, WhatEachLinkAsksFor) {
+  constexpr uint8_t H = PageLinks::kHtml, F = PageLinks::kFile, W = PageLinks::kWanted;
   const std::string far(kMaxUrlLength, 'd');
   const struct {
     const char* name;
@@ -83,6 +84,7 @@ TEST(CrawlPlan, WhatEachLinkAsksFor) {
     int depth;
     std::vector<CStr> links;
     std::vector<std::string> requests;  // "save URL" or "scan URL at DEPTH", in order
+    std::vector<uint8_t> flags;         // the HTML reading's, by link; none: the design's
   } cases[] = {
       {"keyword mode scans while depth remains, last link first", "k", 1, 2,
        {"a.html", "/b.html", "http://other.test/c"},
@@ -104,6 +106,19 @@ TEST(CrawlPlan, WhatEachLinkAsksFor) {
       {"links holding mailto: are passed over", "", 1, 0,
        {"x/mailto:a@b", "http://h.test/?mailto:x", "/mailto:me", "ok"},
        {"save site.test:80/dir/ok"}},
+      // The HTML reading's links come resolved, each with what it is.
+      {"-html, file mode: every page is scanned, only what matched is saved", "", 1, 1,
+       {"http://site.test/a.html", "http://site.test/b.png", "http://site.test/c.html",
+        "http://site.test/d.png", "http://site.test:0/e.html", "http://site.test/dir/p.html"},
+       {"scan http://site.test/c.html at 0", "save http://site.test/b.png",
+        "save http://site.test/a.html", "scan http://site.test/a.html at 0"},
+       {H | W, H | F | W, H, H | F, H, H}},
+      {"-html, keyword mode: pages only, while depth remains", "k", 1, 1,
+       {"http://site.test/a.html", "http://site.test/b.png"},
+       {"scan http://site.test/a.html at 0"}, {H | W, H | F | W}},
+      {"-html: links that did not resolve ask for nothing", "", 1, 1,
+       {"http://[x/", "http://site.test/ok.png"}, {"save http://site.test/ok.png"},
+       {H | PageLinks::kBadUrl | W, H | F | W}},
   };
   for (const auto& c : cases) {
     Options options;
@@ -112,9 +127,10 @@ TEST(CrawlPlan, WhatEachLinkAsksFor) {
     CrawlPlan plan(options);
     std::vector<std::string> got;
     // The crawl handles a page's links last found first.
-    for (auto link = c.links.rbegin(); link != c.links.rend(); ++link) {
+    for (size_t i = c.links.size(); i-- > 0;) {
+      uint8_t flags = c.flags.empty() ? 0 : c.flags[i];
       for (const PlannedRequest& r :
-           plan.Requests(ParsedUrl("http://site.test/dir/p.html"), c.depth, *link)) {
+           plan.Requests(ParsedUrl("http://site.test/dir/p.html"), c.depth, c.links[i], flags)) {
         got.push_back(r.save ? "save " + std::string(r.url.Text())
                              : "scan " + std::string(r.url.Text()) + " at " + std::to_string(r.depth));
       }
@@ -129,10 +145,10 @@ TEST(CrawlPlan, ARunawayLinkIsAProblemToReport) {
   LinkStep step;
   UrlProblem problem;
   std::string far(kMaxUrlLength, 'd');
-  EXPECT_FALSE(plan.Step(ParsedUrl("http://site.test/p.html"), 1, far.c_str(), &step, &problem));
+  EXPECT_FALSE(plan.Step(ParsedUrl("http://site.test/p.html"), 1, far.c_str(), 0, &step, &problem));
   EXPECT_EQ(problem.kind, FailureKind::kUrlTooLong);
   UrlProblem none;
-  EXPECT_FALSE(plan.Step(ParsedUrl("http://site.test/p.html"), 1, "mailto:me@site.test", &step, &none));
+  EXPECT_FALSE(plan.Step(ParsedUrl("http://site.test/p.html"), 1, "mailto:me@site.test", 0, &step, &none));
   EXPECT_EQ(none.kind, FailureKind::kNone);
 }
 

@@ -1,0 +1,57 @@
+#include "app/KeywordLines.h"
+
+#include <cstring>
+
+void KeywordLines::Feed(const char* data, size_t length) {
+  while (length > 0 && !found) {
+    const void* end = std::memchr(data, '\n', length);
+    if (end == nullptr) {
+      Append(data, length);
+      return;
+    }
+    size_t piece = static_cast<size_t>(static_cast<const char*>(end) - data);
+    Append(data, piece);
+    if (!window.empty() && window.back() == '\r') window.pop_back();
+    EndLine();
+    data += piece + 1;
+    length -= piece + 1;
+  }
+}
+
+void KeywordLines::Append(const char* data, size_t length) {
+  while (length > 0 && !found) {
+    size_t room = kMaxWholeLine - window.size();
+    size_t taken = length < room ? length : room;
+    window.append(data, taken);
+    data += taken;
+    length -= taken;
+    if (window.size() == kMaxWholeLine) Test(false);
+  }
+}
+
+void KeywordLines::EndLine() {
+  if (!found && !window.empty()) Test(true);
+  window.clear();
+}
+
+bool KeywordLines::Finish() {
+  EndLine();
+  bool matched = found;
+  found = false;
+  // A page of one huge line leaves no window of that size behind.
+  if (window.capacity() > kWindowOverlap * 4) std::string().swap(window);
+  return matched;
+}
+
+void KeywordLines::Test(bool lineEnds) {
+  // A NUL inside the line ends what the pattern sees of it, as it ends a
+  // C string: the text after it is tested on its own.
+  size_t start = 0;
+  do {
+    const char* text = window.c_str() + start;
+    found = keyword->Match(text);
+    start += std::strlen(text) + 1;
+  } while (!found && start < window.size());
+  if (found || lineEnds) return;
+  window.erase(0, window.size() - kWindowOverlap);
+}
