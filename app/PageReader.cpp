@@ -22,8 +22,13 @@ constexpr char kImagePattern[] = "<img[\t ]+src[\t ]*=[\t ]*\"?([^\">]*)\"?.*>";
 // the page as the crawl wants them.
 class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
  public:
-  HtmlReading(Regexp* keyword, Regexp* file, bool fileMode)
-      : file(file), fileMode(fileMode), lines(keyword), text(&lines), tokenizer(this) {}
+  HtmlReading(Regexp* keyword, Regexp* file, bool anyLink, bool fileMode)
+      : file(file),
+        anyLink(anyLink),
+        fileMode(fileMode),
+        lines(keyword),
+        text(&lines),
+        tokenizer(this) {}
 
   // Makes ready for the page at url, read into *page.
   void Begin(const Url& url, size_t linkLimit, bool collect, bool testText, SharedBudget* quota,
@@ -31,6 +36,7 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
     WebUrl base;
     UrlProblem ignored;
     base.Parse(url.Text(), &ignored);
+    pageText = base.Text();
     links = std::make_unique<HtmlLinkCollector>(base, linkLimit, this);
     if (!collect) links->Stop();
     this->testText = testText;
@@ -57,7 +63,10 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
   }
 
   bool Wants(const HtmlLink& link) override {
-    matched = file->Match(link.url.c_str());
+    // A link to a place in the page itself names no other resource; on a
+    // long page there are thousands, which would crowd out the others.
+    if (link.resolved && link.url == pageText) return false;
+    matched = anyLink || file->Match(link.url.c_str());
     if (link.kind == HtmlLink::Kind::kFile) return fileMode && matched;
     return fileMode || matched;
   }
@@ -90,6 +99,7 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
 
  private:
   Regexp* const file;
+  const bool anyLink;  // the file pattern is ".": every link (never empty) matches
   const bool fileMode;
   KeywordLines lines;
   HtmlText text;
@@ -100,6 +110,7 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
   Page* page = nullptr;
   bool matched = false;     // the file pattern matched the link Wants saw last
   std::string problemText;  // reused
+  std::string pageText;     // the page's URL, normalised
 };
 
 PageReader::PageReader(const CStr& keywordPattern, const CStr& filespec, bool htmlReading,
@@ -111,7 +122,9 @@ PageReader::PageReader(const CStr& keywordPattern, const CStr& filespec, bool ht
       file(filespec, 1),
       anchor(kAnchorPattern, 1),
       image(kImagePattern, 1) {
-  if (htmlReading || textReading) html = std::make_unique<HtmlReading>(&keyword, &file, fileMode);
+  if (htmlReading || textReading) {
+    html = std::make_unique<HtmlReading>(&keyword, &file, filespec == ".", fileMode);
+  }
 }
 
 PageReader::~PageReader() = default;

@@ -2,10 +2,12 @@
 // reader, the crawl plan, -once's record, and the depth-first crawl itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "app/CrawlPlan.h"
+#include "app/KeywordLines.h"
 #include "app/PageReader.h"
 #include "app/PageScan.h"
 #include "app/VisitedUrls.h"
@@ -71,6 +73,105 @@ TEST(PageReader, KeywordAndLinksAsTheLinesShowThem) {
     EXPECT_EQ(Strings(page.links), c.links) << c.name;
     EXPECT_EQ(page.linksCut, c.cut) << c.name;
     EXPECT_GE(bytes, c.body.size()) << c.name;
+  }
+}
+
+// With -html a page's links are resolved, marked with what they are, and
+// chosen as the mode says: the file pattern tested on the absolute URL,
+// every page link kept in file mode, links to the page itself dropped (a
+// fragment resolves against the base, as in a browser), and
+// only what is kept counted against the limit. Lines are tested whole.
+TEST(PageReader, HtmlReadingAsEachModeWantsIt) {
+  const std::string body =
+      "<base href='/docs/'><p class=x>A <em>borrow</em>  checker &lt;T&gt;\n"
+      "<a class=nav rel=next\n href='ch2.html#top'>next</a><img srcset='i1.png 1x, i2.png 2x'>"
+      "<a href=#here></a><a href=/docs/page.html#x></a><a href='/guide/g.html'>"
+      "<script>var s = '<a href=no.html>';</script><a href=http://[bad>" +
+      std::string(3000, 'x') + "needle\n";
+  constexpr uint8_t H = PageLinks::kHtml, F = PageLinks::kFile, W = PageLinks::kWanted;
+  const struct {
+    const char* name;
+    const char* keyword;
+    const char* filespec;
+    bool text;
+    size_t limit;
+    bool found;
+    std::vector<std::string> links;  // each "FLAGS URL"
+    bool cut;
+  } cases[] = {
+      {"keyword mode: pages only", "needle", ".", false, 10, true,
+       {"5 http://site.test/docs/ch2.html", "5 http://site.test/docs/", "5 http://site.test/guide/g.html",
+        "13 http://[bad"}, false},
+      {"the file pattern tests the absolute URL", "zzz", "^http://site.test/docs/", false, 10,
+       false, {"5 http://site.test/docs/ch2.html", "5 http://site.test/docs/"}, false},
+      {"file mode: every page, files that match", "", "png$", false, 10, false,
+       {"1 http://site.test/docs/ch2.html", "7 http://site.test/docs/i1.png",
+        "7 http://site.test/docs/i2.png", "1 http://site.test/docs/",
+        "1 http://site.test/guide/g.html", "9 http://[bad"},
+       false},
+      {"only links kept count against the limit", "", "g.html$", false, 2, false,
+       {"1 http://site.test/docs/ch2.html", "1 http://site.test/docs/"}, true},
+      {"the HTML's lines are tested whole", "borrow</em>", ".", false, 10, true,
+       {"5 http://site.test/docs/ch2.html", "5 http://site.test/docs/", "5 http://site.test/guide/g.html",
+        "13 http://[bad"}, false},
+      {"-text: the text a reader sees", "^A borrow checker <T>$", ".", true, 10, true,
+       {"5 http://site.test/docs/ch2.html", "5 http://site.test/docs/", "5 http://site.test/guide/g.html",
+        "13 http://[bad"}, false},
+      {"-text: markup is not text", "borrow</em>", ".", true, 10, false,
+       {"5 http://site.test/docs/ch2.html", "5 http://site.test/docs/", "5 http://site.test/guide/g.html",
+        "13 http://[bad"}, false},
+  };
+  static_assert(H == 1 && F == 2 && W == 4, "the rows spell the flags out");
+  for (const auto& c : cases) {
+    FakeSite site;
+    site.Page("/docs/page.html", body);
+    FetchOutcome outcome =
+        Fetch(ParsedUrl("http://site.test/docs/page.html"), nullptr, site.Connect());
+    ASSERT_TRUE(outcome.body) << c.name;
+    PageReader reader(c.keyword, c.filespec, true, c.text);
+    PageReader::Page page =
+        reader.Read(*outcome.body, outcome.url, c.limit, c.keyword[0] != '\0');
+    std::vector<std::string> got;
+    for (size_t i = 0; i < page.links.size(); ++i) {
+      got.push_back(std::to_string(page.links.Flags(i)) + " " + page.links[i]);
+    }
+    EXPECT_EQ(got, c.links) << c.name;
+    EXPECT_EQ(page.keywordFound, c.found) << c.name;
+    EXPECT_EQ(page.linksCut, c.cut) << c.name;
+  }
+}
+
+// A line is tested whole however it arrives, and a line past the whole-line
+// bound in windows that overlap, so a match across a window's edge is found.
+TEST(KeywordLines, WholeLinesWhateverThePieces) {
+  const size_t window = KeywordLines::kMaxWholeLine;
+  const struct {
+    const char* name;
+    const char* pattern;
+    std::string input;
+    bool found;
+  } cases[] = {
+      {"past the design's 1022-byte pieces", "^x+needle$", std::string(5000, 'x') + "needle\n", true},
+      {"^ is the start of a line only", "^needle", "a\nxneedle\n", false},
+      {"after a line end", "^needle", "a\r\nneedle", true},
+      {"$ before a CR LF", "needle$", "needle\r\nx\n", true},
+      {"no match across lines", "needle", "nee\ndle\n", false},
+      {"across a window's edge", "needle",
+       std::string(window - 3, 'x') + "needle" + std::string(2 * window, 'x'), true},
+      {"near the end of a long line", "needle", std::string(3 * window, 'x') + "needle\n", true},
+      {"nothing in a long line", "needle", std::string(3 * window, 'x') + "\n", false},
+  };
+  for (const auto& c : cases) {
+    for (size_t piece : {size_t{1}, size_t{7}, size_t{4096}, c.input.size()}) {
+      if (piece == 1 && c.input.size() > 100000) continue;  // slow, and like 7
+      Regexp keyword(c.pattern, 1);
+      KeywordLines lines(&keyword);
+      for (size_t at = 0; at < c.input.size(); at += piece) {
+        lines.Feed(c.input.data() + at, std::min(piece, c.input.size() - at));
+      }
+      EXPECT_EQ(lines.Finish(), c.found) << c.name << ", pieces of " << piece;
+      EXPECT_FALSE(lines.Finish()) << c.name << ": a new page starts clean";
+    }
   }
 }
 

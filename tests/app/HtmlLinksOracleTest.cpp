@@ -1,6 +1,7 @@
-// The links HtmlLinks finds equal those an independent HTML5 parser finds
-// (html5lib, through tests/html/oracle_links.py), page by page, on the
-// generated corpus (every case of the reading) and the bundled sample site.
+// The links HtmlLinks finds, and the text lines HtmlText gives, equal those
+// an independent HTML5 parser finds (html5lib, through tests/html/
+// oracle_links.py and oracle_text.py), page by page, on the generated corpus
+// (every case of the reading) and the bundled sample site.
 // Compared as multisets of "kind element attribute url": the order within
 // one element (attribute order) and html5lib's tree order (content moved out
 // of tables) may differ from the page's token order.
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/HtmlText.h"
 #include "tests/app/HtmlLinksFound.h"
 #include "tests/common/Files.h"
 #include "tests/common/Subprocess.h"
@@ -80,6 +82,58 @@ TEST(HtmlLinksOracle, TheLinksAnHtml5ParserFinds) {
       std::vector<std::string> ours = FerretLinks(path), theirs = OracleLinks(path);
       ++pages;
       if (kAllowed.count(name) != 0) {
+        EXPECT_NE(ours, theirs) << path << ": allowed to differ, but agrees: drop it from the list";
+        continue;
+      }
+      EXPECT_EQ(ours, theirs) << path;
+    }
+  }
+  EXPECT_GE(pages, 15u);
+}
+
+// Pages whose text is known to differ, with why.
+const std::map<std::string, std::string> kTextAllowed = {};
+
+// Lines as HtmlText hands them over.
+class LinesKept : public TextLines {
+ public:
+  void Append(const char* data, size_t length) override { line.append(data, length); }
+  void EndLine() override {
+    lines.push_back(line);
+    line.clear();
+  }
+  std::vector<std::string> lines;
+
+ private:
+  std::string line;
+};
+
+// The page's text lines, the page fed in pieces of 7 bytes (the sink sees
+// text in pieces, as from a network).
+std::vector<std::string> FerretText(const std::string& path) {
+  LinesKept kept;
+  HtmlText text(&kept);
+  HtmlTokenizer tokenizer(&text);
+  const std::string html = ReadFile(path);
+  for (size_t at = 0; at < html.size(); at += 7) {
+    tokenizer.Feed(html.data() + at, std::min<size_t>(7, html.size() - at));
+  }
+  tokenizer.Finish();
+  text.Finish();
+  return kept.lines;
+}
+
+TEST(HtmlTextOracle, TheTextAnHtml5ParserGives) {
+  size_t pages = 0;
+  for (const std::string& dir : {kSource + "/tests/html/corpus", kSource + "/examples/site"}) {
+    for (const std::string& name : HtmlFiles(dir)) {
+      const std::string path = dir + "/" + name;
+      ProcessResult r = RunProcess(
+          {"/usr/bin/python3", kSource + "/tests/html/oracle_text.py", path}, "", 120);
+      ASSERT_EQ(r.exitCode, 0) << path << ": " << r.err;
+      std::vector<std::string> ours = FerretText(path), theirs = Lines(r.out);
+      ++pages;
+      if (kTextAllowed.count(name) != 0) {
         EXPECT_NE(ours, theirs) << path << ": allowed to differ, but agrees: drop it from the list";
         continue;
       }
