@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
+#include <unistd.h>
+
+#include <set>
 #include <string>
 #include <vector>
 
@@ -123,9 +126,11 @@ TEST_F(NginxCrawlTest, HttpsCrawlPrintsTheSamePagesAsHttp) {
   const std::vector<std::vector<std::string>> runs = {
       {"-k", "polecat", "-d", "2", "-print", "-stat"},
       {"-f", ".", "-d", "3", "-print", "-stat"},
+      {"-k", "polecat", "-d", "2", "-print", "-stat", "-text"},
+      {"-f", ".", "-d", "3", "-print", "-stat", "-html"},
   };
   for (const std::vector<std::string>& args : runs) {
-    SCOPED_TRACE(args[1]);
+    SCOPED_TRACE(args[1] + " " + args.back());
     ProcessResult http = Crawl(With("http://" + host + "/", args));
     ProcessResult https = Crawl(With("https://" + tlsHost + "/", args));
     ASSERT_GE(Lines(http.out).size(), 4u) << http.out;
@@ -154,6 +159,64 @@ TEST_F(NginxCrawlTest, HttpsDownloadSavesTheSameBytesAsHttp) {
     EXPECT_FALSE(bytes.empty()) << path;
     EXPECT_EQ(ReadFile(httpsDir.Path() + "/" + path), bytes) << path;
   }
+}
+
+// The HTML pages a server answered with 200 since `from` bytes of its log.
+std::set<std::string> PagesServed(const std::string& log, size_t from) {
+  std::set<std::string> pages;
+  for (const std::string& line : Lines(log.substr(from))) {
+    // ... "GET /path HTTP/1.1" 200 ...
+    size_t get = line.find("\"GET ");
+    if (get == std::string::npos) continue;
+    size_t end = line.find(' ', get + 5);
+    std::string path = line.substr(get + 5, end - get - 5);
+    if (line.compare(line.find("\" ", end) + 2, 3, "200") != 0) continue;
+    if (path.size() > 5 && path.compare(path.size() - 5, 5, ".html") == 0) pages.insert(path);
+  }
+  return pages;
+}
+
+// A real documentation tree, Debian's reference manual: from its index at
+// depth 3 a -html crawl asks for every page that wget -r asks for, and
+// -html -f saves the images of every page it walks, where the design's
+// reading, whose file pattern also chooses the pages walked, saves only
+// those of the start page.
+TEST(NginxRealDocs, HtmlCrawlReachesWhatWgetReaches) {
+  const std::string root = "/usr/share/debian-reference";
+  std::string binary = FindNginx();
+  if (binary.empty() || access((root + "/index.en.html").c_str(), R_OK) != 0 ||
+      access("/usr/bin/wget", X_OK) != 0) {
+    GTEST_SKIP() << "needs nginx-light, debian-reference-en and wget (scripts/packages test)";
+  }
+  NginxServer nginx;
+  ASSERT_TRUE(nginx.Start(binary, root)) << nginx.Log();
+  const std::string start = "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/index.en.html";
+  TempDir dir("ferret-realdocs");
+  auto served = [&](const std::vector<std::string>& command) {
+    size_t from = nginx.AccessLog().size();
+    ProcessResult r = RunProcess(command, dir.Path(), 300);
+    EXPECT_FALSE(r.timedOut) << command[0];
+    return PagesServed(nginx.AccessLog(), from);
+  };
+  std::set<std::string> wget =
+      served({"/usr/bin/wget", "-q", "-r", "-l", "3", "-P", dir.Path() + "/wget", start});
+  std::set<std::string> html =
+      served({FERRET_BINARY, start, "-d", "3", "-html", "-once", "-confine", "-stat"});
+  EXPECT_GE(wget.size(), 10u);
+  for (const std::string& page : wget) EXPECT_EQ(html.count(page), 1u) << page;
+
+  size_t saves[2];
+  for (int withHtml = 0; withHtml < 2; ++withHtml) {
+    TempDir saved("ferret-realdocs-images");
+    std::vector<std::string> command = {FERRET_BINARY, start, "-f", "\\.(png|gif|svg)$", "-d",
+                                        "3", "-once", "-confine", "-download", "-create"};
+    if (withHtml) command.push_back("-html");
+    ProcessResult r = RunProcess(command, saved.Path(), 300);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    saves[withHtml] = Lines(r.out).size();
+  }
+  EXPECT_GE(saves[1], 5u);
+  EXPECT_LT(saves[0], saves[1]);
 }
 
 }  // namespace

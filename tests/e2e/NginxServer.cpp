@@ -80,6 +80,8 @@ void NginxServer::Stop() {
 
 std::string NginxServer::Log() const { return ReadFile(dir + "/error.log"); }
 
+std::string NginxServer::AccessLog() const { return ReadFile(dir + "/access.log"); }
+
 void NginxServer::writeConfig(const std::string& root) {
   std::ofstream conf(dir + "/nginx.conf");
   conf << "daemon off;\nmaster_process on;\nworker_processes 1;\n"

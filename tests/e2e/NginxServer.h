@@ -40,6 +40,8 @@ class NginxServer {
   int TlsPort() const { return tlsPort; }  // -1 without EnableTls
   // nginx's error log so far, for failure messages.
   std::string Log() const;
+  // What the server answered: its access log, one request a line.
+  std::string AccessLog() const;
 
  private:
   void writeConfig(const std::string& root);
