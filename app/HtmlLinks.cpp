@@ -7,8 +7,8 @@ namespace {
 
 // Which attribute of which element holds a link, and of what kind.
 struct LinkAttribute {
-  const char* element;
-  const char* attribute;
+  std::string_view element;  // of literals: NUL-terminated too
+  std::string_view attribute;
   HtmlLink::Kind kind;
   bool srcset;  // a list of candidates, not one URL
 };
@@ -45,7 +45,7 @@ bool EqualsFolded(std::string_view text, const char* lower) {
   return true;
 }
 
-const HtmlAttribute* Find(const HtmlAttributes& attributes, const char* name) {
+const HtmlAttribute* Find(const HtmlAttributes& attributes, std::string_view name) {
   for (const HtmlAttribute& attribute : attributes) {
     if (attribute.name == name) return &attribute;
   }
@@ -264,11 +264,11 @@ void HtmlLinkCollector::OnToken(const HtmlToken& token) {
     const HtmlAttribute* value = Find(token.attributes, known.attribute);
     if (value == nullptr) continue;
     if (!known.srcset) {
-      Add(known.kind, known.element, known.attribute, value->value);
+      Add(known.kind, known.element.data(), known.attribute.data(), value->value);
       continue;
     }
     for (std::string_view url : SrcsetUrls(value->value)) {
-      Add(known.kind, known.element, known.attribute, url);
+      Add(known.kind, known.element.data(), known.attribute.data(), url);
     }
   }
 }

@@ -40,6 +40,9 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
     links = std::make_unique<HtmlLinkCollector>(base, linkLimit, this);
     if (!collect) links->Stop();
     this->testText = testText;
+    // Only the text's lines read text: without them the tokenizer hands
+    // over tags alone, and faster.
+    tokenizer.SkipText(!testText);
     this->quota = quota;
     page = into;
   }

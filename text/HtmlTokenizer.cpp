@@ -192,6 +192,7 @@ void HtmlTokenizer::AppendTextInPieces(const char* s, size_t n) {
 }
 
 void HtmlTokenizer::AppendTextByte(char c) {
+  if (skipText_) return;
   if (text_.size() == kMaxTokenBytes) FlushText();
   text_.Push(c);
 }
@@ -386,7 +387,9 @@ bool HtmlTokenizer::TakeRun(const char*& p, const char* stop,
 
 const char* HtmlTokenizer::ReadData(const char* p, const char* end) {
   while (p < end) {
-    const char* stop = ScanFor<'<', '&', '\r', '\r'>(p, end);
+    // Without text, neither a reference nor a line end changes what is read.
+    const char* stop = skipText_ ? ScanFor<'<', '<', '<', '<'>(p, end)
+                                 : ScanFor<'<', '&', '\r', '\r'>(p, end);
     AppendText(p, static_cast<size_t>(stop - p));
     p = stop;
     if (p == end) break;

@@ -122,6 +122,10 @@ class HtmlTokenizer {
   // Ends the page: what is pending is handed over (a tag cut off is
   // dropped), and the tokenizer starts again in the data state.
   void Finish();
+  // With skip, no text is handed over and none is decoded: the tags are
+  // those of a tokenizer that hands text over, and come faster. For a sink
+  // that reads only tags; set between pages.
+  void SkipText(bool skip) { skipText_ = skip; }
 
   // The tokenizer's states (defined with the code that reads them).
   enum class State : uint8_t;
@@ -165,6 +169,7 @@ class HtmlTokenizer {
   // Text: the pending run is text_, handed over at kMaxTokenBytes and
   // before every tag.
   void AppendText(const char* s, size_t n) {
+    if (skipText_) return;
     if (n <= kMaxTokenBytes - text_.size()) {
       text_.Append(s, n);
     } else {
@@ -221,6 +226,7 @@ class HtmlTokenizer {
   State returnState_;   // where a character reference returns
   State rawState_;      // where raw text's "<" states fall back to
   bool lastWasCr_ = false;  // the last byte fed was CR (an LF next is dropped)
+  bool skipText_ = false;   // SkipText
 
   Buffer text_;          // the pending text run
   HtmlToken textToken_;  // kind kText, viewing text_ when handed over

@@ -3,8 +3,9 @@
 // in reads of pseudo-random sizes (1 to 64 bytes, now and then up to 4 KiB);
 // both must give the same tokens (text pieces joined), and neither may hand
 // over a token that breaks the tokenizer's contract (HtmlTokenLog's checks:
-// lower-case names, no repeated attribute, nothing past the bounds). Any
-// difference aborts with both logs on standard error.
+// lower-case names, no repeated attribute, nothing past the bounds). The
+// tags alone are read again in pieces with text skipped, and must be the
+// same tags. Any difference aborts with both logs on standard error.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -32,6 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (whole != pieces || !problems.empty()) {
     std::fprintf(stderr, "one read:  %s\nin pieces: %s\nproblems: %s\n", whole.c_str(),
                  pieces.c_str(), problems.c_str());
+    std::abort();
+  }
+  std::string tags = TokenizeInPieces(page, [&page] { return page.size() + 1; }, &problems, true);
+  std::string skipping = TokenizeInPieces(page, next, &problems, true, true);
+  if (tags != skipping || !problems.empty()) {
+    std::fprintf(stderr, "tags:     %s\nskipping: %s\nproblems: %s\n", tags.c_str(),
+                 skipping.c_str(), problems.c_str());
     std::abort();
   }
   return 0;

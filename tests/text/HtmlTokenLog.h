@@ -20,7 +20,16 @@
 
 class HtmlTokenLog : public HtmlTokenSink {
  public:
+  // tagsOnly: text is left out of the log (and is a problem when skipText
+  // says the tokenizer hands none over).
+  explicit HtmlTokenLog(bool tagsOnly = false, bool skipText = false)
+      : tagsOnly_(tagsOnly), skipText_(skipText) {}
+
   void OnToken(const HtmlToken& token) override {
+    if (token.kind == HtmlToken::Kind::kText && tagsOnly_) {
+      if (skipText_) problems_ += "text while skipping text; ";
+      return;
+    }
     if (token.kind == HtmlToken::Kind::kText) {
       if (token.text.empty()) problems_ += "empty text piece; ";
       if (token.text.size() > kMaxTokenBytes) problems_ += "text piece past the bound; ";
@@ -92,6 +101,8 @@ class HtmlTokenLog : public HtmlTokenSink {
     }
   }
 
+  const bool tagsOnly_;
+  const bool skipText_;
   std::string log_;
   std::string text_;
   bool raw_ = false;
@@ -100,11 +111,14 @@ class HtmlTokenLog : public HtmlTokenSink {
 
 // The log of data fed as one piece, or in pieces of the sizes that next()
 // gives (each at least 1), then Finish. Contract problems are appended to
-// *problems when it is not null.
+// *problems when it is not null. With tagsOnly the log leaves text out, and
+// with skipText the tokenizer is told to skip it.
 template <typename NextSize>
-std::string TokenizeInPieces(const std::string& data, NextSize next, std::string* problems) {
-  HtmlTokenLog log;
+std::string TokenizeInPieces(const std::string& data, NextSize next, std::string* problems,
+                             bool tagsOnly = false, bool skipText = false) {
+  HtmlTokenLog log(tagsOnly || skipText, skipText);
   HtmlTokenizer tokenizer(&log);
+  tokenizer.SkipText(skipText);
   for (size_t at = 0; at < data.size();) {
     size_t size = std::min(data.size() - at, static_cast<size_t>(next()));
     tokenizer.Feed(data.data() + at, size);

@@ -52,6 +52,12 @@ void ExpectRows(const std::vector<Row>& rows) {
       ASSERT_EQ(split, row.tokens) << name << " random pieces, run " << run;
     }
     EXPECT_EQ(problems, "") << name;
+    // The same tags when text is skipped, whatever the pieces.
+    const std::string tags = TokenizeInPieces(row.html, [&] { return row.html.size() + 1; },
+                                              &problems, true);
+    EXPECT_EQ(TokenizeInPieces(row.html, [] { return 1; }, &problems, true, true), tags)
+        << name << " skipping text";
+    EXPECT_EQ(problems, "") << name;
   }
 }
 
