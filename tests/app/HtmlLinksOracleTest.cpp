@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -51,6 +52,16 @@ std::vector<std::string> HtmlFiles(const std::string& dir, const std::string& be
   return files;
 }
 
+// The trees compared: the generated corpus, the sample site, and Debian's
+// reference manual (real DocBook pages, in the test packages) when present.
+std::vector<std::string> PageTrees() {
+  std::vector<std::string> trees = {kSource + "/tests/html/corpus", kSource + "/examples/site"};
+  if (access("/usr/share/debian-reference", R_OK) == 0) {
+    trees.push_back("/usr/share/debian-reference");
+  }
+  return trees;
+}
+
 std::vector<std::string> Sorted(std::vector<std::string> lines) {
   std::sort(lines.begin(), lines.end());
   return lines;
@@ -76,7 +87,7 @@ std::vector<std::string> OracleLinks(const std::string& path) {
 
 TEST(HtmlLinksOracle, TheLinksAnHtml5ParserFinds) {
   size_t pages = 0;
-  for (const std::string& dir : {kSource + "/tests/html/corpus", kSource + "/examples/site"}) {
+  for (const std::string& dir : PageTrees()) {
     for (const std::string& name : HtmlFiles(dir)) {
       const std::string path = dir + "/" + name;
       std::vector<std::string> ours = FerretLinks(path), theirs = OracleLinks(path);
@@ -125,7 +136,7 @@ std::vector<std::string> FerretText(const std::string& path) {
 
 TEST(HtmlTextOracle, TheTextAnHtml5ParserGives) {
   size_t pages = 0;
-  for (const std::string& dir : {kSource + "/tests/html/corpus", kSource + "/examples/site"}) {
+  for (const std::string& dir : PageTrees()) {
     for (const std::string& name : HtmlFiles(dir)) {
       const std::string path = dir + "/" + name;
       ProcessResult r = RunProcess(
