@@ -212,6 +212,11 @@ void HtmlLinkCollector::Add(HtmlLink::Kind kind, const char* element, const char
   link.element = element;
   link.attribute = attribute;
   WebUrl target;
+  // Most links are plain relative paths, resolved without the full reading.
+  if (base.ResolvePlain(value, &link.url)) {
+    Keep(std::move(link));
+    return;
+  }
   switch (base.Resolve(UrlText(value), &target, &link.problem)) {
     case WebUrlOutcome::kOtherScheme:
       return;
@@ -223,6 +228,10 @@ void HtmlLinkCollector::Add(HtmlLink::Kind kind, const char* element, const char
       link.url.assign(value.data(), value.size());
       break;
   }
+  Keep(std::move(link));
+}
+
+void HtmlLinkCollector::Keep(HtmlLink&& link) {
   // What the consumer passes over does not count against the limit.
   if (consumer != nullptr && !consumer->Wants(link)) return;
   if (taken == limit) {

@@ -68,6 +68,8 @@ class HtmlLinkCollector : public HtmlTokenSink {
  private:
   void Add(HtmlLink::Kind kind, const char* element, const char* attribute,
            std::string_view value);
+  // Keeps link, here or in the consumer, within the limit.
+  void Keep(HtmlLink&& link);
 
   WebUrl base;
   bool baseSet = false;

@@ -562,6 +562,65 @@ WebUrlOutcome WebUrl::Resolve(const CStr& link, WebUrl* target, UrlProblem* prob
   return readChecked(this, link, target, problem);
 }
 
+namespace {
+
+bool IsPlainPathByte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~' || c == '/';
+}
+
+// Appends segment (between two '/') to path, a list of segments each
+// written with its '/' in front, as the URL standard's path reading does:
+// ".." takes back the segment before, and "." is dropped; either as the
+// last segment leaves an empty one (a '/' at the end).
+void AppendSegment(std::string* path, std::string_view segment, bool last) {
+  bool up = segment == "..";
+  if (up || segment == ".") {
+    if (up && !path->empty()) path->resize(path->rfind('/'));
+    if (last) *path += '/';
+    return;
+  }
+  *path += '/';
+  path->append(segment.data(), segment.size());
+}
+
+}  // namespace
+
+bool WebUrl::ResolvePlain(std::string_view link, std::string* resolved) const {
+  if (!valid || link.empty()) return false;
+  size_t end = link.find('#');
+  if (end == std::string_view::npos) end = link.size();
+  if (end == 0 || (link[0] == '/' && end > 1 && link[1] == '/')) return false;
+  for (size_t i = 0; i < end; ++i) {
+    if (!IsPlainPathByte(link[i])) return false;
+  }
+  // What comes before the path in the base's text: scheme, authority.
+  const size_t prefix = text.size() - path.size() - (hasQuery ? 1 + query.size() : 0);
+  std::string merged;
+  if (link[0] == '/') {
+    merged.assign(link.data(), end);
+  } else {
+    merged.assign(path, 0, path.rfind('/') + 1);
+    merged.append(link.data(), end);
+  }
+  // The merged path read segment by segment, dot segments removed.
+  std::string normal;
+  normal.reserve(merged.size());
+  size_t at = 1;  // past the leading '/'
+  for (;;) {
+    size_t slash = merged.find('/', at);
+    bool last = slash == std::string::npos;
+    std::string_view segment(merged.data() + at, (last ? merged.size() : slash) - at);
+    AppendSegment(&normal, segment, last);
+    if (last) break;
+    at = slash + 1;
+  }
+  if (prefix + normal.size() > kMaxUrlLength) return false;
+  resolved->assign(text, 0, prefix);
+  *resolved += normal;
+  return true;
+}
+
 bool WebUrl::ToUrl(Url* url, UrlProblem* problem) const {
   return url->Parse(text.c_str(), problem);
 }

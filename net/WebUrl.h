@@ -29,6 +29,7 @@
 #define FERRET_NET_WEBURL_H_
 
 #include <string>
+#include <string_view>
 
 #include "net/Url.h"
 
@@ -54,6 +55,11 @@ class WebUrl {
   // WebUrl is no base: only absolute links resolve against it.
   WebUrlOutcome Resolve(const CStr& link, WebUrl* target, UrlProblem* problem) const;
 
+  // The text Resolve gives for link, worked out without the full reading
+  // when link is a plain relative path (letters, digits and "-._~/" only,
+  // not "//", an optional "#fragment" after): true with *resolved set; false
+  // for any other link (Resolve reads it), or past kMaxUrlLength.
+  bool ResolvePlain(std::string_view link, std::string* resolved) const;
   // Text() parsed into the Url the crawl requests. False with *problem
   // (kBadUrl) for what a browser keeps but cannot be requested: port 0.
   bool ToUrl(Url* url, UrlProblem* problem) const;
