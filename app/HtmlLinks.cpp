@@ -246,6 +246,14 @@ void HtmlLinkCollector::Keep(HtmlLink&& link) {
   }
 }
 
+bool HtmlLinkCollector::ReadsAttributesOf(std::string_view element) {
+  if (element == "base" || element == "meta") return true;
+  for (const LinkAttribute& known : kLinkAttributes) {
+    if (element == known.element) return true;
+  }
+  return false;
+}
+
 void HtmlLinkCollector::OnToken(const HtmlToken& token) {
   if (token.kind != HtmlToken::Kind::kStartTag || cut || stopped) return;
   if (token.name == "base") {

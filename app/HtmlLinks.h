@@ -60,6 +60,9 @@ class HtmlLinkCollector : public HtmlTokenSink {
   // No more links are collected (not a cut: Cut() stays as it is).
   void Stop() { stopped = true; }
 
+  // Whether the collector reads the attributes of an element of that name
+  // (a tokenizer may keep only those: HtmlTokenizer::KeepAttributesOf).
+  static bool ReadsAttributesOf(std::string_view element);
   // The URLs a srcset value names, in order.
   static std::vector<std::string_view> SrcsetUrls(std::string_view srcset);
   // The URL a refresh's content names ("5; url=next.html"); empty for none.

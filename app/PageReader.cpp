@@ -43,6 +43,7 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
     // Only the text's lines read text: without them the tokenizer hands
     // over tags alone, and faster.
     tokenizer.SkipText(!testText);
+    tokenizer.KeepAttributesOf(&HtmlLinkCollector::ReadsAttributesOf);
     this->quota = quota;
     page = into;
   }

@@ -586,19 +586,54 @@ void AppendSegment(std::string* path, std::string_view segment, bool last) {
 
 }  // namespace
 
+namespace {
+
+// A host written as the URL reading would write it again: lower-case ASCII
+// labels of letters, digits and '-', none empty, none an IDNA "xn--" label,
+// the last not a number (which would make it an IPv4 address).
+bool IsPlainHost(std::string_view host) {
+  if (host.empty() || host.front() == '.' || host.back() == '.') return false;
+  size_t label = 0;
+  for (size_t i = 0; i <= host.size(); ++i) {
+    if (i < host.size() && host[i] != '.') {
+      char c = host[i];
+      if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-')) return false;
+      continue;
+    }
+    std::string_view part = host.substr(label, i - label);
+    if (part.empty() || part.compare(0, 4, "xn--") == 0) return false;
+    label = i + 1;
+    if (i == host.size()) {
+      bool digits = part.find_first_not_of("0123456789") == std::string_view::npos;
+      if (digits || part.compare(0, 2, "0x") == 0) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool WebUrl::ResolvePlain(std::string_view link, std::string* resolved) const {
   if (!valid || link.empty()) return false;
   size_t end = link.find('#');
   if (end == std::string_view::npos) end = link.size();
-  if (end == 0 || (link[0] == '/' && end > 1 && link[1] == '/')) return false;
-  for (size_t i = 0; i < end; ++i) {
+  // An absolute link with a plain host and no port or userinfo.
+  size_t scheme = link.compare(0, 7, "http://") == 0 ? 7 : link.compare(0, 8, "https://") == 0 ? 8 : 0;
+  size_t pathStart = 0;
+  if (scheme != 0) {
+    pathStart = link.find('/', scheme);
+    if (pathStart == std::string_view::npos || pathStart > end) pathStart = end;
+    if (!IsPlainHost(link.substr(scheme, pathStart - scheme))) return false;
+  } else if (end == 0 || (link[0] == '/' && end > 1 && link[1] == '/')) {
+    return false;
+  }
+  for (size_t i = pathStart; i < end; ++i) {
     if (!IsPlainPathByte(link[i])) return false;
   }
-  // What comes before the path in the base's text: scheme, authority.
-  const size_t prefix = text.size() - path.size() - (hasQuery ? 1 + query.size() : 0);
   std::string merged;
-  if (link[0] == '/') {
-    merged.assign(link.data(), end);
+  if (scheme != 0 || link[0] == '/') {
+    merged.assign(link.data() + pathStart, end - pathStart);
+    if (merged.empty()) merged = "/";
   } else {
     merged.assign(path, 0, path.rfind('/') + 1);
     merged.append(link.data(), end);
@@ -615,8 +650,16 @@ bool WebUrl::ResolvePlain(std::string_view link, std::string* resolved) const {
     if (last) break;
     at = slash + 1;
   }
+  // What comes before the path: the link's scheme and host, or the base's
+  // text up to its path.
+  size_t prefix = scheme != 0 ? pathStart
+                              : text.size() - path.size() - (hasQuery ? 1 + query.size() : 0);
   if (prefix + normal.size() > kMaxUrlLength) return false;
-  resolved->assign(text, 0, prefix);
+  if (scheme != 0) {
+    resolved->assign(link.data(), prefix);
+  } else {
+    resolved->assign(text, 0, prefix);
+  }
   *resolved += normal;
   return true;
 }

@@ -218,6 +218,7 @@ void HtmlTokenizer::StartTag(HtmlToken::Kind kind) {
   nameLength_ = 0;
   spans_.clear();
   keepAttribute_ = false;
+  tagKeepsAttributes_ = -1;
 }
 
 void HtmlTokenizer::AppendLowered(const char* s, size_t n) {
@@ -234,8 +235,13 @@ void HtmlTokenizer::AppendTagName(const char* s, size_t n) {
 }
 
 void HtmlTokenizer::StartAttribute() {
-  keepAttribute_ = tag_.kind == HtmlToken::Kind::kStartTag && spans_.size() < kMaxAttributes &&
-                   bytes_.size() < kMaxTagBytes;
+  // The name is whole once an attribute begins.
+  if (tagKeepsAttributes_ < 0) {
+    tagKeepsAttributes_ =
+        attributesOf_ == nullptr || attributesOf_(std::string_view(bytes_.data(), nameLength_));
+  }
+  keepAttribute_ = tag_.kind == HtmlToken::Kind::kStartTag && tagKeepsAttributes_ != 0 &&
+                   spans_.size() < kMaxAttributes && bytes_.size() < kMaxTagBytes;
   if (keepAttribute_) spans_.push_back({bytes_.size(), 0, 0, 0});
 }
 

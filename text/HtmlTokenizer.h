@@ -126,6 +126,11 @@ class HtmlTokenizer {
   // those of a tokenizer that hands text over, and come faster. For a sink
   // that reads only tags; set between pages.
   void SkipText(bool skip) { skipText_ = skip; }
+  // With a filter, a start tag whose name it refuses comes without its
+  // attributes (they are read, not kept): for a sink that reads the
+  // attributes of a few elements only. Null: every tag's. Set between pages.
+  using TagFilter = bool (*)(std::string_view name);
+  void KeepAttributesOf(TagFilter wanted) { attributesOf_ = wanted; }
 
   // The tokenizer's states (defined with the code that reads them).
   enum class State : uint8_t;
@@ -227,6 +232,8 @@ class HtmlTokenizer {
   State rawState_;      // where raw text's "<" states fall back to
   bool lastWasCr_ = false;  // the last byte fed was CR (an LF next is dropped)
   bool skipText_ = false;   // SkipText
+  TagFilter attributesOf_ = nullptr;  // KeepAttributesOf
+  int tagKeepsAttributes_ = -1;       // for the tag being read: -1 not asked yet
 
   Buffer text_;          // the pending text run
   HtmlToken textToken_;  // kind kText, viewing text_ when handed over

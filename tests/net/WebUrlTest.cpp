@@ -307,9 +307,10 @@ TEST(WebUrl, RefusesResultsPastTheLengthBound) {
   }
 }
 
-// The quick resolution of plain relative paths gives exactly what the full
-// reading gives, for every mix of dot, empty and plain segments, on bases
-// with and without userinfo, port, query or a file name.
+// The quick resolution of plain links gives exactly what the full reading
+// gives, for every mix of dot, empty and plain segments, relative and
+// absolute, on bases with and without userinfo, port, query or a file name;
+// any other link is left to the full reading.
 TEST(WebUrl, PlainLinksResolveAsTheFullReadingDoes) {
   const char* bases[] = {"http://h.test/", "http://h.test/a/b/c.html",
                          "https://u:p@H.test:8443/d/e/?q=1", "http://h.test/a/b/",
@@ -320,7 +321,7 @@ TEST(WebUrl, PlainLinksResolveAsTheFullReadingDoes) {
     for (const char* second : segments) {
       for (const char* third : segments) {
         std::string path = std::string(first) + "/" + second + "/" + third;
-        for (const char* lead : {"", "/", "./", "../../../"}) {
+        for (const char* lead : {"", "/", "./", "../../../", "http://o.test/", "https://a-b.c9.test/"}) {
           links.push_back(lead + path);
           links.push_back(lead + path + "#frag ment");
         }
@@ -328,6 +329,7 @@ TEST(WebUrl, PlainLinksResolveAsTheFullReadingDoes) {
       }
     }
   }
+  links.insert(links.end(), {"http://o.test", "https://o.test#f", "http://o-1.test/a/../../b"});
   size_t quick = 0;
   for (const char* baseText : bases) {
     WebUrl base;
@@ -342,7 +344,10 @@ TEST(WebUrl, PlainLinksResolveAsTheFullReadingDoes) {
       EXPECT_EQ(fast, full.Text()) << baseText << " + " << link;
     }
     std::string none;
-    for (const char* other : {"?q", "//h/x", "a b", "%2e%2e/x", "a\\b", "mailto:x", "#only", ""}) {
+    for (const char* other : {"?q", "//h/x", "a b", "%2e%2e/x", "a\\b", "mailto:x", "#only", "",
+                              "http://H.test/", "http://h.test:80/", "http://1.2.3.4/",
+                              "http://h.0x7f/", "http://xn--bcher-kva.test/", "http://h..t/",
+                              "HTTP://h.test/", "http://u@h.test/", "http://h.test?q"}) {
       EXPECT_FALSE(base.ResolvePlain(other, &none)) << other;
     }
   }

@@ -22,8 +22,10 @@ class HtmlTokenLog : public HtmlTokenSink {
  public:
   // tagsOnly: text is left out of the log (and is a problem when skipText
   // says the tokenizer hands none over).
-  explicit HtmlTokenLog(bool tagsOnly = false, bool skipText = false)
-      : tagsOnly_(tagsOnly), skipText_(skipText) {}
+  // attributesOf: a tag it refuses is logged without its attributes.
+  explicit HtmlTokenLog(bool tagsOnly = false, bool skipText = false,
+                        HtmlTokenizer::TagFilter attributesOf = nullptr)
+      : tagsOnly_(tagsOnly), skipText_(skipText), attributesOf_(attributesOf) {}
 
   void OnToken(const HtmlToken& token) override {
     if (token.kind == HtmlToken::Kind::kText && tagsOnly_) {
@@ -48,7 +50,8 @@ class HtmlTokenLog : public HtmlTokenSink {
       problems_ += "end tag with attributes; ";
     }
     if (token.attributes.size() > kMaxAttributes) problems_ += "too many attributes; ";
-    for (size_t i = 0; i < token.attributes.size(); ++i) {
+    const bool logAttributes = attributesOf_ == nullptr || attributesOf_(token.name);
+    for (size_t i = 0; i < token.attributes.size() && logAttributes; ++i) {
       const HtmlAttribute& attribute = token.attributes[i];
       for (size_t j = 0; j < i; ++j) {
         if (token.attributes[j].name == attribute.name) problems_ += "attribute repeated; ";
@@ -103,6 +106,7 @@ class HtmlTokenLog : public HtmlTokenSink {
 
   const bool tagsOnly_;
   const bool skipText_;
+  const HtmlTokenizer::TagFilter attributesOf_;
   std::string log_;
   std::string text_;
   bool raw_ = false;
@@ -112,13 +116,16 @@ class HtmlTokenLog : public HtmlTokenSink {
 // The log of data fed as one piece, or in pieces of the sizes that next()
 // gives (each at least 1), then Finish. Contract problems are appended to
 // *problems when it is not null. With tagsOnly the log leaves text out, and
-// with skipText the tokenizer is told to skip it.
+// with attributesOf the attributes of the tags it refuses. With skipText the
+// tokenizer itself is told to skip text, and to keep only those attributes.
 template <typename NextSize>
 std::string TokenizeInPieces(const std::string& data, NextSize next, std::string* problems,
-                             bool tagsOnly = false, bool skipText = false) {
-  HtmlTokenLog log(tagsOnly || skipText, skipText);
+                             bool tagsOnly = false, bool skipText = false,
+                             HtmlTokenizer::TagFilter attributesOf = nullptr) {
+  HtmlTokenLog log(tagsOnly || skipText, skipText, attributesOf);
   HtmlTokenizer tokenizer(&log);
   tokenizer.SkipText(skipText);
+  if (skipText) tokenizer.KeepAttributesOf(attributesOf);
   for (size_t at = 0; at < data.size();) {
     size_t size = std::min(data.size() - at, static_cast<size_t>(next()));
     tokenizer.Feed(data.data() + at, size);

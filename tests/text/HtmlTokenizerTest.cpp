@@ -52,11 +52,17 @@ void ExpectRows(const std::vector<Row>& rows) {
       ASSERT_EQ(split, row.tokens) << name << " random pieces, run " << run;
     }
     EXPECT_EQ(problems, "") << name;
-    // The same tags when text is skipped, whatever the pieces.
+    // The same tags when text is skipped, whatever the pieces, and the
+    // same attributes of the tags still asked for.
     const std::string tags = TokenizeInPieces(row.html, [&] { return row.html.size() + 1; },
                                               &problems, true);
     EXPECT_EQ(TokenizeInPieces(row.html, [] { return 1; }, &problems, true, true), tags)
         << name << " skipping text";
+    auto onlyA = [](std::string_view tag) { return tag == "a"; };
+    EXPECT_EQ(TokenizeInPieces(row.html, [] { return 3; }, &problems, true, true, onlyA),
+              TokenizeInPieces(row.html, [&] { return row.html.size() + 1; }, &problems, true,
+                               false, onlyA))
+        << name << " keeping the attributes of <a> only";
     EXPECT_EQ(problems, "") << name;
   }
 }
