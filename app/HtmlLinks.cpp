@@ -207,16 +207,20 @@ std::string_view HtmlLinkCollector::RefreshUrl(std::string_view content) {
 void HtmlLinkCollector::Add(HtmlLink::Kind kind, const char* element, const char* attribute,
                             std::string_view value) {
   if (IsEmptyValue(value)) return;
-  HtmlLink link;
+  // One link at a time is built here, its text's room reused.
+  HtmlLink& link = scratch;
   link.kind = kind;
   link.element = element;
   link.attribute = attribute;
-  WebUrl target;
-  // Most links are plain relative paths, resolved without the full reading.
+  link.resolved = true;
+  link.problem.kind = FailureKind::kNone;
+  // Most links are plain paths, resolved without the full reading.
   if (base.ResolvePlain(value, &link.url)) {
-    Keep(std::move(link));
+    Keep(link);
     return;
   }
+  WebUrl target;
+  link.problem = UrlProblem();
   switch (base.Resolve(UrlText(value), &target, &link.problem)) {
     case WebUrlOutcome::kOtherScheme:
       return;
@@ -228,10 +232,10 @@ void HtmlLinkCollector::Add(HtmlLink::Kind kind, const char* element, const char
       link.url.assign(value.data(), value.size());
       break;
   }
-  Keep(std::move(link));
+  Keep(link);
 }
 
-void HtmlLinkCollector::Keep(HtmlLink&& link) {
+void HtmlLinkCollector::Keep(const HtmlLink& link) {
   // What the consumer passes over does not count against the limit.
   if (consumer != nullptr && !consumer->Wants(link)) return;
   if (taken == limit) {
@@ -240,9 +244,9 @@ void HtmlLinkCollector::Keep(HtmlLink&& link) {
   }
   ++taken;
   if (consumer != nullptr) {
-    consumer->Take(std::move(link));
+    consumer->Take(link);
   } else {
-    links.push_back(std::move(link));
+    links.push_back(link);
   }
 }
 

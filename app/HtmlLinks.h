@@ -44,7 +44,7 @@ class HtmlLinkConsumer {
   virtual ~HtmlLinkConsumer() = default;
   // Whether link is wanted: only wanted links count against the limit.
   virtual bool Wants(const HtmlLink& link) = 0;
-  virtual void Take(HtmlLink&& link) = 0;
+  virtual void Take(const HtmlLink& link) = 0;
 };
 
 class HtmlLinkCollector : public HtmlTokenSink {
@@ -72,7 +72,7 @@ class HtmlLinkCollector : public HtmlTokenSink {
   void Add(HtmlLink::Kind kind, const char* element, const char* attribute,
            std::string_view value);
   // Keeps link, here or in the consumer, within the limit.
-  void Keep(HtmlLink&& link);
+  void Keep(const HtmlLink& link);
 
   WebUrl base;
   bool baseSet = false;
@@ -82,6 +82,7 @@ class HtmlLinkCollector : public HtmlTokenSink {
   bool cut = false;
   bool stopped = false;
   std::vector<HtmlLink> links;
+  HtmlLink scratch;  // the link being read
 };
 
 #endif  // FERRET_APP_HTMLLINKS_H_

@@ -75,7 +75,7 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
     return fileMode || matched;
   }
 
-  void Take(HtmlLink&& link) override {
+  void Take(const HtmlLink& link) override {
     if (quota != nullptr && !quota->Take(1)) {
       page->quotaMet = false;
       quota->Give(page->links.size());

@@ -617,6 +617,11 @@ bool WebUrl::ResolvePlain(std::string_view link, std::string* resolved) const {
   if (!valid || link.empty()) return false;
   size_t end = link.find('#');
   if (end == std::string_view::npos) end = link.size();
+  // Only a fragment: the base itself, its query included.
+  if (end == 0) {
+    *resolved = text;
+    return true;
+  }
   // An absolute link with a plain host and no port or userinfo.
   size_t scheme = link.compare(0, 7, "http://") == 0 ? 7 : link.compare(0, 8, "https://") == 0 ? 8 : 0;
   size_t pathStart = 0;
@@ -624,7 +629,7 @@ bool WebUrl::ResolvePlain(std::string_view link, std::string* resolved) const {
     pathStart = link.find('/', scheme);
     if (pathStart == std::string_view::npos || pathStart > end) pathStart = end;
     if (!IsPlainHost(link.substr(scheme, pathStart - scheme))) return false;
-  } else if (end == 0 || (link[0] == '/' && end > 1 && link[1] == '/')) {
+  } else if (link[0] == '/' && end > 1 && link[1] == '/') {
     return false;
   }
   for (size_t i = pathStart; i < end; ++i) {

@@ -56,10 +56,10 @@ class WebUrl {
   WebUrlOutcome Resolve(const CStr& link, WebUrl* target, UrlProblem* problem) const;
 
   // The text Resolve gives for link, worked out without the full reading
-  // when link is plain: a relative path, or "http://" or "https://" in
-  // lower case, a host of lower-case ASCII labels and a path, the path of
-  // letters, digits and "-._~/" only (a relative one not "//"), then an
-  // optional "#fragment". True with *resolved set; false for any other link
+  // when link is plain: only a fragment, or a relative path, or "http://"
+  // or "https://" in lower case, a host of lower-case ASCII labels and a
+  // path; the path of letters, digits and "-._~/" only (a relative one not
+  // "//"), then an optional "#fragment". True with *resolved set; false for any other link
   // (Resolve reads it), or past kMaxUrlLength.
   bool ResolvePlain(std::string_view link, std::string* resolved) const;
   // Text() parsed into the Url the crawl requests. False with *problem
