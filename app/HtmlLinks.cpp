@@ -259,7 +259,10 @@ bool HtmlLinkCollector::ReadsAttributesOf(std::string_view element) {
 }
 
 void HtmlLinkCollector::OnToken(const HtmlToken& token) {
-  if (token.kind != HtmlToken::Kind::kStartTag || cut || stopped) return;
+  // A tag without attributes carries no link (nor a base).
+  if (token.kind != HtmlToken::Kind::kStartTag || token.attributes.empty() || cut || stopped) {
+    return;
+  }
   if (token.name == "base") {
     const HtmlAttribute* href = Find(token.attributes, "href");
     if (href == nullptr || baseSet) return;

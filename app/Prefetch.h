@@ -10,7 +10,8 @@
 // the recording of each request (Take) and replays it through the HTTP code
 // (net/RecordedExchange.h): every line printed, every counter and every file
 // saved come from the crawl's own thread, in the order -j 1 gives. A worker
-// only records; it never prints, counts or saves.
+// only records; it never prints, counts or saves. A request no worker has
+// begun when the crawl comes to it, the crawl makes itself.
 //
 // The predictions are kept lazily: a page's links stand in the queue as one
 // frame that yields its requests as the window reaches them, in the crawl's
