@@ -185,7 +185,7 @@ TEST(CrawlPlan, WhatEachLinkAsksFor) {
     int depth;
     std::vector<CStr> links;
     std::vector<std::string> requests;  // "save URL" or "scan URL at DEPTH", in order
-    std::vector<uint8_t> flags;         // the HTML reading's, by link; none: the design's
+    std::vector<uint8_t> flags = {};    // the HTML reading's, by link; none: the design's
   } cases[] = {
       {"keyword mode scans while depth remains, last link first", "k", 1, 2,
        {"a.html", "/b.html", "http://other.test/c"},
