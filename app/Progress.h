@@ -23,6 +23,8 @@ class ProgressLine {
 
   // A request for url begins; errors is the run's count so far.
   void Request(const CStr& url, int errors);
+  // Whether the line is drawn at all (what it would show need not be made).
+  bool Enabled() const { return enabled; }
   // Pages at this depth are being scanned.
   void Depth(int depth) { depth_ = depth; }
   // length more body bytes were read.

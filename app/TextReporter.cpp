@@ -81,6 +81,10 @@ std::string TextReporter::TerminalSafe(const char* text, size_t length) {
 }
 
 void TextReporter::RequestStarted(const CStr& url) {
+  if (!progress.Enabled()) {
+    progress.Request(CStr(), Counts().errors);  // counted, never shown
+    return;
+  }
   size_t shown = url.Length() < kProgressUrlBytes ? url.Length() : kProgressUrlBytes;
   progress.Request(CStr(TerminalSafe(url, shown).c_str()), Counts().errors);
 }
