@@ -227,7 +227,7 @@ bool Crawler::TakeLink(PendingPage& page, Url* next) {
     prefetch->Forget(step.target, true);
   }
   if (!step.scan) return false;
-  *next = step.target;
+  *next = std::move(step.target);
   return true;
 }
 

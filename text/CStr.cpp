@@ -131,7 +131,19 @@ CStr::CStr(unsigned short capacity) {
 
 CStr::CStr(const CStr& other) : rep(Share(other.rep)) {}
 
+CStr::CStr(CStr&& other) noexcept : rep(other.rep) { other.rep = Share(&emptyRep); }
+
 CStr::~CStr() { Release(rep); }
+
+CStr& CStr::operator=(CStr&& other) noexcept {
+  if (this != &other) {
+    CStrRep* old = rep;
+    rep = other.rep;
+    other.rep = Share(&emptyRep);
+    Release(old);
+  }
+  return *this;
+}
 
 CStr& CStr::operator=(const CStr& other) {
   if (this != &other) {

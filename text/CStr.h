@@ -64,9 +64,12 @@ class CStr {
   // An unshared empty string with room for capacity characters (OR 3).
   explicit CStr(unsigned short capacity);
   CStr(const CStr& other);
+  // Takes other's text without touching its count; other is left empty.
+  CStr(CStr&& other) noexcept;
   ~CStr();
 
   CStr& operator=(const CStr& other);
+  CStr& operator=(CStr&& other) noexcept;
   CStr& operator=(const char* text);
 
   // Empties the string and keeps its capacity.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "text/CStr.h"
@@ -65,6 +66,32 @@ TEST(CStrShare, CopiesShareAndAWriteCopiesFirst) {
     EXPECT_EQ(shared->refs, 2) << op.name;
     ExpectWellFormed(copy);
   }
+}
+
+// A move hands the text over without a count changing, leaves the source
+// empty and usable, and a move onto a string lets its own text go.
+TEST(CStrShare, MovesHandTheTextOver) {
+  CStr original("hello");
+  CStr kept(original);
+  const CStrRep* shared = original.Rep();
+  CStr moved(std::move(original));
+  EXPECT_EQ(moved.Rep(), shared);
+  EXPECT_EQ(shared->refs, 2);
+  EXPECT_EQ(Text(original), "");
+  original += "again";  // NOLINT(bugprone-use-after-move): a moved-from string is usable
+  EXPECT_EQ(Text(original), "again");
+  CStr target("other text");
+  const CStrRep* replaced = target.Rep();
+  EXPECT_EQ(replaced->refs, 1);
+  target = std::move(moved);
+  EXPECT_EQ(target.Rep(), shared);
+  EXPECT_EQ(shared->refs, 2);
+  EXPECT_EQ(Text(moved), "");
+  CStr& alias = target;
+  target = std::move(alias);
+  EXPECT_EQ(Text(target), "hello");
+  ExpectWellFormed(target);
+  ExpectWellFormed(original);
 }
 
 TEST(CStrShare, EmptyStringsShareTheEmptyRep) {
