@@ -22,6 +22,12 @@ void KeywordLines::Append(const char* data, size_t length) {
   while (length > 0 && !found) {
     size_t room = kMaxWholeLine - window.size();
     size_t taken = length < room ? length : room;
+    // Grown by doubling, but never past the bound.
+    if (window.size() + taken > window.capacity()) {
+      size_t wanted = 2 * window.capacity() > window.size() + taken ? 2 * window.capacity()
+                                                                     : window.size() + taken;
+      window.reserve(wanted < kMaxWholeLine ? wanted : kMaxWholeLine);
+    }
     window.append(data, taken);
     data += taken;
     length -= taken;
