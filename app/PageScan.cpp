@@ -270,6 +270,7 @@ int Crawler::Run(const Url& url, int depth) {
     pending.emplace_back();  // page may move from here on
     if (VisitPage(next, childDepth, pending.back()) != 1) {
       pending.pop_back();
+      if (prefetch) prefetch->ListsNothing();
     } else {
       budget.pending += pending.back().left;
       PredictLinks(pending.back());

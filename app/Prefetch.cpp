@@ -178,6 +178,13 @@ void Prefetcher::Predict(Page page) {
   WakeIfWork();
 }
 
+void Prefetcher::ListsNothing() {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (!crawlListsNext) return;
+  crawlListsNext = false;
+  WakeIfWork();
+}
+
 void Prefetcher::ScannedLive(const Url& url, int depth) {
   std::lock_guard<std::mutex> lock(mutex);
   if (options.once) predicted.emplace(OnceKeyOf(url, false), depth);

@@ -115,6 +115,11 @@ class Prefetcher {
   // (for a page whose links were not read ahead).
   void Predict(Page page);
 
+  // The page the crawl took or gave up last lists no links after all (its
+  // request failed or was refused, or it was met before and is not expanded
+  // again): what stands behind it may be fetched ahead again.
+  void ListsNothing();
+
   // With -once: url is scanned by the crawl itself at depth (the start URL),
   // so it is not to be fetched ahead for a scan.
   void ScannedLive(const Url& url, int depth);
