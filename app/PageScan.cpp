@@ -44,7 +44,8 @@ class Crawler {
       : context(context),
         options(context.options),
         reader(options.keyword, options.filespec, options.html, options.text),
-        plan(options) {}
+        plan(options),
+        confined(ConfinementPolicy(context)) {}
 
   int Run(const Url& url, int depth);
 
@@ -66,6 +67,7 @@ class Crawler {
   const Options& options;
   PageReader reader;
   const CrawlPlan plan;
+  const FetchPolicy confined;  // what -confine lets the crawl ask for
   LinkBudget budget;
   OncePages pages;    // with -once: the pages the scan met
   VisitedUrls files;  // with -once: links saved or printed, pages saved
@@ -227,6 +229,9 @@ bool Crawler::TakeLink(PendingPage& page, Url* next) {
     prefetch->Forget(step.target, true);
   }
   if (!step.scan) return false;
+  // A scan the confinement refuses is passed over here, as its request
+  // would be (silently), before any work is begun for it.
+  if (options.confine && !confined(step.target)) return false;
   *next = std::move(step.target);
   return true;
 }

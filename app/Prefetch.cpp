@@ -100,6 +100,8 @@ bool Prefetcher::NotePredicted(const std::string& onceKey, int depth, bool* deep
 }
 
 void Prefetcher::List(Queue::iterator position, const PlannedRequest& request, size_t pendingAt) {
+  // The crawl passes over a scan the confinement refuses without asking.
+  if (!request.save && !allowed(request.url)) return;
   bool expandsAgain = false;
   // Met before: the crawl makes no request, but expands a page again when it
   // has more depth left than before.
