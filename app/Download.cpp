@@ -22,11 +22,13 @@ bool IsDotSegment(const char* segment, size_t length) {
 // "%2F" so that a query never names a directory; with create, under the
 // URL's directory made safe.
 CStr SavePath(const Url& url, bool create) {
-  CStr segment = static_cast<const char*>(url.Path()) + url.Path().ReverseFind('/') + 1;
+  const CStr path = url.Path();
+  CStr segment = static_cast<const char*>(path) + path.ReverseFind('/') + 1;
   CStr file = segment.IsEmpty() ? CStr("index.html") : segment;
   if (url.HasQuery()) {
     file += '?';
-    for (const char* c = url.Query(); *c != '\0'; ++c) {
+    const CStr query = url.Query();
+    for (const char* c = query; *c != '\0'; ++c) {
       if (*c == '/') {
         file += "%2F";
       } else {

@@ -52,41 +52,49 @@ int ReadPort(const char* digits, size_t length, int defaultPort) {
 
 // Splits an authority (the bytes between the scheme and the path) into host
 // and port: what follows its last '@' is "host[:port]" or "[ipv6][:port]".
-// False when the brackets are not closed or are followed by anything but a
-// port, or the port is not a number from 1 to 65535.
-bool SplitAuthority(const char* authority, size_t length, int defaultPort, CStr* host, int* port) {
+// The host is [*hostBegin, *hostEnd) of authority, without brackets. False
+// when the brackets are not closed or are followed by anything but a port,
+// or the port is not a number from 1 to 65535.
+bool SplitAuthority(const char* authority, size_t length, int defaultPort, size_t* hostBegin,
+                    size_t* hostEnd, int* port) {
+  size_t start = 0;
   for (size_t i = length; i > 0; --i) {
     if (authority[i - 1] == '@') {
-      authority += i;
-      length -= i;
+      start = i;
       break;
     }
   }
-  size_t hostEnd;    // one past the host's last byte
   size_t portStart;  // the ':' before the port, or length
-  if (length > 0 && authority[0] == '[') {
-    const void* close = std::memchr(authority, ']', length);
+  if (start < length && authority[start] == '[') {
+    const void* close = std::memchr(authority + start, ']', length - start);
     if (close == nullptr) return false;
-    hostEnd = static_cast<size_t>(static_cast<const char*>(close) - authority);
-    portStart = hostEnd + 1;
+    *hostBegin = start + 1;
+    *hostEnd = static_cast<size_t>(static_cast<const char*>(close) - authority);
+    portStart = *hostEnd + 1;
     if (portStart < length && authority[portStart] != ':') return false;
-    *host = Piece(authority, 1, hostEnd);
   } else {
-    const void* colon = std::memchr(authority, ':', length);
-    hostEnd = colon == nullptr ? length
-                               : static_cast<size_t>(static_cast<const char*>(colon) - authority);
-    portStart = hostEnd;
-    *host = Piece(authority, 0, hostEnd);
+    const void* colon = std::memchr(authority + start, ':', length - start);
+    *hostBegin = start;
+    *hostEnd = colon == nullptr ? length
+                                : static_cast<size_t>(static_cast<const char*>(colon) - authority);
+    portStart = *hostEnd;
   }
   size_t digits = portStart < length ? portStart + 1 : length;
   *port = ReadPort(authority + digits, length - digits, defaultPort);
   return *port >= 1 && *port <= kMaxPort;
 }
 
+// A string of the bytes of view.
+CStr Copy(std::string_view view) {
+  CStr copy;
+  copy.Append(view.data(), static_cast<unsigned short>(view.size()));
+  return copy;
+}
+
 // Whether path may hold an empty or a dot segment: "/." and "//" find every
 // such segment, and some that are not ("/.hidden").
-bool HasSegmentsToResolve(const char* path) {
-  return std::strstr(path, "//") != nullptr || std::strstr(path, "/.") != nullptr;
+bool HasSegmentsToResolve(std::string_view path) {
+  return path.find("//") != std::string_view::npos || path.find("/.") != std::string_view::npos;
 }
 
 // The path's segments with "." dropped, ".." taking back the one before and
@@ -94,7 +102,7 @@ bool HasSegmentsToResolve(const char* path) {
 // dot segment or empty leaves a trailing '/'.
 std::string ResolvedSegments(const std::string& path) {
   // Without such segments there is nothing to resolve (the usual path).
-  if (!HasSegmentsToResolve(path.c_str())) return path;
+  if (!HasSegmentsToResolve(path)) return path;
   std::vector<std::string> kept;
   size_t start = 0;
   while (start <= path.size()) {
@@ -166,12 +174,12 @@ bool Url::Parse(const CStr& given, UrlProblem* problem) {
   bool https = StartsWithNoCase(s, "https://");
   size_t authorityStart = https ? 8 : StartsWithNoCase(s, "http://") ? 7 : 0;
   size_t pathStart = SpanTo(s, authorityStart, "/?#");
-  size_t pathEnd = SpanTo(s, pathStart, "?#");
-  size_t queryEnd = SpanTo(s, pathEnd, "#");
-  CStr newHost;
+  size_t pathStop = SpanTo(s, pathStart, "?#");
+  size_t queryStop = SpanTo(s, pathStop, "#");
+  size_t newHostBegin = 0, newHostEnd = 0;
   int newPort = 0;
   if (!SplitAuthority(s + authorityStart, pathStart - authorityStart,
-                      https ? kHttpsPort : kHttpPort, &newHost, &newPort)) {
+                      https ? kHttpsPort : kHttpPort, &newHostBegin, &newHostEnd, &newPort)) {
     *problem = UrlProblem();
     problem->kind = FailureKind::kBadUrl;
     problem->url = given;
@@ -179,25 +187,55 @@ bool Url::Parse(const CStr& given, UrlProblem* problem) {
   }
   text = given;
   secure = https;
-  host = newHost;
   port = newPort;
-  path = pathStart == pathEnd ? CStr("/") : Piece(s, pathStart, pathEnd);
-  hasQuery = s[pathEnd] == '?';
-  query = hasQuery ? Piece(s, pathEnd + 1, queryEnd) : CStr();
-  fragment = s[queryEnd] == '#' ? CStr(s + queryEnd + 1) : CStr();
-  int last = path.ReverseFind('/');
-  dir = Piece(path, last > 0 ? 1 : 0, static_cast<size_t>(last));
-  file = static_cast<const char*>(path) + last + 1;
-  if (hasQuery) file += CStr("?") + query;
+  hostBegin = static_cast<uint32_t>(authorityStart + newHostBegin);
+  hostEnd = static_cast<uint32_t>(authorityStart + newHostEnd);
+  pathBegin = static_cast<uint32_t>(pathStart);
+  pathEnd = static_cast<uint32_t>(pathStop);
+  queryEnd = static_cast<uint32_t>(queryStop);
+  hasQuery = s[pathStop] == '?';
   return true;
 }
 
+CStr Url::Host() const { return Copy(HostView()); }
+CStr Url::Path() const { return Copy(PathView()); }
+CStr Url::Query() const { return Copy(QueryView()); }
+
+CStr Url::Fragment() const {
+  if (queryEnd >= text.Length()) return CStr();
+  return Copy(Piece(queryEnd + 1, static_cast<uint32_t>(text.Length())));
+}
+
+std::string_view Url::DirView() const {
+  std::string_view path = PathView();
+  size_t last = path.rfind('/');
+  return last > 0 ? path.substr(1, last - 1) : std::string_view();
+}
+
+CStr Url::Dir() const { return Copy(DirView()); }
+
+CStr Url::File() const {
+  std::string_view path = PathView();
+  std::string_view name = path.substr(path.rfind('/') + 1);
+  if (!hasQuery) return Copy(name);
+  return Copy(name) + "?" + Copy(QueryView());
+}
+
+size_t Url::BracketedHostLength() const {
+  std::string_view host = HostView();
+  return host.size() + (host.find(':') != std::string_view::npos ? 2 : 0);
+}
+
 CStr Url::BracketedHost() const {
+  CStr host = Host();
   if (std::strchr(host, ':') == nullptr) return host;
   return CStr("[") + host + "]";
 }
 
-CStr Url::RequestTarget() const { return hasQuery ? path + "?" + query : path; }
+CStr Url::RequestTarget() const {
+  if (!hasQuery) return Path();
+  return Path() + "?" + Query();
+}
 
 CStr Url::Authority() const {
   if (port == DefaultPort()) return BracketedHost();
@@ -212,8 +250,8 @@ std::string Url::Key() const {
   for (const char* c = name; *c != '\0'; ++c) {
     key += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
   }
-  key += ":" + std::to_string(port) + ResolvedSegments(std::string(path));
-  if (hasQuery) key += "?" + std::string(query);
+  key += ":" + std::to_string(port) + ResolvedSegments(std::string(PathView()));
+  if (hasQuery) key += "?" + std::string(QueryView());
   return key;
 }
 
@@ -221,31 +259,27 @@ namespace {
 
 // The last segment Key() keeps of path: a dot segment or an empty one
 // resolves to an empty last segment, any other stays as written.
-const char* LastKeySegment(const CStr& path, size_t* length) {
-  const char* text = path;
-  int slash = path.ReverseFind('/');
-  const char* last = text + slash + 1;
-  *length = path.Length() - static_cast<size_t>(slash + 1);
-  if ((*length == 1 && last[0] == '.') || (*length == 2 && last[0] == '.' && last[1] == '.')) {
-    *length = 0;
-  }
+std::string_view LastKeySegment(std::string_view path) {
+  std::string_view last = path.substr(path.rfind('/') + 1);
+  if (last == "." || last == "..") return std::string_view();
   return last;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 }  // namespace
 
 bool Url::SameKey(const Url& other) const {
-  size_t length, otherLength;
-  const char* last = LastKeySegment(path, &length);
-  const char* otherLast = LastKeySegment(other.path, &otherLength);
+  std::string_view path = PathView(), otherPath = other.PathView();
   if (secure != other.secure || port != other.port || hasQuery != other.hasQuery ||
-      query != other.query || length != otherLength ||
-      std::memcmp(last, otherLast, length) != 0) {
+      QueryView() != other.QueryView() || LastKeySegment(path) != LastKeySegment(otherPath)) {
     return false;
   }
-  if (strcasecmp(host, other.host) != 0) return false;
+  if (!EqualsNoCase(HostView(), other.HostView())) return false;
   // Paths without a dot or an empty segment are their own key paths.
-  if (!HasSegmentsToResolve(path) && !HasSegmentsToResolve(other.path)) return path == other.path;
+  if (!HasSegmentsToResolve(path) && !HasSegmentsToResolve(otherPath)) return path == otherPath;
   return Key() == other.Key();
 }
 
@@ -265,7 +299,8 @@ bool Url::resolveText(const CStr& given, CStr* resolved, UrlProblem* problem) co
   // Built as a std::string, which has no length limit of its own: a result
   // too long for a URL is refused below before it becomes a CStr.
   std::string result;
-  result.reserve(64 + path.Length() + link.Length());
+  const std::string_view path = PathView(), dir = DirView();
+  result.reserve(64 + path.size() + link.Length());
   if (rest[0] == '/' && rest[1] == '/') {  // another host, the page's scheme
     result = secure ? "https:" : "http:";
   } else {
@@ -274,11 +309,11 @@ bool Url::resolveText(const CStr& given, CStr* resolved, UrlProblem* problem) co
     result += ':';
     result += std::to_string(port);
     if (rest[0] == '?') {  // another query on the same path
-      result += static_cast<const char*>(path);
+      result += path;
     } else if (rest[0] != '/') {
       result += '/';
-      result += static_cast<const char*>(dir);
-      if (!dir.IsEmpty()) result += '/';
+      result += dir;
+      if (!dir.empty()) result += '/';
     }
   }
   result += rest;
@@ -303,11 +338,12 @@ bool Url::CanResolve(const CStr& given, UrlProblem* problem) const {
   // page's authority (which parsed), so only the length can fail.
   if (rest[0] != '#' && !IsAbsolute(rest) && !(rest[0] == '/' && rest[1] == '/')) {
     size_t length = SpanTo(given, 0, "#");
-    length += (secure ? 8 : 0) + BracketedHost().Length() + 1 + std::to_string(port).size();
+    length += (secure ? 8 : 0) + BracketedHostLength() + 1 + std::to_string(port).size();
     if (rest[0] == '?') {
-      length += path.Length();
+      length += PathView().size();
     } else if (rest[0] != '/') {
-      length += 1 + dir.Length() + (dir.IsEmpty() ? 0 : 1);
+      size_t dir = DirView().size();
+      length += 1 + dir + (dir == 0 ? 0 : 1);
     }
     if (length <= kMaxUrlLength) return true;
   }

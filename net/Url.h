@@ -28,7 +28,9 @@
 #ifndef FERRET_NET_URL_H_
 #define FERRET_NET_URL_H_
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "net/Failure.h"
 #include "text/CStr.h"
@@ -95,21 +97,21 @@ class Url {
   const CStr& Text() const { return text; }
   bool Secure() const { return secure; }
   // Without brackets: what name lookup and TLS take.
-  const CStr& Host() const { return host; }
+  CStr Host() const;
   // Host() as a URL or a Host field writes it: an IPv6 literal in brackets.
   CStr BracketedHost() const;
   int Port() const { return port; }
   // Begins with "/"; "/" when the URL has no path.
-  const CStr& Path() const { return path; }
-  const CStr& Query() const { return query; }
+  CStr Path() const;
+  CStr Query() const;
   // A '?' was present, even with nothing after it.
   bool HasQuery() const { return hasQuery; }
-  const CStr& Fragment() const { return fragment; }
+  CStr Fragment() const;
   // The path between its first and its last '/', without either.
-  const CStr& Dir() const { return dir; }
+  CStr Dir() const;
   // The path after its last '/', then "?query" when present, so that
   // "/" Dir() "/" File() (one '/' when Dir() is empty) is the request target.
-  const CStr& File() const { return file; }
+  CStr File() const;
   // Path() then "?query" when present: what goes on the request line.
   CStr RequestTarget() const;
   // BracketedHost(), then ":port" unless it is the scheme's default: what
@@ -118,17 +120,30 @@ class Url {
 
  private:
   bool resolveText(const CStr& link, CStr* resolved, UrlProblem* problem) const;
+  // The parts, as views of text.
+  std::string_view Piece(uint32_t begin, uint32_t end) const {
+    return std::string_view(static_cast<const char*>(text) + begin, end - begin);
+  }
+  std::string_view HostView() const { return Piece(hostBegin, hostEnd); }
+  std::string_view PathView() const {
+    return pathBegin == pathEnd ? std::string_view("/", 1) : Piece(pathBegin, pathEnd);
+  }
+  std::string_view QueryView() const {
+    return hasQuery ? Piece(pathEnd + 1, queryEnd) : std::string_view();
+  }
+  std::string_view DirView() const;
+  // BracketedHost()'s length, without making it.
+  size_t BracketedHostLength() const;
 
+  // Every part is a piece of text, which Parse shares rather than copies: a
+  // URL costs no allocation of its own.
   CStr text;            // as given to Parse
   bool secure = false;  // https
-  CStr host;
   int port = 80;
-  CStr path{"/"};
-  CStr query;
+  uint32_t hostBegin = 0, hostEnd = 0;  // without an IPv6 literal's brackets
+  uint32_t pathBegin = 0, pathEnd = 0;  // empty: the path is "/"
+  uint32_t queryEnd = 0;                // the query is (pathEnd, queryEnd) when hasQuery
   bool hasQuery = false;
-  CStr fragment;
-  CStr dir;
-  CStr file;
 };
 
 #endif  // FERRET_NET_URL_H_
