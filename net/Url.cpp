@@ -87,6 +87,7 @@ bool SplitAuthority(const char* authority, size_t length, int defaultPort, size_
 // A string of the bytes of view.
 CStr Copy(std::string_view view) {
   CStr copy;
+  if (view.empty()) return copy;  // its data may be null
   copy.Append(view.data(), static_cast<unsigned short>(view.size()));
   return copy;
 }
