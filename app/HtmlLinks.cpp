@@ -64,7 +64,7 @@ bool IsEmptyValue(std::string_view value) {
 CStr UrlText(std::string_view value) {
   size_t n = value.size() < kMaxUrlLength ? value.size() : kMaxUrlLength + 1;
   CStr text;
-  text.Append(value.data(), static_cast<unsigned short>(n));
+  if (n > 0) text.Append(value.data(), static_cast<unsigned short>(n));
   return text;
 }
 
