@@ -565,28 +565,8 @@ WebUrlOutcome WebUrl::Resolve(const CStr& link, WebUrl* target, UrlProblem* prob
 namespace {
 
 bool IsPlainPathByte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '.' || c == '_' || c == '~' || c == '/';
+  return IsAlpha(c) || IsDigit(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
 }
-
-// Appends segment (between two '/') to path, a list of segments each
-// written with its '/' in front, as the URL standard's path reading does:
-// ".." takes back the segment before, and "." is dropped; either as the
-// last segment leaves an empty one (a '/' at the end).
-void AppendSegment(std::string* path, std::string_view segment, bool last) {
-  bool up = segment == "..";
-  if (up || segment == ".") {
-    if (up && !path->empty()) path->resize(path->rfind('/'));
-    if (last) *path += '/';
-    return;
-  }
-  *path += '/';
-  path->append(segment.data(), segment.size());
-}
-
-}  // namespace
-
-namespace {
 
 // A host written as the URL reading would write it again: lower-case ASCII
 // labels of letters, digits and '-', none empty, none an IDNA "xn--" label,
@@ -597,7 +577,7 @@ bool IsPlainHost(std::string_view host) {
   for (size_t i = 0; i <= host.size(); ++i) {
     if (i < host.size() && host[i] != '.') {
       char c = host[i];
-      if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-')) return false;
+      if (!((IsAlpha(c) && c == Lower(c)) || IsDigit(c) || c == '-')) return false;
       continue;
     }
     std::string_view part = host.substr(label, i - label);
@@ -635,25 +615,17 @@ bool WebUrl::ResolvePlain(std::string_view link, std::string* resolved) const {
   for (size_t i = pathStart; i < end; ++i) {
     if (!IsPlainPathByte(link[i])) return false;
   }
-  std::string merged;
-  if (scheme != 0 || link[0] == '/') {
-    merged.assign(link.data() + pathStart, end - pathStart);
-    if (merged.empty()) merged = "/";
-  } else {
-    merged.assign(path, 0, path.rfind('/') + 1);
-    merged.append(link.data(), end);
-  }
-  // The merged path read segment by segment, dot segments removed.
+  // The path as the full reading makes it (plain bytes need no encoding).
   std::string normal;
-  normal.reserve(merged.size());
-  size_t at = 1;  // past the leading '/'
-  for (;;) {
-    size_t slash = merged.find('/', at);
-    bool last = slash == std::string::npos;
-    std::string_view segment(merged.data() + at, (last ? merged.size() : slash) - at);
-    AppendSegment(&normal, segment, last);
-    if (last) break;
-    at = slash + 1;
+  if (scheme != 0) {
+    size_t from = pathStart < end ? pathStart + 1 : end;
+    AppendPath(&normal, link.data() + from, end - from);
+  } else if (link[0] == '/') {
+    AppendPath(&normal, link.data() + 1, end - 1);
+  } else {
+    normal = path;
+    Shorten(&normal);
+    AppendPath(&normal, link.data(), end);
   }
   // What comes before the path: the link's scheme and host, or the base's
   // text up to its path.
