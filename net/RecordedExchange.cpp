@@ -104,7 +104,7 @@ bool BudgetDraw::Grow(size_t more) {
   return true;
 }
 
-size_t RecordedBytes::WouldReserve(size_t size, size_t limit) const {
+size_t RecordedBytes::RoomFor(size_t size, size_t limit) const {
   size_t room = capacity;
   if (pieces.size() <= 1) {
     size_t first = room == 0 ? 4096 : room;
@@ -115,8 +115,7 @@ size_t RecordedBytes::WouldReserve(size_t size, size_t limit) const {
   return room < limit ? room : limit;
 }
 
-void RecordedBytes::Reserve(size_t size, size_t limit) {
-  size_t room = WouldReserve(size, limit);
+void RecordedBytes::Reserve(size_t room) {
   if (room <= capacity) return;
   if (pieces.size() <= 1 && capacity < kPiece) {
     // The first piece grows in place of itself while it is the only one.
@@ -175,9 +174,9 @@ std::string RecordedBytes::Text() const {
 
 bool RecordedExchange::reserveBody(size_t size, size_t memoryCap) {
   if (size <= body.Capacity()) return true;
-  size_t wanted = body.WouldReserve(size, memoryCap);
+  size_t wanted = body.RoomFor(size, memoryCap);
   if (!memory.Grow(wanted - body.Capacity())) return false;
-  body.Reserve(size, memoryCap);
+  body.Reserve(wanted);
   return true;
 }
 

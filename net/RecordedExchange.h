@@ -86,10 +86,11 @@ class RecordedBytes {
   size_t size() const { return length; }
   // The bytes room is kept for.
   size_t Capacity() const { return capacity; }
-  // What the next Reserve(n) makes room for, at most limit in all.
-  size_t WouldReserve(size_t size, size_t limit) const;
-  // Makes room for at least size bytes in all, as WouldReserve says.
-  void Reserve(size_t size, size_t limit);
+  // The room, at most limit, that holding size bytes in all takes: the
+  // first piece doubled as far as it goes, then whole pieces.
+  size_t RoomFor(size_t size, size_t limit) const;
+  // Makes room (as RoomFor gave it) in all.
+  void Reserve(size_t room);
   // Appends bytes within the room made.
   void Append(const char* data, size_t count);
   // Up to count bytes from offset; how many (0 at the end).
