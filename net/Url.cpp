@@ -227,10 +227,20 @@ size_t Url::BracketedHostLength() const {
   return host.size() + (host.find(':') != std::string_view::npos ? 2 : 0);
 }
 
+void Url::appendBracketedHost(std::string* out, bool lower) const {
+  std::string_view host = HostView();
+  bool bracketed = host.find(':') != std::string_view::npos;
+  if (bracketed) *out += '[';
+  for (char c : host) {
+    *out += lower ? static_cast<char>(std::tolower(static_cast<unsigned char>(c))) : c;
+  }
+  if (bracketed) *out += ']';
+}
+
 CStr Url::BracketedHost() const {
-  CStr host = Host();
-  if (std::strchr(host, ':') == nullptr) return host;
-  return CStr("[") + host + "]";
+  std::string host;
+  appendBracketedHost(&host, false);
+  return host.c_str();
 }
 
 CStr Url::RequestTarget() const {
@@ -247,11 +257,10 @@ CStr Url::Authority() const {
 
 std::string Url::Key() const {
   std::string key = secure ? "https://" : "http://";
-  CStr name = BracketedHost();
-  for (const char* c = name; *c != '\0'; ++c) {
-    key += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
-  }
-  key += ":" + std::to_string(port) + ResolvedSegments(std::string(PathView()));
+  appendBracketedHost(&key, true);
+  key += ':';
+  key += std::to_string(port);
+  key += ResolvedSegments(std::string(PathView()));
   if (hasQuery) key += "?" + std::string(QueryView());
   return key;
 }
@@ -306,7 +315,7 @@ bool Url::resolveText(const CStr& given, CStr* resolved, UrlProblem* problem) co
     result = secure ? "https:" : "http:";
   } else {
     if (secure) result = "https://";
-    result += static_cast<const char*>(BracketedHost());
+    appendBracketedHost(&result, false);
     result += ':';
     result += std::to_string(port);
     if (rest[0] == '?') {  // another query on the same path

@@ -132,6 +132,8 @@ class Url {
     return hasQuery ? Piece(pathEnd + 1, queryEnd) : std::string_view();
   }
   std::string_view DirView() const;
+  // BracketedHost() appended to *out, in lower case with lower.
+  void appendBracketedHost(std::string* out, bool lower) const;
   // BracketedHost()'s length, without making it.
   size_t BracketedHostLength() const;
 
