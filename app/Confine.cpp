@@ -2,9 +2,13 @@
 
 #include <libpsl.h>
 
+#include <strings.h>
+
 #include <cctype>
+#include <deque>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "net/Url.h"
@@ -23,8 +27,8 @@ const psl_ctx_t* SuffixList() {
   return list;
 }
 
-std::string Domain(const CStr& host) {
-  std::string lower(static_cast<const char*>(host), host.Length());
+std::string Domain(std::string_view host) {
+  std::string lower(host);
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   // "example.org." names the same host as "example.org".
   if (lower.size() > 1 && lower.back() == '.') lower.pop_back();
@@ -34,21 +38,50 @@ std::string Domain(const CStr& host) {
 }
 
 // The last hosts asked about on this thread, and their domains: a crawl asks
-// about the same few hosts again and again. Bounded; emptied when full.
-const std::string& CachedDomain(const CStr& host) {
-  constexpr size_t kMaxHosts = 1024;
-  thread_local std::unordered_map<std::string, std::string> domains;
-  std::string key(static_cast<const char*>(host), host.Length());
-  auto found = domains.find(key);
-  if (found != domains.end()) return found->second;
-  if (domains.size() == kMaxHosts) domains.clear();
-  return domains.emplace(std::move(key), Domain(host)).first->second;
+// about the same few hundred hosts again and again, and a domain costs the
+// suffix list a search. Keyed by views of hosts, so that a hit makes no
+// string. Bounded; emptied when full.
+class DomainCache {
+ public:
+  static DomainCache& OfThisThread() {
+    thread_local DomainCache cache;
+    return cache;
+  }
+  // Makes room for two lookups whose answers are then both valid.
+  void MakeRoomForTwo() {
+    if (domains.size() + 2 > kMaxHosts) {
+      domains.clear();
+      hosts.clear();
+    }
+  }
+  const std::string& Of(std::string_view host) {
+    auto found = domains.find(host);
+    if (found != domains.end()) return found->second;
+    hosts.emplace_back(host);
+    return domains.emplace(hosts.back(), Domain(host)).first->second;
+  }
+
+ private:
+  static constexpr size_t kMaxHosts = 1024;
+  std::deque<std::string> hosts;  // what the keys view: a deque never moves them
+  std::unordered_map<std::string_view, std::string> domains;
+};
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 }  // namespace
 
+int SameDomainHost(std::string_view host, std::string_view startHost) {
+  // Most links of a crawl stay on its start host: no domain is worked out.
+  if (SameIgnoringCase(host, startHost)) return 1;
+  DomainCache& cache = DomainCache::OfThisThread();
+  cache.MakeRoomForTwo();
+  return cache.Of(host) == cache.Of(startHost) ? 1 : 0;
+}
+
 int SameDomainHost(const CStr& host, const CStr& startHost) {
-  // Copied: the second lookup may empty the cache.
-  std::string domain = CachedDomain(host);
-  return domain == CachedDomain(startHost) ? 1 : 0;
+  return SameDomainHost(std::string_view(host, host.Length()),
+                        std::string_view(startHost, startHost.Length()));
 }

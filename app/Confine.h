@@ -8,9 +8,12 @@
 #ifndef FERRET_APP_CONFINE_H_
 #define FERRET_APP_CONFINE_H_
 
+#include <string_view>
+
 #include "text/CStr.h"
 
 // 1 when host and startHost are in the same domain; 0 otherwise.
+int SameDomainHost(std::string_view host, std::string_view startHost);
 int SameDomainHost(const CStr& host, const CStr& startHost);
 
 #endif  // FERRET_APP_CONFINE_H_

@@ -27,8 +27,9 @@ Connector HopConnector(CrawlContext& crawl, bool save, int depth) {
 }  // namespace
 
 FetchPolicy ConfinementPolicy(const CrawlContext& crawl) {
-  return [confine = crawl.options.confine != 0, startHost = crawl.startHost](const Url& target) {
-    return !confine || SameDomainHost(target.Host(), startHost) != 0;
+  return [confine = crawl.options.confine != 0, startHost = std::string(crawl.startHost, crawl.startHost.Length())](
+                                                            const Url& target) {
+    return !confine || SameDomainHost(target.HostView(), startHost) != 0;
   };
 }
 

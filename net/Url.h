@@ -98,6 +98,8 @@ class Url {
   bool Secure() const { return secure; }
   // Without brackets: what name lookup and TLS take.
   CStr Host() const;
+  // Host() as a view of Text(), valid while the URL is.
+  std::string_view HostView() const { return Piece(hostBegin, hostEnd); }
   // Host() as a URL or a Host field writes it: an IPv6 literal in brackets.
   CStr BracketedHost() const;
   int Port() const { return port; }
@@ -124,7 +126,6 @@ class Url {
   std::string_view Piece(uint32_t begin, uint32_t end) const {
     return std::string_view(static_cast<const char*>(text) + begin, end - begin);
   }
-  std::string_view HostView() const { return Piece(hostBegin, hostEnd); }
   std::string_view PathView() const {
     return pathBegin == pathEnd ? std::string_view("/", 1) : Piece(pathBegin, pathEnd);
   }

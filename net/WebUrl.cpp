@@ -18,7 +18,7 @@ constexpr int kMaxPort = 65535;
 // controls, DEL and the bytes above 0x7F.
 enum EncodeSet : unsigned { kQuerySet = 1, kPathSet = 2, kUserinfoSet = 4 };
 
-unsigned EncodeSets(unsigned char c) {
+constexpr unsigned EncodeSetsOf(unsigned char c) {
   if (c < 0x20 || c > 0x7E) return kQuerySet | kPathSet | kUserinfoSet;
   switch (c) {
     case ' ':
@@ -50,18 +50,34 @@ unsigned EncodeSets(unsigned char c) {
   }
 }
 
+// EncodeSetsOf for every byte, looked up rather than worked out: the link
+// readings ask it of every byte of every link.
+struct EncodeSetTable {
+  uint8_t of[256];
+};
+
+constexpr EncodeSetTable MakeEncodeSetTable() {
+  EncodeSetTable table{};
+  for (unsigned c = 0; c < 256; ++c) table.of[c] = static_cast<uint8_t>(EncodeSetsOf(static_cast<unsigned char>(c)));
+  return table;
+}
+
+constexpr EncodeSetTable kEncodeSets = MakeEncodeSetTable();
+
+unsigned EncodeSets(unsigned char c) { return kEncodeSets.of[c]; }
+
 void AppendEncoded(std::string* out, const char* text, size_t length, EncodeSet set) {
   static const char kHex[] = "0123456789ABCDEF";
+  size_t run = 0;  // where the bytes not yet appended begin
   for (size_t i = 0; i < length; ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    if ((EncodeSets(c) & set) != 0) {
-      *out += '%';
-      *out += kHex[c >> 4];
-      *out += kHex[c & 15];
-    } else {
-      *out += static_cast<char>(c);
-    }
+    if ((EncodeSets(c) & set) == 0) continue;
+    out->append(text + run, i - run);
+    const char escape[3] = {'%', kHex[c >> 4], kHex[c & 15]};
+    out->append(escape, 3);
+    run = i + 1;
   }
+  out->append(text + run, length - run);
 }
 
 bool IsDigit(int c) { return c >= '0' && c <= '9'; }
@@ -564,8 +580,21 @@ WebUrlOutcome WebUrl::Resolve(const CStr& link, WebUrl* target, UrlProblem* prob
 
 namespace {
 
+// A byte the path reading keeps as it is: printable ASCII outside the path
+// set, and none of '%' (a "%2e" segment is a dot), '\\' (read as '/'), '?'
+// and '#' (which end the path).
 bool IsPlainPathByte(char c) {
-  return IsAlpha(c) || IsDigit(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
+  return (EncodeSets(static_cast<unsigned char>(c)) & kPathSet) == 0 && c != '%' && c != '\\';
+}
+
+// A byte the query reading keeps as it is ('#' is in the set: it ends the query).
+bool IsPlainQueryByte(char c) {
+  return (EncodeSets(static_cast<unsigned char>(c)) & kQuerySet) == 0;
+}
+
+// Whether s[0, n) is "." or "..".
+bool IsDotSegment(const char* s, size_t n) {
+  return (n == 1 && s[0] == '.') || (n == 2 && s[0] == '.' && s[1] == '.');
 }
 
 // A host written as the URL reading would write it again: lower-case ASCII
@@ -602,43 +631,70 @@ bool WebUrl::ResolvePlain(std::string_view link, std::string* resolved) const {
     *resolved = text;
     return true;
   }
+  size_t queryMark = link.substr(0, end).find('?');
+  if (queryMark == std::string_view::npos) queryMark = end;
   // An absolute link with a plain host and no port or userinfo.
   size_t scheme = link.compare(0, 7, "http://") == 0 ? 7 : link.compare(0, 8, "https://") == 0 ? 8 : 0;
   size_t pathStart = 0;
   if (scheme != 0) {
     pathStart = link.find('/', scheme);
-    if (pathStart == std::string_view::npos || pathStart > end) pathStart = end;
+    if (pathStart == std::string_view::npos || pathStart > queryMark) {
+      if (queryMark != end) return false;  // "http://host?query"
+      pathStart = end;
+    }
     if (!IsPlainHost(link.substr(scheme, pathStart - scheme))) return false;
-  } else if (link[0] == '/' && end > 1 && link[1] == '/') {
+  } else if (link[0] == '?' || (link[0] == '/' && end > 1 && link[1] == '/')) {
     return false;
   }
-  for (size_t i = pathStart; i < end; ++i) {
-    if (!IsPlainPathByte(link[i])) return false;
+  // The path: plain bytes need no encoding; "." and ".." segments are
+  // worked out by the full reading's own AppendPath.
+  bool dotSegment = false;
+  size_t segment = pathStart;
+  for (size_t i = pathStart; i <= queryMark; ++i) {
+    char c = i < queryMark ? link[i] : '/';
+    if (c == '/') {
+      dotSegment = dotSegment || IsDotSegment(link.data() + segment, i - segment);
+      segment = i + 1;
+    } else if (!IsPlainPathByte(c) || (c == ':' && scheme == 0)) {
+      return false;  // a ':' may make a relative link a scheme's
+    }
   }
-  // The path as the full reading makes it (plain bytes need no encoding).
-  std::string normal;
-  if (scheme != 0) {
-    size_t from = pathStart < end ? pathStart + 1 : end;
-    AppendPath(&normal, link.data() + from, end - from);
-  } else if (link[0] == '/') {
-    AppendPath(&normal, link.data() + 1, end - 1);
-  } else {
-    normal = path;
-    Shorten(&normal);
-    AppendPath(&normal, link.data(), end);
+  for (size_t i = queryMark + 1; i < end; ++i) {
+    if (!IsPlainQueryByte(link[i])) return false;
   }
   // What comes before the path: the link's scheme and host, or the base's
   // text up to its path.
-  size_t prefix = scheme != 0 ? pathStart
-                              : text.size() - path.size() - (hasQuery ? 1 + query.size() : 0);
-  if (prefix + normal.size() > kMaxUrlLength) return false;
   if (scheme != 0) {
-    resolved->assign(link.data(), prefix);
+    resolved->assign(link.data(), pathStart);
   } else {
+    size_t prefix = text.size() - path.size() - (hasQuery ? 1 + query.size() : 0);
     resolved->assign(text, 0, prefix);
   }
-  *resolved += normal;
-  return true;
+  if (dotSegment) {
+    std::string normal;
+    if (scheme != 0) {
+      size_t from = pathStart < queryMark ? pathStart + 1 : queryMark;
+      AppendPath(&normal, link.data() + from, queryMark - from);
+    } else if (link[0] == '/') {
+      AppendPath(&normal, link.data() + 1, queryMark - 1);
+    } else {
+      normal = path;
+      Shorten(&normal);
+      AppendPath(&normal, link.data(), queryMark);
+    }
+    *resolved += normal;
+  } else if (scheme == 0 && link[0] != '/') {  // beside the base's last segment
+    size_t slash = path.rfind('/');
+    resolved->append(path, 0, slash == std::string::npos ? 0 : slash);
+    *resolved += '/';
+    resolved->append(link.data(), queryMark);
+  } else if (pathStart == queryMark) {  // "http://host": the root
+    *resolved += '/';
+  } else {
+    resolved->append(link.data() + pathStart, queryMark - pathStart);
+  }
+  resolved->append(link.data() + queryMark, end - queryMark);  // "?query", if any
+  return resolved->size() <= kMaxUrlLength;
 }
 
 bool WebUrl::ToUrl(Url* url, UrlProblem* problem) const {

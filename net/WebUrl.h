@@ -58,9 +58,11 @@ class WebUrl {
   // The text Resolve gives for link, worked out without the full reading
   // when link is plain: only a fragment, or a relative path, or "http://"
   // or "https://" in lower case, a host of lower-case ASCII labels and a
-  // path; the path of letters, digits and "-._~/" only (a relative one not
-  // "//"), then an optional "#fragment". True with *resolved set; false for any other link
-  // (Resolve reads it), or past kMaxUrlLength.
+  // path; the path of printable ASCII that needs no encoding, without '%'
+  // or '\\' (a relative one not "//", nor holding ':'), then an optional
+  // "?query" of printable ASCII that needs none, then an optional
+  // "#fragment". True with *resolved set; false for any other link (Resolve
+  // reads it), or past kMaxUrlLength.
   bool ResolvePlain(std::string_view link, std::string* resolved) const;
   // Text() parsed into the Url the crawl requests. False with *problem
   // (kBadUrl) for what a browser keeps but cannot be requested: port 0.

@@ -315,7 +315,7 @@ TEST(WebUrl, PlainLinksResolveAsTheFullReadingDoes) {
   const char* bases[] = {"http://h.test/", "http://h.test/a/b/c.html",
                          "https://u:p@H.test:8443/d/e/?q=1", "http://h.test/a/b/",
                          "http://[::1]:8080/x", "http://h.test"};
-  const char* segments[] = {"a", "b.html", ".", "..", "", "x-y_z~"};
+  const char* segments[] = {"a", "b.html", ".", "..", "", "x-y_z~", "f(1);p=q,r!$*+@[]|", ".x."};
   std::vector<std::string> links;
   for (const char* first : segments) {
     for (const char* second : segments) {
@@ -324,6 +324,8 @@ TEST(WebUrl, PlainLinksResolveAsTheFullReadingDoes) {
         for (const char* lead : {"", "/", "./", "../../../", "http://o.test/", "https://a-b.c9.test/"}) {
           links.push_back(lead + path);
           links.push_back(lead + path + "#frag ment");
+          links.push_back(lead + path + "?a=1&b=(2)/./c?d%41");
+          links.push_back(lead + path + "?#f");
         }
         links.push_back(first);
       }
@@ -348,7 +350,8 @@ TEST(WebUrl, PlainLinksResolveAsTheFullReadingDoes) {
     for (const char* other : {"?q", "//h/x", "a b", "%2e%2e/x", "a\\b", "mailto:x", "",
                               "http://H.test/", "http://h.test:80/", "http://1.2.3.4/",
                               "http://h.0x7f/", "http://xn--bcher-kva.test/", "http://h..t/",
-                              "HTTP://h.test/", "http://u@h.test/", "http://h.test?q"}) {
+                              "HTTP://h.test/", "http://u@h.test/", "http://h.test?q", "a:b", "x?'q'",
+                              "x?a b", "a^b", "a`b", "a{b", "a%41"}) {
       EXPECT_FALSE(base.ResolvePlain(other, &none)) << other;
     }
   }
