@@ -32,6 +32,30 @@ constexpr LinkAttribute kLinkAttributes[] = {
     {"link", "href", HtmlLink::Kind::kFile, false},
 };
 
+// The elements whose attributes are read: those of kLinkAttributes, base
+// and meta. Asked of every start tag of a page, so by length first: most
+// names are refused after one comparison or none.
+constexpr bool ReadsElement(std::string_view name) {
+  switch (name.size()) {
+    case 1: return name[0] == 'a';
+    case 3: return name == "img";
+    case 4: return name == "area" || name == "base" || name == "meta" || name == "link";
+    case 5:
+      return name == "frame" || name == "video" || name == "audio" || name == "track" ||
+             name == "embed";
+    case 6: return name == "iframe" || name == "source" || name == "object" || name == "script";
+    default: return false;
+  }
+}
+
+constexpr bool ReadsEveryLinkElement() {
+  for (const LinkAttribute& known : kLinkAttributes) {
+    if (!ReadsElement(known.element)) return false;
+  }
+  return true;
+}
+static_assert(ReadsEveryLinkElement(), "ReadsElement must accept every element of a link");
+
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
 bool EqualsFolded(std::string_view text, const char* lower) {
@@ -251,11 +275,7 @@ void HtmlLinkCollector::Keep(const HtmlLink& link) {
 }
 
 bool HtmlLinkCollector::ReadsAttributesOf(std::string_view element) {
-  if (element == "base" || element == "meta") return true;
-  for (const LinkAttribute& known : kLinkAttributes) {
-    if (element == known.element) return true;
-  }
-  return false;
+  return ReadsElement(element);
 }
 
 void HtmlLinkCollector::OnToken(const HtmlToken& token) {

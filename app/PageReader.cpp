@@ -40,10 +40,11 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
     links = std::make_unique<HtmlLinkCollector>(base, linkLimit, this);
     if (!collect) links->Stop();
     this->testText = testText;
-    // Only the text's lines read text: without them the tokenizer hands
-    // over tags alone, and faster.
+    // Only the text's lines read text and every tag: without them the
+    // tokenizer hands over only the tags whose links are read, and faster.
     tokenizer.SkipText(!testText);
     tokenizer.KeepAttributesOf(&HtmlLinkCollector::ReadsAttributesOf);
+    tokenizer.HandOverKeptTagsOnly(!testText);
     this->quota = quota;
     page = into;
   }

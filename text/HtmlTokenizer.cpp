@@ -35,6 +35,8 @@ enum class HtmlTokenizer::State : uint8_t {
   kScriptDoubleEscapedDashDash,
   kScriptDoubleEscapedLessThan,
   kScriptDoubleEscapeEnd,
+  // The attribute states, kBeforeAttributeName to kSelfClosingStartTag, stay
+  // together: Feed tells them by range.
   kBeforeAttributeName,
   kAttributeName,
   kAfterAttributeName,
@@ -234,14 +236,19 @@ void HtmlTokenizer::AppendTagName(const char* s, size_t n) {
   nameLength_ += take;
 }
 
+bool HtmlTokenizer::KeepsNoAttribute() {
+  if (tagKeepsAttributes_ < 0) {
+    tagKeepsAttributes_ = tag_.kind == HtmlToken::Kind::kStartTag &&
+                          (attributesOf_ == nullptr ||
+                           attributesOf_(std::string_view(bytes_.data(), nameLength_)));
+  }
+  return tagKeepsAttributes_ == 0;
+}
+
 void HtmlTokenizer::StartAttribute() {
   // The name is whole once an attribute begins.
-  if (tagKeepsAttributes_ < 0) {
-    tagKeepsAttributes_ =
-        attributesOf_ == nullptr || attributesOf_(std::string_view(bytes_.data(), nameLength_));
-  }
-  keepAttribute_ = tag_.kind == HtmlToken::Kind::kStartTag && tagKeepsAttributes_ != 0 &&
-                   spans_.size() < kMaxAttributes && bytes_.size() < kMaxTagBytes;
+  keepAttribute_ = !KeepsNoAttribute() && spans_.size() < kMaxAttributes &&
+                   bytes_.size() < kMaxTagBytes;
   if (keepAttribute_) spans_.push_back({bytes_.size(), 0, 0, 0});
 }
 
@@ -294,7 +301,7 @@ void HtmlTokenizer::EmitTag() {
     attributes_[i].value = std::string_view(bytes + span.value, span.valueLength);
   }
   tag_.attributes = HtmlAttributes(attributes_.data(), spans_.size());
-  sink_->OnToken(tag_);
+  if (!keptTagsOnly_ || !KeepsNoAttribute()) sink_->OnToken(tag_);
   State next = State::kData;
   if (tag_.kind == HtmlToken::Kind::kStartTag) {
     next = TextStateAfter(tag_.name);
@@ -436,6 +443,10 @@ const char* HtmlTokenizer::ReadTag(const char* p, const char* end) {
     EmitTag();
     return at;
   };
+  if (p < end && *p != '\0' && *p != '>' && KeepsNoAttribute()) {
+    state_ = *p == '/' ? State::kSelfClosingStartTag : State::kBeforeAttributeName;
+    return SkipAttributes(p + 1, end);
+  }
   for (;;) {
     // After the name or a value: white space, '>' or "/>".
     if (p == end) return p;
@@ -488,6 +499,118 @@ const char* HtmlTokenizer::ReadTag(const char* p, const char* end) {
   }
 }
 
+const char* HtmlTokenizer::SkipAttributes(const char* p, const char* end) {
+  // The attribute states with nothing kept: names, values and references
+  // are passed over, and a CR reads as the white space it becomes (an LF
+  // after it then changes nothing in any of these states).
+  auto emit = [this](const char* at, bool selfClosing) {
+    tag_.selfClosing = selfClosing;
+    EmitTag();
+    return at;
+  };
+  // The shape most tags have, name="value" pairs apart by white space, in
+  // one pass; at anything else the states below take over.
+  while (state_ == State::kBeforeAttributeName) {
+    while (p < end && IsSpace(*p)) ++p;
+    if (p == end) return p;
+    if (*p == '>') return emit(p + 1, false);
+    if (*p == '/' || *p == '=' || *p == '\r') break;
+    state_ = State::kAttributeName;
+    p = RunEnd(p, end, kEndsAttributeName);
+    if (p == end) return p;
+    if (*p == '>') return emit(p + 1, false);
+    if (*p != '=') break;
+    state_ = State::kBeforeAttributeValue;
+    if (++p == end) return p;
+    const char quote = *p;
+    if (quote != '"' && quote != '\'') break;
+    state_ = quote == '"' ? State::kAttributeValueDouble : State::kAttributeValueSingle;
+    const void* close = std::memchr(p + 1, quote, static_cast<size_t>(end - p - 1));
+    if (close == nullptr) return end;
+    p = static_cast<const char*>(close) + 1;
+    state_ = State::kAfterAttributeValueQuoted;
+    if (p == end) return p;
+    if (*p == '>') return emit(p + 1, false);
+    if (!IsSpace(*p)) break;
+    state_ = State::kBeforeAttributeName;
+    ++p;
+  }
+  while (p < end) {
+    char c = *p;
+    bool space = IsSpace(c) || c == '\r';
+    switch (state_) {
+      case State::kBeforeAttributeName:
+      case State::kAfterAttributeName:
+        if (c == '>') return emit(p + 1, false);
+        if (c == '/') {
+          state_ = State::kSelfClosingStartTag;
+        } else if (c == '=' && state_ == State::kAfterAttributeName) {
+          state_ = State::kBeforeAttributeValue;
+        } else if (!space) {
+          state_ = State::kAttributeName;  // '=' may begin a name
+        }
+        ++p;
+        continue;
+      case State::kAttributeName:
+        p = RunEnd(p, end, kEndsAttributeName);
+        if (p == end) return p;
+        if (*p == '=') {
+          state_ = State::kBeforeAttributeValue;
+          ++p;
+        } else if (*p == '\0') {
+          ++p;
+        } else {
+          state_ = State::kAfterAttributeName;  // white space, '/' or '>' read there
+        }
+        continue;
+      case State::kBeforeAttributeValue:
+        if (c == '>') return emit(p + 1, false);
+        if (space) {
+          ++p;
+        } else if (c == '"' || c == '\'') {
+          state_ = c == '"' ? State::kAttributeValueDouble : State::kAttributeValueSingle;
+          ++p;
+        } else {
+          state_ = State::kAttributeValueUnquoted;
+        }
+        continue;
+      case State::kAttributeValueDouble:
+      case State::kAttributeValueSingle: {
+        const char quote = state_ == State::kAttributeValueDouble ? '"' : '\'';
+        const void* close = std::memchr(p, quote, static_cast<size_t>(end - p));
+        if (close == nullptr) return end;
+        p = static_cast<const char*>(close) + 1;
+        state_ = State::kAfterAttributeValueQuoted;
+        continue;
+      }
+      case State::kAttributeValueUnquoted:
+        p = RunEnd(p, end, kEndsUnquotedValue);
+        if (p == end) return p;
+        if (*p == '>') return emit(p + 1, false);
+        if (*p != '&' && *p != '\0') state_ = State::kBeforeAttributeName;
+        ++p;
+        continue;
+      case State::kAfterAttributeValueQuoted:
+        if (c == '>') return emit(p + 1, false);
+        if (c == '/') {
+          state_ = State::kSelfClosingStartTag;
+          ++p;
+        } else {
+          state_ = State::kBeforeAttributeName;  // a name right after a value
+          if (space) ++p;
+        }
+        continue;
+      case State::kSelfClosingStartTag:
+        if (c == '>') return emit(p + 1, true);
+        state_ = State::kBeforeAttributeName;
+        continue;
+      default:
+        return p;
+    }
+  }
+  return p;
+}
+
 // ---- The input
 
 void HtmlTokenizer::Feed(const char* data, size_t size) {
@@ -505,6 +628,11 @@ void HtmlTokenizer::Feed(const char* data, size_t size) {
       c = '\n';
     } else if (c == '\n' && p > data && p[-1] == '\r') {
       ++p;
+      continue;
+    }
+    if (state_ >= State::kBeforeAttributeName && state_ <= State::kSelfClosingStartTag &&
+        KeepsNoAttribute()) {
+      p = SkipAttributes(p, end);
       continue;
     }
     switch (state_) {

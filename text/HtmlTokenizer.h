@@ -131,6 +131,10 @@ class HtmlTokenizer {
   // attributes of a few elements only. Null: every tag's. Set between pages.
   using TagFilter = bool (*)(std::string_view name);
   void KeepAttributesOf(TagFilter wanted) { attributesOf_ = wanted; }
+  // With only, end tags and the start tags the filter refuses are read but
+  // not handed over at all: for a sink that reads nothing else. Set between
+  // pages.
+  void HandOverKeptTagsOnly(bool only) { keptTagsOnly_ = only; }
 
   // The tokenizer's states (defined with the code that reads them).
   enum class State : uint8_t;
@@ -198,7 +202,15 @@ class HtmlTokenizer {
   void AppendAttributeValue(const char* s, size_t n);
   // The name is whole: a second attribute of that name is dropped.
   void EndAttributeName();
-  // Hands tag_ over and enters the text state it asks for.
+  // Whether the tag being read keeps no attribute at all: an end tag, or a
+  // start tag the filter refuses. Only once its name is whole.
+  bool KeepsNoAttribute();
+  // The attribute states for such a tag, where only its end matters: from
+  // state_ to the '>' that ends the tag (handed over) or to end. Returns
+  // where the states take over.
+  const char* SkipAttributes(const char* p, const char* end);
+  // Hands tag_ over (unless HandOverKeptTagsOnly passes it by) and enters
+  // the text state it asks for.
   void EmitTag();
   // The "</name" read in raw text that is not its end tag, as text.
   void FlushEndTagCandidate();
@@ -233,6 +245,7 @@ class HtmlTokenizer {
   bool lastWasCr_ = false;  // the last byte fed was CR (an LF next is dropped)
   bool skipText_ = false;   // SkipText
   TagFilter attributesOf_ = nullptr;  // KeepAttributesOf
+  bool keptTagsOnly_ = false;         // HandOverKeptTagsOnly
   int tagKeepsAttributes_ = -1;       // for the tag being read: -1 not asked yet
 
   Buffer text_;          // the pending text run

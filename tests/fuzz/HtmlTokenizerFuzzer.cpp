@@ -45,5 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  skipping.c_str(), problems.c_str());
     std::abort();
   }
+  std::string kept = TokenizeInPieces(page, [&page] { return page.size() + 1; }, &problems,
+                                      true, false, some, true);
+  std::string handed = TokenizeInPieces(page, next, &problems, true, true, some, true);
+  if (kept != handed || !problems.empty()) {
+    std::fprintf(stderr, "kept:   %s\nhanded: %s\nproblems: %s\n", kept.c_str(),
+                 handed.c_str(), problems.c_str());
+    std::abort();
+  }
   return 0;
 }

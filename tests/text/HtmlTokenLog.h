@@ -23,13 +23,24 @@ class HtmlTokenLog : public HtmlTokenSink {
   // tagsOnly: text is left out of the log (and is a problem when skipText
   // says the tokenizer hands none over).
   // attributesOf: a tag it refuses is logged without its attributes.
+  // keptOnly: end tags and the tags attributesOf refuses are left out (and
+  // are a problem when handedOverKeptOnly says the tokenizer hands none
+  // over).
   explicit HtmlTokenLog(bool tagsOnly = false, bool skipText = false,
-                        HtmlTokenizer::TagFilter attributesOf = nullptr)
-      : tagsOnly_(tagsOnly), skipText_(skipText), attributesOf_(attributesOf) {}
+                        HtmlTokenizer::TagFilter attributesOf = nullptr, bool keptOnly = false,
+                        bool handedOverKeptOnly = false)
+      : tagsOnly_(tagsOnly), skipText_(skipText), attributesOf_(attributesOf),
+        keptOnly_(keptOnly || handedOverKeptOnly), handedOverKeptOnly_(handedOverKeptOnly) {}
 
   void OnToken(const HtmlToken& token) override {
     if (token.kind == HtmlToken::Kind::kText && tagsOnly_) {
       if (skipText_) problems_ += "text while skipping text; ";
+      return;
+    }
+    if (keptOnly_ && token.kind != HtmlToken::Kind::kText &&
+        (token.kind == HtmlToken::Kind::kEndTag ||
+         (attributesOf_ != nullptr && !attributesOf_(token.name)))) {
+      if (handedOverKeptOnly_) problems_ += "a tag not kept handed over; ";
       return;
     }
     if (token.kind == HtmlToken::Kind::kText) {
@@ -107,6 +118,8 @@ class HtmlTokenLog : public HtmlTokenSink {
   const bool tagsOnly_;
   const bool skipText_;
   const HtmlTokenizer::TagFilter attributesOf_;
+  const bool keptOnly_;
+  const bool handedOverKeptOnly_;
   std::string log_;
   std::string text_;
   bool raw_ = false;
@@ -116,16 +129,20 @@ class HtmlTokenLog : public HtmlTokenSink {
 // The log of data fed as one piece, or in pieces of the sizes that next()
 // gives (each at least 1), then Finish. Contract problems are appended to
 // *problems when it is not null. With tagsOnly the log leaves text out, and
-// with attributesOf the attributes of the tags it refuses. With skipText the
-// tokenizer itself is told to skip text, and to keep only those attributes.
+// with attributesOf the attributes of the tags it refuses; with keptOnly it
+// leaves out end tags and those tags. With skipText the tokenizer itself is
+// told to skip text, and to keep only those attributes; with keptOnly too,
+// to hand over only the tags kept.
 template <typename NextSize>
 std::string TokenizeInPieces(const std::string& data, NextSize next, std::string* problems,
                              bool tagsOnly = false, bool skipText = false,
-                             HtmlTokenizer::TagFilter attributesOf = nullptr) {
-  HtmlTokenLog log(tagsOnly || skipText, skipText, attributesOf);
+                             HtmlTokenizer::TagFilter attributesOf = nullptr,
+                             bool keptOnly = false) {
+  HtmlTokenLog log(tagsOnly || skipText, skipText, attributesOf, keptOnly, skipText && keptOnly);
   HtmlTokenizer tokenizer(&log);
   tokenizer.SkipText(skipText);
   if (skipText) tokenizer.KeepAttributesOf(attributesOf);
+  tokenizer.HandOverKeptTagsOnly(skipText && keptOnly);
   for (size_t at = 0; at < data.size();) {
     size_t size = std::min(data.size() - at, static_cast<size_t>(next()));
     tokenizer.Feed(data.data() + at, size);
