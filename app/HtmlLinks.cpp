@@ -231,6 +231,7 @@ std::string_view HtmlLinkCollector::RefreshUrl(std::string_view content) {
 void HtmlLinkCollector::Add(HtmlLink::Kind kind, const char* element, const char* attribute,
                             std::string_view value) {
   if (IsEmptyValue(value)) return;
+  if (consumer != nullptr && !consumer->MayWant(kind, value[0] == '#' && !baseSet)) return;
   // One link at a time is built here, its text's room reused.
   HtmlLink& link = scratch;
   link.kind = kind;
@@ -238,8 +239,20 @@ void HtmlLinkCollector::Add(HtmlLink::Kind kind, const char* element, const char
   link.attribute = attribute;
   link.resolved = true;
   link.problem.kind = FailureKind::kNone;
+  // No fragment is part of the URL a link resolves to. Relative links are
+  // the ones that repeat and cost most to resolve; an absolute one (most
+  // often to another site, once) is not remembered.
+  const std::string_view text = value.substr(0, value.find('#'));
+  const bool remember = text.compare(0, 4, "http") != 0;
+  if (const Resolutions::Known* known = remember ? resolutions.Find(text) : nullptr) {
+    if (known->otherScheme) return;
+    link.url = known->url;
+    Keep(link);
+    return;
+  }
   // Most links are plain paths, resolved without the full reading.
   if (base.ResolvePlain(value, &link.url)) {
+    if (remember) resolutions.Add(text, false, link.url);
     Keep(link);
     return;
   }
@@ -247,9 +260,11 @@ void HtmlLinkCollector::Add(HtmlLink::Kind kind, const char* element, const char
   link.problem = UrlProblem();
   switch (base.Resolve(UrlText(value), &target, &link.problem)) {
     case WebUrlOutcome::kOtherScheme:
+      if (remember) resolutions.Add(text, true, std::string());
       return;
     case WebUrlOutcome::kResolved:
       link.url = target.Text();
+      if (remember) resolutions.Add(text, false, link.url);
       break;
     case WebUrlOutcome::kFailed:
       link.resolved = false;
@@ -257,6 +272,24 @@ void HtmlLinkCollector::Add(HtmlLink::Kind kind, const char* element, const char
       break;
   }
   Keep(link);
+}
+
+const HtmlLinkCollector::Resolutions::Known* HtmlLinkCollector::Resolutions::Find(
+    std::string_view text) const {
+  auto found = known.find(text);
+  return found == known.end() ? nullptr : &found->second;
+}
+
+void HtmlLinkCollector::Resolutions::Add(std::string_view text, bool otherScheme,
+                                         const std::string& url) {
+  if (known.size() == kMaxTexts) Clear();
+  texts.emplace_back(text);
+  known.emplace(texts.back(), Known{otherScheme, url});
+}
+
+void HtmlLinkCollector::Resolutions::Clear() {
+  known.clear();
+  texts.clear();
 }
 
 void HtmlLinkCollector::Keep(const HtmlLink& link) {
@@ -287,6 +320,7 @@ void HtmlLinkCollector::OnToken(const HtmlToken& token) {
     const HtmlAttribute* href = Find(token.attributes, "href");
     if (href == nullptr || baseSet) return;
     baseSet = true;
+    resolutions.Clear();  // what came before resolved against the page
     UrlProblem ignored;
     // A base that does not parse leaves the page's; one of another scheme
     // (mailto:, data:) resolves no relative link.

@@ -21,8 +21,10 @@
 #define FERRET_APP_HTMLLINKS_H_
 
 #include <cstddef>
+#include <deque>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "net/WebUrl.h"
@@ -42,6 +44,14 @@ struct HtmlLink {
 class HtmlLinkConsumer {
  public:
   virtual ~HtmlLinkConsumer() = default;
+  // Whether a link of kind may be wanted at all, asked before it is
+  // resolved; pageItself: it is only a fragment, of the page itself (no
+  // <base> came before it). A link refused here is not resolved.
+  virtual bool MayWant(HtmlLink::Kind kind, bool pageItself) {
+    (void)kind;
+    (void)pageItself;
+    return true;
+  }
   // Whether link is wanted: only wanted links count against the limit.
   virtual bool Wants(const HtmlLink& link) = 0;
   virtual void Take(const HtmlLink& link) = 0;
@@ -74,7 +84,27 @@ class HtmlLinkCollector : public HtmlTokenSink {
   // Keeps link, here or in the consumer, within the limit.
   void Keep(const HtmlLink& link);
 
+  // The resolutions of link texts (up to any fragment) met on the page:
+  // links repeat (a type's name at each use, a chapter's sections), and a
+  // resolution depends on nothing else while the base stays. Bounded.
+  class Resolutions {
+   public:
+    struct Known {
+      bool otherScheme;
+      std::string url;
+    };
+    const Known* Find(std::string_view text) const;
+    void Add(std::string_view text, bool otherScheme, const std::string& url);
+    void Clear();
+
+   private:
+    static constexpr size_t kMaxTexts = 4096;
+    std::deque<std::string> texts;  // what the keys view: a deque never moves them
+    std::unordered_map<std::string_view, Known> known;
+  };
+
   WebUrl base;
+  Resolutions resolutions;
   bool baseSet = false;
   const size_t limit;
   HtmlLinkConsumer* const consumer;  // borrowed; null: links are kept here

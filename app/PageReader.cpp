@@ -67,6 +67,12 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
     if (testText && !lines.Found()) text.OnToken(token);
   }
 
+  bool MayWant(HtmlLink::Kind kind, bool pageItself) override {
+    // What Wants would refuse once resolved: a place in the page itself,
+    // and in keyword mode a file.
+    return !pageItself && (fileMode || kind == HtmlLink::Kind::kPage);
+  }
+
   bool Wants(const HtmlLink& link) override {
     // A link to a place in the page itself names no other resource; on a
     // long page there are thousands, which would crowd out the others.

@@ -646,11 +646,27 @@ bool WebUrl::ResolvePlain(std::string_view link, std::string* resolved) const {
   } else if (link[0] == '?' || (link[0] == '/' && end > 1 && link[1] == '/')) {
     return false;
   }
-  // The path: plain bytes need no encoding; "." and ".." segments are
-  // worked out by the full reading's own AppendPath.
+  // A relative link's leading "./" and "../" (the shape of most generated
+  // links) each leave the base's directory as it is or take one segment
+  // off it; the rest of the path is read as any other.
+  const bool beside = scheme == 0 && link[0] != '/';
+  size_t ups = 0;
+  size_t rest = pathStart;
+  while (beside && rest + 2 <= queryMark && link[rest] == '.') {
+    if (link[rest + 1] == '/') {
+      rest += 2;
+    } else if (rest + 3 <= queryMark && link[rest + 1] == '.' && link[rest + 2] == '/') {
+      rest += 3;
+      ++ups;
+    } else {
+      break;
+    }
+  }
+  // The path: plain bytes need no encoding; "." and ".." segments past the
+  // leading ones are worked out by the full reading's own AppendPath.
   bool dotSegment = false;
-  size_t segment = pathStart;
-  for (size_t i = pathStart; i <= queryMark; ++i) {
+  size_t segment = rest;
+  for (size_t i = rest; i <= queryMark; ++i) {
     char c = i < queryMark ? link[i] : '/';
     if (c == '/') {
       dotSegment = dotSegment || IsDotSegment(link.data() + segment, i - segment);
@@ -683,11 +699,16 @@ bool WebUrl::ResolvePlain(std::string_view link, std::string* resolved) const {
       AppendPath(&normal, link.data(), queryMark);
     }
     *resolved += normal;
-  } else if (scheme == 0 && link[0] != '/') {  // beside the base's last segment
-    size_t slash = path.rfind('/');
-    resolved->append(path, 0, slash == std::string::npos ? 0 : slash);
+  } else if (beside) {  // beside the base's last segment, less a segment per ".."
+    size_t keep = path.size();
+    for (size_t shorten = 0; shorten <= ups && keep > 0; ++shorten) {
+      size_t slash = path.rfind('/', keep - 1);  // as Shorten does
+      if (slash == std::string::npos) break;
+      keep = slash;
+    }
+    resolved->append(path, 0, keep);
     *resolved += '/';
-    resolved->append(link.data(), queryMark);
+    resolved->append(link.data() + rest, queryMark - rest);
   } else if (pathStart == queryMark) {  // "http://host": the root
     *resolved += '/';
   } else {

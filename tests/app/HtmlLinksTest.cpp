@@ -59,10 +59,11 @@ TEST(HtmlLinks, ElementsAttributesAndResolution) {
        {"page meta content http://site.test/docs/next.html",
         "page meta content http://site.test/docs/then.html",
         "page meta content http://site.test/docs/other.html"}},
-      {"the first base counts, for the links after it",
-       "<a href=before.html><base href=\"http://Other.test:80/b/\"><base href=/ignored/>"
-       "<a href=after.html>",
-       {"page a href http://site.test/docs/before.html", "page a href http://other.test/b/after.html"}},
+      {"the first base counts, for the links after it (the same text resolves anew)",
+       "<a href=same.html#1><a href=same.html><base href=\"http://Other.test:80/b/\">"
+       "<base href=/ignored/><a href=same.html#2><a href=same.html>",
+       {"page a href http://site.test/docs/same.html", "page a href http://site.test/docs/same.html",
+        "page a href http://other.test/b/same.html", "page a href http://other.test/b/same.html"}},
       {"no links in comments, scripts, styles or titles",
        "<!-- <a href=c.html> --><script>var s = '<a href=s.html>';</script>"
        "<style>a{background:url(x.png)}</style><title><a href=t.html></title><textarea>"
