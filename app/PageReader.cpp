@@ -148,13 +148,14 @@ PageReader::Page PageReader::ReadHtml(ResponseBody& response, const Url& url, si
   std::iostream& body = response.Stream();
   if (body.eof()) return page;
   html->Begin(url, linkLimit, collect, testKeyword && text, quota, &page);
-  char chunk[16 * 1024];
+  // The tokenizer and the lines take the body in pieces as it arrives,
+  // straight from the body's own buffer.
   while (response.Connected()) {
-    body.read(chunk, sizeof chunk);
-    size_t length = static_cast<size_t>(body.gcount());
-    if (onBytes && length > 0) onBytes(length);
-    html->Feed(chunk, length, testKeyword && !text);
-    if (body.eof() || body.fail()) break;
+    std::string_view piece = response.NextPiece();
+    if (piece.empty()) break;
+    if (onBytes) onBytes(piece.size());
+    html->Feed(piece.data(), piece.size(), testKeyword && !text);
+    response.ConsumePiece(piece.size());
   }
   bool cut = false;
   page.keywordFound = html->Finish(&cut) && testKeyword;

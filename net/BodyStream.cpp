@@ -94,6 +94,11 @@ BodyStream::int_type BodyStream::fill(unsigned long long limit) {
   return traits_type::to_int_type(*gptr());
 }
 
+std::string_view BodyStream::Next() {
+  if (gptr() == egptr() && traits_type::eq_int_type(underflow(), traits_type::eof())) return {};
+  return std::string_view(gptr(), static_cast<size_t>(egptr() - gptr()));
+}
+
 BodyStream::int_type BodyStream::underflow() {
   if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
   if (state != State::kOpen) return traits_type::eof();

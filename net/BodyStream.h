@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <streambuf>
 #include <string>
+#include <string_view>
 
 #include "net/HttpResponse.h"
 #include "net/SocketStreamBuf.h"
@@ -65,6 +66,12 @@ class BodyStream : public std::streambuf {
   // that ended the body, into record (not owned, must outlive the stream),
   // which keeps at most cap body bytes in memory (RecordedExchange::AppendBody).
   void RecordInto(RecordedExchange* record, size_t cap);
+
+  // The body bytes that come next, read without a copy: at least one, or
+  // none once the body is over (where a read would give EOF). Consume says
+  // how many of them were used; the rest come again.
+  std::string_view Next();
+  void Consume(size_t n) { gbump(static_cast<int>(n)); }
 
   // The connection is no longer to be read: every read gives EOF.
   void Detach();

@@ -54,6 +54,10 @@ class ResponseBody {
 
   // For readers: delivers the body and nothing past it.
   std::iostream& Stream() { return stream; }
+  // The same bytes without a copy (BodyStream::Next), for a reader that
+  // takes them in pieces of any size: one reader reads one way.
+  std::string_view NextPiece() { return body.Next(); }
+  void ConsumePiece(size_t n) { body.Consume(n); }
   // False once a receive has failed (a reset, a timeout).
   bool Connected() const { return body.ReceiveError() == 0; }
   // Body bytes taken from the stream so far.
