@@ -48,13 +48,26 @@ constexpr bool ReadsElement(std::string_view name) {
   }
 }
 
-constexpr bool ReadsEveryLinkElement() {
+// The attributes read: those of kLinkAttributes, base's href and meta's
+// http-equiv and content.
+constexpr bool ReadsAttributeNamed(std::string_view name) {
+  switch (name.size()) {
+    case 3: return name == "src";
+    case 4: return name == "href" || name == "data";
+    case 6: return name == "srcset" || name == "poster";
+    case 7: return name == "content";
+    case 10: return name == "http-equiv";
+    default: return false;
+  }
+}
+
+constexpr bool ReadsEveryLinkAttribute() {
   for (const LinkAttribute& known : kLinkAttributes) {
-    if (!ReadsElement(known.element)) return false;
+    if (!ReadsElement(known.element) || !ReadsAttributeNamed(known.attribute)) return false;
   }
   return true;
 }
-static_assert(ReadsEveryLinkElement(), "ReadsElement must accept every element of a link");
+static_assert(ReadsEveryLinkAttribute(), "every attribute of a link must be read");
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
@@ -310,6 +323,8 @@ void HtmlLinkCollector::Keep(const HtmlLink& link) {
 bool HtmlLinkCollector::ReadsAttributesOf(std::string_view element) {
   return ReadsElement(element);
 }
+
+bool HtmlLinkCollector::ReadsAttribute(std::string_view name) { return ReadsAttributeNamed(name); }
 
 void HtmlLinkCollector::OnToken(const HtmlToken& token) {
   // A tag without attributes carries no link (nor a base).

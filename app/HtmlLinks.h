@@ -73,6 +73,9 @@ class HtmlLinkCollector : public HtmlTokenSink {
   // Whether the collector reads the attributes of an element of that name
   // (a tokenizer may keep only those: HtmlTokenizer::KeepAttributesOf).
   static bool ReadsAttributesOf(std::string_view element);
+  // Whether it reads an attribute of that name, of any element (a
+  // tokenizer may keep only those: HtmlTokenizer::KeepAttributesNamed).
+  static bool ReadsAttribute(std::string_view name);
   // The URLs a srcset value names, in order.
   static std::vector<std::string_view> SrcsetUrls(std::string_view srcset);
   // The URL a refresh's content names ("5; url=next.html"); empty for none.

@@ -45,6 +45,7 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
     tokenizer.SkipText(!testText);
     tokenizer.KeepAttributesOf(&HtmlLinkCollector::ReadsAttributesOf);
     tokenizer.HandOverKeptTagsOnly(!testText);
+    tokenizer.KeepAttributesNamed(testText ? nullptr : &HtmlLinkCollector::ReadsAttribute);
     this->quota = quota;
     page = into;
   }

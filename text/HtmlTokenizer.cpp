@@ -277,14 +277,15 @@ void HtmlTokenizer::EndAttributeName() {
   Span& span = spans_.back();
   span.value = bytes_.size();
   std::string_view name(bytes_.data() + span.name, span.nameLength);
-  for (size_t i = 0; i + 1 < spans_.size(); ++i) {
-    if (std::string_view(bytes_.data() + spans_[i].name, spans_[i].nameLength) == name) {
-      // The first of a name wins: this one's value is read and dropped.
-      bytes_.Truncate(span.name);
-      spans_.pop_back();
-      keepAttribute_ = false;
-      return;
-    }
+  bool drop = attributesNamed_ != nullptr && !attributesNamed_(name);
+  // The first of a name wins.
+  for (size_t i = 0; i + 1 < spans_.size() && !drop; ++i) {
+    drop = std::string_view(bytes_.data() + spans_[i].name, spans_[i].nameLength) == name;
+  }
+  if (drop) {  // its value is read and not kept
+    bytes_.Truncate(span.name);
+    spans_.pop_back();
+    keepAttribute_ = false;
   }
 }
 

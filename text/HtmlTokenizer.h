@@ -131,6 +131,10 @@ class HtmlTokenizer {
   // attributes of a few elements only. Null: every tag's. Set between pages.
   using TagFilter = bool (*)(std::string_view name);
   void KeepAttributesOf(TagFilter wanted) { attributesOf_ = wanted; }
+  // With a filter, an attribute whose (lower-case) name it refuses is read,
+  // not kept: for a sink that reads a few attributes only. Null: every
+  // one. Set between pages.
+  void KeepAttributesNamed(TagFilter wanted) { attributesNamed_ = wanted; }
   // With only, end tags and the start tags the filter refuses are read but
   // not handed over at all: for a sink that reads nothing else. Set between
   // pages.
@@ -200,7 +204,8 @@ class HtmlTokenizer {
   size_t AttributeRoom(size_t length, size_t n) const;
   void AppendAttributeName(const char* s, size_t n);
   void AppendAttributeValue(const char* s, size_t n);
-  // The name is whole: a second attribute of that name is dropped.
+  // The name is whole: a second attribute of that name is dropped, and so
+  // is one KeepAttributesNamed refuses.
   void EndAttributeName();
   // Whether the tag being read keeps no attribute at all: an end tag, or a
   // start tag the filter refuses. Only once its name is whole.
@@ -245,6 +250,7 @@ class HtmlTokenizer {
   bool lastWasCr_ = false;  // the last byte fed was CR (an LF next is dropped)
   bool skipText_ = false;   // SkipText
   TagFilter attributesOf_ = nullptr;  // KeepAttributesOf
+  TagFilter attributesNamed_ = nullptr;  // KeepAttributesNamed
   bool keptTagsOnly_ = false;         // HandOverKeptTagsOnly
   int tagKeepsAttributes_ = -1;       // for the tag being read: -1 not asked yet
 

@@ -26,11 +26,15 @@ class HtmlTokenLog : public HtmlTokenSink {
   // keptOnly: end tags and the tags attributesOf refuses are left out (and
   // are a problem when handedOverKeptOnly says the tokenizer hands none
   // over).
+  // attributesNamed: an attribute it refuses is left out (and is a problem
+  // when skipText says the tokenizer keeps none).
   explicit HtmlTokenLog(bool tagsOnly = false, bool skipText = false,
                         HtmlTokenizer::TagFilter attributesOf = nullptr, bool keptOnly = false,
-                        bool handedOverKeptOnly = false)
+                        bool handedOverKeptOnly = false,
+                        HtmlTokenizer::TagFilter attributesNamed = nullptr)
       : tagsOnly_(tagsOnly), skipText_(skipText), attributesOf_(attributesOf),
-        keptOnly_(keptOnly || handedOverKeptOnly), handedOverKeptOnly_(handedOverKeptOnly) {}
+        keptOnly_(keptOnly || handedOverKeptOnly), handedOverKeptOnly_(handedOverKeptOnly),
+        attributesNamed_(attributesNamed) {}
 
   void OnToken(const HtmlToken& token) override {
     if (token.kind == HtmlToken::Kind::kText && tagsOnly_) {
@@ -64,6 +68,10 @@ class HtmlTokenLog : public HtmlTokenSink {
     const bool logAttributes = attributesOf_ == nullptr || attributesOf_(token.name);
     for (size_t i = 0; i < token.attributes.size() && logAttributes; ++i) {
       const HtmlAttribute& attribute = token.attributes[i];
+      if (attributesNamed_ != nullptr && !attributesNamed_(attribute.name)) {
+        if (skipText_) problems_ += "an attribute not kept handed over; ";
+        continue;
+      }
       for (size_t j = 0; j < i; ++j) {
         if (token.attributes[j].name == attribute.name) problems_ += "attribute repeated; ";
       }
@@ -120,6 +128,7 @@ class HtmlTokenLog : public HtmlTokenSink {
   const HtmlTokenizer::TagFilter attributesOf_;
   const bool keptOnly_;
   const bool handedOverKeptOnly_;
+  const HtmlTokenizer::TagFilter attributesNamed_;
   std::string log_;
   std::string text_;
   bool raw_ = false;
@@ -132,16 +141,22 @@ class HtmlTokenLog : public HtmlTokenSink {
 // with attributesOf the attributes of the tags it refuses; with keptOnly it
 // leaves out end tags and those tags. With skipText the tokenizer itself is
 // told to skip text, and to keep only those attributes; with keptOnly too,
-// to hand over only the tags kept.
+// to hand over only the tags kept. The log leaves out the attributes that
+// attributesNamed refuses; with skipText the tokenizer does not keep them.
 template <typename NextSize>
 std::string TokenizeInPieces(const std::string& data, NextSize next, std::string* problems,
                              bool tagsOnly = false, bool skipText = false,
                              HtmlTokenizer::TagFilter attributesOf = nullptr,
-                             bool keptOnly = false) {
-  HtmlTokenLog log(tagsOnly || skipText, skipText, attributesOf, keptOnly, skipText && keptOnly);
+                             bool keptOnly = false,
+                             HtmlTokenizer::TagFilter attributesNamed = nullptr) {
+  HtmlTokenLog log(tagsOnly || skipText, skipText, attributesOf, keptOnly, skipText && keptOnly,
+                   attributesNamed);
   HtmlTokenizer tokenizer(&log);
   tokenizer.SkipText(skipText);
-  if (skipText) tokenizer.KeepAttributesOf(attributesOf);
+  if (skipText) {
+    tokenizer.KeepAttributesOf(attributesOf);
+    tokenizer.KeepAttributesNamed(attributesNamed);
+  }
   tokenizer.HandOverKeptTagsOnly(skipText && keptOnly);
   for (size_t at = 0; at < data.size();) {
     size_t size = std::min(data.size() - at, static_cast<size_t>(next()));
