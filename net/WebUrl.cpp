@@ -675,8 +675,14 @@ bool WebUrl::ResolvePlain(std::string_view link, std::string* resolved) const {
       return false;  // a ':' may make a relative link a scheme's
     }
   }
+  // The query: bytes of the query set are encoded as the full reading
+  // encodes them; white space and controls (which it removes or trims
+  // first) are left to it.
+  bool encodeQuery = false;
   for (size_t i = queryMark + 1; i < end; ++i) {
-    if (!IsPlainQueryByte(link[i])) return false;
+    unsigned char c = static_cast<unsigned char>(link[i]);
+    if (c <= 0x20 || c == 0x7F) return false;
+    encodeQuery = encodeQuery || !IsPlainQueryByte(link[i]);
   }
   // What comes before the path: the link's scheme and host, or the base's
   // text up to its path.
@@ -714,7 +720,12 @@ bool WebUrl::ResolvePlain(std::string_view link, std::string* resolved) const {
   } else {
     resolved->append(link.data() + pathStart, queryMark - pathStart);
   }
-  resolved->append(link.data() + queryMark, end - queryMark);  // "?query", if any
+  if (!encodeQuery) {
+    resolved->append(link.data() + queryMark, end - queryMark);  // "?query", if any
+  } else {
+    *resolved += '?';
+    AppendEncoded(resolved, link.data() + queryMark + 1, end - queryMark - 1, kQuerySet);
+  }
   return resolved->size() <= kMaxUrlLength;
 }
 

@@ -327,6 +327,7 @@ TEST(WebUrl, PlainLinksResolveAsTheFullReadingDoes) {
           links.push_back(lead + path + "#frag ment");
           links.push_back(lead + path + "?a=1&b=(2)/./c?d%41");
           links.push_back(lead + path + "?#f");
+          links.push_back(lead + path + "?q='a'&r=\"<b>\"&s=\xC3\xA9%2");
         }
         links.push_back(first);
       }
@@ -351,8 +352,8 @@ TEST(WebUrl, PlainLinksResolveAsTheFullReadingDoes) {
     for (const char* other : {"?q", "//h/x", "a b", "%2e%2e/x", "a\\b", "mailto:x", "",
                               "http://H.test/", "http://h.test:80/", "http://1.2.3.4/",
                               "http://h.0x7f/", "http://xn--bcher-kva.test/", "http://h..t/",
-                              "HTTP://h.test/", "http://u@h.test/", "http://h.test?q", "a:b", "x?'q'",
-                              "x?a b", "a^b", "a`b", "a{b", "a%41"}) {
+                              "HTTP://h.test/", "http://u@h.test/", "http://h.test?q", "a:b", "x?a b", "x?a\tb", "x?a\x7F",
+                              "x?a ", "a^b", "a`b", "a{b", "a%41"}) {
       EXPECT_FALSE(base.ResolvePlain(other, &none)) << other;
     }
   }
