@@ -272,6 +272,17 @@ void HtmlTokenizer::AppendAttributeValue(const char* s, size_t n) {
   span.valueLength += take;
 }
 
+bool HtmlTokenizer::RefusesName(const char* name, const char* stop) const {
+  if (attributesNamed_ == nullptr) return false;
+  // The filter reads lower case: a short name is lowered here, a long one
+  // left to the states.
+  char lowered[32];
+  size_t n = static_cast<size_t>(stop - name);
+  if (n > sizeof lowered) return false;
+  for (size_t i = 0; i < n; ++i) lowered[i] = Lower(name[i]);
+  return !attributesNamed_(std::string_view(lowered, n));
+}
+
 void HtmlTokenizer::EndAttributeName() {
   if (!keepAttribute_) return;
   Span& span = spans_.back();
@@ -465,9 +476,21 @@ const char* HtmlTokenizer::ReadTag(const char* p, const char* end) {
     if (*p == '>') return emit(p + 1, false);
     if (*p == '/' || *p == '=' || *p == '\0' || *p == '\r') return p;
     // An attribute name.
+    stop = RunEnd(p, end, kEndsAttributeName);
+    if (stop < end && *stop == '=' && stop + 1 < end && (stop[1] == '"' || stop[1] == '\'') &&
+        RefusesName(p, stop)) {
+      // Neither its name nor its quoted value is kept: read past both.
+      keepAttribute_ = false;
+      const char quote = stop[1];
+      state_ = quote == '"' ? State::kAttributeValueDouble : State::kAttributeValueSingle;
+      const void* close = std::memchr(stop + 2, quote, static_cast<size_t>(end - stop - 2));
+      if (close == nullptr) return end;
+      p = static_cast<const char*>(close) + 1;
+      state_ = State::kAfterAttributeValueQuoted;
+      continue;
+    }
     StartAttribute();
     state_ = State::kAttributeName;
-    stop = RunEnd(p, end, kEndsAttributeName);
     AppendAttributeName(p, static_cast<size_t>(stop - p));
     p = stop;
     if (p == end) return p;

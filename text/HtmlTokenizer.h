@@ -204,6 +204,9 @@ class HtmlTokenizer {
   size_t AttributeRoom(size_t length, size_t n) const;
   void AppendAttributeName(const char* s, size_t n);
   void AppendAttributeValue(const char* s, size_t n);
+  // Whether the whole attribute name [name, stop) as written is one that
+  // KeepAttributesNamed refuses (false when it cannot tell).
+  bool RefusesName(const char* name, const char* stop) const;
   // The name is whole: a second attribute of that name is dropped, and so
   // is one KeepAttributesNamed refuses.
   void EndAttributeName();

@@ -67,11 +67,15 @@ void ExpectRows(const std::vector<Row>& rows) {
           << name << " keeping the attributes of <a> only, in pieces of " << piece;
     }
     auto onlyHref = [](std::string_view attribute) { return attribute == "href"; };
-    EXPECT_EQ(TokenizeInPieces(row.html, [&] { return row.html.size() + 1; }, &problems, true,
-                               true, onlyA, true, onlyHref),
-              TokenizeInPieces(row.html, [&] { return row.html.size() + 1; }, &problems, true,
-                               false, onlyA, true, onlyHref))
-        << name << " handing over <a> only, with its href only";
+    const std::string hrefsOfA = TokenizeInPieces(
+        row.html, [&] { return row.html.size() + 1; }, &problems, true, false, onlyA, true,
+        onlyHref);
+    for (size_t piece : {size_t{5}, size_t{16}, row.html.size() + 1}) {
+      EXPECT_EQ(TokenizeInPieces(row.html, [&] { return piece; }, &problems, true, true, onlyA,
+                                 true, onlyHref),
+                hrefsOfA)
+          << name << " handing over <a> only, with its href only, in pieces of " << piece;
+    }
     EXPECT_EQ(problems, "") << name;
   }
 }
@@ -101,6 +105,8 @@ TEST(HtmlTokenizer, TagsAndAttributes) {
       // rows' runs with a filter pass over): a quote opens a value only
       // after '='; '=' begins a name at the start of one; '/' ends a tag
       // only right before '>', and is part of an unquoted value.
+      {"<a title=\"a href=b>c\" HREF='d' class='e\"'>", "S:a[title=a href=b>c][href=d][class=e\"]|"},
+      {"<a href=\"hh\" t=\"vvvvvvvvvvvvvvvvvvvv\">", "S:a[href=hh][t=vvvvvvvvvvvvvvvvvvvv]|"},
       {"<p =\"a>b<i>\">", "S:p[=\"a=]|T:b|S:i|T:\">|"},
       {"<p b=\"x\"c=\"a>b<i>\">", "S:p[b=x][c=a>b<i>]|"},
       {"<p b=\"x\"=\"a>b<i>\">", "S:p[b=x][=\"a=]|T:b|S:i|T:\">|"},
