@@ -125,6 +125,10 @@ constexpr ByteClasses MakeByteClasses() {
 
 constexpr ByteClasses kByteClasses = MakeByteClasses();
 
+// Tag names up to this length are read in one pass, lowered as they are
+// scanned.
+constexpr size_t kShortName = 32;
+
 // The first byte in [p, end) of one of the classes in ends (end if none).
 const char* RunEnd(const char* p, const char* end, uint8_t ends) {
   while (p < end && (kByteClasses.of[static_cast<unsigned char>(*p)] & ends) == 0) ++p;
@@ -447,9 +451,24 @@ const char* HtmlTokenizer::ReadTag(const char* p, const char* end) {
   // Each step below is the states' own for these bytes; at anything else
   // (CR, NUL, '&', an odd '/' or '=', the end of the input) state_ is left
   // where the states take over.
-  const char* stop = RunEnd(p, end, kEndsTagName);
-  AppendTagName(p, static_cast<size_t>(stop - p));
-  p = stop;
+  // The name, lowered as it is scanned (a long one the rest of the way as
+  // the states read it).
+  const size_t room = std::min<size_t>(static_cast<size_t>(end - p), kShortName);
+  char* out = bytes_.Room(room);
+  size_t n = 0;
+  while (n < room && (kByteClasses.of[static_cast<unsigned char>(p[n])] & kEndsTagName) == 0) {
+    out[n] = Lower(p[n]);
+    ++n;
+  }
+  bytes_.Commit(n);
+  nameLength_ += n;
+  p += n;
+  const char* stop = p;
+  if (n == kShortName) {
+    stop = RunEnd(p, end, kEndsTagName);
+    AppendTagName(p, static_cast<size_t>(stop - p));
+    p = stop;
+  }
   auto emit = [this](const char* at, bool selfClosing) {
     tag_.selfClosing = selfClosing;
     EmitTag();

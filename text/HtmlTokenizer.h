@@ -166,6 +166,13 @@ class HtmlTokenizer {
       if (size_ == capacity_) Grow(1);
       data_[size_++] = c;
     }
+    // Room for n more bytes, written at the pointer returned and then
+    // counted by Commit.
+    char* Room(size_t n) {
+      if (n > capacity_ - size_) Grow(n);
+      return data_.get() + size_;
+    }
+    void Commit(size_t n) { size_ += n; }
 
    private:
     void Grow(size_t more);
