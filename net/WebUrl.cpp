@@ -580,12 +580,29 @@ WebUrlOutcome WebUrl::Resolve(const CStr& link, WebUrl* target, UrlProblem* prob
 
 namespace {
 
-// A byte the path reading keeps as it is: printable ASCII outside the path
-// set, and none of '%' (a "%2e" segment is a dot), '\\' (read as '/'), '?'
-// and '#' (which end the path).
-bool IsPlainPathByte(char c) {
-  return (EncodeSets(static_cast<unsigned char>(c)) & kPathSet) == 0 && c != '%' && c != '\\';
+// What a byte of a path is to the quick resolution: kept as it is
+// (printable ASCII outside the path set, and none of '%', since a "%2e"
+// segment is a dot, '\\', read as '/', and '?' and '#', which end the path),
+// a segment's end, a ':' (which may make a relative link a scheme's), or
+// none of those, for the full reading.
+enum PathByte : uint8_t { kOtherPathByte, kPlainPathByte, kSlashByte, kColonByte };
+
+struct PathByteTable {
+  uint8_t of[256];
+};
+
+constexpr PathByteTable MakePathByteTable() {
+  PathByteTable table{};
+  for (unsigned c = 0; c < 256; ++c) {
+    bool plain = (EncodeSetsOf(static_cast<unsigned char>(c)) & kPathSet) == 0 && c != '%' &&
+                 c != '\\';
+    table.of[c] = c == '/' ? kSlashByte : c == ':' ? kColonByte : plain ? kPlainPathByte
+                                                                       : kOtherPathByte;
+  }
+  return table;
 }
+
+constexpr PathByteTable kPathBytes = MakePathByteTable();
 
 // A byte the query reading keeps as it is ('#' is in the set: it ends the query).
 bool IsPlainQueryByte(char c) {
@@ -666,15 +683,20 @@ bool WebUrl::ResolvePlain(std::string_view link, std::string* resolved) const {
   // leading ones are worked out by the full reading's own AppendPath.
   bool dotSegment = false;
   size_t segment = rest;
-  for (size_t i = rest; i <= queryMark; ++i) {
-    char c = i < queryMark ? link[i] : '/';
-    if (c == '/') {
-      dotSegment = dotSegment || IsDotSegment(link.data() + segment, i - segment);
-      segment = i + 1;
-    } else if (!IsPlainPathByte(c) || (c == ':' && scheme == 0)) {
-      return false;  // a ':' may make a relative link a scheme's
+  for (size_t i = rest; i < queryMark; ++i) {
+    switch (kPathBytes.of[static_cast<unsigned char>(link[i])]) {
+      case kPlainPathByte: break;
+      case kSlashByte:
+        dotSegment = dotSegment || IsDotSegment(link.data() + segment, i - segment);
+        segment = i + 1;
+        break;
+      case kColonByte:
+        if (scheme == 0) return false;
+        break;
+      default: return false;
     }
   }
+  dotSegment = dotSegment || IsDotSegment(link.data() + segment, queryMark - segment);
   // The query: bytes of the query set are encoded as the full reading
   // encodes them; white space and controls (which it removes or trims
   // first) are left to it.
