@@ -54,9 +54,15 @@ class DomainCache {
       hosts.clear();
     }
   }
+  // The answer is valid until the next lookup, or the one after that
+  // after MakeRoomForTwo.
   const std::string& Of(std::string_view host) {
     auto found = domains.find(host);
     if (found != domains.end()) return found->second;
+    if (domains.size() == kMaxHosts) {
+      domains.clear();
+      hosts.clear();
+    }
     hosts.emplace_back(host);
     return domains.emplace(hosts.back(), Domain(host)).first->second;
   }
@@ -79,6 +85,13 @@ int SameDomainHost(std::string_view host, std::string_view startHost) {
   DomainCache& cache = DomainCache::OfThisThread();
   cache.MakeRoomForTwo();
   return cache.Of(host) == cache.Of(startHost) ? 1 : 0;
+}
+
+SameDomainAs::SameDomainAs(std::string_view start)
+    : startHost(start), startDomain(DomainCache::OfThisThread().Of(start)) {}
+
+bool SameDomainAs::operator()(std::string_view host) const {
+  return SameIgnoringCase(host, startHost) || DomainCache::OfThisThread().Of(host) == startDomain;
 }
 
 int SameDomainHost(const CStr& host, const CStr& startHost) {

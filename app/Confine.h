@@ -8,6 +8,7 @@
 #ifndef FERRET_APP_CONFINE_H_
 #define FERRET_APP_CONFINE_H_
 
+#include <string>
 #include <string_view>
 
 #include "text/CStr.h"
@@ -15,5 +16,17 @@
 // 1 when host and startHost are in the same domain; 0 otherwise.
 int SameDomainHost(std::string_view host, std::string_view startHost);
 int SameDomainHost(const CStr& host, const CStr& startHost);
+
+// The same question asked of many hosts against one start host, whose
+// domain is worked out once.
+class SameDomainAs {
+ public:
+  explicit SameDomainAs(std::string_view startHost);
+  bool operator()(std::string_view host) const;
+
+ private:
+  std::string startHost;
+  std::string startDomain;
+};
 
 #endif  // FERRET_APP_CONFINE_H_

@@ -27,10 +27,9 @@ Connector HopConnector(CrawlContext& crawl, bool save, int depth) {
 }  // namespace
 
 FetchPolicy ConfinementPolicy(const CrawlContext& crawl) {
-  return [confine = crawl.options.confine != 0, startHost = std::string(crawl.startHost, crawl.startHost.Length())](
-                                                            const Url& target) {
-    return !confine || SameDomainHost(target.HostView(), startHost) != 0;
-  };
+  if (!crawl.options.confine) return [](const Url&) { return true; };
+  return [same = SameDomainAs(std::string_view(crawl.startHost, crawl.startHost.Length()))](
+             const Url& target) { return same(target.HostView()); };
 }
 
 bool ArrivedWhole(CrawlContext& crawl, const ResponseBody& body) {

@@ -194,6 +194,10 @@ TEST(SameDomain, RegistrableDomains) {
     // The URL's port and path play no part; nor does the scheme-less form.
     std::string bare = std::string(c.urlHost) + "/z";
     EXPECT_EQ(SameDomainHost(ParsedUrl(bare).Host(), c.startHost), c.same) << label;
+    // Asked of one start host many times, with its domain worked out once.
+    SameDomainAs sameDomain(c.startHost);
+    EXPECT_EQ(sameDomain(ParsedUrl(url).HostView()), c.same != 0) << label;
+    EXPECT_EQ(sameDomain(ParsedUrl(url).HostView()), c.same != 0) << label << ", asked again";
   }
 }
 
