@@ -8,6 +8,7 @@
 #ifndef FERRET_APP_CONFINE_H_
 #define FERRET_APP_CONFINE_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,10 @@
 // 1 when host and startHost are in the same domain; 0 otherwise.
 int SameDomainHost(std::string_view host, std::string_view startHost);
 int SameDomainHost(const CStr& host, const CStr& startHost);
+
+// Whether the crawl may ask for something of a host (-confine); a null
+// policy allows every host.
+using HostPolicy = std::function<bool(std::string_view host)>;
 
 // The same question asked of many hosts against one start host, whose
 // domain is worked out once.

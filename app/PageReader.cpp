@@ -22,10 +22,11 @@ constexpr char kImagePattern[] = "<img[\t ]+src[\t ]*=[\t ]*\"?([^\">]*)\"?.*>";
 // the page as the crawl wants them.
 class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
  public:
-  HtmlReading(Regexp* keyword, Regexp* file, bool anyLink, bool fileMode)
+  HtmlReading(Regexp* keyword, Regexp* file, bool anyLink, bool fileMode, HostPolicy hosts)
       : file(file),
         anyLink(anyLink),
         fileMode(fileMode),
+        hosts(std::move(hosts)),
         lines(keyword),
         text(&lines),
         tokenizer(this) {}
@@ -37,6 +38,9 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
     UrlProblem ignored;
     base.Parse(url.Text(), &ignored);
     pageText = base.Text();
+    size_t authority = pageText.find("://");
+    size_t path = authority == std::string::npos ? 0 : pageText.find('/', authority + 3);
+    pagePrefix.assign(pageText, 0, path == std::string::npos ? 0 : path + 1);
     links = std::make_unique<HtmlLinkCollector>(base, linkLimit, this);
     if (!collect) links->Stop();
     this->testText = testText;
@@ -80,7 +84,8 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
     if (link.resolved && link.url == pageText) return false;
     matched = anyLink || file->Match(link.url.c_str());
     if (link.kind == HtmlLink::Kind::kFile) return fileMode && matched;
-    return fileMode || matched;
+    if (fileMode) return true;
+    return matched && (!hosts || !link.resolved || Followed(link.url));
   }
 
   void Take(const HtmlLink& link) override {
@@ -110,9 +115,30 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
   }
 
  private:
+  // Whether hosts lets the crawl ask for the resolved url: its host (of
+  // "scheme://host/...") allowed, or one with a port or userinfo, left to
+  // the crawl.
+  bool Followed(const std::string& url) const {
+    // Most links stay on the page's own host, which the crawl asked for.
+    const size_t known = pagePrefix.size();
+    if (known != 0 && url.size() >= known && std::memcmp(url.data(), pagePrefix.data(), known) == 0) {
+      return true;
+    }
+    size_t host = url.compare(0, 7, "http://") == 0    ? 7
+                  : url.compare(0, 8, "https://") == 0 ? 8
+                                                        : 0;
+    if (host == 0) return true;
+    size_t end = host;
+    for (; end < url.size() && url[end] != '/' && url[end] != '?' && url[end] != '#'; ++end) {
+      if (url[end] == ':' || url[end] == '@' || url[end] == '[') return true;
+    }
+    return hosts(std::string_view(url.data() + host, end - host));
+  }
+
   Regexp* const file;
   const bool anyLink;  // the file pattern is ".": every link (never empty) matches
   const bool fileMode;
+  const HostPolicy hosts;  // -confine's; null without
   KeywordLines lines;
   HtmlText text;
   HtmlTokenizer tokenizer;
@@ -123,10 +149,11 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
   bool matched = false;     // the file pattern matched the link Wants saw last
   std::string problemText;  // reused
   std::string pageText;     // the page's URL, normalised
+  std::string pagePrefix;   // its "scheme://authority/"; empty if none
 };
 
 PageReader::PageReader(const CStr& keywordPattern, const CStr& filespec, bool htmlReading,
-                       bool textReading)
+                       bool textReading, HostPolicy hosts)
     : collect(!filespec.IsEmpty()),
       fileMode(keywordPattern.IsEmpty()),
       text(textReading),
@@ -135,7 +162,8 @@ PageReader::PageReader(const CStr& keywordPattern, const CStr& filespec, bool ht
       anchor(kAnchorPattern, 1),
       image(kImagePattern, 1) {
   if (htmlReading || textReading) {
-    html = std::make_unique<HtmlReading>(&keyword, &file, filespec == ".", fileMode);
+    html = std::make_unique<HtmlReading>(&keyword, &file, filespec == ".", fileMode,
+                                         std::move(hosts));
   }
 }
 

@@ -20,6 +20,11 @@
 // (KeywordLines): of the HTML source, or with text (-text) of the text a
 // reader sees (HtmlText).
 //
+// With hosts (-confine), a keyword-mode page link to a host it refuses is
+// passed over as the crawl would pass it over, unrequested and unreported,
+// so that it costs nothing more (and counts against no limit); a link with
+// a port is kept for the crawl to judge, since a bad one is reported.
+//
 // A reader compiles its patterns once and is used by one thread at a time:
 // the crawl has one, and each worker fetching ahead has its own.
 #ifndef FERRET_APP_PAGEREADER_H_
@@ -30,6 +35,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/Confine.h"
 #include "app/PageLinks.h"
 #include "net/HttpRequest.h"
 #include "net/SharedBudget.h"
@@ -43,7 +49,8 @@ class PageReader {
  public:
   // keyword empty: lines are not tested; filespec empty: no link is
   // collected.
-  PageReader(const CStr& keyword, const CStr& filespec, bool html = false, bool text = false);
+  PageReader(const CStr& keyword, const CStr& filespec, bool html = false, bool text = false,
+             HostPolicy hosts = nullptr);
   ~PageReader();
   PageReader(const PageReader&) = delete;
   PageReader& operator=(const PageReader&) = delete;

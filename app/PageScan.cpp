@@ -43,7 +43,8 @@ class Crawler {
   explicit Crawler(CrawlContext& context)
       : context(context),
         options(context.options),
-        reader(options.keyword, options.filespec, options.html, options.text),
+        reader(options.keyword, options.filespec, options.html, options.text,
+               ConfinedHosts(context)),
         plan(options),
         confined(ConfinementPolicy(context)) {}
 
@@ -247,7 +248,8 @@ int Crawler::Run(const Url& url, int depth) {
   }
   if (options.jobs > 1) {
     prefetch =
-        std::make_unique<Prefetcher>(options.jobs, ConfinementPolicy(context), options, plan);
+        std::make_unique<Prefetcher>(options.jobs, ConfinementPolicy(context),
+                                     ConfinedHosts(context), options, plan);
     if (options.once) prefetch->ScannedLive(url, depth);
   }
   // No request outlives the crawl's own fetcher ahead.

@@ -31,9 +31,10 @@ size_t RoomAt(size_t pendingAt) {
 
 }  // namespace
 
-Prefetcher::Prefetcher(int count, FetchPolicy allowed, const Options& options,
+Prefetcher::Prefetcher(int count, FetchPolicy allowed, HostPolicy hosts, const Options& options,
                        const CrawlPlan& plan)
     : allowed(std::move(allowed)),
+      hosts(std::move(hosts)),
       options(options),
       plan(plan),
       memory(std::make_shared<SharedBudget>(kWindowBytes)) {
@@ -352,7 +353,7 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(
 void Prefetcher::Work(size_t index) {
   std::unique_lock<std::mutex> lock(mutex);
   threads[index] = pthread_self();
-  PageReader reader(options.keyword, options.filespec, options.html, options.text);
+  PageReader reader(options.keyword, options.filespec, options.html, options.text, hosts);
   for (;;) {
     if (stopping) return;
     std::shared_ptr<Entry> entry = NextToFetch();

@@ -103,10 +103,11 @@ class Prefetcher {
   using Page = PlannedPage;
   using Fetched = FetchedAhead;
 
-  // Starts workers threads fetching under allowed (the run's confinement),
-  // reading pages as options say and predicting from plan; both must outlive
-  // the fetcher.
-  Prefetcher(int workers, FetchPolicy allowed, const Options& options, const CrawlPlan& plan);
+  // Starts workers threads fetching under allowed (the run's confinement,
+  // which hosts says of host names), reading pages as options say and
+  // predicting from plan; both must outlive the fetcher.
+  Prefetcher(int workers, FetchPolicy allowed, HostPolicy hosts, const Options& options,
+             const CrawlPlan& plan);
   ~Prefetcher();
   Prefetcher(const Prefetcher&) = delete;
   Prefetcher& operator=(const Prefetcher&) = delete;
@@ -210,6 +211,7 @@ class Prefetcher {
   static std::string OnceKeyOf(const Url& url, bool save);
 
   const FetchPolicy allowed;
+  const HostPolicy hosts;
   const Options& options;
   const CrawlPlan& plan;
   // What the recordings in memory draw on, those in flight and those the

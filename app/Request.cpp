@@ -27,9 +27,15 @@ Connector HopConnector(CrawlContext& crawl, bool save, int depth) {
 }  // namespace
 
 FetchPolicy ConfinementPolicy(const CrawlContext& crawl) {
-  if (!crawl.options.confine) return [](const Url&) { return true; };
+  HostPolicy hosts = ConfinedHosts(crawl);
+  if (!hosts) return [](const Url&) { return true; };
+  return [hosts = std::move(hosts)](const Url& target) { return hosts(target.HostView()); };
+}
+
+HostPolicy ConfinedHosts(const CrawlContext& crawl) {
+  if (!crawl.options.confine) return nullptr;
   return [same = SameDomainAs(std::string_view(crawl.startHost, crawl.startHost.Length()))](
-             const Url& target) { return same(target.HostView()); };
+             std::string_view host) { return same(host); };
 }
 
 bool ArrivedWhole(CrawlContext& crawl, const ResponseBody& body) {

@@ -9,6 +9,7 @@
 #ifndef FERRET_APP_REQUEST_H_
 #define FERRET_APP_REQUEST_H_
 
+#include "app/Confine.h"
 #include "app/CrawlContext.h"
 #include "net/HttpRequest.h"
 #include "text/CStr.h"
@@ -32,7 +33,9 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, bool save = false,
 // reported.
 bool ArrivedWhole(CrawlContext& crawl, const ResponseBody& body);
 
-// The run's host confinement (-confine), as a policy for Fetch.
+// The run's host confinement (-confine), as a policy for Fetch, and as one
+// on host names (null without -confine).
 FetchPolicy ConfinementPolicy(const CrawlContext& crawl);
+HostPolicy ConfinedHosts(const CrawlContext& crawl);
 
 #endif  // FERRET_APP_REQUEST_H_

@@ -139,6 +139,31 @@ TEST(PageReader, HtmlReadingAsEachModeWantsIt) {
     EXPECT_EQ(page.keywordFound, c.found) << c.name;
     EXPECT_EQ(page.linksCut, c.cut) << c.name;
   }
+  // With -confine's hosts, keyword mode passes over a page on another host
+  // (one with a port is left for the crawl to judge); file mode keeps it.
+  const std::string confined =
+      "<a href=http://other.test/o.html><a href=/in.html><a href=http://other.test:8080/p.html>"
+      "<a href=http://WWW.site.test/w.html><img src=http://other.test/i.png>";
+  for (bool fileMode : {false, true}) {
+    FakeSite site;
+    site.Page("/docs/page.html", confined);
+    FetchOutcome outcome =
+        Fetch(ParsedUrl("http://site.test/docs/page.html"), nullptr, site.Connect());
+    ASSERT_TRUE(outcome.body);
+    PageReader reader(fileMode ? "" : "x", ".", true, false,
+                      [](std::string_view host) { return host.find("site.test") != host.npos; });
+    PageReader::Page page = reader.Read(*outcome.body, outcome.url, 10, !fileMode);
+    std::vector<std::string> got;
+    for (size_t i = 0; i < page.links.size(); ++i) got.push_back(page.links[i]);
+    std::vector<std::string> kept = {"http://site.test/in.html", "http://other.test:8080/p.html",
+                                     "http://www.site.test/w.html"};
+    if (fileMode) {
+      kept = {"http://other.test/o.html", "http://site.test/in.html",
+              "http://other.test:8080/p.html", "http://www.site.test/w.html",
+              "http://other.test/i.png"};
+    }
+    EXPECT_EQ(got, kept) << (fileMode ? "file mode" : "keyword mode");
+  }
 }
 
 // A line is tested whole however it arrives, and a line past the whole-line
