@@ -244,7 +244,7 @@ std::string_view HtmlLinkCollector::RefreshUrl(std::string_view content) {
 void HtmlLinkCollector::Add(HtmlLink::Kind kind, const char* element, const char* attribute,
                             std::string_view value) {
   if (IsEmptyValue(value)) return;
-  if (consumer != nullptr && !consumer->MayWant(kind, value[0] == '#' && !baseSet)) return;
+  if (consumer != nullptr && !consumer->MayWant(kind, value, value[0] == '#' && !baseSet)) return;
   // One link at a time is built here, its text's room reused.
   HtmlLink& link = scratch;
   link.kind = kind;

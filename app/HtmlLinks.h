@@ -44,11 +44,13 @@ struct HtmlLink {
 class HtmlLinkConsumer {
  public:
   virtual ~HtmlLinkConsumer() = default;
-  // Whether a link of kind may be wanted at all, asked before it is
-  // resolved; pageItself: it is only a fragment, of the page itself (no
-  // <base> came before it). A link refused here is not resolved.
-  virtual bool MayWant(HtmlLink::Kind kind, bool pageItself) {
+  // Whether a link of kind whose value (references decoded) is value may
+  // be wanted at all, asked before it is resolved; pageItself: it is only a
+  // fragment, of the page itself (no <base> came before it). A link refused
+  // here is not resolved.
+  virtual bool MayWant(HtmlLink::Kind kind, std::string_view value, bool pageItself) {
     (void)kind;
+    (void)value;
     (void)pageItself;
     return true;
   }

@@ -72,10 +72,15 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
     if (testText && !lines.Found()) text.OnToken(token);
   }
 
-  bool MayWant(HtmlLink::Kind kind, bool pageItself) override {
-    // What Wants would refuse once resolved: a place in the page itself,
-    // and in keyword mode a file.
-    return !pageItself && (fileMode || kind == HtmlLink::Kind::kPage);
+  bool MayWant(HtmlLink::Kind kind, std::string_view value, bool pageItself) override {
+    // What Wants would refuse once resolved: a place in the page itself, in
+    // keyword mode a file, and a page on a host the crawl refuses when the
+    // link names it as its resolution will (and cannot grow too long to
+    // resolve, which would be reported).
+    if (pageItself || (!fileMode && kind != HtmlLink::Kind::kPage)) return false;
+    if (fileMode || !hosts || value.size() > kMaxUrlLength / 3) return true;
+    std::string_view host = WebUrl::PlainHostOf(value);
+    return host.empty() || hosts(host);
   }
 
   bool Wants(const HtmlLink& link) override {

@@ -639,6 +639,14 @@ bool IsPlainHost(std::string_view host) {
 
 }  // namespace
 
+std::string_view WebUrl::PlainHostOf(std::string_view link) {
+  size_t scheme = link.compare(0, 7, "http://") == 0 ? 7 : link.compare(0, 8, "https://") == 0 ? 8 : 0;
+  if (scheme == 0) return {};
+  size_t end = link.find_first_of("/?#", scheme);
+  std::string_view host = link.substr(scheme, end == std::string_view::npos ? end : end - scheme);
+  return IsPlainHost(host) ? host : std::string_view();
+}
+
 bool WebUrl::ResolvePlain(std::string_view link, std::string* resolved) const {
   if (!valid || link.empty()) return false;
   size_t end = link.find('#');

@@ -60,10 +60,15 @@ class WebUrl {
   // or "https://" in lower case, a host of lower-case ASCII labels and a
   // path; the path of printable ASCII that needs no encoding, without '%'
   // or '\\' (a relative one not "//", nor holding ':'), then an optional
-  // "?query" of printable ASCII that needs none, then an optional
-  // "#fragment". True with *resolved set; false for any other link (Resolve
-  // reads it), or past kMaxUrlLength.
+  // "?query" without white space or controls (encoded as Resolve encodes
+  // it), then an optional "#fragment". True with *resolved set; false for
+  // any other link (Resolve reads it), or past kMaxUrlLength.
   bool ResolvePlain(std::string_view link, std::string* resolved) const;
+
+  // The host of link when it is "http://" or "https://" (in lower case)
+  // and a host that every resolution of it keeps exactly as written: lower-
+  // case ASCII labels, no port or userinfo. Empty for any other link.
+  static std::string_view PlainHostOf(std::string_view link);
   // Text() parsed into the Url the crawl requests. False with *problem
   // (kBadUrl) for what a browser keeps but cannot be requested: port 0.
   bool ToUrl(Url* url, UrlProblem* problem) const;

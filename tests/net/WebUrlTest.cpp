@@ -358,6 +358,24 @@ TEST(WebUrl, PlainLinksResolveAsTheFullReadingDoes) {
     }
   }
   EXPECT_GT(quick, links.size() * 5);
+  // A plain host is what the full reading writes again as it is.
+  for (const char* link : {"http://a-1.b.test/x", "https://a.test?q", "http://a.test#f",
+                           "http://a.test", "http://A.test/", "http://a.test:80/", "http://u@a.test/",
+                           "//a.test/", "HTTP://a.test/", "http://1.2.3.4/", "http://xn--a.test/",
+                           "http://a..test/", "ftp://a.test/"}) {
+    std::string_view host = WebUrl::PlainHostOf(link);
+    WebUrl full;
+    UrlProblem problem;
+    if (host.empty()) continue;
+    ASSERT_TRUE(full.Parse(link, &problem)) << link;
+    EXPECT_EQ(full.Text().find("://" + std::string(host) + "/"), full.Text().find("://")) << link;
+  }
+  EXPECT_EQ(WebUrl::PlainHostOf("http://a-1.b.test/x"), "a-1.b.test");
+  EXPECT_EQ(WebUrl::PlainHostOf("https://a.test?q"), "a.test");
+  for (const char* other : {"http://A.test/", "http://a.test:80/", "http://u@a.test/", "//a.test/",
+                            "HTTP://a.test/", "http://1.2.3.4/", "ftp://a.test/"}) {
+    EXPECT_EQ(WebUrl::PlainHostOf(other), "") << other;
+  }
 }
 
 }  // namespace
