@@ -439,12 +439,71 @@ const char* HtmlTokenizer::ReadData(const char* p, const char* end) {
       state_ = State::kTagOpen;
       break;
     }
+    if (skipText_ && keptTagsOnly_ && attributesOf_ != nullptr) {
+      if (const char* after = PassOverTag(endTag, name, end)) {
+        p = after;
+        continue;
+      }
+    }
     StartTag(endTag ? HtmlToken::Kind::kEndTag : HtmlToken::Kind::kStartTag);
     state_ = State::kTagName;
     p = ReadTag(name, end);
     if (state_ != State::kData) break;
   }
   return p;
+}
+
+const char* HtmlTokenizer::PassOverTag(bool endTag, const char* p, const char* end) const {
+  const char* stop = RunEnd(p, end, kEndsTagName);
+  if (stop == end || *stop == '\0') return nullptr;
+  if (!endTag) {
+    // Neither kept nor a tag after which text is read otherwise.
+    char lowered[kShortName];
+    size_t n = static_cast<size_t>(stop - p);
+    if (n > kShortName) return nullptr;
+    for (size_t i = 0; i < n; ++i) lowered[i] = Lower(p[i]);
+    std::string_view name(lowered, n);
+    if (attributesOf_(name) || TextStateAfter(name) != State::kData) return nullptr;
+  }
+  // The attributes as the states read them, for the shapes below: names,
+  // quoted and unquoted values, names without values; a CR reads as the
+  // white space it becomes.
+  p = stop;
+  auto skipSpace = [end](const char* at) {
+    while (at < end && (IsSpace(*at) || *at == '\r')) ++at;
+    return at;
+  };
+  for (;;) {
+    p = skipSpace(p);
+    if (p == end) return nullptr;
+    if (*p == '>') return p + 1;
+    if (*p == '/') return p + 1 < end && p[1] == '>' ? p + 2 : nullptr;
+    if (*p == '=' || *p == '\0') return nullptr;  // '=' would begin a name
+    p = RunEnd(p, end, kEndsAttributeName);
+    if (p == end || *p == '\0') return nullptr;
+    const char* after = skipSpace(p);
+    if (after == end) return nullptr;
+    if (*after != '=') {  // the end, or the next name
+      p = after;
+      continue;
+    }
+    p = skipSpace(after + 1);
+    if (p == end) return nullptr;
+    if (*p == '"' || *p == '\'') {
+      const void* close = std::memchr(p + 1, *p, static_cast<size_t>(end - p - 1));
+      if (close == nullptr) return nullptr;
+      p = static_cast<const char*>(close) + 1;
+      continue;  // then white space, the end or (with none between) a name
+    }
+    if (*p == '>') return p + 1;
+    for (;;) {  // an unquoted value: to white space or '>'
+      p = RunEnd(p, end, kEndsUnquotedValue);
+      if (p == end || *p == '\0') return nullptr;
+      if (*p != '&') break;
+      ++p;
+    }
+    if (*p == '>') return p + 1;
+  }
 }
 
 const char* HtmlTokenizer::ReadTag(const char* p, const char* end) {

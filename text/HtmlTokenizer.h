@@ -220,6 +220,12 @@ class HtmlTokenizer {
   // Whether the tag being read keeps no attribute at all: an end tag, or a
   // start tag the filter refuses. Only once its name is whole.
   bool KeepsNoAttribute();
+  // With text skipped and only kept tags handed over: for the tag whose
+  // name begins at p (after "<" or "</"), when it is neither kept nor one
+  // after which text is read otherwise, and its attributes have a shape
+  // read here, all of it in [p, end): where it ends (after its '>'), the
+  // tokenizer's state unchanged. Null when the states are to read it.
+  const char* PassOverTag(bool endTag, const char* p, const char* end) const;
   // The attribute states for such a tag, where only its end matters: from
   // state_ to the '>' that ends the tag (handed over) or to end. Returns
   // where the states take over.

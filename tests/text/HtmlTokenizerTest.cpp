@@ -107,6 +107,16 @@ TEST(HtmlTokenizer, TagsAndAttributes) {
       // only right before '>', and is part of an unquoted value.
       {"<a title=\"a href=b>c\" HREF='d' class='e\"'>", "S:a[title=a href=b>c][href=d][class=e\"]|"},
       {"<a href=\"hh\" t=\"vvvvvvvvvvvvvvvvvvvv\">", "S:a[href=hh][t=vvvvvvvvvvvvvvvvvvvv]|"},
+      // The same with an <a> to be found after each (the rows' runs that
+      // hand over <a> alone pass over these tags in one step).
+      {"<p =\"x>y<a>\"><td nowrap class=x><a>", "S:p[=\"x=]|T:y|S:a|T:\">|S:td[nowrap=][class=x]|S:a|"},
+      {"<p b=\"x\"c=\"y>z<a>\"><p b=\"x\"=\"y>z<a>\">",
+       "S:p[b=x][c=y>z<a>]|S:p[b=x][=\"y=]|T:z|S:a|T:\">|"},
+      {"<p b=c=\"d>e<a>\"></p x='<a>' y=\"<a>\"><a><br/ ><a><br / x/><a>",
+       "S:p[b=c=\"d]|T:e|S:a|T:\">|E:p|S:a|S:br|S:a|S:br[x=]/|S:a|"},
+      {"<p\r\nb=c\r\n/\r><a><p b=c&d=\"<a>\"<a><p b = 'x>y<a>' c d=e/><a><p b=>x<a>",
+       "S:p[b=c]|S:a|S:p[b=c&d=\"<a]|T:\"|S:a|S:p[b=x>y<a>][c=][d=e/]|S:a|S:p[b=]|T:x|S:a|"},
+      {"<p / x=\"<a>\"><br/ x='<a>'><a>", "S:p[x=<a>]|S:br[x=<a>]|S:a|"},
       {"<p =\"a>b<i>\">", "S:p[=\"a=]|T:b|S:i|T:\">|"},
       {"<p b=\"x\"c=\"a>b<i>\">", "S:p[b=x][c=a>b<i>]|"},
       {"<p b=\"x\"=\"a>b<i>\">", "S:p[b=x][=\"a=]|T:b|S:i|T:\">|"},
