@@ -619,20 +619,25 @@ bool IsDotSegment(const char* s, size_t n) {
 // the last not a number (which would make it an IPv4 address).
 bool IsPlainHost(std::string_view host) {
   if (host.empty() || host.front() == '.' || host.back() == '.') return false;
-  size_t label = 0;
+  size_t label = 0;       // where the present label begins
+  bool allDigits = true;  // so far in the present label
   for (size_t i = 0; i <= host.size(); ++i) {
-    if (i < host.size() && host[i] != '.') {
-      char c = host[i];
-      if (!((IsAlpha(c) && c == Lower(c)) || IsDigit(c) || c == '-')) return false;
+    char c = i < host.size() ? host[i] : '.';
+    if (c != '.') {
+      bool digit = IsDigit(c);
+      if (!(digit || (c >= 'a' && c <= 'z') || c == '-')) return false;
+      allDigits = allDigits && digit;
       continue;
     }
-    std::string_view part = host.substr(label, i - label);
-    if (part.empty() || part.compare(0, 4, "xn--") == 0) return false;
-    label = i + 1;
-    if (i == host.size()) {
-      bool digits = part.find_first_not_of("0123456789") == std::string_view::npos;
-      if (digits || part.compare(0, 2, "0x") == 0) return false;
+    size_t length = i - label;
+    const char* part = host.data() + label;
+    if (length == 0 || (length >= 4 && std::memcmp(part, "xn--", 4) == 0)) return false;
+    // The last label a number: an IPv4 address.
+    if (i == host.size() && (allDigits || (length >= 2 && part[0] == '0' && part[1] == 'x'))) {
+      return false;
     }
+    label = i + 1;
+    allDigits = true;
   }
   return true;
 }
