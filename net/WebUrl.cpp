@@ -647,8 +647,9 @@ bool IsPlainHost(std::string_view host) {
 std::string_view WebUrl::PlainHostOf(std::string_view link) {
   size_t scheme = link.compare(0, 7, "http://") == 0 ? 7 : link.compare(0, 8, "https://") == 0 ? 8 : 0;
   if (scheme == 0) return {};
-  size_t end = link.find_first_of("/?#", scheme);
-  std::string_view host = link.substr(scheme, end == std::string_view::npos ? end : end - scheme);
+  size_t end = scheme;
+  while (end < link.size() && link[end] != '/' && link[end] != '?' && link[end] != '#') ++end;
+  std::string_view host = link.substr(scheme, end - scheme);
   return IsPlainHost(host) ? host : std::string_view();
 }
 
