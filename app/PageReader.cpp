@@ -120,24 +120,16 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
   }
 
  private:
-  // Whether hosts lets the crawl ask for the resolved url: its host (of
-  // "scheme://host/...") allowed, or one with a port or userinfo, left to
-  // the crawl.
+  // Whether hosts lets the crawl ask for the resolved url: on the page's
+  // own host, or on a plain one hosts allows; any other (a port, an
+  // address) is left to the crawl.
   bool Followed(const std::string& url) const {
-    // Most links stay on the page's own host, which the crawl asked for.
     const size_t known = pagePrefix.size();
     if (known != 0 && url.size() >= known && std::memcmp(url.data(), pagePrefix.data(), known) == 0) {
       return true;
     }
-    size_t host = url.compare(0, 7, "http://") == 0    ? 7
-                  : url.compare(0, 8, "https://") == 0 ? 8
-                                                        : 0;
-    if (host == 0) return true;
-    size_t end = host;
-    for (; end < url.size() && url[end] != '/' && url[end] != '?' && url[end] != '#'; ++end) {
-      if (url[end] == ':' || url[end] == '@' || url[end] == '[') return true;
-    }
-    return hosts(std::string_view(url.data() + host, end - host));
+    std::string_view host = WebUrl::PlainHostOf(url);
+    return host.empty() || hosts(host);
   }
 
   Regexp* const file;
