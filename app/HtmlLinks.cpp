@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -60,6 +61,19 @@ constexpr bool ReadsAttributeNamed(std::string_view name) {
     default: return false;
   }
 }
+
+constexpr bool ElementsAreTogether() {
+  for (size_t i = 0; i < std::size(kLinkAttributes); ++i) {
+    for (size_t j = i + 2; j < std::size(kLinkAttributes); ++j) {
+      if (kLinkAttributes[j].element == kLinkAttributes[i].element &&
+          kLinkAttributes[j - 1].element != kLinkAttributes[i].element) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+static_assert(ElementsAreTogether(), "an element's entries must be next to each other");
 
 constexpr bool ReadsEveryLinkAttribute() {
   for (const LinkAttribute& known : kLinkAttributes) {
@@ -352,8 +366,15 @@ void HtmlLinkCollector::OnToken(const HtmlToken& token) {
     }
     return;
   }
+  // An element's entries are next to each other in kLinkAttributes.
+  bool seen = false;
   for (const LinkAttribute& known : kLinkAttributes) {
-    if (token.name != known.element) continue;
+    if (token.name.size() != known.element.size() || token.name[0] != known.element[0] ||
+        token.name != known.element) {
+      if (seen) return;
+      continue;
+    }
+    seen = true;
     const HtmlAttribute* value = Find(token.attributes, known.attribute);
     if (value == nullptr) continue;
     if (!known.srcset) {
