@@ -454,17 +454,24 @@ const char* HtmlTokenizer::ReadData(const char* p, const char* end) {
 }
 
 const char* HtmlTokenizer::PassOverTag(bool endTag, const char* p, const char* end) const {
-  const char* stop = RunEnd(p, end, kEndsTagName);
-  if (stop == end || *stop == '\0') return nullptr;
-  if (!endTag) {
+  const char* stop;
+  if (endTag) {
+    stop = RunEnd(p, end, kEndsTagName);
+  } else {
     // Neither kept nor a tag after which text is read otherwise.
     char lowered[kShortName];
-    size_t n = static_cast<size_t>(stop - p);
-    if (n > kShortName) return nullptr;
-    for (size_t i = 0; i < n; ++i) lowered[i] = Lower(p[i]);
+    const size_t room = std::min<size_t>(static_cast<size_t>(end - p), kShortName);
+    size_t n = 0;
+    while (n < room && (kByteClasses.of[static_cast<unsigned char>(p[n])] & kEndsTagName) == 0) {
+      lowered[n] = Lower(p[n]);
+      ++n;
+    }
+    if (n == room) return nullptr;  // a long name, or one the input cuts
+    stop = p + n;
     std::string_view name(lowered, n);
     if (attributesOf_(name) || TextStateAfter(name) != State::kData) return nullptr;
   }
+  if (stop == end || *stop == '\0') return nullptr;
   // The attributes as the states read them, for the shapes below: names,
   // quoted and unquoted values, names without values; a CR reads as the
   // white space it becomes.
@@ -490,9 +497,10 @@ const char* HtmlTokenizer::PassOverTag(bool endTag, const char* p, const char* e
     p = skipSpace(after + 1);
     if (p == end) return nullptr;
     if (*p == '"' || *p == '\'') {
-      const void* close = std::memchr(p + 1, *p, static_cast<size_t>(end - p - 1));
-      if (close == nullptr) return nullptr;
-      p = static_cast<const char*>(close) + 1;
+      const char* close = *p == '"' ? ScanFor<'"', '"', '"', '"'>(p + 1, end)
+                                    : ScanFor<'\'', '\'', '\'', '\''>(p + 1, end);
+      if (close == end) return nullptr;
+      p = close + 1;
       continue;  // then white space, the end or (with none between) a name
     }
     if (*p == '>') return p + 1;
