@@ -88,10 +88,19 @@ int SameDomainHost(std::string_view host, std::string_view startHost) {
 }
 
 SameDomainAs::SameDomainAs(std::string_view start)
-    : startHost(start), startDomain(DomainCache::OfThisThread().Of(start)) {}
+    : startHost(start),
+      startDomain(DomainCache::OfThisThread().Of(start)),
+      startIsAddress(Url::IsIpAddress(startDomain.c_str())) {}
 
 bool SameDomainAs::operator()(std::string_view host) const {
-  return SameIgnoringCase(host, startHost) || DomainCache::OfThisThread().Of(host) == startDomain;
+  if (SameIgnoringCase(host, startHost)) return true;
+  // An address is a domain of its own, and no name's registrable domain is
+  // an address: only the address itself (with a last '.') is the same.
+  if (startIsAddress) {
+    if (!host.empty() && host.back() == '.') host.remove_suffix(1);
+    return SameIgnoringCase(host, startDomain);
+  }
+  return DomainCache::OfThisThread().Of(host) == startDomain;
 }
 
 int SameDomainHost(const CStr& host, const CStr& startHost) {

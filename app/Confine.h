@@ -32,6 +32,7 @@ class SameDomainAs {
  private:
   std::string startHost;
   std::string startDomain;
+  bool startIsAddress;  // the start host is an IP address
 };
 
 #endif  // FERRET_APP_CONFINE_H_
