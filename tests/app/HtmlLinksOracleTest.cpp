@@ -67,15 +67,23 @@ std::vector<std::string> Sorted(std::vector<std::string> lines) {
   return lines;
 }
 
-std::vector<std::string> FerretLinks(const std::string& path) {
+std::vector<std::string> FerretLinks(const std::string& path, bool asTheCrawlReads) {
   bool cut = false;
   std::vector<std::string> lines;
-  for (const HtmlLink& link : LinksFound(ReadFile(path), 1000000, &cut)) {
+  for (const HtmlLink& link : LinksFound(ReadFile(path), 1000000, &cut, asTheCrawlReads)) {
     if (!link.resolved) continue;  // the oracle leaves out what does not parse
     lines.push_back(std::string(link.kind == HtmlLink::Kind::kPage ? "page" : "file") + "\t" +
                     link.element + "\t" + link.attribute + "\t" + link.url);
   }
   return Sorted(lines);
+}
+
+// The links as the crawl reads them, which must be those of the full
+// tokenization.
+std::vector<std::string> FerretLinks(const std::string& path) {
+  std::vector<std::string> crawl = FerretLinks(path, true);
+  EXPECT_EQ(crawl, FerretLinks(path, false)) << path << ": the crawl's reading differs";
+  return crawl;
 }
 
 std::vector<std::string> OracleLinks(const std::string& path) {
