@@ -41,11 +41,8 @@ FailureLine FailureText(const Failure& f) {
       out.line.Format("URL too long (%u characters): %.60s...", f.url.Length(), Text(f.url));
       break;
     case FailureKind::kConnectFailed: {
-      // A host with ':' is an IPv6 literal, which the socket layer cannot reach.
       const char* reason = SocketErrorText(f.systemError);
-      if (std::strchr(Text(f.host), ':') != nullptr) {
-        out.line.Format("IPv6 addresses are not supported yet: %s", Text(f.url));
-      } else if (f.systemError < 0) {  // the resolver's code
+      if (f.systemError < 0) {  // the resolver's code
         out.line.Format("Cannot find host %s for %s: %s", Text(f.host), Text(f.url), reason);
       } else {
         out.line.Format("Cannot connect to %s port %d for %s: %s", Text(f.host), f.port,

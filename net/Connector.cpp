@@ -1,21 +1,13 @@
 #include "net/Connector.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "net/Sockets.h"
 #include "net/TlsTransport.h"
 
 bool ConnectTo(SocketStreamBuf& connection, const Url& url, Failure* failure) {
   failure->host = url.Host();
   failure->port = url.Port();
-  // The socket layer speaks IPv4 only: an IPv6 literal is refused before any
-  // name lookup.
-  if (std::strchr(url.Host(), ':') != nullptr) {
-    failure->kind = FailureKind::kConnectFailed;
-    failure->systemError = EAFNOSUPPORT;
-    return false;
-  }
+  // The host as the socket layer looks it up: a name, or an IPv4 or IPv6
+  // literal (without its brackets).
   connection.Connect(url.Host(), url.Port());
   if (!connection.connected) {
     failure->kind = FailureKind::kConnectFailed;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "net/Sockets.h"
 #include "net/TcpTransport.h"
@@ -23,17 +24,34 @@ SocketStreamBuf::~SocketStreamBuf() {
 }
 
 int SocketStreamBuf::Connect(const char* host, int port) {
-  uint32_t address;
-  if (SocketResolve(host, &address) != 0) return -1;
-  return ConnectAddress(address, port);
+  std::vector<SocketAddress> addresses;
+  if (SocketResolve(host, port, &addresses) != 0) return -1;
+  int result = -1;
+  for (size_t i = 0; i < addresses.size() && result != 0; ++i) {
+    // A socket that failed to connect is not used again, nor one of the
+    // other family.
+    if (i > 0 || addresses[i].family() != family) Reopen(addresses[i].family());
+    result = ConnectTo(addresses[i]);
+    if (SocketsStopRequested()) break;
+  }
+  return result;
 }
 
 int SocketStreamBuf::ConnectAddress(uint32_t address, int port) {
-  std::memset(&peer, 0, sizeof(peer));
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(static_cast<uint16_t>(port));
-  peer.sin_addr.s_addr = htonl(address);
-  int result = SocketConnect(sock, peer);
+  SocketAddress peerAddress;
+  std::memset(&peerAddress, 0, sizeof(peerAddress));
+  sockaddr_in* v4 = reinterpret_cast<sockaddr_in*>(&peerAddress.storage);
+  v4->sin_family = AF_INET;
+  v4->sin_port = htons(static_cast<uint16_t>(port));
+  v4->sin_addr.s_addr = htonl(address);
+  peerAddress.length = sizeof(sockaddr_in);
+  if (family != AF_INET) Reopen(AF_INET);
+  return ConnectTo(peerAddress);
+}
+
+int SocketStreamBuf::ConnectTo(const SocketAddress& address) {
+  std::memcpy(&peer, &address.storage, sizeof(peer));
+  int result = SocketConnect(sock, address.get(), address.length);
   if (result == 0) {
     transport = std::make_unique<TcpTransport>(sock);
   } else {
@@ -41,6 +59,14 @@ int SocketStreamBuf::ConnectAddress(uint32_t address, int port) {
   }
   connected = result == 0 ? 1 : 0;
   return result;
+}
+
+void SocketStreamBuf::Reopen(int newFamily) {
+  transport.reset();
+  connected = 0;
+  if (sock != -1) SocketClose(sock);
+  family = newFamily;
+  sock = SocketOpen(family);
 }
 
 void SocketStreamBuf::UseTransport(std::unique_ptr<Transport> replacement) {
@@ -52,7 +78,8 @@ void SocketStreamBuf::Reset() {
   connected = 0;
   transport.reset();
   if (sock != -1) SocketClose(sock);
-  sock = SocketOpen();
+  family = AF_INET;
+  sock = SocketOpen(family);
   if (buffer) setp(buffer.get(), mid());
   setg(nullptr, nullptr, nullptr);
 }

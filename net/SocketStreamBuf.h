@@ -29,6 +29,7 @@
 #include <memory>
 #include <streambuf>
 
+#include "net/Sockets.h"
 #include "net/Transport.h"
 
 class SocketStreamBuf : public std::streambuf {
@@ -43,10 +44,12 @@ class SocketStreamBuf : public std::streambuf {
   SocketStreamBuf(const SocketStreamBuf&) = delete;
   SocketStreamBuf& operator=(const SocketStreamBuf&) = delete;
 
-  // Resolves host to its first IPv4 address and connects to it on port.
-  // When the name does not resolve: -1, and neither the peer nor `connected`
-  // changes (SocketLastError() holds the resolver's code). Otherwise the
-  // result of ConnectAddress.
+  // Resolves host to its addresses, IPv4 and IPv6 (a literal of either
+  // needs no lookup), and connects to the first that takes the connection on
+  // port, trying each in turn (on a socket of its family). When the name
+  // does not resolve: -1, and neither the peer nor `connected` changes
+  // (SocketLastError() holds the resolver's code). When no address takes
+  // it: -1 and `connected` = 0, with the last one's reason.
   int Connect(const char* host, int port);
 
   // Connects to address:port, both in host byte order. 0 and `connected` = 1
@@ -92,8 +95,14 @@ class SocketStreamBuf : public std::streambuf {
   // to the front of the put area. True when everything went out.
   bool sendPending();
 
+  // Connects sock to address; the result of ConnectAddress.
+  int ConnectTo(const SocketAddress& address);
+  // Puts a fresh socket of family in sock's place, dropping any connection.
+  void Reopen(int family);
+
+  int family = AF_INET;                  // sock's address family
   int sock;                              // owned; -1 only when socket creation failed
-  sockaddr_in peer;                      // the address of the last connect attempt
+  sockaddr_storage peer;                 // the address of the last connect attempt
   std::unique_ptr<Transport> transport;  // over sock (or a double); null when not connected
   std::unique_ptr<char[]> buffer;        // kBufferSize bytes, or null before first use
   int receiveError = 0;                  // errno of the last failed receive

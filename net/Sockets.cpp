@@ -98,8 +98,8 @@ const char* SocketErrorText(int code) {
   return code < 0 ? gai_strerror(code) : std::strerror(code);
 }
 
-int SocketOpen() {
-  int fd = RetryOnEintr([] { return socket(AF_INET, SOCK_STREAM, IPPROTO_TCP); });
+int SocketOpen(int family) {
+  int fd = RetryOnEintr([family] { return socket(family, SOCK_STREAM, IPPROTO_TCP); });
   if (fd >= 0 && ioTimeoutSeconds > 0) {
     // A peer that stops talking ends the exchange as a failed receive (or
     // send) instead of holding the crawl forever. Best effort: a socket
@@ -120,11 +120,15 @@ void SocketSetExchangeLimit(int seconds) { exchangeLimitSeconds = seconds; }
 int SocketExchangeLimit() { return exchangeLimitSeconds; }
 
 int SocketConnect(int fd, const sockaddr_in& peer) {
+  return SocketConnect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
+}
+
+int SocketConnect(int fd, const sockaddr* peer, socklen_t length) {
   if (!MayWait()) {
     lastError = EINTR;
     return -1;
   }
-  int result = connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof(peer));
+  int result = connect(fd, peer, length);
   if (result == -1 && errno == EINTR && !SocketsStopRequested() && !waitsAbandoned) {
     result = finishInterruptedConnect(fd);
   }
@@ -135,11 +139,14 @@ int SocketConnect(int fd, const sockaddr_in& peer) {
   return result;
 }
 
-int SocketResolve(const char* host, uint32_t* address) {
+int SocketResolve(const char* host, int port, std::vector<SocketAddress>* addresses) {
   addrinfo hints;
   std::memset(&hints, 0, sizeof(hints));
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
+  // Every family, even one the machine has no route for: its connect fails
+  // at once and the next address is tried (AI_ADDRCONFIG would drop
+  // "localhost" where only the loopback interface is up).
   addrinfo* found = nullptr;
   errno = 0;
   int code = getaddrinfo(host, nullptr, &hints, &found);
@@ -150,9 +157,30 @@ int SocketResolve(const char* host, uint32_t* address) {
     lastError = code;
     return code;
   }
-  const sockaddr_in* first = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-  *address = ntohl(first->sin_addr.s_addr);
+  std::vector<SocketAddress> all;
+  for (const addrinfo* at = found; at != nullptr; at = at->ai_next) {
+    if ((at->ai_family != AF_INET && at->ai_family != AF_INET6) ||
+        at->ai_addrlen > sizeof(sockaddr_storage)) {
+      continue;
+    }
+    SocketAddress address;
+    std::memset(&address, 0, sizeof(address));
+    std::memcpy(&address.storage, at->ai_addr, at->ai_addrlen);
+    address.length = at->ai_addrlen;
+    const uint16_t network = htons(static_cast<uint16_t>(port));
+    if (at->ai_family == AF_INET) {
+      reinterpret_cast<sockaddr_in*>(&address.storage)->sin_port = network;
+    } else {
+      reinterpret_cast<sockaddr_in6*>(&address.storage)->sin6_port = network;
+    }
+    all.push_back(address);
+  }
   freeaddrinfo(found);
+  if (all.empty()) {
+    lastError = EAI_NONAME;
+    return EAI_NONAME;
+  }
+  *addresses = std::move(all);
   return 0;
 }
 

@@ -14,11 +14,13 @@
 #define FERRET_NET_SOCKETS_H_
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // The error of this thread's last failed connect attempt: the errno of the
 // connect, or the resolver's (non-zero) code when the host name did not
@@ -76,9 +78,10 @@ auto RetryOnEintr(Call call) -> decltype(call()) {
 // How long a send or receive may wait for the peer before it fails.
 constexpr int kSocketIoTimeoutSeconds = 60;
 
-// A new blocking TCP socket for IPv4, or -1. Its sends and receives fail
-// (EAGAIN) after waiting the I/O timeout for the peer.
-int SocketOpen();
+// A new blocking TCP socket for family (AF_INET or AF_INET6), or -1. Its
+// sends and receives fail (EAGAIN) after waiting the I/O timeout for the
+// peer.
+int SocketOpen(int family = AF_INET);
 
 // Sets the I/O timeout of sockets opened from now on; 0 waits forever.
 void SocketSetIoTimeout(int seconds);
@@ -95,12 +98,23 @@ int SocketExchangeLimit();
 // Connects fd to peer. 0 on success; -1 with errno and SocketLastError() set
 // to the reason otherwise. A connect interrupted by a signal is waited for
 // rather than restarted, as POSIX requires.
+int SocketConnect(int fd, const sockaddr* peer, socklen_t length);
 int SocketConnect(int fd, const sockaddr_in& peer);
 
-// Looks host up for IPv4 addresses and stores the first in *address, in host
-// byte order. 0 on success; otherwise the resolver's code, which is also
-// stored for SocketLastError(), and *address is left alone.
-int SocketResolve(const char* host, uint32_t* address);
+// An address a name resolved to, of either family.
+struct SocketAddress {
+  sockaddr_storage storage;
+  socklen_t length;
+  int family() const { return storage.ss_family; }
+  const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+};
+
+// Looks host up for addresses of any family (an IP literal, v4 or v6,
+// needs no lookup) and stores them in *found, in the order to try them
+// (the resolver's, RFC 6724), each with port. 0 on success; otherwise the
+// resolver's code, which is also stored for SocketLastError(), and *found
+// is left alone.
+int SocketResolve(const char* host, int port, std::vector<SocketAddress>* found);
 
 // One send of up to length bytes (without SIGPIPE); the count sent or -1.
 long SocketSend(int fd, const char* data, size_t length);

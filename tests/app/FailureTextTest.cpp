@@ -33,7 +33,8 @@ TEST(FailureText, EachKindHasItsLineAndReason) {
   Failure ipv6 = make(FailureKind::kConnectFailed);
   ipv6.host = "::1";
   ipv6.url = "http://[::1]:8080/";
-  ipv6.systemError = EAFNOSUPPORT;
+  ipv6.port = 8080;
+  ipv6.systemError = ECONNREFUSED;
   Failure tls = make(FailureKind::kTlsFailed);
   tls.detail = "certificate has expired";
   Failure status = make(FailureKind::kHttpError);
@@ -73,7 +74,7 @@ TEST(FailureText, EachKindHasItsLineAndReason) {
        nullptr},
       {noReason, "Cannot connect to site.test port 8080 for http://site.test/p: no reason given",
        nullptr},
-      {ipv6, "IPv6 addresses are not supported yet: http://[::1]:8080/", nullptr},
+      {ipv6, "Cannot connect to ::1 port 8080 for http://[::1]:8080/: Connection refused", nullptr},
       {tls, "TLS error with site.test: certificate has expired", nullptr},
       {make(FailureKind::kTooManyRedirects), "Too many redirects at http://site.test/p", nullptr},
       {status, "HTTP 503 at http://site.test/p", nullptr},

@@ -12,6 +12,7 @@
 #include "tests/common/Files.h"
 #include "tests/common/Subprocess.h"
 #include "tests/e2e/NginxServer.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/TestCertificates.h"
 #include "tests/support/TlsTestClient.h"
 
@@ -158,6 +159,47 @@ TEST_F(NginxCrawlTest, HttpsDownloadSavesTheSameBytesAsHttp) {
     std::string bytes = ReadFile(workDir + "/" + path);
     EXPECT_FALSE(bytes.empty()) << path;
     EXPECT_EQ(ReadFile(httpsDir.Path() + "/" + path), bytes) << path;
+  }
+}
+
+// A crawl of an IPv6 literal is the crawl of the address: the same lines
+// (the host written as "[::1]:port"), the same files saved, every request
+// made over IPv6.
+TEST(NginxIpv6Crawl, AnIpv6LiteralCrawlsAsAnIpv4AddressDoes) {
+  std::string binary = FindNginx();
+  if (binary.empty()) GTEST_SKIP() << "nginx is not installed (apt-get install nginx-light)";
+  if (!HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback (::1)";
+  NginxServer nginx;
+  nginx.EnableIpv6();
+  ASSERT_TRUE(nginx.Start(binary, kSite)) << nginx.Log();
+  const std::string v4 = "127.0.0.1:" + std::to_string(nginx.Port());
+  const std::string v6 = "[::1]:" + std::to_string(nginx.Port());
+  const std::vector<std::vector<std::string>> runs = {
+      {"-k", "polecat", "-d", "2", "-print", "-once", "-confine", "-stat"},
+      {"-f", ".", "-d", "2", "-print", "-stat", "-html", "-confine"},
+      {"-f", "\\.(gif|png|zip|txt)", "-d", "2", "-download", "-create", "-stat"},
+  };
+  for (const std::vector<std::string>& args : runs) {
+    SCOPED_TRACE(args[1] + " " + args.back());
+    TempDir dir4("ferret-v4"), dir6("ferret-v6");
+    ProcessResult four = RunProcess(With(FERRET_BINARY, With("http://" + v4 + "/", args)),
+                                    dir4.Path(), 300);
+    size_t logged = nginx.AccessLog().size();
+    ProcessResult six = RunProcess(With(FERRET_BINARY, With("http://" + v6 + "/", args)),
+                                   dir6.Path(), 300);
+    EXPECT_EQ(six.exitCode, four.exitCode);
+    EXPECT_EQ(six.err, "");
+    ASSERT_GE(Lines(four.out).size(), 3u) << four.out;
+    EXPECT_EQ(six.out, ReplaceAll(four.out, v4, v6));
+    std::vector<std::string> find = {"/bin/sh", "-c", "find . -type f | LC_ALL=C sort"};
+    std::vector<std::string> saved = Lines(RunProcess(find, dir4.Path()).out);
+    EXPECT_EQ(Lines(RunProcess(find, dir6.Path()).out), saved);
+    for (const std::string& path : saved) {
+      EXPECT_EQ(ReadFile(dir6.Path() + "/" + path), ReadFile(dir4.Path() + "/" + path)) << path;
+    }
+    std::vector<std::string> requests = Lines(nginx.AccessLog().substr(logged));
+    ASSERT_FALSE(requests.empty());
+    for (const std::string& line : requests) EXPECT_EQ(line.rfind("::1 ", 0), 0u) << line;
   }
 }
 

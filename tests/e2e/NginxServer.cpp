@@ -102,10 +102,12 @@ void NginxServer::writeConfig(const std::string& root) {
        << "  index index.html;\n"
        << "  server {\n"
        << "    listen 127.0.0.1:" << port << ";\n"
+       << (ipv6 ? "    listen [::1]:" + std::to_string(port) + ";\n" : "")
        << "  }\n";
   if (certificate != nullptr) {
     conf << "  server {\n"
          << "    listen 127.0.0.1:" << tlsPort << " ssl;\n"
+         << (ipv6 ? "    listen [::1]:" + std::to_string(tlsPort) + " ssl;\n" : "")
          << "    ssl_certificate " << certificate->certificateFile << ";\n"
          << "    ssl_certificate_key " << certificate->keyFile << ";\n"
          << "    ssl_protocols TLSv1.2 TLSv1.3;\n"

@@ -5,8 +5,9 @@
 // file it writes (configuration, logs, pid, temporary files) kept in a
 // temporary directory of the object's own. It listens only on 127.0.0.1:
 // plain HTTP on Port(), and, after EnableTls, HTTPS on a second port,
-// TlsPort(), serving the same root with a test certificate. Stop, or
-// destruction, ends it and waits for it.
+// TlsPort(), serving the same root with a test certificate; after
+// EnableIpv6, each also on the same port of ::1. Stop, or destruction, ends
+// it and waits for it.
 #ifndef FERRET_TESTS_E2E_NGINXSERVER_H_
 #define FERRET_TESTS_E2E_NGINXSERVER_H_
 
@@ -30,6 +31,9 @@ class NginxServer {
   // From the next Start, also serves HTTPS with certificate (TLS 1.2 and
   // 1.3), which must outlive the server; TestPki() members do.
   void EnableTls(const TestCertificate& certificate);
+  // From the next Start, also listens on ::1 (which the machine must have:
+  // HasIpv6Loopback).
+  void EnableIpv6() { ipv6 = true; }
 
   // Starts binary serving root (index.html as the directory index); true
   // once every port answers. Retries with other ports when one was taken.
@@ -50,6 +54,7 @@ class NginxServer {
   TempDir scratch{"ferret-nginx"};
   const std::string& dir = scratch.Path();
   const TestCertificate* certificate = nullptr;  // not owned; null: no HTTPS
+  bool ipv6 = false;
   pid_t pid = -1;
   int port = -1;
   int tlsPort = -1;

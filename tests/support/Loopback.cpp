@@ -66,6 +66,18 @@ bool CanBindLoopback(const std::string& address, int port) {
   return true;
 }
 
+bool HasIpv6Loopback() {
+  int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd == -1) return false;
+  sockaddr_in6 local;
+  std::memset(&local, 0, sizeof(local));
+  local.sin6_family = AF_INET6;
+  local.sin6_addr = in6addr_loopback;
+  bool bound = bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0;
+  close(fd);
+  return bound;
+}
+
 RefusedPort::RefusedPort(const std::string& address)
     : port(0), fd(BindLoopback(LoopbackAddress(address), &port)) {}
 

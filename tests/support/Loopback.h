@@ -1,7 +1,8 @@
 // Loopback: the address checks and bound sockets the test servers stand on.
 //
-// Test servers may only ever listen on 127.0.0.0/8; LoopbackAddress is the
-// one gate every address passes, and it ends the process for anything else.
+// Test servers may only ever listen on 127.0.0.0/8 (and, for the tests of
+// IPv6 itself, on ::1); LoopbackAddress is the one gate every IPv4 address
+// passes, and it ends the process for anything else.
 #ifndef FERRET_TESTS_SUPPORT_LOOPBACK_H_
 #define FERRET_TESTS_SUPPORT_LOOPBACK_H_
 
@@ -21,6 +22,10 @@ int BindLoopback(uint32_t address, int* port);
 // now: a port below 1024 needs privilege, and another program may hold it.
 // Tests of fixed ports skip themselves when this is false.
 bool CanBindLoopback(const std::string& address, int port);
+
+// Whether this machine has the IPv6 loopback address ::1 (a TCP socket can
+// be bound to it). Tests of IPv6 skip themselves, saying so, when it has not.
+bool HasIpv6Loopback();
 
 // A loopback port on which connects are refused: a socket bound to it that
 // never listens, held for the object's life so nobody else can take the port.
