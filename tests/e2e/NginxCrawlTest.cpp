@@ -162,31 +162,43 @@ TEST_F(NginxCrawlTest, HttpsDownloadSavesTheSameBytesAsHttp) {
   }
 }
 
-// A crawl of an IPv6 literal is the crawl of the address: the same lines
-// (the host written as "[::1]:port"), the same files saved, every request
-// made over IPv6.
+// A crawl of an IPv6 literal is the crawl of the address, over HTTP and
+// HTTPS: the same lines (the host written as "[::1]:port"), the same files
+// saved, every request made over IPv6.
 TEST(NginxIpv6Crawl, AnIpv6LiteralCrawlsAsAnIpv4AddressDoes) {
   std::string binary = FindNginx();
   if (binary.empty()) GTEST_SKIP() << "nginx is not installed (apt-get install nginx-light)";
   if (!HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback (::1)";
   NginxServer nginx;
   nginx.EnableIpv6();
+  nginx.EnableTls(TestPki().valid);
   ASSERT_TRUE(nginx.Start(binary, kSite)) << nginx.Log();
-  const std::string v4 = "127.0.0.1:" + std::to_string(nginx.Port());
-  const std::string v6 = "[::1]:" + std::to_string(nginx.Port());
-  const std::vector<std::vector<std::string>> runs = {
-      {"-k", "polecat", "-d", "2", "-print", "-once", "-confine", "-stat"},
-      {"-f", ".", "-d", "2", "-print", "-stat", "-html", "-confine"},
-      {"-f", "\\.(gif|png|zip|txt)", "-d", "2", "-download", "-create", "-stat"},
+  const struct {
+    std::string scheme;
+    int port;
+    std::vector<std::string> args;
+  } runs[] = {
+      {"http", nginx.Port(), {"-k", "polecat", "-d", "2", "-print", "-once", "-confine", "-stat"}},
+      {"http", nginx.Port(), {"-f", ".", "-d", "2", "-print", "-stat", "-html", "-confine"}},
+      {"http", nginx.Port(),
+       {"-f", "\\.(gif|png|zip|txt)", "-d", "2", "-download", "-create", "-stat"}},
+      {"https", nginx.TlsPort(), {"-k", "polecat", "-d", "2", "-print", "-once", "-stat"}},
   };
-  for (const std::vector<std::string>& args : runs) {
-    SCOPED_TRACE(args[1] + " " + args.back());
+  for (const auto& run : runs) {
+    const std::vector<std::string>& args = run.args;
+    SCOPED_TRACE(run.scheme + " " + args[1] + " " + args.back());
+    const std::string v4 = "127.0.0.1:" + std::to_string(run.port);
+    const std::string v6 = "[::1]:" + std::to_string(run.port);
+    auto crawl = [&](const std::string& host, const std::string& dir) {
+      return RunProcess(With("/usr/bin/env",
+                             With("SSL_CERT_FILE=" + TestPki().CaFile(),
+                                  With(FERRET_BINARY, With(run.scheme + "://" + host + "/", args)))),
+                        dir, 300);
+    };
     TempDir dir4("ferret-v4"), dir6("ferret-v6");
-    ProcessResult four = RunProcess(With(FERRET_BINARY, With("http://" + v4 + "/", args)),
-                                    dir4.Path(), 300);
+    ProcessResult four = crawl(v4, dir4.Path());
     size_t logged = nginx.AccessLog().size();
-    ProcessResult six = RunProcess(With(FERRET_BINARY, With("http://" + v6 + "/", args)),
-                                   dir6.Path(), 300);
+    ProcessResult six = crawl(v6, dir6.Path());
     EXPECT_EQ(six.exitCode, four.exitCode);
     EXPECT_EQ(six.err, "");
     ASSERT_GE(Lines(four.out).size(), 3u) << four.out;

@@ -150,7 +150,7 @@ class OwnedPki {
     Certificate ca = makeCertificate({"Ferret Test CA", nullptr, -1, 3650, true}, caKey.get(),
                                      nullptr, nullptr, 1);
     record(dir, "ca", ca.get(), caKey.get(), &set.ca);
-    const char* loopback = "IP:127.0.0.1,DNS:localhost";
+    const char* loopback = "IP:127.0.0.1,IP:::1,DNS:localhost";
     struct Leaf {
       const char* name;
       Profile profile;
