@@ -17,7 +17,7 @@ bool ConnectTo(SocketStreamBuf& connection, const Url& url, Failure* failure) {
   if (!url.Secure()) return true;
   CStr reason;
   std::unique_ptr<TlsTransport> tls =
-      TlsTransport::Open(connection.TakeTransport(), url.Host(), &reason);
+      TlsTransport::Open(connection.TakeTransport(), url.Host(), url.Port(), &reason);
   if (!tls) {
     connection.Reset();
     failure->kind = FailureKind::kTlsFailed;

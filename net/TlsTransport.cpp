@@ -7,7 +7,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <deque>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 
 #include "net/Url.h"
 // What a session's BIO reads and writes: the transport below, and whether it
@@ -15,9 +18,72 @@
 struct TransportChannel {
   std::unique_ptr<Transport> below;
   bool ended = false;
+  std::string peer;  // "host:port": the session cache's key for this server
 };
 
 namespace {
+
+// Sessions to resume, by "host:port": a new connection to a server offers
+// the last session it gave (a TLS 1.3 ticket, or a TLS 1.2 session), and a
+// server that takes it skips the full handshake. The session was made with
+// the server's certificate verified for that very name. Shared by every
+// thread; bounded (past kMaxSessions servers the oldest are forgotten).
+class SessionCache {
+ public:
+  static SessionCache& Shared() {
+    static SessionCache* cache = new SessionCache;  // never freed: sessions outlive threads
+    return *cache;
+  }
+  // A reference to the session for peer, for the caller to free; null for none.
+  SSL_SESSION* Find(const std::string& peer) {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = sessions.find(peer);
+    if (found == sessions.end()) return nullptr;
+    SSL_SESSION_up_ref(found->second);
+    return found->second;
+  }
+  // Keeps session (its reference taken) as peer's, in place of any before.
+  void Keep(const std::string& peer, SSL_SESSION* session) {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = sessions.find(peer);
+    if (found != sessions.end()) {
+      SSL_SESSION_free(found->second);
+      found->second = session;
+      return;
+    }
+    if (sessions.size() == kMaxSessions) {
+      SSL_SESSION_free(sessions.find(order.front())->second);
+      sessions.erase(order.front());
+      order.pop_front();
+    }
+    sessions.emplace(peer, session);
+    order.push_back(peer);
+  }
+
+ private:
+  static constexpr size_t kMaxSessions = 256;
+  std::mutex mutex;
+  std::unordered_map<std::string, SSL_SESSION*> sessions;  // each holds a reference
+  std::deque<std::string> order;                           // keys, oldest first
+};
+
+// Where a session keeps its channel, for the new-session callback.
+int ChannelIndex() {
+  static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return index;
+}
+
+// OpenSSL hands over each new session of a connection (in TLS 1.3, as the
+// tickets arrive with the first reads): a copy is kept for the next
+// connection. A copy, because OpenSSL marks the connection's own session
+// not resumable when the connection ends without TLS's farewell, as an
+// HTTP/1.0 body that ends at the close does.
+int KeepNewSession(SSL* ssl, SSL_SESSION* session) {
+  auto* channel = static_cast<TransportChannel*>(SSL_get_ex_data(ssl, ChannelIndex()));
+  if (channel == nullptr || channel->peer.empty()) return 0;
+  if (SSL_SESSION* copy = SSL_SESSION_dup(session)) SessionCache::Shared().Keep(channel->peer, copy);
+  return 0;  // the connection keeps its own reference
+}
 
 // The client context shared by every connection; made on first use, never
 // freed. Null when OpenSSL could not make it (then *problem says why).
@@ -37,6 +103,9 @@ SSL_CTX* ClientContext(const char** problem) {
     // farewell. A body cut short is caught by its Content-Length instead.
     SSL_CTX_set_options(made, SSL_OP_IGNORE_UNEXPECTED_EOF);
     SSL_CTX_set_mode(made, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_AUTO_RETRY);
+    // Sessions are kept by SessionCache, by server, not by OpenSSL.
+    SSL_CTX_set_session_cache_mode(made, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_sess_set_new_cb(made, KeepNewSession);
     if (SSL_CTX_set_default_verify_paths(made) != 1) {
       failure = "cannot load the trusted certificates";
       SSL_CTX_free(made);
@@ -117,7 +186,7 @@ CStr HandshakeFailure(SSL* session, int result, int savedErrno) {
 }  // namespace
 
 std::unique_ptr<TlsTransport> TlsTransport::Open(std::unique_ptr<Transport> below, const CStr& host,
-                                                 CStr* reason) {
+                                                 int port, CStr* reason) {
   const char* problem = nullptr;
   SSL_CTX* context = ClientContext(&problem);
   if (context == nullptr) {
@@ -135,8 +204,14 @@ std::unique_ptr<TlsTransport> TlsTransport::Open(std::unique_ptr<Transport> belo
   }
   auto channel = std::make_unique<TransportChannel>();
   channel->below = std::move(below);
+  channel->peer = std::string(static_cast<const char*>(host)) + ":" + std::to_string(port);
   BIO_set_data(bio, channel.get());
   SSL_set_bio(session, bio, bio);  // the session owns the BIO from here
+  SSL_set_ex_data(session, ChannelIndex(), channel.get());
+  if (SSL_SESSION* earlier = SessionCache::Shared().Find(channel->peer)) {
+    SSL_set_session(session, earlier);  // offered; the server may refuse it
+    SSL_SESSION_free(earlier);
+  }
   errno = 0;
   int result = SSL_connect(session);
   if (result != 1) {

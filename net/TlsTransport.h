@@ -9,9 +9,14 @@
 // as they bound every later read. Bytes reach the socket only through the
 // transport below, so no send can raise SIGPIPE.
 //
+// Sessions are resumed: a new connection to a server (by host and port)
+// offers the last session that server gave, so a crawl of one server makes
+// one full handshake, not one a connection. Every check above holds for the
+// session's first connection, which was made for the same name.
+//
 // The transport owns its TLS session and the transport below. Thread-safe to use from
-// several threads, one transport per thread; the shared client context is
-// made once.
+// several threads, one transport per thread; the shared client context and
+// session cache are made once.
 #ifndef FERRET_NET_TLSTRANSPORT_H_
 #define FERRET_NET_TLSTRANSPORT_H_
 
@@ -27,10 +32,12 @@ class TlsTransport : public Transport {
  public:
   ~TlsTransport() override;
 
-  // Handshakes over below with host. The transport, or null with *reason set
-  // to a short text (e.g. "certificate has expired").
+  // Handshakes over below with host, the server at port: offering the last
+  // session that server gave (any thread's connection's), which it may take
+  // instead of a full handshake. The transport, or null with *reason set to
+  // a short text (e.g. "certificate has expired").
   static std::unique_ptr<TlsTransport> Open(std::unique_ptr<Transport> below, const CStr& host,
-                                            CStr* reason);
+                                            int port, CStr* reason);
 
   long Send(const char* data, size_t length) override;
   long Receive(char* data, size_t length) override;

@@ -143,6 +143,26 @@ TEST_F(NginxCrawlTest, HttpsCrawlPrintsTheSamePagesAsHttp) {
   }
 }
 
+// A crawl of one server over HTTPS makes one full TLS handshake: every later
+// connection resumes the session the server gave (with -j, the connections
+// begun before the first session came back make their own).
+TEST_F(NginxCrawlTest, HttpsCrawlResumesItsTlsSession) {
+  for (const char* jobs : {"1", "4"}) {
+    SCOPED_TRACE(std::string("-j ") + jobs);
+    size_t logged = nginx.TlsLog().size();
+    Crawl({"https://" + tlsHost + "/", "-f", ".", "-d", "2", "-print", "-j", jobs});
+    std::set<std::string> connections, full;
+    for (const std::string& line : Lines(nginx.TlsLog().substr(logged))) {
+      std::string connection = line.substr(0, line.find(' '));
+      connections.insert(connection);
+      if (line.substr(line.find(' ') + 1) == ".") full.insert(connection);
+    }
+    EXPECT_GE(connections.size(), 10u);
+    EXPECT_GE(full.size(), 1u);
+    EXPECT_LE(full.size(), std::stoul(jobs)) << connections.size() << " connections";
+  }
+}
+
 TEST_F(NginxCrawlTest, HttpsDownloadSavesTheSameBytesAsHttp) {
   TempDir httpsDir("ferret-saved-https");
   ASSERT_FALSE(httpsDir.Path().empty());

@@ -82,6 +82,8 @@ std::string NginxServer::Log() const { return ReadFile(dir + "/error.log"); }
 
 std::string NginxServer::AccessLog() const { return ReadFile(dir + "/access.log"); }
 
+std::string NginxServer::TlsLog() const { return ReadFile(dir + "/tls.log"); }
+
 void NginxServer::writeConfig(const std::string& root) {
   std::ofstream conf(dir + "/nginx.conf");
   conf << "daemon off;\nmaster_process on;\nworker_processes 1;\n"
@@ -98,6 +100,7 @@ void NginxServer::writeConfig(const std::string& root) {
        << "  types { text/html html; text/css css; text/plain txt; text/csv csv;\n"
        << "          image/png png; image/gif gif; application/zip zip; }\n"
        << "  default_type application/octet-stream;\n"
+       << "  log_format sessions '$connection $ssl_session_reused';\n"
        << "  root " << root << ";\n"
        << "  index index.html;\n"
        << "  server {\n"
@@ -111,6 +114,8 @@ void NginxServer::writeConfig(const std::string& root) {
          << "    ssl_certificate " << certificate->certificateFile << ";\n"
          << "    ssl_certificate_key " << certificate->keyFile << ";\n"
          << "    ssl_protocols TLSv1.2 TLSv1.3;\n"
+         << "    access_log " << dir << "/access.log;\n"
+         << "    access_log " << dir << "/tls.log sessions;\n"
          << "  }\n";
   }
   conf << "}\n";

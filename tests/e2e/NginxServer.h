@@ -46,6 +46,9 @@ class NginxServer {
   std::string Log() const;
   // What the server answered: its access log, one request a line.
   std::string AccessLog() const;
+  // Of the HTTPS server's requests, one a line: the connection's number and
+  // whether its TLS session was resumed ("r") or not (".").
+  std::string TlsLog() const;
 
  private:
   void writeConfig(const std::string& root);
