@@ -102,6 +102,13 @@ const char* ScanFor(const char* p, const char* end) {
   return p;
 }
 
+// The quote (double or single) that ends a quoted attribute value: the
+// first in [p, end), or end. No reference or other byte can end the value
+// before it.
+const char* ClosingQuote(char quote, const char* p, const char* end) {
+  return quote == '"' ? ScanFor<'"', '"', '"', '"'>(p, end) : ScanFor<'\'', '\'', '\'', '\''>(p, end);
+}
+
 // Classes of bytes that end a run in the tag states; a run of bytes of no
 // such class is taken whole.
 constexpr uint8_t kEndsTagName = 1;        // white space, CR, '/', '>', NUL
@@ -133,6 +140,17 @@ constexpr size_t kShortName = 32;
 const char* RunEnd(const char* p, const char* end, uint8_t ends) {
   while (p < end && (kByteClasses.of[static_cast<unsigned char>(*p)] & ends) == 0) ++p;
   return p;
+}
+
+// The bytes of the tag name at p, at most room of them, lowered into out;
+// how many there were.
+size_t LowerTagName(const char* p, size_t room, char* out) {
+  size_t n = 0;
+  while (n < room && (kByteClasses.of[static_cast<unsigned char>(p[n])] & kEndsTagName) == 0) {
+    out[n] = Lower(p[n]);
+    ++n;
+  }
+  return n;
 }
 
 // The text state a start tag switches to; kData for most.
@@ -280,7 +298,7 @@ bool HtmlTokenizer::RefusesName(const char* name, const char* stop) const {
   if (attributesNamed_ == nullptr) return false;
   // The filter reads lower case: a short name is lowered here, a long one
   // left to the states.
-  char lowered[32];
+  char lowered[kShortName];
   size_t n = static_cast<size_t>(stop - name);
   if (n > sizeof lowered) return false;
   for (size_t i = 0; i < n; ++i) lowered[i] = Lower(name[i]);
@@ -324,6 +342,12 @@ void HtmlTokenizer::EmitTag() {
     if (next != State::kData) lastStartTag_.assign(tag_.name.data(), tag_.name.size());
   }
   EnterText(next);
+}
+
+const char* HtmlTokenizer::EmitTagAt(const char* at, bool selfClosing) {
+  tag_.selfClosing = selfClosing;
+  EmitTag();
+  return at;
 }
 
 void HtmlTokenizer::FlushEndTagCandidate() {
@@ -461,11 +485,7 @@ const char* HtmlTokenizer::PassOverTag(bool endTag, const char* p, const char* e
     // Neither kept nor a tag after which text is read otherwise.
     char lowered[kShortName];
     const size_t room = std::min<size_t>(static_cast<size_t>(end - p), kShortName);
-    size_t n = 0;
-    while (n < room && (kByteClasses.of[static_cast<unsigned char>(p[n])] & kEndsTagName) == 0) {
-      lowered[n] = Lower(p[n]);
-      ++n;
-    }
+    const size_t n = LowerTagName(p, room, lowered);
     if (n == room) return nullptr;  // a long name, or one the input cuts
     stop = p + n;
     std::string_view name(lowered, n);
@@ -497,8 +517,7 @@ const char* HtmlTokenizer::PassOverTag(bool endTag, const char* p, const char* e
     p = skipSpace(after + 1);
     if (p == end) return nullptr;
     if (*p == '"' || *p == '\'') {
-      const char* close = *p == '"' ? ScanFor<'"', '"', '"', '"'>(p + 1, end)
-                                    : ScanFor<'\'', '\'', '\'', '\''>(p + 1, end);
+      const char* close = ClosingQuote(*p, p + 1, end);
       if (close == end) return nullptr;
       p = close + 1;
       continue;  // then white space, the end or (with none between) a name
@@ -521,12 +540,7 @@ const char* HtmlTokenizer::ReadTag(const char* p, const char* end) {
   // The name, lowered as it is scanned (a long one the rest of the way as
   // the states read it).
   const size_t room = std::min<size_t>(static_cast<size_t>(end - p), kShortName);
-  char* out = bytes_.Room(room);
-  size_t n = 0;
-  while (n < room && (kByteClasses.of[static_cast<unsigned char>(p[n])] & kEndsTagName) == 0) {
-    out[n] = Lower(p[n]);
-    ++n;
-  }
+  const size_t n = LowerTagName(p, room, bytes_.Room(room));
   bytes_.Commit(n);
   nameLength_ += n;
   p += n;
@@ -536,11 +550,6 @@ const char* HtmlTokenizer::ReadTag(const char* p, const char* end) {
     AppendTagName(p, static_cast<size_t>(stop - p));
     p = stop;
   }
-  auto emit = [this](const char* at, bool selfClosing) {
-    tag_.selfClosing = selfClosing;
-    EmitTag();
-    return at;
-  };
   if (p < end && *p != '\0' && *p != '>' && KeepsNoAttribute()) {
     state_ = *p == '/' ? State::kSelfClosingStartTag : State::kBeforeAttributeName;
     return SkipAttributes(p + 1, end);
@@ -548,10 +557,10 @@ const char* HtmlTokenizer::ReadTag(const char* p, const char* end) {
   for (;;) {
     // After the name or a value: white space, '>' or "/>".
     if (p == end) return p;
-    if (*p == '>') return emit(p + 1, false);
+    if (*p == '>') return EmitTagAt(p + 1, false);
     if (*p == '/') {
       if (state_ == State::kAttributeValueUnquoted) return p;
-      if (p + 1 < end && p[1] == '>') return emit(p + 2, true);
+      if (p + 1 < end && p[1] == '>') return EmitTagAt(p + 2, true);
       return p;
     }
     if (!IsSpace(*p)) return p;
@@ -559,7 +568,7 @@ const char* HtmlTokenizer::ReadTag(const char* p, const char* end) {
     while (++p < end && IsSpace(*p)) {
     }
     if (p == end) return p;
-    if (*p == '>') return emit(p + 1, false);
+    if (*p == '>') return EmitTagAt(p + 1, false);
     if (*p == '/' || *p == '=' || *p == '\0' || *p == '\r') return p;
     // An attribute name.
     stop = RunEnd(p, end, kEndsAttributeName);
@@ -569,9 +578,9 @@ const char* HtmlTokenizer::ReadTag(const char* p, const char* end) {
       keepAttribute_ = false;
       const char quote = stop[1];
       state_ = quote == '"' ? State::kAttributeValueDouble : State::kAttributeValueSingle;
-      const void* close = std::memchr(stop + 2, quote, static_cast<size_t>(end - stop - 2));
-      if (close == nullptr) return end;
-      p = static_cast<const char*>(close) + 1;
+      const char* close = ClosingQuote(quote, stop + 2, end);
+      if (close == end) return end;
+      p = close + 1;
       state_ = State::kAfterAttributeValueQuoted;
       continue;
     }
@@ -582,7 +591,7 @@ const char* HtmlTokenizer::ReadTag(const char* p, const char* end) {
     if (p == end) return p;
     if (*p == '>') {
       EndAttributeName();
-      return emit(p + 1, false);
+      return EmitTagAt(p + 1, false);
     }
     if (*p != '=') return p;
     EndAttributeName();
@@ -613,34 +622,29 @@ const char* HtmlTokenizer::SkipAttributes(const char* p, const char* end) {
   // The attribute states with nothing kept: names, values and references
   // are passed over, and a CR reads as the white space it becomes (an LF
   // after it then changes nothing in any of these states).
-  auto emit = [this](const char* at, bool selfClosing) {
-    tag_.selfClosing = selfClosing;
-    EmitTag();
-    return at;
-  };
   // The shape most tags have, name="value" pairs apart by white space, in
   // one pass; at anything else the states below take over.
   while (state_ == State::kBeforeAttributeName) {
     while (p < end && IsSpace(*p)) ++p;
     if (p == end) return p;
-    if (*p == '>') return emit(p + 1, false);
+    if (*p == '>') return EmitTagAt(p + 1, false);
     if (*p == '/' || *p == '=' || *p == '\r') break;
     state_ = State::kAttributeName;
     p = RunEnd(p, end, kEndsAttributeName);
     if (p == end) return p;
-    if (*p == '>') return emit(p + 1, false);
+    if (*p == '>') return EmitTagAt(p + 1, false);
     if (*p != '=') break;
     state_ = State::kBeforeAttributeValue;
     if (++p == end) return p;
     const char quote = *p;
     if (quote != '"' && quote != '\'') break;
     state_ = quote == '"' ? State::kAttributeValueDouble : State::kAttributeValueSingle;
-    const void* close = std::memchr(p + 1, quote, static_cast<size_t>(end - p - 1));
-    if (close == nullptr) return end;
-    p = static_cast<const char*>(close) + 1;
+    const char* close = ClosingQuote(quote, p + 1, end);
+    if (close == end) return end;
+    p = close + 1;
     state_ = State::kAfterAttributeValueQuoted;
     if (p == end) return p;
-    if (*p == '>') return emit(p + 1, false);
+    if (*p == '>') return EmitTagAt(p + 1, false);
     if (!IsSpace(*p)) break;
     state_ = State::kBeforeAttributeName;
     ++p;
@@ -651,7 +655,7 @@ const char* HtmlTokenizer::SkipAttributes(const char* p, const char* end) {
     switch (state_) {
       case State::kBeforeAttributeName:
       case State::kAfterAttributeName:
-        if (c == '>') return emit(p + 1, false);
+        if (c == '>') return EmitTagAt(p + 1, false);
         if (c == '/') {
           state_ = State::kSelfClosingStartTag;
         } else if (c == '=' && state_ == State::kAfterAttributeName) {
@@ -674,7 +678,7 @@ const char* HtmlTokenizer::SkipAttributes(const char* p, const char* end) {
         }
         continue;
       case State::kBeforeAttributeValue:
-        if (c == '>') return emit(p + 1, false);
+        if (c == '>') return EmitTagAt(p + 1, false);
         if (space) {
           ++p;
         } else if (c == '"' || c == '\'') {
@@ -687,21 +691,21 @@ const char* HtmlTokenizer::SkipAttributes(const char* p, const char* end) {
       case State::kAttributeValueDouble:
       case State::kAttributeValueSingle: {
         const char quote = state_ == State::kAttributeValueDouble ? '"' : '\'';
-        const void* close = std::memchr(p, quote, static_cast<size_t>(end - p));
-        if (close == nullptr) return end;
-        p = static_cast<const char*>(close) + 1;
+        const char* close = ClosingQuote(quote, p, end);
+        if (close == end) return end;
+        p = close + 1;
         state_ = State::kAfterAttributeValueQuoted;
         continue;
       }
       case State::kAttributeValueUnquoted:
         p = RunEnd(p, end, kEndsUnquotedValue);
         if (p == end) return p;
-        if (*p == '>') return emit(p + 1, false);
+        if (*p == '>') return EmitTagAt(p + 1, false);
         if (*p != '&' && *p != '\0') state_ = State::kBeforeAttributeName;
         ++p;
         continue;
       case State::kAfterAttributeValueQuoted:
-        if (c == '>') return emit(p + 1, false);
+        if (c == '>') return EmitTagAt(p + 1, false);
         if (c == '/') {
           state_ = State::kSelfClosingStartTag;
           ++p;
@@ -711,7 +715,7 @@ const char* HtmlTokenizer::SkipAttributes(const char* p, const char* end) {
         }
         continue;
       case State::kSelfClosingStartTag:
-        if (c == '>') return emit(p + 1, true);
+        if (c == '>') return EmitTagAt(p + 1, true);
         state_ = State::kBeforeAttributeName;
         continue;
       default:

@@ -233,6 +233,8 @@ class HtmlTokenizer {
   // Hands tag_ over (unless HandOverKeptTagsOnly passes it by) and enters
   // the text state it asks for.
   void EmitTag();
+  // EmitTag for a tag that ended before at, self-closing or not; returns at.
+  const char* EmitTagAt(const char* at, bool selfClosing);
   // The "</name" read in raw text that is not its end tag, as text.
   void FlushEndTagCandidate();
   // The NUL (as U+FFFD) or CR (as LF) that a raw text run stopped at.
