@@ -609,6 +609,11 @@ bool IsPlainQueryByte(char c) {
   return (EncodeSets(static_cast<unsigned char>(c)) & kQuerySet) == 0;
 }
 
+// The length of link's "http://" or "https://", in lower case; 0 without.
+size_t PlainSchemeLength(std::string_view link) {
+  return link.compare(0, 7, "http://") == 0 ? 7 : link.compare(0, 8, "https://") == 0 ? 8 : 0;
+}
+
 // Whether s[0, n) is "." or "..".
 bool IsDotSegment(const char* s, size_t n) {
   return (n == 1 && s[0] == '.') || (n == 2 && s[0] == '.' && s[1] == '.');
@@ -645,7 +650,7 @@ bool IsPlainHost(std::string_view host) {
 }  // namespace
 
 std::string_view WebUrl::PlainHostOf(std::string_view link) {
-  size_t scheme = link.compare(0, 7, "http://") == 0 ? 7 : link.compare(0, 8, "https://") == 0 ? 8 : 0;
+  size_t scheme = PlainSchemeLength(link);
   if (scheme == 0) return {};
   size_t end = scheme;
   while (end < link.size() && link[end] != '/' && link[end] != '?' && link[end] != '#') ++end;
@@ -664,16 +669,16 @@ bool WebUrl::ResolvePlain(std::string_view link, std::string* resolved) const {
   }
   size_t queryMark = link.substr(0, end).find('?');
   if (queryMark == std::string_view::npos) queryMark = end;
-  // An absolute link with a plain host and no port or userinfo.
-  size_t scheme = link.compare(0, 7, "http://") == 0 ? 7 : link.compare(0, 8, "https://") == 0 ? 8 : 0;
+  // An absolute link with a plain host and no port or userinfo; its path
+  // begins at the '/' after the host, or it has none (the host runs to the
+  // fragment or the end).
+  size_t scheme = PlainSchemeLength(link);
   size_t pathStart = 0;
   if (scheme != 0) {
-    pathStart = link.find('/', scheme);
-    if (pathStart == std::string_view::npos || pathStart > queryMark) {
-      if (queryMark != end) return false;  // "http://host?query"
-      pathStart = end;
-    }
-    if (!IsPlainHost(link.substr(scheme, pathStart - scheme))) return false;
+    std::string_view host = PlainHostOf(link);
+    if (host.empty()) return false;
+    pathStart = scheme + host.size();
+    if (pathStart < end && link[pathStart] == '?') return false;  // "http://host?query"
   } else if (link[0] == '?' || (link[0] == '/' && end > 1 && link[1] == '/')) {
     return false;
   }
