@@ -47,15 +47,7 @@ class DomainCache {
     thread_local DomainCache cache;
     return cache;
   }
-  // Makes room for two lookups whose answers are then both valid.
-  void MakeRoomForTwo() {
-    if (domains.size() + 2 > kMaxHosts) {
-      domains.clear();
-      hosts.clear();
-    }
-  }
-  // The answer is valid until the next lookup, or the one after that
-  // after MakeRoomForTwo.
+  // The answer is valid until the next lookup.
   const std::string& Of(std::string_view host) {
     auto found = domains.find(host);
     if (found != domains.end()) return found->second;
@@ -80,11 +72,7 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 int SameDomainHost(std::string_view host, std::string_view startHost) {
-  // Most links of a crawl stay on its start host: no domain is worked out.
-  if (SameIgnoringCase(host, startHost)) return 1;
-  DomainCache& cache = DomainCache::OfThisThread();
-  cache.MakeRoomForTwo();
-  return cache.Of(host) == cache.Of(startHost) ? 1 : 0;
+  return SameDomainAs(startHost)(host) ? 1 : 0;
 }
 
 SameDomainAs::SameDomainAs(std::string_view start)
@@ -93,6 +81,7 @@ SameDomainAs::SameDomainAs(std::string_view start)
       startIsAddress(Url::IsIpAddress(startDomain.c_str())) {}
 
 bool SameDomainAs::operator()(std::string_view host) const {
+  // Most links of a crawl stay on its start host: no domain is worked out.
   if (SameIgnoringCase(host, startHost)) return true;
   // An address is a domain of its own, and no name's registrable domain is
   // an address: only the address itself (with a last '.') is the same.

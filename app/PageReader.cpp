@@ -79,8 +79,7 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
     // resolve, which would be reported).
     if (pageItself || (!fileMode && kind != HtmlLink::Kind::kPage)) return false;
     if (fileMode || !hosts || value.size() > kMaxUrlLength / 3) return true;
-    std::string_view host = WebUrl::PlainHostOf(value);
-    return host.empty() || hosts(host);
+    return PlainHostAllowed(value);
   }
 
   bool Wants(const HtmlLink& link) override {
@@ -128,7 +127,12 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
     if (known != 0 && url.size() >= known && std::memcmp(url.data(), pagePrefix.data(), known) == 0) {
       return true;
     }
-    std::string_view host = WebUrl::PlainHostOf(url);
+    return PlainHostAllowed(url);
+  }
+  // Whether link's plain host (WebUrl::PlainHostOf), if it has one, is one
+  // hosts allows; a link without is left to the crawl.
+  bool PlainHostAllowed(std::string_view link) const {
+    std::string_view host = WebUrl::PlainHostOf(link);
     return host.empty() || hosts(host);
   }
 
