@@ -2,14 +2,16 @@
 //
 // The run's options, the reporter that counts and writes every line, the
 // connector every live request goes through (ConnectTo, or a test double),
-// the start host for confinement, and, with -j, the fetcher ahead while the
-// crawl runs. The context owns none of them: the run sets them up before the
-// crawl and outlives it.
+// the pool that keeps connections between requests (none: each request
+// has a connection of its own), the start host for confinement, and, with
+// -j, the fetcher ahead while the crawl runs. The context owns none of them:
+// the run sets them up before the crawl and outlives it.
 #ifndef FERRET_APP_CRAWLCONTEXT_H_
 #define FERRET_APP_CRAWLCONTEXT_H_
 
 #include "app/Options.h"
 #include "app/Reporter.h"
+#include "net/ConnectionPool.h"
 #include "net/Connector.h"
 #include "text/CStr.h"
 
@@ -22,6 +24,7 @@ struct CrawlContext {
   const Options& options;
   Reporter& reporter;
   Connector connector;
+  ConnectionPool* pool = nullptr;
   CStr startHost;                    // host of the start URL, for -confine
   Prefetcher* prefetcher = nullptr;  // with -j, set by the crawl while it runs
 };

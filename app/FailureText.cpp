@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/ContentDecoder.h"
 #include "net/HttpResponse.h"
 #include "net/Sockets.h"
 
@@ -84,6 +85,13 @@ FailureLine FailureText(const Failure& f) {
       break;
     case FailureKind::kBadChunking:
       out.line.Format("Bad chunked encoding at %s", Text(f.url));
+      break;
+    case FailureKind::kBadEncoding:
+      out.line.Format("Bad %s content encoding at %s", Text(Printable(f.detail)), Text(f.url));
+      break;
+    case FailureKind::kDecodedTooLarge:
+      out.line.Format("Decoded body too large (over %u times its encoded size) at %s",
+                      kMaxDecodedRatio, Text(f.url));
       break;
     case FailureKind::kTooManyInterim:
       out.line.Format("Too many interim (1xx) responses at %s", Text(f.url));

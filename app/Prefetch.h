@@ -105,9 +105,10 @@ class Prefetcher {
 
   // Starts workers threads fetching under allowed (the run's confinement,
   // which hosts says of host names), reading pages as options say and
-  // predicting from plan; both must outlive the fetcher.
+  // predicting from plan, over connections kept in pool (when given); all
+  // three must outlive the fetcher.
   Prefetcher(int workers, FetchPolicy allowed, HostPolicy hosts, const Options& options,
-             const CrawlPlan& plan);
+             const CrawlPlan& plan, ConnectionPool* pool = nullptr);
   ~Prefetcher();
   Prefetcher(const Prefetcher&) = delete;
   Prefetcher& operator=(const Prefetcher&) = delete;
@@ -214,6 +215,7 @@ class Prefetcher {
   const HostPolicy hosts;
   const Options& options;
   const CrawlPlan& plan;
+  ConnectionPool* const pool;  // not owned; may be null
   // What the recordings in memory draw on, those in flight and those the
   // crawl replays included.
   const std::shared_ptr<SharedBudget> memory;

@@ -55,10 +55,14 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, bool save, int dep
   crawl.reporter.RequestStarted(url.Text());
   if (ahead != nullptr) *ahead = FetchedAhead();
   Connector connect = crawl.connector;
+  // A kept connection is used only by a request made for real: a replay
+  // must get the connections it recorded.
+  ConnectionPool* pool = crawl.pool;
   if (Prefetcher* prefetcher = crawl.prefetcher) {
     FetchedAhead fetched = prefetcher->Take(url, save, depth);
     if (fetched.recordings) {
       connect = ReplayConnector(std::move(fetched.recordings), HopConnector(crawl, save, depth));
+      pool = nullptr;
     }
     if (ahead != nullptr) *ahead = std::move(fetched);
   }
@@ -67,7 +71,7 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, bool save, int dep
       [&admit, confined = ConfinementPolicy(crawl)](const Url& target) {
         return confined(target) && (!admit || admit(target));
       },
-      connect);
+      connect, nullptr, pool);
   // A failure caused by the stop is no failure of the site's.
   bool stopped = StopReason() != 0 && outcome.status != FetchStatus::kAnswered;
   crawl.reporter.Exchanged(outcome.headersRead, !stopped && outcome.status == FetchStatus::kAnswered);

@@ -31,6 +31,8 @@ int RunCrawl(const Options& options, CStr startUrl) {
   SocketSetIoTimeout(options.timeout);
   TextReporter reporter;
   CrawlContext crawl(options, reporter);
+  ConnectionPool connections;  // outlives the crawl and every thread of it
+  crawl.pool = &connections;
   // The start URL is read once, here; a URL that cannot be read is reported
   // once, and nothing is asked.
   Url start;

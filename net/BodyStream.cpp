@@ -83,6 +83,19 @@ void BodyStream::Discard() {
   while (sgetc() != traits_type::eof()) gbump(static_cast<int>(egptr() - gptr()));
 }
 
+bool BodyStream::DiscardUpTo(unsigned long long limit) {
+  if (state == State::kOpen && framing.kind == BodyFraming::kLength &&
+      static_cast<unsigned long long>(framing.length) - taken > limit) {
+    return false;
+  }
+  unsigned long long dropped = 0;
+  while (dropped <= limit && sgetc() != traits_type::eof()) {
+    dropped += static_cast<unsigned long long>(egptr() - gptr());
+    gbump(static_cast<int>(egptr() - gptr()));
+  }
+  return Ended();
+}
+
 BodyStream::int_type BodyStream::fill(unsigned long long limit) {
   std::streamsize count = connection->in_avail();
   if (count > static_cast<std::streamsize>(kBufferSize)) count = kBufferSize;

@@ -78,6 +78,10 @@ class BodyStream : public std::streambuf {
   // Reads the rest of the body (recording it, as any read does) and drops
   // it, until it ends or fails.
   void Discard();
+  // As Discard, while at most limit more bytes are dropped (a body of a
+  // declared length that has more left is not read at all). Whether the
+  // body reached its end.
+  bool DiscardUpTo(unsigned long long limit);
 
   // Body bytes handed to the reader so far.
   unsigned long long Delivered() const;

@@ -24,6 +24,8 @@ enum class FailureKind {
   kBadLength,          // url, detail: Content-Length values not a length (or none)
   kConflictingLength,  // url, detail: Content-Length values that differ
   kBadChunking,        // url: a chunked body that does not read as one
+  kBadEncoding,        // url, detail: the Content-Encoding its body does not decode as
+  kDecodedTooLarge,    // url: decoded past the bounds of net/ContentDecoder.h
   kTooManyInterim,     // url: more than kMaxInterimHeads 1xx heads in a row
   kRedirectScheme,     // url: what redirected; detail: the target's scheme
 };

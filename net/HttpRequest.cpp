@@ -3,16 +3,63 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <string_view>
+
+#include "net/Sockets.h"
 
 namespace {
 
 // The request line, then Host (so that a server with several sites on one
-// address answers for this one) and User-Agent, each line ended by CR LF.
+// address answers for this one), User-Agent and the codings undone here,
+// each line ended by CR LF.
 void SendRequest(std::ostream& stream, const Url& url) {
-  stream << "GET " << static_cast<const char*>(url.RequestTarget()) << " HTTP/1.0\r\n"
+  stream << "GET " << static_cast<const char*>(url.RequestTarget()) << " HTTP/1.1\r\n"
          << "Host: " << static_cast<const char*>(url.Authority())
-         << "\r\nUser-Agent: ferret/" FERRET_VERSION "\r\n\r\n"
+         << "\r\nUser-Agent: ferret/" FERRET_VERSION
+            "\r\nAccept-Encoding: gzip, deflate, br\r\n\r\n"
          << std::flush;
+}
+
+bool EndsWithFolded(std::string_view text, std::string_view lowerTail) {
+  if (text.size() < lowerTail.size()) return false;
+  text.remove_prefix(text.size() - lowerTail.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+    if (c != lowerTail[i]) return false;
+  }
+  return true;
+}
+
+bool StartsWithFolded(std::string_view text, std::string_view lowerHead) {
+  return text.size() >= lowerHead.size() &&
+         EndsWithFolded(text.substr(0, lowerHead.size()), lowerHead);
+}
+
+// A resource that is itself gzip data, whose gzip coding is its own.
+bool IsGzipResource(const HttpResponse& head, const Url& url) {
+  const CStr path = url.Path();
+  std::string_view name(path, path.Length());
+  std::string type = head.ContentType();
+  return EndsWithFolded(name, ".gz") || EndsWithFolded(name, ".tgz") ||
+         StartsWithFolded(type, "application/gzip") || StartsWithFolded(type, "application/x-gzip");
+}
+
+// The coding to undo for the answer head gave for url (see Fetch).
+ContentCoding CodingToUndo(const HttpResponse& head, const Url& url) {
+  ContentCoding coding = ContentCoding::kIdentity;
+  if (!ContentDecoder::CodingOf(head.ContentEncoding(), &coding)) return ContentCoding::kIdentity;
+  if (coding == ContentCoding::kGzip && IsGzipResource(head, url)) return ContentCoding::kIdentity;
+  return coding;
+}
+
+const char* CodingName(ContentCoding coding) {
+  switch (coding) {
+    case ContentCoding::kGzip: return "gzip";
+    case ContentCoding::kDeflate: return "deflate";
+    case ContentCoding::kBrotli: return "br";
+    case ContentCoding::kIdentity: break;
+  }
+  return "identity";
 }
 
 // Whether the head leads on to its Location.
@@ -82,11 +129,14 @@ bool LengthProblem(const HttpResponse& head, const CStr& url, Failure* failure) 
 }
 
 // Reads heads from connection until one is not interim. False with *failure
-// when a head could not be read, or there were too many interim ones.
+// when a head could not be read, or there were too many interim ones;
+// *answered says whether any byte of an answer came.
 bool ReadFinalHead(SocketStreamBuf& connection, HttpResponse* head, const CStr& url,
-                   RecordedExchange* record, Failure* failure) {
+                   RecordedExchange* record, Failure* failure, bool* answered) {
+  *answered = false;
   for (int interim = 0;; ++interim) {
     head->Read(connection, record != nullptr ? &record->head : nullptr);
+    *answered = *answered || head->BytesRead() > 0;
     if (record != nullptr && !connection.connected) record->endError = connection.ReceiveError();
     if (HeadProblem(connection, *head, url, failure)) return false;
     if (!head->IsInterim()) return true;
@@ -109,12 +159,27 @@ CStr OtherScheme(const CStr& location) {
 }  // namespace
 
 ResponseBody::ResponseBody(std::unique_ptr<SocketStreamBuf> connection, const CStr& url,
-                           Framing framing)
+                           Framing framing, ContentCoding coding)
     : connection(std::move(connection)),
       body(*this->connection, framing),
-      stream(&body),
+      decoded(coding == ContentCoding::kIdentity ? nullptr
+                                                 : std::make_unique<DecodedBody>(body, coding)),
+      stream(decoded ? static_cast<std::streambuf*>(decoded.get()) : &body),
       url(url),
-      declared(framing.declared) {}
+      declared(framing.declared),
+      coding(coding) {}
+
+ResponseBody::~ResponseBody() {
+  if (pool == nullptr || !connection) return;
+  if (!body.Ended() && !SocketsStopRequested()) body.DiscardUpTo(kDrainBytes);
+  if (body.Ended() && connection->StillUsable()) pool->Keep(poolKey, std::move(connection));
+}
+
+void ResponseBody::KeepIn(ConnectionPool* into, std::string key, bool keepAlive) {
+  if (!keepAlive) return;
+  pool = into;
+  poolKey = std::move(key);
+}
 
 void ResponseBody::ReadToEnd() { body.Discard(); }
 
@@ -134,6 +199,16 @@ bool ResponseBody::Complete(Failure* failure) const {
     failure->bytesExpected = declared;
     return false;
   }
+  ContentDecoder::Problem problem = decoded ? decoded->Problem() : ContentDecoder::Problem::kNone;
+  if (problem == ContentDecoder::Problem::kTooLarge) {
+    *failure = Simple(FailureKind::kDecodedTooLarge, url);
+    return false;
+  }
+  if (problem != ContentDecoder::Problem::kNone) {
+    *failure = Simple(FailureKind::kBadEncoding, url);
+    failure->detail = CodingName(coding);
+    return false;
+  }
   return true;
 }
 
@@ -142,8 +217,69 @@ std::unique_ptr<SocketStreamBuf> ResponseBody::ReleaseConnection() {
   return std::move(connection);
 }
 
+namespace {
+
+// One exchange's connection: a kept one from pool when there is one, else
+// a new one from connect.
+struct Exchange {
+  std::unique_ptr<SocketStreamBuf> connection;
+  std::string key;  // the pool's key for the server; empty without a pool
+  HttpResponse head;
+};
+
+// Sends the request for url and reads its final head into *exchange. False
+// with *failure set when no connection could be made or no head read. A
+// kept connection that fails before any byte of the answer came (the server
+// closed it while it waited) is replaced by a new one, once.
+bool Ask(const Url& url, const Connector& connect, ConnectionPool* pool, RecordedExchange* record,
+         Exchange* exchange, Failure* failure) {
+  const CStr& text = url.Text();
+  if (pool != nullptr) {
+    exchange->key = ConnectionPool::KeyOf(url);
+    exchange->connection = pool->Take(exchange->key);
+  }
+  for (bool kept = exchange->connection != nullptr;; kept = false) {
+    if (kept) {
+      exchange->connection->BeginExchange();
+    } else {
+      exchange->connection = std::make_unique<SocketStreamBuf>();
+      if (!connect(*exchange->connection, url, failure)) {
+        failure->url = text;
+        if (record != nullptr) record->failure = *failure;
+        return false;
+      }
+    }
+    if (record != nullptr) record->connected = true;
+    {
+      std::ostream request(exchange->connection.get());
+      SendRequest(request, url);
+    }
+    bool answered = false;
+    if (ReadFinalHead(*exchange->connection, &exchange->head, text, record, failure, &answered)) {
+      return true;
+    }
+    if (!kept || answered || SocketsStopRequested()) return false;
+    if (record != nullptr) {
+      record->head.clear();
+      record->endError = 0;
+    }
+  }
+}
+
+// Reads and drops the body of an answer that is not handed on (a redirect,
+// an error status), so that its connection can serve the next exchange.
+void DropBody(Exchange& exchange, ConnectionPool* pool, const CStr& url) {
+  if (pool == nullptr) return;
+  Framing framing = FramingOf(exchange.head);
+  ResponseBody body(std::move(exchange.connection), url, framing);
+  body.KeepIn(pool, std::move(exchange.key),
+              exchange.head.KeepsAlive() && framing.kind != BodyFraming::kUntilClose);
+}
+
+}  // namespace
+
 FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector& connect,
-                   const ExchangeRecorder* recorder) {
+                   const ExchangeRecorder* recorder, ConnectionPool* pool) {
   FetchOutcome outcome;
   outcome.url = start;
   for (int redirects = 0;; ++redirects) {
@@ -159,32 +295,27 @@ FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector
       record->url = url.Text();
       record->memory.DrawFrom(recorder->budget);
     }
-    auto connection = std::make_unique<SocketStreamBuf>();
+    Exchange exchange;
     Failure failure;
-    if (!connect(*connection, url, &failure)) {
-      failure.url = text;
-      if (record != nullptr) record->failure = failure;
-      return Failed(outcome, failure);
-    }
-    if (record != nullptr) record->connected = true;
-    {
-      std::ostream request(connection.get());
-      SendRequest(request, url);
-    }
-    HttpResponse head;
-    if (!ReadFinalHead(*connection, &head, text, record, &failure)) {
-      return Failed(outcome, failure);
-    }
+    if (!Ask(url, connect, pool, record, &exchange, &failure)) return Failed(outcome, failure);
+    const HttpResponse& head = exchange.head;
     ++outcome.headersRead;
     if (!Redirects(head)) {
       if (IsFailureStatus(head)) {
         failure = Simple(FailureKind::kHttpError, text);
         failure.status = head.Status();
+        DropBody(exchange, pool, text);
         return Failed(outcome, failure);
       }
       if (LengthProblem(head, text, &failure)) return Failed(outcome, failure);
       outcome.html = head.IsHtml();
-      outcome.body = std::make_unique<ResponseBody>(std::move(connection), text, FramingOf(head));
+      Framing framing = FramingOf(head);
+      outcome.body = std::make_unique<ResponseBody>(std::move(exchange.connection), text, framing,
+                                                    CodingToUndo(head, url));
+      if (pool != nullptr) {
+        outcome.body->KeepIn(pool, std::move(exchange.key),
+                             head.KeepsAlive() && framing.kind != BodyFraming::kUntilClose);
+      }
       if (record != nullptr) outcome.body->RecordInto(record, recorder->cap);
       // A head that ran to the stream's end leaves a body already at its end.
       if (head.HowEnded() != HttpResponse::End::kBlankLine) {
@@ -192,7 +323,7 @@ FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector
       }
       return outcome;
     }
-    connection.reset();
+    DropBody(exchange, pool, text);
     if (redirects == kMaxRedirects) {
       return Failed(outcome, Simple(FailureKind::kTooManyRedirects, text));
     }

@@ -1,10 +1,18 @@
-// Fetch: one HTTP/1.0 GET with its redirects, as the crawler asks for it.
+// Fetch: one HTTP/1.1 GET with its redirects, as the crawler asks for it.
 //
-// Fetch connects to the URL's host (over TLS for https), sends
-// "GET <path> HTTP/1.0" with Host and User-Agent fields, reads the response
-// head (net/HttpResponse.h), follows its Location field (at most
-// kMaxRedirects times in a row) and hands back the body as a stream that
-// delivers exactly the body, framed as the head says (net/BodyStream.h).
+// Fetch connects to the URL's host (over TLS for https), or takes a kept
+// connection to it, sends "GET <path> HTTP/1.1" with Host, User-Agent and
+// Accept-Encoding fields, reads the response head (net/HttpResponse.h),
+// follows its Location field (at most kMaxRedirects times in a row) and
+// hands back the body as a stream that delivers exactly the body, framed as
+// the head says (net/BodyStream.h), its Content-Encoding undone.
+//
+// Codings: gzip, deflate and br are asked for and undone, so that readers
+// and saved files see the resource's own bytes. Two kinds of answer keep
+// their bytes as sent: one whose coding this client cannot undo (or a list
+// of several), and a gzip-encoded answer for a resource that is itself a
+// gzip file (its path ends in ".gz" or ".tgz", or its Content-Type is a gzip
+// type), which a browser saves as the compressed file its name promises.
 //
 // The status line decides. A 1xx head (net/HttpResponse.h, IsInterim) is
 // passed over and the next head read from the same connection, at most
@@ -32,7 +40,10 @@
 #include <memory>
 
 #include "net/BodyStream.h"
+#include "net/ConnectionPool.h"
 #include "net/Connector.h"
+#include "net/ContentDecoder.h"
+#include "net/DecodedBody.h"
 #include "net/Failure.h"
 #include "net/HttpResponse.h"
 #include "net/RecordedExchange.h"
@@ -47,27 +58,50 @@ constexpr int kMaxInterimHeads = 8;
 
 // The body of a response: owns the connection until it is released, and the
 // body stream over it with the stream that reads it; the streams go before
-// the connection.
+// the connection. A body with a Content-Encoding it undoes (see Fetch) is
+// delivered decoded; the framing, the recording and the counts of what
+// arrived are of the bytes as received.
+//
+// With a pool (KeepIn), the connection goes back to it when the body goes,
+// if the exchange left it fit for another: the server keeps it alive, the
+// framing is not until-close, and the body was read to its end. A body left
+// unread is first read to its end when at most kDrainBytes of it remain
+// (the run is not stopping); otherwise the connection is closed, never
+// handed on half read.
 class ResponseBody {
  public:
-  ResponseBody(std::unique_ptr<SocketStreamBuf> connection, const CStr& url, Framing framing);
+  ResponseBody(std::unique_ptr<SocketStreamBuf> connection, const CStr& url, Framing framing,
+               ContentCoding coding = ContentCoding::kIdentity);
+  ~ResponseBody();
+  ResponseBody(const ResponseBody&) = delete;
+  ResponseBody& operator=(const ResponseBody&) = delete;
 
   // For readers: delivers the body and nothing past it.
   std::iostream& Stream() { return stream; }
   // The same bytes without a copy (BodyStream::Next), for a reader that
   // takes them in pieces of any size: one reader reads one way.
-  std::string_view NextPiece() { return body.Next(); }
-  void ConsumePiece(size_t n) { body.Consume(n); }
-  // False once a receive has failed (a reset, a timeout).
-  bool Connected() const { return body.ReceiveError() == 0; }
-  // Body bytes taken from the stream so far.
-  unsigned long long BytesRead() const { return body.Delivered(); }
+  std::string_view NextPiece() { return decoded ? decoded->Next() : body.Next(); }
+  void ConsumePiece(size_t n) {
+    if (decoded) {
+      decoded->Consume(n);
+    } else {
+      body.Consume(n);
+    }
+  }
+  // False once a receive has failed (a reset, a timeout) or decoding has.
+  bool Connected() const {
+    return body.ReceiveError() == 0 &&
+           (!decoded || decoded->Problem() == ContentDecoder::Problem::kNone);
+  }
+  // Body bytes taken from the stream so far, decoded.
+  unsigned long long BytesRead() const { return decoded ? decoded->Delivered() : body.Delivered(); }
   // Whether the body reached its framing's end.
   bool Ended() const { return body.Ended(); }
   // Once the reader has stopped: true when the body arrived whole (no receive
   // failed, the declared length, if any, was reached, a chunked body read as
-  // one); otherwise false with *failure saying why (kTimedOut,
-  // kReceiveFailed, kBadChunking, kCutShort).
+  // one, its coding decoded whole); otherwise false with *failure saying why
+  // (kTimedOut, kReceiveFailed, kBadChunking, kCutShort, kBadEncoding,
+  // kDecodedTooLarge).
   bool Complete(Failure* failure) const;
   // Reads the rest of the body and drops it, until it ends or fails.
   void ReadToEnd();
@@ -79,13 +113,24 @@ class ResponseBody {
   // Copies the body into record as it is read (net/RecordedExchange.h).
   void RecordInto(RecordedExchange* record, size_t cap) { body.RecordInto(record, cap); }
 
+  // Gives the connection to pool under key when the body goes, as above.
+  void KeepIn(ConnectionPool* into, std::string key, bool keepAlive);
+
  private:
   std::unique_ptr<SocketStreamBuf> connection;
-  BodyStream body;           // over *connection
-  std::iostream stream;      // over body
-  const CStr url;            // the URL that answered
-  const long long declared;  // the head's Content-Length; -1 when not given
+  BodyStream body;                       // over *connection
+  std::unique_ptr<DecodedBody> decoded;  // over body; null for the identity coding
+  std::iostream stream;                  // over decoded, or body
+  const CStr url;                        // the URL that answered
+  const long long declared;              // the head's Content-Length; -1 when not given
+  const ContentCoding coding;
+  ConnectionPool* pool = nullptr;  // not owned; null: the connection closes with the body
+  std::string poolKey;
 };
+
+// The most bytes read, and dropped, from a body nobody reads any more so that
+// its connection can serve another exchange.
+constexpr unsigned long long kDrainBytes = 64 * 1024;
 
 enum class FetchStatus {
   kAnswered,  // a head that did not redirect was read; body set
@@ -111,8 +156,13 @@ struct FetchOutcome {
 using FetchPolicy = std::function<bool(const Url&)>;
 
 // With recorder, every exchange is recorded as it is read, the body's as far
-// as its reader goes.
+// as its reader goes. With pool, a connection kept there for the server is
+// used before connect is asked for a new one, and every exchange that leaves
+// its connection fit for another (its body read, or drained, as
+// ResponseBody says) keeps it there; a kept connection that fails before
+// any byte of the answer came is replaced by a new one, once (a GET may be
+// sent again).
 FetchOutcome Fetch(const Url& url, const FetchPolicy& allowed, const Connector& connect = ConnectTo,
-                   const ExchangeRecorder* recorder = nullptr);
+                   const ExchangeRecorder* recorder = nullptr, ConnectionPool* pool = nullptr);
 
 #endif  // FERRET_NET_HTTPREQUEST_H_

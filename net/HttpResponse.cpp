@@ -90,6 +90,7 @@ HttpResponse::End HttpResponse::Read(std::streambuf& source, std::string* raw) {
   fields.clear();
   status = 0;
   statusLine = false;
+  version = 0;
   size_t budget = kMaxHeaderBytes;
   std::string line;
   end = End::kStreamEnded;
@@ -117,6 +118,7 @@ void HttpResponse::parseLine(const std::string& line, bool first) {
     if (code >= 0) {
       status = code;
       statusLine = true;
+      version = (line[5] - '0') * 10 + (line[7] - '0');
       return;
     }
   }
@@ -217,4 +219,28 @@ std::string HttpResponse::TransferEncoding() const {
 std::string HttpResponse::Connection() const {
   const std::string* value = Find("Connection");
   return value != nullptr ? *value : std::string();
+}
+
+bool HttpResponse::HasToken(const char* name, const char* token) const {
+  for (const std::string& value : FindAll(name)) {
+    for (size_t at = 0; at != std::string::npos;) {
+      if (SameName(NextElement(value, &at), token)) return true;
+    }
+  }
+  return false;
+}
+
+bool HttpResponse::KeepsAlive() const {
+  if (!statusLine || HasToken("Connection", "close")) return false;
+  return version >= 11 || (version == 10 && HasToken("Connection", "keep-alive"));
+}
+
+std::string HttpResponse::ContentEncoding() const {
+  std::string joined;
+  for (const std::string& value : FindAll("Content-Encoding")) {
+    if (value.empty()) continue;
+    if (!joined.empty()) joined += ", ";
+    joined += value;
+  }
+  return joined;
 }

@@ -89,6 +89,15 @@ class HttpResponse {
   // The first Transfer-Encoding and Connection values; empty when absent.
   std::string TransferEncoding() const;
   std::string Connection() const;
+  // The Content-Encoding values, empty ones passed over, joined by ", ".
+  std::string ContentEncoding() const;
+  // Whether the server lets the connection serve another request after
+  // this answer: HTTP/1.1 or later unless a Connection field says "close";
+  // HTTP/1.0 only when one says "keep-alive"; never without a status line.
+  bool KeepsAlive() const;
+  // Whether a field named name lists token among its comma-separated
+  // values (letter case aside).
+  bool HasToken(const char* name, const char* token) const;
 
  private:
   void parseLine(const std::string& line, bool first);
@@ -97,6 +106,7 @@ class HttpResponse {
   size_t bytesRead = 0;
   int status = 0;
   bool statusLine = false;
+  int version = 0;  // the status line's major * 10 + minor; 0 without one
   std::vector<Field> fields;
 };
 

@@ -1,5 +1,6 @@
 #include "net/SocketStreamBuf.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -58,12 +59,25 @@ int SocketStreamBuf::ConnectTo(const SocketAddress& address) {
     transport.reset();
   }
   connected = result == 0 ? 1 : 0;
+  overSocket = result == 0;
   return result;
+}
+
+bool SocketStreamBuf::StillUsable() const {
+  if (!overSocket || connected == 0 || !transport || sock == -1) return false;
+  if (gptr() < egptr() || pptr() > pbase()) return false;
+  pollfd watched{sock, POLLIN, 0};
+  return poll(&watched, 1, 0) == 0;
+}
+
+void SocketStreamBuf::BeginExchange() {
+  if (transport) transport->Restart();
 }
 
 void SocketStreamBuf::Reopen(int newFamily) {
   transport.reset();
   connected = 0;
+  overSocket = false;
   if (sock != -1) SocketClose(sock);
   family = newFamily;
   sock = SocketOpen(family);
@@ -76,6 +90,7 @@ void SocketStreamBuf::UseTransport(std::unique_ptr<Transport> replacement) {
 
 void SocketStreamBuf::Reset() {
   connected = 0;
+  overSocket = false;
   transport.reset();
   if (sock != -1) SocketClose(sock);
   family = AF_INET;

@@ -78,6 +78,15 @@ class SocketStreamBuf : public std::streambuf {
   // The errno of the receive that cleared `connected`; 0 before one failed.
   int ReceiveError() const { return receiveError; }
 
+  // Whether the connection could serve another exchange: it runs over this
+  // object's own socket (a test double or replay never does), is
+  // connected, holds no unread input and no unsent output, and the peer has
+  // neither closed it nor sent anything unasked (checked without waiting).
+  bool StillUsable() const;
+  // A kept connection is used for a new exchange: the transport's time
+  // bounds start again.
+  void BeginExchange();
+
  protected:
   int_type overflow(int_type c) override;
   int_type underflow() override;
@@ -101,6 +110,7 @@ class SocketStreamBuf : public std::streambuf {
   void Reopen(int family);
 
   int family = AF_INET;                  // sock's address family
+  bool overSocket = false;               // transport runs over sock's own connection
   int sock;                              // owned; -1 only when socket creation failed
   sockaddr_storage peer;                 // the address of the last connect attempt
   std::unique_ptr<Transport> transport;  // over sock (or a double); null when not connected

@@ -4,10 +4,18 @@
 
 #include "net/Sockets.h"
 
+namespace {
+
+std::chrono::steady_clock::time_point ExchangeDeadline() {
+  return std::chrono::steady_clock::now() + std::chrono::seconds(SocketExchangeLimit());
+}
+
+}  // namespace
+
 TcpTransport::TcpTransport(int fd)
-    : fd(fd),
-      limited(SocketExchangeLimit() > 0),
-      deadline(std::chrono::steady_clock::now() + std::chrono::seconds(SocketExchangeLimit())) {}
+    : fd(fd), limited(SocketExchangeLimit() > 0), deadline(ExchangeDeadline()) {}
+
+void TcpTransport::Restart() { deadline = ExchangeDeadline(); }
 
 bool TcpTransport::InTime() const {
   if (!limited || std::chrono::steady_clock::now() < deadline) return true;

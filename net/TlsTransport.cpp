@@ -208,6 +208,14 @@ std::unique_ptr<TlsTransport> TlsTransport::Open(std::unique_ptr<Transport> belo
   BIO_set_data(bio, channel.get());
   SSL_set_bio(session, bio, bio);  // the session owns the BIO from here
   SSL_set_ex_data(session, ChannelIndex(), channel.get());
+  // The one protocol spoken over the connection; a server that speaks
+  // another (h2 only) fails the handshake rather than be misread.
+  static const unsigned char kAlpn[] = "\x08http/1.1";
+  if (SSL_set_alpn_protos(session, kAlpn, sizeof kAlpn - 1) != 0) {
+    *reason = "cannot set up the TLS session";
+    SSL_free(session);
+    return nullptr;
+  }
   if (SSL_SESSION* earlier = SessionCache::Shared().Find(channel->peer)) {
     SSL_set_session(session, earlier);  // offered; the server may refuse it
     SSL_SESSION_free(earlier);
@@ -240,6 +248,8 @@ long TlsTransport::Failure(int result) {
   }
   return -1;
 }
+
+void TlsTransport::Restart() { channel->below->Restart(); }
 
 long TlsTransport::Send(const char* data, size_t length) {
   int count = length > INT_MAX ? INT_MAX : static_cast<int>(length);

@@ -5,9 +5,10 @@
 // server's certificate verified against the system's trust store (which
 // honours SSL_CERT_FILE and SSL_CERT_DIR) and checked against the host name
 // or IP address asked for, with SNI for names. There is no way to skip the
-// verification. The socket's send and receive timeouts bound the handshake
-// as they bound every later read. Bytes reach the socket only through the
-// transport below, so no send can raise SIGPIPE.
+// verification. ALPN offers "http/1.1", the only protocol spoken. The
+// socket's send and receive timeouts bound the handshake as they bound every
+// later read. Bytes reach the socket only through the transport below, so no
+// send can raise SIGPIPE.
 //
 // Sessions are resumed: a new connection to a server (by host and port)
 // offers the last session that server gave, so a crawl of one server makes
@@ -41,6 +42,7 @@ class TlsTransport : public Transport {
 
   long Send(const char* data, size_t length) override;
   long Receive(char* data, size_t length) override;
+  void Restart() override;
 
  private:
   TlsTransport(std::unique_ptr<TransportChannel> channel, ssl_st* session);

@@ -25,6 +25,9 @@ class Transport {
   // Receives up to length bytes: the count received, 0 once the peer has
   // ended the stream in order, or -1.
   virtual long Receive(char* data, size_t length) = 0;
+  // A new exchange begins on the connection (a kept connection is used
+  // again): any bound on an exchange's time counts from now.
+  virtual void Restart() {}
 };
 
 #endif  // FERRET_NET_TRANSPORT_H_

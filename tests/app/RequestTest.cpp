@@ -64,16 +64,17 @@ TEST_F(HttpRequestTest, RequestBytesOnTheWire) {
     const char* url;
     const char* requestLine;
   } cases[] = {
-      {"/a/f.html", "GET /a/f.html HTTP/1.0"},
-      {"//x/f.html", "GET //x/f.html HTTP/1.0"},  // the path as written, both slashes
-      {"/", "GET / HTTP/1.0"},
-      {"/index.html", "GET /index.html HTTP/1.0"},
-      {"/docs/old/page.html", "GET /docs/old/page.html HTTP/1.0"},
-      {"/docs/", "GET /docs/ HTTP/1.0"},
-      {"/a.html#frag", "GET /a.html HTTP/1.0"},
+      {"/a/f.html", "GET /a/f.html HTTP/1.1"},
+      {"//x/f.html", "GET //x/f.html HTTP/1.1"},  // the path as written, both slashes
+      {"/", "GET / HTTP/1.1"},
+      {"/index.html", "GET /index.html HTTP/1.1"},
+      {"/docs/old/page.html", "GET /docs/old/page.html HTTP/1.1"},
+      {"/docs/", "GET /docs/ HTTP/1.1"},
+      {"/a.html#frag", "GET /a.html HTTP/1.1"},
   };
-  const std::string fields =
-      "\r\nHost: " + server.HostPort() + "\r\nUser-Agent: ferret/" FERRET_VERSION "\r\n\r\n";
+  const std::string fields = "\r\nHost: " + server.HostPort() +
+                             "\r\nUser-Agent: ferret/" FERRET_VERSION
+                             "\r\nAccept-Encoding: gzip, deflate, br\r\n\r\n";
   server.SetDefaultResponse(HtmlResponse("x\n"));
   size_t n = 0;
   for (const auto& c : cases) {
@@ -84,7 +85,7 @@ TEST_F(HttpRequestTest, RequestBytesOnTheWire) {
   // The scheme-less form and a host without path ask for the same bytes.
   Request(server.HostPort());
   ASSERT_TRUE(server.WaitForRequests(++n));
-  EXPECT_EQ(server.Requests().back(), "GET / HTTP/1.0" + fields);
+  EXPECT_EQ(server.Requests().back(), "GET / HTTP/1.1" + fields);
 }
 
 TEST_F(HttpRequestTest, ContentTypeDecidesHtml) {

@@ -49,8 +49,8 @@ void WriteFile(const std::string& path, const std::string& bytes, mode_t mode = 
 
 // The exact request ferret sends for target to hostPort.
 std::string RequestFor(const std::string& target, const std::string& hostPort) {
-  return "GET " + target + " HTTP/1.0\r\nHost: " + hostPort +
-         "\r\nUser-Agent: ferret/" FERRET_VERSION "\r\n\r\n";
+  return "GET " + target + " HTTP/1.1\r\nHost: " + hostPort +
+         "\r\nUser-Agent: ferret/" FERRET_VERSION "\r\nAccept-Encoding: gzip, deflate, br\r\n\r\n";
 }
 
 // digits (a decimal number of any length) plus add.

@@ -226,8 +226,8 @@ TEST_F(HttpsCrawlTest, ResetMidBodyEndsThatPageOnly) {
   EXPECT_EQ(ReadFile(workDir + "/cut.bin"), "");
   EXPECT_TRUE(SameBytes(ReadFile(workDir + "/after.bin"), body));
   // Scripted connections log no requests; the plain one does.
-  EXPECT_EQ(server.Received(index).find("GET /index.html HTTP/1.0\r\n"), 0u);
-  EXPECT_EQ(server.Received(cut).find("GET /cut.bin HTTP/1.0\r\n"), 0u);
+  EXPECT_EQ(server.Received(index).find("GET /index.html HTTP/1.1\r\n"), 0u);
+  EXPECT_EQ(server.Received(cut).find("GET /cut.bin HTTP/1.1\r\n"), 0u);
   EXPECT_EQ(server.RequestPaths(), (std::vector<std::string>{"/after.bin"}));
 }
 

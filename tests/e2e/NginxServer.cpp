@@ -84,6 +84,8 @@ std::string NginxServer::AccessLog() const { return ReadFile(dir + "/access.log"
 
 std::string NginxServer::TlsLog() const { return ReadFile(dir + "/tls.log"); }
 
+std::string NginxServer::ConnectionLog() const { return ReadFile(dir + "/connections.log"); }
+
 void NginxServer::writeConfig(const std::string& root) {
   std::ofstream conf(dir + "/nginx.conf");
   conf << "daemon off;\nmaster_process on;\nworker_processes 1;\n"
@@ -101,11 +103,20 @@ void NginxServer::writeConfig(const std::string& root) {
        << "          image/png png; image/gif gif; application/zip zip; }\n"
        << "  default_type application/octet-stream;\n"
        << "  log_format sessions '$connection $ssl_session_reused';\n"
+       << "  log_format connections '$connection $connection_requests';\n"
+       << (keepaliveRequests > 0
+               ? "  keepalive_requests " + std::to_string(keepaliveRequests) + ";\n"
+               : "")
+       << (gzip ? "  gzip on;\n  gzip_min_length 1;\n"
+                  "  gzip_types text/css text/plain text/csv;\n"
+                : "")
        << "  root " << root << ";\n"
        << "  index index.html;\n"
        << "  server {\n"
        << "    listen 127.0.0.1:" << port << ";\n"
-       << (ipv6 ? "    listen [::1]:" + std::to_string(port) + ";\n" : "")
+       << (ipv6 ? "    listen [::1]:" + std::to_string(port) + ";\n" : "") << "    access_log "
+       << dir << "/access.log;\n"
+       << "    access_log " << dir << "/connections.log connections;\n"
        << "  }\n";
   if (certificate != nullptr) {
     conf << "  server {\n"

@@ -34,6 +34,12 @@ class NginxServer {
   // From the next Start, also listens on ::1 (which the machine must have:
   // HasIpv6Loopback).
   void EnableIpv6() { ipv6 = true; }
+  // From the next Start, a connection serves at most requests requests
+  // (nginx's keepalive_requests; its default is 1000) before nginx closes it.
+  void SetKeepaliveRequests(int requests) { keepaliveRequests = requests; }
+  // From the next Start, text answers (HTML, CSS, plain text, CSV) are sent
+  // gzip-encoded to a client that asks for it.
+  void EnableGzip() { gzip = true; }
 
   // Starts binary serving root (index.html as the directory index); true
   // once every port answers. Retries with other ports when one was taken.
@@ -49,6 +55,9 @@ class NginxServer {
   // Of the HTTPS server's requests, one a line: the connection's number and
   // whether its TLS session was resumed ("r") or not (".").
   std::string TlsLog() const;
+  // Of the HTTP server's requests, one a line: the connection's number and
+  // the request's number on it (1 for the first).
+  std::string ConnectionLog() const;
 
  private:
   void writeConfig(const std::string& root);
@@ -58,6 +67,8 @@ class NginxServer {
   const std::string& dir = scratch.Path();
   const TestCertificate* certificate = nullptr;  // not owned; null: no HTTPS
   bool ipv6 = false;
+  int keepaliveRequests = 0;  // 0: nginx's default
+  bool gzip = false;
   pid_t pid = -1;
   int port = -1;
   int tlsPort = -1;

@@ -78,7 +78,7 @@ TEST(HttpRequestLine, TargetAndHostField) {
     };
     FetchOutcome outcome = Fetch(ParsedUrl(c.url), FetchPolicy(), connect);
     EXPECT_EQ(outcome.status, FetchStatus::kAnswered) << c.url;
-    std::string expected = std::string("GET ") + c.target + " HTTP/1.0\r\nHost: " + c.host + "\r\n";
+    std::string expected = std::string("GET ") + c.target + " HTTP/1.1\r\nHost: " + c.host + "\r\n";
     EXPECT_EQ(log->sent.substr(0, expected.size()), expected) << c.url;
   }
 }
