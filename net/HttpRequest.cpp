@@ -192,13 +192,7 @@ bool ResponseBody::Complete(Failure* failure) const {
     *failure = Simple(FailureKind::kBadChunking, url);
     return false;
   }
-  unsigned long long got = BytesRead();
-  if (declared >= 0 && got < static_cast<unsigned long long>(declared)) {
-    *failure = Simple(FailureKind::kCutShort, url);
-    failure->bytesRead = got;
-    failure->bytesExpected = declared;
-    return false;
-  }
+  // A decoder that failed stopped the reading: that is why it ended.
   ContentDecoder::Problem problem = decoded ? decoded->Problem() : ContentDecoder::Problem::kNone;
   if (problem == ContentDecoder::Problem::kTooLarge) {
     *failure = Simple(FailureKind::kDecodedTooLarge, url);
@@ -207,6 +201,13 @@ bool ResponseBody::Complete(Failure* failure) const {
   if (problem != ContentDecoder::Problem::kNone) {
     *failure = Simple(FailureKind::kBadEncoding, url);
     failure->detail = CodingName(coding);
+    return false;
+  }
+  unsigned long long got = body.Delivered();  // as received: what the length counts
+  if (declared >= 0 && got < static_cast<unsigned long long>(declared)) {
+    *failure = Simple(FailureKind::kCutShort, url);
+    failure->bytesRead = got;
+    failure->bytesExpected = declared;
     return false;
   }
   return true;

@@ -5,6 +5,9 @@
 #                              accepts, and sets nginx_port, nginx_pid and
 #                              nginx_log (its access log)
 #   nginx_stop                 stops it (safe to call twice, or never started)
+#
+# nginx_extra, when set, is added to the http block as it is (for example
+# "gzip on; keepalive_requests 3;").
 
 nginx_pid=""
 nginx_port=""
@@ -40,6 +43,7 @@ http {
   include /etc/nginx/mime.types;
   root $root;
   index index.html;
+  ${nginx_extra:-}
   server { listen 127.0.0.1:$nginx_port backlog=512; }
 }
 CONF

@@ -10,33 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Compressed.h"
+
 namespace {
-
-// windowBits as deflateInit2 takes them: 16 + 15 gzip, 15 zlib, -15 raw.
-std::string Deflated(const std::string& data, int windowBits) {
-  z_stream z{};
-  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, windowBits, 9, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&z, data.size()), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
-std::string Brotlied(const std::string& data) {
-  std::string out(BrotliEncoderMaxCompressedSize(data.size()), '\0');
-  size_t size = out.size();
-  EXPECT_TRUE(BrotliEncoderCompress(BROTLI_DEFAULT_QUALITY, BROTLI_DEFAULT_WINDOW,
-                                    BROTLI_MODE_TEXT, data.size(),
-                                    reinterpret_cast<const uint8_t*>(data.data()), &size,
-                                    reinterpret_cast<uint8_t*>(&out[0])));
-  out.resize(size);
-  return out;
-}
 
 // Words and bytes of every value, so that both repeats and noise are coded.
 std::string Payload(size_t size, unsigned seed) {
@@ -143,24 +119,8 @@ TEST(ContentDecoder, BrokenStreamsAreProblems) {
 // A body that decodes to far more than it is: it fails once the decoded
 // bytes pass the ratio, long before its end, having handed over no more.
 TEST(ContentDecoder, ABombFailsFastWithItsOutputBounded) {
-  // 64 MiB of zeros as gzip, made a piece at a time: about 64 KiB.
-  z_stream z{};
-  ASSERT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 16 + 15, 9, Z_DEFAULT_STRATEGY), Z_OK);
-  const std::string zeros(1 << 20, '\0');
-  std::string gzip(1 << 20, '\0');
-  size_t out = 0;
-  for (int i = 0; i < 64; ++i) {
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
-    z.avail_in = static_cast<uInt>(zeros.size());
-    do {
-      z.next_out = reinterpret_cast<Bytef*>(&gzip[out]);
-      z.avail_out = static_cast<uInt>(gzip.size() - out);
-      deflate(&z, i == 63 ? Z_FINISH : Z_NO_FLUSH);
-      out = gzip.size() - z.avail_out;
-    } while (z.avail_in != 0);
-  }
-  deflateEnd(&z);
-  gzip.resize(out);
+  // 64 MiB of zeros as gzip: about 64 KiB.
+  const std::string gzip = GzippedZeros(64 << 20);
   const std::string br = Brotlied(std::string(64 << 20, '\0'));
   for (const auto& [coding, body] :
        {std::pair{ContentCoding::kGzip, gzip}, std::pair{ContentCoding::kBrotli, br}}) {

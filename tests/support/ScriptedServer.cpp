@@ -128,7 +128,7 @@ void ScriptedServer::acceptLoop() {
     std::lock_guard<std::mutex> hold(mutex);
     size_t number = accepted++;
     workers.emplace(number, std::thread([this, fd, number] {
-                      serve(fd);
+                      serve(fd, number);
                       std::lock_guard<std::mutex> done(mutex);
                       finishedWorkers.push_back(number);
                     }));
@@ -153,7 +153,7 @@ void ScriptedServer::reapWorkers() {
   for (std::thread& worker : ended) worker.join();
 }
 
-void ScriptedServer::serve(int fd) {
+void ScriptedServer::serve(int fd, size_t number) {
   Connection* connection = nullptr;
   bool closeNow;
   bool stall;
@@ -174,7 +174,7 @@ void ScriptedServer::serve(int fd) {
   } else if (stall) {
     stream.DiscardUntilClosed(timeoutMs);
   } else if (handshake(&stream, &error)) {
-    serveHttp(&stream);
+    serveHttp(&stream, number);
   }
 }
 
@@ -405,6 +405,17 @@ std::vector<std::string> ScriptedServer::RequestPaths() const {
 void ScriptedServer::ClearRequests() {
   std::lock_guard<std::mutex> hold(mutex);
   requests.clear();
+  requestConnections.clear();
+}
+
+std::vector<size_t> ScriptedServer::RequestConnections() const {
+  std::lock_guard<std::mutex> hold(mutex);
+  return requestConnections;
+}
+
+void ScriptedServer::SetRequestsPerConnection(size_t n) {
+  std::lock_guard<std::mutex> hold(mutex);
+  requestsPerConnection = n > 0 ? n : 1;
 }
 
 void ScriptedServer::SetResponseDelay(int maxMs, uint32_t seed) {
@@ -435,28 +446,45 @@ void ScriptedServer::ReleaseResponse(const std::string& path) {
   changed.notify_all();
 }
 
-void ScriptedServer::serveHttp(ServerStream* stream) {
-  std::string request;
+void ScriptedServer::serveHttp(ServerStream* stream, size_t number) {
+  std::string pending;  // bytes read past the last request's empty line
   std::string chunk;
   std::string error;
-  // A client sends nothing after the empty line until it has the response,
-  // so every byte read here belongs to the request.
-  while (headerEnd(request) == std::string::npos &&
-         stream->Read(4096, true, timeoutMs, &chunk, &error) && !chunk.empty()) {
-    request += chunk;
-  }
-  std::string response;
+  size_t most;
   {
-    std::unique_lock<std::mutex> lock(mutex);
-    requests.push_back(request);
-    std::string path = requestPath(request);
-    auto found = responses.find(path);
-    response = found != responses.end() ? found->second : defaultResponse;
-    changed.notify_all();
-    waitFor(lock, [&] { return heldPaths.count(path) == 0; });
+    std::lock_guard<std::mutex> hold(mutex);
+    most = requestsPerConnection;
   }
-  int delay = nextDelayMs();
-  if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-  stream->WriteAll(response, timeoutMs, &error);
+  for (size_t served = 0; served < most; ++served) {
+    // A client sends nothing after the empty line until it has the
+    // response, so the bytes up to it are one request.
+    std::string request = std::move(pending);
+    pending.clear();
+    while (headerEnd(request) == std::string::npos &&
+           stream->Read(4096, true, timeoutMs, &chunk, &error) && !chunk.empty()) {
+      request += chunk;
+    }
+    size_t end = headerEnd(request);
+    if (end != std::string::npos) {
+      pending = request.substr(end);
+      request.resize(end);
+    }
+    // A kept connection the client closes was not a request.
+    if (served > 0 && request.empty()) break;
+    std::string response;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      requests.push_back(request);
+      requestConnections.push_back(number);
+      std::string path = requestPath(request);
+      auto found = responses.find(path);
+      response = found != responses.end() ? found->second : defaultResponse;
+      changed.notify_all();
+      waitFor(lock, [&] { return heldPaths.count(path) == 0; });
+    }
+    int delay = nextDelayMs();
+    if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    if (!stream->WriteAll(response, timeoutMs, &error) || end == std::string::npos) break;
+  }
   stream->CloseGracefully(timeoutMs);
 }

@@ -19,7 +19,9 @@
 //      server's timeout passes.
 //   4. HTTP (otherwise): reads a request up to its empty line ("\n\n" or
 //      "\r\n\r\n"), logs its exact bytes, sends the raw response registered
-//      for the request path (or the default response, a 404) and closes.
+//      for the request path (or the default response, a 404) and closes;
+//      with SetRequestsPerConnection(n), it serves up to n requests in turn
+//      on the connection before it closes (or until the peer closes).
 //      An empty response closes without sending anything. With
 //      SetResponseDelay, each response first waits a random time, so the
 //      answers to requests in flight at once come back out of order; with
@@ -185,8 +187,15 @@ class ScriptedServer {
   std::vector<std::string> Requests() const;
   // The request targets (second word of each request line), same order.
   std::vector<std::string> RequestPaths() const;
+  // The number of the connection (in accept order, from 0, as Accepted
+  // counts) each logged request came on, same order.
+  std::vector<size_t> RequestConnections() const;
   // Forgets the requests logged so far.
   void ClearRequests();
+  // From now on a connection serves up to n requests (at least 1, the
+  // default); the responses must then frame their bodies by length or
+  // chunks, as a server that keeps connections does.
+  void SetRequestsPerConnection(size_t n);
   // From now on each HTTP response waits 0 to maxMs milliseconds (uniformly,
   // drawn from a generator seeded with seed) after its request is logged;
   // maxMs 0, the default, answers at once.
@@ -204,7 +213,7 @@ class ScriptedServer {
   void acceptLoop();
   // Joins the workers that have ended; called with `mutex` not held.
   void reapWorkers();
-  void serve(int fd);
+  void serve(int fd, size_t number);
   // The wait before the next HTTP response, in milliseconds.
   int nextDelayMs();
   // The TLS handshake, when the stream has TLS; false (and recorded) when it
@@ -216,7 +225,7 @@ class ScriptedServer {
   bool receive(ServerStream* stream, Connection* connection, size_t wanted, bool wait,
                std::string* error);
   size_t receivedBytes(Connection* connection) const;
-  void serveHttp(ServerStream* stream);
+  void serveHttp(ServerStream* stream, size_t number);
   // Waits on `changed` until ready() holds; false on timeout or stopping.
   template <typename Ready>
   bool waitFor(std::unique_lock<std::mutex>& lock, Ready ready);
@@ -242,6 +251,8 @@ class ScriptedServer {
   std::map<std::string, std::string> responses;
   std::string defaultResponse;
   std::vector<std::string> requests;
+  std::vector<size_t> requestConnections;  // parallel to requests
+  size_t requestsPerConnection = 1;
   std::set<std::string> heldPaths;
   int delayMaxMs;                         // 0: respond at once
   std::mt19937 delays;                    // draws of the response delays
