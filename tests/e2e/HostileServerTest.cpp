@@ -27,6 +27,7 @@
 #include "tests/app/TestCrawl.h"
 #include "tests/common/Files.h"
 #include "tests/common/Subprocess.h"
+#include "tests/support/Compressed.h"
 #include "tests/support/HttpResponse.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/ParsedUrl.h"
@@ -606,6 +607,46 @@ TEST_F(HostileRunTest, ResponsesAreReadByTheirFraming) {
   EXPECT_EQ(kept.exitCode, 0);
   EXPECT_EQ(ReadFile(work + "/page.txt"), "hello");
   EXPECT_LT(seconds, 5);
+}
+
+// Compressed answers: a page and a text file are read and saved decoded, a
+// gzip file sent gzip-encoded is saved as the compressed file its name
+// says, and a corrupt stream or a bomb is an error line with nothing saved,
+// fetched live or ahead alike.
+TEST_F(HostileRunTest, CompressedBodiesAreSavedAsTheResourceOrNotAtAll) {
+  auto encoded = [](const std::string& type, const std::string& coding, const std::string& body) {
+    return HttpResponse("HTTP/1.1 200 OK",
+                        {"Content-Type: " + type, "Content-Encoding: " + coding,
+                         "Content-Length: " + std::to_string(body.size())},
+                        body);
+  };
+  const std::string text = "plain words\n" + PseudoRandomBytes(2000, 7);
+  const std::string archive = Gzipped(PseudoRandomBytes(3000, 8));
+  std::string corrupt = Gzipped(text);
+  corrupt[corrupt.size() / 2] ^= 0x55;
+  server.SetResponse("/", encoded("text/html", "br",
+                                  Brotlied("<a href=a.txt>a</a> <a href=f.tar.gz>f</a>\n"
+                                           "<a href=bad.txt>b</a> <a href=bomb.txt>z</a>\n")));
+  server.SetResponse("/a.txt", encoded("text/plain", "gzip", Gzipped(text)));
+  server.SetResponse("/f.tar.gz", encoded("application/x-tar", "gzip", archive));
+  server.SetResponse("/bad.txt", encoded("text/plain", "gzip", corrupt));
+  server.SetResponse("/bomb.txt", encoded("text/plain", "gzip", GzippedZeros(64 << 20)));
+  for (const char* jobs : {"1", "2"}) {
+    SCOPED_TRACE(std::string("-j ") + jobs);
+    ProcessResult r =
+        Ferret({server.Url("/"), "-f", "\\.(txt|gz)$", "-download", "-stat", "-j", jobs});
+    EXPECT_EQ(Lines(r.out),
+              (std::vector<std::string>{
+                  "Decoded body too large (over 100 times its encoded size) at " + U("/bomb.txt"),
+                  "Bad gzip content encoding at " + U("/bad.txt"),
+                  "Saving " + U("/f.tar.gz") + " as f.tar.gz", "Saving " + U("/a.txt") + " as a.txt",
+                  "Saves(2) Prints(0) Hits(5) HTTP 200(100%) Errors(2)"}));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(DirectoryTree(work), (std::map<std::string, std::string>{
+                                       {"a.txt", "file " + text}, {"f.tar.gz", "file " + archive}}));
+    unlink((work + "/a.txt").c_str());
+    unlink((work + "/f.tar.gz").c_str());
+  }
 }
 
 // The crawler in process, with short deadlines: a server that keeps the
