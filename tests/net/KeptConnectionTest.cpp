@@ -108,6 +108,49 @@ TEST(KeptConnections, WhichAnswersLetTheConnectionServeTheNext) {
   }
 }
 
+// A connection to server, connected.
+std::unique_ptr<SocketStreamBuf> ConnectedTo(const ScriptedServer& server) {
+  auto connection = std::make_unique<SocketStreamBuf>();
+  EXPECT_EQ(connection->ConnectAddress(server.Address(), server.Port()), 0);
+  return connection;
+}
+
+// The pool keeps at most kMaxIdlePerServer for one server and kMaxIdle in
+// all, hands each kept connection out once, newest first, and never one the
+// server has closed.
+TEST(KeptConnections, ThePoolKeepsWithinItsBounds) {
+  ScriptedServer open;
+  open.SetStallOnAccept(true);
+  ConnectionPool pool;
+  std::vector<SocketStreamBuf*> kept;
+  for (size_t i = 0; i < kMaxIdlePerServer + 4; ++i) {
+    std::unique_ptr<SocketStreamBuf> connection = ConnectedTo(open);
+    kept.push_back(connection.get());
+    pool.Keep("http://a:1", std::move(connection));
+  }
+  EXPECT_EQ(pool.Idle(), kMaxIdlePerServer);
+  for (size_t i = kept.size(); i-- > 4;) {
+    std::unique_ptr<SocketStreamBuf> taken = pool.Take("http://a:1");
+    ASSERT_NE(taken, nullptr) << i;
+    EXPECT_EQ(taken.get(), kept[i]) << "newest first";
+  }
+  EXPECT_EQ(pool.Take("http://a:1"), nullptr);
+  for (size_t i = 0; i < kMaxIdle + 6; ++i) {
+    pool.Keep("http://h" + std::to_string(i) + ":1", ConnectedTo(open));
+  }
+  EXPECT_EQ(pool.Idle(), kMaxIdle);
+  EXPECT_EQ(pool.Take("http://h0:1"), nullptr) << "the oldest went first";
+  EXPECT_NE(pool.Take("http://h" + std::to_string(kMaxIdle + 5) + ":1"), nullptr);
+
+  ScriptedServer closing;
+  closing.SetCloseOnAccept(true);
+  std::unique_ptr<SocketStreamBuf> closed = ConnectedTo(closing);
+  // Waits for the server's close; the connection still counts as connected.
+  EXPECT_EQ(closed->sgetc(), std::char_traits<char>::eof());
+  pool.Keep("http://c:1", std::move(closed));
+  EXPECT_EQ(pool.Take("http://c:1"), nullptr);
+}
+
 // A kept connection that the server closes after reading the next request,
 // before any byte of its answer, is replaced by a new one once: the request
 // is answered. If the new one fails too, that is the failure; and one that
