@@ -8,11 +8,18 @@ namespace {
 
 // The request line, then Host (so that a server with several sites on one
 // address answers for this one) and User-Agent, each line ended by CR LF.
-void SendRequest(std::ostream& stream, const Url& url) {
-  stream << "GET " << static_cast<const char*>(url.RequestTarget()) << " HTTP/1.0\r\n"
+// To a proxy the target is in absolute form, with Proxy-Authorization when
+// the proxy has credentials.
+void SendRequest(std::ostream& stream, const Url& url, const SocketStreamBuf::ProxyRequest& proxy) {
+  stream << "GET ";
+  if (proxy.absoluteForm) stream << "http://" << static_cast<const char*>(url.Authority());
+  stream << static_cast<const char*>(url.RequestTarget()) << " HTTP/1.0\r\n"
          << "Host: " << static_cast<const char*>(url.Authority())
-         << "\r\nUser-Agent: ferret/" FERRET_VERSION "\r\n\r\n"
-         << std::flush;
+         << "\r\nUser-Agent: ferret/" FERRET_VERSION "\r\n";
+  if (!proxy.authorization.empty()) {
+    stream << "Proxy-Authorization: " << proxy.authorization << "\r\n";
+  }
+  stream << "\r\n" << std::flush;
 }
 
 // Whether the head leads on to its Location.
@@ -169,7 +176,7 @@ FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector
     if (record != nullptr) record->connected = true;
     {
       std::ostream request(connection.get());
-      SendRequest(request, url);
+      SendRequest(request, url, connection->proxyRequest);
     }
     HttpResponse head;
     if (!ReadFinalHead(*connection, &head, text, record, &failure)) {

@@ -1,10 +1,12 @@
 // Fetch: one HTTP/1.0 GET with its redirects, as the crawler asks for it.
 //
 // Fetch connects to the URL's host (over TLS for https), sends
-// "GET <path> HTTP/1.0" with Host and User-Agent fields, reads the response
-// head (net/HttpResponse.h), follows its Location field (at most
-// kMaxRedirects times in a row) and hands back the body as a stream that
-// delivers exactly the body, framed as the head says (net/BodyStream.h).
+// "GET <path> HTTP/1.0" with Host and User-Agent fields (through an HTTP
+// proxy, as the connection's proxyRequest says: the target in absolute form,
+// and Proxy-Authorization), reads the response head (net/HttpResponse.h),
+// follows its Location field (at most kMaxRedirects times in a row) and
+// hands back the body as a stream that delivers exactly the body, framed as
+// the head says (net/BodyStream.h).
 //
 // The status line decides. A 1xx head (net/HttpResponse.h, IsInterim) is
 // passed over and the next head read from the same connection, at most
