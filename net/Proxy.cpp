@@ -124,6 +124,31 @@ std::string_view Trimmed(std::string_view text) {
   return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
 }
 
+// Cuts a no_proxy entry down to its host (or address), and what follows a
+// '/' into *bits: "[v6]", "[v6]:port" and "[v6]/bits" lose their brackets,
+// and a ":port" is dropped. False for a bracket left open.
+bool SplitEntry(std::string_view* item, std::string_view* bits) {
+  if ((*item)[0] == '[') {
+    size_t close = item->find(']');
+    if (close == std::string_view::npos) return false;
+    std::string_view after = item->substr(close + 1);
+    if (!after.empty() && after[0] == '/') *bits = after.substr(1);
+    *item = item->substr(1, close - 1);
+    return true;
+  }
+  size_t slash = item->find('/');
+  if (slash != std::string_view::npos) {
+    *bits = item->substr(slash + 1);
+    *item = item->substr(0, slash);
+  }
+  // One colon is a port's; an IPv6 literal has at least two.
+  size_t colon = item->find(':');
+  if (colon != std::string_view::npos && item->find(':', colon + 1) == std::string_view::npos) {
+    *item = item->substr(0, colon);
+  }
+  return true;
+}
+
 // Whether the first bits bits of a and b agree.
 bool PrefixAgrees(const unsigned char* a, const unsigned char* b, int bits) {
   int whole = bits / 8;
@@ -192,48 +217,37 @@ ProxyBypass::ProxyBypass(std::string_view list) {
     size_t comma = list.find(',');
     std::string_view item = Trimmed(list.substr(0, comma));
     list.remove_prefix(comma == std::string_view::npos ? list.size() : comma + 1);
-    if (item == "*") all = true;
-    if (item.empty() || item == "*") continue;
-    std::string_view bitsText;
-    if (item[0] == '[') {  // "[v6]", "[v6]:port", "[v6]/bits"
-      size_t close = item.find(']');
-      if (close == std::string_view::npos) continue;
-      std::string_view after = item.substr(close + 1);
-      if (!after.empty() && after[0] == '/') bitsText = after.substr(1);
-      item = item.substr(1, close - 1);
-    } else {
-      size_t slash = item.find('/');
-      if (slash != std::string_view::npos) {
-        bitsText = item.substr(slash + 1);
-        item = item.substr(0, slash);
-      }
-      // One colon is a port's; an IPv6 literal has at least two.
-      size_t colon = item.find(':');
-      if (colon != std::string_view::npos && item.find(':', colon + 1) == std::string_view::npos) {
-        item = item.substr(0, colon);
-      }
-    }
     Entry entry;
-    std::string text(item);
-    entry.family = AddressFamily(text, entry.bytes);
-    if (entry.family != 0) {
-      entry.address = true;
-      int most = entry.family == AF_INET ? 32 : 128;
-      entry.bits = most;
-      if (!bitsText.empty()) {
-        // 1 to the address's length: "/0" would stand for every address,
-        // which only "*" says.
-        entry.bits = PortNumber(bitsText);
-        if (entry.bits < 1 || entry.bits > most) continue;
-      }
-    } else {
-      size_t begin = text.find_first_not_of('.');
-      if (begin == std::string::npos || !bitsText.empty()) continue;
-      size_t end = text.find_last_not_of('.') + 1;
-      entry.name = Lowered(std::string_view(text).substr(begin, end - begin));
+    if (item == "*") {
+      all = true;
+    } else if (!item.empty() && ReadEntry(item, &entry)) {
+      entries.push_back(std::move(entry));
     }
-    entries.push_back(std::move(entry));
   }
+}
+
+bool ProxyBypass::ReadEntry(std::string_view item, Entry* entry) {
+  std::string_view bitsText;
+  if (!SplitEntry(&item, &bitsText)) return false;
+  std::string text(item);
+  entry->family = AddressFamily(text, entry->bytes);
+  if (entry->family == 0) {
+    size_t begin = text.find_first_not_of('.');
+    if (begin == std::string::npos || !bitsText.empty()) return false;
+    size_t end = text.find_last_not_of('.') + 1;
+    entry->name = Lowered(std::string_view(text).substr(begin, end - begin));
+    return true;
+  }
+  entry->address = true;
+  int most = entry->family == AF_INET ? 32 : 128;
+  if (bitsText.empty()) {
+    entry->bits = most;
+    return true;
+  }
+  // 1 to the address's length: "/0" would stand for every address, which
+  // only "*" says.
+  entry->bits = PortNumber(bitsText);
+  return entry->bits >= 1 && entry->bits <= most;
 }
 
 bool ProxyBypass::Matches(std::string_view host) const {

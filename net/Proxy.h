@@ -81,6 +81,8 @@ class ProxyBypass {
     int bits = 0;             // how many leading bits must agree
     std::string name;         // lower case, without leading or trailing dots
   };
+  // Reads one entry (not empty, not "*"); false for one that names nothing.
+  static bool ReadEntry(std::string_view item, Entry* entry);
   bool all = false;  // "*" was an entry
   std::vector<Entry> entries;
 };

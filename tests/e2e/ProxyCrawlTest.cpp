@@ -107,35 +107,4 @@ TEST_F(ProxyCrawl, TheEnvironmentChoosesTheProxy) {
   }
 }
 
-TEST_F(ProxyCrawl, FailuresNameTheProxyOrItsSetting) {
-  ScriptedServer origin;
-  origin.EnableTls(TestPki().valid);
-  Site(origin);
-  ScriptedProxy refusing;
-  refusing.Refuse(HttpResponse("HTTP/1.1 407 Proxy Authentication Required",
-                               {"Content-Length: 0"}, ""));
-  const std::string start = origin.Url("/index.html");
-  const struct {
-    const char* name;
-    std::string variable;
-    std::string line;
-  } rows[] = {
-      {"a refusal", "https_proxy=" + refusing.HostPort(),
-       "Proxy 127.0.0.1 port " + std::to_string(refusing.Port()) + " refused CONNECT for " +
-           start + ": HTTP 407"},
-      {"TLS to the proxy", "https_proxy=https://" + refusing.HostPort(),
-       "Bad proxy setting https_proxy for " + start +
-           ": an https:// proxy (TLS to the proxy) is not supported"},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    ProcessResult r = Crawl({row.variable}, {start, "-k", "ferret", "-stat"});
-    EXPECT_EQ(r.exitCode, 2) << r.err;  // the start URL failed
-    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
-                                row.line, "Saves(0) Prints(0) Hits(0) HTTP 200(0%) Errors(1)"}));
-  }
-  EXPECT_EQ(refusing.Requests().size(), 1u);  // the unusable setting connects nowhere
-  EXPECT_EQ(origin.Accepted(), 0u);
-}
-
 }  // namespace

@@ -129,8 +129,6 @@ TEST_F(ProxyFetch, FailuresNameTheProxy) {
       {"407 to GET", refusing407.HostPort(), plain, FailureKind::kHttpError, "", 0, 407, 0, ""},
       {"not listening", "127.0.0.1:" + std::to_string(notListening.Port()), tls,
        FailureKind::kProxyFailed, "127.0.0.1", notListening.Port(), 0, ECONNREFUSED, ""},
-      {"not listening, http", "127.0.0.1:" + std::to_string(notListening.Port()), plain,
-       FailureKind::kProxyFailed, "127.0.0.1", notListening.Port(), 0, ECONNREFUSED, ""},
       {"bytes after 200", odd.HostPort(), tls, FailureKind::kProxyFailed, "127.0.0.1", odd.Port(),
        0, 0, "bytes after its answer to CONNECT"},
       {"closed at once", odd.HostPort(), tls, FailureKind::kProxyFailed, "127.0.0.1", odd.Port(),

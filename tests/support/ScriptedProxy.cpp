@@ -169,6 +169,11 @@ void ScriptedProxy::serve(int client) {
     SendAll(client, refusalNow);
     return;
   }
+  forward(client, head, line, rest);
+}
+
+void ScriptedProxy::forward(int client, const std::string& head, const std::string& line,
+                            const std::string& rest) {
   // "METHOD target VERSION".
   size_t space = line.find(' ');
   size_t last = line.rfind(' ');

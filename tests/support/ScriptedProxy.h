@@ -66,6 +66,10 @@ class ScriptedProxy {
   // Reads the client's head into *head and any bytes past it into *rest;
   // false when the client closed or stayed silent first.
   bool readHead(int client, std::string* head, std::string* rest);
+  // Answers the request whose head (line first) was read, rest after it:
+  // connects to its origin and relays, or answers 400 or 502.
+  void forward(int client, const std::string& head, const std::string& line,
+               const std::string& rest);
   // Connects to target ("a.b.c.d:port" in 127.0.0.0/8): the socket, or -1.
   int connectOrigin(const std::string& target);
   // Moves bytes between a and b until either ends or both stay silent.
