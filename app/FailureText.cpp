@@ -44,8 +44,8 @@ CStr ProxyFailureLine(const Failure& f) {
                 SocketErrorText(f.systemError));
   } else {
     const char* reason = SocketErrorText(f.systemError);
-    line.Format("Cannot connect to proxy %s port %d for %s: %s", Text(f.host), f.port,
-                Text(f.url), reason != nullptr ? reason : "no reason given");
+    line.Format("Cannot connect to proxy %s port %d for %s: %s", Text(f.host), f.port, Text(f.url),
+                reason != nullptr ? reason : "no reason given");
   }
   return line;
 }

@@ -40,8 +40,7 @@ std::string PercentDecoded(std::string_view text) {
 }
 
 std::string Base64(std::string_view bytes) {
-  static const char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   for (size_t i = 0; i < bytes.size(); i += 3) {
     size_t left = bytes.size() - i;
@@ -83,7 +82,8 @@ bool ReadHostPort(std::string_view authority, ProxyServer* server) {
   if (!authority.empty() && authority[0] == '[') {
     size_t close = authority.find(']');
     unsigned char address[16];
-    server->host = std::string(authority.substr(1, close == std::string_view::npos ? 0 : close - 1));
+    server->host =
+        std::string(authority.substr(1, close == std::string_view::npos ? 0 : close - 1));
     if (close == std::string_view::npos ||
         inet_pton(AF_INET6, server->host.c_str(), address) != 1) {
       server->problem = "a bracketed host that is no IPv6 address";

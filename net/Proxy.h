@@ -53,8 +53,8 @@
 
 // One proxy as a setting names it.
 struct ProxyServer {
-  std::string variable;       // the variable it was read from, for messages
-  std::string host;           // a name or an IP literal, without brackets
+  std::string variable;  // the variable it was read from, for messages
+  std::string host;      // a name or an IP literal, without brackets
   int port = 80;
   std::string authorization;  // the Proxy-Authorization value; empty without credentials
   std::string problem;        // why the setting is unusable; empty when it is usable
@@ -94,8 +94,7 @@ class ProxySettings {
 
   ProxySettings() = default;  // no proxy
   // From the values the variables would hold; an empty one sets nothing.
-  ProxySettings(std::string_view httpProxy, std::string_view httpsProxy,
-                std::string_view noProxy);
+  ProxySettings(std::string_view httpProxy, std::string_view httpsProxy, std::string_view noProxy);
   // From the environment, as lookup tells it.
   static ProxySettings FromEnvironment(const Lookup& lookup);
 

@@ -131,10 +131,10 @@ TEST_F(ProxyFetch, FailuresNameTheProxy) {
        FailureKind::kProxyFailed, "127.0.0.1", notListening.Port(), 0, ECONNREFUSED, ""},
       {"bytes after 200", odd.HostPort(), tls, FailureKind::kProxyFailed, "127.0.0.1", odd.Port(),
        0, 0, "bytes after its answer to CONNECT"},
-      {"closed at once", odd.HostPort(), tls, FailureKind::kProxyFailed, "127.0.0.1", odd.Port(),
-       0, 0, "closed the connection without answering CONNECT"},
-      {"no status line", odd.HostPort(), tls, FailureKind::kProxyFailed, "127.0.0.1", odd.Port(),
-       0, 0, "an answer to CONNECT without a status"},
+      {"closed at once", odd.HostPort(), tls, FailureKind::kProxyFailed, "127.0.0.1", odd.Port(), 0,
+       0, "closed the connection without answering CONNECT"},
+      {"no status line", odd.HostPort(), tls, FailureKind::kProxyFailed, "127.0.0.1", odd.Port(), 0,
+       0, "an answer to CONNECT without a status"},
       // The certificate is checked for the origin, not the proxy.
       {"origin's certificate for another name", forwarding.HostPort(), wrongName.Url("/"),
        FailureKind::kTlsFailed, "127.0.0.1", wrongName.Port(), 0, 0, ""},
@@ -174,10 +174,10 @@ TEST_F(ProxyFetch, NoProxyGoesDirect) {
     bool secure;
     bool direct;
   } rows[] = {
-      {"127.0.0.1", false, true},  {"127.0.0.0/8", false, true},
-      {"*", false, true},          {"localhost, 127.0.0.1:9", false, true},
-      {"127.0.0.1", true, true},   {"127.0.0.2", false, false},
-      {"0.0.1", false, false},     {"localhost", true, false},
+      {"127.0.0.1", false, true}, {"127.0.0.0/8", false, true},
+      {"*", false, true},         {"localhost, 127.0.0.1:9", false, true},
+      {"127.0.0.1", true, true},  {"127.0.0.2", false, false},
+      {"0.0.1", false, false},    {"localhost", true, false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.noProxy) + (row.secure ? " https" : " http"));

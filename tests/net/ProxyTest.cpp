@@ -167,7 +167,9 @@ TEST(ProxySettings, VariablesDecideForEachScheme) {
        "https://[::1]:8443/",
        "https_proxy s:2"},
       {"IPv6 no_proxy", {{"https_proxy", "s:2"}, {"no_proxy", "::1"}}, "https://[::1]:8443/", ""},
-      {"unusable, still chosen", {{"http_proxy", "https://p:1"}}, "http://site.test/",
+      {"unusable, still chosen",
+       {{"http_proxy", "https://p:1"}},
+       "http://site.test/",
        "http_proxy unusable"},
   };
   for (const auto& row : rows) {

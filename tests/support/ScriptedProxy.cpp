@@ -213,8 +213,8 @@ int ScriptedProxy::connectOrigin(const std::string& target) {
   in_addr address;
   std::string hostText = target.substr(0, colon);
   int originPort = std::atoi(target.c_str() + colon + 1);
-  if (inet_pton(AF_INET, hostText.c_str(), &address) != 1 ||
-      (ntohl(address.s_addr) >> 24) != 127 || originPort <= 0 || originPort > 65535) {
+  if (inet_pton(AF_INET, hostText.c_str(), &address) != 1 || (ntohl(address.s_addr) >> 24) != 127 ||
+      originPort <= 0 || originPort > 65535) {
     return -1;
   }
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
