@@ -1,11 +1,12 @@
 // CrawlContext: what every step of one crawl works with, passed explicitly.
 //
 // The run's options, the reporter that counts and writes every line, the
-// connector every live request goes through (ConnectTo, or a test double),
-// the pool that keeps connections between requests (none: each request
-// has a connection of its own), the start host for confinement, and, with
-// -j, the fetcher ahead while the crawl runs. The context owns none of them:
-// the run sets them up before the crawl and outlives it.
+// connector every live request goes through (the run's ConnectVia, with the
+// proxies read for it; ConnectTo; or a test double), fetched ahead or not,
+// the pool that keeps connections between requests (none: each request has
+// a connection of its own), the start host for confinement, and, with -j,
+// the fetcher ahead while the crawl runs. The context owns none of them: the
+// run sets them up before the crawl and outlives it.
 #ifndef FERRET_APP_CRAWLCONTEXT_H_
 #define FERRET_APP_CRAWLCONTEXT_H_
 

@@ -31,6 +31,26 @@ CStr Printable(const CStr& text) {
   return out;
 }
 
+// A proxy that could not be reached, failed to answer or refused a tunnel.
+CStr ProxyFailureLine(const Failure& f) {
+  CStr line;
+  if (f.status != 0) {
+    line.Format("Proxy %s port %d refused CONNECT for %s: HTTP %03d", Text(f.host), f.port,
+                Text(f.url), f.status);
+  } else if (!f.detail.IsEmpty()) {
+    line.Format("Proxy %s port %d failed for %s: %s", Text(f.host), f.port, Text(f.url),
+                Text(f.detail));
+  } else if (f.systemError < 0) {  // the resolver's code
+    line.Format("Cannot find proxy host %s for %s: %s", Text(f.host), Text(f.url),
+                SocketErrorText(f.systemError));
+  } else {
+    const char* reason = SocketErrorText(f.systemError);
+    line.Format("Cannot connect to proxy %s port %d for %s: %s", Text(f.host), f.port, Text(f.url),
+                reason != nullptr ? reason : "no reason given");
+  }
+  return line;
+}
+
 }  // namespace
 
 FailureLine FailureText(const Failure& f) {
@@ -99,6 +119,10 @@ FailureLine FailureText(const Failure& f) {
     case FailureKind::kRedirectScheme:
       out.line.Format("Redirect to a %s: URL refused at %s", Text(Printable(f.detail)),
                       Text(f.url));
+      break;
+    case FailureKind::kProxyFailed: out.line = ProxyFailureLine(f); break;
+    case FailureKind::kBadProxy:
+      out.line.Format("Bad proxy setting %s for %s: %s", Text(f.host), Text(f.url), Text(f.detail));
       break;
   }
   return out;

@@ -247,8 +247,9 @@ int Crawler::Run(const Url& url, int depth) {
     if (StopReason() != 0) return failed ? -1 : 0;
   }
   if (options.jobs > 1) {
-    prefetch = std::make_unique<Prefetcher>(options.jobs, ConfinementPolicy(context),
-                                            ConfinedHosts(context), options, plan, context.pool);
+    prefetch = std::make_unique<Prefetcher>(options.jobs, context.connector,
+                                            ConfinementPolicy(context), ConfinedHosts(context),
+                                            options, plan, context.pool);
     if (options.once) prefetch->ScannedLive(url, depth);
   }
   // No request outlives the crawl's own fetcher ahead.

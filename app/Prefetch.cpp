@@ -31,9 +31,10 @@ size_t RoomAt(size_t pendingAt) {
 
 }  // namespace
 
-Prefetcher::Prefetcher(int count, FetchPolicy allowed, HostPolicy hosts, const Options& options,
-                       const CrawlPlan& plan, ConnectionPool* pool)
-    : allowed(std::move(allowed)),
+Prefetcher::Prefetcher(int count, Connector connect, FetchPolicy allowed, HostPolicy hosts,
+                       const Options& options, const CrawlPlan& plan, ConnectionPool* pool)
+    : connect(std::move(connect)),
+      allowed(std::move(allowed)),
       hosts(std::move(hosts)),
       options(options),
       plan(plan),
@@ -321,7 +322,7 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(
     return follow;
   };
   ExchangeRecorder recorder{recordings.get(), kMaxRecording, memory};
-  FetchOutcome outcome = Fetch(request.url, policy, ConnectTo, &recorder, pool);
+  FetchOutcome outcome = Fetch(request.url, policy, connect, &recorder, pool);
   // The body is recorded to its end when the crawl will read it: to save it,
   // or to scan a page, whose links tell what comes next.
   if (outcome.body && (request.save || outcome.html)) {

@@ -103,12 +103,13 @@ class Prefetcher {
   using Page = PlannedPage;
   using Fetched = FetchedAhead;
 
-  // Starts workers threads fetching under allowed (the run's confinement,
+  // Starts workers threads fetching through connect (the crawl's; the
+  // workers call it at the same time) under allowed (the run's confinement,
   // which hosts says of host names), reading pages as options say and
   // predicting from plan, over connections kept in pool (when given); all
   // three must outlive the fetcher.
-  Prefetcher(int workers, FetchPolicy allowed, HostPolicy hosts, const Options& options,
-             const CrawlPlan& plan, ConnectionPool* pool = nullptr);
+  Prefetcher(int workers, Connector connect, FetchPolicy allowed, HostPolicy hosts,
+             const Options& options, const CrawlPlan& plan, ConnectionPool* pool = nullptr);
   ~Prefetcher();
   Prefetcher(const Prefetcher&) = delete;
   Prefetcher& operator=(const Prefetcher&) = delete;
@@ -211,6 +212,7 @@ class Prefetcher {
   static std::string KeyOf(const Url& url, bool save);
   static std::string OnceKeyOf(const Url& url, bool save);
 
+  const Connector connect;
   const FetchPolicy allowed;
   const HostPolicy hosts;
   const Options& options;

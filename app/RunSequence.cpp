@@ -1,6 +1,7 @@
 #include "app/RunSequence.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/CrawlContext.h"
 #include "app/PageScan.h"
@@ -30,7 +31,9 @@ int RunCrawl(const Options& options, CStr startUrl) {
   }
   SocketSetIoTimeout(options.timeout);
   TextReporter reporter;
-  CrawlContext crawl(options, reporter);
+  // The proxies are read once for the run; every request, fetched ahead or
+  // not, goes through this connector.
+  CrawlContext crawl(options, reporter, ConnectVia(ProxySettings::FromEnvironment(std::getenv)));
   ConnectionPool connections;  // outlives the crawl and every thread of it
   crawl.pool = &connections;
   // The start URL is read once, here; a URL that cannot be read is reported

@@ -28,6 +28,11 @@ enum class FailureKind {
   kDecodedTooLarge,    // url: decoded past the bounds of net/ContentDecoder.h
   kTooManyInterim,     // url: more than kMaxInterimHeads 1xx heads in a row
   kRedirectScheme,     // url: what redirected; detail: the target's scheme
+  // url; host, port: the proxy's; then one of: systemError, why it could not
+  // be reached (errno, or the resolver's code); status, its answer to
+  // CONNECT that was not 2xx; detail, what else went wrong with the tunnel.
+  kProxyFailed,
+  kBadProxy,  // url; host: the variable holding the setting; detail: why it is unusable
 };
 
 struct Failure {

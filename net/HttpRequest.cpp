@@ -11,13 +11,18 @@ namespace {
 
 // The request line, then Host (so that a server with several sites on one
 // address answers for this one), User-Agent and the codings undone here,
-// each line ended by CR LF.
-void SendRequest(std::ostream& stream, const Url& url) {
-  stream << "GET " << static_cast<const char*>(url.RequestTarget()) << " HTTP/1.1\r\n"
+// each line ended by CR LF. To a proxy the target is in absolute form, with
+// Proxy-Authorization when the proxy has credentials.
+void SendRequest(std::ostream& stream, const Url& url, const SocketStreamBuf::ProxyRequest& proxy) {
+  stream << "GET ";
+  if (proxy.absoluteForm) stream << "http://" << static_cast<const char*>(url.Authority());
+  stream << static_cast<const char*>(url.RequestTarget()) << " HTTP/1.1\r\n"
          << "Host: " << static_cast<const char*>(url.Authority())
-         << "\r\nUser-Agent: ferret/" FERRET_VERSION
-            "\r\nAccept-Encoding: gzip, deflate, br\r\n\r\n"
-         << std::flush;
+         << "\r\nUser-Agent: ferret/" FERRET_VERSION "\r\nAccept-Encoding: gzip, deflate, br\r\n";
+  if (!proxy.authorization.empty()) {
+    stream << "Proxy-Authorization: " << proxy.authorization << "\r\n";
+  }
+  stream << "\r\n" << std::flush;
 }
 
 bool EndsWithFolded(std::string_view text, std::string_view lowerTail) {
@@ -253,7 +258,7 @@ bool Ask(const Url& url, const Connector& connect, ConnectionPool* pool, Recorde
     if (record != nullptr) record->connected = true;
     {
       std::ostream request(exchange->connection.get());
-      SendRequest(request, url);
+      SendRequest(request, url, exchange->connection->proxyRequest);
     }
     bool answered = false;
     if (ReadFinalHead(*exchange->connection, &exchange->head, text, record, failure, &answered)) {

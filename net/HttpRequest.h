@@ -2,10 +2,12 @@
 //
 // Fetch connects to the URL's host (over TLS for https), or takes a kept
 // connection to it, sends "GET <path> HTTP/1.1" with Host, User-Agent and
-// Accept-Encoding fields, reads the response head (net/HttpResponse.h),
-// follows its Location field (at most kMaxRedirects times in a row) and
-// hands back the body as a stream that delivers exactly the body, framed as
-// the head says (net/BodyStream.h), its Content-Encoding undone.
+// Accept-Encoding fields (through an HTTP proxy, as the connection's
+// proxyRequest says: the target in absolute form, and Proxy-Authorization),
+// reads the response head (net/HttpResponse.h), follows its Location field
+// (at most kMaxRedirects times in a row) and hands back the body as a stream
+// that delivers exactly the body, framed as the head says
+// (net/BodyStream.h), its Content-Encoding undone.
 //
 // Codings: gzip, deflate and br are asked for and undone, so that readers
 // and saved files see the resource's own bytes. Two kinds of answer keep

@@ -91,6 +91,7 @@ void SocketStreamBuf::UseTransport(std::unique_ptr<Transport> replacement) {
 void SocketStreamBuf::Reset() {
   connected = 0;
   overSocket = false;
+  proxyRequest = ProxyRequest();
   transport.reset();
   if (sock != -1) SocketClose(sock);
   family = AF_INET;

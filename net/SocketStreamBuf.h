@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <memory>
 #include <streambuf>
+#include <string>
 
 #include "net/Sockets.h"
 #include "net/Transport.h"
@@ -86,6 +87,18 @@ class SocketStreamBuf : public std::streambuf {
   // A kept connection is used for a new exchange: the transport's time
   // bounds start again.
   void BeginExchange();
+
+  // How a request on this connection is written when it goes to an HTTP
+  // proxy rather than to the origin: set by the connector that reached the
+  // proxy (ConnectVia, net/Connector.h), read by the code that writes the
+  // request (net/HttpRequest.cpp), cleared by Reset. Empty on a direct
+  // connection and through a CONNECT tunnel, which carries the request as
+  // the origin takes it.
+  struct ProxyRequest {
+    bool absoluteForm = false;  // the request line names "http://authority/path"
+    std::string authorization;  // the Proxy-Authorization value; empty: none
+  };
+  ProxyRequest proxyRequest;
 
  protected:
   int_type overflow(int_type c) override;

@@ -57,6 +57,23 @@ TEST(FailureText, EachKindHasItsLineAndReason) {
   conflicting.detail = "5, 6";
   Failure scheme = make(FailureKind::kRedirectScheme);
   scheme.detail = "file";
+  // Proxies: host and port are the proxy's.
+  Failure proxy = make(FailureKind::kProxyFailed);
+  proxy.url = "https://site.test/p";
+  proxy.host = "proxy.test";
+  proxy.port = 3128;
+  Failure proxyRefused = proxy;
+  proxyRefused.systemError = ECONNREFUSED;
+  Failure proxyUnresolved = proxy;
+  proxyUnresolved.systemError = EAI_NONAME;
+  Failure proxyNoReason = proxy;
+  Failure proxyStatus = proxy;
+  proxyStatus.status = 407;
+  Failure proxyDetail = proxy;
+  proxyDetail.detail = "bytes after its answer to CONNECT";
+  Failure badProxy = make(FailureKind::kBadProxy);
+  badProxy.host = "https_proxy";
+  badProxy.detail = "an https:// proxy (TLS to the proxy) is not supported";
   const struct {
     Failure failure;
     std::string line;
@@ -96,6 +113,26 @@ TEST(FailureText, EachKindHasItsLineAndReason) {
       {make(FailureKind::kTooManyInterim), "Too many interim (1xx) responses at http://site.test/p",
        nullptr},
       {scheme, "Redirect to a file: URL refused at http://site.test/p", nullptr},
+      {proxyRefused,
+       "Cannot connect to proxy proxy.test port 3128 for https://site.test/p: Connection refused",
+       nullptr},
+      {proxyUnresolved,
+       std::string("Cannot find proxy host proxy.test for https://site.test/p: ") +
+           gai_strerror(EAI_NONAME),
+       nullptr},
+      {proxyNoReason,
+       "Cannot connect to proxy proxy.test port 3128 for https://site.test/p: no reason given",
+       nullptr},
+      {proxyStatus, "Proxy proxy.test port 3128 refused CONNECT for https://site.test/p: HTTP 407",
+       nullptr},
+      {proxyDetail,
+       "Proxy proxy.test port 3128 failed for https://site.test/p: bytes after its answer to "
+       "CONNECT",
+       nullptr},
+      {badProxy,
+       "Bad proxy setting https_proxy for http://site.test/p: an https:// proxy (TLS to the "
+       "proxy) is not supported",
+       nullptr},
   };
   for (const auto& row : rows) {
     FailureLine text = FailureText(row.failure);

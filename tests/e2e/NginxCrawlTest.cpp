@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -32,6 +33,19 @@ std::vector<std::string> With(std::string first, const std::vector<std::string>&
 }
 
 const std::string kSite = std::string(FERRET_SOURCE_DIR) + "/examples/site";
+
+// The Hits count of a run's counters line.
+size_t HitsOf(const std::string& out) {
+  size_t at = out.rfind("Hits(");
+  return at == std::string::npos ? 0 : std::stoul(out.substr(at + 5));
+}
+
+// nginx logs a request once it has answered it, which may be after the
+// client has read the answer and ended: waits (boundedly) until read()
+// holds `lines` lines past its first `from` bytes.
+void AwaitLogged(const std::function<std::string()>& read, size_t from, size_t lines) {
+  for (int i = 0; i < 500 && Lines(read().substr(from)).size() < lines; ++i) usleep(10 * 1000);
+}
 
 class NginxCrawlTest : public testing::Test {
  protected:
@@ -160,10 +174,12 @@ TEST_F(NginxCrawlTest, CrawlsKeepTheirConnectionsAndResumeTls) {
     for (const char* jobs : {"1", "4"}) {
       const std::string run = std::string(tls ? "https" : "http") + " -j " + jobs;
       SCOPED_TRACE(run);
-      std::string log = tls ? nginx.TlsLog() : nginx.ConnectionLog();
+      auto read = [this, tls] { return tls ? nginx.TlsLog() : nginx.ConnectionLog(); };
+      std::string log = read();
       ProcessResult r = Crawl({(tls ? "https://" + tlsHost : "http://" + host) + "/", "-f", ".",
-                               "-d", "2", "-print", "-j", jobs});
-      std::string after = tls ? nginx.TlsLog() : nginx.ConnectionLog();
+                               "-d", "2", "-print", "-stat", "-j", jobs});
+      AwaitLogged(read, log.size(), HitsOf(r.out));
+      std::string after = read();
       std::map<std::string, int> requests;  // by connection
       std::set<std::string> full;
       for (const std::string& line : Lines(after.substr(log.size()))) {
@@ -243,7 +259,9 @@ TEST(NginxIpv6Crawl, AnIpv6LiteralCrawlsAsAnIpv4AddressDoes) {
                         dir, 300);
     };
     TempDir dir4("ferret-v4"), dir6("ferret-v6");
+    size_t before = nginx.AccessLog().size();
     ProcessResult four = crawl(v4, dir4.Path());
+    AwaitLogged([&nginx] { return nginx.AccessLog(); }, before, HitsOf(four.out));
     size_t logged = nginx.AccessLog().size();
     ProcessResult six = crawl(v6, dir6.Path());
     EXPECT_EQ(six.exitCode, four.exitCode);
