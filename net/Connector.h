@@ -21,12 +21,12 @@
 using Connector =
     std::function<bool(SocketStreamBuf& connection, const Url& url, Failure* failure)>;
 
-// The Connector for real hosts: a TCP connection, with TLS over it for an
-// https URL. A failed connect is kConnectFailed with the socket layer's code
-// (SocketLastError); an IPv6 literal host, which the IPv4 socket layer cannot
-// reach, is kConnectFailed with EAFNOSUPPORT and no lookup; a failed handshake or certificate check
-// is kTlsFailed with the TLS library's reason as detail. There is no fallback to a plain or
-// unverified connection.
+// The Connector for real hosts: a TCP connection (to each of the host's IPv4
+// and IPv6 addresses in turn), with TLS over it for an https URL. A failed
+// connect is kConnectFailed with the socket layer's code (SocketLastError);
+// a failed handshake or certificate check is kTlsFailed with the TLS
+// library's reason as detail. There is no fallback to a plain or unverified
+// connection.
 bool ConnectTo(SocketStreamBuf& connection, const Url& url, Failure* failure);
 
 // The Connector for a run with proxy settings: a URL for which settings name
