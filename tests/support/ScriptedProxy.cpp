@@ -81,25 +81,20 @@ std::string Answer(const char* status) {
 }  // namespace
 
 ScriptedProxy::ScriptedProxy(const std::string& address)
-    : host(address), port(0), stopping(false), refusing(false), accepted(0) {
-  listenFd = BindLoopback(LoopbackAddress(address), &port);
-  if (listen(listenFd, 64) == -1 || pipe2(wakeFds, O_CLOEXEC) == -1) {
-    std::perror("test proxy: listen");
-    std::abort();
-  }
-  acceptor = std::thread([this] { acceptLoop(); });
+    : host(address),
+      port(0),
+      stopping(false),
+      refusing(false),
+      accepted(0),
+      listener(LoopbackAddress(address), &port, 64, "test proxy") {
+  listener.Start([this](int fd) { accept(fd); });
 }
 
 ScriptedProxy::~ScriptedProxy() {
   stopping = true;
-  char wake = 0;
-  RetryOnEintr([&] { return write(wakeFds[1], &wake, 1); });
-  acceptor.join();
-  // The accept loop has ended, so `workers` no longer grows.
+  listener.Stop();
+  // No connection is accepted any more, so `workers` no longer grows.
   for (std::thread& worker : workers) worker.join();
-  close(listenFd);
-  close(wakeFds[0]);
-  close(wakeFds[1]);
 }
 
 std::string ScriptedProxy::HostPort() const { return host + ":" + std::to_string(port); }
@@ -120,21 +115,13 @@ size_t ScriptedProxy::Accepted() const {
   return accepted;
 }
 
-void ScriptedProxy::acceptLoop() {
-  pollfd entries[2] = {{listenFd, POLLIN, 0}, {wakeFds[0], POLLIN, 0}};
-  while (!stopping) {
-    if (RetryOnEintr([&] { return poll(entries, 2, -1); }) == -1) break;
-    if (entries[1].revents != 0) break;
-    if ((entries[0].revents & POLLIN) == 0) continue;
-    int fd = RetryOnEintr([&] { return accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC); });
-    if (fd == -1) continue;
-    std::lock_guard<std::mutex> hold(mutex);
-    ++accepted;
-    workers.emplace_back([this, fd] {
-      serve(fd);
-      closeGracefully(fd);
-    });
-  }
+void ScriptedProxy::accept(int fd) {
+  std::lock_guard<std::mutex> hold(mutex);
+  ++accepted;
+  workers.emplace_back([this, fd] {
+    serve(fd);
+    closeGracefully(fd);
+  });
 }
 
 bool ScriptedProxy::readHead(int client, std::string* head, std::string* rest) {

@@ -33,6 +33,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/LoopbackListener.h"
+
 class ScriptedProxy {
  public:
   // What one request asked of the proxy.
@@ -61,7 +63,8 @@ class ScriptedProxy {
   size_t Accepted() const;
 
  private:
-  void acceptLoop();
+  // Starts serving one accepted connection on a worker of its own.
+  void accept(int fd);
   void serve(int client);
   // Reads the client's head into *head and any bytes past it into *rest;
   // false when the client closed or stayed silent first.
@@ -81,8 +84,6 @@ class ScriptedProxy {
 
   std::string host;
   int port;
-  int listenFd;
-  int wakeFds[2];  // a pipe whose write end wakes the accept loop
   std::atomic<bool> stopping;
 
   mutable std::mutex mutex;  // guards everything below
@@ -92,7 +93,7 @@ class ScriptedProxy {
   size_t accepted;
   std::vector<std::thread> workers;
 
-  std::thread acceptor;  // started last, joined first
+  LoopbackListener listener;  // started last, stopped first
 };
 
 #endif  // FERRET_TESTS_SUPPORT_SCRIPTEDPROXY_H_

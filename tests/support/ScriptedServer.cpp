@@ -76,7 +76,8 @@ ScriptedServer::ScriptedServer(const std::string& addressText, int fixedPort)
     : host(addressText),
       address(LoopbackAddress(addressText)),
       port(fixedPort),
-      listenFd(-1),
+      // Room for a client that opens dozens of connections at once.
+      listener(address, &port, 128, "test server"),
       stopping(false),
       timeoutMs(10000),
       nextScript(0),
@@ -86,26 +87,15 @@ ScriptedServer::ScriptedServer(const std::string& addressText, int fixedPort)
       handshakes(0),
       defaultResponse(NotFoundResponse()),
       delayMaxMs(0) {
-  listenFd = BindLoopback(address, &port);
-  // Room for a client that opens dozens of connections at once.
-  if (listen(listenFd, 128) == -1 || pipe2(wakeFds, O_CLOEXEC) == -1) {
-    std::perror("test server: listen");
-    std::abort();
-  }
-  acceptor = std::thread([this] { acceptLoop(); });
+  listener.Start([this](int fd) { accept(fd); });
 }
 
 ScriptedServer::~ScriptedServer() {
   stopping = true;
-  char wake = 0;
-  RetryOnEintr([&] { return write(wakeFds[1], &wake, 1); });
   changed.notify_all();
-  acceptor.join();
-  // The accept loop has ended, so `workers` no longer grows.
+  listener.Stop();
+  // No connection is accepted any more, so `workers` no longer grows.
   for (auto& worker : workers) worker.second.join();
-  close(listenFd);
-  close(wakeFds[0]);
-  close(wakeFds[1]);
 }
 
 std::string ScriptedServer::HostPort() const { return host + ":" + std::to_string(port); }
@@ -116,24 +106,16 @@ std::string ScriptedServer::Url(const std::string& path) const {
 
 void ScriptedServer::SetTimeoutMs(int milliseconds) { timeoutMs = milliseconds; }
 
-void ScriptedServer::acceptLoop() {
-  pollfd entries[2] = {{listenFd, POLLIN, 0}, {wakeFds[0], POLLIN, 0}};
-  while (!stopping) {
-    if (RetryOnEintr([&] { return poll(entries, 2, -1); }) == -1) break;
-    if (entries[1].revents != 0) break;
-    if ((entries[0].revents & POLLIN) == 0) continue;
-    int fd = RetryOnEintr([&] { return accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC); });
-    if (fd == -1) continue;
-    reapWorkers();
-    std::lock_guard<std::mutex> hold(mutex);
-    size_t number = accepted++;
-    workers.emplace(number, std::thread([this, fd, number] {
-                      serve(fd, number);
-                      std::lock_guard<std::mutex> done(mutex);
-                      finishedWorkers.push_back(number);
-                    }));
-    changed.notify_all();
-  }
+void ScriptedServer::accept(int fd) {
+  reapWorkers();
+  std::lock_guard<std::mutex> hold(mutex);
+  size_t number = accepted++;
+  workers.emplace(number, std::thread([this, fd, number] {
+                    serve(fd, number);
+                    std::lock_guard<std::mutex> done(mutex);
+                    finishedWorkers.push_back(number);
+                  }));
+  changed.notify_all();
 }
 
 // A crawl makes thousands of connections; joining the ended workers keeps

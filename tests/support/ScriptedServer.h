@@ -59,6 +59,7 @@
 
 // RefusedPort is offered with the server: tests of refused connects use both.
 #include "tests/support/Loopback.h"
+#include "tests/support/LoopbackListener.h"
 #include "tests/support/ServerStream.h"
 #include "tests/support/TestCertificates.h"
 
@@ -210,7 +211,8 @@ class ScriptedServer {
  private:
   struct Connection;
 
-  void acceptLoop();
+  // Starts serving one accepted connection on a worker of its own.
+  void accept(int fd);
   // Joins the workers that have ended; called with `mutex` not held.
   void reapWorkers();
   void serve(int fd, size_t number);
@@ -233,8 +235,7 @@ class ScriptedServer {
   std::string host;
   uint32_t address;
   int port;
-  int listenFd;
-  int wakeFds[2];  // a pipe whose write end wakes the accept loop
+  LoopbackListener listener;  // started last, stopped first
   std::atomic<bool> stopping;
   std::atomic<int> timeoutMs;
 
@@ -258,8 +259,6 @@ class ScriptedServer {
   std::mt19937 delays;                    // draws of the response delays
   std::map<size_t, std::thread> workers;  // by connection number, until reaped
   std::vector<size_t> finishedWorkers;    // numbers of workers whose serve has returned
-
-  std::thread acceptor;  // started last, joined first
 };
 
 #endif  // FERRET_TESTS_SUPPORT_SCRIPTEDSERVER_H_
