@@ -11,6 +11,9 @@
 
 nginx_pid=""
 nginx_port=""
+# What is served here is on loopback, which no proxy set for the web could
+# reach: ferret, wget and wget2 all go to it directly.
+export no_proxy="127.0.0.1${no_proxy:+,$no_proxy}"
 
 nginx_free_port() {
   python3 -c '
