@@ -98,7 +98,7 @@ int BodySave::Finish(const ResponseBody* body) {
 }
 
 int DownloadUrl(CrawlContext& crawl, const Url& requested, Url* answered) {
-  FetchOutcome response = RequestPage(crawl, requested, true);
+  FetchOutcome response = RequestPage(crawl, requested, Purpose::kSave);
   if (!response.body) return -1;
   if (answered != nullptr) *answered = response.url;  // after any redirects
   BodySave save(crawl, response.url);
