@@ -264,7 +264,8 @@ const std::vector<Site>& Sites() {
        {{"-k", "needle", "-d", "3", "-print", "-stat"},
         {"-k", "needle", "-d", "2", "-download", "-create", "-stat"},
         {"-f", "html|gif", "-d", "2", "-download", "-create", "-print", "-stat"},
-        {"-k", "needle", "-d", "3", "-once", "-print", "-stat"}}},
+        {"-k", "needle", "-d", "3", "-once", "-print", "-stat"},
+        {"-k", "needle", "-d", "2", "-once", "-download", "-create", "-stat"}}},
       {"book",
        BookSite,
        "/book/index.html",
@@ -305,7 +306,9 @@ const std::vector<Site>& Sites() {
        true,
        {{"-k", "needle", "-d", "3", "-download", "-stat"},
         {"-f", "\\.(html|gif|png|bin|zip|txt)", "-d", "3", "-download", "-create", "-stat"},
-        {"-d", "3", "-download", "-stat"}}},
+        {"-d", "3", "-download", "-stat"},
+        {"-d", "3", "-download", "-create", "-once", "-stat"},
+        {"-f", ".", "-d", "2", "-download", "-create", "-print", "-once", "-stat", "-html"}}},
   };
   return sites;
 }
