@@ -56,7 +56,13 @@ std::vector<PlannedRequest> CrawlPlan::Requests(const Url& page, int depth, cons
   LinkStep step;
   UrlProblem ignored;
   if (!Step(page, depth, link, flags, &step, &ignored)) return requests;
-  if (step.fileAction && options.download) requests.push_back({step.target, true, -1});
-  if (step.scan) requests.push_back({step.target, false, step.depth});
+  bool save = step.fileAction && options.download;
+  if (save && step.scan) {
+    requests.push_back({step.target, Purpose::kScanAndSave, step.depth});
+  } else if (save) {
+    requests.push_back({step.target, Purpose::kSave, -1});
+  } else if (step.scan) {
+    requests.push_back({step.target, Purpose::kScan, step.depth});
+  }
   return requests;
 }

@@ -3,7 +3,8 @@
 // Given a link found on a page and the depth the page was scanned at, the
 // plan says what the link stands for and what handling it asks for: in file
 // mode the link itself is saved (-download) and/or printed (-print); while
-// depth remains it is scanned one level down. Links with another scheme, or
+// depth remains it is scanned one level down. A link both saved and scanned
+// is one request, whose answer serves both. Links with another scheme, or
 // holding "mailto:", and links to the page itself (a fragment of it) are
 // passed over.
 //
@@ -29,12 +30,20 @@
 constexpr size_t kMaxLinksPerPage = 10000;
 constexpr size_t kMaxPendingLinks = 100000;
 
-// One request the crawl will make: to save the body (which it reads whole),
-// or to scan the page at depth (whose body it reads only when it is HTML).
+// What the crawl reads an answer for.
+enum class Purpose : uint8_t {
+  kScan,         // to scan the page at a depth: its body is read when it is HTML
+  kSave,         // to save it: its whole body is read
+  kScanAndSave,  // both, from one answer: its whole body is read, and scanned when HTML
+};
+constexpr bool Saves(Purpose purpose) { return purpose != Purpose::kScan; }
+constexpr bool Scans(Purpose purpose) { return purpose != Purpose::kSave; }
+
+// One request the crawl will make.
 struct PlannedRequest {
   Url url;
-  bool save;
-  int depth;  // for a scan: the depth the page is scanned at
+  Purpose purpose;
+  int depth;  // for a scan: the depth the page is scanned at; -1 for a save alone
 };
 
 // How one link is handled.
@@ -70,7 +79,8 @@ class CrawlPlan {
   }
 
   // The requests that handling link (found on the page at page, scanned at
-  // depth) will make, in the crawl's order: its save before its scan.
+  // depth) will make: one, for its save, its scan, or both (a link in file
+  // mode that is saved and scanned is asked for once).
   std::vector<PlannedRequest> Requests(const Url& page, int depth, const char* link,
                                        uint8_t flags) const;
 

@@ -1,9 +1,6 @@
 #include "app/Download.h"
 
-#include <cerrno>
 #include <cstring>
-#include <iostream>
-#include <memory>
 
 #include "app/Request.h"
 #include "app/SaveFile.h"
@@ -42,24 +39,6 @@ CStr SavePath(const Url& url, bool create) {
   return safeDir + "/" + file;
 }
 
-// Copies the body into the file in blocks. False when the file could not be
-// written (out.Failure() says why); a body cut short is for the caller to
-// find out.
-bool CopyBody(ResponseBody& response, SaveFile& out, Reporter& reporter) {
-  std::iostream& body = response.Stream();
-  if (body.eof()) return true;
-  char block[1023];
-  while (response.Connected()) {
-    body.read(block, sizeof block);
-    std::streamsize got = body.gcount();
-    reporter.BodyBytes(static_cast<size_t>(got));
-    if (!out.Write(block, static_cast<size_t>(got))) return false;
-    // A failed stream that delivers nothing would never reach end of file.
-    if (body.eof() || (got == 0 && body.fail())) break;
-  }
-  return true;
-}
-
 void ReportSaveFailure(Reporter& reporter, const CStr& path, const SaveFile& file) {
   CrawlFailure failure;
   failure.kind = CrawlFailure::Kind::kSave;
@@ -88,30 +67,56 @@ CStr ConfinedDirectory(const CStr& dir) {
   return safe;
 }
 
-int DownloadUrl(CrawlContext& crawl, const Url& requested, Url* answered) {
-  FetchOutcome response = RequestPage(crawl, requested, true);
-  if (!response.body) return -1;
-  const Url& url = response.url;  // after any redirects
-  if (answered != nullptr) *answered = url;
-  Reporter& reporter = crawl.reporter;
+BodySave::BodySave(CrawlContext& crawl, const Url& url)
+    : crawl(crawl), url(url.Text()), path(SavePath(url, crawl.options.create != 0)) {
+  writing = out.Open(path);
+}
 
-  CStr savePath = SavePath(url, crawl.options.create != 0);
-  SaveFile out;
-  bool copied = out.Open(savePath) && CopyBody(*response.body, out, reporter);
+bool BodySave::Write(const char* data, size_t length) {
+  writing = writing && out.Write(data, length);
+  return writing;
+}
+
+int BodySave::Finish(const ResponseBody* body) {
+  Reporter& reporter = crawl.reporter;
   // A save the stop cut short is dropped without a word: the temporary file
   // goes with out.
   if (StopReason() != 0) return -1;
-  if (!copied) {
-    ReportSaveFailure(reporter, savePath, out);
+  if (!writing) {
+    ReportSaveFailure(reporter, path, out);
     return 0;
   }
-  if (!ArrivedWhole(crawl, *response.body)) return 0;
+  if (body != nullptr && !ArrivedWhole(crawl, *body)) return 0;
   if (!out.Commit()) {
     if (StopReason() != 0) return -1;
-    ReportSaveFailure(reporter, savePath, out);
+    ReportSaveFailure(reporter, path, out);
     return 0;
   }
   // Announced only now that it is whole and in place.
-  reporter.Saved(url.Text(), savePath);
+  reporter.Saved(url, path);
   return 0;
+}
+
+int DownloadUrl(CrawlContext& crawl, const Url& requested, Url* answered) {
+  FetchOutcome response = RequestPage(crawl, requested, Purpose::kSave);
+  if (!response.body) return -1;
+  if (answered != nullptr) *answered = response.url;  // after any redirects
+  BodySave save(crawl, response.url);
+  if (save.Writing()) {
+    CopyRest(*response.body, [&save](std::string_view piece) { return save.Write(piece); },
+             [&crawl](size_t n) { crawl.reporter.BodyBytes(n); });
+  }
+  return save.Finish(response.body.get());
+}
+
+int SaveHeld(CrawlContext& crawl, const Url& url, const HeldBody& held) {
+  if (!held.Whole()) return DownloadUrl(crawl, url);
+  // A run that is stopping asks for nothing more, so saves nothing more.
+  if (StopReason() != 0) return -1;
+  crawl.reporter.Exchanged(1, true);
+  BodySave save(crawl, url);
+  if (save.Writing()) {
+    held.WriteTo([&save](const char* data, size_t length) { return save.Write(data, length); });
+  }
+  return save.Finish(nullptr);
 }

@@ -1,6 +1,7 @@
 #include "app/PageReader.h"
 
 #include <cstring>
+#include <istream>
 
 #include "app/HtmlLinks.h"
 #include "app/HtmlText.h"
@@ -173,7 +174,7 @@ PageReader::~PageReader() = default;
 PageReader::Page PageReader::ReadHtml(ResponseBody& response, const Url& url, size_t linkLimit,
                                       bool testKeyword,
                                       const std::function<void(size_t)>& onBytes,
-                                      SharedBudget* quota) {
+                                      SharedBudget* quota, const PieceSink& copy) {
   Page page;
   std::iostream& body = response.Stream();
   if (body.eof()) return page;
@@ -185,6 +186,7 @@ PageReader::Page PageReader::ReadHtml(ResponseBody& response, const Url& url, si
     if (piece.empty()) break;
     if (onBytes) onBytes(piece.size());
     html->Feed(piece.data(), piece.size(), testKeyword && !text);
+    if (copy) copy(piece);
     response.ConsumePiece(piece.size());
   }
   bool cut = false;
@@ -219,12 +221,14 @@ bool PageReader::CollectLinks(Regexp& tag, const char* text, size_t limit, Share
 
 PageReader::Page PageReader::Read(ResponseBody& response, const Url& url, size_t linkLimit,
                                   bool testKeyword, const std::function<void(size_t)>& onBytes,
-                                  SharedBudget* quota) {
-  if (html) return ReadHtml(response, url, linkLimit, testKeyword, onBytes, quota);
+                                  SharedBudget* quota, const PieceSink& copy) {
+  if (html) return ReadHtml(response, url, linkLimit, testKeyword, onBytes, quota, copy);
   Page page;
-  std::iostream& body = response.Stream();
+  if (response.Stream().eof()) return page;
+  // Lines are read from the body's own pieces, which copy hears as they come.
+  PieceStream pieces(response, copy);
+  std::istream body(&pieces);
   bool collecting = collect;
-  if (body.eof()) return page;
   while (response.Connected()) {
     int length = ReadLine(body, line, kLineBufferSize - 1);
     if (onBytes) onBytes(static_cast<size_t>(length) + 1);

@@ -25,6 +25,9 @@
 // so that it costs nothing more (and counts against no limit); a link with
 // a port is kept for the crawl to judge, since a bad one is reported.
 //
+// With copy, every byte of the body the reader takes is handed on too, in
+// pieces, in order (app/BodyCopy.h): one reading serves the page's save.
+//
 // A reader compiles its patterns once and is used by one thread at a time:
 // the crawl has one, and each worker fetching ahead has its own.
 #ifndef FERRET_APP_PAGEREADER_H_
@@ -35,6 +38,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/BodyCopy.h"
 #include "app/Confine.h"
 #include "app/PageLinks.h"
 #include "net/HttpRequest.h"
@@ -67,14 +71,17 @@ class PageReader {
   // Reads body, the page at url, to its end (or until it fails), keeping at
   // most linkLimit links. With testKeyword false, lines are only searched
   // for links. onBytes, when given, hears of every piece read. With quota,
-  // each link kept is taken from it as it is found.
+  // each link kept is taken from it as it is found. copy, when given, is
+  // handed every byte read (whether it wants more or not).
   Page Read(ResponseBody& body, const Url& url, size_t linkLimit, bool testKeyword,
-            const std::function<void(size_t)>& onBytes = nullptr, SharedBudget* quota = nullptr);
+            const std::function<void(size_t)>& onBytes = nullptr, SharedBudget* quota = nullptr,
+            const PieceSink& copy = nullptr);
 
  private:
   class HtmlReading;
   Page ReadHtml(ResponseBody& body, const Url& url, size_t linkLimit, bool testKeyword,
-                const std::function<void(size_t)>& onBytes, SharedBudget* quota);
+                const std::function<void(size_t)>& onBytes, SharedBudget* quota,
+                const PieceSink& copy);
   // Collects, left to right, the links of tag in line into page's links;
   // false when limit was reached with another link to keep, or quota has no
   // room for it.

@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/BodyCopy.h"
 #include "app/CrawlPlan.h"
 #include "app/Download.h"
 #include "app/OncePages.h"
@@ -14,6 +15,21 @@
 #include "net/WebUrl.h"
 
 namespace {
+
+// What a scan's answer serves besides the scan: a save, made from the scan's
+// one reading of the answer and reported where a request of its own for it
+// reported it, before the scan.
+enum class AlsoSaved {
+  kNo,
+  kStart,  // the start URL of a run that saves everything: saved first, whatever it is
+  kLink,   // a link in file mode: saved, then printed (-print), then scanned
+};
+
+// A link to scan next.
+struct NextVisit {
+  Url url;
+  AlsoSaved also = AlsoSaved::kNo;
+};
 
 // A scanned page whose links are still to be handled. Links are taken from
 // the back: the last one found is handled first.
@@ -51,10 +67,18 @@ class Crawler {
   int Run(const Url& url, int depth);
 
  private:
-  int VisitPage(const Url& requested, int depth, PendingPage& page);
+  int VisitPage(const Url& requested, int depth, PendingPage& page, AlsoSaved also);
   int ExpandAgain(const std::shared_ptr<OncePages::Page>& met, int depth, PendingPage& page);
+  int ReadAnswer(FetchOutcome& response, const Url& requested, int depth,
+                 const PageReadAhead* ahead, AlsoSaved also, PendingPage& page, bool* found,
+                 HeldBody* held, bool* holding);
   bool ReadPage(ResponseBody& body, const Url& url, int depth, const PageReadAhead* ahead,
-                bool* found, PendingPage* page, bool* linksCut);
+                bool* found, PendingPage* page, bool* linksCut, const PieceSink& copy);
+  // Whether a page read for its scan may be saved once its keyword is found:
+  // then its body is held as it is read.
+  bool MaySaveWhenFound(const Url& url, AlsoSaved also) const;
+  void SaveApart(const Url& requested, AlsoSaved also);
+  void SavedAlong(const Url& requested, AlsoSaved also, bool failed, const Url& saved);
   void ReportLinksCut(const Url& url, size_t limit);
   // url as printed: with -html in its absolute, normalised form (a redirect's
   // target is read as the design reads a Location).
@@ -62,7 +86,7 @@ class Crawler {
   void PredictLinks(const PendingPage& page);
   // Handles the last pending link of page; true with *next set when that
   // link is to be scanned next.
-  bool TakeLink(PendingPage& page, Url* next);
+  bool TakeLink(PendingPage& page, NextVisit* next);
 
   CrawlContext& context;
   const Options& options;
@@ -73,6 +97,7 @@ class Crawler {
   OncePages pages;    // with -once: the pages the scan met
   VisitedUrls files;  // with -once: links saved or printed, pages saved
   std::unique_ptr<Prefetcher> prefetch;  // with -j
+  bool startSaveFailed = false;  // a run that saves everything: the start URL's request failed
 };
 
 void Crawler::ReportLinksCut(const Url& url, size_t limit) {
@@ -120,16 +145,17 @@ int Crawler::ExpandAgain(const std::shared_ptr<OncePages::Page>& met, int depth,
   return 1;
 }
 
-// Requests and reads one page and acts on it. Returns -1 when the request
-// failed (or, with -once, there is nothing to do), 0 for a page that is not
-// HTML, 1 with page filled in otherwise.
-int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
+// Requests and reads one page, and the save it serves (also), and acts on
+// it. Returns -1 when the request failed (or, with -once, there is nothing to
+// do), 0 for a page that is not HTML, 1 with page filled in otherwise.
+int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoSaved also) {
   context.reporter.ScanningDepth(depth);
   std::shared_ptr<OncePages::Page> visit, prior;
   std::vector<std::string> keys;  // of the URLs this exchange met first
   FetchPolicy admit;
   if (options.once) {
     if (std::shared_ptr<OncePages::Page> met = pages.Find(requested)) {
+      SaveApart(requested, also);
       if (prefetch) prefetch->Forget(requested, false);
       return ExpandAgain(met, depth, page);
     }
@@ -138,26 +164,31 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
       return pages.Meet(url, visit, &keys, &prior);
     };
   }
-  bool found;
+  bool found = false;
   Url url;
+  HeldBody held;  // the body, for a save the keyword decides once the page is read
+  bool holding = false;
   {
     FetchedAhead ahead;
-    FetchOutcome response = RequestPage(context, requested, false, depth, admit, &ahead);
+    Purpose purpose = also == AlsoSaved::kNo ? Purpose::kScan : Purpose::kScanAndSave;
+    FetchOutcome response = RequestPage(context, requested, purpose, depth, admit, &ahead);
     page.predicted = ahead.expanded;
-    if (prior != nullptr) {  // a redirect led to a page met before
+    if (prior != nullptr) {  // a redirect led to a page met before, unread
+      SaveApart(requested, also);
       pages.Assign(keys, prior);
       return ExpandAgain(prior, depth, page);
     }
-    if (!response.body) return -1;
-    if (!response.html) return 0;
+    if (!response.body) {
+      if (also != AlsoSaved::kNo) {
+        SavedAlong(requested, also, true, response.url);
+        ReportExchangeAgain(context, response);
+      }
+      return -1;
+    }
+    int read = ReadAnswer(response, requested, depth, ahead.read.get(), also, page, &found, &held,
+                          &holding);
+    if (read != 1) return read;
     url = response.url;
-    const size_t limit = budget.Room();
-    bool linksCut = false;
-    bool readAhead = ReadPage(*response.body, url, depth, ahead.read.get(), &found, &page, &linksCut);
-    if (linksCut) ReportLinksCut(url, limit);
-    if (StopReason() != 0) return -1;
-    // A page that did not arrive whole is neither acted on nor followed.
-    if (!readAhead && !ArrivedWhole(context, *response.body)) return -1;
   }  // the connection is closed before any action
   page.url = url;
   page.depth = depth;
@@ -170,21 +201,100 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page) {
     if (options.print) context.reporter.Printed(Shown(url));
     // With -once a page is saved once, the start page saved first included.
     if (options.download && (!options.once || files.Insert(url))) {
-      DownloadUrl(context, url);
-    } else if (options.download && prefetch) {
-      prefetch->Forget(url, true);
+      if (holding) {
+        SaveHeld(context, url, held);
+      } else {
+        DownloadUrl(context, url);
+      }
     }
   }
   return 1;
 }
 
-// Reads the page at url from body into page's links, *found and *linksCut.
-// When a worker read it as this crawl reads it now, from the very exchanges
-// the body replays, what it found is taken instead and the body is left
-// unread: it arrived whole (a worker keeps only such a reading), and its
-// replay would read the same. True in that case.
+// Reads the answer to the scan of requested, and for the save it serves
+// (also), into page, *found and, when the page may be saved once its keyword
+// is found (*holding), *held. The save is told where a request of its own
+// told it, and then the scan's exchange once more. Returns as VisitPage.
+int Crawler::ReadAnswer(FetchOutcome& response, const Url& requested, int depth,
+                        const PageReadAhead* ahead, AlsoSaved also, PendingPage& page,
+                        bool* found, HeldBody* held, bool* holding) {
+  if (also == AlsoSaved::kNo && !response.html) return 0;
+  const Url& url = response.url;
+  ResponseBody& body = *response.body;
+  std::unique_ptr<BodySave> save;
+  if (also != AlsoSaved::kNo) save = std::make_unique<BodySave>(context, url);
+  *holding = response.html && MaySaveWhenFound(url, also);
+  PieceSink copy;
+  if (save != nullptr || *holding) {
+    copy = [&save, held, holding](std::string_view piece) {
+      bool more = save != nullptr && save->Write(piece);
+      if (*holding) more = held->Append(piece) || more;
+      return more;
+    };
+  }
+  const size_t limit = budget.Room();
+  bool linksCut = false;
+  bool readAhead =
+      response.html && ReadPage(body, url, depth, ahead, found, &page, &linksCut, copy);
+  // The saves see the whole body, however much of it the scan read: a
+  // worker's reading leaves it unread, and an answer that is no page is not
+  // read for its scan (its bytes are counted here).
+  if ((save != nullptr && save->Writing()) || (*holding && *found)) {
+    CopyRest(body, copy, [this, &response](size_t n) {
+      if (!response.html) context.reporter.BodyBytes(n);
+    });
+    Failure unread;
+    // A replay that did not end as the reading ahead did: the save asks again.
+    if (readAhead && !body.Complete(&unread)) *holding = false;
+  }
+  if (save != nullptr) {
+    bool stopped = save->Finish(&body) == -1;
+    save.reset();
+    SavedAlong(requested, also, stopped, url);
+    if (StopReason() != 0) return -1;
+    ReportExchangeAgain(context, response);
+    if (!response.html) return 0;
+  }
+  if (linksCut) ReportLinksCut(url, limit);
+  if (StopReason() != 0) return -1;
+  // A page that did not arrive whole is neither acted on nor followed.
+  if (!readAhead && !ArrivedWhole(context, body)) return -1;
+  return 1;
+}
+
+bool Crawler::MaySaveWhenFound(const Url& url, AlsoSaved also) const {
+  if (!options.download || options.keyword.IsEmpty()) return false;
+  // With -once a page is saved once: the start page's own save was that once.
+  return !options.once || (also == AlsoSaved::kNo && !files.Contains(url));
+}
+
+// The save a visit serves when its scan reads no answer (with -once, the
+// page was met before): it asks for itself.
+void Crawler::SaveApart(const Url& requested, AlsoSaved also) {
+  if (also == AlsoSaved::kNo) return;
+  Url saved;
+  bool failed = DownloadUrl(context, requested, &saved) == -1;
+  SavedAlong(requested, also, failed, saved);
+}
+
+// What follows the save of requested: failed when its request failed or the
+// stop cut it short, saved the URL that answered.
+void Crawler::SavedAlong(const Url& requested, AlsoSaved also, bool failed, const Url& saved) {
+  if (also == AlsoSaved::kStart) {
+    startSaveFailed = failed;
+    if (options.once && !failed) files.Insert(saved);
+  } else if (also == AlsoSaved::kLink && options.print) {
+    context.reporter.Printed(requested.Text());
+  }
+}
+
+// Reads the page at url from body into page's links, *found and *linksCut,
+// handing what it reads to copy. When a worker read it as this crawl reads it
+// now, from the very exchanges the body replays, what it found is taken
+// instead and the body is left unread: it arrived whole (a worker keeps only
+// such a reading), and its replay would read the same. True in that case.
 bool Crawler::ReadPage(ResponseBody& body, const Url& url, int depth, const PageReadAhead* ahead,
-                       bool* found, PendingPage* page, bool* linksCut) {
+                       bool* found, PendingPage* page, bool* linksCut, const PieceSink& copy) {
   page->pendingAt = budget.pending;
   if (ahead != nullptr && ahead->page.depth == depth && ahead->page.pendingAt == budget.pending &&
       ahead->page.url.Text() == url.Text()) {
@@ -196,7 +306,8 @@ bool Crawler::ReadPage(ResponseBody& body, const Url& url, int depth, const Page
     return true;
   }
   PageReader::Page read = reader.Read(body, url, budget.Room(), !options.keyword.IsEmpty(),
-                                      [this](size_t n) { context.reporter.BodyBytes(n); });
+                                      [this](size_t n) { context.reporter.BodyBytes(n); },
+                                      nullptr, copy);
   *found = read.keywordFound;
   *linksCut = read.linksCut;
   page->left = read.links.size();
@@ -212,7 +323,7 @@ void Crawler::PredictLinks(const PendingPage& page) {
   }
 }
 
-bool Crawler::TakeLink(PendingPage& page, Url* next) {
+bool Crawler::TakeLink(PendingPage& page, NextVisit* next) {
   LinkStep step;
   UrlProblem problem;
   --page.left;
@@ -223,29 +334,25 @@ bool Crawler::TakeLink(PendingPage& page, Url* next) {
     return false;
   }
   // File mode acts on the link itself, once only with -once.
-  if (step.fileAction && (!options.once || files.Insert(step.target))) {
-    if (options.download) DownloadUrl(context, step.target);
-    if (options.print) context.reporter.Printed(step.target.Text());
-  } else if (step.fileAction && options.download && prefetch) {
+  bool act = step.fileAction && (!options.once || files.Insert(step.target));
+  if (step.fileAction && !act && options.download && prefetch) {
     prefetch->Forget(step.target, true);
   }
-  if (!step.scan) return false;
   // A scan the confinement refuses is passed over here, as its request
   // would be (silently), before any work is begun for it.
-  if (options.confine && !confined(step.target)) return false;
-  *next = std::move(step.target);
+  bool scan = step.scan && (!options.confine || confined(step.target));
+  // A link saved and scanned is asked for once: the scan's answer is saved.
+  next->also = act && options.download && scan ? AlsoSaved::kLink : AlsoSaved::kNo;
+  if (act && next->also == AlsoSaved::kNo) {
+    if (options.download) DownloadUrl(context, step.target);
+    if (options.print) context.reporter.Printed(step.target.Text());
+  }
+  if (!scan) return false;
+  next->url = std::move(step.target);
   return true;
 }
 
 int Crawler::Run(const Url& url, int depth) {
-  // A run that saves everything saves the start URL first, whatever it is.
-  bool failed = false;
-  if (options.keyword == "." && options.filespec == "." && options.download) {
-    Url saved;
-    failed = DownloadUrl(context, url, &saved) == -1;
-    if (options.once && !failed) files.Insert(saved);
-    if (StopReason() != 0) return failed ? -1 : 0;
-  }
   if (options.jobs > 1) {
     prefetch = std::make_unique<Prefetcher>(options.jobs, context.connector,
                                             ConfinementPolicy(context), ConfinedHosts(context),
@@ -258,9 +365,12 @@ int Crawler::Run(const Url& url, int depth) {
     CrawlContext& context;
     ~PrefetcherInUse() { context.prefetcher = nullptr; }
   } inUse{context};
+  // A run that saves everything saves the start URL first, whatever it is.
+  bool savesAll = options.keyword == "." && options.filespec == "." && options.download;
   std::vector<PendingPage> pending(1);
-  int result = VisitPage(url, depth, pending.back());
-  if (result != 1) return result == -1 || failed ? -1 : 0;
+  int result =
+      VisitPage(url, depth, pending.back(), savesAll ? AlsoSaved::kStart : AlsoSaved::kNo);
+  if (result != 1) return result == -1 || startSaveFailed ? -1 : 0;
   budget.pending = pending.back().left;
   PredictLinks(pending.back());
   while (!pending.empty() && StopReason() == 0) {
@@ -269,13 +379,13 @@ int Crawler::Run(const Url& url, int depth) {
       pending.pop_back();
       continue;
     }
-    Url next;
+    NextVisit next;
     bool scan = TakeLink(page, &next);
     --budget.pending;
     if (!scan) continue;
     int childDepth = page.depth - 1;
     pending.emplace_back();  // page may move from here on
-    if (VisitPage(next, childDepth, pending.back()) != 1) {
+    if (VisitPage(next.url, childDepth, pending.back(), next.also) != 1) {
       pending.pop_back();
       if (prefetch) prefetch->ListsNothing();
     } else {
@@ -283,7 +393,7 @@ int Crawler::Run(const Url& url, int depth) {
       PredictLinks(pending.back());
     }
   }
-  return failed ? -1 : 0;
+  return startSaveFailed ? -1 : 0;
 }
 
 }  // namespace

@@ -3,6 +3,15 @@
 // as the crawl plan says (CrawlPlan), depth-first, last found first, while
 // depth remains.
 //
+// A page that is scanned and also saved is requested once: its body goes to
+// the save as the scan reads it (app/BodyCopy.h), straight into the file when
+// the save is known before (a link file mode saves, the start of a run that
+// saves everything), held otherwise until the keyword decides. Each use of
+// the answer is reported, counted and failed where a request of its own for
+// it was, so the lines and counters are those of a crawl that asks twice.
+// Only where the scan reads no answer (with -once, a page met before, or a
+// redirect to one) does a save ask for itself.
+//
 // The crawl keeps an explicit stack of pages whose links are still pending,
 // so neither the call stack nor the number of open connections grows with
 // the depth: the crawl's own connection is open only while one page is being
@@ -14,8 +23,8 @@
 #include "net/Url.h"
 
 // A run that saves everything (both patterns "." and -download) saves url
-// first, apart from its scan. -1 when the request for url itself (or that
-// save) failed or was refused; 0 otherwise.
+// first, whatever it is, from the answer its scan reads. -1 when the request
+// for url itself (or that save) failed or was refused; 0 otherwise.
 int ScanPage(CrawlContext& crawl, const Url& url, int depth);
 
 #endif  // FERRET_APP_PAGESCAN_H_

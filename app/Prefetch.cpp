@@ -82,8 +82,8 @@ Prefetcher::~Prefetcher() {
   for (std::thread& worker : workers) worker.join();
 }
 
-std::string Prefetcher::KeyOf(const Url& url, bool save) {
-  return (save ? "s " : "p ") + std::string(url.Text());
+std::string Prefetcher::KeyOf(const Url& url, Purpose purpose) {
+  return (Scans(purpose) ? "p " : "s ") + std::string(url.Text());
 }
 
 std::string Prefetcher::OnceKeyOf(const Url& url, bool save) {
@@ -91,7 +91,7 @@ std::string Prefetcher::OnceKeyOf(const Url& url, bool save) {
 }
 
 bool Prefetcher::ListsLater(const Entry& entry) const {
-  if (entry.request.save || entry.expanded) return false;
+  if (!Scans(entry.request.purpose) || entry.expanded) return false;
   return plan.LinksRequest(entry.request.depth);
 }
 
@@ -102,25 +102,39 @@ bool Prefetcher::NotePredicted(const std::string& onceKey, int depth, bool* deep
   return listed.second;
 }
 
-void Prefetcher::List(Queue::iterator position, const PlannedRequest& request, size_t pendingAt) {
-  // The crawl passes over a scan the confinement refuses without asking.
-  if (!request.save && !allowed(request.url)) return;
-  bool expandsAgain = false;
+void Prefetcher::List(Queue::iterator position, PlannedRequest request, size_t pendingAt) {
+  // The crawl passes over a scan the confinement refuses without asking (and
+  // asks for a save, to be refused).
+  if (Scans(request.purpose) && !allowed(request.url)) {
+    if (!Saves(request.purpose)) return;
+    request = {request.url, Purpose::kSave, -1};
+  }
+  if (!options.once) return Add(position, request, pendingAt, false);
   // Met before: the crawl makes no request, but expands a page again when it
   // has more depth left than before.
-  if (options.once && !NotePredicted(OnceKeyOf(request.url, request.save), request.depth,
-                                     &expandsAgain) &&
-      (request.save || !expandsAgain)) {
-    return;
-  }
-  std::string key = KeyOf(request.url, request.save);
+  bool ignored, deeper = false;
+  bool save = Saves(request.purpose) && NotePredicted(OnceKeyOf(request.url, true), -1, &ignored);
+  bool scan = Scans(request.purpose) &&
+              NotePredicted(OnceKeyOf(request.url, false), request.depth, &deeper);
+  if (save && scan) return Add(position, request, pendingAt, false);
+  if (save) Add(position, {request.url, Purpose::kSave, -1}, 0, false);
+  if (scan || deeper) Add(position, {request.url, Purpose::kScan, request.depth}, pendingAt, !scan);
+}
+
+void Prefetcher::Add(Queue::iterator position, const PlannedRequest& request, size_t pendingAt,
+                     bool expandsAgain) {
+  std::string key = KeyOf(request.url, request.purpose);
   auto entry = std::make_shared<Entry>();
   entry->request = request;
   entry->pendingAt = pendingAt;
   entry->key = key;
   entry->expandsAgain = expandsAgain;
   entry->at = queue.insert(position, Item{entry, nullptr});
-  if (options.once && !expandsAgain) bySpelling[OnceKeyOf(request.url, request.save)] = entry;
+  // A save and scan is known by its scan: a save of the resource met apart
+  // leaves the scan to be asked for.
+  if (options.once && !expandsAgain) {
+    bySpelling[OnceKeyOf(request.url, !Scans(request.purpose))] = entry;
+  }
   entry->queued = true;
   byKey[key].push_back(entry);
 }
@@ -139,7 +153,8 @@ Prefetcher::Queue::iterator Prefetcher::Unfold(Queue::iterator position) {
     size_t before = queue.size();
     for (const PlannedRequest& request :
          plan.Requests(frame.page.url, frame.page.depth, links[index], links.Flags(index))) {
-      List(position, request, request.save ? 0 : frame.page.pendingAt + links.size() - taken);
+      List(position, request,
+           Scans(request.purpose) ? frame.page.pendingAt + links.size() - taken : 0);
     }
     if (queue.size() != before) {
       listed = true;
@@ -199,7 +214,7 @@ void Prefetcher::Forget(const Url& url, bool save) {
   std::lock_guard<std::mutex> lock(mutex);
   // A page met again may be expanded again from its links (-once).
   if (!save) crawlListsNext = options.once;
-  auto found = byKey.find(KeyOf(url, save));
+  auto found = byKey.find(KeyOf(url, save ? Purpose::kSave : Purpose::kScan));
   if (found == byKey.end()) return;
   std::shared_ptr<Entry> entry = found->second.front();  // outlives its place in the list
   GiveUp(entry);
@@ -219,9 +234,22 @@ void Prefetcher::Release(Entry& entry) {
   entry.read.reset();
 }
 
-Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
+void Prefetcher::TakeSpelling(const std::string& onceKey, bool giveUp,
+                              const std::shared_ptr<Entry>& entry, int depth) {
+  auto spelled = bySpelling.find(onceKey);
+  if (giveUp && spelled != bySpelling.end()) {
+    std::shared_ptr<Entry> other = spelled->second.lock();
+    if (other != nullptr && other != entry && !other->taken) GiveUp(other);
+  }
+  // With -once what the crawl asks for is asked for once: a prediction of it
+  // listed from now on (a worker's page may still name it) is not made.
+  bool deeper;
+  NotePredicted(onceKey, depth, &deeper);
+}
+
+Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth) {
   std::unique_lock<std::mutex> lock(mutex);
-  std::string key = KeyOf(url, save);
+  std::string key = KeyOf(url, purpose);
   // The crawl asks for the first request of the queue: it is listed before
   // it is looked for.
   while (!queue.empty() && queue.front().frame) Unfold(queue.begin());
@@ -240,26 +268,22 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
       }
     }
   }
-  if (entry == nullptr && options.once) {
+  if (options.once) {
     // The crawl met this resource by another spelling than the one predicted:
-    // that prediction is given up, unfetched if it still can be.
-    auto spelled = bySpelling.find(OnceKeyOf(url, save));
-    if (spelled != bySpelling.end()) {
-      std::shared_ptr<Entry> other = spelled->second.lock();
-      if (other != nullptr && !other->taken) GiveUp(other);
+    // that prediction is given up, unfetched if it still can be. A save the
+    // crawl makes from a scan's answer gives up one predicted apart.
+    if (Scans(purpose)) TakeSpelling(OnceKeyOf(url, false), entry == nullptr, entry, depth);
+    if (Saves(purpose)) {
+      TakeSpelling(OnceKeyOf(url, true), entry == nullptr || Scans(purpose), entry, -1);
     }
   }
-  // With -once what the crawl asks for is asked for once: a prediction of it
-  // listed from now on (a worker's page may still name it) is not made.
-  bool deeper;
-  if (options.once) NotePredicted(OnceKeyOf(url, save), depth, &deeper);
   // A page taken stops the fetch ahead behind it until its links are listed.
-  if (!save) crawlListsNext = options.once;
+  if (Scans(purpose)) crawlListsNext = options.once;
   if (entry != nullptr) {
     Unlist(entry);
   } else {
     entry = std::make_shared<Entry>();
-    entry->request = {url, save, depth};
+    entry->request = {url, purpose, depth};
     entry->key = key;
   }
   entry->taken = true;
@@ -273,13 +297,21 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, bool save, int depth) {
     fetched.wait_for(lock, std::chrono::milliseconds(100));
   }
   if (entry->state != Entry::State::kDone) return Fetched();
+  // A body to be saved is read whole: a recording that stops short of it (a
+  // scan's answer that was no page) is no replay of it.
+  if (Saves(purpose) && !entry->whole) {
+    Release(*entry);
+    DropFrame(*entry);
+    WakeIfWork();
+    return Fetched();
+  }
   Fetched taken;
   taken.read = std::move(entry->read);
   Release(*entry);
   taken.recordings = std::move(entry->recordings);
   taken.expanded = entry->expanded && entry->request.depth == depth;
   if (!taken.expanded) DropFrame(*entry);
-  if (!save && taken.expanded) crawlListsNext = false;
+  if (Scans(purpose) && taken.expanded) crawlListsNext = false;
   // The window has moved, memory may be free (the recordings the crawl
   // replayed before are gone).
   WakeIfWork();
@@ -308,8 +340,9 @@ std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
   return nullptr;
 }
 
-std::shared_ptr<const Recordings> Prefetcher::FetchAhead(
-    const Entry& entry, PageReader& reader, std::shared_ptr<const PageReadAhead>* read) {
+std::shared_ptr<const Recordings> Prefetcher::FetchAhead(const Entry& entry, PageReader& reader,
+                                                        std::shared_ptr<const PageReadAhead>* read,
+                                                        bool* whole) {
   auto recordings = std::make_shared<Recordings>();
   const PlannedRequest& request = entry.request;
   // With -once the crawl follows a redirect only to a URL not met before,
@@ -325,8 +358,9 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(
   FetchOutcome outcome = Fetch(request.url, policy, connect, &recorder, pool);
   // The body is recorded to its end when the crawl will read it: to save it,
   // or to scan a page, whose links tell what comes next.
-  if (outcome.body && (request.save || outcome.html)) {
-    if (!request.save && request.depth >= 0) {
+  *whole = !outcome.body || Saves(request.purpose) || outcome.html;
+  if (outcome.body && *whole) {
+    if (Scans(request.purpose) && request.depth >= 0 && outcome.html) {
       auto ahead = std::make_shared<PageReadAhead>();
       PageReader::Page page =
           reader.Read(*outcome.body, outcome.url, RoomAt(entry.pendingAt), !options.keyword.IsEmpty(),
@@ -372,12 +406,14 @@ void Prefetcher::Work(size_t index) {
     lock.unlock();
 
     std::shared_ptr<const PageReadAhead> read;
-    std::shared_ptr<const Recordings> recordings = FetchAhead(*entry, reader, &read);
+    bool whole = false;
+    std::shared_ptr<const Recordings> recordings = FetchAhead(*entry, reader, &read, &whole);
 
     lock.lock();
     fetching[index] = false;
     --busy;
     entry->recordings = std::move(recordings);
+    entry->whole = whole;
     entry->state = Entry::State::kDone;
     // A reading holds its links against the bound (one that found no room
     // is not made: the crawl reads the page again and tells its links).
@@ -387,13 +423,12 @@ void Prefetcher::Work(size_t index) {
     } else if (read) {
       aheadLinks.Give(read->page.links->size());
     }
-    // What the page's scan asks for stands right behind it while it waits to
-    // be taken, first of all once the crawl has it: a save of the page when
-    // its keyword matched, then its links.
+    // What the page's links ask for stands right behind it while it waits
+    // to be taken, first of all once the crawl has it (a save of the page,
+    // when its keyword matched, is made from the page's own answer).
     if (entry->read && !options.filespec.IsEmpty()) {
       const PageReadAhead& kept = *entry->read;
       Queue::iterator behind = entry->queued ? std::next(entry->at) : queue.begin();
-      if (kept.keywordFound && options.download) List(behind, {kept.page.url, true, -1}, 0);
       if (plan.LinksRequest(kept.page.depth)) {
         auto frame = std::make_shared<Frame>();
         frame->left = kept.page.links->size();

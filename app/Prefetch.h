@@ -33,9 +33,13 @@
 // links, whether the keyword matched) when it was made with the crawl's
 // reader and link limit, from the exchanges the crawl replays.
 //
-// With -once, a URL is fetched ahead once for scanning and once for saving,
-// and a fetch ahead stops at the first answer of a redirect chain (the crawl
-// follows a redirect only to a URL not met before, which it alone knows).
+// A URL the crawl both saves and scans is one request, whose recording holds
+// the whole body, whatever its type: the crawl saves it from the one replay
+// it scans (a page saved because its keyword matched asks for nothing more).
+// With -once, a URL is fetched ahead once for scanning and once for saving
+// (once for both when the crawl will ask for both at once), and a fetch ahead
+// stops at the first answer of a redirect chain (the crawl follows a redirect
+// only to a URL not met before, which it alone knows).
 //
 // An idle worker is woken one at a time, the last to go idle first, and
 // only when there is a request for it: each that begins one wakes the next
@@ -127,11 +131,12 @@ class Prefetcher {
   // so it is not to be fetched ahead for a scan.
   void ScannedLive(const Url& url, int depth);
 
-  // The recordings of the request for url (to save it, or to scan it at
-  // depth) once a worker has made it. No recordings, for the crawl to make
-  // the request itself, when no worker began it (it was not predicted, or
-  // not started yet) or the run is stopping. The prediction is used up.
-  Fetched Take(const Url& url, bool save, int depth);
+  // The recordings of the request for url (for purpose, a scan at depth)
+  // once a worker has made it. No recordings, for the crawl to make the
+  // request itself, when no worker began it (it was not predicted, or not
+  // started yet), when a save is to read a body the worker did not record
+  // whole, or when the run is stopping. The prediction is used up.
+  Fetched Take(const Url& url, Purpose purpose, int depth);
   // The crawl will not make the predicted request after all (with -once, the
   // URL was met or saved before): it is dropped, unfetched if it still can be.
   void Forget(const Url& url, bool save);
@@ -157,6 +162,7 @@ class Prefetcher {
     std::string key;       // KeyOf, for Take
     enum class State { kWaiting, kFetching, kDone } state = State::kWaiting;
     std::shared_ptr<const Recordings> recordings;
+    bool whole = false;  // once done: the body, if one came, was recorded to its end
     std::shared_ptr<const PageReadAhead> read;  // its page as read, until taken
     size_t readLinks = 0;  // read's links, taken from aheadLinks
     bool queued = false;   // at `at` in the queue
@@ -174,9 +180,11 @@ class Prefetcher {
 
   void Work(size_t index);
   // Fetches and records entry's request; for a page to scan, *read is set
-  // when the page was read whole.
+  // when the page was read whole; *whole says whether a body that came was
+  // recorded to its end.
   std::shared_ptr<const Recordings> FetchAhead(const Entry& entry, PageReader& reader,
-                                               std::shared_ptr<const PageReadAhead>* read);
+                                               std::shared_ptr<const PageReadAhead>* read,
+                                               bool* whole);
   // The next entry for a worker, or null; it stays next until a worker
   // begins it. Holds mutex.
   std::shared_ptr<Entry> NextToFetch();
@@ -193,8 +201,17 @@ class Prefetcher {
   // depth. False when it was asked for before; *deeper then says whether
   // depth is more than any before (the page is expanded again).
   bool NotePredicted(const std::string& onceKey, int depth, bool* deeper);
-  // Lists request before position, unless -once predicted it before.
-  void List(Queue::iterator position, const PlannedRequest& request, size_t pendingAt);
+  // Lists request before position, as far as -once did not predict it before
+  // (of a save and scan, what is left of it).
+  void List(Queue::iterator position, PlannedRequest request, size_t pendingAt);
+  // Lists one entry for request before position.
+  void Add(Queue::iterator position, const PlannedRequest& request, size_t pendingAt,
+           bool expandsAgain);
+  // With -once, for Take: the crawl asks for the resource of onceKey at
+  // depth (noted), and, with giveUp, a prediction of it listed by another
+  // spelling (not entry) is given up. Holds mutex.
+  void TakeSpelling(const std::string& onceKey, bool giveUp, const std::shared_ptr<Entry>& entry,
+                    int depth);
   // Removes entry from the queue and from the keys. Holds mutex.
   void Unlist(const std::shared_ptr<Entry>& entry);
   // The crawl will not take entry: it leaves the queue, its frame and its
@@ -206,10 +223,10 @@ class Prefetcher {
   void Release(Entry& entry);
   // Drops entry's frame from the queue, if it is there. Holds mutex.
   void DropFrame(Entry& entry);
-  // A request's key: its purpose and the URL as written (a replay asks for
-  // the same bytes); with -once, what tells URLs met before: its purpose and
-  // Url::Key.
-  static std::string KeyOf(const Url& url, bool save);
+  // A request's key: whether it scans (a save and scan is a scan) and the
+  // URL as written (a replay asks for the same bytes); with -once, what tells
+  // URLs met before: a save's or a scan's, and Url::Key.
+  static std::string KeyOf(const Url& url, Purpose purpose);
   static std::string OnceKeyOf(const Url& url, bool save);
 
   const Connector connect;

@@ -1,5 +1,7 @@
 #include "app/Request.h"
 
+#include <memory>
+
 #include "app/Confine.h"
 #include "app/Prefetch.h"
 #include "app/Stop.h"
@@ -9,9 +11,9 @@ namespace {
 // Where a replayed fetch goes for a redirect hop its recordings do not hold
 // (with -once a fetch ahead stops at the first answer): the hop is a request
 // of its own for the fetcher ahead, which may have made it already.
-Connector HopConnector(CrawlContext& crawl, bool save, int depth) {
-  return [&crawl, save, depth](SocketStreamBuf& connection, const Url& url, Failure* failure) {
-    FetchedAhead fetched = crawl.prefetcher->Take(url, save, depth);
+Connector HopConnector(CrawlContext& crawl, Purpose purpose, int depth) {
+  return [&crawl, purpose, depth](SocketStreamBuf& connection, const Url& url, Failure* failure) {
+    FetchedAhead fetched = crawl.prefetcher->Take(url, purpose, depth);
     // Only a recording of this very hop is replayed; anything else (none, or
     // one that could not be kept whole) is asked for for real.
     const Recordings* recorded = fetched.recordings.get();
@@ -19,9 +21,32 @@ Connector HopConnector(CrawlContext& crawl, bool save, int depth) {
         !(recorded->front().url == url.Text())) {
       return crawl.connector(connection, url, failure);
     }
-    return ReplayConnector(fetched.recordings, HopConnector(crawl, save, depth))(connection, url,
-                                                                                 failure);
+    return ReplayConnector(fetched.recordings, HopConnector(crawl, purpose, depth))(connection, url,
+                                                                                    failure);
   };
+}
+
+// Where a fetch the crawl makes itself goes: the first exchange for real,
+// each redirect hop after it as a request of its own for the fetcher ahead
+// (HopConnector), as after a replayed one, so that with -once the fetcher
+// ahead knows every URL the crawl met.
+Connector LiveConnector(CrawlContext& crawl, Purpose purpose, int depth) {
+  auto first = std::make_shared<bool>(true);
+  return [&crawl, purpose, depth, first](SocketStreamBuf& connection, const Url& url,
+                                         Failure* failure) {
+    if (!*first) return HopConnector(crawl, purpose, depth)(connection, url, failure);
+    *first = false;
+    return crawl.connector(connection, url, failure);
+  };
+}
+
+// Counts outcome's exchange, and reports its failure unless the stop caused
+// it.
+void ReportExchange(CrawlContext& crawl, const FetchOutcome& outcome) {
+  // A failure caused by the stop is no failure of the site's.
+  bool stopped = StopReason() != 0 && outcome.status != FetchStatus::kAnswered;
+  crawl.reporter.Exchanged(outcome.headersRead, !stopped && outcome.status == FetchStatus::kAnswered);
+  if (!stopped && outcome.status == FetchStatus::kFailed) crawl.reporter.Failed(outcome.failure);
 }
 
 }  // namespace
@@ -45,7 +70,7 @@ bool ArrivedWhole(CrawlContext& crawl, const ResponseBody& body) {
   return false;
 }
 
-FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, bool save, int depth,
+FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, int depth,
                          const FetchPolicy& admit, FetchedAhead* ahead) {
   FetchOutcome outcome;
   if (StopReason() != 0) {  // the run is ending: nothing more is asked
@@ -55,14 +80,18 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, bool save, int dep
   crawl.reporter.RequestStarted(url.Text());
   if (ahead != nullptr) *ahead = FetchedAhead();
   Connector connect = crawl.connector;
-  // A kept connection is used only by a request made for real: a replay
-  // must get the connections it recorded.
+  // Kept connections serve the crawl's own requests when it fetches alone.
+  // With a fetcher ahead, every exchange of the crawl goes through the
+  // connector that replays or hands on its hops, which a kept connection
+  // would pass by; the workers keep theirs.
   ConnectionPool* pool = crawl.pool;
   if (Prefetcher* prefetcher = crawl.prefetcher) {
-    FetchedAhead fetched = prefetcher->Take(url, save, depth);
+    pool = nullptr;
+    FetchedAhead fetched = prefetcher->Take(url, purpose, depth);
     if (fetched.recordings) {
-      connect = ReplayConnector(std::move(fetched.recordings), HopConnector(crawl, save, depth));
-      pool = nullptr;
+      connect = ReplayConnector(std::move(fetched.recordings), HopConnector(crawl, purpose, depth));
+    } else {
+      connect = LiveConnector(crawl, purpose, depth);
     }
     if (ahead != nullptr) *ahead = std::move(fetched);
   }
@@ -72,10 +101,10 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, bool save, int dep
         return confined(target) && (!admit || admit(target));
       },
       connect, nullptr, pool);
-  // A failure caused by the stop is no failure of the site's.
-  bool stopped = StopReason() != 0 && outcome.status != FetchStatus::kAnswered;
-  crawl.reporter.Exchanged(outcome.headersRead, !stopped && outcome.status == FetchStatus::kAnswered);
-  if (stopped) return outcome;
-  if (outcome.status == FetchStatus::kFailed) crawl.reporter.Failed(outcome.failure);
+  ReportExchange(crawl, outcome);
   return outcome;
+}
+
+void ReportExchangeAgain(CrawlContext& crawl, const FetchOutcome& outcome) {
+  if (StopReason() == 0) ReportExchange(crawl, outcome);
 }

@@ -11,6 +11,7 @@
 
 #include "app/Confine.h"
 #include "app/CrawlContext.h"
+#include "app/CrawlPlan.h"
 #include "net/HttpRequest.h"
 #include "text/CStr.h"
 
@@ -20,13 +21,21 @@ struct FetchedAhead;
 // targets included) after the confinement allows it; a URL it refuses is not
 // requested, and the outcome is then a silent refusal (-once uses this).
 // With a fetcher ahead in use (-j), the request is made by one of its workers
-// (it was predicted, or is asked for now) and replayed here; save says the
-// whole body will be read, depth the depth a page is scanned at.
+// (it was predicted, or is asked for now) and replayed here; purpose says
+// what the body is read for, depth the depth a page is scanned at.
 // *ahead (when given) tells what else the fetcher ahead did for the page's
 // scan: whether it predicted what the scan will ask for, and the page as it
 // read it, if it did; never its recordings.
-FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, bool save = false, int depth = -1,
-                         const FetchPolicy& admit = nullptr, FetchedAhead* ahead = nullptr);
+FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose = Purpose::kScan,
+                         int depth = -1, const FetchPolicy& admit = nullptr,
+                         FetchedAhead* ahead = nullptr);
+
+// Tells the reporter of outcome's exchange once more, as RequestPage told it
+// (its heads, whether it was an answer, its failure): an answer that serves a
+// save and a scan stands for two requests in the counters and error lines,
+// as when each asked for itself. Nothing once the run is stopping, when no
+// second request would have been made.
+void ReportExchangeAgain(CrawlContext& crawl, const FetchOutcome& outcome);
 
 // True when body, read as far as its reader went, arrived whole; otherwise
 // the failure ("Timed out reading <url>", "Transfer cut short ...") is

@@ -209,7 +209,8 @@ TEST(CrawlPlan, WhatEachLinkAsksFor) {
     int download;
     int depth;
     std::vector<CStr> links;
-    std::vector<std::string> requests;  // "save URL" or "scan URL at DEPTH", in order
+    // "save URL", "scan URL at DEPTH" or "save and scan URL at DEPTH", in order
+    std::vector<std::string> requests;
     std::vector<uint8_t> flags = {};    // the HTML reading's, by link; none: the design's
   } cases[] = {
       {"keyword mode scans while depth remains, last link first", "k", 1, 2,
@@ -217,9 +218,8 @@ TEST(CrawlPlan, WhatEachLinkAsksFor) {
        {"scan http://other.test/c at 1", "scan site.test:80/b.html at 1",
         "scan site.test:80/dir/a.html at 1"}},
       {"no depth left: nothing to scan", "k", 1, 0, {"a.html"}, {}},
-      {"file mode saves each link before scanning it", "", 1, 1, {"a.gif", "b.html"},
-       {"save site.test:80/dir/b.html", "scan site.test:80/dir/b.html at 0",
-        "save site.test:80/dir/a.gif", "scan site.test:80/dir/a.gif at 0"}},
+      {"file mode saves and scans each link with one request", "", 1, 1, {"a.gif", "b.html"},
+       {"save and scan site.test:80/dir/b.html at 0", "save and scan site.test:80/dir/a.gif at 0"}},
       {"file mode without -download only scans", "", 0, 1, {"a.gif"},
        {"scan site.test:80/dir/a.gif at 0"}},
       {"links within the page itself are passed over", "k", 1, 1,
@@ -237,7 +237,7 @@ TEST(CrawlPlan, WhatEachLinkAsksFor) {
        {"http://site.test/a.html", "http://site.test/b.png", "http://site.test/c.html",
         "http://site.test/d.png", "http://site.test:0/e.html", "http://site.test/dir/p.html"},
        {"scan http://site.test/c.html at 0", "save http://site.test/b.png",
-        "save http://site.test/a.html", "scan http://site.test/a.html at 0"},
+        "save and scan http://site.test/a.html at 0"},
        {H | W, H | F | W, H, H | F, H, H}},
       {"-html, keyword mode: pages only, while depth remains", "k", 1, 1,
        {"http://site.test/a.html", "http://site.test/b.png"},
@@ -257,8 +257,11 @@ TEST(CrawlPlan, WhatEachLinkAsksFor) {
       uint8_t flags = c.flags.empty() ? 0 : c.flags[i];
       for (const PlannedRequest& r :
            plan.Requests(ParsedUrl("http://site.test/dir/p.html"), c.depth, c.links[i], flags)) {
-        got.push_back(r.save ? "save " + std::string(r.url.Text())
-                             : "scan " + std::string(r.url.Text()) + " at " + std::to_string(r.depth));
+        std::string what = r.purpose == Purpose::kSave   ? "save "
+                           : r.purpose == Purpose::kScan ? "scan "
+                                                         : "save and scan ";
+        std::string at = Scans(r.purpose) ? " at " + std::to_string(r.depth) : "";
+        got.push_back(what + std::string(r.url.Text()) + at);
       }
     }
     EXPECT_EQ(got, c.requests) << c.name;
