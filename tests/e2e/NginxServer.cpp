@@ -84,6 +84,27 @@ std::string NginxServer::AccessLog() const { return ReadFile(dir + "/access.log"
 
 std::string NginxServer::TlsLog() const { return ReadFile(dir + "/tls.log"); }
 
+void NginxServer::AwaitLogged() {
+  const std::string marker = "/.logged-" + std::to_string(++markers);
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const std::string request = "GET " + marker + " HTTP/1.0\r\n\r\n";
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+          static_cast<ssize_t>(request.size())) {
+    char sink[512];
+    while (recv(fd, sink, sizeof sink, 0) > 0) {
+    }
+  }
+  close(fd);
+  for (int i = 0; i < 500 && AccessLog().find(marker + " ") == std::string::npos; ++i) {
+    usleep(10 * 1000);
+  }
+}
+
 std::string NginxServer::ConnectionLog() const { return ReadFile(dir + "/connections.log"); }
 
 void NginxServer::writeConfig(const std::string& root) {
@@ -117,6 +138,7 @@ void NginxServer::writeConfig(const std::string& root) {
        << (ipv6 ? "    listen [::1]:" + std::to_string(port) + ";\n" : "") << "    access_log "
        << dir << "/access.log;\n"
        << "    access_log " << dir << "/connections.log connections;\n"
+       << "    location ^~ /.logged- { access_log " << dir << "/access.log; return 204; }\n"
        << "  }\n";
   if (certificate != nullptr) {
     conf << "  server {\n"

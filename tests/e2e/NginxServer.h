@@ -52,6 +52,12 @@ class NginxServer {
   std::string Log() const;
   // What the server answered: its access log, one request a line.
   std::string AccessLog() const;
+  // nginx logs a request once it has sent the answer, which may be after
+  // the client has read it and ended. Returns once every request answered
+  // before the call is in the logs: it asks for a marker over plain HTTP,
+  // which the one worker handles after them, and waits (boundedly) for its
+  // line, which only AccessLog holds.
+  void AwaitLogged();
   // Of the HTTPS server's requests, one a line: the connection's number and
   // whether its TLS session was resumed ("r") or not (".").
   std::string TlsLog() const;
@@ -67,6 +73,7 @@ class NginxServer {
   const std::string& dir = scratch.Path();
   const TestCertificate* certificate = nullptr;  // not owned; null: no HTTPS
   bool ipv6 = false;
+  int markers = 0;  // AwaitLogged calls so far
   int keepaliveRequests = 0;  // 0: nginx's default
   bool gzip = false;
   pid_t pid = -1;
