@@ -69,3 +69,72 @@ nginx_stop() {
     nginx_pid=""
   fi
 }
+
+# --- For benchmarks that write their own nginx.conf.
+#
+#   nginx_exchange_format      a log_format that writes, per request:
+#                              connection number, TLS session reused ("r") or
+#                              not ("."; "-" without TLS), status, bytes sent
+#                              (head and body as nginx wrote them, before TLS),
+#                              protocol of the request, ALPN protocol ("-"
+#                              when none was agreed), Content-Encoding sent,
+#                              request URI, Accept-Encoding asked
+#   nginx_start DIR PORT       starts nginx on DIR/nginx.conf (prefix DIR),
+#                              waits until PORT accepts, sets nginx_pid
+#   nginx_accepts PORT         the TCP connections nginx has accepted so far,
+#                              from a stub_status location /status on PORT
+#                              (the reading's own connection included)
+#   nginx_log_summary LOG      one line of counts from a log of that format:
+#                              requests=N ok=N (status 200) bytes=N
+#                              connections=N (distinct connection numbers)
+#                              handshakes=N (connections whose session was
+#                              not resumed) encoded=N (responses with a
+#                              Content-Encoding) protocols=A,B alpn=A,B|-
+#                              asked=A|B|- (the Accept-Encoding values sent,
+#                              blanks dropped)
+
+nginx_exchange_format='$connection $ssl_session_reused $status $bytes_sent $server_protocol $ssl_alpn_protocol "$sent_http_content_encoding" $request_uri "$http_accept_encoding"'
+
+nginx_start() {
+  local dir=$1 port=$2 bin _
+  bin=$(command -v nginx || echo /usr/sbin/nginx)
+  [ -x "$bin" ] || { echo "nginx is not installed (Debian: nginx-light)" >&2; return 1; }
+  "$bin" -p "$dir" -c "$dir/nginx.conf" &
+  nginx_pid=$!
+  for _ in $(seq 50); do
+    python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" \
+      2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "nginx did not start on 127.0.0.1:$port" >&2
+  cat "$dir/error.log" >&2 2>/dev/null || true
+  return 1
+}
+
+nginx_accepts() {
+  python3 - "$1" <<'PY'
+import re, sys, urllib.request
+text = urllib.request.urlopen("http://127.0.0.1:%s/status" % sys.argv[1], timeout=5).read().decode()
+# "Active connections: 1 \nserver accepts handled requests\n 5 5 9 \n..."
+print(re.search(r"requests\s*\n\s*(\d+)", text).group(1))
+PY
+}
+
+nginx_log_summary() {
+  awk '
+    { requests++; bytes += $4; connection[$1] = 1
+      if ($3 == 200) ok++
+      if ($2 == ".") full[$1] = 1
+      if ($7 != "\"-\"") encoded++
+      protocol[$5] = 1
+      if ($6 != "-") alpn[$6] = 1
+      accept = $0; sub(/^[^"]*"[^"]*" [^ ]* "/, "", accept); sub(/"$/, "", accept)
+      gsub(/ /, "", accept); if (accept != "-") asked[accept] = 1 }
+    function count(set,   k, n) { n = 0; for (k in set) n++; return n }
+    function list(set, sep,   k, s) { s = ""; for (k in set) s = s (s == "" ? "" : sep) k
+                                      return s == "" ? "-" : s }
+    END { printf "requests=%d ok=%d bytes=%d connections=%d handshakes=%d encoded=%d protocols=%s alpn=%s asked=%s\n",
+                 requests, ok, bytes, count(connection), count(full), encoded, list(protocol, ","),
+                 list(alpn, ","), list(asked, "|") }
+  ' "$1"
+}
