@@ -6,6 +6,7 @@
 
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -169,9 +170,13 @@ TEST_F(NginxCrawlTest, CrawlsKeepTheirConnectionsAndResumeTls) {
       std::map<std::string, int> requests;  // by connection
       std::set<std::string> full;
       for (const std::string& line : Lines(after.substr(log.size()))) {
-        std::string connection = line.substr(0, line.find(' '));
+        std::istringstream fields(line);
+        std::string connection, reused, alpn;
+        fields >> connection >> reused >> alpn;
         ++requests[connection];
-        if (tls && line.substr(line.find(' ') + 1) == ".") full.insert(connection);
+        if (!tls) continue;
+        if (reused == ".") full.insert(connection);
+        EXPECT_EQ(alpn, "http/1.1") << line;
       }
       size_t total = 0;
       for (const auto& one : requests) total += static_cast<size_t>(one.second);

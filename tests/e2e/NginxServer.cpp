@@ -123,7 +123,7 @@ void NginxServer::writeConfig(const std::string& root) {
        << "  types { text/html html; text/css css; text/plain txt; text/csv csv;\n"
        << "          image/png png; image/gif gif; application/zip zip; }\n"
        << "  default_type application/octet-stream;\n"
-       << "  log_format sessions '$connection $ssl_session_reused';\n"
+       << "  log_format sessions '$connection $ssl_session_reused $ssl_alpn_protocol';\n"
        << "  log_format connections '$connection $connection_requests';\n"
        << (keepaliveRequests > 0
                ? "  keepalive_requests " + std::to_string(keepaliveRequests) + ";\n"

@@ -58,8 +58,9 @@ class NginxServer {
   // which the one worker handles after them, and waits (boundedly) for its
   // line, which only AccessLog holds.
   void AwaitLogged();
-  // Of the HTTPS server's requests, one a line: the connection's number and
-  // whether its TLS session was resumed ("r") or not (".").
+  // Of the HTTPS server's requests, one a line: the connection's number,
+  // whether its TLS session was resumed ("r") or not ("."), and the protocol
+  // ALPN chose ("" when the client offered none).
   std::string TlsLog() const;
   // Of the HTTP server's requests, one a line: the connection's number and
   // the request's number on it (1 for the first).
