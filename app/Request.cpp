@@ -26,16 +26,20 @@ Connector HopConnector(CrawlContext& crawl, Purpose purpose, int depth) {
   };
 }
 
-// Where a fetch the crawl makes itself goes: the first exchange for real,
-// each redirect hop after it as a request of its own for the fetcher ahead
-// (HopConnector), as after a replayed one, so that with -once the fetcher
-// ahead knows every URL the crawl met.
-Connector LiveConnector(CrawlContext& crawl, Purpose purpose, int depth) {
+// Where a fetch of start the crawl makes itself goes: the first exchange
+// for real, each redirect hop after it as a request of its own for the
+// fetcher ahead (HopConnector), as after a replayed one, so that with -once
+// the fetcher ahead knows every URL the crawl met. The first exchange is
+// told by its URL, since a kept connection may have served it without a
+// connect (and a kept one that failed asks for it again).
+Connector LiveConnector(CrawlContext& crawl, const Url& start, Purpose purpose, int depth) {
   auto first = std::make_shared<bool>(true);
-  return [&crawl, purpose, depth, first](SocketStreamBuf& connection, const Url& url,
-                                         Failure* failure) {
-    if (!*first) return HopConnector(crawl, purpose, depth)(connection, url, failure);
-    *first = false;
+  return [&crawl, start = start.Text(), purpose, depth, first](SocketStreamBuf& connection,
+                                                               const Url& url, Failure* failure) {
+    if (!*first || !(url.Text() == start)) {
+      *first = false;
+      return HopConnector(crawl, purpose, depth)(connection, url, failure);
+    }
     return crawl.connector(connection, url, failure);
   };
 }
@@ -80,18 +84,18 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
   crawl.reporter.RequestStarted(url.Text());
   if (ahead != nullptr) *ahead = FetchedAhead();
   Connector connect = crawl.connector;
-  // Kept connections serve the crawl's own requests when it fetches alone.
-  // With a fetcher ahead, every exchange of the crawl goes through the
-  // connector that replays or hands on its hops, which a kept connection
-  // would pass by; the workers keep theirs.
-  ConnectionPool* pool = crawl.pool;
+  // With a fetcher ahead, a replay takes no kept connection (it must get the
+  // exchanges it recorded), and a request made for real takes one for its
+  // first exchange only: every redirect hop goes to the fetcher ahead.
+  KeptFor keptFor = KeptFor::kEveryExchange;
   if (Prefetcher* prefetcher = crawl.prefetcher) {
-    pool = nullptr;
+    keptFor = KeptFor::kFirstExchange;
     FetchedAhead fetched = prefetcher->Take(url, purpose, depth);
     if (fetched.recordings) {
       connect = ReplayConnector(std::move(fetched.recordings), HopConnector(crawl, purpose, depth));
+      keptFor = KeptFor::kNone;
     } else {
-      connect = LiveConnector(crawl, purpose, depth);
+      connect = LiveConnector(crawl, url, purpose, depth);
     }
     if (ahead != nullptr) *ahead = std::move(fetched);
   }
@@ -100,7 +104,7 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
       [&admit, confined = ConfinementPolicy(crawl)](const Url& target) {
         return confined(target) && (!admit || admit(target));
       },
-      connect, nullptr, pool);
+      connect, nullptr, crawl.pool, keptFor);
   ReportExchange(crawl, outcome);
   return outcome;
 }

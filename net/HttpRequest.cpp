@@ -233,17 +233,16 @@ struct Exchange {
   HttpResponse head;
 };
 
-// Sends the request for url and reads its final head into *exchange. False
-// with *failure set when no connection could be made or no head read. A
-// kept connection that fails before any byte of the answer came (the server
+// Sends the request for url and reads its final head into *exchange, on a
+// connection kept in pool when take says so and there is one. False with
+// *failure set when no connection could be made or no head read. A kept
+// connection that fails before any byte of the answer came (the server
 // closed it while it waited) is replaced by a new one, once.
-bool Ask(const Url& url, const Connector& connect, ConnectionPool* pool, RecordedExchange* record,
-         Exchange* exchange, Failure* failure) {
+bool Ask(const Url& url, const Connector& connect, ConnectionPool* pool, bool take,
+         RecordedExchange* record, Exchange* exchange, Failure* failure) {
   const CStr& text = url.Text();
-  if (pool != nullptr) {
-    exchange->key = ConnectionPool::KeyOf(url);
-    exchange->connection = pool->Take(exchange->key);
-  }
+  if (pool != nullptr) exchange->key = ConnectionPool::KeyOf(url);
+  if (pool != nullptr && take) exchange->connection = pool->Take(exchange->key);
   for (bool kept = exchange->connection != nullptr;; kept = false) {
     if (kept) {
       exchange->connection->BeginExchange();
@@ -285,7 +284,7 @@ void DropBody(Exchange& exchange, ConnectionPool* pool, const CStr& url) {
 }  // namespace
 
 FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector& connect,
-                   const ExchangeRecorder* recorder, ConnectionPool* pool) {
+                   const ExchangeRecorder* recorder, ConnectionPool* pool, KeptFor keptFor) {
   FetchOutcome outcome;
   outcome.url = start;
   for (int redirects = 0;; ++redirects) {
@@ -303,7 +302,11 @@ FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector
     }
     Exchange exchange;
     Failure failure;
-    if (!Ask(url, connect, pool, record, &exchange, &failure)) return Failed(outcome, failure);
+    bool take = keptFor == KeptFor::kEveryExchange ||
+                (keptFor == KeptFor::kFirstExchange && redirects == 0);
+    if (!Ask(url, connect, pool, take, record, &exchange, &failure)) {
+      return Failed(outcome, failure);
+    }
     const HttpResponse& head = exchange.head;
     ++outcome.headersRead;
     if (!Redirects(head)) {

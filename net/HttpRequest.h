@@ -157,14 +157,20 @@ struct FetchOutcome {
 // Whether a URL may be requested; an empty policy allows everything.
 using FetchPolicy = std::function<bool(const Url&)>;
 
+// Which exchanges of a fetch may take a kept connection instead of asking
+// the connector: every one; only the first, for a connector that must see
+// every redirect hop; or none, for a connector that replays.
+enum class KeptFor { kEveryExchange, kFirstExchange, kNone };
+
 // With recorder, every exchange is recorded as it is read, the body's as far
 // as its reader goes. With pool, a connection kept there for the server is
-// used before connect is asked for a new one, and every exchange that leaves
-// its connection fit for another (its body read, or drained, as
-// ResponseBody says) keeps it there; a kept connection that fails before
-// any byte of the answer came is replaced by a new one, once (a GET may be
-// sent again).
+// used (by the exchanges keptFor says) before connect is asked for a new
+// one, and every exchange that leaves its connection fit for another (its
+// body read, or drained, as ResponseBody says) keeps it there; a kept
+// connection that fails before any byte of the answer came is replaced by a
+// new one from connect, once (a GET may be sent again).
 FetchOutcome Fetch(const Url& url, const FetchPolicy& allowed, const Connector& connect = ConnectTo,
-                   const ExchangeRecorder* recorder = nullptr, ConnectionPool* pool = nullptr);
+                   const ExchangeRecorder* recorder = nullptr, ConnectionPool* pool = nullptr,
+                   KeptFor keptFor = KeptFor::kEveryExchange);
 
 #endif  // FERRET_NET_HTTPREQUEST_H_
