@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -30,6 +31,8 @@ enum class Option {
   Jobs,
   Html,
   Text,
+  Agent,
+  Header,
 };
 
 // In the order in which names are compared; the first equal name wins.
@@ -51,6 +54,8 @@ constexpr OptionName kOptions[] = {
     {"-j", Option::Jobs},
     {"-html", Option::Html},
     {"-text", Option::Text},
+    {"-agent", Option::Agent},
+    {"-header", Option::Header},
 };
 
 // The entry whose name equals argument in any letter case; null for none.
@@ -63,7 +68,8 @@ const OptionName* Lookup(const char* argument) {
 
 bool TakesValue(Option option) {
   return option == Option::Depth || option == Option::Keyword || option == Option::Filespec ||
-         option == Option::Timeout || option == Option::Jobs;
+         option == Option::Timeout || option == Option::Jobs || option == Option::Agent ||
+         option == Option::Header;
 }
 
 // A count of parallel requests, 1 to 64; 0 when the text is not one.
@@ -110,6 +116,8 @@ void Apply(Option option, const char* value, Options& s) {
     case Option::Once: s.once = 1; break;
     case Option::Jobs: s.jobs = ReadJobs(value); break;
     case Option::Html: s.html = 1; break;
+    case Option::Agent: s.agent = value; break;
+    case Option::Header: s.headers.push_back(value); break;
     case Option::Text:
       s.text = 1;
       s.html = 1;
@@ -144,6 +152,7 @@ constexpr const char* kUsageLines[] = {
     "FORMAT: ferret url [-k keyword] [-f filespec] [-d depth] [-print]",
     "                   [-download] [-create] [-confine] [-stat]",
     "                   [-timeout S] [-once] [-j N] [-html] [-text]",
+    "                   [-agent TEXT] [-header \"Name: value\"]...",
 };
 
 // Printed after the usage lines by -help; the man page has the whole story.
@@ -168,6 +177,10 @@ constexpr const char kHelpText[] =
     "               print them absolute and normalised, test -f on that URL, and\n"
     "               test -k on whole lines; in file mode follow every page link\n"
     "  -text        test -k on the text a reader sees, not the HTML (implies -html)\n"
+    "  -agent TEXT  send TEXT as the User-Agent (default ferret/<version>)\n"
+    "  -header \"Name: value\"\n"
+    "               send this field too (repeatable), only to the start URL's\n"
+    "               registrable domain, and never over http from an https start\n"
     "With none of -print, -download and -stat, -k implies -print and -f implies\n"
     "-download. See ferret(1) for the details.\n";
 
@@ -188,6 +201,43 @@ void Refuse(const char* format, ...) {
   std::vfprintf(stderr, format, args);
   va_end(args);
   std::fputc('\n', stderr);
+}
+
+// Text for a field value: not empty, and without a line end (which would
+// start a field, or a request, of the text's own).
+bool IsOneLine(const std::string& text) {
+  return !text.empty() && text.find_first_of("\r\n") == std::string::npos;
+}
+
+// The fields the request itself must write, which another value would
+// break: the host asked, how the answer is framed and coded, who asks.
+bool Reserved(const std::string& name) {
+  for (const char* reserved : {"Host", "Content-Length", "Transfer-Encoding", "Connection",
+                               "Accept-Encoding", "User-Agent", "Proxy-Authorization"}) {
+    if (strcasecmp(name.c_str(), reserved) == 0) return true;
+  }
+  return false;
+}
+
+// A -header value is "Name: value": a field name (RFC 9110 token), a colon
+// and one line; false (the refusal written) otherwise.
+bool HeaderAllowed(const std::string& header) {
+  size_t colon = header.find(':');
+  const char* token = "!#$%&'*+-.^_`|~";
+  bool named = colon != std::string::npos && colon > 0;
+  for (size_t i = 0; named && i < colon; ++i) {
+    unsigned char c = static_cast<unsigned char>(header[i]);
+    named = std::isalnum(c) || std::strchr(token, c) != nullptr;
+  }
+  if (!named || header.find_first_of("\r\n") != std::string::npos) {
+    Refuse("-header must be \"Name: value\" on one line");
+    return false;
+  }
+  if (Reserved(header.substr(0, colon))) {
+    Refuse("-header cannot set %s", header.substr(0, colon).c_str());
+    return false;
+  }
+  return true;
 }
 
 void PrintUsageLines() {
@@ -222,6 +272,11 @@ bool ReadOptions(int argc, const char* const* argv, Options& options) {
       Refuse("-j must be 1 to 64");
       return false;
     }
+    if (entry->option == Option::Agent && !IsOneLine(options.agent)) {
+      Refuse("-agent must be one line of text");
+      return false;
+    }
+    if (entry->option == Option::Header && !HeaderAllowed(options.headers.back())) return false;
   }
   return true;
 }

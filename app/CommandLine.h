@@ -5,8 +5,10 @@
 // compared without regard to letter case: "-d" depth, "-k" keyword, "-f"
 // filespec, "-print", "-download", "-create" (implies download), "-confine",
 // "-stat", "-timeout" seconds of silence allowed (1 to 86400), "-once", "-j"
-// parallel requests (1 to 64). "-d", "-k", "-f", "-timeout" and "-j" take
-// the next argument as their value. Then, when none of stat, download and
+// parallel requests (1 to 64), "-html", "-text", "-agent" the User-Agent (one
+// line), "-header" a "Name: value" field (repeatable; not one the request
+// writes itself). "-d", "-k", "-f", "-timeout", "-j", "-agent" and "-header"
+// take the next argument as their value. Then, when none of stat, download and
 // print is set, a keyword implies print and a filespec implies download;
 // finally the default patterns are filled in.
 #ifndef FERRET_APP_COMMANDLINE_H_
@@ -30,8 +32,11 @@ void PrintUsage();
 // '-' and is none of those ("the URL must come first; see --help"), an
 // unknown option ("unknown option X; see --help"), a word after the URL that
 // is no option ("unexpected argument X; see --help"), a value option given
-// last ("-d needs a value") and a -timeout or -j value out of its range
-// ("-timeout must be 1 to 86400", "-j must be 1 to 64").
+// last ("-d needs a value"), a -timeout or -j value out of its range
+// ("-timeout must be 1 to 86400", "-j must be 1 to 64"), an -agent of no
+// text or more than a line ("-agent must be one line of text"), and a
+// -header that is no field ("-header must be \"Name: value\" on one line")
+// or one the request writes itself ("-header cannot set Host").
 int ParseCommandLine(int argc, const char* const* argv, Options& options, CStr& startUrl);
 
 #endif  // FERRET_APP_COMMANDLINE_H_

@@ -6,6 +6,9 @@
 #ifndef FERRET_APP_OPTIONS_H_
 #define FERRET_APP_OPTIONS_H_
 
+#include <string>
+#include <vector>
+
 #include "text/CStr.h"
 
 struct Options {
@@ -22,6 +25,8 @@ struct Options {
   int jobs = 1;      // requests in flight at once, 1 to 64
   int html = 0;      // links read as a browser reads them, lines tested whole
   int text = 0;      // the keyword tested on the page's text (implies html)
+  std::string agent;                 // the User-Agent value; empty: ferret's own
+  std::vector<std::string> headers;  // "Name: value" lines for the start URL's domain
 
   // File mode: no keyword, so the links themselves are printed or saved.
   bool FileMode() const { return keyword.IsEmpty(); }

@@ -5,6 +5,7 @@
 
 #include "app/CrawlContext.h"
 #include "app/PageScan.h"
+#include "app/RequestIdentity.h"
 #include "app/Stop.h"
 #include "app/TextReporter.h"
 #include "net/Sockets.h"
@@ -52,6 +53,7 @@ int RunCrawl(const Options& options, CStr startUrl) {
     reporter.Failed(problem);
   } else {
     crawl.startHost = start.Host();
+    crawl.connector = IdentifyingConnector(std::move(crawl.connector), options, start);
     startFailed = ScanPage(crawl, start, options.depth) == -1;
   }
   bool written = reporter.Finish(options.stat != 0);

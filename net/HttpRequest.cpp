@@ -10,17 +10,28 @@
 namespace {
 
 // The request line, then Host (so that a server with several sites on one
-// address answers for this one), User-Agent and the codings undone here,
-// each line ended by CR LF. To a proxy the target is in absolute form, with
-// Proxy-Authorization when the proxy has credentials.
-void SendRequest(std::ostream& stream, const Url& url, const SocketStreamBuf::ProxyRequest& proxy) {
+// address answers for this one), User-Agent (the run's, or ferret's), the
+// codings undone here and the run's own fields, each line ended by CR LF.
+// To a proxy the target is in absolute form, with Proxy-Authorization when
+// the proxy has credentials.
+void SendRequest(std::ostream& stream, const Url& url, const SocketStreamBuf& connection) {
+  const SocketStreamBuf::ProxyRequest& proxy = connection.proxyRequest;
+  const SocketStreamBuf::RequestIdentity* identity = connection.identity.get();
   stream << "GET ";
   if (proxy.absoluteForm) stream << "http://" << static_cast<const char*>(url.Authority());
   stream << static_cast<const char*>(url.RequestTarget()) << " HTTP/1.1\r\n"
-         << "Host: " << static_cast<const char*>(url.Authority())
-         << "\r\nUser-Agent: ferret/" FERRET_VERSION "\r\nAccept-Encoding: gzip, deflate, br\r\n";
+         << "Host: " << static_cast<const char*>(url.Authority()) << "\r\nUser-Agent: ";
+  if (identity != nullptr && !identity->userAgent.empty()) {
+    stream << identity->userAgent;
+  } else {
+    stream << "ferret/" FERRET_VERSION;
+  }
+  stream << "\r\nAccept-Encoding: gzip, deflate, br\r\n";
   if (!proxy.authorization.empty()) {
     stream << "Proxy-Authorization: " << proxy.authorization << "\r\n";
+  }
+  if (identity != nullptr) {
+    for (const std::string& field : identity->fields) stream << field << "\r\n";
   }
   stream << "\r\n" << std::flush;
 }
@@ -257,7 +268,7 @@ bool Ask(const Url& url, const Connector& connect, ConnectionPool* pool, bool ta
     if (record != nullptr) record->connected = true;
     {
       std::ostream request(exchange->connection.get());
-      SendRequest(request, url, exchange->connection->proxyRequest);
+      SendRequest(request, url, *exchange->connection);
     }
     bool answered = false;
     if (ReadFinalHead(*exchange->connection, &exchange->head, text, record, failure, &answered)) {

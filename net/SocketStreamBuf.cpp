@@ -92,6 +92,7 @@ void SocketStreamBuf::Reset() {
   connected = 0;
   overSocket = false;
   proxyRequest = ProxyRequest();
+  identity.reset();
   transport.reset();
   if (sock != -1) SocketClose(sock);
   family = AF_INET;

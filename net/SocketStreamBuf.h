@@ -29,6 +29,8 @@
 #include <memory>
 #include <streambuf>
 #include <string>
+#include <vector>
+#include <string>
 
 #include "net/Sockets.h"
 #include "net/Transport.h"
@@ -99,6 +101,18 @@ class SocketStreamBuf : public std::streambuf {
     std::string authorization;  // the Proxy-Authorization value; empty: none
   };
   ProxyRequest proxyRequest;
+
+  // What the run adds to every request on this connection: its own
+  // User-Agent value (empty: ferret's) and fields of its own, each a whole
+  // "Name: value" line without its CR LF. Set by the run's connector for the
+  // server it connected to (the fields only where they may go), so a kept
+  // connection carries them to its next request to that same server;
+  // cleared by Reset. Null: ferret's User-Agent and nothing more.
+  struct RequestIdentity {
+    std::string userAgent;
+    std::vector<std::string> fields;
+  };
+  std::shared_ptr<const RequestIdentity> identity;
 
  protected:
   int_type overflow(int_type c) override;

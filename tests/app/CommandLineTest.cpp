@@ -122,6 +122,16 @@ TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
       {{"http://h/", "-timeout", "0"}, "-timeout must be 1 to 86400"},
       {{"http://h/", "-timeout", "86401"}, "-timeout must be 1 to 86400"},
       {{"http://h/", "-timeout", "1.5"}, "-timeout must be 1 to 86400"},
+      // What would break the request, or smuggle a line into it.
+      {{"http://h/", "-agent", ""}, "-agent must be one line of text"},
+      {{"http://h/", "-agent", "a\r\nX-Evil: 1"}, "-agent must be one line of text"},
+      {{"http://h/", "-header", "Cookie id=1"}, "-header must be \"Name: value\" on one line"},
+      {{"http://h/", "-header", ": v"}, "-header must be \"Name: value\" on one line"},
+      {{"http://h/", "-header", "Bad Name: v"}, "-header must be \"Name: value\" on one line"},
+      {{"http://h/", "-header", "X: a\nGET / HTTP/1.1"}, "-header must be \"Name: value\" on one line"},
+      {{"http://h/", "-header", "host: other"}, "-header cannot set host"},
+      {{"http://h/", "-header", "Accept-Encoding: identity"}, "-header cannot set Accept-Encoding"},
+      {{"http://h/", "-header", "X: 1", "-header"}, "-header needs a value"},
       // A first argument beginning with '-' is never taken for a URL.
       {{"-x", "-stat"}, "the URL must come first; see --help"},
       {{"--helpme"}, "the URL must come first; see --help"},
@@ -144,6 +154,8 @@ TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
       {longest.c_str()},
       {"http://h/", "-k", longest.c_str()},
       {"http://h/", "-j", "1", "-j", "64", "-timeout", "1", "-timeout", "86400"},
+      {"http://h/", "-agent", "Probe/2 (+mailto:a@b)", "-header", "Cookie: a=1; b=2", "-HEADER",
+       "X-Token:"},
   };
   for (const auto& args : accepted) {
     Parsed p = Parse(args);
@@ -153,6 +165,9 @@ TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
   Parsed bounds = Parse(accepted[2]);
   EXPECT_EQ(bounds.options.jobs, 64);
   EXPECT_EQ(bounds.options.timeout, 86400);
+  Parsed identity = Parse(accepted[3]);
+  EXPECT_EQ(identity.options.agent, "Probe/2 (+mailto:a@b)");
+  EXPECT_EQ(identity.options.headers, (std::vector<std::string>{"Cookie: a=1; b=2", "X-Token:"}));
 }
 
 TEST(CommandLine, CountersLine) {
@@ -218,6 +233,7 @@ const char kUsage[] = "ferret " FERRET_VERSION
                       "FORMAT: ferret url [-k keyword] [-f filespec] [-d depth] [-print]\n"
                       "                   [-download] [-create] [-confine] [-stat]\n"
                       "                   [-timeout S] [-once] [-j N] [-html] [-text]\n"
+                      "                   [-agent TEXT] [-header \"Name: value\"]...\n"
                       "\n";
 
 TEST(CommandLineBinary, UsageAndRefusals) {

@@ -32,6 +32,7 @@
 #include "tests/support/Loopback.h"
 #include "tests/support/ParsedUrl.h"
 #include "tests/support/ScriptedServer.h"
+#include "tests/support/TestCertificates.h"
 
 namespace {
 
@@ -349,6 +350,50 @@ TEST_F(HostileRunTest, CredentialsInAUrlAreNeverSent) {
     for (const std::string& request : s->Requests()) {
       EXPECT_EQ(request.find("hunter2"), std::string::npos) << request;
     }
+  }
+}
+
+// -agent goes to every server; -header fields only to the start URL's
+// registrable domain, and from an https start never over plain http: the
+// cookie a user copied from a browser does not leak to another host, or into
+// the clear, by a link or a redirect.
+TEST_F(HostileRunTest, AddedFieldsGoOnlyWhereTheyWereMeant) {
+  ScriptedServer other("127.0.0.2");
+  ScriptedServer secure;
+  secure.EnableTls(TestPki().valid);
+  for (ScriptedServer* s : {&server, &other, &secure}) s->SetDefaultResponse(HtmlResponse("ok\n"));
+  const std::string links = "<a href=\"/same.html\">s</a> <a href=\"" + other.Url("/other.html") +
+                            "\">o</a> <a href=\"" + server.Url("/clear.html") + "\">c</a>\n";
+  server.SetResponse("/", HtmlResponse(links));
+  secure.SetResponse("/", HtmlResponse(links));
+  secure.SetResponse("/moved.html", RedirectResponse(server.Url("/after-redirect.html")));
+  const std::vector<std::string> identity = {"-agent", "Probe/2", "-header", "Cookie: id=7",
+                                             "-header", "X-Token: t"};
+  const struct {
+    std::string start;
+    ScriptedServer* withFields;  // the one server that may see them
+    size_t requests;
+  } runs[] = {{server.Url("/"), &server, 4}, {secure.Url("/"), &secure, 4},
+              {secure.Url("/moved.html"), &secure, 2}};
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.start);
+    for (ScriptedServer* s : {&server, &other, &secure}) s->ClearRequests();
+    std::vector<std::string> args = {"/usr/bin/env", "SSL_CERT_FILE=" + TestPki().CaFile(),
+                                     FERRET_BINARY, run.start, "-k", ".", "-d", "1", "-stat"};
+    args.insert(args.end(), identity.begin(), identity.end());
+    ProcessResult r = RunProcess(args, work, 30);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    size_t seen = 0;
+    for (ScriptedServer* s : {&server, &other, &secure}) {
+      for (const std::string& request : s->Requests()) {
+        ++seen;
+        EXPECT_NE(request.find("\r\nUser-Agent: Probe/2\r\n"), std::string::npos) << request;
+        bool fields = request.find("\r\nCookie: id=7\r\nX-Token: t\r\n\r\n") != std::string::npos;
+        EXPECT_EQ(fields, s == run.withFields) << request;
+        EXPECT_EQ(request.find("id=7"), fields ? request.find("Cookie: id=7") + 8 : std::string::npos);
+      }
+    }
+    EXPECT_EQ(seen, run.requests);
   }
 }
 
