@@ -33,6 +33,10 @@ enum class Option {
   Text,
   Agent,
   Header,
+  NoParent,
+  Accept,
+  Reject,
+  MaxPages,
 };
 
 // In the order in which names are compared; the first equal name wins.
@@ -56,6 +60,10 @@ constexpr OptionName kOptions[] = {
     {"-text", Option::Text},
     {"-agent", Option::Agent},
     {"-header", Option::Header},
+    {"-noparent", Option::NoParent},
+    {"-accept", Option::Accept},
+    {"-reject", Option::Reject},
+    {"-maxpages", Option::MaxPages},
 };
 
 // The entry whose name equals argument in any letter case; null for none.
@@ -69,7 +77,8 @@ const OptionName* Lookup(const char* argument) {
 bool TakesValue(Option option) {
   return option == Option::Depth || option == Option::Keyword || option == Option::Filespec ||
          option == Option::Timeout || option == Option::Jobs || option == Option::Agent ||
-         option == Option::Header;
+         option == Option::Header || option == Option::Accept || option == Option::Reject ||
+         option == Option::MaxPages;
 }
 
 // A count of parallel requests, 1 to 64; 0 when the text is not one.
@@ -79,6 +88,15 @@ int ReadJobs(const char* text) {
   long value = std::strtol(text, &end, 10);
   if (errno != 0 || end == text || *end != '\0' || value < 1 || value > 64) return 0;
   return static_cast<int>(value);
+}
+
+// A page count from 1 to a billion; 0 when the text is not one.
+long ReadMaxPages(const char* text) {
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < 1 || value > 1000000000) return 0;
+  return value;
 }
 
 // Seconds of silence allowed: a whole number from 1 to a day; 0 when the text
@@ -117,6 +135,10 @@ void Apply(Option option, const char* value, Options& s) {
     case Option::Jobs: s.jobs = ReadJobs(value); break;
     case Option::Html: s.html = 1; break;
     case Option::Agent: s.agent = value; break;
+    case Option::NoParent: s.noparent = 1; break;
+    case Option::Accept: s.accept.push_back(value); break;
+    case Option::Reject: s.reject.push_back(value); break;
+    case Option::MaxPages: s.maxPages = ReadMaxPages(value); break;
     case Option::Header: s.headers.push_back(value); break;
     case Option::Text:
       s.text = 1;
@@ -152,7 +174,8 @@ constexpr const char* kUsageLines[] = {
     "FORMAT: ferret url [-k keyword] [-f filespec] [-d depth] [-print]",
     "                   [-download] [-create] [-confine] [-stat]",
     "                   [-timeout S] [-once] [-j N] [-html] [-text]",
-    "                   [-agent TEXT] [-header \"Name: value\"]...",
+    "                   [-noparent] [-accept REGEX]... [-reject REGEX]...",
+    "                   [-maxpages N] [-agent TEXT] [-header \"Name: value\"]...",
 };
 
 // Printed after the usage lines by -help; the man page has the whole story.
@@ -177,6 +200,11 @@ constexpr const char kHelpText[] =
     "               print them absolute and normalised, test -f on that URL, and\n"
     "               test -k on whole lines; in file mode follow every page link\n"
     "  -text        test -k on the text a reader sees, not the HTML (implies -html)\n"
+    "  -noparent    request only URLs at or below the start URL's directory\n"
+    "  -accept REGEX, -reject REGEX\n"
+    "               request only URLs (absolute, normalised) that match an -accept\n"
+    "               pattern, if any is given, and no -reject pattern (repeatable)\n"
+    "  -maxpages N  request at most N pages, then finish and stop\n"
     "  -agent TEXT  send TEXT as the User-Agent (default ferret/<version>)\n"
     "  -header \"Name: value\"\n"
     "               send this field too (repeatable), only to the start URL's\n"
@@ -270,6 +298,10 @@ bool ReadOptions(int argc, const char* const* argv, Options& options) {
     }
     if (entry->option == Option::Jobs && options.jobs == 0) {
       Refuse("-j must be 1 to 64");
+      return false;
+    }
+    if (entry->option == Option::MaxPages && options.maxPages == 0) {
+      Refuse("-maxpages must be 1 to 1000000000");
       return false;
     }
     if (entry->option == Option::Agent && !IsOneLine(options.agent)) {

@@ -4,7 +4,8 @@
 // connector every live request goes through (the run's ConnectVia, with the
 // proxies read for it; ConnectTo; or a test double), fetched ahead or not,
 // the pool that keeps connections between requests (none: each request has
-// a connection of its own), the start host for confinement, and, with -j,
+// a connection of its own), the scope (-noparent, -accept, -reject,
+// -maxpages), the start URL and host for confinement and scope, and, with -j,
 // the fetcher ahead while the crawl runs. The context owns none of them: the
 // run sets them up before the crawl and outlives it.
 #ifndef FERRET_APP_CRAWLCONTEXT_H_
@@ -16,6 +17,7 @@
 #include "net/Connector.h"
 #include "text/CStr.h"
 
+class CrawlScope;
 class Prefetcher;
 
 struct CrawlContext {
@@ -26,6 +28,8 @@ struct CrawlContext {
   Reporter& reporter;
   Connector connector;
   ConnectionPool* pool = nullptr;
+  CrawlScope* scope = nullptr;       // where the crawl may go; null: anywhere
+  CStr startUrl;                     // the start URL as read, always in scope
   CStr startHost;                    // host of the start URL, for -confine
   Prefetcher* prefetcher = nullptr;  // with -j, set by the crawl while it runs
 };

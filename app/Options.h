@@ -25,6 +25,10 @@ struct Options {
   int jobs = 1;      // requests in flight at once, 1 to 64
   int html = 0;      // links read as a browser reads them, lines tested whole
   int text = 0;      // the keyword tested on the page's text (implies html)
+  int noparent = 0;             // only URLs at or below the start URL's directory
+  std::vector<CStr> accept;     // a URL must match one of these, when any is given
+  std::vector<CStr> reject;     // and none of these
+  long maxPages = 0;            // page requests allowed; 0: no limit
   std::string agent;                 // the User-Agent value; empty: ferret's own
   std::vector<std::string> headers;  // "Name: value" lines for the start URL's domain
 

@@ -5,6 +5,7 @@
 
 #include "app/BodyCopy.h"
 #include "app/CrawlPlan.h"
+#include "app/CrawlScope.h"
 #include "app/Download.h"
 #include "app/OncePages.h"
 #include "app/PageReader.h"
@@ -80,6 +81,8 @@ class Crawler {
   void SaveApart(const Url& requested, AlsoSaved also);
   void SavedAlong(const Url& requested, AlsoSaved also, bool failed, const Url& saved);
   void ReportLinksCut(const Url& url, size_t limit);
+  // Says once that -maxpages ended the crawl's scans.
+  void ReportPageLimit();
   // url as printed: with -html in its absolute, normalised form (a redirect's
   // target is read as the design reads a Location).
   CStr Shown(const Url& url) const;
@@ -94,11 +97,20 @@ class Crawler {
   const CrawlPlan plan;
   const FetchPolicy confined;  // what -confine lets the crawl ask for
   LinkBudget budget;
+  bool pageLimitReported = false;
   OncePages pages;    // with -once: the pages the scan met
   VisitedUrls files;  // with -once: links saved or printed, pages saved
   std::unique_ptr<Prefetcher> prefetch;  // with -j
   bool startSaveFailed = false;  // a run that saves everything: the start URL's request failed
 };
+
+void Crawler::ReportPageLimit() {
+  if (pageLimitReported) return;
+  pageLimitReported = true;
+  std::string message = "page limit reached: " + std::to_string(options.maxPages) +
+                        " pages requested, no more links followed";
+  context.reporter.Notice(CStr(message.c_str()));
+}
 
 void Crawler::ReportLinksCut(const Url& url, size_t limit) {
   CrawlFailure failure;
@@ -163,6 +175,13 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
     admit = [this, &visit, &keys, &prior](const Url& url) {
       return pages.Meet(url, visit, &keys, &prior);
     };
+  }
+  // Past -maxpages no page is asked for; a save the page was to serve is
+  // made on its own.
+  if (context.scope != nullptr && !context.scope->TakePage()) {
+    ReportPageLimit();
+    SaveApart(requested, also);
+    return -1;
   }
   bool found = false;
   Url url;
@@ -333,6 +352,8 @@ bool Crawler::TakeLink(PendingPage& page, NextVisit* next) {
     if (problem.kind != FailureKind::kNone) context.reporter.Failed(problem);
     return false;
   }
+  // Out of scope, a link is neither asked for, printed nor saved.
+  if (!InScope(context, step.target)) return false;
   // File mode acts on the link itself, once only with -once.
   bool act = step.fileAction && (!options.once || files.Insert(step.target));
   if (step.fileAction && !act && options.download && prefetch) {
@@ -353,7 +374,9 @@ bool Crawler::TakeLink(PendingPage& page, NextVisit* next) {
 }
 
 int Crawler::Run(const Url& url, int depth) {
-  if (options.jobs > 1) {
+  // With -maxpages the crawl fetches alone: which pages it asks for within
+  // the limit is known only as it goes, and none past it may be asked for.
+  if (options.jobs > 1 && options.maxPages == 0) {
     prefetch = std::make_unique<Prefetcher>(options.jobs, context.connector,
                                             ConfinementPolicy(context), ConfinedHosts(context),
                                             options, plan, context.pool);

@@ -54,6 +54,10 @@ class Reporter {
     Failed(failure);
   }
 
+  // Something the user should know that is no failure and no result (a
+  // limit that ended the crawl early), written once, away from the results.
+  virtual void Notice(const CStr& message) { (void)message; }
+
   // Progress: a request for url begins; pages at depth are scanned; length
   // more body bytes arrived.
   virtual void RequestStarted(const CStr& url) { (void)url; }

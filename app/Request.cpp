@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/Confine.h"
+#include "app/CrawlScope.h"
 #include "app/Prefetch.h"
 #include "app/Stop.h"
 
@@ -55,10 +56,19 @@ void ReportExchange(CrawlContext& crawl, const FetchOutcome& outcome) {
 
 }  // namespace
 
+bool InScope(const CrawlContext& crawl, const Url& url) {
+  const CrawlScope* scope = crawl.scope;
+  return scope == nullptr || !scope->Filters() || url.Text() == crawl.startUrl ||
+         scope->Allows(url);
+}
+
 FetchPolicy ConfinementPolicy(const CrawlContext& crawl) {
   HostPolicy hosts = ConfinedHosts(crawl);
-  if (!hosts) return [](const Url&) { return true; };
-  return [hosts = std::move(hosts)](const Url& target) { return hosts(target.HostView()); };
+  bool scoped = crawl.scope != nullptr && crawl.scope->Filters();
+  if (!hosts && !scoped) return [](const Url&) { return true; };
+  return [hosts = std::move(hosts), &crawl](const Url& target) {
+    return (!hosts || hosts(target.HostView())) && InScope(crawl, target);
+  };
 }
 
 HostPolicy ConfinedHosts(const CrawlContext& crawl) {

@@ -42,8 +42,12 @@ void ReportExchangeAgain(CrawlContext& crawl, const FetchOutcome& outcome);
 // reported.
 bool ArrivedWhole(CrawlContext& crawl, const ResponseBody& body);
 
-// The run's host confinement (-confine), as a policy for Fetch, and as one
-// on host names (null without -confine).
+// Whether the run's scope (-noparent, -accept, -reject) lets the crawl ask
+// for url: always for the start URL, which the user asked for.
+bool InScope(const CrawlContext& crawl, const Url& url);
+
+// The run's host confinement (-confine) and scope (InScope), as a policy for
+// Fetch, and the confinement as one on host names (null without -confine).
 FetchPolicy ConfinementPolicy(const CrawlContext& crawl);
 HostPolicy ConfinedHosts(const CrawlContext& crawl);
 

@@ -2,8 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <vector>
 
 #include "app/CrawlContext.h"
+#include "app/CrawlScope.h"
 #include "app/PageScan.h"
 #include "app/RequestIdentity.h"
 #include "app/Stop.h"
@@ -26,8 +29,27 @@ bool PatternCompiles(const char* what, const CStr& pattern) {
 
 }  // namespace
 
+// False, after the message on standard error, when one of patterns (those
+// of the option named what) does not compile.
+bool PatternsCompile(const char* what, const std::vector<CStr>& patterns) {
+  for (const CStr& pattern : patterns) {
+    if (!PatternCompiles(what, pattern)) return false;
+  }
+  return true;
+}
+
+ScopeOptions ScopeOf(const Options& options) {
+  ScopeOptions scope;
+  scope.noParent = options.noparent != 0;
+  scope.accept = options.accept;
+  scope.reject = options.reject;
+  scope.maxPages = options.maxPages;
+  return scope;
+}
+
 int RunCrawl(const Options& options, CStr startUrl) {
-  if (!PatternCompiles("keyword", options.keyword) || !PatternCompiles("file", options.filespec)) {
+  if (!PatternCompiles("keyword", options.keyword) || !PatternCompiles("file", options.filespec) ||
+      !PatternsCompile("accept", options.accept) || !PatternsCompile("reject", options.reject)) {
     return kExitUsage;
   }
   SocketSetIoTimeout(options.timeout);
@@ -36,6 +58,7 @@ int RunCrawl(const Options& options, CStr startUrl) {
   // not, goes through this connector.
   CrawlContext crawl(options, reporter, ConnectVia(ProxySettings::FromEnvironment(std::getenv)));
   ConnectionPool connections;  // outlives the crawl and every thread of it
+  std::unique_ptr<CrawlScope> scope;  // made for the start URL
   crawl.pool = &connections;
   // The start URL is read once, here; a URL that cannot be read is reported
   // once, and nothing is asked.
@@ -53,6 +76,9 @@ int RunCrawl(const Options& options, CStr startUrl) {
     reporter.Failed(problem);
   } else {
     crawl.startHost = start.Host();
+    crawl.startUrl = start.Text();
+    scope = std::make_unique<CrawlScope>(start, ScopeOf(options));
+    if (scope->Limited()) crawl.scope = scope.get();
     crawl.connector = IdentifyingConnector(std::move(crawl.connector), options, start);
     startFailed = ScanPage(crawl, start, options.depth) == -1;
   }

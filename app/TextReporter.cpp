@@ -89,6 +89,11 @@ void TextReporter::RequestStarted(const CStr& url) {
   progress.Request(CStr(TerminalSafe(url, shown).c_str()), Counts().errors);
 }
 
+void TextReporter::Notice(const CStr& message) {
+  progress.Clear();
+  std::fprintf(stderr, "ferret: %s\n", TerminalSafe(message, message.Length()).c_str());
+}
+
 void TextReporter::WriteLine(const CStr& line, const char* reason) {
   if (outputFailed) return;
   progress.Clear();

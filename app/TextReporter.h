@@ -24,6 +24,8 @@
 class TextReporter : public Reporter {
  public:
   void RequestStarted(const CStr& url) override;
+  // "ferret: <message>" on standard error.
+  void Notice(const CStr& message) override;
   void ScanningDepth(int depth) override { progress.Depth(depth); }
   void BodyBytes(size_t length) override { progress.Bytes(length, Counts().errors); }
   bool Finish(bool withCounters) override;

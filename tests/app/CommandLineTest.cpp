@@ -122,6 +122,10 @@ TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
       {{"http://h/", "-timeout", "0"}, "-timeout must be 1 to 86400"},
       {{"http://h/", "-timeout", "86401"}, "-timeout must be 1 to 86400"},
       {{"http://h/", "-timeout", "1.5"}, "-timeout must be 1 to 86400"},
+      {{"http://h/", "-maxpages", "0"}, "-maxpages must be 1 to 1000000000"},
+      {{"http://h/", "-maxpages", "1000000001"}, "-maxpages must be 1 to 1000000000"},
+      {{"http://h/", "-maxpages", "5x"}, "-maxpages must be 1 to 1000000000"},
+      {{"http://h/", "-accept"}, "-accept needs a value"},
       // What would break the request, or smuggle a line into it.
       {{"http://h/", "-agent", ""}, "-agent must be one line of text"},
       {{"http://h/", "-agent", "a\r\nX-Evil: 1"}, "-agent must be one line of text"},
@@ -156,6 +160,8 @@ TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
       {"http://h/", "-j", "1", "-j", "64", "-timeout", "1", "-timeout", "86400"},
       {"http://h/", "-agent", "Probe/2 (+mailto:a@b)", "-header", "Cookie: a=1; b=2", "-HEADER",
        "X-Token:"},
+      {"http://h/", "-noparent", "-accept", "a", "-Accept", "b", "-reject", "c", "-maxpages",
+       "1000000000"},
   };
   for (const auto& args : accepted) {
     Parsed p = Parse(args);
@@ -168,6 +174,11 @@ TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
   Parsed identity = Parse(accepted[3]);
   EXPECT_EQ(identity.options.agent, "Probe/2 (+mailto:a@b)");
   EXPECT_EQ(identity.options.headers, (std::vector<std::string>{"Cookie: a=1; b=2", "X-Token:"}));
+  Parsed scope = Parse(accepted[4]);
+  EXPECT_EQ(scope.options.noparent, 1);
+  EXPECT_EQ(scope.options.accept.size(), 2u);
+  EXPECT_EQ(scope.options.reject.size(), 1u);
+  EXPECT_EQ(scope.options.maxPages, 1000000000);
 }
 
 TEST(CommandLine, CountersLine) {
@@ -233,7 +244,8 @@ const char kUsage[] = "ferret " FERRET_VERSION
                       "FORMAT: ferret url [-k keyword] [-f filespec] [-d depth] [-print]\n"
                       "                   [-download] [-create] [-confine] [-stat]\n"
                       "                   [-timeout S] [-once] [-j N] [-html] [-text]\n"
-                      "                   [-agent TEXT] [-header \"Name: value\"]...\n"
+                      "                   [-noparent] [-accept REGEX]... [-reject REGEX]...\n"
+                      "                   [-maxpages N] [-agent TEXT] [-header \"Name: value\"]...\n"
                       "\n";
 
 TEST(CommandLineBinary, UsageAndRefusals) {

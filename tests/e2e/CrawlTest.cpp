@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <set>
 #include <fstream>
 #include <map>
 #include <string>
@@ -375,6 +376,68 @@ TEST_F(CrawlTest, ConfineToTheStartDomain) {
   EXPECT_EQ(Lines(alone.out),
             (std::vector<std::string>{"Saves(0) Prints(0) Hits(1) HTTP 200(100%) Errors(0)"}));
   EXPECT_EQ(server.RequestPaths().size(), 3u);
+}
+
+// The scope options, judged on the absolute normalised URL: nothing outside
+// is requested, printed or saved, redirects included; the start URL always
+// is. -maxpages stops the scans after N page requests, says so once on
+// standard error, and the run ends well. Fetched ahead or not alike.
+TEST_F(CrawlTest, ScopeKeepsTheCrawlWhereItWasAsked) {
+  Page("/", "<a href=\"a/1.html\">1</a> <a href=\"b/3.html\">3</a> <a href=\"a/sub/4.html\">4</a>\n"
+            "<a href=\"a/r.html\">r</a> <a href=\"x.gif\">x</a>\n");
+  Page("/a/1.html", "<a href=\"2.html\">2</a> <a href=\"../b/5.html\">5</a> <a href=\"/A/6.html\">6</a>\n");
+  Page("/a/2.html", "<a href=\"./sub/../7.html\">7</a>\n");
+  for (const char* page : {"/b/3.html", "/a/sub/4.html", "/b/5.html", "/a/7.html", "/b/8.html"}) {
+    Page(page, "end\n");
+  }
+  server.SetResponse("/a/r.html", RedirectResponse("/b/8.html"));
+  server.SetResponse("/x.gif", FileResponse("GIF89a", "image/gif"));
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> requested;  // in order
+    std::set<std::string> printed;
+    std::string err;
+  } runs[] = {
+      // "/A/6.html" is not below "/a/": paths keep their letter case.
+      {{server.Url("/a/1.html"), "-f", ".", "-d", "2", "-print", "-noparent", "-html"},
+       {"/a/1.html", "/a/2.html", "/a/7.html"},
+       {"/a/2.html", "/a/7.html"},
+       ""},
+      // Patterns take letters in either case; the redirect out is refused.
+      {{server.Url("/"), "-f", ".", "-d", "1", "-print", "-html", "-accept", "/a/", "-reject",
+        "SUB", "-reject", "/7\\.html$"},
+       {"/", "/a/r.html", "/a/1.html"},
+       {"/a/r.html", "/a/1.html", "/a/2.html", "/A/6.html"},
+       ""},
+      // A redirect hop is no page of its own.
+      {{server.Url("/"), "-k", ".", "-d", "2", "-once", "-print", "-maxpages", "3"},
+       {"/", "/x.gif", "/a/r.html", "/b/8.html"},
+       {"/", "/b/8.html"},
+       "ferret: page limit reached: 3 pages requested, no more links followed\n"},
+  };
+  for (const auto& run : runs) {
+    for (const char* jobs : {"1", "4"}) {
+      SCOPED_TRACE(run.args[0] + " " + run.args.back() + " -j " + jobs);
+      server.ClearRequests();
+      std::vector<std::string> args = run.args;
+      args.insert(args.end(), {"-stat", "-j", jobs});
+      ProcessResult r = Crawl(args);
+      // Workers fetching ahead reach the server in any order.
+      std::vector<std::string> requested = server.RequestPaths(), expected = run.requested;
+      if (jobs != std::string("1")) {
+        std::sort(requested.begin(), requested.end());
+        std::sort(expected.begin(), expected.end());
+      }
+      EXPECT_EQ(requested, expected);
+      EXPECT_EQ(r.err, run.err);
+      std::set<std::string> printed;
+      for (const std::string& line : Lines(r.out)) {
+        size_t at = line.find(server.HostPort());  // printed with or without "http://"
+        if (at != std::string::npos) printed.insert(line.substr(at + server.HostPort().size()));
+      }
+      EXPECT_EQ(printed, run.printed);
+    }
+  }
 }
 
 // A failed connection names host, port and URL with its reason, on one line
