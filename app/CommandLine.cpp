@@ -37,6 +37,7 @@ enum class Option {
   Accept,
   Reject,
   MaxPages,
+  Tries,
 };
 
 // In the order in which names are compared; the first equal name wins.
@@ -64,6 +65,7 @@ constexpr OptionName kOptions[] = {
     {"-accept", Option::Accept},
     {"-reject", Option::Reject},
     {"-maxpages", Option::MaxPages},
+    {"-tries", Option::Tries},
 };
 
 // The entry whose name equals argument in any letter case; null for none.
@@ -78,7 +80,7 @@ bool TakesValue(Option option) {
   return option == Option::Depth || option == Option::Keyword || option == Option::Filespec ||
          option == Option::Timeout || option == Option::Jobs || option == Option::Agent ||
          option == Option::Header || option == Option::Accept || option == Option::Reject ||
-         option == Option::MaxPages;
+         option == Option::MaxPages || option == Option::Tries;
 }
 
 // A count of parallel requests, 1 to 64; 0 when the text is not one.
@@ -87,6 +89,15 @@ int ReadJobs(const char* text) {
   errno = 0;
   long value = std::strtol(text, &end, 10);
   if (errno != 0 || end == text || *end != '\0' || value < 1 || value > 64) return 0;
+  return static_cast<int>(value);
+}
+
+// A count of tries from 1 to 100; 0 when the text is not one.
+int ReadTries(const char* text) {
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < 1 || value > 100) return 0;
   return static_cast<int>(value);
 }
 
@@ -139,6 +150,7 @@ void Apply(Option option, const char* value, Options& s) {
     case Option::Accept: s.accept.push_back(value); break;
     case Option::Reject: s.reject.push_back(value); break;
     case Option::MaxPages: s.maxPages = ReadMaxPages(value); break;
+    case Option::Tries: s.tries = ReadTries(value); break;
     case Option::Header: s.headers.push_back(value); break;
     case Option::Text:
       s.text = 1;
@@ -175,7 +187,8 @@ constexpr const char* kUsageLines[] = {
     "                   [-download] [-create] [-confine] [-stat]",
     "                   [-timeout S] [-once] [-j N] [-html] [-text]",
     "                   [-noparent] [-accept REGEX]... [-reject REGEX]...",
-    "                   [-maxpages N] [-agent TEXT] [-header \"Name: value\"]...",
+    "                   [-maxpages N] [-tries N] [-agent TEXT]",
+    "                   [-header \"Name: value\"]...",
 };
 
 // Printed after the usage lines by -help; the man page has the whole story.
@@ -205,6 +218,9 @@ constexpr const char kHelpText[] =
     "               request only URLs (absolute, normalised) that match an -accept\n"
     "               pattern, if any is given, and no -reject pattern (repeatable)\n"
     "  -maxpages N  request at most N pages, then finish and stop\n"
+    "  -tries N     try a URL up to N times in all when it fails in passing (a refused\n"
+    "               or reset connection, a timeout, 408, 429, 500, 502, 503, 504),\n"
+    "               waiting 1, 2, 4... s (at most 60) or as Retry-After says\n"
     "  -agent TEXT  send TEXT as the User-Agent (default ferret/<version>)\n"
     "  -header \"Name: value\"\n"
     "               send this field too (repeatable), only to the start URL's\n"
@@ -298,6 +314,10 @@ bool ReadOptions(int argc, const char* const* argv, Options& options) {
     }
     if (entry->option == Option::Jobs && options.jobs == 0) {
       Refuse("-j must be 1 to 64");
+      return false;
+    }
+    if (entry->option == Option::Tries && options.tries == 0) {
+      Refuse("-tries must be 1 to 100");
       return false;
     }
     if (entry->option == Option::MaxPages && options.maxPages == 0) {

@@ -5,7 +5,8 @@
 // proxies read for it; ConnectTo; or a test double), fetched ahead or not,
 // the pool that keeps connections between requests (none: each request has
 // a connection of its own), the scope (-noparent, -accept, -reject,
-// -maxpages), the start URL and host for confinement and scope, and, with -j,
+// -maxpages), the retry policy (-tries), the start URL and host for
+// confinement and scope, and, with -j,
 // the fetcher ahead while the crawl runs. The context owns none of them: the
 // run sets them up before the crawl and outlives it.
 #ifndef FERRET_APP_CRAWLCONTEXT_H_
@@ -18,6 +19,7 @@
 #include "text/CStr.h"
 
 class CrawlScope;
+class RetryPolicy;
 class Prefetcher;
 
 struct CrawlContext {
@@ -29,6 +31,7 @@ struct CrawlContext {
   Connector connector;
   ConnectionPool* pool = nullptr;
   CrawlScope* scope = nullptr;       // where the crawl may go; null: anywhere
+  const RetryPolicy* retries = nullptr;  // -tries; null: one try each
   CStr startUrl;                     // the start URL as read, always in scope
   CStr startHost;                    // host of the start URL, for -confine
   Prefetcher* prefetcher = nullptr;  // with -j, set by the crawl while it runs

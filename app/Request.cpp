@@ -1,11 +1,18 @@
 #include "app/Request.h"
 
+#include <chrono>
+#include <ctime>
 #include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
 
 #include "app/Confine.h"
 #include "app/CrawlScope.h"
 #include "app/Prefetch.h"
 #include "app/Stop.h"
+#include "net/RetryPolicy.h"
 
 namespace {
 
@@ -52,6 +59,28 @@ void ReportExchange(CrawlContext& crawl, const FetchOutcome& outcome) {
   bool stopped = StopReason() != 0 && outcome.status != FetchStatus::kAnswered;
   crawl.reporter.Exchanged(outcome.headersRead, !stopped && outcome.status == FetchStatus::kAnswered);
   if (!stopped && outcome.status == FetchStatus::kFailed) crawl.reporter.Failed(outcome.failure);
+}
+
+// Whether outcome, the made-th try of a request, is a failure to try again
+// (-tries), after waiting as the retry policy says (false when the run stops
+// meanwhile).
+bool RetryAfterFailure(CrawlContext& crawl, const FetchOutcome& outcome, int made) {
+  const RetryPolicy* retries = crawl.retries;
+  if (retries == nullptr || outcome.status != FetchStatus::kFailed || StopReason() != 0 ||
+      !retries->ShouldRetry(made, outcome.failure)) {
+    return false;
+  }
+  std::optional<double> after;
+  const CStr& value = outcome.failure.retryAfter;
+  if (!value.IsEmpty()) {
+    after = RetryAfterSeconds(std::string_view(value, value.Length()), std::time(nullptr));
+  }
+  auto until = std::chrono::steady_clock::now() +
+               std::chrono::duration<double>(retries->DelaySeconds(made, after));
+  while (StopReason() == 0 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return StopReason() == 0;
 }
 
 }  // namespace
@@ -109,12 +138,30 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
     }
     if (ahead != nullptr) *ahead = std::move(fetched);
   }
-  outcome = Fetch(
-      url,
-      [&admit, confined = ConfinementPolicy(crawl)](const Url& target) {
-        return confined(target) && (!admit || admit(target));
-      },
-      connect, nullptr, crawl.pool, keptFor);
+  // A URL admitted by an earlier try of this request is admitted again (with
+  // -once it was met by this very request); within one try, as ever, once.
+  std::set<std::string> admittedBefore, admitted;
+  const FetchPolicy policy = [&admit, &admittedBefore, &admitted,
+                              confined = ConfinementPolicy(crawl)](const Url& target) {
+    if (!confined(target)) return false;
+    if (!admit) return true;
+    std::string key = target.Key();
+    if (admittedBefore.count(key) != 0) return true;
+    if (!admit(target)) return false;
+    admitted.insert(std::move(key));
+    return true;
+  };
+  for (int made = 1;; ++made) {
+    outcome = Fetch(url, policy, connect, nullptr, crawl.pool, keptFor);
+    if (!RetryAfterFailure(crawl, outcome, made)) break;
+    admittedBefore.insert(admitted.begin(), admitted.end());
+    admitted.clear();
+    // A try again is made for real, whatever the first was.
+    if (crawl.prefetcher != nullptr) {
+      connect = LiveConnector(crawl, url, purpose, depth);
+      keptFor = KeptFor::kFirstExchange;
+    }
+  }
   ReportExchange(crawl, outcome);
   return outcome;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "app/CrawlContext.h"
@@ -11,6 +12,7 @@
 #include "app/RequestIdentity.h"
 #include "app/Stop.h"
 #include "app/TextReporter.h"
+#include "net/RetryPolicy.h"
 #include "net/Sockets.h"
 #include "net/WebUrl.h"
 #include "regex/Regexp.h"
@@ -59,6 +61,12 @@ int RunCrawl(const Options& options, CStr startUrl) {
   CrawlContext crawl(options, reporter, ConnectVia(ProxySettings::FromEnvironment(std::getenv)));
   ConnectionPool connections;  // outlives the crawl and every thread of it
   std::unique_ptr<CrawlScope> scope;  // made for the start URL
+  // The jitter of the waits between tries: drawn on the crawl's thread only.
+  std::mt19937 draws{std::random_device{}()};
+  RetryPolicy retries(options.tries, [&draws] {
+    return std::uniform_real_distribution<double>(0.0, 1.0)(draws);
+  });
+  if (options.tries > 1) crawl.retries = &retries;
   crawl.pool = &connections;
   // The start URL is read once, here; a URL that cannot be read is reported
   // once, and nothing is asked.

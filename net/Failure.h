@@ -43,6 +43,7 @@ struct Failure {
   int status = 0;       // the HTTP status
   int systemError = 0;  // 0 when the system gave no error number
   CStr detail;
+  CStr retryAfter;  // kHttpError: the answer's Retry-After value, if any
   unsigned long long bytesRead = 0;
   long long bytesExpected = -1;
 };

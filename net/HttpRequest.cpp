@@ -324,6 +324,9 @@ FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector
       if (IsFailureStatus(head)) {
         failure = Simple(FailureKind::kHttpError, text);
         failure.status = head.Status();
+        if (const std::string* after = head.Find("Retry-After")) {
+          failure.retryAfter = after->substr(0, 200).c_str();
+        }
         DropBody(exchange, pool, text);
         return Failed(outcome, failure);
       }

@@ -126,6 +126,8 @@ TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
       {{"http://h/", "-maxpages", "1000000001"}, "-maxpages must be 1 to 1000000000"},
       {{"http://h/", "-maxpages", "5x"}, "-maxpages must be 1 to 1000000000"},
       {{"http://h/", "-accept"}, "-accept needs a value"},
+      {{"http://h/", "-tries", "0"}, "-tries must be 1 to 100"},
+      {{"http://h/", "-tries", "101"}, "-tries must be 1 to 100"},
       // What would break the request, or smuggle a line into it.
       {{"http://h/", "-agent", ""}, "-agent must be one line of text"},
       {{"http://h/", "-agent", "a\r\nX-Evil: 1"}, "-agent must be one line of text"},
@@ -245,7 +247,8 @@ const char kUsage[] = "ferret " FERRET_VERSION
                       "                   [-download] [-create] [-confine] [-stat]\n"
                       "                   [-timeout S] [-once] [-j N] [-html] [-text]\n"
                       "                   [-noparent] [-accept REGEX]... [-reject REGEX]...\n"
-                      "                   [-maxpages N] [-agent TEXT] [-header \"Name: value\"]...\n"
+                      "                   [-maxpages N] [-tries N] [-agent TEXT]\n"
+                      "                   [-header \"Name: value\"]...\n"
                       "\n";
 
 TEST(CommandLineBinary, UsageAndRefusals) {

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 #include <fstream>
 #include <map>
@@ -438,6 +439,63 @@ TEST_F(CrawlTest, ScopeKeepsTheCrawlWhereItWasAsked) {
       EXPECT_EQ(printed, run.printed);
     }
   }
+}
+
+// -tries: a passing failure (an error status that says so, a reset) is
+// tried again, as Retry-After says or after a backoff; a success after it is
+// a success, and only the last failure of a URL that never succeeds is
+// reported and counted. A final failure (404) is not tried again.
+TEST_F(CrawlTest, PassingFailuresAreTriedAgain) {
+  const std::string ok = HtmlResponse("fine\n");
+  auto status = [](const char* line, const char* after) {
+    return HttpResponse(line, {std::string("Retry-After: ") + after, "Content-Length: 0"}, "");
+  };
+  const struct {
+    const char* name;
+    std::vector<std::string> answers;  // one connection each; "" resets it
+    const char* tries;
+    std::vector<std::string> out;  // before the URL, then the counters
+    int exitCode;
+    double atLeastSeconds;
+  } cases[] = {
+      {"503 twice, then 200", {status("HTTP/1.1 503 Busy", "0"), status("HTTP/1.1 503 Busy", "0"), ok},
+       "3", {"", "Saves(0) Prints(1) Hits(1) HTTP 200(100%) Errors(0)"}, 0, 0},
+      {"too few tries", {status("HTTP/1.1 503 Busy", "0"), status("HTTP/1.1 429 Slow down", "0"), ok},
+       "2", {"HTTP 429 at ", "Saves(0) Prints(0) Hits(1) HTTP 200(0%) Errors(1)"}, 2, 0},
+      {"Retry-After is waited for", {status("HTTP/1.1 503 Busy", "1"), ok},
+       "2", {"", "Saves(0) Prints(1) Hits(1) HTTP 200(100%) Errors(0)"}, 0, 1.0},
+      {"a reset, then 200", {"", ok}, "2",
+       {"", "Saves(0) Prints(1) Hits(1) HTTP 200(100%) Errors(0)"}, 0, 0.5},
+      {"404 is final", {HttpResponse("HTTP/1.1 404 Gone", {"Content-Length: 0"}, ""), ok}, "3",
+       {"HTTP 404 at ", "Saves(0) Prints(0) Hits(1) HTTP 200(0%) Errors(1)"}, 2, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer site;
+    for (const std::string& answer : c.answers) {
+      ConnectionScript script;
+      script.ReceiveOnce();
+      if (answer.empty()) {
+        script.Abort();
+      } else {
+        script.Send(answer).Close();
+      }
+      site.AddScript(script);
+    }
+    const size_t expectedTries = c.exitCode == 0 ? c.answers.size()
+                                 : c.name == std::string("404 is final") ? 1
+                                                                          : std::stoul(c.tries);
+    expectedExit = c.exitCode;
+    auto began = std::chrono::steady_clock::now();
+    ProcessResult r =
+        Crawl({site.Url("/p.html"), "-k", "fine", "-print", "-tries", c.tries, "-stat"});
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{c.out[0] + site.Url("/p.html"), c.out[1]}));
+    EXPECT_EQ(site.Accepted(), expectedTries);
+    EXPECT_GE(seconds, c.atLeastSeconds);
+  }
+  expectedExit = 0;
 }
 
 // A failed connection names host, port and URL with its reason, on one line
