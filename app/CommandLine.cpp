@@ -38,6 +38,7 @@ enum class Option {
   Reject,
   MaxPages,
   Tries,
+  Robots,
 };
 
 // In the order in which names are compared; the first equal name wins.
@@ -66,6 +67,7 @@ constexpr OptionName kOptions[] = {
     {"-reject", Option::Reject},
     {"-maxpages", Option::MaxPages},
     {"-tries", Option::Tries},
+    {"-robots", Option::Robots},
 };
 
 // The entry whose name equals argument in any letter case; null for none.
@@ -151,6 +153,7 @@ void Apply(Option option, const char* value, Options& s) {
     case Option::Reject: s.reject.push_back(value); break;
     case Option::MaxPages: s.maxPages = ReadMaxPages(value); break;
     case Option::Tries: s.tries = ReadTries(value); break;
+    case Option::Robots: s.robots = 1; break;
     case Option::Header: s.headers.push_back(value); break;
     case Option::Text:
       s.text = 1;
@@ -187,7 +190,7 @@ constexpr const char* kUsageLines[] = {
     "                   [-download] [-create] [-confine] [-stat]",
     "                   [-timeout S] [-once] [-j N] [-html] [-text]",
     "                   [-noparent] [-accept REGEX]... [-reject REGEX]...",
-    "                   [-maxpages N] [-tries N] [-agent TEXT]",
+    "                   [-maxpages N] [-tries N] [-robots] [-agent TEXT]",
     "                   [-header \"Name: value\"]...",
 };
 
@@ -221,6 +224,7 @@ constexpr const char kHelpText[] =
     "  -tries N     try a URL up to N times in all when it fails in passing (a refused\n"
     "               or reset connection, a timeout, 408, 429, 500, 502, 503, 504),\n"
     "               waiting 1, 2, 4... s (at most 60) or as Retry-After says\n"
+    "  -robots      obey each server's robots.txt (the group for ferret, else *)\n"
     "  -agent TEXT  send TEXT as the User-Agent (default ferret/<version>)\n"
     "  -header \"Name: value\"\n"
     "               send this field too (repeatable), only to the start URL's\n"

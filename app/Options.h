@@ -30,6 +30,7 @@ struct Options {
   std::vector<CStr> reject;     // and none of these
   long maxPages = 0;            // page requests allowed; 0: no limit
   int tries = 1;                // requests a URL gets when a passing failure ends one
+  int robots = 0;               // obey each server's robots.txt
   std::string agent;                 // the User-Agent value; empty: ferret's own
   std::vector<std::string> headers;  // "Name: value" lines for the start URL's domain
 

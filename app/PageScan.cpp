@@ -378,7 +378,7 @@ int Crawler::Run(const Url& url, int depth) {
   // the limit is known only as it goes, and none past it may be asked for.
   if (options.jobs > 1 && options.maxPages == 0) {
     prefetch = std::make_unique<Prefetcher>(options.jobs, context.connector,
-                                            ConfinementPolicy(context), ConfinedHosts(context),
+                                            AheadPolicy(context), ConfinedHosts(context),
                                             options, plan, context.pool);
     if (options.once) prefetch->ScannedLive(url, depth);
   }

@@ -10,6 +10,7 @@
 
 #include "app/Confine.h"
 #include "app/CrawlScope.h"
+#include "app/RobotsGate.h"
 #include "app/Prefetch.h"
 #include "app/Stop.h"
 #include "net/RetryPolicy.h"
@@ -61,6 +62,16 @@ void ReportExchange(CrawlContext& crawl, const FetchOutcome& outcome) {
   if (!stopped && outcome.status == FetchStatus::kFailed) crawl.reporter.Failed(outcome.failure);
 }
 
+// Whether -robots lets the crawl ask for url; on the crawl's thread, so a
+// server refused for want of its robots.txt is said here, once.
+bool RobotsAllow(CrawlContext& crawl, const Url& url) {
+  if (crawl.robots == nullptr) return true;
+  bool allowed = crawl.robots->Allows(url);
+  CStr notice = crawl.robots->NoticeOnce(url);
+  if (!notice.IsEmpty()) crawl.reporter.Notice(notice);
+  return allowed;
+}
+
 // Whether outcome, the made-th try of a request, is a failure to try again
 // (-tries), after waiting as the retry policy says (false when the run stops
 // meanwhile).
@@ -84,6 +95,15 @@ bool RetryAfterFailure(CrawlContext& crawl, const FetchOutcome& outcome, int mad
 }
 
 }  // namespace
+
+FetchPolicy AheadPolicy(const CrawlContext& crawl) {
+  FetchPolicy confined = ConfinementPolicy(crawl);
+  RobotsGate* robots = crawl.robots;
+  if (robots == nullptr) return confined;
+  return [confined = std::move(confined), robots](const Url& target) {
+    return confined(target) && robots->Allows(target);
+  };
+}
 
 bool InScope(const CrawlContext& crawl, const Url& url) {
   const CrawlScope* scope = crawl.scope;
@@ -141,9 +161,9 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
   // A URL admitted by an earlier try of this request is admitted again (with
   // -once it was met by this very request); within one try, as ever, once.
   std::set<std::string> admittedBefore, admitted;
-  const FetchPolicy policy = [&admit, &admittedBefore, &admitted,
+  const FetchPolicy policy = [&crawl, &admit, &admittedBefore, &admitted,
                               confined = ConfinementPolicy(crawl)](const Url& target) {
-    if (!confined(target)) return false;
+    if (!confined(target) || !RobotsAllow(crawl, target)) return false;
     if (!admit) return true;
     std::string key = target.Key();
     if (admittedBefore.count(key) != 0) return true;

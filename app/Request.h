@@ -49,6 +49,9 @@ bool InScope(const CrawlContext& crawl, const Url& url);
 // The run's host confinement (-confine) and scope (InScope), as a policy for
 // Fetch, and the confinement as one on host names (null without -confine).
 FetchPolicy ConfinementPolicy(const CrawlContext& crawl);
+// What the workers fetching ahead may ask for: ConfinementPolicy, and
+// -robots (whose notices are the crawl's to write).
+FetchPolicy AheadPolicy(const CrawlContext& crawl);
 HostPolicy ConfinedHosts(const CrawlContext& crawl);
 
 #endif  // FERRET_APP_REQUEST_H_

@@ -10,6 +10,7 @@
 #include "app/CrawlScope.h"
 #include "app/PageScan.h"
 #include "app/RequestIdentity.h"
+#include "app/RobotsGate.h"
 #include "app/Stop.h"
 #include "app/TextReporter.h"
 #include "net/RetryPolicy.h"
@@ -61,6 +62,7 @@ int RunCrawl(const Options& options, CStr startUrl) {
   CrawlContext crawl(options, reporter, ConnectVia(ProxySettings::FromEnvironment(std::getenv)));
   ConnectionPool connections;  // outlives the crawl and every thread of it
   std::unique_ptr<CrawlScope> scope;  // made for the start URL
+  std::unique_ptr<RobotsGate> robots;
   // The jitter of the waits between tries: drawn on the crawl's thread only.
   std::mt19937 draws{std::random_device{}()};
   RetryPolicy retries(options.tries, [&draws] {
@@ -87,6 +89,10 @@ int RunCrawl(const Options& options, CStr startUrl) {
     crawl.startUrl = start.Text();
     scope = std::make_unique<CrawlScope>(start, ScopeOf(options));
     if (scope->Limited()) crawl.scope = scope.get();
+    if (options.robots) {
+      robots = std::make_unique<RobotsGate>(crawl.connector, crawl.pool);
+      crawl.robots = robots.get();
+    }
     crawl.connector = IdentifyingConnector(std::move(crawl.connector), options, start);
     startFailed = ScanPage(crawl, start, options.depth) == -1;
   }

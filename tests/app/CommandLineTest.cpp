@@ -247,7 +247,7 @@ const char kUsage[] = "ferret " FERRET_VERSION
                       "                   [-download] [-create] [-confine] [-stat]\n"
                       "                   [-timeout S] [-once] [-j N] [-html] [-text]\n"
                       "                   [-noparent] [-accept REGEX]... [-reject REGEX]...\n"
-                      "                   [-maxpages N] [-tries N] [-agent TEXT]\n"
+                      "                   [-maxpages N] [-tries N] [-robots] [-agent TEXT]\n"
                       "                   [-header \"Name: value\"]...\n"
                       "\n";
 

@@ -498,6 +498,59 @@ TEST_F(CrawlTest, PassingFailuresAreTriedAgain) {
   expectedExit = 0;
 }
 
+// -robots: robots.txt is asked for once, before anything else on the
+// server; ferret's group, else *'s, decides, the longest rule winning; a 4xx
+// allows everything, a 5xx nothing (said once on standard error); refused
+// URLs are passed over silently. Fetched ahead or not alike.
+TEST_F(CrawlTest, RobotsTxtDecidesWhatIsAskedFor) {
+  Page("/", "<a href=\"private/a.html\">a</a> <a href=\"public/b.html\">b</a>\n"
+            "<a href=\"private.html\">p</a> <a href=\"private/ok.html\">ok</a>\n");
+  for (const char* page : {"/private/a.html", "/public/b.html", "/private.html", "/private/ok.html"}) {
+    Page(page, "end\n");
+  }
+  auto text = [](const std::string& body) { return FileResponse(body, "text/plain"); };
+  const struct {
+    const char* name;
+    std::string robots;  // the answer for /robots.txt
+    std::vector<std::string> requested;
+    std::string err;
+    int exitCode;
+  } cases[] = {
+      {"* disallows a prefix", text("User-agent: *\nDisallow: /private\n"),
+       {"/robots.txt", "/", "/public/b.html"}, "", 0},
+      {"ferret's own group", text("User-agent: *\nDisallow: /\n\nUser-agent: Ferret\n"
+                                  "Allow: /private/ok\nDisallow: /private\n"),
+       {"/robots.txt", "/", "/private/ok.html", "/public/b.html"}, "", 0},
+      {"redirected", RedirectResponse("/robots-real.txt"),
+       {"/robots.txt", "/robots-real.txt", "/", "/public/b.html"}, "", 0},
+      {"404 allows all", HttpResponse("HTTP/1.1 404 Not Found", {"Content-Length: 0"}, ""),
+       {"/robots.txt", "/", "/private/ok.html", "/private.html", "/public/b.html",
+        "/private/a.html"},
+       "", 0},
+      {"503 refuses all", HttpResponse("HTTP/1.1 503 Busy", {"Content-Length: 0"}, ""),
+       {"/robots.txt"}, "ferret: robots.txt at " + server.Url("") + " gave HTTP 503: nothing there is requested\n", 2},
+  };
+  server.SetResponse("/robots-real.txt", text("User-agent: *\nDisallow: /private\n"));
+  for (const auto& c : cases) {
+    for (const char* jobs : {"1", "2"}) {
+      SCOPED_TRACE(std::string(c.name) + " -j " + jobs);
+      server.SetResponse("/robots.txt", c.robots);
+      server.ClearRequests();
+      expectedExit = c.exitCode;
+      ProcessResult r = Crawl({server.Url("/"), "-k", ".", "-d", "1", "-robots", "-j", jobs});
+      std::vector<std::string> requested = server.RequestPaths(), expected = c.requested;
+      // robots.txt (and its redirect) comes first; workers reach the server
+      // in any order after it.
+      size_t first = c.name == std::string("redirected") ? 2 : 1;
+      if (requested.size() >= first) std::sort(requested.begin() + first, requested.end());
+      std::sort(expected.begin() + first, expected.end());
+      EXPECT_EQ(requested, expected);
+      EXPECT_EQ(r.err, c.err);
+    }
+  }
+  expectedExit = 0;
+}
+
 // A failed connection names host, port and URL with its reason, on one line
 // of standard output, for an IPv6 literal as for any host.
 TEST_F(CrawlTest, RefusedConnectionIsReportedAndTheRunGoesOn) {

@@ -1,0 +1,70 @@
+// RobotsGate: -robots, the run's obedience to each server's robots.txt.
+//
+// The first time a URL on a server (scheme, host and port) is asked about,
+// the gate fetches that server's /robots.txt (through the run's connector
+// and kept connections; at most kMaxRobotsRedirects redirects; the first
+// kMaxRobotsBytes of the body read) and keeps the rules for the product
+// token "ferret" (net/RobotsTxt.h). What the fetch came to decides: an
+// answer is read; a 4xx, too many redirects or a refused redirect allow
+// everything; a 5xx or no answer at all (a failed connect, TLS, a timeout)
+// disallow everything on that server but /robots.txt. The fetch counts
+// nothing and prints nothing: a server whose robots.txt disallows
+// everything for want of an answer is said once, by the crawl's thread,
+// when the crawl itself first asks about it (NoticeOnce), so that the line
+// comes where a run without -j writes it.
+//
+// Thread-safe: the crawl and the workers fetching ahead ask at once; each
+// server's robots.txt is fetched once, by the first to ask, while the others
+// asking about that server wait for it.
+#ifndef FERRET_APP_ROBOTSGATE_H_
+#define FERRET_APP_ROBOTSGATE_H_
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "net/ConnectionPool.h"
+#include "net/Connector.h"
+#include "net/RobotsTxt.h"
+#include "net/Url.h"
+#include "text/CStr.h"
+
+constexpr int kMaxRobotsRedirects = 5;
+
+class RobotsGate {
+ public:
+  // connect and pool (may be null) must outlive the gate.
+  RobotsGate(Connector connect, ConnectionPool* pool);
+  RobotsGate(const RobotsGate&) = delete;
+  RobotsGate& operator=(const RobotsGate&) = delete;
+
+  // Whether url's server lets ferret ask for it.
+  bool Allows(const Url& url);
+  // For the crawl's thread, after Allows(url): the line to say once that
+  // url's server refuses everything because its robots.txt could not be
+  // had; empty otherwise, and every later time for that server.
+  CStr NoticeOnce(const Url& url);
+
+ private:
+  struct Server {
+    bool ready = false;
+    bool unreachable = false;  // no answer, or a 5xx: everything refused
+    bool noticed = false;
+    std::string reason;        // why, for the notice
+    RobotsTxt::Rules rules;
+  };
+  // The server's entry, its robots.txt fetched (by this thread, when first).
+  Server& ServerOf(const Url& url);
+  // Fetches and reads robots.txt at url's server.
+  void Load(const Url& url, Server* into);
+
+  const Connector connect;
+  ConnectionPool* const pool;
+  std::mutex mutex;
+  std::condition_variable loaded;
+  std::map<std::string, std::unique_ptr<Server>> servers;  // by ConnectionPool::KeyOf
+};
+
+#endif  // FERRET_APP_ROBOTSGATE_H_
