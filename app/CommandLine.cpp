@@ -85,41 +85,15 @@ bool TakesValue(Option option) {
          option == Option::MaxPages || option == Option::Tries;
 }
 
-// A count of parallel requests, 1 to 64; 0 when the text is not one.
-int ReadJobs(const char* text) {
+// A whole number from 1 to most, written in decimal and nothing else; 0
+// when the text is not one. The counts (-j, -tries, -maxpages) and seconds
+// (-timeout) the options take.
+long ReadCount(const char* text, long most) {
   char* end = nullptr;
   errno = 0;
   long value = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || value < 1 || value > 64) return 0;
-  return static_cast<int>(value);
-}
-
-// A count of tries from 1 to 100; 0 when the text is not one.
-int ReadTries(const char* text) {
-  char* end = nullptr;
-  errno = 0;
-  long value = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || value < 1 || value > 100) return 0;
-  return static_cast<int>(value);
-}
-
-// A page count from 1 to a billion; 0 when the text is not one.
-long ReadMaxPages(const char* text) {
-  char* end = nullptr;
-  errno = 0;
-  long value = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || value < 1 || value > 1000000000) return 0;
+  if (errno != 0 || end == text || *end != '\0' || value < 1 || value > most) return 0;
   return value;
-}
-
-// Seconds of silence allowed: a whole number from 1 to a day; 0 when the text
-// is not one.
-int ReadTimeout(const char* text) {
-  char* end = nullptr;
-  errno = 0;
-  long value = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || value < 1 || value > 86400) return 0;
-  return static_cast<int>(value);
 }
 
 // atoi's reading of a depth, kept within int instead of overflowing.
@@ -143,16 +117,16 @@ void Apply(Option option, const char* value, Options& s) {
       break;
     case Option::Confine: s.confine = 1; break;
     case Option::Stat: s.stat = 1; break;
-    case Option::Timeout: s.timeout = ReadTimeout(value); break;
+    case Option::Timeout: s.timeout = static_cast<int>(ReadCount(value, 86400)); break;
     case Option::Once: s.once = 1; break;
-    case Option::Jobs: s.jobs = ReadJobs(value); break;
+    case Option::Jobs: s.jobs = static_cast<int>(ReadCount(value, 64)); break;
     case Option::Html: s.html = 1; break;
     case Option::Agent: s.agent = value; break;
     case Option::NoParent: s.noparent = 1; break;
     case Option::Accept: s.accept.push_back(value); break;
     case Option::Reject: s.reject.push_back(value); break;
-    case Option::MaxPages: s.maxPages = ReadMaxPages(value); break;
-    case Option::Tries: s.tries = ReadTries(value); break;
+    case Option::MaxPages: s.maxPages = ReadCount(value, 1000000000); break;
+    case Option::Tries: s.tries = static_cast<int>(ReadCount(value, 100)); break;
     case Option::Robots: s.robots = 1; break;
     case Option::Header: s.headers.push_back(value); break;
     case Option::Text:

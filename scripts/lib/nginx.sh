@@ -50,16 +50,7 @@ http {
   server { listen 127.0.0.1:$nginx_port backlog=512; }
 }
 CONF
-  "$bin" -p "$work" -c "$work/nginx.conf" &
-  nginx_pid=$!
-  local _
-  for _ in $(seq 50); do
-    python3 -c "import socket; socket.create_connection(('127.0.0.1', $nginx_port), 0.2)" \
-      2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "nginx did not start on 127.0.0.1:$nginx_port" >&2
-  return 1
+  nginx_start "$work" "$nginx_port"
 }
 
 nginx_stop() {
