@@ -39,6 +39,8 @@ enum class Option {
   MaxPages,
   Tries,
   Robots,
+  Wait,
+  PerHost,
 };
 
 // In the order in which names are compared; the first equal name wins.
@@ -68,6 +70,8 @@ constexpr OptionName kOptions[] = {
     {"-maxpages", Option::MaxPages},
     {"-tries", Option::Tries},
     {"-robots", Option::Robots},
+    {"-wait", Option::Wait},
+    {"-perhost", Option::PerHost},
 };
 
 // The entry whose name equals argument in any letter case; null for none.
@@ -82,7 +86,8 @@ bool TakesValue(Option option) {
   return option == Option::Depth || option == Option::Keyword || option == Option::Filespec ||
          option == Option::Timeout || option == Option::Jobs || option == Option::Agent ||
          option == Option::Header || option == Option::Accept || option == Option::Reject ||
-         option == Option::MaxPages || option == Option::Tries;
+         option == Option::MaxPages || option == Option::Tries || option == Option::Wait ||
+         option == Option::PerHost;
 }
 
 // A whole number from 1 to most, written in decimal and nothing else; 0
@@ -94,6 +99,17 @@ long ReadCount(const char* text, long most) {
   long value = std::strtol(text, &end, 10);
   if (errno != 0 || end == text || *end != '\0' || value < 1 || value > most) return 0;
   return value;
+}
+
+// Seconds, fractions allowed, from 0 to an hour, written as a decimal
+// number and nothing else; -1 when the text is not one.
+double ReadSeconds(const char* text) {
+  size_t digits = std::strspn(text, "0123456789");
+  bool fraction = text[digits] == '.';
+  size_t more = fraction ? std::strspn(text + digits + 1, "0123456789") : 0;
+  if (digits + more == 0 || text[digits + (fraction ? 1 + more : 0)] != '\0') return -1;
+  double value = std::strtod(text, nullptr);
+  return value <= 3600 ? value : -1;
 }
 
 // atoi's reading of a depth, kept within int instead of overflowing.
@@ -128,6 +144,8 @@ void Apply(Option option, const char* value, Options& s) {
     case Option::MaxPages: s.maxPages = ReadCount(value, 1000000000); break;
     case Option::Tries: s.tries = static_cast<int>(ReadCount(value, 100)); break;
     case Option::Robots: s.robots = 1; break;
+    case Option::Wait: s.wait = ReadSeconds(value); break;
+    case Option::PerHost: s.perHost = static_cast<int>(ReadCount(value, 64)); break;
     case Option::Header: s.headers.push_back(value); break;
     case Option::Text:
       s.text = 1;
@@ -164,7 +182,8 @@ constexpr const char* kUsageLines[] = {
     "                   [-download] [-create] [-confine] [-stat]",
     "                   [-timeout S] [-once] [-j N] [-html] [-text]",
     "                   [-noparent] [-accept REGEX]... [-reject REGEX]...",
-    "                   [-maxpages N] [-tries N] [-robots] [-agent TEXT]",
+    "                   [-maxpages N] [-tries N] [-robots] [-wait S]",
+    "                   [-perhost N] [-agent TEXT]",
     "                   [-header \"Name: value\"]...",
 };
 
@@ -199,6 +218,9 @@ constexpr const char kHelpText[] =
     "               or reset connection, a timeout, 408, 429, 500, 502, 503, 504),\n"
     "               waiting 1, 2, 4... s (at most 60) or as Retry-After says\n"
     "  -robots      obey each server's robots.txt (the group for ferret, else *)\n"
+    "  -wait S      wait S seconds (fractions allowed) between the end of one request\n"
+    "               to a host and the start of the next\n"
+    "  -perhost N   at most N requests to one host at once (default: as -j)\n"
     "  -agent TEXT  send TEXT as the User-Agent (default ferret/<version>)\n"
     "  -header \"Name: value\"\n"
     "               send this field too (repeatable), only to the start URL's\n"
@@ -292,6 +314,14 @@ bool ReadOptions(int argc, const char* const* argv, Options& options) {
     }
     if (entry->option == Option::Jobs && options.jobs == 0) {
       Refuse("-j must be 1 to 64");
+      return false;
+    }
+    if (entry->option == Option::Wait && options.wait < 0) {
+      Refuse("-wait must be 0 to 3600 seconds");
+      return false;
+    }
+    if (entry->option == Option::PerHost && options.perHost == 0) {
+      Refuse("-perhost must be 1 to 64");
       return false;
     }
     if (entry->option == Option::Tries && options.tries == 0) {

@@ -31,6 +31,8 @@ struct Options {
   long maxPages = 0;            // page requests allowed; 0: no limit
   int tries = 1;                // requests a URL gets when a passing failure ends one
   int robots = 0;               // obey each server's robots.txt
+  double wait = 0;              // seconds between one request's end and the next's start to a host
+  int perHost = 0;              // exchanges with one host at once; 0: as many as -j
   std::string agent;                 // the User-Agent value; empty: ferret's own
   std::vector<std::string> headers;  // "Name: value" lines for the start URL's domain
 

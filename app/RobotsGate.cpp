@@ -24,8 +24,8 @@ std::string ReadBody(ResponseBody& body) {
 
 }  // namespace
 
-RobotsGate::RobotsGate(Connector connect, ConnectionPool* pool)
-    : connect(std::move(connect)), pool(pool) {}
+RobotsGate::RobotsGate(Connector connect, ConnectionPool* pool, HostPacer* pacer)
+    : connect(std::move(connect)), pool(pool), pacer(pacer) {}
 
 void RobotsGate::Load(const Url& url, Server* into) {
   Url robots;
@@ -55,6 +55,9 @@ void RobotsGate::Load(const Url& url, Server* into) {
   }
   into->unreachable = kind == RobotsFetch::kServerError || kind == RobotsFetch::kUnreachable;
   into->rules = RobotsTxt::ForOutcome(kind, body).For(kProductToken);
+  if (pacer != nullptr && into->rules.CrawlDelaySeconds() > 0) {
+    pacer->AtLeast(static_cast<const char*>(url.Host()), into->rules.CrawlDelaySeconds());
+  }
 }
 
 RobotsGate::Server& RobotsGate::ServerOf(const Url& url) {

@@ -7,7 +7,9 @@
 // token "ferret" (net/RobotsTxt.h). What the fetch came to decides: an
 // answer is read; a 4xx, too many redirects or a refused redirect allow
 // everything; a 5xx or no answer at all (a failed connect, TLS, a timeout)
-// disallow everything on that server but /robots.txt. The fetch counts
+// disallow everything on that server but /robots.txt. Its Crawl-delay (at
+// most kMaxCrawlDelaySeconds) is the least pause between two requests to
+// the host, kept by the run's pacer. The fetch counts
 // nothing and prints nothing: a server whose robots.txt disallows
 // everything for want of an answer is said once, by the crawl's thread,
 // when the crawl itself first asks about it (NoticeOnce), so that the line
@@ -27,6 +29,7 @@
 
 #include "net/ConnectionPool.h"
 #include "net/Connector.h"
+#include "net/HostPacer.h"
 #include "net/RobotsTxt.h"
 #include "net/Url.h"
 #include "text/CStr.h"
@@ -35,8 +38,9 @@ constexpr int kMaxRobotsRedirects = 5;
 
 class RobotsGate {
  public:
-  // connect and pool (may be null) must outlive the gate.
-  RobotsGate(Connector connect, ConnectionPool* pool);
+  // connect, pool and pacer (either may be null) must outlive the gate. A
+  // server's Crawl-delay becomes the pause pacer keeps for its host.
+  RobotsGate(Connector connect, ConnectionPool* pool, HostPacer* pacer);
   RobotsGate(const RobotsGate&) = delete;
   RobotsGate& operator=(const RobotsGate&) = delete;
 
@@ -62,6 +66,7 @@ class RobotsGate {
 
   const Connector connect;
   ConnectionPool* const pool;
+  HostPacer* const pacer;
   std::mutex mutex;
   std::condition_variable loaded;
   std::map<std::string, std::unique_ptr<Server>> servers;  // by ConnectionPool::KeyOf

@@ -13,6 +13,7 @@
 #include "app/RobotsGate.h"
 #include "app/Stop.h"
 #include "app/TextReporter.h"
+#include "net/HostPacer.h"
 #include "net/RetryPolicy.h"
 #include "net/Sockets.h"
 #include "net/WebUrl.h"
@@ -62,6 +63,7 @@ int RunCrawl(const Options& options, CStr startUrl) {
   CrawlContext crawl(options, reporter, ConnectVia(ProxySettings::FromEnvironment(std::getenv)));
   ConnectionPool connections;  // outlives the crawl and every thread of it
   std::unique_ptr<CrawlScope> scope;  // made for the start URL
+  std::unique_ptr<HostPacer> pacer;  // outlives every connection's slot
   std::unique_ptr<RobotsGate> robots;
   // The jitter of the waits between tries: drawn on the crawl's thread only.
   std::mt19937 draws{std::random_device{}()};
@@ -89,8 +91,15 @@ int RunCrawl(const Options& options, CStr startUrl) {
     crawl.startUrl = start.Text();
     scope = std::make_unique<CrawlScope>(start, ScopeOf(options));
     if (scope->Limited()) crawl.scope = scope.get();
+    // With -robots a Crawl-delay may ask for a pause of its own.
+    if (options.wait > 0 || options.perHost > 0 || options.robots) {
+      pacer = std::make_unique<HostPacer>(options.perHost > 0 ? options.perHost : options.jobs,
+                                          options.wait);
+      crawl.connector = PacedConnector(std::move(crawl.connector), pacer.get());
+      connections.SetPacer(pacer.get());
+    }
     if (options.robots) {
-      robots = std::make_unique<RobotsGate>(crawl.connector, crawl.pool);
+      robots = std::make_unique<RobotsGate>(crawl.connector, crawl.pool, pacer.get());
       crawl.robots = robots.get();
     }
     crawl.connector = IdentifyingConnector(std::move(crawl.connector), options, start);

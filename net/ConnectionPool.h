@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "net/HostPacer.h"
 #include "net/SocketStreamBuf.h"
 #include "net/Url.h"
 
@@ -49,6 +50,12 @@ class ConnectionPool {
   // Connections kept now.
   size_t Idle() const;
 
+  // The run's pacer (not owned; null: none), which paces the exchanges on
+  // the connections handed out here, as the run's connector paces those on
+  // new ones.
+  void SetPacer(HostPacer* runPacer) { pacer = runPacer; }
+  HostPacer* Pacer() const { return pacer; }
+
  private:
   using Clock = std::chrono::steady_clock;
   struct Kept {
@@ -61,6 +68,7 @@ class ConnectionPool {
 
   mutable std::mutex mutex;
   std::vector<Kept> kept;  // oldest first
+  HostPacer* pacer = nullptr;
 };
 
 #endif  // FERRET_NET_CONNECTIONPOOL_H_

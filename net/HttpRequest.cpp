@@ -188,6 +188,7 @@ ResponseBody::ResponseBody(std::unique_ptr<SocketStreamBuf> connection, const CS
 ResponseBody::~ResponseBody() {
   if (pool == nullptr || !connection) return;
   if (!body.Ended() && !SocketsStopRequested()) body.DiscardUpTo(kDrainBytes);
+  connection->exchangeSlot.reset();  // the exchange is over, kept or not
   if (body.Ended() && connection->StillUsable()) pool->Keep(poolKey, std::move(connection));
 }
 
@@ -256,6 +257,9 @@ bool Ask(const Url& url, const Connector& connect, ConnectionPool* pool, bool ta
   if (pool != nullptr && take) exchange->connection = pool->Take(exchange->key);
   for (bool kept = exchange->connection != nullptr;; kept = false) {
     if (kept) {
+      if (HostPacer* pacer = pool->Pacer()) {
+        exchange->connection->exchangeSlot = pacer->Begin(static_cast<const char*>(url.Host()));
+      }
       exchange->connection->BeginExchange();
     } else {
       exchange->connection = std::make_unique<SocketStreamBuf>();

@@ -93,6 +93,7 @@ void SocketStreamBuf::Reset() {
   overSocket = false;
   proxyRequest = ProxyRequest();
   identity.reset();
+  exchangeSlot.reset();
   transport.reset();
   if (sock != -1) SocketClose(sock);
   family = AF_INET;

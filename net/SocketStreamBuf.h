@@ -114,6 +114,11 @@ class SocketStreamBuf : public std::streambuf {
   };
   std::shared_ptr<const RequestIdentity> identity;
 
+  // Held while an exchange is under way on this connection (a slot of the
+  // run's HostPacer, net/HostPacer.h), dropped when the exchange ends, so the
+  // pacer counts it; cleared by Reset. Null when nothing paces the run.
+  std::shared_ptr<void> exchangeSlot;
+
  protected:
   int_type overflow(int_type c) override;
   int_type underflow() override;

@@ -127,6 +127,11 @@ TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
       {{"http://h/", "-maxpages", "5x"}, "-maxpages must be 1 to 1000000000"},
       {{"http://h/", "-accept"}, "-accept needs a value"},
       {{"http://h/", "-tries", "0"}, "-tries must be 1 to 100"},
+      {{"http://h/", "-wait", "-1"}, "-wait must be 0 to 3600 seconds"},
+      {{"http://h/", "-wait", "1e3"}, "-wait must be 0 to 3600 seconds"},
+      {{"http://h/", "-wait", "3600.5"}, "-wait must be 0 to 3600 seconds"},
+      {{"http://h/", "-wait", "."}, "-wait must be 0 to 3600 seconds"},
+      {{"http://h/", "-perhost", "0"}, "-perhost must be 1 to 64"},
       {{"http://h/", "-tries", "101"}, "-tries must be 1 to 100"},
       // What would break the request, or smuggle a line into it.
       {{"http://h/", "-agent", ""}, "-agent must be one line of text"},
@@ -247,7 +252,8 @@ const char kUsage[] = "ferret " FERRET_VERSION
                       "                   [-download] [-create] [-confine] [-stat]\n"
                       "                   [-timeout S] [-once] [-j N] [-html] [-text]\n"
                       "                   [-noparent] [-accept REGEX]... [-reject REGEX]...\n"
-                      "                   [-maxpages N] [-tries N] [-robots] [-agent TEXT]\n"
+                      "                   [-maxpages N] [-tries N] [-robots] [-wait S]\n"
+                      "                   [-perhost N] [-agent TEXT]\n"
                       "                   [-header \"Name: value\"]...\n"
                       "\n";
 

@@ -551,6 +551,65 @@ TEST_F(CrawlTest, RobotsTxtDecidesWhatIsAskedFor) {
   expectedExit = 0;
 }
 
+// The shortest time between a request's coming and the latest answer the
+// server had finished before it, over every request that had one.
+double ShortestPause(const std::vector<ScriptedServer::Timing>& times) {
+  double shortest = 1e9;
+  for (const ScriptedServer::Timing& t : times) {
+    std::chrono::steady_clock::time_point latestEnd{};
+    for (const ScriptedServer::Timing& q : times) {
+      if (q.answered <= t.came && q.answered > latestEnd) latestEnd = q.answered;
+    }
+    if (latestEnd == std::chrono::steady_clock::time_point{}) continue;
+    shortest = std::min(shortest, std::chrono::duration<double>(t.came - latestEnd).count());
+  }
+  return shortest;
+}
+
+// -perhost and -wait, measured at the servers: never more than -perhost
+// connections open to one host; with -wait (or a robots.txt Crawl-delay),
+// never less than the pause, less a little for the clocks, between an
+// answer's end and the next request to that host. The output is -j 1's.
+TEST_F(CrawlTest, EachHostIsAskedPolitely) {
+  ScriptedServer other("127.0.0.2");
+  std::string links;
+  for (int i = 0; i < 6; ++i) {
+    std::string name = "/p" + std::to_string(i) + ".html";
+    links += "<a href=\"" + server.Url(name) + "\">a</a> <a href=\"" + other.Url(name) + "\">b</a>\n";
+    Page(name, "page\n");
+    other.SetResponse(name, HtmlResponse("page\n"));
+  }
+  Page("/", links);
+  other.SetResponse("/robots.txt", FileResponse("User-agent: *\nCrawl-delay: 0.2\n", "text/plain"));
+  for (ScriptedServer* s : {&server, &other}) s->SetResponseDelay(20, 7);
+  const std::vector<std::string> args = {server.Url("/"), "-k", ".", "-d", "1", "-print", "-stat",
+                                         "-j", "8"};
+  const ProcessResult alone = Crawl({server.Url("/"), "-k", ".", "-d", "1", "-print", "-stat"});
+  const struct {
+    std::vector<std::string> options;
+    size_t mostOpen;         // at each server
+    double pause, otherPause;  // the least pause at server and at other
+  } runs[] = {
+      {{"-perhost", "2"}, 2, 0, 0},
+      {{"-wait", "0.05"}, 1, 0.045, 0.045},
+      {{"-wait", "0.05", "-robots"}, 1, 0.045, 0.195},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.options.back());
+    ScriptedServer* both[] = {&server, &other};
+    for (ScriptedServer* s : both) s->ClearRequests();
+    std::vector<std::string> polite = args;
+    polite.insert(polite.end(), run.options.begin(), run.options.end());
+    EXPECT_EQ(Crawl(polite).out, alone.out);
+    for (ScriptedServer* s : both) {
+      ASSERT_GE(s->RequestTimings().size(), 6u) << s->HostPort();
+      EXPECT_LE(s->MostOpenAtOnce(), run.mostOpen + 1) << s->HostPort();
+    }
+    EXPECT_GE(ShortestPause(server.RequestTimings()), run.pause);
+    EXPECT_GE(ShortestPause(other.RequestTimings()), run.otherPause);
+  }
+}
+
 // A failed connection names host, port and URL with its reason, on one line
 // of standard output, for an IPv6 literal as for any host.
 TEST_F(CrawlTest, RefusedConnectionIsReportedAndTheRunGoesOn) {

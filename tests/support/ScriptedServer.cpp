@@ -110,9 +110,11 @@ void ScriptedServer::accept(int fd) {
   reapWorkers();
   std::lock_guard<std::mutex> hold(mutex);
   size_t number = accepted++;
+  if (++open > mostOpen) mostOpen = open;
   workers.emplace(number, std::thread([this, fd, number] {
                     serve(fd, number);
                     std::lock_guard<std::mutex> done(mutex);
+                    --open;
                     finishedWorkers.push_back(number);
                   }));
   changed.notify_all();
@@ -388,6 +390,18 @@ void ScriptedServer::ClearRequests() {
   std::lock_guard<std::mutex> hold(mutex);
   requests.clear();
   requestConnections.clear();
+  requestTimings.clear();
+  mostOpen = open;
+}
+
+std::vector<ScriptedServer::Timing> ScriptedServer::RequestTimings() const {
+  std::lock_guard<std::mutex> hold(mutex);
+  return requestTimings;
+}
+
+size_t ScriptedServer::MostOpenAtOnce() const {
+  std::lock_guard<std::mutex> hold(mutex);
+  return mostOpen;
 }
 
 std::vector<size_t> ScriptedServer::RequestConnections() const {
@@ -458,6 +472,7 @@ void ScriptedServer::serveHttp(ServerStream* stream, size_t number) {
       std::unique_lock<std::mutex> lock(mutex);
       requests.push_back(request);
       requestConnections.push_back(number);
+      requestTimings.push_back({std::chrono::steady_clock::now(), {}});
       std::string path = requestPath(request);
       auto found = responses.find(path);
       response = found != responses.end() ? found->second : defaultResponse;
@@ -466,7 +481,16 @@ void ScriptedServer::serveHttp(ServerStream* stream, size_t number) {
     }
     int delay = nextDelayMs();
     if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-    if (!stream->WriteAll(response, timeoutMs, &error) || end == std::string::npos) break;
+    bool written = stream->WriteAll(response, timeoutMs, &error);
+    {
+      std::lock_guard<std::mutex> hold(mutex);
+      for (size_t i = requestConnections.size(); i-- > 0;) {
+        if (requestConnections[i] != number) continue;
+        requestTimings[i].answered = std::chrono::steady_clock::now();
+        break;
+      }
+    }
+    if (!written || end == std::string::npos) break;
   }
   stream->CloseGracefully(timeoutMs);
 }

@@ -45,6 +45,7 @@
 #define FERRET_TESTS_SUPPORT_SCRIPTEDSERVER_H_
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -191,7 +192,16 @@ class ScriptedServer {
   // The number of the connection (in accept order, from 0, as Accepted
   // counts) each logged request came on, same order.
   std::vector<size_t> RequestConnections() const;
-  // Forgets the requests logged so far.
+  // When each logged request came (its empty line read) and was answered
+  // (its response written), same order as Requests.
+  struct Timing {
+    std::chrono::steady_clock::time_point came, answered;
+  };
+  std::vector<Timing> RequestTimings() const;
+  // The most connections that were open at once (accepted, their serving
+  // not yet ended), since the start or the last ClearRequests.
+  size_t MostOpenAtOnce() const;
+  // Forgets the requests logged so far, and the most open at once.
   void ClearRequests();
   // From now on a connection serves up to n requests (at least 1, the
   // default); the responses must then frame their bodies by length or
@@ -253,6 +263,9 @@ class ScriptedServer {
   std::string defaultResponse;
   std::vector<std::string> requests;
   std::vector<size_t> requestConnections;  // parallel to requests
+  std::vector<Timing> requestTimings;      // parallel to requests
+  size_t open = 0;
+  size_t mostOpen = 0;
   size_t requestsPerConnection = 1;
   std::set<std::string> heldPaths;
   int delayMaxMs;                         // 0: respond at once
