@@ -48,7 +48,10 @@ void HostPacer::End(const std::string& host) {
 Connector PacedConnector(Connector base, HostPacer* pacer) {
   return [base = std::move(base), pacer](SocketStreamBuf& connection, const Url& url,
                                          Failure* failure) {
-    HostPacer::Slot slot = pacer->Begin(static_cast<const char*>(url.Host()));
+    // An exchange paced already (before it looked for a kept connection)
+    // holds its slot on the connection.
+    HostPacer::Slot slot = connection.exchangeSlot;
+    if (!slot) slot = pacer->Begin(static_cast<const char*>(url.Host()));
     bool connected = base(connection, url, failure);
     connection.exchangeSlot = std::move(slot);
     return connected;

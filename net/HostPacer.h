@@ -54,7 +54,8 @@ class HostPacer {
 };
 
 // base, each new connection it makes begun with a slot of pacer for its
-// exchange (held on the connection, SocketStreamBuf::exchangeSlot).
+// exchange (held on the connection, SocketStreamBuf::exchangeSlot), unless
+// the connection holds one already.
 Connector PacedConnector(Connector base, HostPacer* pacer);
 
 #endif  // FERRET_NET_HOSTPACER_H_

@@ -188,7 +188,9 @@ ResponseBody::ResponseBody(std::unique_ptr<SocketStreamBuf> connection, const CS
 ResponseBody::~ResponseBody() {
   if (pool == nullptr || !connection) return;
   if (!body.Ended() && !SocketsStopRequested()) body.DiscardUpTo(kDrainBytes);
-  connection->exchangeSlot.reset();  // the exchange is over, kept or not
+  // The exchange is over, kept or not; its slot goes only once the
+  // connection is back in the pool, so the next exchange finds it there.
+  std::shared_ptr<void> slot = std::move(connection->exchangeSlot);
   if (body.Ended() && connection->StillUsable()) pool->Keep(poolKey, std::move(connection));
 }
 
@@ -253,16 +255,23 @@ struct Exchange {
 bool Ask(const Url& url, const Connector& connect, ConnectionPool* pool, bool take,
          RecordedExchange* record, Exchange* exchange, Failure* failure) {
   const CStr& text = url.Text();
+  // An exchange that may take a kept connection is paced before it takes
+  // one, so that a connection never waits out of the pool for its turn; the
+  // slot stays with the exchange on whichever connection serves it (and a
+  // paced connector, seeing it, takes no other).
+  HostPacer::Slot slot;
   if (pool != nullptr) exchange->key = ConnectionPool::KeyOf(url);
-  if (pool != nullptr && take) exchange->connection = pool->Take(exchange->key);
+  if (pool != nullptr && take) {
+    if (HostPacer* pacer = pool->Pacer()) slot = pacer->Begin(static_cast<const char*>(url.Host()));
+    exchange->connection = pool->Take(exchange->key);
+  }
   for (bool kept = exchange->connection != nullptr;; kept = false) {
     if (kept) {
-      if (HostPacer* pacer = pool->Pacer()) {
-        exchange->connection->exchangeSlot = pacer->Begin(static_cast<const char*>(url.Host()));
-      }
+      exchange->connection->exchangeSlot = slot;
       exchange->connection->BeginExchange();
     } else {
       exchange->connection = std::make_unique<SocketStreamBuf>();
+      exchange->connection->exchangeSlot = slot;
       if (!connect(*exchange->connection, url, failure)) {
         failure->url = text;
         if (record != nullptr) record->failure = *failure;
