@@ -288,6 +288,20 @@ void PrintUsageLines() {
   for (const char* line : kUsageLines) std::cout << line << '\n';
 }
 
+// What is wrong with the value option just gave options, if anything.
+const char* ValueProblem(Option option, const Options& s) {
+  switch (option) {
+    case Option::Timeout: return s.timeout == 0 ? "-timeout must be 1 to 86400" : nullptr;
+    case Option::Jobs: return s.jobs == 0 ? "-j must be 1 to 64" : nullptr;
+    case Option::Wait: return s.wait < 0 ? "-wait must be 0 to 3600 seconds" : nullptr;
+    case Option::PerHost: return s.perHost == 0 ? "-perhost must be 1 to 64" : nullptr;
+    case Option::Tries: return s.tries == 0 ? "-tries must be 1 to 100" : nullptr;
+    case Option::MaxPages: return s.maxPages == 0 ? "-maxpages must be 1 to 1000000000" : nullptr;
+    case Option::Agent: return IsOneLine(s.agent) ? nullptr : "-agent must be one line of text";
+    default: return nullptr;
+  }
+}
+
 // Reads the options after the URL into options. False once one is refused
 // (the message written).
 bool ReadOptions(int argc, const char* const* argv, Options& options) {
@@ -308,32 +322,8 @@ bool ReadOptions(int argc, const char* const* argv, Options& options) {
       return false;
     }
     Apply(entry->option, takesValue ? argv[++i] : nullptr, options);
-    if (entry->option == Option::Timeout && options.timeout == 0) {
-      Refuse("-timeout must be 1 to 86400");
-      return false;
-    }
-    if (entry->option == Option::Jobs && options.jobs == 0) {
-      Refuse("-j must be 1 to 64");
-      return false;
-    }
-    if (entry->option == Option::Wait && options.wait < 0) {
-      Refuse("-wait must be 0 to 3600 seconds");
-      return false;
-    }
-    if (entry->option == Option::PerHost && options.perHost == 0) {
-      Refuse("-perhost must be 1 to 64");
-      return false;
-    }
-    if (entry->option == Option::Tries && options.tries == 0) {
-      Refuse("-tries must be 1 to 100");
-      return false;
-    }
-    if (entry->option == Option::MaxPages && options.maxPages == 0) {
-      Refuse("-maxpages must be 1 to 1000000000");
-      return false;
-    }
-    if (entry->option == Option::Agent && !IsOneLine(options.agent)) {
-      Refuse("-agent must be one line of text");
+    if (const char* problem = ValueProblem(entry->option, options)) {
+      Refuse("%s", problem);
       return false;
     }
     if (entry->option == Option::Header && !HeaderAllowed(options.headers.back())) return false;
