@@ -31,8 +31,6 @@ bool PatternCompiles(const char* what, const CStr& pattern) {
   return false;
 }
 
-}  // namespace
-
 // False, after the message on standard error, when one of patterns (those
 // of the option named what) does not compile.
 bool PatternsCompile(const char* what, const std::vector<CStr>& patterns) {
@@ -50,6 +48,8 @@ ScopeOptions ScopeOf(const Options& options) {
   scope.maxPages = options.maxPages;
   return scope;
 }
+
+}  // namespace
 
 int RunCrawl(const Options& options, CStr startUrl) {
   if (!PatternCompiles("keyword", options.keyword) || !PatternCompiles("file", options.filespec) ||
@@ -89,6 +89,8 @@ int RunCrawl(const Options& options, CStr startUrl) {
   } else {
     crawl.startHost = start.Host();
     crawl.startUrl = start.Text();
+    // Every request says who asks, robots.txt's included.
+    crawl.connector = IdentifyingConnector(std::move(crawl.connector), options, start);
     scope = std::make_unique<CrawlScope>(start, ScopeOf(options));
     if (scope->Limited()) crawl.scope = scope.get();
     // With -robots a Crawl-delay may ask for a pause of its own.
@@ -102,7 +104,6 @@ int RunCrawl(const Options& options, CStr startUrl) {
       robots = std::make_unique<RobotsGate>(crawl.connector, crawl.pool, pacer.get());
       crawl.robots = robots.get();
     }
-    crawl.connector = IdentifyingConnector(std::move(crawl.connector), options, start);
     startFailed = ScanPage(crawl, start, options.depth) == -1;
   }
   bool written = reporter.Finish(options.stat != 0);

@@ -356,7 +356,8 @@ TEST_F(HostileRunTest, CredentialsInAUrlAreNeverSent) {
 // -agent goes to every server; -header fields only to the start URL's
 // registrable domain, and from an https start never over plain http: the
 // cookie a user copied from a browser does not leak to another host, or into
-// the clear, by a link or a redirect.
+// the clear, by a link or a redirect. robots.txt is asked for by the same
+// rules.
 TEST_F(HostileRunTest, AddedFieldsGoOnlyWhereTheyWereMeant) {
   ScriptedServer other("127.0.0.2");
   ScriptedServer secure;
@@ -373,14 +374,19 @@ TEST_F(HostileRunTest, AddedFieldsGoOnlyWhereTheyWereMeant) {
     std::string start;
     ScriptedServer* withFields;  // the one server that may see them
     size_t requests;
-  } runs[] = {{server.Url("/"), &server, 4}, {secure.Url("/"), &secure, 4},
-              {secure.Url("/moved.html"), &secure, 2}};
+    bool robots;  // robots.txt is asked for too, as each server's pages are
+  } runs[] = {{server.Url("/"), &server, 4, false},
+              {secure.Url("/"), &secure, 4, false},
+              {secure.Url("/moved.html"), &secure, 2, false},
+              {server.Url("/"), &server, 6, true},
+              {secure.Url("/moved.html"), &secure, 4, true}};
   for (const auto& run : runs) {
     SCOPED_TRACE(run.start);
     for (ScriptedServer* s : {&server, &other, &secure}) s->ClearRequests();
     std::vector<std::string> args = {"/usr/bin/env", "SSL_CERT_FILE=" + TestPki().CaFile(),
                                      FERRET_BINARY, run.start, "-k", ".", "-d", "1", "-stat"};
     args.insert(args.end(), identity.begin(), identity.end());
+    if (run.robots) args.push_back("-robots");
     ProcessResult r = RunProcess(args, work, 30);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     size_t seen = 0;
