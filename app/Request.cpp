@@ -66,8 +66,8 @@ void ReportExchange(CrawlContext& crawl, const FetchOutcome& outcome) {
 // server refused for want of its robots.txt is said here, once.
 bool RobotsAllow(CrawlContext& crawl, const Url& url) {
   if (crawl.robots == nullptr) return true;
-  bool allowed = crawl.robots->Allows(url);
-  CStr notice = crawl.robots->NoticeOnce(url);
+  CStr notice;
+  bool allowed = crawl.robots->Allows(url, &notice);
   if (!notice.IsEmpty()) crawl.reporter.Notice(notice);
   return allowed;
 }

@@ -80,19 +80,19 @@ RobotsGate::Server& RobotsGate::ServerOf(const Url& url) {
   return server;
 }
 
-bool RobotsGate::Allows(const Url& url) {
+bool RobotsGate::Allows(const Url& url, CStr* notice) {
   const CStr target = url.RequestTarget();
   std::string_view path(target, target.Length());
   if (path == "/robots.txt") return true;
-  return ServerOf(url).rules.Allowed(path);
-}
-
-CStr RobotsGate::NoticeOnce(const Url& url) {
   Server& server = ServerOf(url);
-  std::lock_guard<std::mutex> lock(mutex);
-  if (!server.unreachable || server.noticed) return CStr();
-  server.noticed = true;
-  std::string line = "robots.txt at " + ConnectionPool::KeyOf(url) + " gave " + server.reason +
-                     ": nothing there is requested";
-  return CStr(line.c_str());
+  if (notice != nullptr && server.unreachable) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!server.noticed) {
+      server.noticed = true;
+      std::string line = "robots.txt at " + ConnectionPool::KeyOf(url) + " gave " +
+                         server.reason + ": nothing there is requested";
+      *notice = line.c_str();
+    }
+  }
+  return server.rules.Allowed(path);
 }

@@ -12,7 +12,7 @@
 // the host, kept by the run's pacer. The fetch counts
 // nothing and prints nothing: a server whose robots.txt disallows
 // everything for want of an answer is said once, by the crawl's thread,
-// when the crawl itself first asks about it (NoticeOnce), so that the line
+// when the crawl itself first asks about it (Allows' notice), so that the line
 // comes where a run without -j writes it.
 //
 // Thread-safe: the crawl and the workers fetching ahead ask at once; each
@@ -44,12 +44,10 @@ class RobotsGate {
   RobotsGate(const RobotsGate&) = delete;
   RobotsGate& operator=(const RobotsGate&) = delete;
 
-  // Whether url's server lets ferret ask for it.
-  bool Allows(const Url& url);
-  // For the crawl's thread, after Allows(url): the line to say once that
-  // url's server refuses everything because its robots.txt could not be
-  // had; empty otherwise, and every later time for that server.
-  CStr NoticeOnce(const Url& url);
+  // Whether url's server lets ferret ask for it. With notice (the crawl's
+  // thread), *notice is set, the first time only, to the line saying that
+  // the server refuses everything because its robots.txt could not be had.
+  bool Allows(const Url& url, CStr* notice = nullptr);
 
  private:
   struct Server {
