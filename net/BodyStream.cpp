@@ -6,10 +6,9 @@
 #include <string>
 
 #include "net/RecordedExchange.h"
+#include "text/AsciiCase.h"
 
 namespace {
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The last coding of a Transfer-Encoding value is "chunked", in any case.
 bool EndsInChunked(const std::string& value) {
@@ -20,7 +19,7 @@ bool EndsInChunked(const std::string& value) {
   const char* chunked = "chunked";
   if (end + 1 - begin != std::strlen(chunked)) return false;
   for (size_t i = 0; chunked[i] != '\0'; ++i) {
-    if (Lower(value[begin + i]) != chunked[i]) return false;
+    if (AsciiLower(value[begin + i]) != chunked[i]) return false;
   }
   return true;
 }
@@ -182,7 +181,7 @@ bool BodyStream::chunkSize(unsigned long long* size) {
   *size = 0;
   for (; i < line.size() && std::isxdigit(static_cast<unsigned char>(line[i])); ++i) {
     if (*size >> 56 != 0) return malformed();  // past 60 bits
-    char c = Lower(line[i]);
+    char c = AsciiLower(line[i]);
     *size = *size * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : c - 'a' + 10);
   }
   if (i == 0) return malformed();

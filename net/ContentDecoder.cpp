@@ -7,21 +7,14 @@
 #include <cstring>
 #include <string>
 
+#include "text/AsciiCase.h"
+
 namespace {
 
 std::string_view Trimmed(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
   return s;
-}
-
-bool SameFolded(std::string_view s, std::string_view lower) {
-  if (s.size() != lower.size()) return false;
-  for (size_t i = 0; i < s.size(); ++i) {
-    char c = s[i] >= 'A' && s[i] <= 'Z' ? static_cast<char>(s[i] - 'A' + 'a') : s[i];
-    if (c != lower[i]) return false;
-  }
-  return true;
 }
 
 // The first two bytes of a zlib stream (RFC 1950): deflate, a window of at
@@ -158,13 +151,13 @@ class ContentDecoder::Brotli : public ContentDecoder::Codec {
 
 bool ContentDecoder::CodingOf(std::string_view value, ContentCoding* coding) {
   value = Trimmed(value);
-  if (value.empty() || SameFolded(value, "identity")) {
+  if (value.empty() || EqualsFolded(value, "identity")) {
     *coding = ContentCoding::kIdentity;
-  } else if (SameFolded(value, "gzip") || SameFolded(value, "x-gzip")) {
+  } else if (EqualsFolded(value, "gzip") || EqualsFolded(value, "x-gzip")) {
     *coding = ContentCoding::kGzip;
-  } else if (SameFolded(value, "deflate")) {
+  } else if (EqualsFolded(value, "deflate")) {
     *coding = ContentCoding::kDeflate;
-  } else if (SameFolded(value, "br")) {
+  } else if (EqualsFolded(value, "br")) {
     *coding = ContentCoding::kBrotli;
   } else {
     return false;

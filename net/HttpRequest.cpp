@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "net/Sockets.h"
+#include "text/AsciiCase.h"
 
 namespace {
 
@@ -34,21 +35,6 @@ void SendRequest(std::ostream& stream, const Url& url, const SocketStreamBuf& co
     for (const std::string& field : identity->fields) stream << field << "\r\n";
   }
   stream << "\r\n" << std::flush;
-}
-
-bool EndsWithFolded(std::string_view text, std::string_view lowerTail) {
-  if (text.size() < lowerTail.size()) return false;
-  text.remove_prefix(text.size() - lowerTail.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
-    if (c != lowerTail[i]) return false;
-  }
-  return true;
-}
-
-bool StartsWithFolded(std::string_view text, std::string_view lowerHead) {
-  return text.size() >= lowerHead.size() &&
-         EndsWithFolded(text.substr(0, lowerHead.size()), lowerHead);
 }
 
 // A resource that is itself gzip data, whose gzip coding is its own.

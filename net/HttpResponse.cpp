@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "net/Url.h"
+#include "text/AsciiCase.h"
 
 namespace {
 
@@ -17,12 +18,10 @@ bool IsNameChar(char c) {
          (c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr);
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool SameName(const std::string& name, const char* wanted) {
   size_t i = 0;
   for (; i < name.size() && wanted[i] != '\0'; ++i) {
-    if (Lower(name[i]) != Lower(wanted[i])) return false;
+    if (AsciiLower(name[i]) != AsciiLower(wanted[i])) return false;
   }
   return i == name.size() && wanted[i] == '\0';
 }
@@ -196,7 +195,7 @@ bool HttpResponse::IsHtml() const {
   if (value == nullptr || value->size() < 9) return false;
   const char* html = "text/html";
   for (size_t i = 0; i < 9; ++i) {
-    if (Lower((*value)[i]) != html[i]) return false;
+    if (AsciiLower((*value)[i]) != html[i]) return false;
   }
   return true;
 }

@@ -6,19 +6,19 @@
 #include <cstring>
 #include <initializer_list>
 
-namespace {
+#include "text/AsciiCase.h"
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+namespace {
 
 std::string Lowered(std::string_view text) {
   std::string out(text);
-  for (char& c : out) c = Lower(c);
+  for (char& c : out) c = AsciiLower(c);
   return out;
 }
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  c = Lower(c);
+  c = AsciiLower(c);
   return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "text/AsciiCase.h"
+
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -18,17 +20,6 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// name equals lowerName, which is in lower case, without regard to case.
-bool IsName(std::string_view name, std::string_view lowerName) {
-  if (name.size() != lowerName.size()) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    if (Lower(name[i]) != lowerName[i]) return false;
-  }
-  return true;
-}
-
 bool IsTokenByte(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '-';
 }
@@ -40,12 +31,12 @@ std::string TokenOf(std::string_view value) {
   std::string token;
   for (char c : value) {
     if (!IsTokenByte(c)) break;
-    token += Lower(c);
+    token += AsciiLower(c);
   }
   return token;
 }
 
-// The part of body that is read: within kMaxRobotsBytes, without a line the
+// What of body is read: within kMaxRobotsBytes, without a line the
 // limit cuts, without a byte order mark.
 std::string_view Readable(std::string_view body) {
   if (body.size() > kMaxRobotsBytes) {
@@ -206,13 +197,13 @@ void RobotsTxt::readLine(std::string_view line, Reading* reading) {
   if (colon == std::string_view::npos) return;
   std::string_view name = Trim(line.substr(0, colon));
   std::string_view value = Trim(line.substr(colon + 1));
-  if (IsName(name, "user-agent")) {
+  if (EqualsFolded(name, "user-agent")) {
     readAgent(value, reading);
-  } else if (IsName(name, "allow")) {
+  } else if (EqualsFolded(name, "allow")) {
     readMember(Member::kAllow, value, reading);
-  } else if (IsName(name, "disallow")) {
+  } else if (EqualsFolded(name, "disallow")) {
     readMember(Member::kDisallow, value, reading);
-  } else if (IsName(name, "crawl-delay")) {
+  } else if (EqualsFolded(name, "crawl-delay")) {
     readMember(Member::kCrawlDelay, value, reading);
   }
 }

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "text/AsciiCase.h"
+
 namespace {
 
 constexpr int kHttpPort = 80;
@@ -82,7 +84,6 @@ void AppendEncoded(std::string* out, const char* text, size_t length, EncodeSet 
 
 bool IsDigit(int c) { return c >= '0' && c <= '9'; }
 bool IsAlpha(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 bool IsSlash(char c) { return c == '/' || c == '\\'; }
 
 // s[0, n) is "http" or "https" in any letter case.
@@ -352,10 +353,7 @@ bool NeedsIdna(const std::string& name) {
     if (static_cast<unsigned char>(c) >= 0x80) return true;
   }
   for (const std::string& label : Labels(name)) {
-    if (label.size() >= 4 && Lower(label[0]) == 'x' && Lower(label[1]) == 'n' && label[2] == '-' &&
-        label[3] == '-') {
-      return true;
-    }
+    if (StartsWithFolded(label, "xn--")) return true;
   }
   return false;
 }
@@ -380,7 +378,7 @@ bool ParseHost(const char* s, size_t n, std::string* host) {
     idn2_free(converted);
     if (rc != IDN2_OK) return false;
   } else {
-    for (char c : name) ascii += Lower(c);
+    for (char c : name) ascii += AsciiLower(c);
   }
   if (ascii.empty()) return false;
   for (char c : ascii) {
@@ -410,7 +408,8 @@ void Shorten(std::string* path) {
 }
 
 bool IsSingleDot(const char* s, size_t n) {
-  return (n == 1 && s[0] == '.') || (n == 3 && s[0] == '%' && s[1] == '2' && Lower(s[2]) == 'e');
+  return (n == 1 && s[0] == '.') ||
+         (n == 3 && s[0] == '%' && s[1] == '2' && AsciiLower(s[2]) == 'e');
 }
 
 bool IsDoubleDot(const char* s, size_t n) {
