@@ -281,14 +281,20 @@ bool Ask(const Url& url, const Connector& connect, ConnectionPool* pool, bool ta
   }
 }
 
+// Whether the connection may serve another exchange once the body after
+// head, framed so, is read: the server keeps it alive, and the body's end is
+// not the connection's.
+bool ServesAnother(const HttpResponse& head, const Framing& framing) {
+  return head.KeepsAlive() && framing.kind != BodyFraming::kUntilClose;
+}
+
 // Reads and drops the body of an answer that is not handed on (a redirect,
 // an error status), so that its connection can serve the next exchange.
 void DropBody(Exchange& exchange, ConnectionPool* pool, const CStr& url) {
   if (pool == nullptr) return;
   Framing framing = FramingOf(exchange.head);
   ResponseBody body(std::move(exchange.connection), url, framing);
-  body.KeepIn(pool, std::move(exchange.key),
-              exchange.head.KeepsAlive() && framing.kind != BodyFraming::kUntilClose);
+  body.KeepIn(pool, std::move(exchange.key), ServesAnother(exchange.head, framing));
 }
 
 }  // namespace
@@ -335,8 +341,7 @@ FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector
       outcome.body = std::make_unique<ResponseBody>(std::move(exchange.connection), text, framing,
                                                     CodingToUndo(head, url));
       if (pool != nullptr) {
-        outcome.body->KeepIn(pool, std::move(exchange.key),
-                             head.KeepsAlive() && framing.kind != BodyFraming::kUntilClose);
+        outcome.body->KeepIn(pool, std::move(exchange.key), ServesAnother(head, framing));
       }
       if (record != nullptr) outcome.body->RecordInto(record, recorder->cap);
       // A head that ran to the stream's end leaves a body already at its end.
