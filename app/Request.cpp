@@ -10,8 +10,8 @@
 
 #include "app/Confine.h"
 #include "app/CrawlScope.h"
-#include "app/RobotsGate.h"
 #include "app/Prefetch.h"
+#include "app/RobotsGate.h"
 #include "app/Stop.h"
 #include "net/RetryPolicy.h"
 
