@@ -13,6 +13,7 @@
 #include "app/Prefetch.h"
 #include "app/RobotsGate.h"
 #include "app/Stop.h"
+#include "net/RecordedExchange.h"
 #include "net/RetryPolicy.h"
 
 namespace {
@@ -94,6 +95,27 @@ bool RetryAfterFailure(CrawlContext& crawl, const FetchOutcome& outcome, int mad
   return StopReason() == 0;
 }
 
+// With -tries above 1 every try is recorded, and its body read to its end,
+// before the crawl reads any of it: a body cut short (a reset, a timeout, a
+// close before its length) is then asked for again with nothing printed or
+// saved from the try that failed, and the crawl reads the try that stands
+// from its recording (past kTryMemory bytes, from its temporary file).
+constexpr size_t kTryMemory = 1u << 20;
+
+// What a recorded try's outcome is judged on for a retry: its failure as it
+// stands, or, for an answer, how its body (read here to its end) arrived.
+FetchOutcome Judged(FetchOutcome& tried) {
+  FetchOutcome judged;
+  judged.status = tried.status;
+  judged.failure = tried.failure;
+  if (tried.status == FetchStatus::kAnswered) {
+    tried.body->ReadToEnd();
+    if (!tried.body->Complete(&judged.failure)) judged.status = FetchStatus::kFailed;
+    tried.body.reset();
+  }
+  return judged;
+}
+
 }  // namespace
 
 FetchPolicy AheadPolicy(const CrawlContext& crawl) {
@@ -158,8 +180,9 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
     }
     if (ahead != nullptr) *ahead = std::move(fetched);
   }
-  // A URL admitted by an earlier try of this request is admitted again (with
-  // -once it was met by this very request); within one try, as ever, once.
+  // A URL admitted by an earlier try of this request is admitted again, as
+  // when the try that stands is replayed (with -once it was met by this very
+  // request); within one try, as ever, once.
   std::set<std::string> admittedBefore, admitted;
   const FetchPolicy policy = [&crawl, &admit, &admittedBefore, &admitted,
                               confined = ConfinementPolicy(crawl)](const Url& target) {
@@ -171,16 +194,31 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
     admitted.insert(std::move(key));
     return true;
   };
+  const bool recordTries = crawl.retries != nullptr && crawl.retries->Tries() > 1;
+  std::shared_ptr<Recordings> recorded;
   for (int made = 1;; ++made) {
-    outcome = Fetch(url, policy, connect, nullptr, crawl.pool, keptFor);
-    if (!RetryAfterFailure(crawl, outcome, made)) break;
+    ExchangeRecorder recorder{nullptr, kTryMemory, nullptr};
+    if (recordTries) {
+      recorded = std::make_shared<Recordings>();
+      recorder.into = recorded.get();
+    }
+    outcome = Fetch(url, policy, connect, recordTries ? &recorder : nullptr, crawl.pool, keptFor);
+    const FetchOutcome judged = recordTries ? Judged(outcome) : FetchOutcome();
+    bool again = RetryAfterFailure(crawl, recordTries ? judged : outcome, made);
     admittedBefore.insert(admitted.begin(), admitted.end());
     admitted.clear();
+    if (!again) break;
     // A try again is made for real, whatever the first was.
     if (crawl.prefetcher != nullptr) {
       connect = LiveConnector(crawl, url, purpose, depth);
       keptFor = KeptFor::kFirstExchange;
     }
+  }
+  // The answer that stands is read from its recording, its failure (if any)
+  // met where the try met it.
+  if (recordTries && outcome.status == FetchStatus::kAnswered) {
+    outcome = Fetch(url, policy, ReplayConnector(std::move(recorded), crawl.connector), nullptr,
+                    nullptr, KeptFor::kNone);
   }
   ReportExchange(crawl, outcome);
   return outcome;

@@ -23,6 +23,9 @@ struct FetchedAhead;
 // With a fetcher ahead in use (-j), the request is made by one of its workers
 // (it was predicted, or is asked for now) and replayed here; purpose says
 // what the body is read for, depth the depth a page is scanned at.
+// With -tries above 1, each try is read whole before the caller reads
+// any of it, so that a body cut short is tried again like any passing
+// failure; the caller reads the try that stands.
 // *ahead (when given) tells what else the fetcher ahead did for the page's
 // scan: whether it predicted what the scan will ask for, and the page as it
 // read it, if it did; never its recordings.

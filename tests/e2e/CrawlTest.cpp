@@ -495,6 +495,65 @@ TEST_F(CrawlTest, PassingFailuresAreTriedAgain) {
     EXPECT_EQ(site.Accepted(), expectedTries);
     EXPECT_GE(seconds, c.atLeastSeconds);
   }
+  // A body cut short (the server closes before its length) is a passing
+  // failure too, whether the crawl or a worker fetching ahead asked, for a
+  // page or a save: nothing of the try that failed is printed or saved, and
+  // the last try, when none stands, reads as it would have without -tries.
+  auto cutShort = [](const char* type) {
+    return std::string("HTTP/1.1 200 OK\r\nContent-Type: ") + type +
+           "\r\nContent-Length: 400\r\n\r\nfine, but";
+  };
+  Page("/", "<a href=\"c.html\">c</a> fine\n");
+  Page("/s.html", "<img src=\"g.gif\">\n");
+  const std::string gif(300, 'G');
+  server.SetResponses("/g.gif", {cutShort("image/gif"), FileResponse(gif, "image/gif")});
+  const std::vector<std::string> scan = {"-k", "fine", "-d", "1", "-print"};
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::string> answers;  // for /c.html, in turn
+    std::vector<std::string> out;
+    int exitCode;
+  } bodies[] = {
+      {"cut, then whole",
+       scan,
+       {cutShort("text/html"), ok},
+       {server.Url("/"), U("/c.html"), "Saves(0) Prints(2) Hits(2) HTTP 200(100%) Errors(0)"},
+       0},
+      {"cut every time",
+       scan,
+       {cutShort("text/html"), cutShort("text/html")},
+       {server.Url("/"), "Transfer cut short at 9 of 400 bytes: " + U("/c.html"),
+        "Saves(0) Prints(1) Hits(2) HTTP 200(100%) Errors(1)"},
+       1},
+      {"a save cut, then whole",
+       {"-f", "\\.gif$", "-download"},
+       {ok},
+       {"Saving " + U("/g.gif") + " as g.gif",
+        "Saves(1) Prints(0) Hits(2) HTTP 200(100%) Errors(0)"},
+       0},
+  };
+  for (const auto& c : bodies) {
+    for (const char* jobs : {"1", "2"}) {
+      SCOPED_TRACE(std::string(c.name) + " -j " + jobs);
+      if (!c.answers.empty()) server.SetResponses("/c.html", c.answers);
+      server.ClearRequests();
+      std::remove((workDir + "/g.gif").c_str());
+      expectedExit = c.exitCode;
+      const bool saves = c.args[0] == "-f";
+      std::vector<std::string> args = c.args;
+      args.insert(args.begin(), server.Url(saves ? "/s.html" : "/"));
+      args.insert(args.end(), {"-tries", "2", "-stat", "-j", jobs});
+      ProcessResult r = Crawl(args);
+      EXPECT_EQ(Lines(r.out), c.out);
+      std::vector<std::string> paths = server.RequestPaths();
+      EXPECT_EQ(std::count(paths.begin(), paths.end(), saves ? "/g.gif" : "/c.html"), 2);
+      if (saves) {
+        EXPECT_EQ(ReadFile(workDir + "/g.gif"), gif);
+        server.SetResponses("/g.gif", {cutShort("image/gif"), FileResponse(gif, "image/gif")});
+      }
+    }
+  }
   expectedExit = 0;
 }
 

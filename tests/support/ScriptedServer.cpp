@@ -370,6 +370,11 @@ void ScriptedServer::SetResponse(const std::string& path, const std::string& res
   responses[path] = response;
 }
 
+void ScriptedServer::SetResponses(const std::string& path, std::vector<std::string> answers) {
+  std::lock_guard<std::mutex> hold(mutex);
+  answersInTurn[path].assign(answers.begin(), answers.end());
+}
+
 void ScriptedServer::SetDefaultResponse(const std::string& response) {
   std::lock_guard<std::mutex> hold(mutex);
   defaultResponse = response;
@@ -476,6 +481,11 @@ void ScriptedServer::serveHttp(ServerStream* stream, size_t number) {
       std::string path = requestPath(request);
       auto found = responses.find(path);
       response = found != responses.end() ? found->second : defaultResponse;
+      auto inTurn = answersInTurn.find(path);
+      if (inTurn != answersInTurn.end() && !inTurn->second.empty()) {
+        response = inTurn->second.front();
+        if (inTurn->second.size() > 1) inTurn->second.pop_front();
+      }
       changed.notify_all();
       waitFor(lock, [&] { return heldPaths.count(path) == 0; });
     }

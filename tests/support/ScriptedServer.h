@@ -49,6 +49,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -183,6 +184,9 @@ class ScriptedServer {
 
   // --- HTTP. path is compared exactly with the request line's target.
   void SetResponse(const std::string& path, const std::string& response);
+  // Answers path's requests with answers in turn, the last one for every
+  // request after it (a server that fails, then recovers).
+  void SetResponses(const std::string& path, std::vector<std::string> answers);
   void SetDefaultResponse(const std::string& response);
   // The requests in arrival order: exact bytes up to and including the
   // empty line (or whatever came before the peer closed).
@@ -260,6 +264,7 @@ class ScriptedServer {
   size_t handshakes;
   std::vector<std::string> handshakeErrors;
   std::map<std::string, std::string> responses;
+  std::map<std::string, std::deque<std::string>> answersInTurn;  // front: the next one
   std::string defaultResponse;
   std::vector<std::string> requests;
   std::vector<size_t> requestConnections;  // parallel to requests
