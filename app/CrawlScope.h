@@ -76,6 +76,8 @@ class CrawlScope {
   // Asked before each page request: true while fewer than maxPages were
   // taken (and counts this one), always true without a limit.
   bool TakePage();
+  // Page requests taken so far (none without a limit).
+  long PagesTaken() const { return taken.load(std::memory_order_relaxed); }
   // A TakePage was refused: the limit cut the crawl short. The crawl prints
   // LimitMessage() once when it holds.
   bool LimitMet() const { return refused.load(std::memory_order_relaxed); }

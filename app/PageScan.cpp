@@ -177,8 +177,9 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
     };
   }
   // Past -maxpages no page is asked for; a save the page was to serve is
-  // made on its own.
-  if (context.scope != nullptr && !context.scope->TakePage()) {
+  // made on its own. A page robots.txt refuses is no request, and takes
+  // nothing of the limit.
+  if (context.scope != nullptr && RobotsAllow(context, requested) && !context.scope->TakePage()) {
     ReportPageLimit();
     SaveApart(requested, also);
     return -1;
@@ -374,12 +375,10 @@ bool Crawler::TakeLink(PendingPage& page, NextVisit* next) {
 }
 
 int Crawler::Run(const Url& url, int depth) {
-  // With -maxpages the crawl fetches alone: which pages it asks for within
-  // the limit is known only as it goes, and none past it may be asked for.
-  if (options.jobs > 1 && options.maxPages == 0) {
-    prefetch = std::make_unique<Prefetcher>(options.jobs, context.connector,
-                                            AheadPolicy(context), ConfinedHosts(context),
-                                            options, plan, context.pool);
+  if (options.jobs > 1) {
+    prefetch = std::make_unique<Prefetcher>(options.jobs, context.connector, AheadPolicy(context),
+                                            ConfinedHosts(context), options, plan, context.pool,
+                                            options.maxPages > 0 ? context.scope : nullptr);
     if (options.once) prefetch->ScannedLive(url, depth);
   }
   // No request outlives the crawl's own fetcher ahead.

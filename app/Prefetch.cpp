@@ -32,13 +32,16 @@ size_t RoomAt(size_t pendingAt) {
 }  // namespace
 
 Prefetcher::Prefetcher(int count, Connector connect, FetchPolicy allowed, HostPolicy hosts,
-                       const Options& options, const CrawlPlan& plan, ConnectionPool* pool)
+                       const Options& options, const CrawlPlan& plan, ConnectionPool* pool,
+                       const CrawlScope* pageLimit)
     : connect(std::move(connect)),
       allowed(std::move(allowed)),
       hosts(std::move(hosts)),
       options(options),
       plan(plan),
       pool(pool),
+      pageLimit(pageLimit),
+      listsFirst(options.once || pageLimit != nullptr),
       memory(std::make_shared<SharedBudget>(kWindowBytes)) {
   InstallWakeHandler();
   // Recordings are made on one thread and freed on another: large ones are
@@ -213,7 +216,7 @@ void Prefetcher::ScannedLive(const Url& url, int depth) {
 void Prefetcher::Forget(const Url& url, bool save) {
   std::lock_guard<std::mutex> lock(mutex);
   // A page met again may be expanded again from its links (-once).
-  if (!save) crawlListsNext = options.once;
+  if (!save) crawlListsNext = listsFirst;
   auto found = byKey.find(KeyOf(url, save ? Purpose::kSave : Purpose::kScan));
   if (found == byKey.end()) return;
   std::shared_ptr<Entry> entry = found->second.front();  // outlives its place in the list
@@ -278,7 +281,7 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
     }
   }
   // A page taken stops the fetch ahead behind it until its links are listed.
-  if (Scans(purpose)) crawlListsNext = options.once;
+  if (Scans(purpose)) crawlListsNext = listsFirst;
   if (entry != nullptr) {
     Unlist(entry);
   } else {
@@ -323,6 +326,9 @@ std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
   // Half the memory is left for the recordings in flight to grow into.
   if (memory->Held() >= kWindowBytes / 2) return nullptr;
   size_t seen = 0;
+  // With -maxpages: the page requests the crawl has left, less those that
+  // stand ahead in the queue (each scan the crawl will make, in its order).
+  long pagesLeft = pageLimit != nullptr ? options.maxPages - pageLimit->PagesTaken() : 0;
   for (auto at = queue.begin(); at != queue.end() && seen < kWindow;) {
     if (at->frame) {
       at = Unfold(at);
@@ -330,11 +336,16 @@ std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
     }
     ++seen;
     const Entry& entry = *at->entry;
+    if (pageLimit != nullptr && Scans(entry.request.purpose) && !entry.expandsAgain &&
+        --pagesLeft < 0) {
+      return nullptr;
+    }
     if (entry.state == Entry::State::kWaiting && !entry.expandsAgain) return at->entry;
     // With -once, nothing behind a page whose links are not listed yet is
     // fetched ahead: they may name a resource by a spelling the crawl meets
-    // before the one listed, and it asks for that one.
-    if (options.once && ListsLater(entry)) return nullptr;
+    // before the one listed, and it asks for that one. With -maxpages, how
+    // many pages stand ahead of what is behind it is not known yet.
+    if (listsFirst && ListsLater(entry)) return nullptr;
     ++at;
   }
   return nullptr;

@@ -66,6 +66,7 @@
 #include <vector>
 
 #include "app/CrawlPlan.h"
+#include "app/CrawlScope.h"
 #include "app/Options.h"
 #include "app/PageReader.h"
 #include "net/HttpRequest.h"
@@ -110,10 +111,12 @@ class Prefetcher {
   // Starts workers threads fetching through connect (the crawl's; the
   // workers call it at the same time) under allowed (the run's confinement,
   // which hosts says of host names), reading pages as options say and
-  // predicting from plan, over connections kept in pool (when given); all
-  // three must outlive the fetcher.
+  // predicting from plan, over connections kept in pool (when given), and
+  // with -maxpages asking for no page past the limit, whose pages taken so
+  // far pageLimit counts; all of them must outlive the fetcher.
   Prefetcher(int workers, Connector connect, FetchPolicy allowed, HostPolicy hosts,
-             const Options& options, const CrawlPlan& plan, ConnectionPool* pool = nullptr);
+             const Options& options, const CrawlPlan& plan, ConnectionPool* pool = nullptr,
+             const CrawlScope* pageLimit = nullptr);
   ~Prefetcher();
   Prefetcher(const Prefetcher&) = delete;
   Prefetcher& operator=(const Prefetcher&) = delete;
@@ -194,8 +197,9 @@ class Prefetcher {
   // Turns the next link of the frame at position into its requests, listed
   // before it; drops the frame once it has no links left. Holds mutex.
   Queue::iterator Unfold(Queue::iterator position);
-  // With -once: entry's page lists requests the window has not seen yet, and
-  // which spelling of a resource the crawl asks for first depends on them.
+  // entry's page lists requests the window has not seen yet: with -once,
+  // which spelling of a resource the crawl asks for first depends on them;
+  // with -maxpages, how many pages stand before what is behind it.
   bool ListsLater(const Entry& entry) const;
   // With -once: records that the crawl asks for the resource of onceKey at
   // depth. False when it was asked for before; *deeper then says whether
@@ -235,6 +239,10 @@ class Prefetcher {
   const Options& options;
   const CrawlPlan& plan;
   ConnectionPool* const pool;  // not owned; may be null
+  const CrawlScope* const pageLimit;  // not owned; null: no -maxpages
+  // Nothing behind a page the crawl took is fetched ahead until its links
+  // are listed (-once, -maxpages): what comes next depends on them.
+  const bool listsFirst;
   // What the recordings in memory draw on, those in flight and those the
   // crawl replays included.
   const std::shared_ptr<SharedBudget> memory;

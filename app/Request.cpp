@@ -63,16 +63,6 @@ void ReportExchange(CrawlContext& crawl, const FetchOutcome& outcome) {
   if (!stopped && outcome.status == FetchStatus::kFailed) crawl.reporter.Failed(outcome.failure);
 }
 
-// Whether -robots lets the crawl ask for url; on the crawl's thread, so a
-// server refused for want of its robots.txt is said here, once.
-bool RobotsAllow(CrawlContext& crawl, const Url& url) {
-  if (crawl.robots == nullptr) return true;
-  CStr notice;
-  bool allowed = crawl.robots->Allows(url, &notice);
-  if (!notice.IsEmpty()) crawl.reporter.Notice(notice);
-  return allowed;
-}
-
 // Whether outcome, the made-th try of a request, is a failure to try again
 // (-tries), after waiting as the retry policy says (false when the run stops
 // meanwhile).
@@ -117,6 +107,14 @@ FetchOutcome Judged(FetchOutcome& tried) {
 }
 
 }  // namespace
+
+bool RobotsAllow(CrawlContext& crawl, const Url& url) {
+  if (crawl.robots == nullptr) return true;
+  CStr notice;
+  bool allowed = crawl.robots->Allows(url, &notice);
+  if (!notice.IsEmpty()) crawl.reporter.Notice(notice);
+  return allowed;
+}
 
 FetchPolicy AheadPolicy(const CrawlContext& crawl) {
   FetchPolicy confined = ConfinementPolicy(crawl);

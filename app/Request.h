@@ -45,6 +45,10 @@ void ReportExchangeAgain(CrawlContext& crawl, const FetchOutcome& outcome);
 // reported.
 bool ArrivedWhole(CrawlContext& crawl, const ResponseBody& body);
 
+// Whether -robots lets the crawl ask for url; on the crawl's thread, so a
+// server refused for want of its robots.txt is said here, once.
+bool RobotsAllow(CrawlContext& crawl, const Url& url);
+
 // Whether the run's scope (-noparent, -accept, -reject) lets the crawl ask
 // for url: always for the start URL, which the user asked for.
 bool InScope(const CrawlContext& crawl, const Url& url);

@@ -415,7 +415,13 @@ TEST_F(CrawlTest, ScopeKeepsTheCrawlWhereItWasAsked) {
        {"/", "/x.gif", "/a/r.html", "/b/8.html"},
        {"/", "/b/8.html"},
        "ferret: page limit reached: 3 pages requested, no more links followed\n"},
+      // A page robots.txt refuses is no request, and takes nothing of the limit.
+      {{server.Url("/"), "-k", ".", "-d", "1", "-print", "-robots", "-maxpages", "3"},
+       {"/robots.txt", "/", "/x.gif", "/a/sub/4.html"},
+       {"/", "/a/sub/4.html"},
+       "ferret: page limit reached: 3 pages requested, no more links followed\n"},
   };
+  server.SetResponse("/robots.txt", FileResponse("User-agent: *\nDisallow: /a/r\n", "text/plain"));
   for (const auto& run : runs) {
     for (const char* jobs : {"1", "4"}) {
       SCOPED_TRACE(run.args[0] + " " + run.args.back() + " -j " + jobs);

@@ -4,9 +4,9 @@
 // Parallelism must not be observable: for every site and option set, runs
 // with -j 1, -j 8 and -j 64 print the same bytes on both streams, exit with
 // the same status, save the same tree and make the same requests as the run
-// without -j, also when the server answers after random delays so that
-// pages fetched ahead arrive out of order. -once is checked by what the
-// server is asked for.
+// without -j (with -maxpages, none past the limit), also when the server answers after random
+// delays so that pages fetched ahead arrive out of order. -once is checked by what the server is
+// asked for.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -265,7 +265,9 @@ const std::vector<Site>& Sites() {
         {"-k", "needle", "-d", "2", "-download", "-create", "-stat"},
         {"-f", "html|gif", "-d", "2", "-download", "-create", "-print", "-stat"},
         {"-k", "needle", "-d", "3", "-once", "-print", "-stat"},
-        {"-k", "needle", "-d", "2", "-once", "-download", "-create", "-stat"}}},
+        {"-k", "needle", "-d", "2", "-once", "-download", "-create", "-stat"},
+        {"-f", "html|gif", "-d", "2", "-download", "-create", "-print", "-stat", "-maxpages",
+         "7"}}},
       {"book",
        BookSite,
        "/book/index.html",
@@ -274,7 +276,8 @@ const std::vector<Site>& Sites() {
         {"-k", "borrow", "-d", "2", "-print", "-stat"},
         {"-f", "html|png", "-d", "2", "-download", "-create", "-print", "-once", "-stat"},
         {"-k", "borrow", "-d", "3", "-once", "-confine", "-print", "-stat", "-html"},
-        {"-f", "png$", "-d", "3", "-download", "-create", "-print", "-stat", "-html"}}},
+        {"-f", "png$", "-d", "3", "-download", "-create", "-print", "-stat", "-html"},
+        {"-k", "borrow", "-d", "3", "-once", "-print", "-stat", "-maxpages", "9"}}},
       {"navigation",
        NavigationSite,
        "/n0.html",
@@ -283,7 +286,8 @@ const std::vector<Site>& Sites() {
         {"-f", "html", "-d", "1", "-print", "-stat"},
         {"-k", "needle", "-d", "3", "-once", "-print", "-stat"},
         {"-f", "html", "-d", "3", "-once", "-download", "-print", "-stat"},
-        {"-k", "needle", "-d", "3", "-once", "-print", "-stat", "-text"}}},
+        {"-k", "needle", "-d", "3", "-once", "-print", "-stat", "-text"},
+        {"-k", "needle", "-d", "2", "-print", "-stat", "-maxpages", "25"}}},
       {"chain", ChainSite, "/c0.html", false, {{"-k", "needle", "-d", "300", "-print", "-stat"}}},
       {"redirects",
        RedirectSite,
