@@ -36,6 +36,10 @@ struct Options {
   std::string agent;                 // the User-Agent value; empty: ferret's own
   std::vector<std::string> headers;  // "Name: value" lines for the start URL's domain
 
+  // Each answer is read whole before the crawl reads any of it (-tries
+  // above 1, so that a body cut short is asked for again).
+  bool ReadsWhole() const { return tries > 1; }
+
   // File mode: no keyword, so the links themselves are printed or saved.
   bool FileMode() const { return keyword.IsEmpty(); }
 };

@@ -192,7 +192,7 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
     admitted.insert(std::move(key));
     return true;
   };
-  const bool recordTries = crawl.retries != nullptr && crawl.retries->Tries() > 1;
+  const bool recordTries = crawl.options.ReadsWhole();
   std::shared_ptr<Recordings> recorded;
   for (int made = 1;; ++made) {
     ExchangeRecorder recorder{nullptr, kTryMemory, nullptr};
