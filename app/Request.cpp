@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "app/Archive.h"
 #include "app/Confine.h"
 #include "app/CrawlScope.h"
 #include "app/Prefetch.h"
@@ -202,6 +203,12 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
     }
     outcome = Fetch(url, policy, connect, recordTries ? &recorder : nullptr, crawl.pool, keptFor);
     const FetchOutcome judged = recordTries ? Judged(outcome) : FetchOutcome();
+    if (crawl.archive != nullptr &&
+        !crawl.archive->Add(*recorded, outcome.status == FetchStatus::kAnswered
+                                           ? judged.failure.kind
+                                           : FailureKind::kNone)) {
+      RequestStop(kStopOutputFailed);
+    }
     bool again = RetryAfterFailure(crawl, recordTries ? judged : outcome, made);
     admittedBefore.insert(admitted.begin(), admitted.end());
     admitted.clear();

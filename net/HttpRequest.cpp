@@ -1,7 +1,9 @@
 #include "net/HttpRequest.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -267,7 +269,20 @@ bool Ask(const Url& url, const Connector& connect, ConnectionPool* pool, bool ta
     if (record != nullptr) record->connected = true;
     {
       std::ostream request(exchange->connection.get());
-      SendRequest(request, url, *exchange->connection);
+      if (record != nullptr) {
+        // What goes out is kept as it went (an archive holds it).
+        std::ostringstream sent;
+        SendRequest(sent, url, *exchange->connection);
+        record->request = sent.str();
+        record->targetUri = std::string(url.Secure() ? "https://" : "http://") +
+                            static_cast<const char*>(url.Authority()) +
+                            static_cast<const char*>(url.RequestTarget());
+        record->peerAddress = exchange->connection->peerAddress;
+        record->began = std::chrono::system_clock::now();
+        request << record->request << std::flush;
+      } else {
+        SendRequest(request, url, *exchange->connection);
+      }
     }
     bool answered = false;
     if (ReadFinalHead(*exchange->connection, &exchange->head, text, record, failure, &answered)) {

@@ -254,7 +254,7 @@ const char kUsage[] = "ferret " FERRET_VERSION
                       "                   [-noparent] [-accept REGEX]... [-reject REGEX]...\n"
                       "                   [-maxpages N] [-tries N] [-robots] [-wait S]\n"
                       "                   [-perhost N] [-agent TEXT]\n"
-                      "                   [-header \"Name: value\"]...\n"
+                      "                   [-header \"Name: value\"]... [-warc FILE]\n"
                       "\n";
 
 TEST(CommandLineBinary, UsageAndRefusals) {
