@@ -33,7 +33,7 @@ std::unique_ptr<CrawlArchive> CrawlArchive::Open(const Options& options, std::st
   return std::unique_ptr<CrawlArchive>(new CrawlArchive(std::move(writer), id));
 }
 
-bool CrawlArchive::Add(const Recordings& tried, FailureKind ended) {
+bool CrawlArchive::Add(const Recordings& tried, const char* truncated) {
   std::vector<WarcRecord> records;
   for (size_t i = 0; i < tried.size(); ++i) {
     const RecordedExchange& exchange = tried[i];
@@ -41,9 +41,7 @@ bool CrawlArchive::Add(const Recordings& tried, FailureKind ended) {
     facts.when = exchange.began;
     facts.warcinfoId = warcinfoId;
     // Only the last exchange of a try carries the body that was read.
-    if (i + 1 == tried.size() && ended != FailureKind::kNone) {
-      facts.truncated = ended == FailureKind::kTimedOut ? "time" : "disconnect";
-    }
+    if (i + 1 == tried.size()) facts.truncated = truncated;
     for (WarcRecord& record : ExchangeRecords(exchange, facts))
       records.push_back(std::move(record));
   }

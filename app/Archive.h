@@ -8,7 +8,8 @@
 // record (when any byte of an answer came) and its request record, written
 // together or not at all (net/WarcWriter.h). An answer whose body did not
 // arrive whole is marked WARC-Truncated: "time" after a timeout,
-// "disconnect" otherwise.
+// "disconnect" otherwise, "length" where only a part was read on purpose
+// (robots.txt past what is parsed).
 #ifndef FERRET_APP_ARCHIVE_H_
 #define FERRET_APP_ARCHIVE_H_
 
@@ -28,10 +29,15 @@ class CrawlArchive {
   // why).
   static std::unique_ptr<CrawlArchive> Open(const Options& options, std::string* error);
 
-  // Archives the exchanges of one try; ended, when not kNone, is why its
-  // answer's body did not arrive whole. False once the archive cannot be
-  // written (the writer said why on standard error).
-  bool Add(const Recordings& tried, FailureKind ended);
+  // Archives the exchanges of one try; truncated says why its answer's body
+  // is not whole ("time", "disconnect", "length"; "" when it is, or there
+  // is none). False once the archive cannot be written (the writer said why
+  // on standard error).
+  bool Add(const Recordings& tried, const char* truncated);
+  // What WARC-Truncated says of a body that ended in failure of kind.
+  static const char* TruncationOf(FailureKind kind) {
+    return kind == FailureKind::kNone ? "" : kind == FailureKind::kTimedOut ? "time" : "disconnect";
+  }
   // Finishes the file and its index; false when something was not written.
   bool Close() { return writer->Close(); }
 

@@ -365,7 +365,7 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(const Entry& entry, Pag
     first = false;
     return follow;
   };
-  ExchangeRecorder recorder{recordings.get(), kMaxRecording, memory};
+  ExchangeRecorder recorder{recordings.get(), kMaxRecording, memory, !options.warc.empty()};
   FetchOutcome outcome = Fetch(request.url, policy, connect, &recorder, pool);
   // The body is recorded to its end when the crawl will read it: to save it,
   // to scan a page, whose links tell what comes next, or whatever it is when

@@ -111,9 +111,13 @@ FetchOutcome Judged(FetchOutcome& tried) {
 
 bool RobotsAllow(CrawlContext& crawl, const Url& url) {
   if (crawl.robots == nullptr) return true;
-  CStr notice;
-  bool allowed = crawl.robots->Allows(url, &notice);
-  if (!notice.IsEmpty()) crawl.reporter.Notice(notice);
+  RobotsGate::FirstAsk first;
+  bool allowed = crawl.robots->Allows(url, &first);
+  if (!first.notice.IsEmpty()) crawl.reporter.Notice(first.notice);
+  if (crawl.archive != nullptr && first.exchanges &&
+      !crawl.archive->Add(*first.exchanges, first.truncated)) {
+    RequestStop(kStopOutputFailed);
+  }
   return allowed;
 }
 
@@ -196,7 +200,7 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
   const bool recordTries = crawl.options.ReadsWhole();
   std::shared_ptr<Recordings> recorded;
   for (int made = 1;; ++made) {
-    ExchangeRecorder recorder{nullptr, kTryMemory, nullptr};
+    ExchangeRecorder recorder{nullptr, kTryMemory, nullptr, crawl.archive != nullptr};
     if (recordTries) {
       recorded = std::make_shared<Recordings>();
       recorder.into = recorded.get();
@@ -205,8 +209,8 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
     const FetchOutcome judged = recordTries ? Judged(outcome) : FetchOutcome();
     if (crawl.archive != nullptr &&
         !crawl.archive->Add(*recorded, outcome.status == FetchStatus::kAnswered
-                                           ? judged.failure.kind
-                                           : FailureKind::kNone)) {
+                                           ? CrawlArchive::TruncationOf(judged.failure.kind)
+                                           : "")) {
       RequestStop(kStopOutputFailed);
     }
     bool again = RetryAfterFailure(crawl, recordTries ? judged : outcome, made);

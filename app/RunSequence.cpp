@@ -115,7 +115,8 @@ int RunCrawl(const Options& options, CStr startUrl) {
       connections.SetPacer(pacer.get());
     }
     if (options.robots) {
-      robots = std::make_unique<RobotsGate>(crawl.connector, crawl.pool, pacer.get());
+      robots = std::make_unique<RobotsGate>(crawl.connector, crawl.pool, pacer.get(),
+                                            archive != nullptr);
       crawl.robots = robots.get();
     }
     startFailed = ScanPage(crawl, start, options.depth) == -1;

@@ -157,12 +157,19 @@ using Recordings = std::deque<RecordedExchange>;
 
 // Where Fetch records its exchanges: appended to *into in order, each
 // keeping at most cap body bytes in memory, drawn from budget when there is
-// one.
+// one. With everyBody, the bodies of redirects and error answers are read
+// and recorded too (up to kMaxPassedBody bytes each), not only the body
+// handed on.
 struct ExchangeRecorder {
   Recordings* into;
   size_t cap;
   std::shared_ptr<SharedBudget> budget;
+  bool everyBody = false;
 };
+
+// The most bytes of a redirect's or an error answer's body a recorder with
+// everyBody reads.
+constexpr unsigned long long kMaxPassedBody = 1u << 20;
 
 // Plays back *from in order, while each exchange asked for is the next one
 // recorded and usable; otherwise (and from then on) connects through

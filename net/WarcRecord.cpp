@@ -311,7 +311,9 @@ std::vector<WarcRecord> ExchangeRecords(const RecordedExchange& exchange,
     return exchange.ReadBody(sink);
   };
   response.indexKey = SurtKey(uri) + " " + WarcTimestamp(facts.when);
-  response.indexFields = JsonMember("url", uri) + "," + JsonMember("mime", final.mime) + "," +
+  // An answer of no type has no mime member, as archive indexes have it.
+  response.indexFields = JsonMember("url", uri) + "," +
+                         (final.mime.empty() ? "" : JsonMember("mime", final.mime) + ",") +
                          JsonMember("status", std::to_string(final.status)) + "," +
                          JsonMember("digest", payloadDigest);
   // The response first, as archives keep them: an index entry points at it.
