@@ -26,6 +26,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,7 +44,9 @@ class WarcWriter {
   WarcWriter& operator=(const WarcWriter&) = delete;
 
   // Hands records to the writer as one group: they reach the file
-  // together, in this order, or not at all. False once the writer has
+  // together, in this order, or not at all. Groups are sent in batches of
+  // kSendBatch bytes, or after kSendDelay, so a run that is killed loses at
+  // most what it handed over in that time. False once the writer has
   // stopped, or when a record's block could not be read.
   bool Write(const std::vector<WarcRecord>& records);
   // Ends the archive and waits for the writer: false when it could not
@@ -54,12 +57,20 @@ class WarcWriter {
 
  private:
   WarcWriter(std::string path, int pipe, pid_t writer);
+  // Queues bytes for the writer, sending them once kSendBatch are queued.
   bool Send(const void* data, size_t length);
+  // Sends what is queued.
+  bool Flush();
+
+  static constexpr size_t kSendBatch = 256 * 1024;
+  static constexpr std::chrono::milliseconds kSendDelay{500};
 
   const std::string path;
   int pipe;      // to the writer; -1 once closed
   pid_t writer;  // the writer process; 0 once waited for
   bool failed = false;
+  std::string pending;  // queued for the writer: a group goes whole at its commit
+  std::chrono::steady_clock::time_point lastFlush = std::chrono::steady_clock::now();
 };
 
 #endif  // FERRET_NET_WARCWRITER_H_
