@@ -70,7 +70,7 @@ class WarcWriter {
   pid_t writer;  // the writer process; 0 once waited for
   bool failed = false;
   std::string pending;  // queued for the writer: a group goes whole at its commit
-  std::chrono::steady_clock::time_point lastFlush = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point lastFlush{};  // the first group (warcinfo) goes at once
 };
 
 #endif  // FERRET_NET_WARCWRITER_H_
