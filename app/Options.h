@@ -6,6 +6,7 @@
 #ifndef FERRET_APP_OPTIONS_H_
 #define FERRET_APP_OPTIONS_H_
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -35,9 +36,12 @@ struct Options {
   int perHost = 0;              // exchanges with one host at once; 0: as many as -j
   std::string agent;                 // the User-Agent value; empty: ferret's own
   std::vector<std::string> headers;  // "Name: value" lines for the start URL's domain
+  int show = 0;  // matching lines written after each printed page, 1 to 100; 0: none
 
   // File mode: no keyword, so the links themselves are printed or saved.
   bool FileMode() const { return keyword.IsEmpty(); }
+  // The matching lines a page's reading keeps: only printed pages show them.
+  size_t LinesShown() const { return print && !FileMode() ? static_cast<size_t>(show) : 0; }
 };
 
 #endif  // FERRET_APP_OPTIONS_H_
