@@ -149,7 +149,9 @@ void Apply(Option option, const char* value, Options& s) {
     case Option::Wait: s.wait = ReadSeconds(value); break;
     case Option::PerHost: s.perHost = static_cast<int>(ReadCount(value, 64)); break;
     case Option::Header: s.headers.push_back(value); break;
-    case Option::Show: s.show = value != nullptr ? static_cast<int>(ReadCount(value, 100)) : 5; break;
+    case Option::Show:
+      s.show = value != nullptr ? static_cast<int>(ReadCount(value, 100)) : 5;
+      break;
     case Option::Text:
       s.text = 1;
       s.html = 1;

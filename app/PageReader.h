@@ -100,7 +100,7 @@ class PageReader {
   const bool collect;
   const bool fileMode;  // no keyword: links are what is printed or saved
   const bool text;
-  ShownLines shown;  // of the page being read without -html
+  ShownLines shown;                   // of the page being read without -html
   std::unique_ptr<HtmlReading> html;  // with -html
   Regexp keyword;
   Regexp file;

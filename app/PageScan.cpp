@@ -209,8 +209,8 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
       }
       return -1;
     }
-    int read = ReadAnswer(response, requested, depth, ahead.read.get(), also, page, &found,
-                          &shown, &held, &holding);
+    int read = ReadAnswer(response, requested, depth, ahead.read.get(), also, page, &found, &shown,
+                          &held, &holding);
     if (read != 1) return read;
     url = response.url;
   }  // the connection is closed before any action
@@ -240,9 +240,8 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
 // keyword is found (*holding), *held. The save is told where a request of its own
 // told it, and then the scan's exchange once more. Returns as VisitPage.
 int Crawler::ReadAnswer(FetchOutcome& response, const Url& requested, int depth,
-                        const PageReadAhead* ahead, AlsoSaved also, PendingPage& page,
-                        bool* found, std::vector<ShownLine>* shown, HeldBody* held,
-                        bool* holding) {
+                        const PageReadAhead* ahead, AlsoSaved also, PendingPage& page, bool* found,
+                        std::vector<ShownLine>* shown, HeldBody* held, bool* holding) {
   if (also == AlsoSaved::kNo && !response.html) return 0;
   const Url& url = response.url;
   ResponseBody& body = *response.body;

@@ -11,8 +11,8 @@ bool IsContinuation(char byte) {
 
 }  // namespace
 
-void ShownLines::Keep(const char* text, size_t length, size_t column, size_t start,
-                      size_t matched, bool more) {
+void ShownLines::Keep(const char* text, size_t length, size_t column, size_t start, size_t matched,
+                      bool more) {
   lineKept = true;
   size_t from = 0;
   size_t to = length;

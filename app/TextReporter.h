@@ -67,7 +67,7 @@ class TextReporter : public Reporter {
   void WriteSafe(std::string line, const char* reason);
 
   ProgressLine progress;
-  const bool colour;  // shown lines are highlighted
+  const bool colour;          // shown lines are highlighted
   bool outputFailed = false;  // a line could not be written: nothing more is
   int outputError = 0;        // the errno of that write, or 0
 };

@@ -318,8 +318,9 @@ TEST(CommandLineBinary, HelpAndVersion) {
   // gives them) and lists every option, one per line.
   std::string usageLines(kUsage, sizeof kUsage - 2);  // without the empty line
   EXPECT_EQ(help.compare(0, usageLines.size(), usageLines), 0) << help;
-  for (const char* option : {"-k keyword", "-f filespec", "-d depth", "-print", "-download",
-                             "-create", "-confine", "-stat", "-timeout S", "-once", "-j N", "-show [N]"}) {
+  for (const char* option :
+       {"-k keyword", "-f filespec", "-d depth", "-print", "-download", "-create", "-confine",
+        "-stat", "-timeout S", "-once", "-j N", "-show [N]"}) {
     EXPECT_NE(help.find(std::string("\n  ") + option + " "), std::string::npos) << option;
   }
   EXPECT_EQ(help.find("BETA"), std::string::npos);

@@ -35,17 +35,16 @@ const std::string kE = "\xC3\xA9";  // é: two bytes, the second a continuation
 // /p.html, linked from /: each line says what it tries.
 void ShowSite(ScriptedServer& server) {
   server.SetResponse("/", HtmlResponse("<a href=\"p.html\">p</a>\n"));
-  server.SetResponse(
-      "/p.html",
-      HtmlResponse("<html><body>\n"
-                   "<p>A needle first</p>\n"
-                   "\tcontrol \x1B[31m needle \x07 bytes\n"
-                   "<p>hay</p>\n" +
-                   std::string(300, 'a') + "NEEDLE" + std::string(300, 'b') + "\n" +
-                   "<p>split <em>nee</em>dle</p>\n"
-                   "needle with CRLF\r\n" +
-                   std::string(1100, 'c') + " needle\n" + Repeat(kE, 200) + "x" + "needle" +
-                   Repeat(kE, 200) + "\n</body></html>\n"));
+  server.SetResponse("/p.html",
+                     HtmlResponse("<html><body>\n"
+                                  "<p>A needle first</p>\n"
+                                  "\tcontrol \x1B[31m needle \x07 bytes\n"
+                                  "<p>hay</p>\n" +
+                                  std::string(300, 'a') + "NEEDLE" + std::string(300, 'b') + "\n" +
+                                  "<p>split <em>nee</em>dle</p>\n"
+                                  "needle with CRLF\r\n" +
+                                  std::string(1100, 'c') + " needle\n" + Repeat(kE, 200) + "x" +
+                                  "needle" + Repeat(kE, 200) + "\n</body></html>\n"));
 }
 
 // The lines every reading shows alike; n is the number each reading gives.
@@ -83,21 +82,21 @@ TEST(Show, LinesNumberedAndCutAsEachReadingReadsThem) {
       {"a count of two", {"-show", "2", "-html"}, {absolute, First(2), Control(3, " ")}},
       {"-html: whole lines, cut at a character's start",
        {"-SHOW", "100", "-html"},
-       {absolute, First(2), Control(3, " "), Long(5), "  7: needle with CRLF", Whole(8),
-        Wide(9)}},
+       {absolute, First(2), Control(3, " "), Long(5), "  7: needle with CRLF", Whole(8), Wide(9)}},
       {"-text: text lines, markup gone",
        {"-show", "100", "-text"},
        {absolute, "  1: A needle first", Control(2, ""), Long(4), "  5: split needle",
         "  6: needle with CRLF", Whole(7), Wide(8)}},
-      {"no page printed, no line shown", {"-show", "-stat"},
+      {"no page printed, no line shown",
+       {"-show", "-stat"},
        {"Saves(0) Prints(0) Hits(2) HTTP 200(100%) Errors(0)"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     for (const char* jobs : {"1", "4"}) {
       SCOPED_TRACE(std::string("-j ") + jobs);
-      std::vector<std::string> argv = {FERRET_BINARY, server.Url("/"), "-k", "needle", "-d", "1",
-                                       "-j", jobs};
+      std::vector<std::string> argv = {
+          FERRET_BINARY, server.Url("/"), "-k", "needle", "-d", "1", "-j", jobs};
       argv.insert(argv.end(), row.args.begin(), row.args.end());
       ProcessResult r = RunProcess(argv);
       EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -157,8 +156,8 @@ std::string RunOnTerminal(const std::vector<std::string>& argv, const char* noCo
 TEST(Show, MatchHighlightedOnlyOnATerminalWithoutNoColor) {
   ScriptedServer server;
   ShowSite(server);
-  const std::vector<std::string> argv = {FERRET_BINARY, server.Url("/p.html"), "-k", "NEE+DLE",
-                                         "-show", "2"};
+  const std::vector<std::string> argv = {
+      FERRET_BINARY, server.Url("/p.html"), "-k", "NEE+DLE", "-show", "2"};
   const std::string url = server.Url("/p.html") + "\n";
   const std::string plain =
       url + "  2: <p>A needle first</p>\n  3:  control %1B[31m needle %07 bytes\n";
