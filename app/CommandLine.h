@@ -7,12 +7,12 @@
 // "-stat", "-timeout" seconds of silence allowed (1 to 86400), "-once", "-j"
 // parallel requests (1 to 64), "-html", "-text", "-agent" the User-Agent (one
 // line), "-header" a "Name: value" field (repeatable; not one the request
-// writes itself), "-show" matching lines after each printed page (5, or the
-// next argument when it begins with a digit: 1 to 100). "-d", "-k", "-f",
-// "-timeout", "-j", "-agent" and "-header" take the next argument as their
-// value. Then, when none of stat, download and print is set, a keyword
-// implies print and a filespec implies download; finally the default
-// patterns are filled in.
+// writes itself). "-d", "-k", "-f", "-timeout", "-j", "-agent" and "-header"
+// take the next argument as their value. Then, when none of stat, download and
+// print is set, a keyword implies print and a filespec implies download;
+// finally the default patterns are filled in.
+// "-show" asks for the matching lines of each printed page: 5, or the next
+// argument when it begins with a digit (1 to 100).
 #ifndef FERRET_APP_COMMANDLINE_H_
 #define FERRET_APP_COMMANDLINE_H_
 
@@ -34,12 +34,12 @@ void PrintUsage();
 // '-' and is none of those ("the URL must come first; see --help"), an
 // unknown option ("unknown option X; see --help"), a word after the URL that
 // is no option ("unexpected argument X; see --help"), a value option given
-// last ("-d needs a value"), a -timeout, -j or -show value out of its range
-// ("-timeout must be 1 to 86400", "-j must be 1 to 64", "-show must be 1 to
-// 100"), an -agent of no
+// last ("-d needs a value"), a -timeout or -j value out of its range
+// ("-timeout must be 1 to 86400", "-j must be 1 to 64"), an -agent of no
 // text or more than a line ("-agent must be one line of text"), and a
 // -header that is no field ("-header must be \"Name: value\" on one line")
-// or one the request writes itself ("-header cannot set Host").
+// or one the request writes itself ("-header cannot set Host"). A -show
+// count out of its range is refused too ("-show must be 1 to 100").
 int ParseCommandLine(int argc, const char* const* argv, Options& options, CStr& startUrl);
 
 #endif  // FERRET_APP_COMMANDLINE_H_

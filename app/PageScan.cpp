@@ -237,8 +237,8 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
 
 // Reads the answer to the scan of requested, and for the save it serves
 // (also), into page, *found, *shown and, when the page may be saved once its
-// keyword is found (*holding), *held. The save is told where a request of its own
-// told it, and then the scan's exchange once more. Returns as VisitPage.
+// keyword is found (*holding), *held. The save is told where a request of its
+// own told it, and then the scan's exchange once more. Returns as VisitPage.
 int Crawler::ReadAnswer(FetchOutcome& response, const Url& requested, int depth,
                         const PageReadAhead* ahead, AlsoSaved also, PendingPage& page, bool* found,
                         std::vector<ShownLine>* shown, HeldBody* held, bool* holding) {
@@ -312,11 +312,12 @@ void Crawler::SavedAlong(const Url& requested, AlsoSaved also, bool failed, cons
   }
 }
 
-// Reads the page at url from body into page's links, *found, *shown and *linksCut,
-// handing what it reads to copy. When a worker read it as this crawl reads it
-// now, from the very exchanges the body replays, what it found is taken
-// instead and the body is left unread: it arrived whole (a worker keeps only
-// such a reading), and its replay would read the same. True in that case.
+// Reads the page at url from body into page's links, *found, *shown and
+// *linksCut, handing what it reads to copy. When a worker read it as this
+// crawl reads it now, from the very exchanges the body replays, what it found
+// is taken instead and the body is left unread: it arrived whole (a worker
+// keeps only such a reading), and its replay would read the same. True in
+// that case.
 bool Crawler::ReadPage(ResponseBody& body, const Url& url, int depth, const PageReadAhead* ahead,
                        bool* found, std::vector<ShownLine>* shown, PendingPage* page,
                        bool* linksCut, const PieceSink& copy) {

@@ -30,8 +30,9 @@
 // costs a hash lookup.
 //
 // A page is read once: the crawl takes the reading a worker made of it (the
-// links, whether the keyword matched, the lines -show keeps) when it was made with the crawl's
-// reader and link limit, from the exchanges the crawl replays.
+// links, whether the keyword matched, the lines -show keeps) when it was made
+// with the crawl's reader and link limit, from the exchanges the crawl
+// replays.
 //
 // A URL the crawl both saves and scans is one request, whose recording holds
 // the whole body, whatever its type: the crawl saves it from the one replay

@@ -27,8 +27,8 @@ struct ShownLine {
   long number = 0;         // from 1
   std::string text;        // the line, or the window of it that is kept
   size_t column = 0;       // the byte offset of text in the whole line
-  size_t matchStart = 0;   // the first match, in text's bytes; it may end
-  size_t matchLength = 0;  // where text ends, cut with it
+  size_t matchStart = 0;   // the first match: its offset in text
+  size_t matchLength = 0;  // and its length, cut where text ends
   bool cutBefore = false;  // the line has bytes before text
   bool cutAfter = false;   // and after it
 };
@@ -43,8 +43,8 @@ class ShownLines {
   bool Full() const { return kept.size() >= count; }
 
   // Keeps the line being read, or the piece of it at byte offset column
-  // (length bytes at text), whose first match is length matched at start in
-  // text; more: the line goes on after the piece.
+  // (length bytes at text), whose first match is the matched bytes at offset
+  // start in text; more: the line goes on after the piece.
   void Keep(const char* text, size_t length, size_t column, size_t start, size_t matched,
             bool more);
   // The line being read ended; the next one is read.

@@ -24,8 +24,8 @@ constexpr char kCut[] = "...";
 constexpr char kMatchStart[] = "\033[01;31m";
 constexpr char kMatchEnd[] = "\033[m";
 
-// Whether shown lines are highlighted: on a terminal, unless NO_COLOR has a
-// value.
+// Whether shown lines are highlighted: on a terminal, unless NO_COLOR is set
+// to something (an empty value is none, as no-color.org says).
 bool Highlights() {
   const char* noColor = std::getenv("NO_COLOR");
   return isatty(STDOUT_FILENO) == 1 && (noColor == nullptr || noColor[0] == '\0');
@@ -66,6 +66,23 @@ void AppendEscaped(std::string* out, unsigned char byte) {
   *out += kHex[byte & 0xF];
 }
 
+// The line written for a shown line (see TextReporter.h).
+std::string ShownText(const ShownLine& line, bool colour) {
+  std::string text = line.text;
+  std::replace(text.begin(), text.end(), '\t', ' ');
+  const size_t start = line.matchStart;
+  const size_t end = start + line.matchLength;
+  std::string out = "  " + std::to_string(line.number) + ": ";
+  if (line.cutBefore) out += kCut;
+  out += TextReporter::TerminalSafe(text.data(), start);
+  if (colour && end > start) out += kMatchStart;
+  out += TextReporter::TerminalSafe(text.data() + start, end - start);
+  if (colour && end > start) out += kMatchEnd;
+  out += TextReporter::TerminalSafe(text.data() + end, text.size() - end);
+  if (line.cutAfter) out += kCut;
+  return out;
+}
+
 }  // namespace
 
 std::string TextReporter::TerminalSafe(const char* text, size_t length) {
@@ -96,22 +113,6 @@ std::string TextReporter::TerminalSafe(const char* text, size_t length) {
 }
 
 TextReporter::TextReporter() : colour(Highlights()) {}
-
-std::string TextReporter::ShownText(const ShownLine& line, bool colour) {
-  std::string text = line.text;
-  std::replace(text.begin(), text.end(), '\t', ' ');
-  const size_t start = line.matchStart;
-  const size_t end = start + line.matchLength;
-  std::string out = "  " + std::to_string(line.number) + ": ";
-  if (line.cutBefore) out += kCut;
-  out += TerminalSafe(text.data(), start);
-  if (colour && end > start) out += kMatchStart;
-  out += TerminalSafe(text.data() + start, end - start);
-  if (colour && end > start) out += kMatchEnd;
-  out += TerminalSafe(text.data() + end, text.size() - end);
-  if (line.cutAfter) out += kCut;
-  return out;
-}
 
 void TextReporter::RequestStarted(const CStr& url) {
   if (!progress.Enabled()) {

@@ -9,9 +9,10 @@
 // terminal, and erased before every other line.
 //
 // A printed page's matching lines (-show) follow its URL, one a line:
-// "  <number>: <text>", with "..." where the line was cut (see ShownText).
-// The match is highlighted as grep --color=auto highlights it, only when
-// standard output is a terminal and NO_COLOR is unset or empty
+// "  <number>: <text>", the text made terminal-safe (a tab shown as a
+// space), with "..." where the line was cut. The match is highlighted as
+// grep --color=auto highlights it ("\033[01;31m" before, "\033[m" after),
+// only when standard output is a terminal and NO_COLOR is unset or empty
 // (no-color.org).
 //
 // No line reaches the terminal with a byte that could control it: in every
@@ -47,12 +48,6 @@ class TextReporter : public Reporter {
   // UTF-8 sequence. Well-formed UTF-8 for any other character, and bytes
   // 0xA0 to 0xFF outside one, are kept as they are.
   static std::string TerminalSafe(const char* text, size_t length);
-
-  // The line written for a shown line: "  <number>: ", then its text made
-  // terminal-safe (a tab shown as a space), "..." before and after it where
-  // the line was cut, and with colour its match between "\033[01;31m" and
-  // "\033[m".
-  static std::string ShownText(const ShownLine& line, bool colour);
 
  protected:
   void WritePrinted(const CStr& url, const std::vector<ShownLine>& lines) override;
