@@ -195,7 +195,6 @@ TEST(PageReader, ShownLinesKeepTheirNumberPlaceAndSpan) {
                     std::to_string(line.text.size()));
     }
     EXPECT_EQ(got, c.shown) << (c.html ? "-html" : "the design's reading");
-    EXPECT_TRUE(page.keywordFound);
   }
 }
 
