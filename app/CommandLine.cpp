@@ -41,6 +41,7 @@ enum class Option {
   Robots,
   Wait,
   PerHost,
+  Warc,
   Show,
 };
 
@@ -73,6 +74,7 @@ constexpr OptionName kOptions[] = {
     {"-robots", Option::Robots},
     {"-wait", Option::Wait},
     {"-perhost", Option::PerHost},
+    {"-warc", Option::Warc},
     {"-show", Option::Show},
 };
 
@@ -89,7 +91,7 @@ bool TakesValue(Option option) {
          option == Option::Timeout || option == Option::Jobs || option == Option::Agent ||
          option == Option::Header || option == Option::Accept || option == Option::Reject ||
          option == Option::MaxPages || option == Option::Tries || option == Option::Wait ||
-         option == Option::PerHost;
+         option == Option::PerHost || option == Option::Warc;
 }
 
 // A whole number from 1 to most, written in decimal and nothing else; 0
@@ -149,6 +151,7 @@ void Apply(Option option, const char* value, Options& s) {
     case Option::Wait: s.wait = ReadSeconds(value); break;
     case Option::PerHost: s.perHost = static_cast<int>(ReadCount(value, 64)); break;
     case Option::Header: s.headers.push_back(value); break;
+    case Option::Warc: s.warc = value; break;
     case Option::Show:
       s.show = value != nullptr ? static_cast<int>(ReadCount(value, 100)) : 5;
       break;
@@ -189,7 +192,7 @@ constexpr const char* kUsageLines[] = {
     "                   [-noparent] [-accept REGEX]... [-reject REGEX]...",
     "                   [-maxpages N] [-tries N] [-robots] [-wait S]",
     "                   [-perhost N] [-agent TEXT]",
-    "                   [-header \"Name: value\"]... [-show [N]]",
+    "                   [-header \"Name: value\"]... [-warc FILE] [-show [N]]",
 };
 
 // Printed after the usage lines by -help; the man page has the whole story.
@@ -230,6 +233,8 @@ constexpr const char kHelpText[] =
     "  -header \"Name: value\"\n"
     "               send this field too (repeatable), only to the start URL's\n"
     "               registrable domain, and never over http from an https start\n"
+    "  -warc FILE   archive every request and answer in FILE as WARC/1.1 (each record\n"
+    "               compressed when FILE ends in .gz), indexed in FILE.cdxj\n"
     "  -show [N]    after each printed page, its first N matching lines (default 5,\n"
     "               1 to 100), numbered, cut to 200 bytes around the match\n"
     "With none of -print, -download and -stat, -k implies -print and -f implies\n"
@@ -305,6 +310,7 @@ const char* ValueProblem(Option option, const Options& s) {
     case Option::Tries: return s.tries == 0 ? "-tries must be 1 to 100" : nullptr;
     case Option::MaxPages: return s.maxPages == 0 ? "-maxpages must be 1 to 1000000000" : nullptr;
     case Option::Agent: return IsOneLine(s.agent) ? nullptr : "-agent must be one line of text";
+    case Option::Warc: return s.warc.empty() ? "-warc needs a file name" : nullptr;
     case Option::Show: return s.show == 0 ? "-show must be 1 to 100" : nullptr;
     default: return nullptr;
   }
@@ -382,6 +388,10 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options, CStr& 
   }
   if (!ReadOptions(argc, argv, options)) return -1;
   startUrl = argv[1];
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0) options.commandLine += ' ';
+    options.commandLine += argv[i];
+  }
   ApplyImpliedActions(options);
   ApplyDefaultPatterns(options);
   return 0;

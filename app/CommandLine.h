@@ -7,8 +7,9 @@
 // "-stat", "-timeout" seconds of silence allowed (1 to 86400), "-once", "-j"
 // parallel requests (1 to 64), "-html", "-text", "-agent" the User-Agent (one
 // line), "-header" a "Name: value" field (repeatable; not one the request
-// writes itself). "-d", "-k", "-f", "-timeout", "-j", "-agent" and "-header"
-// take the next argument as their value. Then, when none of stat, download and
+// writes itself), "-warc" the archive's file name. "-d", "-k", "-f",
+// "-timeout", "-j", "-agent", "-header" and "-warc" (among others) take the
+// next argument as their value. Then, when none of stat, download and
 // print is set, a keyword implies print and a filespec implies download;
 // finally the default patterns are filled in.
 // "-show" asks for the matching lines of each printed page: 5, or the next

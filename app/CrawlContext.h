@@ -5,7 +5,8 @@
 // proxies read for it; ConnectTo; or a test double), fetched ahead or not,
 // the pool that keeps connections between requests (none: each request has
 // a connection of its own), the scope (-noparent, -accept, -reject,
-// -maxpages), the retry policy (-tries), robots.txt (-robots), the start URL
+// -maxpages), the retry policy (-tries), robots.txt (-robots), the archive
+// (-warc), the start URL
 // and host for
 // confinement and scope, and, with -j,
 // the fetcher ahead while the crawl runs. The context owns none of them: the
@@ -19,6 +20,7 @@
 #include "net/Connector.h"
 #include "text/CStr.h"
 
+class CrawlArchive;
 class CrawlScope;
 class RetryPolicy;
 class RobotsGate;
@@ -35,6 +37,7 @@ struct CrawlContext {
   CrawlScope* scope = nullptr;       // where the crawl may go; null: anywhere
   const RetryPolicy* retries = nullptr;  // -tries; null: one try each
   RobotsGate* robots = nullptr;          // -robots; null: robots.txt not read
+  CrawlArchive* archive = nullptr;       // -warc; null: nothing archived
   CStr startUrl;                     // the start URL as read, always in scope
   CStr startHost;                    // host of the start URL, for -confine
   Prefetcher* prefetcher = nullptr;  // with -j, set by the crawl while it runs

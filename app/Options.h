@@ -36,7 +36,14 @@ struct Options {
   int perHost = 0;              // exchanges with one host at once; 0: as many as -j
   std::string agent;                 // the User-Agent value; empty: ferret's own
   std::vector<std::string> headers;  // "Name: value" lines for the start URL's domain
-  int show = 0;  // matching lines written after each printed page, 1 to 100; 0: none
+  std::string warc;                  // the WARC file every exchange is archived in; empty: none
+  std::string commandLine;           // the arguments as given, blank-separated (for the archive)
+  int show = 0;                      // lines shown after each printed page, 1 to 100; 0: none
+
+  // Each answer is read whole before the crawl reads any of it: -tries
+  // above 1, so that a body cut short is asked for again, and -warc, which
+  // archives answers whole.
+  bool ReadsWhole() const { return tries > 1 || !warc.empty(); }
 
   // File mode: no keyword, so the links themselves are printed or saved.
   bool FileMode() const { return keyword.IsEmpty(); }

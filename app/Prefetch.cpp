@@ -365,11 +365,12 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(const Entry& entry, Pag
     first = false;
     return follow;
   };
-  ExchangeRecorder recorder{recordings.get(), kMaxRecording, memory};
+  ExchangeRecorder recorder{recordings.get(), kMaxRecording, memory, !options.warc.empty()};
   FetchOutcome outcome = Fetch(request.url, policy, connect, &recorder, pool);
   // The body is recorded to its end when the crawl will read it: to save it,
-  // or to scan a page, whose links tell what comes next.
-  *whole = !outcome.body || Saves(request.purpose) || outcome.html;
+  // to scan a page, whose links tell what comes next, or whatever it is when
+  // the crawl reads every answer whole.
+  *whole = !outcome.body || Saves(request.purpose) || outcome.html || options.ReadsWhole();
   if (outcome.body && *whole) {
     if (Scans(request.purpose) && request.depth >= 0 && outcome.html) {
       auto ahead = std::make_shared<PageReadAhead>();

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "app/Archive.h"
 #include "app/Confine.h"
 #include "app/CrawlScope.h"
 #include "app/Prefetch.h"
@@ -110,9 +111,13 @@ FetchOutcome Judged(FetchOutcome& tried) {
 
 bool RobotsAllow(CrawlContext& crawl, const Url& url) {
   if (crawl.robots == nullptr) return true;
-  CStr notice;
-  bool allowed = crawl.robots->Allows(url, &notice);
-  if (!notice.IsEmpty()) crawl.reporter.Notice(notice);
+  RobotsGate::FirstAsk first;
+  bool allowed = crawl.robots->Allows(url, &first);
+  if (!first.notice.IsEmpty()) crawl.reporter.Notice(first.notice);
+  if (crawl.archive != nullptr && first.exchanges &&
+      !crawl.archive->Add(*first.exchanges, first.truncated)) {
+    RequestStop(kStopOutputFailed);
+  }
   return allowed;
 }
 
@@ -192,16 +197,22 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
     admitted.insert(std::move(key));
     return true;
   };
-  const bool recordTries = crawl.retries != nullptr && crawl.retries->Tries() > 1;
+  const bool recordTries = crawl.options.ReadsWhole();
   std::shared_ptr<Recordings> recorded;
   for (int made = 1;; ++made) {
-    ExchangeRecorder recorder{nullptr, kTryMemory, nullptr};
+    ExchangeRecorder recorder{nullptr, kTryMemory, nullptr, crawl.archive != nullptr};
     if (recordTries) {
       recorded = std::make_shared<Recordings>();
       recorder.into = recorded.get();
     }
     outcome = Fetch(url, policy, connect, recordTries ? &recorder : nullptr, crawl.pool, keptFor);
     const FetchOutcome judged = recordTries ? Judged(outcome) : FetchOutcome();
+    if (crawl.archive != nullptr &&
+        !crawl.archive->Add(*recorded, outcome.status == FetchStatus::kAnswered
+                                           ? CrawlArchive::TruncationOf(judged.failure.kind)
+                                           : "")) {
+      RequestStop(kStopOutputFailed);
+    }
     bool again = RetryAfterFailure(crawl, recordTries ? judged : outcome, made);
     admittedBefore.insert(admitted.begin(), admitted.end());
     admitted.clear();

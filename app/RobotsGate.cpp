@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "app/Archive.h"
 #include "net/HttpRequest.h"
 
 namespace {
@@ -24,8 +25,9 @@ std::string ReadBody(ResponseBody& body) {
 
 }  // namespace
 
-RobotsGate::RobotsGate(Connector connect, ConnectionPool* pool, HostPacer* pacer)
-    : connect(std::move(connect)), pool(pool), pacer(pacer) {}
+RobotsGate::RobotsGate(Connector connect, ConnectionPool* pool, HostPacer* pacer,
+                       bool keepExchanges)
+    : connect(std::move(connect)), pool(pool), pacer(pacer), keepExchanges(keepExchanges) {}
 
 void RobotsGate::Load(const Url& url, Server* into) {
   Url robots;
@@ -34,12 +36,21 @@ void RobotsGate::Load(const Url& url, Server* into) {
   std::string body;
   if (url.Resolve("/robots.txt", &robots, &problem)) {
     int exchanges = 0;
+    auto recordings = std::make_shared<Recordings>();
+    ExchangeRecorder recorder{recordings.get(), kMaxRobotsBytes, nullptr, true};
     FetchOutcome outcome = Fetch(
         robots, [&exchanges](const Url&) { return ++exchanges <= 1 + kMaxRobotsRedirects; },
-        connect, nullptr, pool);
+        connect, keepExchanges ? &recorder : nullptr, pool);
+    if (keepExchanges) into->exchanges = recordings;
     if (outcome.status == FetchStatus::kAnswered) {
       body = ReadBody(*outcome.body);
       kind = RobotsFetch::kAnswered;
+      Failure cut;
+      if (!outcome.body->Complete(&cut)) {
+        into->truncated = CrawlArchive::TruncationOf(cut.kind);
+      } else if (!outcome.body->Ended()) {
+        into->truncated = "length";
+      }
     } else if (outcome.status == FetchStatus::kFailed) {
       const Failure& failure = outcome.failure;
       bool status = failure.kind == FailureKind::kHttpError;
@@ -80,18 +91,22 @@ RobotsGate::Server& RobotsGate::ServerOf(const Url& url) {
   return server;
 }
 
-bool RobotsGate::Allows(const Url& url, CStr* notice) {
+bool RobotsGate::Allows(const Url& url, FirstAsk* first) {
   const CStr target = url.RequestTarget();
   std::string_view path(target, target.Length());
   if (path == "/robots.txt") return true;
   Server& server = ServerOf(url);
-  if (notice != nullptr && server.unreachable) {
+  if (first != nullptr) {
     std::lock_guard<std::mutex> lock(mutex);
-    if (!server.noticed) {
-      server.noticed = true;
-      std::string line = "robots.txt at " + ConnectionPool::KeyOf(url) + " gave " +
-                         server.reason + ": nothing there is requested";
-      *notice = line.c_str();
+    if (!server.asked) {
+      server.asked = true;
+      if (server.unreachable) {
+        std::string line = "robots.txt at " + ConnectionPool::KeyOf(url) + " gave " +
+                           server.reason + ": nothing there is requested";
+        first->notice = line.c_str();
+      }
+      first->exchanges = std::move(server.exchanges);
+      first->truncated = server.truncated;
     }
   }
   return server.rules.Allowed(path);

@@ -30,6 +30,7 @@
 #include "net/ConnectionPool.h"
 #include "net/Connector.h"
 #include "net/HostPacer.h"
+#include "net/RecordedExchange.h"
 #include "net/RobotsTxt.h"
 #include "net/Url.h"
 #include "text/CStr.h"
@@ -39,22 +40,36 @@ constexpr int kMaxRobotsRedirects = 5;
 class RobotsGate {
  public:
   // connect, pool and pacer (either may be null) must outlive the gate. A
-  // server's Crawl-delay becomes the pause pacer keeps for its host.
-  RobotsGate(Connector connect, ConnectionPool* pool, HostPacer* pacer);
+  // server's Crawl-delay becomes the pause pacer keeps for its host. With
+  // keepExchanges (an archive is written), each fetch of robots.txt is
+  // recorded for the crawl to archive.
+  RobotsGate(Connector connect, ConnectionPool* pool, HostPacer* pacer, bool keepExchanges = false);
   RobotsGate(const RobotsGate&) = delete;
   RobotsGate& operator=(const RobotsGate&) = delete;
 
-  // Whether url's server lets ferret ask for it. With notice (the crawl's
-  // thread), *notice is set, the first time only, to the line saying that
-  // the server refuses everything because its robots.txt could not be had.
-  bool Allows(const Url& url, CStr* notice = nullptr);
+  // What the crawl's thread learns the first time it asks about a server:
+  // the line saying that the server refuses everything because its
+  // robots.txt could not be had (empty: none to say), and, when exchanges
+  // are kept, the fetch's exchanges and why its body is not whole (as
+  // CrawlArchive::Add takes it).
+  struct FirstAsk {
+    CStr notice;
+    std::shared_ptr<const Recordings> exchanges;
+    const char* truncated = "";
+  };
+  // Whether url's server lets ferret ask for it. With first (the crawl's
+  // thread), *first is filled the first time the crawl asks about the
+  // server, and left empty after.
+  bool Allows(const Url& url, FirstAsk* first = nullptr);
 
  private:
   struct Server {
     bool ready = false;
     bool unreachable = false;  // no answer, or a 5xx: everything refused
-    bool noticed = false;
+    bool asked = false;        // the crawl's thread has had its FirstAsk
     std::string reason;        // why, for the notice
+    std::shared_ptr<const Recordings> exchanges;  // with keepExchanges
+    const char* truncated = "";
     RobotsTxt::Rules rules;
   };
   // The server's entry, its robots.txt fetched (by this thread, when first).
@@ -65,6 +80,7 @@ class RobotsGate {
   const Connector connect;
   ConnectionPool* const pool;
   HostPacer* const pacer;
+  const bool keepExchanges;
   std::mutex mutex;
   std::condition_variable loaded;
   std::map<std::string, std::unique_ptr<Server>> servers;  // by ConnectionPool::KeyOf

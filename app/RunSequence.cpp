@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "app/Archive.h"
 #include "app/CrawlContext.h"
 #include "app/CrawlScope.h"
 #include "app/PageScan.h"
@@ -57,6 +58,18 @@ int RunCrawl(const Options& options, CStr startUrl) {
     return kExitUsage;
   }
   SocketSetIoTimeout(options.timeout);
+  // The archive's writer is forked before the run has any other thread.
+  std::unique_ptr<CrawlArchive> archive;
+  if (!options.warc.empty()) {
+    std::string error;
+    archive = CrawlArchive::Open(options, &error);
+    if (!archive) {
+      if (!error.empty()) {
+        std::fprintf(stderr, "ferret: cannot write %s: %s\n", options.warc.c_str(), error.c_str());
+      }
+      return kExitOutputFailed;
+    }
+  }
   TextReporter reporter;
   // The proxies are read once for the run; every request, fetched ahead or
   // not, goes through this connector.
@@ -72,6 +85,7 @@ int RunCrawl(const Options& options, CStr startUrl) {
   });
   if (options.tries > 1) crawl.retries = &retries;
   crawl.pool = &connections;
+  crawl.archive = archive.get();
   // The start URL is read once, here; a URL that cannot be read is reported
   // once, and nothing is asked.
   Url start;
@@ -101,13 +115,15 @@ int RunCrawl(const Options& options, CStr startUrl) {
       connections.SetPacer(pacer.get());
     }
     if (options.robots) {
-      robots = std::make_unique<RobotsGate>(crawl.connector, crawl.pool, pacer.get());
+      robots = std::make_unique<RobotsGate>(crawl.connector, crawl.pool, pacer.get(),
+                                            archive != nullptr);
       crawl.robots = robots.get();
     }
     startFailed = ScanPage(crawl, start, options.depth) == -1;
   }
+  bool archived = archive == nullptr || archive->Close();
   bool written = reporter.Finish(options.stat != 0);
-  if (!written) return kExitOutputFailed;
+  if (!written || !archived) return kExitOutputFailed;
   if (StopSignal() != 0) return kExitSignalBase + StopSignal();
   if (startFailed) return kExitStartFailed;
   return reporter.Counts().errors > 0 ? kExitSomeFailed : kExitSuccess;

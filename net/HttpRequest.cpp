@@ -1,7 +1,9 @@
 #include "net/HttpRequest.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -188,6 +190,8 @@ void ResponseBody::KeepIn(ConnectionPool* into, std::string key, bool keepAlive)
 
 void ResponseBody::ReadToEnd() { body.Discard(); }
 
+void ResponseBody::ReadUpTo(unsigned long long most) { body.DiscardUpTo(most); }
+
 bool ResponseBody::Complete(Failure* failure) const {
   if (body.ReceiveError() != 0) {
     *failure = ReceiveFailure(body.ReceiveError(), url);
@@ -267,7 +271,20 @@ bool Ask(const Url& url, const Connector& connect, ConnectionPool* pool, bool ta
     if (record != nullptr) record->connected = true;
     {
       std::ostream request(exchange->connection.get());
-      SendRequest(request, url, *exchange->connection);
+      if (record != nullptr) {
+        // What goes out is kept as it went (an archive holds it).
+        std::ostringstream sent;
+        SendRequest(sent, url, *exchange->connection);
+        record->request = sent.str();
+        record->targetUri = std::string(url.Secure() ? "https://" : "http://") +
+                            static_cast<const char*>(url.Authority()) +
+                            static_cast<const char*>(url.RequestTarget());
+        record->peerAddress = exchange->connection->peerAddress;
+        record->began = std::chrono::system_clock::now();
+        request << record->request << std::flush;
+      } else {
+        SendRequest(request, url, *exchange->connection);
+      }
     }
     bool answered = false;
     if (ReadFinalHead(*exchange->connection, &exchange->head, text, record, failure, &answered)) {
@@ -289,12 +306,20 @@ bool ServesAnother(const HttpResponse& head, const Framing& framing) {
 }
 
 // Reads and drops the body of an answer that is not handed on (a redirect,
-// an error status), so that its connection can serve the next exchange.
-void DropBody(Exchange& exchange, ConnectionPool* pool, const CStr& url) {
-  if (pool == nullptr) return;
+// an error status), so that its connection can serve the next exchange;
+// with record, the body is read (as far as kMaxPassedBody) into it first.
+void DropBody(Exchange& exchange, ConnectionPool* pool, const CStr& url,
+              RecordedExchange* record = nullptr, size_t cap = 0) {
+  if (pool == nullptr && record == nullptr) return;
   Framing framing = FramingOf(exchange.head);
   ResponseBody body(std::move(exchange.connection), url, framing);
-  body.KeepIn(pool, std::move(exchange.key), ServesAnother(exchange.head, framing));
+  if (record != nullptr) {
+    body.RecordInto(record, cap);
+    if (exchange.head.HowEnded() == HttpResponse::End::kBlankLine) body.ReadUpTo(kMaxPassedBody);
+  }
+  if (pool != nullptr) {
+    body.KeepIn(pool, std::move(exchange.key), ServesAnother(exchange.head, framing));
+  }
 }
 
 }  // namespace
@@ -325,6 +350,8 @@ FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector
     }
     const HttpResponse& head = exchange.head;
     ++outcome.headersRead;
+    RecordedExchange* passedBody = recorder != nullptr && recorder->everyBody ? record : nullptr;
+    const size_t cap = recorder != nullptr ? recorder->cap : 0;
     if (!Redirects(head)) {
       if (IsFailureStatus(head)) {
         failure = Simple(FailureKind::kHttpError, text);
@@ -332,7 +359,7 @@ FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector
         if (const std::string* after = head.Find("Retry-After")) {
           failure.retryAfter = after->substr(0, 200).c_str();
         }
-        DropBody(exchange, pool, text);
+        DropBody(exchange, pool, text, passedBody, cap);
         return Failed(outcome, failure);
       }
       if (LengthProblem(head, text, &failure)) return Failed(outcome, failure);
@@ -350,7 +377,7 @@ FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector
       }
       return outcome;
     }
-    DropBody(exchange, pool, text);
+    DropBody(exchange, pool, text, passedBody, cap);
     if (redirects == kMaxRedirects) {
       return Failed(outcome, Simple(FailureKind::kTooManyRedirects, text));
     }

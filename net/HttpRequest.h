@@ -107,6 +107,8 @@ class ResponseBody {
   bool Complete(Failure* failure) const;
   // Reads the rest of the body and drops it, until it ends or fails.
   void ReadToEnd();
+  // The same, for at most most bytes more.
+  void ReadUpTo(unsigned long long most);
 
   // Hands the connection back, positioned after the body as far as it was
   // read; the stream delivers nothing more.

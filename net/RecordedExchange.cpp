@@ -193,6 +193,24 @@ void RecordedExchange::AppendBody(const char* data, size_t length, size_t memory
   if (!spill->Append(data, length)) usable = false;
 }
 
+bool RecordedExchange::ReadBody(const std::function<void(std::string_view)>& sink) const {
+  char piece[RecordedBytes::kPiece];
+  for (size_t at = 0;;) {
+    size_t got = body.Read(at, piece, sizeof piece);
+    if (got == 0) break;
+    sink(std::string_view(piece, got));
+    at += got;
+  }
+  if (spill == nullptr) return true;
+  for (size_t at = 0;;) {
+    long got = spill->Read(at, piece, sizeof piece);
+    if (got < 0) return false;
+    if (got == 0) return true;
+    sink(std::string_view(piece, static_cast<size_t>(got)));
+    at += static_cast<size_t>(got);
+  }
+}
+
 Connector ReplayConnector(std::shared_ptr<const Recordings> from, Connector otherwise) {
   auto next = std::make_shared<size_t>(0);
   return [from, next, otherwise](SocketStreamBuf& connection, const Url& url, Failure* failure) {
@@ -207,6 +225,7 @@ Connector ReplayConnector(std::shared_ptr<const Recordings> from, Connector othe
       return false;
     }
     connection.UseTransport(std::make_unique<ReplayTransport>(from, &record));
+    connection.peerAddress = record.peerAddress;
     return true;
   };
 }

@@ -18,10 +18,13 @@
 #ifndef FERRET_NET_RECORDEDEXCHANGE_H_
 #define FERRET_NET_RECORDEDEXCHANGE_H_
 
+#include <chrono>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/Connector.h"
@@ -113,6 +116,10 @@ struct RecordedExchange {
   CStr url;                // the URL the exchange was made for
   bool connected = false;  // false: the connect failed, as failure says
   Failure failure;
+  std::string targetUri;    // the URL asked for, absolute: scheme, authority, target
+  std::string request;      // the request's bytes as sent (empty: none went out)
+  std::string peerAddress;  // the address the connection reached (SocketStreamBuf)
+  std::chrono::system_clock::time_point began;  // when the request went out
   std::string head;  // the response heads' bytes, as far as they were read
   // The bytes after the head as received, as far as they were read: the
   // first ones in memory, those past the memory cap in a temporary file.
@@ -132,6 +139,12 @@ struct RecordedExchange {
   // memoryCap and memory has room, in the spill file past that.
   void AppendBody(const char* data, size_t length, size_t memoryCap);
 
+  // The body bytes recorded: in memory, then in the spill file.
+  unsigned long long BodySize() const { return body.size() + (spill ? spill->Size() : 0); }
+  // Hands them to sink in order, in pieces; false when the spill file could
+  // not be read (sink then had only some of them).
+  bool ReadBody(const std::function<void(std::string_view)>& sink) const;
+
  private:
   // Makes room in memory for a body of size bytes (at most memoryCap): false
   // when memory has none.
@@ -144,12 +157,19 @@ using Recordings = std::deque<RecordedExchange>;
 
 // Where Fetch records its exchanges: appended to *into in order, each
 // keeping at most cap body bytes in memory, drawn from budget when there is
-// one.
+// one. With everyBody, the bodies of redirects and error answers are read
+// and recorded too (up to kMaxPassedBody bytes each), not only the body
+// handed on.
 struct ExchangeRecorder {
   Recordings* into;
   size_t cap;
   std::shared_ptr<SharedBudget> budget;
+  bool everyBody = false;
 };
+
+// The most bytes of a redirect's or an error answer's body a recorder with
+// everyBody reads.
+constexpr unsigned long long kMaxPassedBody = 1u << 20;
 
 // Plays back *from in order, while each exchange asked for is the next one
 // recorded and usable; otherwise (and from then on) connects through

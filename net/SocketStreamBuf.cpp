@@ -55,6 +55,7 @@ int SocketStreamBuf::ConnectTo(const SocketAddress& address) {
   int result = SocketConnect(sock, address.get(), address.length);
   if (result == 0) {
     transport = std::make_unique<TcpTransport>(sock);
+    peerAddress = AddressText(address);
   } else {
     transport.reset();
   }
@@ -90,6 +91,7 @@ void SocketStreamBuf::UseTransport(std::unique_ptr<Transport> replacement) {
 
 void SocketStreamBuf::Reset() {
   connected = 0;
+  peerAddress.clear();
   overSocket = false;
   proxyRequest = ProxyRequest();
   identity.reset();

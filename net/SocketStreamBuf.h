@@ -114,6 +114,11 @@ class SocketStreamBuf : public std::streambuf {
   };
   std::shared_ptr<const RequestIdentity> identity;
 
+  // The numeric address (IPv4 dotted, IPv6 without brackets) of the host
+  // the last successful connect reached (a replay: the one its recording
+  // reached, net/RecordedExchange.h); cleared by Reset.
+  std::string peerAddress;
+
   // Held while an exchange is under way on this connection (a slot of the
   // run's HostPacer, net/HostPacer.h), dropped when the exchange ends, so the
   // pacer counts it; cleared by Reset. Null when nothing paces the run.

@@ -1,5 +1,6 @@
 #include "net/Sockets.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
 #include <pthread.h>
@@ -199,3 +200,15 @@ int SocketShutdown(int fd, int how) {
 }
 
 int SocketClose(int fd) { return close(fd); }
+
+std::string AddressText(const SocketAddress& address) {
+  char text[INET6_ADDRSTRLEN] = "";
+  if (address.family() == AF_INET) {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address.storage);
+    inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+  } else if (address.family() == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address.storage);
+    inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+  }
+  return text;
+}

@@ -20,6 +20,7 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // The error of this thread's last failed connect attempt: the errno of the
@@ -108,6 +109,10 @@ struct SocketAddress {
   int family() const { return storage.ss_family; }
   const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
 };
+
+// The numeric form of address's host: dotted IPv4, or IPv6 without
+// brackets; empty for another family.
+std::string AddressText(const SocketAddress& address);
 
 // Looks host up for addresses of any family (an IP literal, v4 or v6,
 // needs no lookup) and stores them in *found, in the order to try them

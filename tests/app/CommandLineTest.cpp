@@ -263,7 +263,7 @@ const char kUsage[] = "ferret " FERRET_VERSION
                       "                   [-noparent] [-accept REGEX]... [-reject REGEX]...\n"
                       "                   [-maxpages N] [-tries N] [-robots] [-wait S]\n"
                       "                   [-perhost N] [-agent TEXT]\n"
-                      "                   [-header \"Name: value\"]... [-show [N]]\n"
+                      "                   [-header \"Name: value\"]... [-warc FILE] [-show [N]]\n"
                       "\n";
 
 TEST(CommandLineBinary, UsageAndRefusals) {

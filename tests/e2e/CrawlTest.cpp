@@ -509,7 +509,10 @@ TEST_F(CrawlTest, PassingFailuresAreTriedAgain) {
     return std::string("HTTP/1.1 200 OK\r\nContent-Type: ") + type +
            "\r\nContent-Length: 400\r\n\r\nfine, but";
   };
-  Page("/", "<a href=\"c.html\">c</a> fine\n");
+  // A big file that is no page, scanned but not read, is asked for once.
+  Page("/", "<a href=\"big.bin\">b</a> <a href=\"c.html\">c</a> fine\n");
+  server.SetResponse("/big.bin",
+                     FileResponse(std::string(300000, 'b'), "application/octet-stream"));
   Page("/s.html", "<img src=\"g.gif\">\n");
   const std::string gif(300, 'G');
   server.SetResponses("/g.gif", {cutShort("image/gif"), FileResponse(gif, "image/gif")});
@@ -524,13 +527,13 @@ TEST_F(CrawlTest, PassingFailuresAreTriedAgain) {
       {"cut, then whole",
        scan,
        {cutShort("text/html"), ok},
-       {server.Url("/"), U("/c.html"), "Saves(0) Prints(2) Hits(2) HTTP 200(100%) Errors(0)"},
+       {server.Url("/"), U("/c.html"), "Saves(0) Prints(2) Hits(3) HTTP 200(100%) Errors(0)"},
        0},
       {"cut every time",
        scan,
        {cutShort("text/html"), cutShort("text/html")},
        {server.Url("/"), "Transfer cut short at 9 of 400 bytes: " + U("/c.html"),
-        "Saves(0) Prints(1) Hits(2) HTTP 200(100%) Errors(1)"},
+        "Saves(0) Prints(1) Hits(3) HTTP 200(100%) Errors(1)"},
        1},
       {"a save cut, then whole",
        {"-f", "\\.gif$", "-download"},
@@ -554,6 +557,7 @@ TEST_F(CrawlTest, PassingFailuresAreTriedAgain) {
       EXPECT_EQ(Lines(r.out), c.out);
       std::vector<std::string> paths = server.RequestPaths();
       EXPECT_EQ(std::count(paths.begin(), paths.end(), saves ? "/g.gif" : "/c.html"), 2);
+      EXPECT_EQ(std::count(paths.begin(), paths.end(), "/big.bin"), saves ? 0 : 1);
       if (saves) {
         EXPECT_EQ(ReadFile(workDir + "/g.gif"), gif);
         server.SetResponses("/g.gif", {cutShort("image/gif"), FileResponse(gif, "image/gif")});

@@ -312,6 +312,7 @@ const std::vector<Site>& Sites() {
         {"-f", "\\.(html|gif|png|bin|zip|txt)", "-d", "3", "-download", "-create", "-stat"},
         {"-d", "3", "-download", "-stat"},
         {"-d", "3", "-download", "-create", "-once", "-stat"},
+        {"-k", "needle", "-d", "3", "-tries", "2", "-stat"},
         {"-f", ".", "-d", "2", "-download", "-create", "-print", "-once", "-stat", "-html"}}},
   };
   return sites;
