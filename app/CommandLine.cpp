@@ -42,6 +42,7 @@ enum class Option {
   Wait,
   PerHost,
   Warc,
+  Show,
 };
 
 // In the order in which names are compared; the first equal name wins.
@@ -74,6 +75,7 @@ constexpr OptionName kOptions[] = {
     {"-wait", Option::Wait},
     {"-perhost", Option::PerHost},
     {"-warc", Option::Warc},
+    {"-show", Option::Show},
 };
 
 // The entry whose name equals argument in any letter case; null for none.
@@ -150,6 +152,9 @@ void Apply(Option option, const char* value, Options& s) {
     case Option::PerHost: s.perHost = static_cast<int>(ReadCount(value, 64)); break;
     case Option::Header: s.headers.push_back(value); break;
     case Option::Warc: s.warc = value; break;
+    case Option::Show:
+      s.show = value != nullptr ? static_cast<int>(ReadCount(value, 100)) : 5;
+      break;
     case Option::Text:
       s.text = 1;
       s.html = 1;
@@ -187,7 +192,7 @@ constexpr const char* kUsageLines[] = {
     "                   [-noparent] [-accept REGEX]... [-reject REGEX]...",
     "                   [-maxpages N] [-tries N] [-robots] [-wait S]",
     "                   [-perhost N] [-agent TEXT]",
-    "                   [-header \"Name: value\"]... [-warc FILE]",
+    "                   [-header \"Name: value\"]... [-warc FILE] [-show [N]]",
 };
 
 // Printed after the usage lines by -help; the man page has the whole story.
@@ -230,6 +235,8 @@ constexpr const char kHelpText[] =
     "               registrable domain, and never over http from an https start\n"
     "  -warc FILE   archive every request and answer in FILE as WARC/1.1 (each record\n"
     "               compressed when FILE ends in .gz), indexed in FILE.cdxj\n"
+    "  -show [N]    after each printed page, its first N matching lines (default 5,\n"
+    "               1 to 100), numbered, cut to 200 bytes around the match\n"
     "With none of -print, -download and -stat, -k implies -print and -f implies\n"
     "-download. See ferret(1) for the details.\n";
 
@@ -304,6 +311,7 @@ const char* ValueProblem(Option option, const Options& s) {
     case Option::MaxPages: return s.maxPages == 0 ? "-maxpages must be 1 to 1000000000" : nullptr;
     case Option::Agent: return IsOneLine(s.agent) ? nullptr : "-agent must be one line of text";
     case Option::Warc: return s.warc.empty() ? "-warc needs a file name" : nullptr;
+    case Option::Show: return s.show == 0 ? "-show must be 1 to 100" : nullptr;
     default: return nullptr;
   }
 }
@@ -327,6 +335,10 @@ bool ReadOptions(int argc, const char* const* argv, Options& options) {
       Refuse("%s needs a value", entry->name);
       return false;
     }
+    // -show's count is optional: a word after the URL that begins with a
+    // digit could be nothing else.
+    takesValue = takesValue || (entry->option == Option::Show && i + 1 < argc &&
+                                std::isdigit(static_cast<unsigned char>(argv[i + 1][0])));
     Apply(entry->option, takesValue ? argv[++i] : nullptr, options);
     if (const char* problem = ValueProblem(entry->option, options)) {
       Refuse("%s", problem);

@@ -12,6 +12,8 @@
 // next argument as their value. Then, when none of stat, download and
 // print is set, a keyword implies print and a filespec implies download;
 // finally the default patterns are filled in.
+// "-show" asks for the matching lines of each printed page: 5, or the next
+// argument when it begins with a digit (1 to 100).
 #ifndef FERRET_APP_COMMANDLINE_H_
 #define FERRET_APP_COMMANDLINE_H_
 
@@ -37,7 +39,8 @@ void PrintUsage();
 // ("-timeout must be 1 to 86400", "-j must be 1 to 64"), an -agent of no
 // text or more than a line ("-agent must be one line of text"), and a
 // -header that is no field ("-header must be \"Name: value\" on one line")
-// or one the request writes itself ("-header cannot set Host").
+// or one the request writes itself ("-header cannot set Host"). A -show
+// count out of its range is refused too ("-show must be 1 to 100").
 int ParseCommandLine(int argc, const char* const* argv, Options& options, CStr& startUrl);
 
 #endif  // FERRET_APP_COMMANDLINE_H_

@@ -1,9 +1,10 @@
 #include "app/KeywordLines.h"
 
 #include <cstring>
+#include <utility>
 
 void KeywordLines::Feed(const char* data, size_t length) {
-  while (length > 0 && !found) {
+  while (length > 0 && !Done()) {
     const void* end = std::memchr(data, '\n', length);
     if (end == nullptr) {
       Append(data, length);
@@ -19,7 +20,7 @@ void KeywordLines::Feed(const char* data, size_t length) {
 }
 
 void KeywordLines::Append(const char* data, size_t length) {
-  while (length > 0 && !found) {
+  while (length > 0 && Testing()) {
     size_t room = kMaxWholeLine - window.size();
     size_t taken = length < room ? length : room;
     // Grown by doubling, but never past the bound.
@@ -36,14 +37,18 @@ void KeywordLines::Append(const char* data, size_t length) {
 }
 
 void KeywordLines::EndLine() {
-  if (!found && !window.empty()) Test(true);
+  if (Testing() && !window.empty()) Test(true);
   window.clear();
+  windowColumn = 0;
+  shown.EndLine();
 }
 
-bool KeywordLines::Finish() {
+bool KeywordLines::Finish(std::vector<ShownLine>* lines) {
   EndLine();
   bool matched = found;
   found = false;
+  std::vector<ShownLine> kept = shown.Take();
+  if (lines != nullptr) *lines = std::move(kept);
   // A page of one huge line leaves no window of that size behind.
   if (window.capacity() > kWindowOverlap * 4) std::string().swap(window);
   return matched;
@@ -53,11 +58,22 @@ void KeywordLines::Test(bool lineEnds) {
   // A NUL inside the line ends what the pattern sees of it, as it ends a
   // C string: the text after it is tested on its own.
   size_t start = 0;
+  bool matched = false;
   do {
     const char* text = window.c_str() + start;
-    found = keyword->Match(text);
-    start += std::strlen(text) + 1;
-  } while (!found && start < window.size());
-  if (found || lineEnds) return;
+    matched = keyword->Match(text);
+    if (!matched) start += std::strlen(text) + 1;
+  } while (!matched && start < window.size());
+  if (matched) {
+    found = true;
+    if (shown.Wants()) {
+      shown.Keep(window.data(), window.size(), windowColumn,
+                 start + static_cast<size_t>(keyword->SubStart(0)),
+                 static_cast<size_t>(keyword->SubLength(0)), !lineEnds);
+    }
+    return;
+  }
+  if (lineEnds) return;
+  windowColumn += window.size() - kWindowOverlap;
   window.erase(0, window.size() - kWindowOverlap);
 }

@@ -6,6 +6,7 @@
 #ifndef FERRET_APP_OPTIONS_H_
 #define FERRET_APP_OPTIONS_H_
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,7 @@ struct Options {
   std::vector<std::string> headers;  // "Name: value" lines for the start URL's domain
   std::string warc;                  // the WARC file every exchange is archived in; empty: none
   std::string commandLine;           // the arguments as given, blank-separated (for the archive)
+  int show = 0;                      // lines shown after each printed page, 1 to 100; 0: none
 
   // Each answer is read whole before the crawl reads any of it: -tries
   // above 1, so that a body cut short is asked for again, and -warc, which
@@ -45,6 +47,8 @@ struct Options {
 
   // File mode: no keyword, so the links themselves are printed or saved.
   bool FileMode() const { return keyword.IsEmpty(); }
+  // The matching lines a page's reading keeps: only printed pages show them.
+  size_t LinesShown() const { return print && !FileMode() ? static_cast<size_t>(show) : 0; }
 };
 
 #endif  // FERRET_APP_OPTIONS_H_

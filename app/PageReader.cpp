@@ -23,12 +23,13 @@ constexpr char kImagePattern[] = "<img[\t ]+src[\t ]*=[\t ]*\"?([^\">]*)\"?.*>";
 // the page as the crawl wants them.
 class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
  public:
-  HtmlReading(Regexp* keyword, Regexp* file, bool anyLink, bool fileMode, HostPolicy hosts)
+  HtmlReading(Regexp* keyword, Regexp* file, bool anyLink, bool fileMode, HostPolicy hosts,
+              size_t show)
       : file(file),
         anyLink(anyLink),
         fileMode(fileMode),
         hosts(std::move(hosts)),
-        lines(keyword),
+        lines(keyword, show),
         text(&lines),
         tokenizer(this) {}
 
@@ -59,18 +60,19 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
     if (testSource) lines.Feed(data, length);
     tokenizer.Feed(data, length);
   }
-  // Ends the page: whether a line matched, and whether links were cut.
-  bool Finish(bool* cut) {
+  // Ends the page: whether a line matched, the lines kept to be shown, and
+  // whether links were cut.
+  bool Finish(std::vector<ShownLine>* shown, bool* cut) {
     tokenizer.Finish();
     text.Finish();
     *cut = links->Cut();
     links.reset();
-    return lines.Finish();
+    return lines.Finish(shown);
   }
 
   void OnToken(const HtmlToken& token) override {
     links->OnToken(token);
-    if (testText && !lines.Found()) text.OnToken(token);
+    if (testText && !lines.Done()) text.OnToken(token);
   }
 
   bool MayWant(HtmlLink::Kind kind, std::string_view value, bool pageItself) override {
@@ -155,17 +157,18 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
 };
 
 PageReader::PageReader(const CStr& keywordPattern, const CStr& filespec, bool htmlReading,
-                       bool textReading, HostPolicy hosts)
+                       bool textReading, HostPolicy hosts, size_t show)
     : collect(!filespec.IsEmpty()),
       fileMode(keywordPattern.IsEmpty()),
       text(textReading),
+      shown(show),
       keyword(keywordPattern, 1),
       file(filespec, 1),
       anchor(kAnchorPattern, 1),
       image(kImagePattern, 1) {
   if (htmlReading || textReading) {
     html = std::make_unique<HtmlReading>(&keyword, &file, filespec == ".", fileMode,
-                                         std::move(hosts));
+                                         std::move(hosts), show);
   }
 }
 
@@ -190,7 +193,7 @@ PageReader::Page PageReader::ReadHtml(ResponseBody& response, const Url& url, si
     response.ConsumePiece(piece.size());
   }
   bool cut = false;
-  page.keywordFound = html->Finish(&cut) && testKeyword;
+  page.keywordFound = html->Finish(&page.shown, &cut) && testKeyword;
   page.linksCut = cut && page.quotaMet;
   page.links.Fit();
   return page;
@@ -229,10 +232,22 @@ PageReader::Page PageReader::Read(ResponseBody& response, const Url& url, size_t
   PieceStream pieces(response, copy);
   std::istream body(&pieces);
   bool collecting = collect;
+  size_t column = 0;  // of the piece read in its source line
   while (response.Connected()) {
     int length = ReadLine(body, line, kLineBufferSize - 1);
     if (onBytes) onBytes(static_cast<size_t>(length) + 1);
-    if (testKeyword && !page.keywordFound && keyword.Match(line)) page.keywordFound = true;
+    // A piece as long as the buffer allows leaves the rest of its line for
+    // the next.
+    const bool ends = length < kLineBufferSize - 2;
+    if (testKeyword && (!page.keywordFound || shown.Wants()) && keyword.Match(line)) {
+      page.keywordFound = true;
+      // The empty piece read at the end of the body is no line of the page.
+      if (shown.Wants() && !(length == 0 && body.eof())) {
+        KeepPiece(static_cast<size_t>(length), column, ends);
+      }
+    }
+    column = ends ? 0 : column + static_cast<size_t>(length);
+    if (ends) shown.EndLine();
     if (collecting && !(CollectLinks(anchor, line, linkLimit, quota, page) &&
                         CollectLinks(image, line, linkLimit, quota, page))) {
       collecting = false;
@@ -242,6 +257,14 @@ PageReader::Page PageReader::Read(ResponseBody& response, const Url& url, size_t
     // forever.
     if (body.eof() || body.fail()) break;
   }
+  page.shown = shown.Take();
   page.links.Fit();
   return page;
+}
+
+void PageReader::KeepPiece(size_t length, size_t column, bool ends) {
+  if (ends && length > 0 && line[length - 1] == '\r') --length;
+  const auto start = static_cast<size_t>(keyword.SubStart(0));
+  const auto matched = static_cast<size_t>(keyword.SubLength(0));
+  shown.Keep(line, length, column, start < length ? start : length, matched, !ends);
 }

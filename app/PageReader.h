@@ -20,6 +20,11 @@
 // (KeywordLines): of the HTML source, or with text (-text) of the text a
 // reader sees (HtmlText).
 //
+// With show (-show), the page's first show matching lines are kept too
+// (ShownLines), each with its first match: without -html a source line
+// numbered among the page's lines, its pieces tested as above (the first
+// piece that matches is the one kept, a '\r' before its line end dropped).
+//
 // With hosts (-confine), a keyword-mode page link to a host it refuses is
 // passed over as the crawl would pass it over, unrequested and unreported,
 // so that it costs nothing more (and counts against no limit); a link with
@@ -41,6 +46,7 @@
 #include "app/BodyCopy.h"
 #include "app/Confine.h"
 #include "app/PageLinks.h"
+#include "app/ShownLine.h"
 #include "net/HttpRequest.h"
 #include "net/SharedBudget.h"
 #include "net/Url.h"
@@ -52,15 +58,16 @@ constexpr int kLineBufferSize = 1024;
 class PageReader {
  public:
   // keyword empty: lines are not tested; filespec empty: no link is
-  // collected.
+  // collected; show: how many matching lines a page keeps.
   PageReader(const CStr& keyword, const CStr& filespec, bool html = false, bool text = false,
-             HostPolicy hosts = nullptr);
+             HostPolicy hosts = nullptr, size_t show = 0);
   ~PageReader();
   PageReader(const PageReader&) = delete;
   PageReader& operator=(const PageReader&) = delete;
 
   struct Page {
     bool keywordFound = false;
+    std::vector<ShownLine> shown;  // with show: the matching lines, at most show
     PageLinks links;          // in page order, at most the limit
     bool linksCut = false;    // the page had more links than the limit
     // With a quota: the links kept, taken from it (the reader's to give
@@ -86,10 +93,14 @@ class PageReader {
   // false when limit was reached with another link to keep, or quota has no
   // room for it.
   bool CollectLinks(Regexp& tag, const char* line, size_t limit, SharedBudget* quota, Page& page);
+  // Keeps the piece of length bytes in line that keyword just matched, at
+  // column in its source line; ends: the piece ends its line.
+  void KeepPiece(size_t length, size_t column, bool ends);
 
   const bool collect;
   const bool fileMode;  // no keyword: links are what is printed or saved
   const bool text;
+  ShownLines shown;                   // of the page being read without -html
   std::unique_ptr<HtmlReading> html;  // with -html
   Regexp keyword;
   Regexp file;

@@ -1,6 +1,7 @@
 #include "app/PageScan.h"
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "app/BodyCopy.h"
@@ -11,6 +12,7 @@
 #include "app/PageReader.h"
 #include "app/Prefetch.h"
 #include "app/Request.h"
+#include "app/ShownLine.h"
 #include "app/Stop.h"
 #include "app/VisitedUrls.h"
 #include "net/WebUrl.h"
@@ -61,7 +63,7 @@ class Crawler {
       : context(context),
         options(context.options),
         reader(options.keyword, options.filespec, options.html, options.text,
-               ConfinedHosts(context)),
+               ConfinedHosts(context), options.LinesShown()),
         plan(options),
         confined(ConfinementPolicy(context)) {}
 
@@ -72,9 +74,10 @@ class Crawler {
   int ExpandAgain(const std::shared_ptr<OncePages::Page>& met, int depth, PendingPage& page);
   int ReadAnswer(FetchOutcome& response, const Url& requested, int depth,
                  const PageReadAhead* ahead, AlsoSaved also, PendingPage& page, bool* found,
-                 HeldBody* held, bool* holding);
+                 std::vector<ShownLine>* shown, HeldBody* held, bool* holding);
   bool ReadPage(ResponseBody& body, const Url& url, int depth, const PageReadAhead* ahead,
-                bool* found, PendingPage* page, bool* linksCut, const PieceSink& copy);
+                bool* found, std::vector<ShownLine>* shown, PendingPage* page, bool* linksCut,
+                const PieceSink& copy);
   // Whether a page read for its scan may be saved once its keyword is found:
   // then its body is held as it is read.
   bool MaySaveWhenFound(const Url& url, AlsoSaved also) const;
@@ -185,6 +188,7 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
     return -1;
   }
   bool found = false;
+  std::vector<ShownLine> shown;  // with -show: the lines printed with the page
   Url url;
   HeldBody held;  // the body, for a save the keyword decides once the page is read
   bool holding = false;
@@ -205,8 +209,8 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
       }
       return -1;
     }
-    int read = ReadAnswer(response, requested, depth, ahead.read.get(), also, page, &found, &held,
-                          &holding);
+    int read = ReadAnswer(response, requested, depth, ahead.read.get(), also, page, &found, &shown,
+                          &held, &holding);
     if (read != 1) return read;
     url = response.url;
   }  // the connection is closed before any action
@@ -218,7 +222,7 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
     visit->links = page.links;
   }
   if (found) {
-    if (options.print) context.reporter.Printed(Shown(url));
+    if (options.print) context.reporter.Printed(Shown(url), shown);
     // With -once a page is saved once, the start page saved first included.
     if (options.download && (!options.once || files.Insert(url))) {
       if (holding) {
@@ -232,12 +236,12 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
 }
 
 // Reads the answer to the scan of requested, and for the save it serves
-// (also), into page, *found and, when the page may be saved once its keyword
-// is found (*holding), *held. The save is told where a request of its own
-// told it, and then the scan's exchange once more. Returns as VisitPage.
+// (also), into page, *found, *shown and, when the page may be saved once its
+// keyword is found (*holding), *held. The save is told where a request of its
+// own told it, and then the scan's exchange once more. Returns as VisitPage.
 int Crawler::ReadAnswer(FetchOutcome& response, const Url& requested, int depth,
-                        const PageReadAhead* ahead, AlsoSaved also, PendingPage& page,
-                        bool* found, HeldBody* held, bool* holding) {
+                        const PageReadAhead* ahead, AlsoSaved also, PendingPage& page, bool* found,
+                        std::vector<ShownLine>* shown, HeldBody* held, bool* holding) {
   if (also == AlsoSaved::kNo && !response.html) return 0;
   const Url& url = response.url;
   ResponseBody& body = *response.body;
@@ -255,7 +259,7 @@ int Crawler::ReadAnswer(FetchOutcome& response, const Url& requested, int depth,
   const size_t limit = budget.Room();
   bool linksCut = false;
   bool readAhead =
-      response.html && ReadPage(body, url, depth, ahead, found, &page, &linksCut, copy);
+      response.html && ReadPage(body, url, depth, ahead, found, shown, &page, &linksCut, copy);
   // The saves see the whole body, however much of it the scan read: a
   // worker's reading leaves it unread, and an answer that is no page is not
   // read for its scan (its bytes are counted here).
@@ -308,18 +312,21 @@ void Crawler::SavedAlong(const Url& requested, AlsoSaved also, bool failed, cons
   }
 }
 
-// Reads the page at url from body into page's links, *found and *linksCut,
-// handing what it reads to copy. When a worker read it as this crawl reads it
-// now, from the very exchanges the body replays, what it found is taken
-// instead and the body is left unread: it arrived whole (a worker keeps only
-// such a reading), and its replay would read the same. True in that case.
+// Reads the page at url from body into page's links, *found, *shown and
+// *linksCut, handing what it reads to copy. When a worker read it as this
+// crawl reads it now, from the very exchanges the body replays, what it found
+// is taken instead and the body is left unread: it arrived whole (a worker
+// keeps only such a reading), and its replay would read the same. True in
+// that case.
 bool Crawler::ReadPage(ResponseBody& body, const Url& url, int depth, const PageReadAhead* ahead,
-                       bool* found, PendingPage* page, bool* linksCut, const PieceSink& copy) {
+                       bool* found, std::vector<ShownLine>* shown, PendingPage* page,
+                       bool* linksCut, const PieceSink& copy) {
   page->pendingAt = budget.pending;
   if (ahead != nullptr && ahead->page.depth == depth && ahead->page.pendingAt == budget.pending &&
       ahead->page.url.Text() == url.Text()) {
     context.reporter.BodyBytes(ahead->bytesRead);
     *found = ahead->keywordFound;
+    *shown = ahead->shown;
     *linksCut = ahead->linksCut;
     page->links = ahead->page.links;
     page->left = page->links->size();
@@ -329,6 +336,7 @@ bool Crawler::ReadPage(ResponseBody& body, const Url& url, int depth, const Page
                                       [this](size_t n) { context.reporter.BodyBytes(n); },
                                       nullptr, copy);
   *found = read.keywordFound;
+  *shown = std::move(read.shown);
   *linksCut = read.linksCut;
   page->left = read.links.size();
   page->links = std::make_shared<const PageLinks>(std::move(read.links));

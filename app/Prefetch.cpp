@@ -384,6 +384,7 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(const Entry& entry, Pag
         aheadLinks.Give(page.links.size());
       } else {
         ahead->keywordFound = page.keywordFound;
+        ahead->shown = std::move(page.shown);
         ahead->linksCut = page.linksCut;
         ahead->page.url = outcome.url;
         ahead->page.depth = request.depth;
@@ -401,7 +402,8 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(const Entry& entry, Pag
 void Prefetcher::Work(size_t index) {
   std::unique_lock<std::mutex> lock(mutex);
   threads[index] = pthread_self();
-  PageReader reader(options.keyword, options.filespec, options.html, options.text, hosts);
+  PageReader reader(options.keyword, options.filespec, options.html, options.text, hosts,
+                    options.LinesShown());
   for (;;) {
     if (stopping) return;
     std::shared_ptr<Entry> entry = NextToFetch();

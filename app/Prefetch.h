@@ -30,8 +30,9 @@
 // costs a hash lookup.
 //
 // A page is read once: the crawl takes the reading a worker made of it (the
-// links, whether the keyword matched) when it was made with the crawl's
-// reader and link limit, from the exchanges the crawl replays.
+// links, whether the keyword matched, the lines -show keeps) when it was made
+// with the crawl's reader and link limit, from the exchanges the crawl
+// replays.
 //
 // A URL the crawl both saves and scans is one request, whose recording holds
 // the whole body, whatever its type: the crawl saves it from the one replay
@@ -69,6 +70,7 @@
 #include "app/CrawlScope.h"
 #include "app/Options.h"
 #include "app/PageReader.h"
+#include "app/ShownLine.h"
 #include "net/HttpRequest.h"
 #include "net/RecordedExchange.h"
 #include "text/CStr.h"
@@ -87,6 +89,7 @@ struct PlannedPage {
 struct PageReadAhead {
   PlannedPage page;
   bool keywordFound = false;
+  std::vector<ShownLine> shown;  // with -show
   bool linksCut = false;
   size_t bytesRead = 0;  // as the reader told them
 };

@@ -12,9 +12,11 @@
 #define FERRET_APP_REPORTER_H_
 
 #include <cstddef>
+#include <vector>
 
 #include "app/Counters.h"
 #include "app/CrawlFailure.h"
+#include "app/ShownLine.h"
 #include "text/CStr.h"
 
 class Reporter {
@@ -24,10 +26,11 @@ class Reporter {
   Reporter(const Reporter&) = delete;
   Reporter& operator=(const Reporter&) = delete;
 
-  // A page or link qualified and is printed.
-  void Printed(const CStr& url) {
+  // A page or link qualified and is printed; with -show a page's matching
+  // lines (lines) are written after it, in page order.
+  void Printed(const CStr& url, const std::vector<ShownLine>& lines = {}) {
     ++counts.prints;
-    WritePrinted(url);
+    WritePrinted(url, lines);
   }
   // url was saved whole as path, which is in place. A save that fails is
   // only a failure.
@@ -72,7 +75,7 @@ class Reporter {
   const Counters& Counts() const { return counts; }
 
  protected:
-  virtual void WritePrinted(const CStr& url) = 0;
+  virtual void WritePrinted(const CStr& url, const std::vector<ShownLine>& lines) = 0;
   virtual void WriteSaved(const CStr& url, const CStr& path) = 0;
   virtual void WriteFailure(const CrawlFailure& failure) = 0;
 

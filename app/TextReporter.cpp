@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/FailureText.h"
@@ -15,6 +17,19 @@ namespace {
 // The progress line shows a URL's start only; what lies past this is cut
 // before it is made safe.
 constexpr size_t kProgressUrlBytes = 1024;
+
+// A shown line's marks: where it was cut, and grep's default highlight of a
+// match (GREP_COLORS ms=01;31).
+constexpr char kCut[] = "...";
+constexpr char kMatchStart[] = "\033[01;31m";
+constexpr char kMatchEnd[] = "\033[m";
+
+// Whether shown lines are highlighted: on a terminal, unless NO_COLOR is set
+// to something (an empty value is none, as no-color.org says).
+bool Highlights() {
+  const char* noColor = std::getenv("NO_COLOR");
+  return isatty(STDOUT_FILENO) == 1 && (noColor == nullptr || noColor[0] == '\0');
+}
 
 bool IsContinuation(unsigned char byte) { return byte >= 0x80 && byte <= 0xBF; }
 
@@ -51,6 +66,23 @@ void AppendEscaped(std::string* out, unsigned char byte) {
   *out += kHex[byte & 0xF];
 }
 
+// The line written for a shown line (see TextReporter.h).
+std::string ShownText(const ShownLine& line, bool colour) {
+  std::string text = line.text;
+  std::replace(text.begin(), text.end(), '\t', ' ');
+  const size_t start = line.matchStart;
+  const size_t end = start + line.matchLength;
+  std::string out = "  " + std::to_string(line.number) + ": ";
+  if (line.cutBefore) out += kCut;
+  out += TextReporter::TerminalSafe(text.data(), start);
+  if (colour && end > start) out += kMatchStart;
+  out += TextReporter::TerminalSafe(text.data() + start, end - start);
+  if (colour && end > start) out += kMatchEnd;
+  out += TextReporter::TerminalSafe(text.data() + end, text.size() - end);
+  if (line.cutAfter) out += kCut;
+  return out;
+}
+
 }  // namespace
 
 std::string TextReporter::TerminalSafe(const char* text, size_t length) {
@@ -80,6 +112,8 @@ std::string TextReporter::TerminalSafe(const char* text, size_t length) {
   return out;
 }
 
+TextReporter::TextReporter() : colour(Highlights()) {}
+
 void TextReporter::RequestStarted(const CStr& url) {
   if (!progress.Enabled()) {
     progress.Request(CStr(), Counts().errors);  // counted, never shown
@@ -95,9 +129,12 @@ void TextReporter::Notice(const CStr& message) {
 }
 
 void TextReporter::WriteLine(const CStr& line, const char* reason) {
+  WriteSafe(TerminalSafe(line, line.Length()), reason);
+}
+
+void TextReporter::WriteSafe(std::string safe, const char* reason) {
   if (outputFailed) return;
   progress.Clear();
-  std::string safe = TerminalSafe(line, line.Length());
   safe += '\n';
   // Written at once, unbuffered, so each line stays ahead of its reason, and
   // of a later progress line; a line that cannot be written (a closed pipe, a
@@ -115,7 +152,10 @@ void TextReporter::WriteLine(const CStr& line, const char* reason) {
   if (reason != nullptr) std::fprintf(stderr, "%s\n", reason);
 }
 
-void TextReporter::WritePrinted(const CStr& url) { WriteLine(url, nullptr); }
+void TextReporter::WritePrinted(const CStr& url, const std::vector<ShownLine>& lines) {
+  WriteLine(url, nullptr);
+  for (const ShownLine& line : lines) WriteSafe(ShownText(line, colour), nullptr);
+}
 
 void TextReporter::WriteSaved(const CStr& url, const CStr& path) {
   CStr line;

@@ -8,10 +8,18 @@
 // writes it). The progress line is shown on standard error while it is a
 // terminal, and erased before every other line.
 //
+// A printed page's matching lines (-show) follow its URL, one a line:
+// "  <number>: <text>", the text made terminal-safe (a tab shown as a
+// space), with "..." where the line was cut. The match is highlighted as
+// grep --color=auto highlights it ("\033[01;31m" before, "\033[m" after),
+// only when standard output is a terminal and NO_COLOR is unset or empty
+// (no-color.org).
+//
 // No line reaches the terminal with a byte that could control it: in every
 // line written, and in the progress line's URL, bytes below 0x20, 0x7F and C1
-// controls are percent-encoded (see TerminalSafe). Only the printed text is
-// changed; the URLs the crawl requests are not.
+// controls are percent-encoded (see TerminalSafe), save the highlight's own
+// SGR sequences. Only the printed text is changed; the URLs the crawl
+// requests are not.
 #ifndef FERRET_APP_TEXTREPORTER_H_
 #define FERRET_APP_TEXTREPORTER_H_
 
@@ -23,6 +31,7 @@
 
 class TextReporter : public Reporter {
  public:
+  TextReporter();
   void RequestStarted(const CStr& url) override;
   // "ferret: <message>" on standard error.
   void Notice(const CStr& message) override;
@@ -41,7 +50,7 @@ class TextReporter : public Reporter {
   static std::string TerminalSafe(const char* text, size_t length);
 
  protected:
-  void WritePrinted(const CStr& url) override;
+  void WritePrinted(const CStr& url, const std::vector<ShownLine>& lines) override;
   void WriteSaved(const CStr& url, const CStr& path) override;
   void WriteFailure(const CrawlFailure& failure) override;
 
@@ -49,8 +58,11 @@ class TextReporter : public Reporter {
   // One line, made terminal-safe, with its newline on standard output; then
   // reason, if any, on standard error.
   void WriteLine(const CStr& line, const char* reason);
+  // The same for a line already made safe.
+  void WriteSafe(std::string line, const char* reason);
 
   ProgressLine progress;
+  const bool colour;          // shown lines are highlighted
   bool outputFailed = false;  // a line could not be written: nothing more is
   int outputError = 0;        // the errno of that write, or 0
 };

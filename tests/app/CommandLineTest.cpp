@@ -133,6 +133,11 @@ TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
       {{"http://h/", "-wait", "."}, "-wait must be 0 to 3600 seconds"},
       {{"http://h/", "-perhost", "0"}, "-perhost must be 1 to 64"},
       {{"http://h/", "-tries", "101"}, "-tries must be 1 to 100"},
+      // -show's count is the next word when it begins with a digit.
+      {{"http://h/", "-show", "0"}, "-show must be 1 to 100"},
+      {{"http://h/", "-show", "101", "-k", "a"}, "-show must be 1 to 100"},
+      {{"http://h/", "-show", "3x"}, "-show must be 1 to 100"},
+      {{"http://h/", "-show", "x3"}, "unexpected argument x3; see --help"},
       // What would break the request, or smuggle a line into it.
       {{"http://h/", "-agent", ""}, "-agent must be one line of text"},
       {{"http://h/", "-agent", "a\r\nX-Evil: 1"}, "-agent must be one line of text"},
@@ -169,6 +174,8 @@ TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
        "X-Token:"},
       {"http://h/", "-noparent", "-accept", "a", "-Accept", "b", "-reject", "c", "-maxpages",
        "1000000000"},
+      {"http://h/", "-show", "-k", "a"},
+      {"http://h/", "-k", "5", "-SHOW", "100"},
   };
   for (const auto& args : accepted) {
     Parsed p = Parse(args);
@@ -186,6 +193,8 @@ TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
   EXPECT_EQ(scope.options.accept.size(), 2u);
   EXPECT_EQ(scope.options.reject.size(), 1u);
   EXPECT_EQ(scope.options.maxPages, 1000000000);
+  EXPECT_EQ(Parse(accepted[5]).options.show, 5);
+  EXPECT_EQ(Parse(accepted[6]).options.show, 100);
 }
 
 TEST(CommandLine, CountersLine) {
@@ -254,7 +263,7 @@ const char kUsage[] = "ferret " FERRET_VERSION
                       "                   [-noparent] [-accept REGEX]... [-reject REGEX]...\n"
                       "                   [-maxpages N] [-tries N] [-robots] [-wait S]\n"
                       "                   [-perhost N] [-agent TEXT]\n"
-                      "                   [-header \"Name: value\"]... [-warc FILE]\n"
+                      "                   [-header \"Name: value\"]... [-warc FILE] [-show [N]]\n"
                       "\n";
 
 TEST(CommandLineBinary, UsageAndRefusals) {
@@ -309,8 +318,9 @@ TEST(CommandLineBinary, HelpAndVersion) {
   // gives them) and lists every option, one per line.
   std::string usageLines(kUsage, sizeof kUsage - 2);  // without the empty line
   EXPECT_EQ(help.compare(0, usageLines.size(), usageLines), 0) << help;
-  for (const char* option : {"-k keyword", "-f filespec", "-d depth", "-print", "-download",
-                             "-create", "-confine", "-stat", "-timeout S", "-once", "-j N"}) {
+  for (const char* option :
+       {"-k keyword", "-f filespec", "-d depth", "-print", "-download", "-create", "-confine",
+        "-stat", "-timeout S", "-once", "-j N", "-show [N]"}) {
     EXPECT_NE(help.find(std::string("\n  ") + option + " "), std::string::npos) << option;
   }
   EXPECT_EQ(help.find("BETA"), std::string::npos);

@@ -166,6 +166,38 @@ TEST(PageReader, HtmlReadingAsEachModeWantsIt) {
   }
 }
 
+// With -show a page keeps its first matching lines, each with its number,
+// the offset of the text kept in the whole line, and its first match in that
+// text: as each reading sees the lines (the design's pieces of 1022 bytes
+// and a line cut at a NUL; -html's whole lines, past 1 MiB in windows).
+TEST(PageReader, ShownLinesKeepTheirNumberPlaceAndSpan) {
+  const std::string body = std::string("one needle\ntwo a\0 NEEDLE b\nno\n", 30) +
+                           std::string((1u << 20) + 100, 'x') + "needle\nneedle\n";
+  const struct {
+    bool html;
+    std::vector<std::string> shown;  // "number@column [start,length] <cut> size"
+  } cases[] = {
+      {false, {"1@0 [4,6]  10", "4@1048572 [104,6] < 110", "5@0 [0,6]  6"}},
+      {true, {"1@0 [4,6]  10", "2@0 [7,6]  15", "4@1048482 [194,6] < 200"}},
+  };
+  for (const auto& c : cases) {
+    FakeSite site;
+    site.Page("/p.html", body);
+    FetchOutcome outcome = Fetch(ParsedUrl("http://site.test/p.html"), nullptr, site.Connect());
+    ASSERT_TRUE(outcome.body);
+    PageReader reader("needle", ".", c.html, false, nullptr, 3);
+    PageReader::Page page = reader.Read(*outcome.body, outcome.url, 10, true);
+    std::vector<std::string> got;
+    for (const ShownLine& line : page.shown) {
+      got.push_back(std::to_string(line.number) + "@" + std::to_string(line.column) + " [" +
+                    std::to_string(line.matchStart) + "," + std::to_string(line.matchLength) +
+                    "] " + (line.cutBefore ? "<" : "") + (line.cutAfter ? ">" : "") + " " +
+                    std::to_string(line.text.size()));
+    }
+    EXPECT_EQ(got, c.shown) << (c.html ? "-html" : "the design's reading");
+  }
+}
+
 // A line is tested whole however it arrives, and a line past the whole-line
 // bound in windows that overlap, so a match across a window's edge is found.
 TEST(KeywordLines, WholeLinesWhateverThePieces) {
