@@ -43,6 +43,7 @@ enum class Option {
   PerHost,
   Warc,
   Show,
+  Json,
 };
 
 // In the order in which names are compared; the first equal name wins.
@@ -76,6 +77,7 @@ constexpr OptionName kOptions[] = {
     {"-perhost", Option::PerHost},
     {"-warc", Option::Warc},
     {"-show", Option::Show},
+    {"-json", Option::Json},
 };
 
 // The entry whose name equals argument in any letter case; null for none.
@@ -152,6 +154,7 @@ void Apply(Option option, const char* value, Options& s) {
     case Option::PerHost: s.perHost = static_cast<int>(ReadCount(value, 64)); break;
     case Option::Header: s.headers.push_back(value); break;
     case Option::Warc: s.warc = value; break;
+    case Option::Json: s.json = 1; break;
     case Option::Show:
       s.show = value != nullptr ? static_cast<int>(ReadCount(value, 100)) : 5;
       break;
@@ -192,7 +195,7 @@ constexpr const char* kUsageLines[] = {
     "                   [-noparent] [-accept REGEX]... [-reject REGEX]...",
     "                   [-maxpages N] [-tries N] [-robots] [-wait S]",
     "                   [-perhost N] [-agent TEXT]",
-    "                   [-header \"Name: value\"]... [-warc FILE] [-show [N]]",
+    "                   [-header \"Name: value\"]... [-warc FILE] [-show [N]] [-json]",
 };
 
 // Printed after the usage lines by -help; the man page has the whole story.
@@ -237,6 +240,8 @@ constexpr const char kHelpText[] =
     "               compressed when FILE ends in .gz), indexed in FILE.cdxj\n"
     "  -show [N]    after each printed page, its first N matching lines (default 5,\n"
     "               1 to 100), numbered, cut to 200 bytes around the match\n"
+    "  -json        write JSON Lines on standard output instead: an event for each\n"
+    "               page, link, save, error and refused URL, then the counters\n"
     "With none of -print, -download and -stat, -k implies -print and -f implies\n"
     "-download. See ferret(1) for the details.\n";
 

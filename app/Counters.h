@@ -11,6 +11,7 @@ struct Counters {
   int hits = 0;     // response headers read: answers, redirects and error statuses
   int http200 = 0;  // answers with a 2xx status (or none) whose body was taken
   int errors = 0;   // every failure reported
+  int refused = 0;  // URLs passed over unasked: confinement, robots.txt, scope, -once
 
   // The share of hits that were answers, in whole percent; 0 without hits.
   long long Percent200() const {

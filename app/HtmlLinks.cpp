@@ -33,6 +33,34 @@ constexpr LinkAttribute kLinkAttributes[] = {
     {"link", "href", HtmlLink::Kind::kFile, false},
 };
 
+constexpr size_t kSourceCount = sizeof kLinkAttributes / sizeof kLinkAttributes[0];
+
+}  // namespace
+
+uint8_t HtmlLinkSource(const HtmlLink& link) {
+  for (size_t i = 0; i < kSourceCount; ++i) {
+    if (kLinkAttributes[i].element == link.element &&
+        kLinkAttributes[i].attribute == link.attribute) {
+      return static_cast<uint8_t>(i + 1);
+    }
+  }
+  // The one link read elsewhere: meta's refresh.
+  return std::string_view(link.element) == "meta" ? static_cast<uint8_t>(kSourceCount + 1) : 0;
+}
+
+void HtmlLinkSourceNames(uint8_t source, const char** element, const char** attribute) {
+  *element = *attribute = "";
+  if (source >= 1 && source <= kSourceCount) {
+    *element = kLinkAttributes[source - 1].element.data();
+    *attribute = kLinkAttributes[source - 1].attribute.data();
+  } else if (source == kSourceCount + 1) {
+    *element = "meta";
+    *attribute = "content";
+  }
+}
+
+namespace {
+
 // The elements whose attributes are read: those of kLinkAttributes, base
 // and meta. Asked of every start tag of a page, so by length first: most
 // names are refused after one comparison or none.

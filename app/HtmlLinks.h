@@ -21,6 +21,7 @@
 #define FERRET_APP_HTMLLINKS_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -39,6 +40,11 @@ struct HtmlLink {
   bool resolved = true;
   UrlProblem problem;  // when !resolved
 };
+
+// A link's element and attribute as one small number (1 and up; 0 for
+// none), for readers that keep links compactly, and back.
+uint8_t HtmlLinkSource(const HtmlLink& link);
+void HtmlLinkSourceNames(uint8_t source, const char** element, const char** attribute);
 
 // Where a collector's links may go instead of its own list.
 class HtmlLinkConsumer {

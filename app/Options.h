@@ -37,6 +37,7 @@ struct Options {
   std::string agent;                 // the User-Agent value; empty: ferret's own
   std::vector<std::string> headers;  // "Name: value" lines for the start URL's domain
   std::string warc;                  // the WARC file every exchange is archived in; empty: none
+  int json = 0;                      // JSON Lines on standard output instead of the human lines
   std::string commandLine;           // the arguments as given, blank-separated (for the archive)
   int show = 0;                      // lines shown after each printed page, 1 to 100; 0: none
 

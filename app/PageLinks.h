@@ -22,8 +22,9 @@ class PageLinks {
     kTooLong = 16,  // did not resolve: the text is what it would have been, cut
   };
 
-  // Appends a link of length bytes (which holds no NUL).
-  void Add(const char* link, size_t length, uint8_t flags = 0);
+  // Appends a link of length bytes (which holds no NUL); source is where
+  // -html read it (HtmlLinkSource, app/HtmlLinks.h), 0 when not told.
+  void Add(const char* link, size_t length, uint8_t flags = 0, uint8_t source = 0);
   // Gives back the room grown for links that never came.
   void Fit();
   void Clear();
@@ -33,6 +34,7 @@ class PageLinks {
   // The link at index, NUL-terminated.
   const char* operator[](size_t index) const { return text.data() + starts[index]; }
   uint8_t Flags(size_t index) const { return flags[index]; }
+  uint8_t Source(size_t index) const { return index < sources.size() ? sources[index] : 0; }
   // The first count links.
   PageLinks Prefix(size_t count) const;
 
@@ -40,6 +42,7 @@ class PageLinks {
   std::string text;  // each link, then a NUL
   std::vector<uint32_t> starts;
   std::vector<uint8_t> flags;
+  std::vector<uint8_t> sources;  // as far as a link had one; the rest are 0
 };
 
 #endif  // FERRET_APP_PAGELINKS_H_

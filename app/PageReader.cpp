@@ -118,7 +118,7 @@ class PageReader::HtmlReading : public HtmlTokenSink, public HtmlLinkConsumer {
     // A link as written may be as long as an attribute; what an error line
     // shows of it is bounded as a URL is.
     size_t length = shown->size() < kMaxUrlLength ? shown->size() : kMaxUrlLength;
-    page->links.Add(shown->data(), length, flags);
+    page->links.Add(shown->data(), length, flags, HtmlLinkSource(link));
   }
 
  private:

@@ -8,6 +8,7 @@
 #include "app/CrawlPlan.h"
 #include "app/CrawlScope.h"
 #include "app/Download.h"
+#include "app/HtmlLinks.h"
 #include "app/OncePages.h"
 #include "app/PageReader.h"
 #include "app/Prefetch.h"
@@ -89,6 +90,9 @@ class Crawler {
   // url as printed: with -html in its absolute, normalised form (a redirect's
   // target is read as the design reads a Location).
   CStr Shown(const Url& url) const;
+  // Tells the reporter what the answer to requested was, once it is read.
+  void TellPage(const Url& requested, const FetchOutcome& response, int depth, bool found,
+                const std::vector<ShownLine>& shown);
   void PredictLinks(const PendingPage& page);
   // Handles the last pending link of page; true with *next set when that
   // link is to be scanned next.
@@ -105,6 +109,7 @@ class Crawler {
   VisitedUrls files;  // with -once: links saved or printed, pages saved
   std::unique_ptr<Prefetcher> prefetch;  // with -j
   bool startSaveFailed = false;  // a run that saves everything: the start URL's request failed
+  CStr referrer;                 // the page whose link is visited now; empty for the start URL
 };
 
 void Crawler::ReportPageLimit() {
@@ -129,6 +134,20 @@ void Crawler::ReportLinksCut(const Url& url, size_t limit) {
     return;
   }
   context.reporter.Failed(failure);
+}
+
+void Crawler::TellPage(const Url& requested, const FetchOutcome& response, int depth, bool found,
+                       const std::vector<ShownLine>& shown) {
+  Reporter::PageFacts facts;
+  facts.url = requested.Text();
+  facts.finalUrl = response.url.Text();
+  facts.referrer = referrer;
+  facts.status = response.httpStatus;
+  facts.depth = depth;
+  facts.contentType = response.contentType;
+  facts.matched = found;
+  facts.lines = &shown;
+  context.reporter.PageRead(facts);
 }
 
 CStr Crawler::Shown(const Url& url) const {
@@ -170,6 +189,7 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
   FetchPolicy admit;
   if (options.once) {
     if (std::shared_ptr<OncePages::Page> met = pages.Find(requested)) {
+      context.reporter.Refused(requested.Text(), Reporter::Refusal::kOnce);
       SaveApart(requested, also);
       if (prefetch) prefetch->Forget(requested, false);
       return ExpandAgain(met, depth, page);
@@ -211,6 +231,7 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
     }
     int read = ReadAnswer(response, requested, depth, ahead.read.get(), also, page, &found, &shown,
                           &held, &holding);
+    if (read >= 0) TellPage(requested, response, depth, found, shown);
     if (read != 1) return read;
     url = response.url;
   }  // the connection is closed before any action
@@ -362,15 +383,28 @@ bool Crawler::TakeLink(PendingPage& page, NextVisit* next) {
     return false;
   }
   // Out of scope, a link is neither asked for, printed nor saved.
-  if (!InScope(context, step.target)) return false;
+  if (!InScope(context, step.target)) {
+    context.reporter.Refused(step.target.Text(), Reporter::Refusal::kScope);
+    return false;
+  }
   // File mode acts on the link itself, once only with -once.
   bool act = step.fileAction && (!options.once || files.Insert(step.target));
+  if (step.fileAction && !act)
+    context.reporter.Refused(step.target.Text(), Reporter::Refusal::kOnce);
+  if (act) {
+    Reporter::LinkFacts link;
+    link.url = step.target.Text();
+    link.referrer = page.url.Text();
+    HtmlLinkSourceNames(page.links->Source(page.left), &link.element, &link.attribute);
+    context.reporter.LinkFound(link);
+  }
   if (step.fileAction && !act && options.download && prefetch) {
     prefetch->Forget(step.target, true);
   }
   // A scan the confinement refuses is passed over here, as its request
   // would be (silently), before any work is begun for it.
   bool scan = step.scan && (!options.confine || confined(step.target));
+  if (step.scan && !scan) context.reporter.Refused(step.target.Text(), Reporter::Refusal::kConfine);
   // A link saved and scanned is asked for once: the scan's answer is saved.
   next->also = act && options.download && scan ? AlsoSaved::kLink : AlsoSaved::kNo;
   if (act && next->also == AlsoSaved::kNo) {
@@ -414,6 +448,7 @@ int Crawler::Run(const Url& url, int depth) {
     --budget.pending;
     if (!scan) continue;
     int childDepth = page.depth - 1;
+    referrer = page.url.Text();
     pending.emplace_back();  // page may move from here on
     if (VisitPage(next.url, childDepth, pending.back(), next.also) != 1) {
       pending.pop_back();

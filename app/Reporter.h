@@ -12,6 +12,7 @@
 #define FERRET_APP_REPORTER_H_
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "app/Counters.h"
@@ -57,6 +58,42 @@ class Reporter {
     Failed(failure);
   }
 
+  // Why a URL was passed over without a request.
+  enum class Refusal { kConfine, kRobots, kScope, kOnce };
+  // url was not asked for, for reason; written only where a program reads
+  // the output (-json), counted always.
+  void Refused(const CStr& url, Refusal reason) {
+    ++counts.refused;
+    WriteRefused(url, reason);
+  }
+
+  // What the crawl learned of a page it asked for and answered: told once
+  // the page is read, before it is printed (when it qualifies).
+  struct PageFacts {
+    CStr url;       // as asked for
+    CStr finalUrl;  // that answered, after any redirects
+    CStr referrer;  // the page whose link led here; empty for the start URL
+    int status = 0;
+    int depth = 0;
+    std::string contentType;
+    unsigned long long bytes = 0;                   // body bytes the crawl took in
+    long long elapsedMs = 0;                        // from the request to the end of the reading
+    bool matched = false;                           // the keyword matched a line
+    const std::vector<ShownLine>* lines = nullptr;  // with -show
+  };
+  virtual void PageRead(const PageFacts& page) { (void)page; }
+  // File mode: a link qualified (it is printed or saved next); element and
+  // attribute are what it was read from, with -html (else empty).
+  struct LinkFacts {
+    CStr url;
+    CStr referrer;
+    const char* element = "";
+    const char* attribute = "";
+  };
+  virtual void LinkFound(const LinkFacts& link) { (void)link; }
+  // The run's exit status, told before Finish.
+  virtual void Ending(int exitStatus) { (void)exitStatus; }
+
   // Something the user should know that is no failure and no result (a
   // limit that ended the crawl early), written once, away from the results.
   virtual void Notice(const CStr& message) { (void)message; }
@@ -78,6 +115,10 @@ class Reporter {
   virtual void WritePrinted(const CStr& url, const std::vector<ShownLine>& lines) = 0;
   virtual void WriteSaved(const CStr& url, const CStr& path) = 0;
   virtual void WriteFailure(const CrawlFailure& failure) = 0;
+  virtual void WriteRefused(const CStr& url, Refusal reason) {
+    (void)url;
+    (void)reason;
+  }
 
  private:
   Counters counts;

@@ -186,10 +186,17 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
   // A URL admitted by an earlier try of this request is admitted again, as
   // when the try that stands is replayed (with -once it was met by this very
   // request); within one try, as ever, once.
-  std::set<std::string> admittedBefore, admitted;
-  const FetchPolicy policy = [&crawl, &admit, &admittedBefore, &admitted,
-                              confined = ConfinementPolicy(crawl)](const Url& target) {
-    if (!confined(target) || !RobotsAllow(crawl, target)) return false;
+  std::set<std::string> admittedBefore, admitted, refused;
+  // A URL refused is told once, however often the tries meet it.
+  auto refuse = [&crawl, &refused](const Url& target, Reporter::Refusal reason) {
+    if (refused.insert(target.Key()).second) crawl.reporter.Refused(target.Text(), reason);
+    return false;
+  };
+  const FetchPolicy policy = [&crawl, &admit, &admittedBefore, &admitted, &refuse,
+                              hosts = ConfinedHosts(crawl)](const Url& target) {
+    if (hosts && !hosts(target.HostView())) return refuse(target, Reporter::Refusal::kConfine);
+    if (!InScope(crawl, target)) return refuse(target, Reporter::Refusal::kScope);
+    if (!RobotsAllow(crawl, target)) return refuse(target, Reporter::Refusal::kRobots);
     if (!admit) return true;
     std::string key = target.Key();
     if (admittedBefore.count(key) != 0) return true;

@@ -9,6 +9,7 @@
 #include "app/Archive.h"
 #include "app/CrawlContext.h"
 #include "app/CrawlScope.h"
+#include "app/JsonReporter.h"
 #include "app/PageScan.h"
 #include "app/RequestIdentity.h"
 #include "app/RobotsGate.h"
@@ -70,7 +71,9 @@ int RunCrawl(const Options& options, CStr startUrl) {
       return kExitOutputFailed;
     }
   }
-  TextReporter reporter;
+  std::unique_ptr<TextReporter> output =
+      options.json ? std::make_unique<JsonReporter>() : std::make_unique<TextReporter>();
+  TextReporter& reporter = *output;
   // The proxies are read once for the run; every request, fetched ahead or
   // not, goes through this connector.
   CrawlContext crawl(options, reporter, ConnectVia(ProxySettings::FromEnvironment(std::getenv)));
@@ -122,9 +125,12 @@ int RunCrawl(const Options& options, CStr startUrl) {
     startFailed = ScanPage(crawl, start, options.depth) == -1;
   }
   bool archived = archive == nullptr || archive->Close();
-  bool written = reporter.Finish(options.stat != 0);
-  if (!written || !archived) return kExitOutputFailed;
-  if (StopSignal() != 0) return kExitSignalBase + StopSignal();
-  if (startFailed) return kExitStartFailed;
-  return reporter.Counts().errors > 0 ? kExitSomeFailed : kExitSuccess;
+  int status = !archived                      ? kExitOutputFailed
+               : StopSignal() != 0            ? kExitSignalBase + StopSignal()
+               : startFailed                  ? kExitStartFailed
+               : reporter.Counts().errors > 0 ? kExitSomeFailed
+                                              : kExitSuccess;
+  reporter.Ending(status);
+  if (!reporter.Finish(options.stat != 0)) return kExitOutputFailed;
+  return status;
 }

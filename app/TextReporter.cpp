@@ -163,13 +163,14 @@ void TextReporter::WriteSaved(const CStr& url, const CStr& path) {
   WriteLine(line, nullptr);
 }
 
-void TextReporter::WriteFailure(const CrawlFailure& failure) {
+CStr TextReporter::FailureMessage(const CrawlFailure& failure, const char** reason) {
   CStr line;
+  *reason = nullptr;
   switch (failure.kind) {
     case CrawlFailure::Kind::kFetch: {
       FailureLine text = FailureText(failure.fetch);
-      WriteLine(text.line, text.reason);
-      return;
+      *reason = text.reason;
+      return text.line;
     }
     case CrawlFailure::Kind::kSave:
       line.Format("Cannot save %s: %s", static_cast<const char*>(failure.path),
@@ -184,7 +185,13 @@ void TextReporter::WriteFailure(const CrawlFailure& failure) {
                   static_cast<unsigned>(failure.count), static_cast<const char*>(failure.url));
       break;
   }
-  WriteLine(line, nullptr);
+  return line;
+}
+
+void TextReporter::WriteFailure(const CrawlFailure& failure) {
+  const char* reason;
+  CStr line = FailureMessage(failure, &reason);
+  WriteLine(line, reason);
 }
 
 CStr TextReporter::CountersLine(const Counters& c) {
@@ -196,6 +203,10 @@ CStr TextReporter::CountersLine(const Counters& c) {
 
 bool TextReporter::Finish(bool withCounters) {
   if (withCounters) WriteLine(CountersLine(Counts()), nullptr);
+  return FinishOutput();
+}
+
+bool TextReporter::FinishOutput() {
   progress.Clear();
   if (!outputFailed) return true;
   int error = outputError;

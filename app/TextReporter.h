@@ -39,6 +39,10 @@ class TextReporter : public Reporter {
   void BodyBytes(size_t length) override { progress.Bytes(length, Counts().errors); }
   bool Finish(bool withCounters) override;
 
+  // The line that tells of failure (as written, before it is made safe),
+  // and in *reason the system's reason behind it, or null.
+  static CStr FailureMessage(const CrawlFailure& failure, const char** reason);
+
   // "Saves(..) Prints(..) Hits(..) HTTP 200(..%) Errors(..)" for counts.
   static CStr CountersLine(const Counters& counts);
 
@@ -50,6 +54,13 @@ class TextReporter : public Reporter {
   static std::string TerminalSafe(const char* text, size_t length);
 
  protected:
+  // A line that is safe as it is (JSON), with its newline on standard
+  // output, as every other line is written.
+  void WriteRaw(std::string line) { WriteSafe(std::move(line), nullptr); }
+  // The end of the output: the progress line cleared; false, after a
+  // message, when a line could not be written.
+  bool FinishOutput();
+
   void WritePrinted(const CStr& url, const std::vector<ShownLine>& lines) override;
   void WriteSaved(const CStr& url, const CStr& path) override;
   void WriteFailure(const CrawlFailure& failure) override;

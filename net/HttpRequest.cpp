@@ -364,6 +364,8 @@ FetchOutcome Fetch(const Url& start, const FetchPolicy& allowed, const Connector
       }
       if (LengthProblem(head, text, &failure)) return Failed(outcome, failure);
       outcome.html = head.IsHtml();
+      outcome.httpStatus = head.Status();
+      outcome.contentType = head.ContentType();
       Framing framing = FramingOf(head);
       outcome.body = std::make_unique<ResponseBody>(std::move(exchange.connection), text, framing,
                                                     CodingToUndo(head, url));

@@ -148,6 +148,9 @@ struct FetchOutcome {
   Url url;
   // The answer declared text/html; meaningful only when answered.
   bool html = false;
+  // When answered: the final head's status and Content-Type value.
+  int httpStatus = 0;
+  std::string contentType;
   // Response heads read, redirects included.
   int headersRead = 0;
   // Set exactly when status is kAnswered.

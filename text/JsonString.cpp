@@ -50,6 +50,9 @@ void AppendJsonString(std::string* out, std::string_view bytes) {
       if (length == 0) {
         AppendEscape(out, byte);
         ++at;
+      } else if (length == 2 && byte == 0xC2 && static_cast<unsigned char>(bytes[at + 1]) <= 0x9F) {
+        AppendEscape(out, static_cast<unsigned char>(bytes[at + 1]));  // a C1 control
+        at += 2;
       } else {
         out->append(bytes.data() + at, length);
         at += length;

@@ -1,8 +1,9 @@
 // JsonString: bytes written as a JSON string (RFC 8259), whatever they are.
 //
 // Valid UTF-8 passes through as it is, except '"', '\\' and the control
-// characters below U+0020 (and U+007F), which are escaped (\", \\, \n, \r,
-// \t, \b, \f, else \u00XX). A byte that does not begin or continue a
+// characters (below U+0020, U+007F, and U+0080 to U+009F, which a terminal
+// could take as commands), which are escaped (\", \\, \n, \r, \t, \b,
+// \f, else \u00XX). A byte that does not begin or continue a
 // well-formed UTF-8 sequence (overlong forms, surrogates and code points
 // past U+10FFFF included) is read as Latin-1 and written as its \u00XX
 // escape, so that every string is valid JSON and no byte is lost: a reader

@@ -11,9 +11,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <map>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -55,6 +57,10 @@ Outcome Crawl(ScriptedServer& server, const std::string& start, const Args& opti
   o.requests = server.RequestPaths();
   std::sort(o.requests.begin(), o.requests.end());
   return o;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
 }
 
 std::string Join(const Args& args) {
@@ -376,6 +382,56 @@ TEST(ParallelCrawl, OutputIsIdenticalWhateverTheParallelism) {
             };
             EXPECT_LE(times(o.requests), std::max<long>(1, times(base.requests))) << label << path;
           }
+        }
+      }
+    }
+  }
+}
+
+// The JSON output stands for the human one: for every site and option set
+// above, every line validates against the schema and tells the events the
+// human lines tell (tests/e2e/json_check.py maps one to the other); -json
+// changes nothing else a run does, and -j 8 writes the events -j 1 writes
+// (their timings aside).
+TEST(ParallelCrawl, JsonOutputTellsWhatTheHumanOutputTells) {
+  TempDir files("ferret-json");
+  const std::regex timing("\"(elapsed_ms|wall_ms)\":[0-9]+");
+  for (const Site& site : Sites()) {
+    ScriptedServer server;
+    RefusedPort refused;
+    server.SetDefaultResponse(NotFoundResponse());
+    site.build(server, refused);
+    for (const Args& options : site.optionSets) {
+      std::string tag = std::string(site.name) + " / " + Join(options);
+      auto has = [&options](const char* name) {
+        return std::find(options.begin(), options.end(), name) != options.end();
+      };
+      Outcome human = Crawl(server, site.start, options);
+      const std::string humanPath = files.Path() + "/human";
+      WriteFile(humanPath, human.out);
+      bool printed = has("-print") || (has("-k") && !has("-download") && !has("-stat"));
+      std::string events;
+      for (const char* jobs : {"1", "8"}) {
+        SCOPED_TRACE(tag + " -json -j " + jobs);
+        Args args = options;
+        args.insert(args.end(), {"-json", "-j", jobs});
+        Outcome json = Crawl(server, site.start, args);
+        EXPECT_EQ(json.exitCode, human.exitCode);
+        EXPECT_EQ(json.saved, human.saved);
+        EXPECT_EQ(json.requests, human.requests);
+        const std::string jsonPath = files.Path() + "/json";
+        WriteFile(jsonPath, json.out);
+        Args check{"/usr/bin/python3", FERRET_SOURCE_DIR "/tests/e2e/json_check.py",
+                   FERRET_SOURCE_DIR "/doc/ferret-events.schema.json", jsonPath, humanPath};
+        if (printed) check.push_back("--print");
+        if (has("-stat")) check.push_back("--stat");
+        ProcessResult checked = RunProcess(check, files.Path(), 60);
+        EXPECT_EQ(checked.out, "ok\n") << checked.err;
+        std::string untimed = std::regex_replace(json.out, timing, "\"$1\":0");
+        if (events.empty()) {
+          events = untimed;
+        } else {
+          EXPECT_EQ(untimed, events);
         }
       }
     }
