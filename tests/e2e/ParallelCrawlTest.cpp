@@ -330,62 +330,70 @@ struct Variant {
   bool delayed;
 };
 
-TEST(ParallelCrawl, OutputIsIdenticalWhateverTheParallelism) {
-  uint32_t seed = 1;
+// Calls run for every option set of every site, the site served.
+void ForEachSiteRun(
+    const std::function<void(const Site&, ScriptedServer&, const Args&, const std::string&)>& run) {
   for (const Site& site : Sites()) {
     ScriptedServer server;
     RefusedPort refused;
     server.SetDefaultResponse(NotFoundResponse());
     site.build(server, refused);
     for (const Args& options : site.optionSets) {
-      std::string tag = std::string(site.name) + " / " + Join(options);
-      server.SetResponseDelay(0);
-      Outcome base = Crawl(server, site.start, options);
-      // A baseline that fetched nothing (an option not understood) makes the
-      // comparisons empty; the other option sets still run.
-      if (base.timedOut || base.requests.empty()) {
-        ADD_FAILURE() << tag << ": the run without -j failed\n" << base.out << base.err;
+      run(site, server, options, std::string(site.name) + " / " + Join(options));
+    }
+  }
+}
+
+TEST(ParallelCrawl, OutputIsIdenticalWhateverTheParallelism) {
+  uint32_t seed = 1;
+  ForEachSiteRun([&seed](const Site& site, ScriptedServer& server, const Args& options,
+                         const std::string& tag) {
+    server.SetResponseDelay(0);
+    Outcome base = Crawl(server, site.start, options);
+    // A baseline that fetched nothing (an option not understood) makes the
+    // comparisons empty; the other option sets still run.
+    if (base.timedOut || base.requests.empty()) {
+      ADD_FAILURE() << tag << ": the run without -j failed\n" << base.out << base.err;
+      return;
+    }
+    bool first = &options == &site.optionSets.front();
+    std::vector<Variant> variants = {{"8", false}};
+    if (first) variants.push_back({"1", false});
+    if (site.delayed) variants.push_back({"8", true});
+    // The widest window once, where it has the most to fetch ahead.
+    if (std::string(site.name) == "navigation" && first) variants.push_back({"64", true});
+    for (const Variant& v : variants) {
+      Args args = options;
+      args.insert(args.end(), {"-j", v.jobs});
+      std::string label = tag + " -j " + v.jobs + (v.delayed ? " (delayed answers)" : "");
+      server.SetResponseDelay(v.delayed ? 30 : 0, seed++);
+      Outcome o = Crawl(server, site.start, args);
+      if (o.timedOut) {
+        ADD_FAILURE() << label << ": timed out";
         continue;
       }
-      bool first = &options == &site.optionSets.front();
-      std::vector<Variant> variants = {{"8", false}};
-      if (first) variants.push_back({"1", false});
-      if (site.delayed) variants.push_back({"8", true});
-      // The widest window once, where it has the most to fetch ahead.
-      if (std::string(site.name) == "navigation" && first) variants.push_back({"64", true});
-      for (const Variant& v : variants) {
-        Args args = options;
-        args.insert(args.end(), {"-j", v.jobs});
-        std::string label = tag + " -j " + v.jobs + (v.delayed ? " (delayed answers)" : "");
-        server.SetResponseDelay(v.delayed ? 30 : 0, seed++);
-        Outcome o = Crawl(server, site.start, args);
-        if (o.timedOut) {
-          ADD_FAILURE() << label << ": timed out";
-          continue;
-        }
-        EXPECT_EQ(o.exitCode, base.exitCode) << label << "\n" << o.out << o.err;
-        EXPECT_EQ(o.out, base.out) << label;
-        EXPECT_EQ(o.err, base.err) << label;
-        EXPECT_EQ(o.saved, base.saved) << label;
-        if (std::find(options.begin(), options.end(), "-once") == options.end()) {
-          // Fetching ahead asks for exactly what the crawl asks for.
-          EXPECT_EQ(o.requests, base.requests) << label;
-        } else {
-          // With -once the fetch ahead asks for the same URLs, each spelled
-          // as the crawl spells it and no more often.
-          std::set<std::string> got(o.requests.begin(), o.requests.end());
-          std::set<std::string> want(base.requests.begin(), base.requests.end());
-          EXPECT_EQ(got, want) << label;
-          for (const std::string& path : o.requests) {
-            auto times = [&path](const std::vector<std::string>& all) {
-              return std::count(all.begin(), all.end(), path);
-            };
-            EXPECT_LE(times(o.requests), std::max<long>(1, times(base.requests))) << label << path;
-          }
+      EXPECT_EQ(o.exitCode, base.exitCode) << label << "\n" << o.out << o.err;
+      EXPECT_EQ(o.out, base.out) << label;
+      EXPECT_EQ(o.err, base.err) << label;
+      EXPECT_EQ(o.saved, base.saved) << label;
+      if (std::find(options.begin(), options.end(), "-once") == options.end()) {
+        // Fetching ahead asks for exactly what the crawl asks for.
+        EXPECT_EQ(o.requests, base.requests) << label;
+      } else {
+        // With -once the fetch ahead asks for the same URLs, each spelled
+        // as the crawl spells it and no more often.
+        std::set<std::string> got(o.requests.begin(), o.requests.end());
+        std::set<std::string> want(base.requests.begin(), base.requests.end());
+        EXPECT_EQ(got, want) << label;
+        for (const std::string& path : o.requests) {
+          auto times = [&path](const std::vector<std::string>& all) {
+            return std::count(all.begin(), all.end(), path);
+          };
+          EXPECT_LE(times(o.requests), std::max<long>(1, times(base.requests))) << label << path;
         }
       }
     }
-  }
+  });
 }
 
 // The JSON output stands for the human one: for every site and option set
@@ -396,46 +404,40 @@ TEST(ParallelCrawl, OutputIsIdenticalWhateverTheParallelism) {
 TEST(ParallelCrawl, JsonOutputTellsWhatTheHumanOutputTells) {
   TempDir files("ferret-json");
   const std::regex timing("\"(elapsed_ms|wall_ms)\":[0-9]+");
-  for (const Site& site : Sites()) {
-    ScriptedServer server;
-    RefusedPort refused;
-    server.SetDefaultResponse(NotFoundResponse());
-    site.build(server, refused);
-    for (const Args& options : site.optionSets) {
-      std::string tag = std::string(site.name) + " / " + Join(options);
-      auto has = [&options](const char* name) {
-        return std::find(options.begin(), options.end(), name) != options.end();
-      };
-      Outcome human = Crawl(server, site.start, options);
-      const std::string humanPath = files.Path() + "/human";
-      WriteFile(humanPath, human.out);
-      bool printed = has("-print") || (has("-k") && !has("-download") && !has("-stat"));
-      std::string events;
-      for (const char* jobs : {"1", "8"}) {
-        SCOPED_TRACE(tag + " -json -j " + jobs);
-        Args args = options;
-        args.insert(args.end(), {"-json", "-j", jobs});
-        Outcome json = Crawl(server, site.start, args);
-        EXPECT_EQ(json.exitCode, human.exitCode);
-        EXPECT_EQ(json.saved, human.saved);
-        EXPECT_EQ(json.requests, human.requests);
-        const std::string jsonPath = files.Path() + "/json";
-        WriteFile(jsonPath, json.out);
-        Args check{"/usr/bin/python3", FERRET_SOURCE_DIR "/tests/e2e/json_check.py",
-                   FERRET_SOURCE_DIR "/doc/ferret-events.schema.json", jsonPath, humanPath};
-        if (printed) check.push_back("--print");
-        if (has("-stat")) check.push_back("--stat");
-        ProcessResult checked = RunProcess(check, files.Path(), 60);
-        EXPECT_EQ(checked.out, "ok\n") << checked.err;
-        std::string untimed = std::regex_replace(json.out, timing, "\"$1\":0");
-        if (events.empty()) {
-          events = untimed;
-        } else {
-          EXPECT_EQ(untimed, events);
+  ForEachSiteRun(
+      [&](const Site& site, ScriptedServer& server, const Args& options, const std::string& tag) {
+        auto has = [&options](const char* name) {
+          return std::find(options.begin(), options.end(), name) != options.end();
+        };
+        Outcome human = Crawl(server, site.start, options);
+        const std::string humanPath = files.Path() + "/human";
+        WriteFile(humanPath, human.out);
+        bool printed = has("-print") || (has("-k") && !has("-download") && !has("-stat"));
+        std::string events;
+        for (const char* jobs : {"1", "8"}) {
+          SCOPED_TRACE(tag + " -json -j " + jobs);
+          Args args = options;
+          args.insert(args.end(), {"-json", "-j", jobs});
+          Outcome json = Crawl(server, site.start, args);
+          EXPECT_EQ(json.exitCode, human.exitCode);
+          EXPECT_EQ(json.saved, human.saved);
+          EXPECT_EQ(json.requests, human.requests);
+          const std::string jsonPath = files.Path() + "/json";
+          WriteFile(jsonPath, json.out);
+          Args check{"/usr/bin/python3", FERRET_SOURCE_DIR "/tests/e2e/json_check.py",
+                     FERRET_SOURCE_DIR "/doc/ferret-events.schema.json", jsonPath, humanPath};
+          if (printed) check.push_back("--print");
+          if (has("-stat")) check.push_back("--stat");
+          ProcessResult checked = RunProcess(check, files.Path(), 60);
+          EXPECT_EQ(checked.out, "ok\n") << checked.err;
+          std::string untimed = std::regex_replace(json.out, timing, "\"$1\":0");
+          if (events.empty()) {
+            events = untimed;
+          } else {
+            EXPECT_EQ(untimed, events);
+          }
         }
-      }
-    }
-  }
+      });
 }
 
 TEST(ParallelCrawl, BadParallelismIsRefusedBeforeAnyRequest) {
