@@ -11,11 +11,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -57,6 +57,18 @@ Outcome Crawl(ScriptedServer& server, const std::string& start, const Args& opti
   o.requests = server.RequestPaths();
   std::sort(o.requests.begin(), o.requests.end());
   return o;
+}
+
+// JSON output with the values of its timings made 0.
+std::string Untimed(std::string json) {
+  for (const char* member : {"\"elapsed_ms\":", "\"wall_ms\":"}) {
+    for (size_t at = json.find(member); at != std::string::npos; at = json.find(member, at)) {
+      at += std::strlen(member);
+      size_t digits = json.find_first_not_of("0123456789", at);
+      json.replace(at, digits - at, "0");
+    }
+  }
+  return json;
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
@@ -403,7 +415,6 @@ TEST(ParallelCrawl, OutputIsIdenticalWhateverTheParallelism) {
 // (their timings aside).
 TEST(ParallelCrawl, JsonOutputTellsWhatTheHumanOutputTells) {
   TempDir files("ferret-json");
-  const std::regex timing("\"(elapsed_ms|wall_ms)\":[0-9]+");
   ForEachSiteRun(
       [&](const Site& site, ScriptedServer& server, const Args& options, const std::string& tag) {
         auto has = [&options](const char* name) {
@@ -430,7 +441,7 @@ TEST(ParallelCrawl, JsonOutputTellsWhatTheHumanOutputTells) {
           if (has("-stat")) check.push_back("--stat");
           ProcessResult checked = RunProcess(check, files.Path(), 60);
           EXPECT_EQ(checked.out, "ok\n") << checked.err;
-          std::string untimed = std::regex_replace(json.out, timing, "\"$1\":0");
+          std::string untimed = Untimed(json.out);
           if (events.empty()) {
             events = untimed;
           } else {
