@@ -42,6 +42,7 @@ Prefetcher::Prefetcher(int count, Connector connect, FetchPolicy allowed, HostPo
       pool(pool),
       pageLimit(pageLimit),
       listsFirst(options.once || pageLimit != nullptr),
+      scanOnly(!options.download && !options.ReadsWhole()),
       memory(std::make_shared<SharedBudget>(kWindowBytes)) {
   InstallWakeHandler();
   // Recordings are made on one thread and freed on another: large ones are
@@ -232,8 +233,9 @@ void Prefetcher::GiveUp(const std::shared_ptr<Entry>& entry) {
 }
 
 void Prefetcher::Release(Entry& entry) {
-  aheadLinks.Give(entry.readLinks);
+  if (entry.readQuota != nullptr) entry.readQuota->Give(entry.readLinks);
   entry.readLinks = 0;
+  entry.readQuota = nullptr;
   entry.read.reset();
 }
 
@@ -373,30 +375,52 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(const Entry& entry, Pag
   *whole = !outcome.body || Saves(request.purpose) || outcome.html || options.ReadsWhole();
   if (outcome.body && *whole) {
     if (Scans(request.purpose) && request.depth >= 0 && outcome.html) {
-      auto ahead = std::make_shared<PageReadAhead>();
-      PageReader::Page page =
-          reader.Read(*outcome.body, outcome.url, RoomAt(entry.pendingAt), !options.keyword.IsEmpty(),
-                      [&ahead](size_t n) { ahead->bytesRead += n; }, &aheadLinks);
-      Failure ignored;
-      bool replayable = true;  // else the crawl asks again and reads what comes
-      for (const RecordedExchange& record : *recordings) replayable = replayable && record.usable;
-      if (!page.quotaMet || !outcome.body->Complete(&ignored) || !replayable) {
-        aheadLinks.Give(page.links.size());
-      } else {
-        ahead->keywordFound = page.keywordFound;
-        ahead->shown = std::move(page.shown);
-        ahead->linksCut = page.linksCut;
-        ahead->page.url = outcome.url;
-        ahead->page.depth = request.depth;
-        ahead->page.pendingAt = entry.pendingAt;
-        ahead->page.links = std::make_shared<const PageLinks>(std::move(page.links));
-        *read = std::move(ahead);
-      }
+      *read = ReadAhead(entry, outcome, *recordings, reader, whole);
     }
     outcome.body->ReadToEnd();
   }
   outcome.body.reset();
   return recordings;
+}
+
+std::shared_ptr<const PageReadAhead> Prefetcher::ReadAhead(const Entry& entry,
+                                                           FetchOutcome& outcome,
+                                                           const Recordings& recordings,
+                                                           PageReader& reader, bool* whole) {
+  const size_t limit = RoomAt(entry.pendingAt);
+  // A body that follows its head (not one at the stream's end already) and
+  // whose reading is sure of room for every link it may keep.
+  const bool unrecorded = scanOnly && limit == kMaxLinksPerPage &&
+                          !outcome.body->Stream().eof() && unrecordedLinks.Take(limit);
+  if (unrecorded) {
+    outcome.body->LeaveBodyOut();
+    *whole = false;
+  }
+  auto ahead = std::make_shared<PageReadAhead>();
+  PageReader::Page page =
+      reader.Read(*outcome.body, outcome.url, limit, !options.keyword.IsEmpty(),
+                  [&ahead](size_t n) { ahead->bytesRead += n; }, unrecorded ? nullptr : &aheadLinks);
+  ahead->arrivedWhole = outcome.body->Complete(&ahead->failure);
+  if (unrecorded) {
+    unrecordedLinks.Give(limit - page.links.size());
+  } else {
+    bool replayable = true;  // else the crawl asks again and reads what comes
+    for (const RecordedExchange& record : recordings) replayable = replayable && record.usable;
+    if (!page.quotaMet || !ahead->arrivedWhole || !replayable) {
+      aheadLinks.Give(page.links.size());
+      return nullptr;
+    }
+  }
+  ahead->bodyRecorded = !unrecorded;
+  ahead->linkLimit = limit;
+  ahead->keywordFound = page.keywordFound;
+  ahead->shown = std::move(page.shown);
+  ahead->linksCut = page.linksCut;
+  ahead->page.url = outcome.url;
+  ahead->page.depth = entry.request.depth;
+  ahead->page.pendingAt = entry.pendingAt;
+  ahead->page.links = std::make_shared<const PageLinks>(std::move(page.links));
+  return ahead;
 }
 
 void Prefetcher::Work(size_t index) {
@@ -434,8 +458,9 @@ void Prefetcher::Work(size_t index) {
     if (read && !entry->forgotten) {
       entry->read = std::move(read);
       entry->readLinks = entry->read->page.links->size();
+      entry->readQuota = LinksOf(*entry->read);
     } else if (read) {
-      aheadLinks.Give(read->page.links->size());
+      LinksOf(*read)->Give(read->page.links->size());
     }
     // What the page's links ask for stands right behind it while it waits
     // to be taken, first of all once the crawl has it (a save of the page,
@@ -456,6 +481,10 @@ void Prefetcher::Work(size_t index) {
     // The crawl waits only for what it took; shutdown polls.
     if (entry->taken) fetched.notify_all();
   }
+}
+
+SharedBudget* Prefetcher::LinksOf(const PageReadAhead& read) {
+  return read.bodyRecorded ? &aheadLinks : &unrecordedLinks;
 }
 
 void Prefetcher::WakeIfWork() {

@@ -71,6 +71,7 @@
 #include "app/Options.h"
 #include "app/PageReader.h"
 #include "app/ShownLine.h"
+#include "net/Failure.h"
 #include "net/HttpRequest.h"
 #include "net/RecordedExchange.h"
 #include "text/CStr.h"
@@ -83,15 +84,22 @@ struct PlannedPage {
   std::shared_ptr<const PageLinks> links;  // as the crawl keeps them
 };
 
-// A page a worker read whole, with the crawl's reader and link limit for the
-// links waiting at pendingAt: the crawl takes what it found instead of
-// reading the page again.
+// A page a worker read, with the crawl's reader and, at most, linkLimit
+// links (the crawl's limit for the links waiting at pendingAt): the crawl
+// takes what it found instead of reading the page again. A reading whose
+// body is in its recording arrived whole; one whose body was left out (the
+// crawl cannot read that body) is kept whatever came, and says how the body
+// ended, as the crawl's own reading would have found.
 struct PageReadAhead {
   PlannedPage page;
+  size_t linkLimit = 0;
   bool keywordFound = false;
   std::vector<ShownLine> shown;  // with -show
   bool linksCut = false;
   size_t bytesRead = 0;  // as the reader told them
+  bool bodyRecorded = true;
+  bool arrivedWhole = true;
+  Failure failure;  // why the body did not arrive whole, when it did not
 };
 
 // What Prefetcher::Take hands back.
@@ -107,6 +115,7 @@ class Prefetcher {
   static constexpr size_t kWindowBytes = 4u << 20;
   static constexpr size_t kMaxRecording = 1u << 20;
   static constexpr size_t kMaxAheadLinks = 2 * kMaxLinksPerPage;
+  static constexpr size_t kMaxUnrecordedLinks = 4 * kMaxLinksPerPage;
 
   using Page = PlannedPage;
   using Fetched = FetchedAhead;
@@ -170,7 +179,8 @@ class Prefetcher {
     std::shared_ptr<const Recordings> recordings;
     bool whole = false;  // once done: the body, if one came, was recorded to its end
     std::shared_ptr<const PageReadAhead> read;  // its page as read, until taken
-    size_t readLinks = 0;  // read's links, taken from aheadLinks
+    size_t readLinks = 0;               // read's links, taken from readQuota
+    SharedBudget* readQuota = nullptr;  // aheadLinks or unrecordedLinks
     bool queued = false;   // at `at` in the queue
     Queue::iterator at;
     bool taken = false;    // the crawl took it (or gave it up)
@@ -186,11 +196,22 @@ class Prefetcher {
 
   void Work(size_t index);
   // Fetches and records entry's request; for a page to scan, *read is set
-  // when the page was read whole; *whole says whether a body that came was
-  // recorded to its end.
+  // when the page was read (ReadAhead); *whole says whether a body that came
+  // was recorded to its end.
   std::shared_ptr<const Recordings> FetchAhead(const Entry& entry, PageReader& reader,
                                                std::shared_ptr<const PageReadAhead>* read,
                                                bool* whole);
+  // Reads the page of entry's scan from outcome's body, the answer recorded
+  // last in recordings, as the crawl will read it. Where the crawl would read
+  // that body for nothing but the scan (no save, one try) and room for a
+  // page's most links is held for it in unrecordedLinks, the body is left
+  // out of its recording (*whole false) and the reading kept whatever it
+  // finds. Otherwise the reading draws on aheadLinks and is kept (non-null)
+  // only when its links found room and the body arrived whole and
+  // replayable: else the crawl reads the replay itself.
+  std::shared_ptr<const PageReadAhead> ReadAhead(const Entry& entry, FetchOutcome& outcome,
+                                                 const Recordings& recordings,
+                                                 PageReader& reader, bool* whole);
   // The next entry for a worker, or null; it stays next until a worker
   // begins it. Holds mutex.
   std::shared_ptr<Entry> NextToFetch();
@@ -219,6 +240,8 @@ class Prefetcher {
   // spelling (not entry) is given up. Holds mutex.
   void TakeSpelling(const std::string& onceKey, bool giveUp, const std::shared_ptr<Entry>& entry,
                     int depth);
+  // What read's links are drawn from.
+  SharedBudget* LinksOf(const PageReadAhead& read);
   // Removes entry from the queue and from the keys. Holds mutex.
   void Unlist(const std::shared_ptr<Entry>& entry);
   // The crawl will not take entry: it leaves the queue, its frame and its
@@ -246,6 +269,9 @@ class Prefetcher {
   // Nothing behind a page the crawl took is fetched ahead until its links
   // are listed (-once, -maxpages): what comes next depends on them.
   const bool listsFirst;
+  // Nothing the crawl does reads a page's body but its scan: no save
+  // (-download) and no -tries to read every try whole.
+  const bool scanOnly;
   // What the recordings in memory draw on, those in flight and those the
   // crawl replays included.
   const std::shared_ptr<SharedBudget> memory;
@@ -265,8 +291,11 @@ class Prefetcher {
   std::unordered_map<std::string, int> predicted;
   // With -once: the entry listed for each OnceKeyOf.
   std::unordered_map<std::string, std::weak_ptr<Entry>> bySpelling;
-  // Links of readings in progress and kept, not yet taken.
+  // Links of readings in progress and kept, not yet taken: of those whose
+  // body is recorded, and of those whose body was left out (each holding a
+  // page's most links while it reads, what it kept once read).
   SharedBudget aheadLinks{kMaxAheadLinks};
+  SharedBudget unrecordedLinks{kMaxUnrecordedLinks};
   // With -once: the crawl took or gave up a page whose links it will tell
   // (Predict) before anything behind it is fetched ahead.
   bool crawlListsNext = false;

@@ -21,9 +21,13 @@ namespace {
 
 // Where a replayed fetch goes for a redirect hop its recordings do not hold
 // (with -once a fetch ahead stops at the first answer): the hop is a request
-// of its own for the fetcher ahead, which may have made it already.
-Connector HopConnector(CrawlContext& crawl, Purpose purpose, int depth) {
-  return [&crawl, purpose, depth](SocketStreamBuf& connection, const Url& url, Failure* failure) {
+// of its own for the fetcher ahead, which may have made it already. What
+// else the fetcher ahead did for a hop it replays goes to *ahead (when
+// given), as for the request's first exchange: its page, when it answers,
+// may have been read ahead, its body left out of the recording.
+Connector HopConnector(CrawlContext& crawl, Purpose purpose, int depth, FetchedAhead* ahead) {
+  return [&crawl, purpose, depth, ahead](SocketStreamBuf& connection, const Url& url,
+                                         Failure* failure) {
     FetchedAhead fetched = crawl.prefetcher->Take(url, purpose, depth);
     // Only a recording of this very hop is replayed; anything else (none, or
     // one that could not be kept whole) is asked for for real.
@@ -32,8 +36,10 @@ Connector HopConnector(CrawlContext& crawl, Purpose purpose, int depth) {
         !(recorded->front().url == url.Text())) {
       return crawl.connector(connection, url, failure);
     }
-    return ReplayConnector(fetched.recordings, HopConnector(crawl, purpose, depth))(connection, url,
-                                                                                    failure);
+    Connector replay =
+        ReplayConnector(std::move(fetched.recordings), HopConnector(crawl, purpose, depth, ahead));
+    if (ahead != nullptr) *ahead = std::move(fetched);
+    return replay(connection, url, failure);
   };
 }
 
@@ -43,13 +49,14 @@ Connector HopConnector(CrawlContext& crawl, Purpose purpose, int depth) {
 // the fetcher ahead knows every URL the crawl met. The first exchange is
 // told by its URL, since a kept connection may have served it without a
 // connect (and a kept one that failed asks for it again).
-Connector LiveConnector(CrawlContext& crawl, const Url& start, Purpose purpose, int depth) {
+Connector LiveConnector(CrawlContext& crawl, const Url& start, Purpose purpose, int depth,
+                        FetchedAhead* ahead) {
   auto first = std::make_shared<bool>(true);
-  return [&crawl, start = start.Text(), purpose, depth, first](SocketStreamBuf& connection,
-                                                               const Url& url, Failure* failure) {
+  return [&crawl, start = start.Text(), purpose, depth, ahead, first](
+             SocketStreamBuf& connection, const Url& url, Failure* failure) {
     if (!*first || !(url.Text() == start)) {
       *first = false;
-      return HopConnector(crawl, purpose, depth)(connection, url, failure);
+      return HopConnector(crawl, purpose, depth, ahead)(connection, url, failure);
     }
     return crawl.connector(connection, url, failure);
   };
@@ -176,10 +183,11 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
     keptFor = KeptFor::kFirstExchange;
     FetchedAhead fetched = prefetcher->Take(url, purpose, depth);
     if (fetched.recordings) {
-      connect = ReplayConnector(std::move(fetched.recordings), HopConnector(crawl, purpose, depth));
+      connect = ReplayConnector(std::move(fetched.recordings),
+                                HopConnector(crawl, purpose, depth, ahead));
       keptFor = KeptFor::kNone;
     } else {
-      connect = LiveConnector(crawl, url, purpose, depth);
+      connect = LiveConnector(crawl, url, purpose, depth, ahead);
     }
     if (ahead != nullptr) *ahead = std::move(fetched);
   }
@@ -226,7 +234,7 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
     if (!again) break;
     // A try again is made for real, whatever the first was.
     if (crawl.prefetcher != nullptr) {
-      connect = LiveConnector(crawl, url, purpose, depth);
+      connect = LiveConnector(crawl, url, purpose, depth, ahead);
       keptFor = KeptFor::kFirstExchange;
     }
   }

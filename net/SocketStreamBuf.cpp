@@ -11,7 +11,7 @@
 #include "net/Sockets.h"
 #include "net/TcpTransport.h"
 
-SocketStreamBuf::SocketStreamBuf() : connected(0), sock(SocketOpen()) {
+SocketStreamBuf::SocketStreamBuf() : connected(0), sock(-1) {
   std::memset(&peer, 0, sizeof(peer));
 }
 
@@ -52,6 +52,7 @@ int SocketStreamBuf::ConnectAddress(uint32_t address, int port) {
 
 int SocketStreamBuf::ConnectTo(const SocketAddress& address) {
   std::memcpy(&peer, &address.storage, sizeof(peer));
+  if (sock == -1) sock = SocketOpen(family);
   int result = SocketConnect(sock, address.get(), address.length);
   if (result == 0) {
     transport = std::make_unique<TcpTransport>(sock);
@@ -81,7 +82,7 @@ void SocketStreamBuf::Reopen(int newFamily) {
   overSocket = false;
   if (sock != -1) SocketClose(sock);
   family = newFamily;
-  sock = SocketOpen(family);
+  sock = -1;
 }
 
 void SocketStreamBuf::UseTransport(std::unique_ptr<Transport> replacement) {
@@ -99,7 +100,7 @@ void SocketStreamBuf::Reset() {
   transport.reset();
   if (sock != -1) SocketClose(sock);
   family = AF_INET;
-  sock = SocketOpen(family);
+  sock = -1;
   if (buffer) setp(buffer.get(), mid());
   setg(nullptr, nullptr, nullptr);
 }
