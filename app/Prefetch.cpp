@@ -191,6 +191,7 @@ void Prefetcher::DropFrame(Entry& entry) {
 }
 
 void Prefetcher::Predict(Page page) {
+  Call call(*this);
   std::lock_guard<std::mutex> lock(mutex);
   crawlListsNext = false;
   auto frame = std::make_shared<Frame>();
@@ -199,14 +200,15 @@ void Prefetcher::Predict(Page page) {
   if (frame->left > 0 && plan.LinksRequest(frame->page.depth)) {
     queue.push_front(Item{nullptr, frame});
   }
-  WakeIfWork();
+  WakeIfWork(&call);
 }
 
 void Prefetcher::ListsNothing() {
+  Call call(*this);
   std::lock_guard<std::mutex> lock(mutex);
   if (!crawlListsNext) return;
   crawlListsNext = false;
-  WakeIfWork();
+  WakeIfWork(&call);
 }
 
 void Prefetcher::ScannedLive(const Url& url, int depth) {
@@ -215,6 +217,7 @@ void Prefetcher::ScannedLive(const Url& url, int depth) {
 }
 
 void Prefetcher::Forget(const Url& url, bool save) {
+  Call call(*this);
   std::lock_guard<std::mutex> lock(mutex);
   // A page met again may be expanded again from its links (-once).
   if (!save) crawlListsNext = listsFirst;
@@ -222,7 +225,7 @@ void Prefetcher::Forget(const Url& url, bool save) {
   if (found == byKey.end()) return;
   std::shared_ptr<Entry> entry = found->second.front();  // outlives its place in the list
   GiveUp(entry);
-  WakeIfWork();  // a place in the window is free
+  WakeIfWork(&call);  // a place in the window is free
 }
 
 void Prefetcher::GiveUp(const std::shared_ptr<Entry>& entry) {
@@ -253,6 +256,7 @@ void Prefetcher::TakeSpelling(const std::string& onceKey, bool giveUp,
 }
 
 Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth) {
+  Call call(*this);
   std::unique_lock<std::mutex> lock(mutex);
   std::string key = KeyOf(url, purpose);
   // The crawl asks for the first request of the queue: it is listed before
@@ -295,7 +299,7 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
   // One no worker has begun is the crawl's to make, at once: handing it to a
   // worker would only add the wait for one to wake.
   if (entry->state == Entry::State::kWaiting) {
-    WakeIfWork();
+    WakeIfWork(&call);
     return Fetched();
   }
   while (entry->state != Entry::State::kDone && StopReason() == 0) {
@@ -307,7 +311,7 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
   if (Saves(purpose) && !entry->whole) {
     Release(*entry);
     DropFrame(*entry);
-    WakeIfWork();
+    WakeIfWork(&call);
     return Fetched();
   }
   Fetched taken;
@@ -319,7 +323,7 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
   if (Scans(purpose) && taken.expanded) crawlListsNext = false;
   // The window has moved, memory may be free (the recordings the crawl
   // replayed before are gone).
-  WakeIfWork();
+  WakeIfWork(&call);
   return taken;
 }
 
@@ -438,10 +442,13 @@ void Prefetcher::Work(size_t index) {
       continue;
     }
     entry->state = Entry::State::kFetching;
-    WakeIfWork();  // the baton: another idle worker fetches what is left
     fetching[index] = true;
     ++busy;
-    lock.unlock();
+    {
+      Call call(*this);
+      WakeIfWork(&call);  // the baton: another idle worker fetches what is left
+      lock.unlock();
+    }
 
     std::shared_ptr<const PageReadAhead> read;
     bool whole = false;
@@ -478,8 +485,13 @@ void Prefetcher::Work(size_t index) {
       }
       entry->expanded = true;
     }
-    // The crawl waits only for what it took; shutdown polls.
-    if (entry->taken) fetched.notify_all();
+    // The crawl waits only for what it took; shutdown polls. It is woken
+    // once the lock is free for it.
+    if (entry->taken) {
+      lock.unlock();
+      fetched.notify_all();
+      lock.lock();
+    }
   }
 }
 
@@ -487,10 +499,14 @@ SharedBudget* Prefetcher::LinksOf(const PageReadAhead& read) {
   return read.bodyRecorded ? &aheadLinks : &unrecordedLinks;
 }
 
-void Prefetcher::WakeIfWork() {
-  if (idleWorkers.empty() || NextToFetch() == nullptr) return;
+void Prefetcher::WakeIfWork(Call* call) {
+  if (call->worker != Call::kNobody || idleWorkers.empty() || NextToFetch() == nullptr) return;
   size_t index = idleWorkers.back();
   idleWorkers.pop_back();
   called[index] = true;
-  wakeUp[index].notify_one();
+  call->worker = index;
+}
+
+Prefetcher::Call::~Call() {
+  if (worker != kNobody) prefetcher.wakeUp[worker].notify_one();
 }

@@ -215,9 +215,22 @@ class Prefetcher {
   // The next entry for a worker, or null; it stays next until a worker
   // begins it. Holds mutex.
   std::shared_ptr<Entry> NextToFetch();
-  // Wakes one idle worker when there is a request for it to make: a change
-  // of the queue costs no wake-up that finds nothing to do. Holds mutex.
-  void WakeIfWork();
+  // An idle worker called to a request, woken when the call goes: made
+  // before the lock is taken, so that it wakes the worker once the lock is
+  // free for it (a worker woken under the lock would only wait for it).
+  struct Call {
+    static constexpr size_t kNobody = ~size_t{0};
+    explicit Call(Prefetcher& prefetcher) : prefetcher(prefetcher) {}
+    ~Call();
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+    Prefetcher& prefetcher;
+    size_t worker = kNobody;
+  };
+  // Calls one idle worker (into *call, which holds at most one) when there
+  // is a request for it to make: a change of the queue costs no wake-up that
+  // finds nothing to do. Holds mutex.
+  void WakeIfWork(Call* call);
   // Turns the next link of the frame at position into its requests, listed
   // before it; drops the frame once it has no links left. Holds mutex.
   Queue::iterator Unfold(Queue::iterator position);
