@@ -45,14 +45,13 @@ Prefetcher::Prefetcher(int count, Connector connect, FetchPolicy allowed, HostPo
       scanOnly(!options.download && !options.ReadsWhole()),
       memory(std::make_shared<SharedBudget>(kWindowBytes)) {
   InstallWakeHandler();
-  // Recordings are made on one thread and freed on another: large ones are
-  // mapped on their own and unmapped when freed, rather than left behind in
-  // the C library's per-thread heaps (which the run's memory would then keep,
-  // however little it holds).
-  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-  // And the workers share a heap per core rather than one each (the C
+  // The workers share a heap per core rather than one each (the C
   // library's default allows eight per core), so that what a heap keeps
-  // free is not multiplied by the number of workers.
+  // free is not multiplied by the number of workers. (Recordings, made on
+  // one thread and freed on another, are held in pieces the heaps reuse:
+  // net/RecordedExchange.h. Large blocks keep the C library's own, moving
+  // threshold for being mapped apart, as without -j: a fixed one would map,
+  // fault in and unmap every long line and every long list of links again.)
   unsigned cores = std::thread::hardware_concurrency();
   mallopt(M_ARENA_MAX, static_cast<int>(cores > 0 ? cores : 1));
   // Stops stay with the crawl's thread, whose waits they must cut short.
