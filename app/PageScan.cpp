@@ -195,8 +195,9 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
     if (std::shared_ptr<OncePages::Page> met = pages.Find(requested)) {
       context.reporter.Refused(requested.Text(), Reporter::Refusal::kOnce);
       SaveApart(requested, also);
-      if (prefetch) prefetch->Forget(requested, false);
-      return ExpandAgain(met, depth, page);
+      int expanded = ExpandAgain(met, depth, page);
+      if (prefetch) prefetch->Forget(requested, false, expanded == 1);
+      return expanded;
     }
     visit = std::make_shared<OncePages::Page>();
     admit = [this, &visit, &keys, &prior](const Url& url) {

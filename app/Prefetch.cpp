@@ -203,9 +203,12 @@ void Prefetcher::Predict(Page page) {
 }
 
 void Prefetcher::ListsNothing() {
+  // Only the crawl's thread, this one, writes crawlListsNext: it reads it
+  // without the lock, which a page that never stopped the fetch ahead then
+  // costs nothing.
+  if (!crawlListsNext) return;
   Call call(*this);
   std::lock_guard<std::mutex> lock(mutex);
-  if (!crawlListsNext) return;
   crawlListsNext = false;
   WakeIfWork(&call);
 }
@@ -215,11 +218,12 @@ void Prefetcher::ScannedLive(const Url& url, int depth) {
   if (options.once) predicted.emplace(OnceKeyOf(url, false), depth);
 }
 
-void Prefetcher::Forget(const Url& url, bool save) {
+void Prefetcher::Forget(const Url& url, bool save, bool expandsAgain) {
   Call call(*this);
   std::lock_guard<std::mutex> lock(mutex);
-  // A page met again may be expanded again from its links (-once).
-  if (!save) crawlListsNext = listsFirst;
+  // A page met again and expanded again from its links (-once) lists them
+  // before anything behind it.
+  if (!save && expandsAgain) crawlListsNext = listsFirst;
   auto found = byKey.find(KeyOf(url, save ? Purpose::kSave : Purpose::kScan));
   if (found == byKey.end()) return;
   std::shared_ptr<Entry> entry = found->second.front();  // outlives its place in the list

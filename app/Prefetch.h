@@ -154,7 +154,9 @@ class Prefetcher {
   Fetched Take(const Url& url, Purpose purpose, int depth);
   // The crawl will not make the predicted request after all (with -once, the
   // URL was met or saved before): it is dropped, unfetched if it still can be.
-  void Forget(const Url& url, bool save);
+  // For a scan, expandsAgain says that the crawl expands the page again from
+  // the links it remembers, and tells them next (Predict).
+  void Forget(const Url& url, bool save, bool expandsAgain = false);
 
  private:
   struct Entry;
@@ -310,7 +312,8 @@ class Prefetcher {
   SharedBudget aheadLinks{kMaxAheadLinks};
   SharedBudget unrecordedLinks{kMaxUnrecordedLinks};
   // With -once: the crawl took or gave up a page whose links it will tell
-  // (Predict) before anything behind it is fetched ahead.
+  // (Predict) before anything behind it is fetched ahead. Written by the
+  // crawl's thread alone, under the lock.
   bool crawlListsNext = false;
   bool stopping = false;
   size_t busy = 0;                               // workers fetching now
