@@ -289,8 +289,9 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
       TakeSpelling(OnceKeyOf(url, true), entry == nullptr || Scans(purpose), entry, -1);
     }
   }
-  // A page taken stops the fetch ahead behind it until its links are listed.
-  if (Scans(purpose)) crawlListsNext = listsFirst;
+  // A page taken stops the fetch ahead behind it until its links are listed
+  // (a page at a depth whose links are not followed lists none).
+  if (Scans(purpose) && plan.LinksRequest(depth)) crawlListsNext = listsFirst;
   if (entry != nullptr) {
     Unlist(entry);
   } else {
