@@ -306,8 +306,12 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
     WakeIfWork(&call);
     return Fetched();
   }
-  while (entry->state != Entry::State::kDone && StopReason() == 0) {
-    fetched.wait_for(lock, std::chrono::milliseconds(100));
+  if (entry->state != Entry::State::kDone) {
+    awaited = entry;
+    while (!AwaitedReady() && StopReason() == 0) {
+      fetched.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    awaited.reset();
   }
   if (entry->state != Entry::State::kDone) return Fetched();
   // A body to be saved is read whole: a recording that stops short of it (a
@@ -491,12 +495,27 @@ void Prefetcher::Work(size_t index) {
     }
     // The crawl waits only for what it took; shutdown polls. It is woken
     // once the lock is free for it.
-    if (entry->taken) {
+    if (awaited != nullptr && AwaitedReady()) {
       lock.unlock();
       fetched.notify_all();
       lock.lock();
     }
   }
+}
+
+bool Prefetcher::AwaitedReady() {
+  if (awaited->state != Entry::State::kDone) return false;
+  size_t seen = 0;
+  for (auto at = queue.begin(); at != queue.end() && seen < kAwaitedRun;) {
+    if (at->frame) {
+      at = Unfold(at);
+      continue;
+    }
+    if (at->entry->state == Entry::State::kFetching) return false;
+    ++seen;
+    ++at;
+  }
+  return true;
 }
 
 SharedBudget* Prefetcher::LinksOf(const PageReadAhead& read) {

@@ -116,6 +116,7 @@ class Prefetcher {
   static constexpr size_t kMaxRecording = 1u << 20;
   static constexpr size_t kMaxAheadLinks = 2 * kMaxLinksPerPage;
   static constexpr size_t kMaxUnrecordedLinks = 4 * kMaxLinksPerPage;
+  static constexpr size_t kAwaitedRun = 2;
 
   using Page = PlannedPage;
   using Fetched = FetchedAhead;
@@ -255,6 +256,11 @@ class Prefetcher {
   // spelling (not entry) is given up. Holds mutex.
   void TakeSpelling(const std::string& onceKey, bool giveUp, const std::shared_ptr<Entry>& entry,
                     int depth);
+  // Whether the crawl, waiting for the request awaited, is to go on: that
+  // request is done, and none of the next kAwaitedRun of the queue is being
+  // fetched (a crawl that has to wait waits for those too, so that requests
+  // done one after another cost it one wake-up). Holds mutex.
+  bool AwaitedReady();
   // What read's links are drawn from.
   SharedBudget* LinksOf(const PageReadAhead& read);
   // Removes entry from the queue and from the keys. Holds mutex.
@@ -300,6 +306,7 @@ class Prefetcher {
   // make them.
   std::vector<size_t> idleWorkers;
   std::condition_variable fetched;    // the crawl and shutdown wait here for a worker
+  std::shared_ptr<Entry> awaited;     // the request the crawl waits for, while it does
   Queue queue;                                   // the crawl's order
   std::unordered_map<std::string, std::list<std::shared_ptr<Entry>>> byKey;
   // With -once: each OnceKeyOf listed before, with the most depth listed.
