@@ -86,11 +86,18 @@ Prefetcher::~Prefetcher() {
 }
 
 std::string Prefetcher::KeyOf(const Url& url, Purpose purpose) {
-  return (Scans(purpose) ? "p " : "s ") + std::string(url.Text());
+  const CStr& text = url.Text();
+  std::string key;
+  key.reserve(2 + text.Length());
+  key += Scans(purpose) ? "p " : "s ";
+  key.append(text, text.Length());
+  return key;
 }
 
 std::string Prefetcher::OnceKeyOf(const Url& url, bool save) {
-  return (save ? "s " : "p ") + url.Key();
+  std::string key = save ? "s " : "p ";
+  url.AppendKeyTo(&key);
+  return key;
 }
 
 bool Prefetcher::ListsLater(const Entry& entry) const {

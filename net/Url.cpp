@@ -256,13 +256,29 @@ CStr Url::Authority() const {
 }
 
 std::string Url::Key() const {
-  std::string key = secure ? "https://" : "http://";
-  appendBracketedHost(&key, true);
-  key += ':';
-  key += std::to_string(port);
-  key += ResolvedSegments(std::string(PathView()));
-  if (hasQuery) key += "?" + std::string(QueryView());
+  std::string key;
+  AppendKeyTo(&key);
   return key;
+}
+
+void Url::AppendKeyTo(std::string* key) const {
+  // Built in room made once: the crawl and its workers key every link.
+  std::string_view path = PathView(), query = QueryView();
+  key->reserve(key->size() + sizeof "https://[]:65535?" + HostView().size() + path.size() +
+               query.size());
+  *key += secure ? "https://" : "http://";
+  appendBracketedHost(key, true);
+  *key += ':';
+  *key += std::to_string(port);
+  if (HasSegmentsToResolve(path)) {
+    *key += ResolvedSegments(std::string(path));
+  } else {
+    *key += path;
+  }
+  if (hasQuery) {
+    *key += '?';
+    *key += query;
+  }
 }
 
 namespace {
