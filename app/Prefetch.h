@@ -115,7 +115,7 @@ class Prefetcher {
   static constexpr size_t kWindowBytes = 4u << 20;
   static constexpr size_t kMaxRecording = 1u << 20;
   static constexpr size_t kMaxAheadLinks = 2 * kMaxLinksPerPage;
-  static constexpr size_t kMaxUnrecordedLinks = 4 * kMaxLinksPerPage;
+  static constexpr size_t kMaxUnrecordedLinks = 8 * kMaxLinksPerPage;
   static constexpr size_t kAwaitedRun = 2;
 
   using Page = PlannedPage;
