@@ -15,7 +15,15 @@ SocketStreamBuf::SocketStreamBuf() : connected(0), sock(-1) {
   std::memset(&peer, 0, sizeof(peer));
 }
 
+namespace {
+
+// The buffer of a connection gone, for the next one this thread makes.
+thread_local std::unique_ptr<char[]> spareBuffer;
+
+}  // namespace
+
 SocketStreamBuf::~SocketStreamBuf() {
+  if (!spareBuffer) spareBuffer = std::move(buffer);
   transport.reset();
   if (sock != -1) {
     SocketShutdown(sock, SHUT_RDWR);
@@ -106,7 +114,7 @@ void SocketStreamBuf::Reset() {
 }
 
 bool SocketStreamBuf::allocate() {
-  if (!buffer) buffer.reset(new (std::nothrow) char[kBufferSize]);
+  if (!buffer) buffer = spareBuffer ? std::move(spareBuffer) : std::unique_ptr<char[]>(new (std::nothrow) char[kBufferSize]);
   return buffer != nullptr;
 }
 
