@@ -106,7 +106,8 @@ bool Prefetcher::ListsLater(const Entry& entry) const {
 }
 
 bool Prefetcher::NotePredicted(const std::string& onceKey, int depth, bool* deeper) {
-  auto listed = predicted.emplace(onceKey, depth);
+  // try_emplace makes no entry for a key listed before (most links are).
+  auto listed = predicted.try_emplace(onceKey, depth);
   *deeper = !listed.second && depth > listed.first->second;
   if (*deeper) listed.first->second = depth;
   return listed.second;
@@ -161,10 +162,11 @@ Prefetcher::Queue::iterator Prefetcher::Unfold(Queue::iterator position) {
     // wait, those of the pages taken before them have all been handled.
     size_t taken = links.size() - index;
     size_t before = queue.size();
-    for (const PlannedRequest& request :
-         plan.Requests(frame.page.url, frame.page.depth, links[index], links.Flags(index))) {
-      List(position, request,
-           Scans(request.purpose) ? frame.page.pendingAt + links.size() - taken : 0);
+    PlannedRequest request;
+    if (plan.Request(frame.page.url, frame.page.depth, links[index], links.Flags(index),
+                     &request)) {
+      size_t pendingAt = Scans(request.purpose) ? frame.page.pendingAt + links.size() - taken : 0;
+      List(position, std::move(request), pendingAt);
     }
     if (queue.size() != before) {
       listed = true;

@@ -287,8 +287,8 @@ TEST(CrawlPlan, WhatEachLinkAsksFor) {
     // The crawl handles a page's links last found first.
     for (size_t i = c.links.size(); i-- > 0;) {
       uint8_t flags = c.flags.empty() ? 0 : c.flags[i];
-      for (const PlannedRequest& r :
-           plan.Requests(ParsedUrl("http://site.test/dir/p.html"), c.depth, c.links[i], flags)) {
+      PlannedRequest r;
+      if (plan.Request(ParsedUrl("http://site.test/dir/p.html"), c.depth, c.links[i], flags, &r)) {
         std::string what = r.purpose == Purpose::kSave   ? "save "
                            : r.purpose == Purpose::kScan ? "scan "
                                                          : "save and scan ";
