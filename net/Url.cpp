@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "text/AsciiCase.h"
+
 namespace {
 
 constexpr int kHttpPort = 80;
@@ -232,7 +234,7 @@ void Url::appendBracketedHost(std::string* out, bool lower) const {
   bool bracketed = host.find(':') != std::string_view::npos;
   if (bracketed) *out += '[';
   for (char c : host) {
-    *out += lower ? static_cast<char>(std::tolower(static_cast<unsigned char>(c))) : c;
+    *out += lower ? AsciiLower(c) : c;
   }
   if (bracketed) *out += ']';
 }
