@@ -19,15 +19,28 @@
 
 namespace {
 
-// Where a replayed fetch goes for a redirect hop its recordings do not hold
-// (with -once a fetch ahead stops at the first answer): the hop is a request
-// of its own for the fetcher ahead, which may have made it already. What
-// else the fetcher ahead did for a hop it replays goes to *ahead (when
-// given), as for the request's first exchange: its page, when it answers,
-// may have been read ahead, its body left out of the recording.
-Connector HopConnector(CrawlContext& crawl, Purpose purpose, int depth, FetchedAhead* ahead) {
-  return [&crawl, purpose, depth, ahead](SocketStreamBuf& connection, const Url& url,
-                                         Failure* failure) {
+// The redirect hops of one fetch that its own recordings do not hold (with
+// -once a fetch ahead stops at the first answer): each is a request of its
+// own for the fetcher ahead, which may have made it already, and the
+// recordings of a hop taken so are replayed for the hops after it too, as
+// far as they follow the fetch. What else the fetcher ahead did for a hop
+// it replays goes to *ahead (when given), as for the request's first
+// exchange: its page, when it answers, may have been read ahead, its body
+// left out of the recording.
+class Hops {
+ public:
+  Hops(CrawlContext& crawl, Purpose purpose, int depth, FetchedAhead* ahead)
+      : crawl(crawl), purpose(purpose), depth(depth), ahead(ahead) {}
+
+  bool Connect(SocketStreamBuf& connection, const Url& url, Failure* failure) {
+    if (!following) return Take(connection, url, failure);
+    Connector replay = following;  // lives through the call, which may replace it
+    return replay(connection, url, failure);
+  }
+
+ private:
+  bool Take(SocketStreamBuf& connection, const Url& url, Failure* failure) {
+    following = nullptr;
     FetchedAhead fetched = crawl.prefetcher->Take(url, purpose, depth);
     // Only a recording of this very hop is replayed; anything else (none, or
     // one that could not be kept whole) is asked for for real.
@@ -36,10 +49,25 @@ Connector HopConnector(CrawlContext& crawl, Purpose purpose, int depth, FetchedA
         !(recorded->front().url == url.Text())) {
       return crawl.connector(connection, url, failure);
     }
-    Connector replay =
-        ReplayConnector(std::move(fetched.recordings), HopConnector(crawl, purpose, depth, ahead));
+    following = ReplayConnector(std::move(fetched.recordings),
+                                [this](SocketStreamBuf& c, const Url& u, Failure* f) {
+                                  return Take(c, u, f);
+                                });
     if (ahead != nullptr) *ahead = std::move(fetched);
-    return replay(connection, url, failure);
+    return Connect(connection, url, failure);
+  }
+
+  CrawlContext& crawl;
+  const Purpose purpose;
+  const int depth;
+  FetchedAhead* const ahead;
+  Connector following;  // replays the recordings of the hop taken last
+};
+
+Connector HopConnector(CrawlContext& crawl, Purpose purpose, int depth, FetchedAhead* ahead) {
+  auto hops = std::make_shared<Hops>(crawl, purpose, depth, ahead);
+  return [hops](SocketStreamBuf& connection, const Url& url, Failure* failure) {
+    return hops->Connect(connection, url, failure);
   };
 }
 
@@ -52,11 +80,11 @@ Connector HopConnector(CrawlContext& crawl, Purpose purpose, int depth, FetchedA
 Connector LiveConnector(CrawlContext& crawl, const Url& start, Purpose purpose, int depth,
                         FetchedAhead* ahead) {
   auto first = std::make_shared<bool>(true);
-  return [&crawl, start = start.Text(), purpose, depth, ahead, first](
+  return [&crawl, start = start.Text(), first, hops = HopConnector(crawl, purpose, depth, ahead)](
              SocketStreamBuf& connection, const Url& url, Failure* failure) {
     if (!*first || !(url.Text() == start)) {
       *first = false;
-      return HopConnector(crawl, purpose, depth, ahead)(connection, url, failure);
+      return hops(connection, url, failure);
     }
     return crawl.connector(connection, url, failure);
   };
