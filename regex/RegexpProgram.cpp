@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "regex/LiteralSet.h"
 #include "regex/RegexpEmitter.h"
 #include "regex/RegexpParser.h"
 
@@ -56,7 +57,10 @@ RegexpProgram::RegexpProgram(const char* pattern, int foldCase) {
   std::free(folded);
 }
 
-RegexpProgram::~RegexpProgram() { delete[] program; }
+RegexpProgram::~RegexpProgram() {
+  delete[] program;
+  delete[] literalGuard;
+}
 
 bool RegexpProgram::Compile(const char* pattern) {
   if (pattern == nullptr) {
@@ -88,6 +92,7 @@ bool RegexpProgram::Compile(const char* pattern) {
   }
   groups = writer.nextGroup - 1;
   FindSearchData(flags);
+  FindLiterals();
   FindReplayEnd();
   return true;
 }
@@ -167,6 +172,29 @@ void RegexpProgram::FindPrefix(const char* start) {
   scan.Build(prefix, prefixLength);
 }
 
+void RegexpProgram::FindLiterals() {
+  if (anchored || (prefixLength > 0 && scan.Checked() >= 2)) return;
+  // About 17 KB: kept off the stack of the compiling thread.
+  LiteralSet* literals = new (std::nothrow) LiteralSet;
+  auto* windows = new (std::nothrow) uint64_t[LiteralSet::kMax][MultiLiteralScan::kWidthMax][4];
+  int width = 0, back = 0, count = 0;
+  double admitted = 1;
+  if (literals != nullptr && windows != nullptr && literals->Find(program, programSize))
+    count = literals->Windows(windows, &width, &back, &admitted);
+  // A window that fits a quarter of the positions or more saves too little
+  // over trying them.
+  if (count > 0 && admitted < 0.25) {
+    literalGuard = new (std::nothrow) char[literals->extent];
+    if (literalGuard != nullptr) {
+      literalExtent = literals->extent;
+      std::memcpy(literalGuard, program, static_cast<size_t>(literalExtent));
+      literalScan.Build(windows, count, width, back);
+    }
+  }
+  delete literals;
+  delete[] windows;
+}
+
 void RegexpProgram::SkipTo(const char* node) {
   if (node == nullptr) return;  // a damaged chain: attempts start at the top
   skipNode = static_cast<int>(node - program);
@@ -229,6 +257,14 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
   copy->skipLength = skipLength;
   std::memcpy(copy->guard, guard, sizeof guard);
   copy->guardLength = guardLength;
+  if (literalExtent > 0) {
+    copy->literalGuard = new (std::nothrow) char[literalExtent];
+    if (copy->literalGuard != nullptr) {
+      std::memcpy(copy->literalGuard, literalGuard, static_cast<size_t>(literalExtent));
+      copy->literalExtent = literalExtent;
+      copy->literalScan = literalScan;
+    }
+  }
   copy->groups = groups;
   copy->replayEnd = replayEnd;
   copy->firstChar = firstChar;

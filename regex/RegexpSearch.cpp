@@ -60,6 +60,14 @@ bool RegexpProgram::Search(const char* subject) {
     Unmatch();
     return false;
   }
+  if (LiteralsIntact()) {
+    const char* first = literalScan.Find(subject);
+    if (first == nullptr) {
+      Unmatch();
+      return false;
+    }
+    return SearchLiterals(first, subject);
+  }
   // Most searches of a crawl find no candidate at all: they end here, before
   // a matcher is set up.
   const char* first = subject;
@@ -90,12 +98,29 @@ __attribute__((noinline)) bool RegexpProgram::SearchFrom(const char* first, cons
   return found;
 }
 
+inline bool RegexpProgram::LiteralsIntact() const {
+  return literalExtent > 0 && std::memcmp(program, literalGuard, literalExtent) == 0;
+}
+
+__attribute__((noinline)) bool RegexpProgram::SearchLiterals(const char* first,
+                                                             const char* subject) {
+  startNode = 1;
+  startSkip = 0;
+  bool found = Run(first, subject, true);
+  if (!found) Unmatch();
+  return found;
+}
+
 // Tries the candidates from first on, leftmost first.
-bool RegexpProgram::Run(const char* first, const char* subject) {
+bool RegexpProgram::Run(const char* first, const char* subject, bool literals) {
   RegexpMatcher matcher(*this, subject);
   bool found = false;
   if (anchored) {
     found = matcher.TryAt(subject);
+  } else if (literals) {
+    for (const char* at = first; at != nullptr; at = literalScan.Find(at + 1)) {
+      if ((found = matcher.TryAt(at)) || matcher.Stopped()) break;
+    }
   } else if (prefixLength > 0) {
     for (const char* at = first; at != nullptr; at = NextCandidate(at + 1)) {
       if (!PrefixFits(at)) continue;

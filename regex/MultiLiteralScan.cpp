@@ -1,0 +1,137 @@
+#include "regex/MultiLiteralScan.h"
+
+#include <cstring>
+
+#if defined(__SSE2__) && defined(__GNUC__)
+#include <immintrin.h>
+#define FERRET_REGEX_SSSE3 1
+#endif
+
+namespace {
+
+using Tables = MultiLiteralScan::Tables;
+
+uintptr_t Address(const char* at) { return reinterpret_cast<uintptr_t>(at); }
+
+// Byte by byte. Every byte up to lead has been seen and is not the NUL; a
+// window is tested only once all its bytes have been.
+const char* FindPortable(const char* at, const Tables& t) {
+  const unsigned char* lead = reinterpret_cast<const unsigned char*>(at);
+  for (const unsigned char* s = lead;; ++s) {
+    const unsigned char* window = s + t.back;
+    for (; lead < window + t.width; ++lead)
+      if (*lead == '\0') return nullptr;
+    unsigned fit = t.bytes[0][window[0]];
+    for (int i = 1; i < t.width && fit != 0; ++i) fit &= t.bytes[i][window[i]];
+    if (fit != 0) return reinterpret_cast<const char*>(s);
+  }
+}
+
+#ifdef FERRET_REGEX_SSSE3
+// A 64-byte chunk at a time, as four aligned 16-byte reads, so that no read
+// crosses a page; the first chunk may begin before at, and what those bytes
+// give is dropped. The sanitizers would take those reads for overruns (of
+// the allocation, never of the page), so the scan is exempt from them.
+//
+// Bit p of a chunk's hit mask: a window ends at position p of the chunk.
+// Position i of the window is looked up in the vector of its own byte and
+// shifted by width - 1 - i bytes towards the end, the bytes shifted in
+// coming from the vector before (zero before the first: no window that
+// begins before the chunk of at can give a start at or after at).
+template <int kWidth>
+__attribute__((target("ssse3"), no_sanitize("address", "thread"))) const char* FindSsse3(
+    const char* at, const Tables& t) {
+  const __m128i nibble = _mm_set1_epi8(0x0F);
+  const __m128i zero = _mm_setzero_si128();
+  __m128i low[kWidth], high[kWidth], previous[kWidth];
+  for (int i = 0; i < kWidth; ++i) {
+    low[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.low[i]));
+    high[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.high[i]));
+    previous[i] = zero;
+  }
+  const uintptr_t end = kWidth - 1 + static_cast<uintptr_t>(t.back);  // window end - start
+  const uintptr_t firstEnd = Address(at) + end;                       // no window may end before it
+  const char* chunk = reinterpret_cast<const char*>(Address(at) & ~uintptr_t{63});
+  uint64_t keepNul = ~uint64_t{0} << (Address(at) & 63);
+  for (;; chunk += 64, keepNul = ~uint64_t{0}) {
+    uint64_t hits = 0, nul = 0;
+    for (int q = 0; q < 4; ++q) {
+      __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(chunk + 16 * q));
+      __m128i lo = _mm_and_si128(x, nibble);
+      __m128i hi = _mm_and_si128(_mm_srli_epi16(x, 4), nibble);
+      __m128i fit = _mm_set1_epi8(-1);
+      for (int i = 0; i < kWidth; ++i) {
+        __m128i in = _mm_and_si128(_mm_shuffle_epi8(low[i], lo), _mm_shuffle_epi8(high[i], hi));
+        __m128i shifted = in;
+        // Shift counts must be constants: kWidth - 1 - i is 0, 1 or 2.
+        if (kWidth - 1 - i == 1) shifted = _mm_alignr_epi8(in, previous[i], 15);
+        if (kWidth - 1 - i == 2) shifted = _mm_alignr_epi8(in, previous[i], 14);
+        previous[i] = in;
+        fit = _mm_and_si128(fit, shifted);
+      }
+      uint64_t none = static_cast<uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(fit, zero)));
+      hits |= (~none & 0xFFFF) << (16 * q);
+      nul |= static_cast<uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, zero))) << (16 * q);
+    }
+    nul &= keepNul;
+    if (Address(chunk) + 64 <= firstEnd) {
+      hits = 0;
+    } else if (Address(chunk) < firstEnd) {
+      hits &= ~uint64_t{0} << (firstEnd - Address(chunk));
+    }
+    if (nul != 0) hits &= (nul & (0 - nul)) - 1;  // windows that end before the NUL
+    if (hits != 0) return chunk + __builtin_ctzll(hits) - end;
+    if (nul != 0) return nullptr;
+  }
+}
+#endif
+
+using FindFunction = const char* (*)(const char*, const Tables&);
+
+FindFunction ChooseFind(int width, MultiLiteralScan::Level level) {
+#ifdef FERRET_REGEX_SSSE3
+  if (level == MultiLiteralScan::kSsse3) {
+    if (width == 1) return FindSsse3<1>;
+    if (width == 2) return FindSsse3<2>;
+    return FindSsse3<3>;
+  }
+#else
+  (void)width;
+  (void)level;
+#endif
+  return FindPortable;
+}
+
+}  // namespace
+
+MultiLiteralScan::Level MultiLiteralScan::Widest() {
+#ifdef FERRET_REGEX_SSSE3
+  // Asked when a pattern is compiled, never per search.
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("ssse3")) return kSsse3;
+#endif
+  return kPortable;
+}
+
+// Strings share buckets in pattern order, count / kBuckets (rounded up) a
+// bucket, so that a few strings have a bucket each.
+void MultiLiteralScan::Build(const uint64_t (*windows)[kWidthMax][4], int count, int width,
+                             int back, Level level) {
+  std::memset(&tables, 0, sizeof tables);
+  tables.width = width;
+  tables.back = back;
+  int share = (count + kBuckets - 1) / kBuckets;
+  for (int j = 0; j < count; ++j) {
+    uint8_t bucket = static_cast<uint8_t>(1u << (j / share));
+    for (int i = 0; i < width; ++i) {
+      for (int c = 1; c < 256; ++c) {
+        if (!(windows[j][i][c >> 6] >> (c & 63) & 1)) continue;
+        tables.bytes[i][c] |= bucket;
+        tables.low[i][c & 15] |= bucket;
+        tables.high[i][c >> 4] |= bucket;
+      }
+    }
+  }
+  Level widest = Widest();
+  find = ChooseFind(width, level < widest ? level : widest);
+}
