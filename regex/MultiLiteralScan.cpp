@@ -28,16 +28,18 @@ const char* FindPortable(const char* at, const Tables& t) {
 }
 
 #ifdef FERRET_REGEX_SSSE3
-// A 64-byte chunk at a time, as four aligned 16-byte reads, so that no read
-// crosses a page; the first chunk may begin before at, and what those bytes
-// give is dropped. The sanitizers would take those reads for overruns (of
-// the allocation, never of the page), so the scan is exempt from them.
+// A 16-byte block at a time, each an aligned read, so that no read crosses
+// a page; the first block may begin before at, and what those bytes give is
+// dropped. Blocks this short keep the cost of the short texts (links, most
+// lines) low. The sanitizers would take the reads before at and past the
+// NUL for overruns (of the allocation, never of the page), so the scan is
+// exempt from them.
 //
-// Bit p of a chunk's hit mask: a window ends at position p of the chunk.
+// Bit p of a block's hit mask: a window ends at position p of the block.
 // Position i of the window is looked up in the vector of its own byte and
 // shifted by width - 1 - i bytes towards the end, the bytes shifted in
-// coming from the vector before (zero before the first: no window that
-// begins before the chunk of at can give a start at or after at).
+// coming from the block before (zero before the first: no window that
+// begins before the block of at can give a start at or after at).
 template <int kWidth>
 __attribute__((target("ssse3"), no_sanitize("address", "thread"))) const char* FindSsse3(
     const char* at, const Tables& t) {
@@ -51,36 +53,32 @@ __attribute__((target("ssse3"), no_sanitize("address", "thread"))) const char* F
   }
   const uintptr_t end = kWidth - 1 + static_cast<uintptr_t>(t.back);  // window end - start
   const uintptr_t firstEnd = Address(at) + end;                       // no window may end before it
-  const char* chunk = reinterpret_cast<const char*>(Address(at) & ~uintptr_t{63});
-  uint64_t keepNul = ~uint64_t{0} << (Address(at) & 63);
-  for (;; chunk += 64, keepNul = ~uint64_t{0}) {
-    uint64_t hits = 0, nul = 0;
-    for (int q = 0; q < 4; ++q) {
-      __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(chunk + 16 * q));
-      __m128i lo = _mm_and_si128(x, nibble);
-      __m128i hi = _mm_and_si128(_mm_srli_epi16(x, 4), nibble);
-      __m128i fit = _mm_set1_epi8(-1);
-      for (int i = 0; i < kWidth; ++i) {
-        __m128i in = _mm_and_si128(_mm_shuffle_epi8(low[i], lo), _mm_shuffle_epi8(high[i], hi));
-        __m128i shifted = in;
-        // Shift counts must be constants: kWidth - 1 - i is 0, 1 or 2.
-        if (kWidth - 1 - i == 1) shifted = _mm_alignr_epi8(in, previous[i], 15);
-        if (kWidth - 1 - i == 2) shifted = _mm_alignr_epi8(in, previous[i], 14);
-        previous[i] = in;
-        fit = _mm_and_si128(fit, shifted);
-      }
-      uint64_t none = static_cast<uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(fit, zero)));
-      hits |= (~none & 0xFFFF) << (16 * q);
-      nul |= static_cast<uint64_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, zero))) << (16 * q);
+  const char* block = reinterpret_cast<const char*>(Address(at) & ~uintptr_t{15});
+  unsigned keepNul = 0xFFFFu << (Address(at) & 15);
+  for (;; block += 16, keepNul = 0xFFFF) {
+    __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
+    __m128i lo = _mm_and_si128(x, nibble);
+    __m128i hi = _mm_and_si128(_mm_srli_epi16(x, 4), nibble);
+    __m128i fit = _mm_set1_epi8(-1);
+    for (int i = 0; i < kWidth; ++i) {
+      __m128i in = _mm_and_si128(_mm_shuffle_epi8(low[i], lo), _mm_shuffle_epi8(high[i], hi));
+      __m128i shifted = in;
+      // Shift counts must be constants: kWidth - 1 - i is 0, 1 or 2.
+      if (kWidth - 1 - i == 1) shifted = _mm_alignr_epi8(in, previous[i], 15);
+      if (kWidth - 1 - i == 2) shifted = _mm_alignr_epi8(in, previous[i], 14);
+      previous[i] = in;
+      fit = _mm_and_si128(fit, shifted);
     }
-    nul &= keepNul;
-    if (Address(chunk) + 64 <= firstEnd) {
+    unsigned hits = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(fit, zero))) & 0xFFFF;
+    unsigned nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, zero))) & keepNul;
+    if ((hits | nul) == 0) continue;
+    if (Address(block) + 16 <= firstEnd) {
       hits = 0;
-    } else if (Address(chunk) < firstEnd) {
-      hits &= ~uint64_t{0} << (firstEnd - Address(chunk));
+    } else if (Address(block) < firstEnd) {
+      hits &= ~0u << (firstEnd - Address(block));
     }
     if (nul != 0) hits &= (nul & (0 - nul)) - 1;  // windows that end before the NUL
-    if (hits != 0) return chunk + __builtin_ctzll(hits) - end;
+    if (hits != 0) return block + __builtin_ctz(hits) - end;
     if (nul != 0) return nullptr;
   }
 }
