@@ -75,7 +75,7 @@ class Walker {
       int op = NodeOp(node);
       if (op == Op::Literal) {
         const char* text = NodeOperand(node);
-        for (; *text != '\0' && length < LiteralSet::kDepth; ++text) {
+        for (; *text != '\0' && length < out.depth; ++text) {
           std::memset(path[length], 0, sizeof path[length]);
           AddByte(path[length++], static_cast<unsigned char>(*text));
         }
@@ -83,7 +83,7 @@ class Walker {
       } else if (IsOneChar(op) || op == Op::OneOrMore) {
         // A run of one or more takes at least its first character.
         const char* one = op == Op::OneOrMore ? NodeOperand(node) : node;
-        if (length == LiteralSet::kDepth || !Read(one)) return Emit(length);
+        if (length == out.depth || !Read(one)) return Emit(length);
         if (NodeOp(one) == Op::Literal) {
           std::memset(path[length], 0, sizeof path[length]);
           AddByte(path[length++], static_cast<unsigned char>(*NodeOperand(one)));
@@ -120,9 +120,10 @@ class Walker {
 
 }  // namespace
 
-bool LiteralSet::Find(const char* program, int size) {
+bool LiteralSet::Find(const char* program, int size, int depth) {
   count = 0;
   extent = 0;
+  this->depth = depth < kDepth ? depth : kDepth;
   return size > 1 && Walker(program, size, *this).Run() && count > 0;
 }
 

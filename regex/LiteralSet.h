@@ -22,7 +22,9 @@ struct LiteralSet {
   static constexpr int kMax = 64;  // strings; more and the scan would admit too much
 
   // program holds size bytes, magic included, and compiled without error.
-  bool Find(const char* program, int size);
+  // Strings stop at depth sets (at most kDepth): a walk to the end of the
+  // window chosen reads no more of the program than the window needs.
+  bool Find(const char* program, int size, int depth = kDepth);
   // The window of width up to MultiLiteralScan::kWidthMax that every string
   // covers and whose sets admit the fewest bytes, and the distinct windows
   // of the strings there; returns their count. A window wider than 1 is
@@ -34,6 +36,7 @@ struct LiteralSet {
   uint64_t sets[kMax][kDepth][4];
   int length[kMax];
   int count = 0;
+  int depth = kDepth;
   int extent = 0;  // Find read the program's bytes [0, extent)
 };
 

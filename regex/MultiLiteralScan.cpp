@@ -13,6 +13,16 @@ using Tables = MultiLiteralScan::Tables;
 
 uintptr_t Address(const char* at) { return reinterpret_cast<uintptr_t>(at); }
 
+// The byte tables tell exactly which buckets a window's bytes are in, where
+// the nibble tables admit every pairing of a bucket's nibbles. The window's
+// bytes are all in the subject.
+inline bool WindowFits(const char* start, const Tables& t) {
+  const unsigned char* window = reinterpret_cast<const unsigned char*>(start) + t.back;
+  unsigned fit = t.bytes[0][window[0]];
+  for (int i = 1; i < t.width && fit != 0; ++i) fit &= t.bytes[i][window[i]];
+  return fit != 0;
+}
+
 // Byte by byte. Every byte up to lead has been seen and is not the NUL; a
 // window is tested only once all its bytes have been.
 const char* FindPortable(const char* at, const Tables& t) {
@@ -21,9 +31,7 @@ const char* FindPortable(const char* at, const Tables& t) {
     const unsigned char* window = s + t.back;
     for (; lead < window + t.width; ++lead)
       if (*lead == '\0') return nullptr;
-    unsigned fit = t.bytes[0][window[0]];
-    for (int i = 1; i < t.width && fit != 0; ++i) fit &= t.bytes[i][window[i]];
-    if (fit != 0) return reinterpret_cast<const char*>(s);
+    if (WindowFits(reinterpret_cast<const char*>(s), t)) return reinterpret_cast<const char*>(s);
   }
 }
 
@@ -40,9 +48,12 @@ const char* FindPortable(const char* at, const Tables& t) {
 // shifted by width - 1 - i bytes towards the end, the bytes shifted in
 // coming from the block before (zero before the first: no window that
 // begins before the block of at can give a start at or after at).
+//
+// The same code runs as SSSE3 and, where the processor has AVX2, in VEX
+// form: three-operand instructions need no register copies.
 template <int kWidth>
-__attribute__((target("ssse3"), no_sanitize("address", "thread"))) const char* FindSsse3(
-    const char* at, const Tables& t) {
+__attribute__((target("ssse3"), always_inline, no_sanitize("address", "thread"))) inline const char*
+FindBlocks(const char* at, const Tables& t) {
   const __m128i nibble = _mm_set1_epi8(0x0F);
   const __m128i zero = _mm_setzero_si128();
   __m128i low[kWidth], high[kWidth], previous[kWidth];
@@ -78,9 +89,24 @@ __attribute__((target("ssse3"), no_sanitize("address", "thread"))) const char* F
       hits &= ~0u << (firstEnd - Address(block));
     }
     if (nul != 0) hits &= (nul & (0 - nul)) - 1;  // windows that end before the NUL
-    if (hits != 0) return block + __builtin_ctz(hits) - end;
+    for (; hits != 0; hits &= hits - 1) {
+      const char* start = block + __builtin_ctz(hits) - end;
+      if (WindowFits(start, t)) return start;
+    }
     if (nul != 0) return nullptr;
   }
+}
+
+template <int kWidth>
+__attribute__((target("ssse3"), no_sanitize("address", "thread"))) const char* FindSsse3(
+    const char* at, const Tables& t) {
+  return FindBlocks<kWidth>(at, t);
+}
+
+template <int kWidth>
+__attribute__((target("avx2"), no_sanitize("address", "thread"))) const char* FindAvx2(
+    const char* at, const Tables& t) {
+  return FindBlocks<kWidth>(at, t);
 }
 #endif
 
@@ -88,6 +114,11 @@ using FindFunction = const char* (*)(const char*, const Tables&);
 
 FindFunction ChooseFind(int width, MultiLiteralScan::Level level) {
 #ifdef FERRET_REGEX_SSSE3
+  if (level == MultiLiteralScan::kAvx2) {
+    if (width == 1) return FindAvx2<1>;
+    if (width == 2) return FindAvx2<2>;
+    return FindAvx2<3>;
+  }
   if (level == MultiLiteralScan::kSsse3) {
     if (width == 1) return FindSsse3<1>;
     if (width == 2) return FindSsse3<2>;
@@ -106,6 +137,7 @@ MultiLiteralScan::Level MultiLiteralScan::Widest() {
 #ifdef FERRET_REGEX_SSSE3
   // Asked when a pattern is compiled, never per search.
   __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return kAvx2;
   if (__builtin_cpu_supports("ssse3")) return kSsse3;
 #endif
   return kPortable;

@@ -23,8 +23,9 @@ class MultiLiteralScan {
  public:
   static constexpr int kWidthMax = 3;
   static constexpr int kBuckets = 8;
-  // The instructions the scan is written in.
-  enum Level { kPortable, kSsse3 };
+  // The instructions the scan is written in, narrowest first; kAvx2 runs
+  // the SSSE3 scan in the VEX encoding.
+  enum Level { kPortable, kSsse3, kAvx2 };
   static Level Widest();
 
   // windows[j][i]: the 256-bit set of window position i of string j, count
