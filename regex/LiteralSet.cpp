@@ -32,6 +32,13 @@ void NodeSet(const char* node, uint64_t* set) {
     }
 }
 
+// Nodes that take no character: groups, Empty, and the assertions, which
+// only rule positions out.
+bool TakesNothing(int op) {
+  return op == Op::Empty || op == Op::LineStart || op == Op::WordStart || op == Op::WordEnd ||
+         (op > Op::GroupOpen && op < Op::GroupClose + kRegexpSlots);
+}
+
 bool IsOneChar(int op) { return op == Op::InSet || op == Op::NotInSet || op == Op::AnyChar; }
 
 // One walk over the paths. path holds the sets of the current path; a fork
@@ -104,7 +111,7 @@ class Walker {
           Walk(NodeOperand(alt), length);
         }
         return;
-      } else if (op != Op::Empty && !(op > Op::GroupOpen && op < Op::GroupClose + kRegexpSlots)) {
+      } else if (!TakesNothing(op)) {
         return Emit(length);
       }
     }

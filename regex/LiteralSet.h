@@ -3,8 +3,9 @@
 // MultiLiteralScan searches for.
 //
 // Find walks every path from the first node: literal bytes and one-character
-// nodes add a set, groups and Empty add nothing, an Alt chain forks the
-// path, and anything else (a repeat, an anchor, the end) ends it. A string
+// nodes add a set (a run of one or more adds its first and ends the path),
+// groups, Empty, ^, \< and \> add nothing, an Alt chain forks the path, and
+// anything else (a repeat of zero or more, a loop, $, the end) ends it. A string
 // stops at kDepth sets. Every match begins with the characters of one
 // string, each in its set, so a position where no string fits starts no
 // match. Find fails when some path ends before it has a set (the pattern

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "regex/RegexpScan.h"
+
 #if defined(__SSE2__) && defined(__GNUC__)
 #include <immintrin.h>
 #define FERRET_REGEX_SSSE3 1
@@ -135,9 +137,10 @@ FindFunction ChooseFind(int width, MultiLiteralScan::Level level) {
 
 MultiLiteralScan::Level MultiLiteralScan::Widest() {
 #ifdef FERRET_REGEX_SSSE3
-  // Asked when a pattern is compiled, never per search.
+  // Asked when a pattern is compiled, never per search. A build without the
+  // wide prefix scans goes without the VEX form too.
+  if (RegexpScan::Widest() >= RegexpScan::kAvx2) return kAvx2;
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return kAvx2;
   if (__builtin_cpu_supports("ssse3")) return kSsse3;
 #endif
   return kPortable;

@@ -183,7 +183,10 @@ void RegexpProgram::FindLiterals() {
     count = literals->Windows(windows, &width, &back, &admitted);
   // A window that fits a quarter of the positions or more saves too little
   // over trying them.
-  if (count > 0 && admitted < 0.25 && literals->Find(program, programSize, back + width)) {
+  // The prefix scan tests as many characters and its fit may be the match.
+  bool narrow = prefixLength > 0 && width <= scan.Checked();
+  if (count > 0 && !narrow && admitted < 0.25 &&
+      literals->Find(program, programSize, back + width)) {
     literalGuard = new (std::nothrow) char[literals->extent];
     if (literalGuard != nullptr) {
       literalExtent = literals->extent;

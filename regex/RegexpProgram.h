@@ -81,7 +81,8 @@ class RegexpProgram {
   void FindPrefix(const char* start);
   void FindReplayEnd();
   // Sets up the literal scan when every match begins with one of a few
-  // strings and the prefix scan would test fewer than two characters.
+  // strings and the prefix scan would test fewer than two characters, and
+  // fewer than the literal scan.
   void FindLiterals();
   // Records node as where attempts go on once the prefix has fitted.
   void SkipTo(const char* node);

@@ -1,9 +1,9 @@
 // The multi-literal scan at every instruction level this processor runs,
 // against a byte-by-byte reading of the same strings, over every text
-// length up to a few 64-byte chunks, every alignment, and a string placed
-// at every offset, cut by the end of the text or broken inside. Its sets are
-// single bytes and letters in both cases: for them the nibble tables admit
-// exactly the set, so every level must give exactly the first fit.
+// length up to a dozen 16-byte blocks, every alignment, and a string placed
+// at every offset, cut by the end of the text or broken inside. With no more
+// strings than buckets every level must give exactly the first fit: the
+// byte tables confirm what the nibble tables admit.
 #include <gtest/gtest.h>
 
 #include <cstring>

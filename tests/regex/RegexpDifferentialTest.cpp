@@ -194,6 +194,7 @@ const LiteralCase kLiteralPatterns[] = {
     {"[0-9][0-9]x|ab", true},
     {"(a(b)|c(d))e", true},
     {"\\.(html?|php)\\>", true},
+    {"\\<down\\>|^lic|x+yz", true},
     {"one|two|three|four|five|six|seven|eight|nine|ten", true},
     {"ab|cd|ef|gh|ij|kl|mn|op|qr|st|uv|wx|yz", true},
 };
