@@ -46,9 +46,15 @@ bool IsOneChar(int op) { return op == Op::InSet || op == Op::NotInSet || op == O
 // stay those of every branch.
 class Walker {
  public:
-  Walker(const char* program, int size, LiteralSet& out) : program(program), size(size), out(out) {}
+  // A probe only asks whether every path takes a character: most patterns
+  // that have no strings fail it within a few nodes, before any set is
+  // copied.
+  // out null: a probe, which records nothing.
+  Walker(const char* program, int size, LiteralSet* out, int depth)
+      : program(program), size(size), out(out), probe(out == nullptr), depth(depth) {}
   bool Run() {
     Walk(program + 1, 0);
+    if (out != nullptr) out->extent = extent;
     return ok;
   }
 
@@ -56,12 +62,13 @@ class Walker {
   static constexpr int kBudget = 4096;  // nodes a walk may enter
 
   void Emit(int length) {
-    if (length == 0 || out.count == LiteralSet::kMax) {
+    if (length == 0 || (!probe && out->count == LiteralSet::kMax)) {
       ok = false;
       return;
     }
-    std::memcpy(out.sets[out.count], path, sizeof path);
-    out.length[out.count++] = length;
+    if (probe) return;
+    std::memcpy(out->sets[out->count], path, sizeof path[0] * static_cast<size_t>(length));
+    out->length[out->count++] = length;
   }
   // Notes the node's bytes as read; false when it does not lie in the program.
   bool Read(const char* node) {
@@ -70,11 +77,12 @@ class Walker {
     int op = NodeOp(node);
     if (op == Op::Literal || op == Op::InSet || op == Op::NotInSet)
       end += static_cast<int>(std::strlen(node + 3)) + 1;
-    if (end > out.extent) out.extent = end;
+    if (end > extent) extent = end;
     return true;
   }
   void Walk(const char* node, int length) {
     for (; ok; node = NextNode(node)) {
+      if (probe && length > 0) return;
       if (--budget < 0 || !Read(node)) {
         ok = false;
         return;
@@ -82,7 +90,7 @@ class Walker {
       int op = NodeOp(node);
       if (op == Op::Literal) {
         const char* text = NodeOperand(node);
-        for (; *text != '\0' && length < out.depth; ++text) {
+        for (; *text != '\0' && length < depth; ++text) {
           std::memset(path[length], 0, sizeof path[length]);
           AddByte(path[length++], static_cast<unsigned char>(*text));
         }
@@ -90,7 +98,7 @@ class Walker {
       } else if (IsOneChar(op) || op == Op::OneOrMore) {
         // A run of one or more takes at least its first character.
         const char* one = op == Op::OneOrMore ? NodeOperand(node) : node;
-        if (length == out.depth || !Read(one)) return Emit(length);
+        if (length == depth || !Read(one)) return Emit(length);
         if (NodeOp(one) == Op::Literal) {
           std::memset(path[length], 0, sizeof path[length]);
           AddByte(path[length++], static_cast<unsigned char>(*NodeOperand(one)));
@@ -119,8 +127,11 @@ class Walker {
 
   const char* program;
   int size;
-  LiteralSet& out;
-  uint64_t path[LiteralSet::kDepth][4] = {};
+  LiteralSet* out;
+  uint64_t path[LiteralSet::kDepth][4];  // set by Walk before it is read
+  bool probe;
+  int depth;       // sets a string holds at most
+  int extent = 0;  // the program's bytes [0, extent) were read
   int budget = kBudget;
   bool ok = true;
 };
@@ -130,8 +141,12 @@ class Walker {
 bool LiteralSet::Find(const char* program, int size, int depth) {
   count = 0;
   extent = 0;
-  this->depth = depth < kDepth ? depth : kDepth;
-  return size > 1 && Walker(program, size, *this).Run() && count > 0;
+  return EveryPathTakesOne(program, size) &&
+         Walker(program, size, this, depth < kDepth ? depth : kDepth).Run() && count > 0;
+}
+
+bool LiteralSet::EveryPathTakesOne(const char* program, int size) {
+  return size > 1 && Walker(program, size, nullptr, kDepth).Run();
 }
 
 int LiteralSet::Windows(uint64_t (*out)[MultiLiteralScan::kWidthMax][4], int* width, int* back,

@@ -26,6 +26,9 @@ struct LiteralSet {
   // Strings stop at depth sets (at most kDepth): a walk to the end of the
   // window chosen reads no more of the program than the window needs.
   bool Find(const char* program, int size, int depth = kDepth);
+  // Whether every path takes a character; Find fails when it does not. Quick
+  // for most patterns that have no strings.
+  static bool EveryPathTakesOne(const char* program, int size);
   // The window of width up to MultiLiteralScan::kWidthMax that every string
   // covers and whose sets admit the fewest bytes, and the distinct windows
   // of the strings there; returns their count. A window wider than 1 is
@@ -34,10 +37,9 @@ struct LiteralSet {
   int Windows(uint64_t (*out)[MultiLiteralScan::kWidthMax][4], int* width, int* back,
               double* admitted) const;
 
-  uint64_t sets[kMax][kDepth][4];
+  uint64_t sets[kMax][kDepth][4];  // of string j, the first length[j] are set
   int length[kMax];
   int count = 0;
-  int depth = kDepth;
   int extent = 0;  // Find read the program's bytes [0, extent)
 };
 

@@ -59,6 +59,7 @@ RegexpProgram::RegexpProgram(const char* pattern, int foldCase) {
 
 RegexpProgram::~RegexpProgram() {
   delete[] program;
+  delete literalScan;
   delete[] literalGuard;
 }
 
@@ -174,28 +175,43 @@ void RegexpProgram::FindPrefix(const char* start) {
 
 void RegexpProgram::FindLiterals() {
   if (anchored || (prefixLength > 0 && scan.Checked() >= 2)) return;
-  // About 17 KB: kept off the stack of the compiling thread.
-  LiteralSet* literals = new (std::nothrow) LiteralSet;
-  auto* windows = new (std::nothrow) uint64_t[LiteralSet::kMax][MultiLiteralScan::kWidthMax][4];
-  int width = 0, back = 0, count = 0;
+  if (LiteralSet::EveryPathTakesOne(program, programSize)) BuildLiteralScan();
+}
+
+// About 23 KB of stack, left uninitialised, kept out of FindLiterals so
+// that the compiles that stop there never set it up.
+__attribute__((noinline)) void RegexpProgram::BuildLiteralScan() {
+  LiteralSet literals;
+  uint64_t windows[LiteralSet::kMax][MultiLiteralScan::kWidthMax][4];
+  if (!literals.Find(program, programSize)) return;
+  int width = 0, back = 0;
   double admitted = 1;
-  if (literals != nullptr && windows != nullptr && literals->Find(program, programSize))
-    count = literals->Windows(windows, &width, &back, &admitted);
-  // A window that fits a quarter of the positions or more saves too little
+  int count = literals.Windows(windows, &width, &back, &admitted);
+  // The prefix scan tests as many characters and its fit may be the match;
+  // a window that fits a quarter of the positions or more saves too little
   // over trying them.
-  // The prefix scan tests as many characters and its fit may be the match.
   bool narrow = prefixLength > 0 && width <= scan.Checked();
-  if (count > 0 && !narrow && admitted < 0.25 &&
-      literals->Find(program, programSize, back + width)) {
-    literalGuard = new (std::nothrow) char[literals->extent];
-    if (literalGuard != nullptr) {
-      literalExtent = literals->extent;
-      std::memcpy(literalGuard, program, static_cast<size_t>(literalExtent));
-      literalScan.Build(windows, count, width, back);
-    }
+  if (count == 0 || narrow || admitted >= 0.25 ||
+      !literals.Find(program, programSize, back + width))
+    return;
+  MultiLiteralScan found;
+  found.Build(windows, count, width, back);
+  KeepLiteralScan(found, program, literals.extent);
+}
+
+bool RegexpProgram::KeepLiteralScan(const MultiLiteralScan& found, const char* bytes, int extent) {
+  literalScan = new (std::nothrow) MultiLiteralScan(found);
+  literalGuard = new (std::nothrow) char[extent];
+  if (literalScan == nullptr || literalGuard == nullptr) {
+    delete literalScan;
+    delete[] literalGuard;
+    literalScan = nullptr;
+    literalGuard = nullptr;
+    return false;
   }
-  delete literals;
-  delete[] windows;
+  std::memcpy(literalGuard, bytes, static_cast<size_t>(extent));
+  literalExtent = extent;
+  return true;
 }
 
 void RegexpProgram::SkipTo(const char* node) {
@@ -260,14 +276,9 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
   copy->skipLength = skipLength;
   std::memcpy(copy->guard, guard, sizeof guard);
   copy->guardLength = guardLength;
-  if (literalExtent > 0) {
-    copy->literalGuard = new (std::nothrow) char[literalExtent];
-    if (copy->literalGuard != nullptr) {
-      std::memcpy(copy->literalGuard, literalGuard, static_cast<size_t>(literalExtent));
-      copy->literalExtent = literalExtent;
-      copy->literalScan = literalScan;
-    }
-  }
+  // The guard as compiled, even when this program has been damaged since.
+  // Without memory for them the copy tries every position.
+  if (literalExtent > 0) copy->KeepLiteralScan(*literalScan, literalGuard, literalExtent);
   copy->groups = groups;
   copy->replayEnd = replayEnd;
   copy->firstChar = firstChar;

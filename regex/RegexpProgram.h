@@ -84,6 +84,7 @@ class RegexpProgram {
   // strings and the prefix scan would test fewer than two characters, and
   // fewer than the literal scan.
   void FindLiterals();
+  void BuildLiteralScan();
   // Records node as where attempts go on once the prefix has fitted.
   void SkipTo(const char* node);
   // Search from its first candidate on, first not null (with no prefix,
@@ -160,10 +161,15 @@ class RegexpProgram {
   // prefix sets do not describe (an alternation) or they describe one
   // character only; then literalGuard holds a copy of the program's bytes
   // [0, literalExtent) the scan was read from, and a search whose program
-  // no longer holds them does not use it. literalExtent 0: no literal scan.
-  MultiLiteralScan literalScan;
-  char* literalGuard = nullptr;  // owned
+  // no longer holds them does not use it. literalExtent 0: no literal scan
+  // (and both pointers are null). Both owned; most programs have none, so
+  // they cost a compile nothing.
+  MultiLiteralScan* literalScan = nullptr;
+  char* literalGuard = nullptr;
   int literalExtent = 0;
+  // Keeps a copy of the scan and, as the guard, of extent bytes; false (and
+  // nothing set up) when memory runs out.
+  bool KeepLiteralScan(const MultiLiteralScan& scan, const char* bytes, int extent);
   int groups = 0;  // groups in the pattern, 0..9
   // Where the replay of a successful path may stop: past the last group
   // node when the program has no Loop (then a path only moves forward),

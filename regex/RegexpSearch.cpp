@@ -70,7 +70,7 @@ bool RegexpProgram::Search(const char* subject) {
     return false;
   }
   if (LiteralsIntact()) {
-    const char* first = literalScan.Find(subject);
+    const char* first = literalScan->Find(subject);
     if (first == nullptr) {
       Unmatch();
       return false;
@@ -123,7 +123,7 @@ bool RegexpProgram::Run(const char* first, const char* subject, bool literals) {
   if (anchored) {
     found = matcher.TryAt(subject);
   } else if (literals) {
-    for (const char* at = first; at != nullptr; at = literalScan.Find(at + 1)) {
+    for (const char* at = first; at != nullptr; at = literalScan->Find(at + 1)) {
       if ((found = matcher.TryAt(at)) || matcher.Stopped()) break;
     }
   } else if (prefixLength > 0) {

@@ -233,7 +233,20 @@ TEST(RegexpDifferential, LiteralScansAgreeWithTheReference) {
   alignas(64) char buffer[256];
   int compared = 0;
   for (const LiteralCase& c : kLiteralPatterns) {
-    EXPECT_EQ(c.scanned, RegexpProgram(c.pattern, 1).UsesLiteralScan()) << c.pattern;
+    RegexpProgram folded(c.pattern, 1);
+    EXPECT_EQ(c.scanned, folded.UsesLiteralScan()) << c.pattern;
+    // A private copy (what a Regexp copy takes to match) keeps the scan.
+    RegexpProgram* copy = folded.PrivateCopy();
+    ASSERT_NE(nullptr, copy);
+    EXPECT_EQ(c.scanned, copy->UsesLiteralScan()) << c.pattern;
+    for (const char* text : kLiteralTexts) {
+      bool found = folded.Search(text);
+      EXPECT_EQ(found, copy->Search(text)) << c.pattern << " over '" << text << "'";
+      if (found) {
+        EXPECT_EQ(folded.SubStartOf(0) - text, copy->SubStartOf(0) - text) << c.pattern;
+      }
+    }
+    RegexpProgram::Release(copy);
     for (int fold = 0; fold <= 1; ++fold) {
       for (const char* text : kLiteralTexts) {
         for (size_t pad = 0; pad <= 70; pad += 1 + pad / 8) {
