@@ -16,12 +16,13 @@ struct CrawlFailure {
     kSave,            // a file could not be saved at path: reason
     kTooManyLinks,    // url had more than count links
     kTooManyPending,  // count links waited across the crawl, first met on url
+    kStartLine,       // line count of the start list (-i), holding url, is bad: saveReason
   };
   Kind kind = Kind::kFetch;
   CStr url;
   CStr path;
   Failure fetch;    // kFetch
-  CStr saveReason;  // kSave
+  CStr saveReason;  // kSave; kStartLine: what is wrong with the line
   size_t count = 0;
 };
 

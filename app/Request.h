@@ -53,7 +53,10 @@ bool RobotsAllow(CrawlContext& crawl, const Url& url);
 // for url: always for the start URL, which the user asked for.
 bool InScope(const CrawlContext& crawl, const Url& url);
 
-// The run's host confinement (-confine) and scope (InScope), as a policy for
+// Whether url's host is in the run's shard (-shard); always without -shard.
+bool InShard(const CrawlContext& crawl, const Url& url);
+
+// The run's host confinement (-confine), shard and scope (InScope), as a policy for
 // Fetch, and the confinement as one on host names (null without -confine).
 FetchPolicy ConfinementPolicy(const CrawlContext& crawl);
 // What the workers fetching ahead may ask for: ConfinementPolicy, and
