@@ -351,7 +351,9 @@ bool ReadOptions(int argc, const char* const* argv, int first, Options& options)
     const char* argument = argv[i];
     const OptionName* entry = Lookup(argument);
     if (entry == nullptr) {
-      if (argument[0] == '-') {
+      if (strcasecmp(argument, "-i") == 0) {
+        Refuse("-i FILE comes first, in place of the URL");
+      } else if (argument[0] == '-') {
         Refuse("unknown option %s; see --help", argument);
       } else {
         Refuse("unexpected argument %s; see --help", argument);
