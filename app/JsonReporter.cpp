@@ -191,9 +191,9 @@ void JsonReporter::StartBegun(const CStr& url, long line, int depth) {
   WriteRaw(Event("start").Url("url", url).Number("line", line).Number("depth", depth).Done());
 }
 
-void JsonReporter::Outlink(const CStr& url, int depth, const CStr& referrer) {
+void JsonReporter::Outlink(const CStr& url, int shard, int depth, const CStr& referrer) {
   Event event("outlink");
-  event.Url("url", url).Number("depth", depth);
+  event.Url("url", url).Number("shard", shard).Number("depth", depth);
   if (referrer.IsEmpty()) {
     event.Null("referrer");
   } else {

@@ -405,7 +405,8 @@ bool Crawler::TakeLink(PendingPage& page, NextVisit* next) {
   }
   // A link to another shard's host is handed on, never asked for here.
   if (!InShard(context, step.target)) {
-    context.reporter.Outlink(step.target.Text(), step.depth, page.url.Text());
+    context.reporter.Outlink(step.target.Text(), ShardOf(context, step.target), step.depth,
+                             page.url.Text());
     return false;
   }
   // File mode acts on the link itself, once only with -once.

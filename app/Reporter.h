@@ -99,9 +99,10 @@ class Reporter {
     (void)depth;
   }
   // -shard: url, found on referrer (empty for a start URL), belongs to
-  // another shard; it is not asked for, and would be scanned at depth.
-  virtual void Outlink(const CStr& url, int depth, const CStr& referrer) {
+  // shard, another one; it is not asked for, and would be scanned at depth.
+  virtual void Outlink(const CStr& url, int shard, int depth, const CStr& referrer) {
     (void)url;
+    (void)shard;
     (void)depth;
     (void)referrer;
   }

@@ -172,9 +172,12 @@ bool InScope(const CrawlContext& crawl, const Url& url) {
          scope->Allows(url);
 }
 
+int ShardOf(const CrawlContext& crawl, const Url& url) {
+  return ShardOfHost(url.HostView(), crawl.options.shards);
+}
+
 bool InShard(const CrawlContext& crawl, const Url& url) {
-  const Options& options = crawl.options;
-  return options.shards == 0 || ShardOfHost(url.HostView(), options.shards) == options.shard;
+  return crawl.options.shards == 0 || ShardOf(crawl, url) == crawl.options.shard;
 }
 
 FetchPolicy ConfinementPolicy(const CrawlContext& crawl) {
@@ -238,7 +241,7 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
   // for, once however often the tries meet it.
   auto handOn = [&crawl, &refused, &url, depth](const Url& target) {
     if (refused.insert(target.Key()).second)
-      crawl.reporter.Outlink(target.Text(), depth, url.Text());
+      crawl.reporter.Outlink(target.Text(), ShardOf(crawl, target), depth, url.Text());
     return false;
   };
   const FetchPolicy policy = [&crawl, &admit, &admittedBefore, &admitted, &refuse, &handOn,

@@ -55,6 +55,8 @@ bool InScope(const CrawlContext& crawl, const Url& url);
 
 // Whether url's host is in the run's shard (-shard); always without -shard.
 bool InShard(const CrawlContext& crawl, const Url& url);
+// The shard url's host belongs to (with -shard).
+int ShardOf(const CrawlContext& crawl, const Url& url);
 
 // The run's host confinement (-confine), shard and scope (InScope), as a policy for
 // Fetch, and the confinement as one on host names (null without -confine).

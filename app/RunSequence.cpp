@@ -82,8 +82,9 @@ bool ReadStart(const Options& options, const CStr& text, Url* start, UrlProblem*
 // the run shares. True when the request for start itself failed.
 bool CrawlFrom(const RunShared& run, const Url& start, int depth) {
   const Options& options = run.options;
-  if (options.shards != 0 && ShardOfHost(start.HostView(), options.shards) != options.shard) {
-    run.reporter.Outlink(start.Text(), depth, CStr());
+  int shard = options.shards != 0 ? ShardOfHost(start.HostView(), options.shards) : 0;
+  if (shard != options.shard) {
+    run.reporter.Outlink(start.Text(), shard, depth, CStr());
     return false;
   }
   // The proxies are read once for the run; every request, fetched ahead or
@@ -143,6 +144,14 @@ bool CrawlList(const RunShared& run, bool* allFailed) {
       failure.saveReason = line.problem.c_str();
       run.reporter.Failed(failure);
       anyFailed = true;
+      continue;
+    }
+    if (line.depth == kMetBefore) {
+      // Another run asked for it: with -once, this one does not.
+      std::vector<std::string> keys;
+      std::shared_ptr<OncePages::Page> prior;
+      if (run.options.once)
+        run.once->pages.Meet(start, std::make_shared<OncePages::Page>(), &keys, &prior);
       continue;
     }
     int depth = line.depth >= 0 ? line.depth : run.options.depth;

@@ -41,8 +41,8 @@ void ReadStartLine(const std::string& line, StartLine* start) {
   start->url = url;
   std::string depth = NextWord(line, &at);
   if (depth.empty()) return;
-  start->depth = ReadDepthWord(depth);
-  if (start->depth < 0) {
+  start->depth = depth == "-" ? kMetBefore : ReadDepthWord(depth);
+  if (start->depth == -1) {
     start->problem = "the depth '" + depth + "' is no whole number from 0";
   } else if (!NextWord(line, &at).empty()) {
     start->problem = "more than a URL and a depth";

@@ -3,8 +3,9 @@
 // A line is a URL, optionally followed by blanks and a depth (a whole
 // number from 0, the depth that start is crawled to instead of -d's), so
 // that a link handed on with the depth it has left can be given back as it
-// came. Blanks around either are ignored; an empty line, or one whose first
-// non-blank character is '#', is no start. Anything else on a line (a third
+// came; or a URL and "-": a URL requested before (by an earlier run), which
+// -once counts as met and does not request again. Blanks around either are ignored; an empty line,
+// or one whose first non-blank character is '#', is no start. Anything else on a line (a third
 // word, a depth that is no number) makes it a bad line, which is reported
 // with its number and skipped; the URL itself is read later, by the run, as
 // a start URL given alone is.
@@ -14,10 +15,12 @@
 #include <cstdio>
 #include <string>
 
+constexpr int kMetBefore = -2;
+
 struct StartLine {
   long number = 0;      // from 1
   std::string url;      // empty: the line holds no start
-  int depth = -1;       // -1: the run's -d
+  int depth = -1;       // -1: the run's -d; kMetBefore: requested before, no start
   std::string problem;  // why the line is bad; empty when it is not
 };
 

@@ -29,6 +29,8 @@ TEST(StartList, LinesAreAUrlAndAnOptionalDepth) {
       {"  #comment 3", "", -1, false},
       {"http://h/a x", "http://h/a", -1, true},
       {"http://h/a -1", "http://h/a", -1, true},
+      {"http://h/a -", "http://h/a", kMetBefore, false},
+      {"http://h/a - 2", "http://h/a", kMetBefore, true},
       {"http://h/a 99999999999", "http://h/a", -1, true},
       {"http://h/a 2 more", "http://h/a", 2, true},
       {"http://h/a 2 # note", "http://h/a", 2, true},

@@ -90,6 +90,19 @@ TEST_F(StartListTest, EachStartIsCrawledInTurnInItsOwnScope) {
   }
 }
 
+// A line "URL -" names a page an earlier run asked for: with -once it is
+// not asked for again, whichever start meets it; without, it is no start.
+TEST_F(StartListTest, PagesMetBeforeAreNotAskedForWithOnce) {
+  std::ofstream(dir.Path() + "/met") << a.Url("/a.html") << " -\n" << a.Url("/index.html") << "\n";
+  for (const char* once : {" -once", ""}) {
+    a.ClearRequests();
+    ProcessResult r = Run(std::string("-i met -d 1 -confine") + once);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(a.RequestPaths(), *once ? Args{"/index.html"} : Args{"/index.html", "/a.html"})
+        << once;
+  }
+}
+
 TEST_F(StartListTest, ListsThatCrawlNothing) {
   const struct {
     const char* list;  // written to the file "only"
