@@ -98,8 +98,8 @@ TEST_F(StartListTest, PagesMetBeforeAreNotAskedForWithOnce) {
     a.ClearRequests();
     ProcessResult r = Run(std::string("-i met -d 1 -confine") + once);
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(a.RequestPaths(), *once ? Args{"/index.html"} : Args{"/index.html", "/a.html"})
-        << once;
+    const Args asked = *once ? Args{"/index.html"} : Args{"/index.html", "/a.html"};
+    EXPECT_EQ(a.RequestPaths(), asked) << once;
   }
 }
 
