@@ -28,9 +28,12 @@ with: a page first reached along a longer path is not expanded again from a
 shorter one, as a single -once run would (give a depth that covers the site,
 or cross fewer shards, when that matters).
 
--state (a crawl state on disk) is given each shard, one file per shard
-under --workdir, when the ferret binary lists it in its usage text; --state
-off leaves it out.
+Every shard runs with -once. What a shard asked for in earlier rounds is
+kept by -state (a crawl state on disk, one file per shard under --workdir)
+when the ferret binary lists -state in its usage text (--state on/off to
+say so); without it, each round's list begins with "URL -" lines, the pages
+the shard asked for before, which -once then does not ask for again (a cost
+that grows with the crawl: -state is the way for large ones).
 """
 import argparse
 import json
@@ -44,7 +47,7 @@ COUNTERS = ("saves", "prints", "hits", "http200", "errors", "refused")
 
 
 def shard_command(ferret, shard, shards, options, state_file):
-    command = [ferret, "-i", "-", "-shard", "%d/%d" % (shard, shards), "-json"]
+    command = [ferret, "-i", "-", "-shard", "%d/%d" % (shard, shards), "-json", "-once"]
     if state_file:
         command += ["-state", state_file]
     return command + list(options)
@@ -141,11 +144,15 @@ def crawl(args, runner, out):
     for line in starts:
         seen.add(line.split()[0])
     todo = {shard: list(starts) for shard in range(args.shards)}
+    met = {shard: set() for shard in range(args.shards)}  # pages each shard asked for
     rounds = []
     for number in range(1, args.rounds + 1):
         if not todo:
             break
         shards = sorted(todo)
+        if not state:
+            for shard in shards:
+                todo[shard] = ["%s -\n" % url for url in sorted(met[shard])] + todo[shard]
         jobs = [(args.ferret, shard, args.shards, todo[shard], args.options,
                  os.path.join(args.workdir, "shard-%d.state" % shard) if state else None)
                 for shard in shards]
@@ -166,6 +173,9 @@ def crawl(args, runner, out):
                 out.write(line + "\n")
                 if kind == "page":
                     seen.update((event["url"], event["final_url"]))
+                    met[shard].update((event["url"], event["final_url"]))
+                elif kind == "start":
+                    seen.add(event["url"])
                 elif kind == "outlink" and event["referrer"] is not None and event["depth"] >= 0:
                     prior = handed.get(event["url"])
                     if prior is None or prior[1] < event["depth"]:
