@@ -3,12 +3,14 @@
 Each host serves pages p0.html to p5.html; every page mentions "ferret"
 and links the next page of its own host and two pages of other hosts, so
 that a crawl from one page crosses every host, and shards, many times.
-Every request is logged as (host, path). Serves on threads of this process
+Every request is logged as (host, path), and answered after delay seconds
+(a network's round trip, for timings). Serves on threads of this process
 until close().
 """
 import http.server
 import socketserver
 import threading
+import time
 
 HOSTS = ["127.0.0.%d" % n for n in range(2, 10)]
 PAGES = 6
@@ -20,7 +22,7 @@ class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 
 class EightHostSite:
-    def __init__(self):
+    def __init__(self, delay=0.0):
         self.lock = threading.Lock()
         self.log = []
         self.servers = []
@@ -31,6 +33,8 @@ class EightHostSite:
                 host = self.server.server_address[0]
                 with site.lock:
                     site.log.append((host, self.path))
+                if delay:
+                    time.sleep(delay)
                 body = site.page(host, self.path)
                 self.send_response(200 if body is not None else 404)
                 self.send_header("Content-Type", "text/html" if body else "text/plain")
