@@ -5,7 +5,8 @@
 // happened: the exchange (hits for every response header read, http200 for
 // an answer) and the failure, if any. A refusal by confinement is silent and
 // counts nothing; so is a request while the run is stopping, or one that the
-// stop cut short.
+// stop cut short. A redirect to another shard's host (-shard) is not
+// followed: it is an outlink, with the request's depth.
 #ifndef FERRET_APP_REQUEST_H_
 #define FERRET_APP_REQUEST_H_
 

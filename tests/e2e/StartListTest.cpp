@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Shard.h"
 #include "tests/common/Files.h"
 #include "tests/common/Subprocess.h"
 #include "tests/support/HttpResponse.h"
@@ -101,6 +102,48 @@ TEST_F(StartListTest, PagesMetBeforeAreNotAskedForWithOnce) {
     const Args asked = *once ? Args{"/index.html"} : Args{"/index.html", "/a.html"};
     EXPECT_EQ(a.RequestPaths(), asked) << once;
   }
+}
+
+// -shard: only the shard's own hosts are asked; a link, a redirect or a
+// start on another shard's host is an outlink event, with the depth it
+// would be scanned at, and nothing is asked of that host.
+TEST_F(StartListTest, ShardsAskOnlyTheirOwnHostsAndHandTheRestOn) {
+  int shards = 2;
+  while (ShardOfHost("127.0.0.1", shards) == ShardOfHost("127.0.0.2", shards)) ++shards;
+  const std::string ofA =
+      std::to_string(ShardOfHost("127.0.0.1", shards)) + "/" + std::to_string(shards);
+  const std::string ofB =
+      std::to_string(ShardOfHost("127.0.0.2", shards)) + "/" + std::to_string(shards);
+  const std::string bShard = std::to_string(ShardOfHost("127.0.0.2", shards));
+  a.SetResponse("/index.html",
+                HtmlResponse("ferret\n<a href=\"a.html\">a</a>\n<a href=\"" + b.Url("/x.html") +
+                             "\">x</a>\n<a href=\"moved.html\">m</a>\n"));
+  a.SetResponse("/moved.html", RedirectResponse(b.Url("/y.html")));
+  ProcessResult own = Run(a.Url("/index.html") + " -d 2 -json -shard " + ofA);
+  EXPECT_EQ(own.exitCode, 0) << own.err;
+  EXPECT_EQ(a.RequestPaths(), (Args{"/index.html", "/moved.html", "/a.html"}));
+  EXPECT_TRUE(b.Requests().empty());
+  for (const std::string& outlink :
+       {"{\"type\":\"outlink\",\"url\":\"" + b.Url("/x.html") + "\",\"shard\":" + bShard +
+            ",\"depth\":1,\"referrer\":\"" + a.Url("/index.html") + "\"}",
+        "{\"type\":\"outlink\",\"url\":\"" + b.Url("/y.html") + "\",\"shard\":" + bShard +
+            ",\"depth\":1,\"referrer\":\"" + a.Url("/moved.html") + "\"}"}) {
+    EXPECT_NE(own.out.find(outlink + "\n"), std::string::npos) << outlink << "\n" << own.out;
+  }
+  std::ofstream(dir.Path() + "/json") << own.out;
+  ProcessResult checked =
+      RunProcess({"/usr/bin/python3", FERRET_SOURCE_DIR "/tests/e2e/json_check.py",
+                  FERRET_SOURCE_DIR "/doc/ferret-events.schema.json", "json"},
+                 dir.Path(), 60);
+  EXPECT_EQ(checked.out, "ok\n") << checked.err;
+  // The start itself belongs to the other shard: handed on, nothing asked.
+  a.ClearRequests();
+  ProcessResult other = Run(a.Url("/index.html") + " -d 2 -json -shard " + ofB);
+  EXPECT_EQ(other.exitCode, 0) << other.err;
+  EXPECT_TRUE(a.Requests().empty() && b.Requests().empty());
+  EXPECT_EQ(Lines(other.out).front(), "{\"type\":\"outlink\",\"url\":\"" + a.Url("/index.html") +
+                                          "\",\"shard\":" + ofA.substr(0, ofA.find('/')) +
+                                          ",\"depth\":2,\"referrer\":null}");
 }
 
 TEST_F(StartListTest, ListsThatCrawlNothing) {
