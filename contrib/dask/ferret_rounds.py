@@ -220,8 +220,9 @@ def main():
                         "(default: a temporary directory, removed)")
     parser.add_argument("--output", help="the merged JSON Lines (default: standard output)")
     args = parser.parse_args()
-    if args.ferret == "ferret" or os.sep in args.ferret:
-        args.ferret = os.path.abspath(args.ferret) if os.sep in args.ferret else args.ferret
+    # A relative path is this machine's; a bare name is looked up on each worker's PATH.
+    if os.sep in args.ferret:
+        args.ferret = os.path.abspath(args.ferret)
     temporary = None
     if args.workdir is None:
         temporary = tempfile.TemporaryDirectory(prefix="ferret-rounds-")
