@@ -16,9 +16,11 @@
 #include "text/CStr.h"
 
 // Rewrites pattern into out so that every ASCII letter outside brackets
-// matches either case: a letter becomes "[Xx]". Backslashes are not
-// special; a ']' always leaves the bracket state. out must hold
-// 4 * strlen(pattern) + 1 bytes.
+// matches either case: a letter becomes "[Xx]". Sets are read as the parser
+// reads them (a ']' right after "[" or "[^" is a member, and a backslash in a
+// set is a member) and copied unchanged. Outside sets a backslash escapes the
+// next character: "\\[" stays a literal bracket and an escaped letter folds
+// like the letter. out must hold 4 * strlen(pattern) + 1 bytes.
 void FoldCase(const char* pattern, char* out);
 
 class RegexpProgram {
