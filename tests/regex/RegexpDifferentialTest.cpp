@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "regex/Regexp.h"
 #include "regex/RegexpProgram.h"
@@ -169,6 +170,49 @@ TEST(RegexpDifferential, CandidateScansAgreeAtEveryOffset) {
     }
   }
   EXPECT_GT(compared, 10000);
+}
+
+// Large programs: alternations of up to a few hundred branches (literals,
+// literals with a tail, groups), folded and not, over texts that hold some
+// of their words, so that late branches, long chains and many choice points
+// meet the reference.
+TEST(RegexpDifferential, LargeProgramsAgreeWithTheReference) {
+  Random r(7059);
+  int compared = 0;
+  for (int i = 0; i < 60; ++i) {
+    std::vector<std::string> words;
+    std::string pattern;
+    int groups = 0;
+    for (size_t branch = 0, branches = 20 + r.Below(200); branch < branches; ++branch) {
+      std::string word;
+      for (size_t n = 0, length = 2 + r.Below(6); n < length; ++n) word += "abcxyz"[r.Below(6)];
+      words.push_back(word);
+      if (branch > 0) pattern += '|';
+      switch (r.Below(4)) {
+        case 0: pattern += word + "[a-c]*" + word.substr(0, 1); break;
+        case 1:
+          if (++groups < kRegexpSlots) {
+            pattern += "(" + word + ")" + (r.Below(2) ? "+" : "x?");
+            break;
+          }
+          [[fallthrough]];
+        default: pattern += word; break;
+      }
+    }
+    for (int t = 0; t < 8; ++t) {
+      std::string text;
+      for (size_t n = 0, length = r.Below(6); n < length; ++n) {
+        text += std::string(r.Below(4), "Xy. "[r.Below(4)]);
+        text += words[r.Below(words.size())];
+      }
+      bool done = false;
+      int fold = static_cast<int>(r.Below(2));
+      std::string diff = CompareWithReference(pattern.c_str(), fold, text.c_str(), kBudget, &done);
+      ASSERT_EQ("", diff) << "case " << i << " fold " << fold << " over '" << text << "'";
+      compared += done;
+    }
+  }
+  EXPECT_GT(compared, 300);
 }
 
 struct Hostile {
