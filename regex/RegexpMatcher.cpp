@@ -1,5 +1,6 @@
 #include "regex/RegexpMatcher.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,6 +22,10 @@ constexpr uint64_t kCheapStepsPerChar = 16;
 #endif
 // The largest bit table a search allocates; a larger one goes without.
 constexpr size_t kMaxMemoBytes = size_t{256} << 20;
+
+constexpr int kOutOfMemory = 25;
+
+std::atomic<size_t> searchMemoryLimit{SIZE_MAX};
 
 bool IsWordChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
@@ -73,6 +78,8 @@ const char* Follower(const char* repeat) {
 }
 
 }  // namespace
+
+void SetRegexpSearchMemoryLimit(size_t bytes) { searchMemoryLimit.store(bytes); }
 
 RegexpMatcher::RegexpMatcher(RegexpProgram& program, const char* subject)
     : program(program), subjectStart(subject), position(subject), attemptStart(subject) {}
@@ -176,7 +183,7 @@ __attribute__((flatten)) bool RegexpMatcher::Run(const char* node) {
     node = NextNode(node);
     continue;
   fail:
-    if (error != 0 || exhausted || !Backtrack(&node, &at)) return false;
+    if (error != 0 || !Backtrack(&node, &at)) return false;
   }
 }
 
@@ -201,9 +208,11 @@ bool RegexpMatcher::PassGroup(int op, const char* at) {
 // where the walk goes on. False when none is left.
 bool RegexpMatcher::Backtrack(const char** node, const char** at) {
   straight = false;
-  if (!memoTried &&
-      steps > kCheapSteps + kCheapStepsPerChar * static_cast<uint64_t>(attemptStart - subjectStart))
+  if (!memoTried && steps > kCheapSteps + kCheapStepsPerChar *
+                                              static_cast<uint64_t>(attemptStart - subjectStart)) {
     StartMemo();
+    if (error != 0) return false;
+  }
   while (top > 0) {
     Frame& frame = frames[top - 1];
     if (NodeOp(frame.node) == Op::Alt) {
@@ -338,14 +347,16 @@ bool RegexpMatcher::PushRepeat(const char* fewest, const char* end, const char* 
   return true;
 }
 
-// Doubles the stack (it holds at least two frames already); false, with the
-// search exhausted, when there is no memory for it.
+// Doubles the stack (it holds at least two frames already); false, with
+// the error set, when there is no memory for it.
 __attribute__((noinline)) bool RegexpMatcher::Grow() {
   size_t bigger = capacity * 2;
-  void* grown = frames == inlineFrames ? std::malloc(bigger * sizeof(Frame))
-                                       : std::realloc(frames, bigger * sizeof(Frame));
+  void* grown = nullptr;
+  if (MayHold((bigger - capacity) * sizeof(Frame)))
+    grown = frames == inlineFrames ? std::malloc(bigger * sizeof(Frame))
+                                   : std::realloc(frames, bigger * sizeof(Frame));
   if (grown == nullptr) {
-    exhausted = true;
+    error = kOutOfMemory;
     return false;
   }
   if (frames == inlineFrames) std::memcpy(grown, inlineFrames, sizeof inlineFrames);
@@ -372,11 +383,23 @@ void RegexpMatcher::StartMemo() {
   size_t length = std::strlen(subjectStart);
   size_t tableRows = static_cast<size_t>(program.programSize) / 3 + 1;
   if (length + 1 > kMaxMemoBytes * 8 / tableRows) return;
-  size_t bits = tableRows * (length + 1);
-  memo = static_cast<uint64_t*>(std::calloc(bits / 64 + 1, sizeof(uint64_t)));
-  if (memo == nullptr) return;  // the search goes on without it
+  size_t words = tableRows * (length + 1) / 64 + 1;
+  if (MayHold(words * sizeof(uint64_t)))
+    memo = static_cast<uint64_t*>(std::calloc(words, sizeof(uint64_t)));
+  if (memo == nullptr) {
+    // Without the table the search could take exponential time.
+    error = kOutOfMemory;
+    return;
+  }
   rows = tableRows;
   columns = length + 1;
+}
+
+bool RegexpMatcher::MayHold(size_t bytes) {
+  size_t limit = searchMemoryLimit.load(std::memory_order_relaxed);
+  if (bytes > limit || held > limit - bytes) return false;
+  held += bytes;
+  return true;
 }
 
 // Walks the successful path again, taking at each choice point what its

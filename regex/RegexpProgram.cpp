@@ -266,6 +266,7 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
   copy->anchored = anchored;
   copy->compiledOK = compiledOK;
   copy->subStringCount = subStringCount;
+  copy->lastSearchError = lastSearchError;
   std::memcpy(copy->subStart, subStart, sizeof subStart);
   std::memcpy(copy->subEnd, subEnd, sizeof subEnd);
   return copy;

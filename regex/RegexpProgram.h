@@ -58,6 +58,10 @@ class RegexpProgram {
   // The members of the set every match begins with, when the program is one
   // alternative that starts with a bracket set; nullptr otherwise.
   const char* FirstSet() const { return firstSet; }
+  // The error code of the latest search that ended in an error (out of
+  // memory, a damaged program); 0 when none has. Kept across searches, so a
+  // caller may look once after many.
+  int LastSearchError() const { return lastSearchError; }
   // The matcher's work in the last search (RegexpMatcher::Steps).
   uint64_t SearchSteps() const { return searchSteps; }
   // A slot of the last search; nullptr when it is unset.
@@ -152,6 +156,7 @@ class RegexpProgram {
   // otherwise programSize. An offset into program.
   int replayEnd = 0;
   uint64_t searchSteps = 0;  // work of the last search
+  int lastSearchError = 0;
   char* program = nullptr;   // owned, programSize bytes; null when the
                              // pattern did not compile
   bool compiledOK = false;

@@ -109,5 +109,6 @@ bool RegexpProgram::Run(const char* first, const char* subject) {
   searchSteps = matcher.Steps();
   if (matcher.Error() == 0) return found;
   status.SetError(matcher.Error());
+  lastSearchError = matcher.Error();
   return false;
 }
