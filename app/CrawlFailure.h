@@ -16,12 +16,15 @@ struct CrawlFailure {
     kSave,            // a file could not be saved at path: reason
     kTooManyLinks,    // url had more than count links
     kTooManyPending,  // count links waited across the crawl, first met on url
+    kPattern,         // a search with pattern failed with reason, first on url
   };
   Kind kind = Kind::kFetch;
   CStr url;
   CStr path;
   Failure fetch;    // kFetch
   CStr saveReason;  // kSave
+  CStr pattern;     // kPattern
+  CStr reason;      // kPattern
   size_t count = 0;
 };
 

@@ -216,6 +216,9 @@ void JsonReporter::WriteFailure(const CrawlFailure& failure) {
     case CrawlFailure::Kind::kTooManyPending:
       event.Url("url", failure.url).Text("kind", "too_many_pending");
       break;
+    case CrawlFailure::Kind::kPattern:
+      event.Url("url", failure.url).Text("kind", "pattern").Text("pattern", failure.pattern);
+      break;
   }
   bool fetch = failure.kind == CrawlFailure::Kind::kFetch;
   event.Text("message", message).Number("errno", fetch ? failure.fetch.systemError : 0);

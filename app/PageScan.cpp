@@ -1,5 +1,6 @@
 #include "app/PageScan.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -87,6 +88,10 @@ class Crawler {
   void ReportLinksCut(const Url& url, size_t limit);
   // Says once that -maxpages ended the crawl's scans.
   void ReportPageLimit();
+  // Reports each pattern whose search failed, the first time any reader
+  // names it, as met on url.
+  void ReportPatternFailures(const Url& url,
+                             const std::vector<PageReader::Page::PatternFailure>& failures);
   // url as printed: with -html in its absolute, normalised form (a redirect's
   // target is read as the design reads a Location).
   CStr Shown(const Url& url) const;
@@ -105,6 +110,7 @@ class Crawler {
   const FetchPolicy confined;  // what -confine lets the crawl ask for
   LinkBudget budget;
   bool pageLimitReported = false;
+  std::vector<CStr> failedPatterns;  // reported, whichever reader named them
   OncePages pages;    // with -once: the pages the scan met
   VisitedUrls files;  // with -once: links saved or printed, pages saved
   std::unique_ptr<Prefetcher> prefetch;  // with -j
@@ -118,6 +124,22 @@ void Crawler::ReportPageLimit() {
   std::string message = "page limit reached: " + std::to_string(options.maxPages) +
                         " pages requested, no more links followed";
   context.reporter.Notice(CStr(message.c_str()));
+}
+
+void Crawler::ReportPatternFailures(const Url& url,
+                                    const std::vector<PageReader::Page::PatternFailure>& failures) {
+  for (const PageReader::Page::PatternFailure& failed : failures) {
+    if (std::find(failedPatterns.begin(), failedPatterns.end(), failed.pattern) !=
+        failedPatterns.end())
+      continue;
+    failedPatterns.push_back(failed.pattern);
+    CrawlFailure failure;
+    failure.kind = CrawlFailure::Kind::kPattern;
+    failure.url = url.Text();
+    failure.pattern = failed.pattern;
+    failure.reason = failed.reason;
+    context.reporter.Failed(failure);
+  }
 }
 
 void Crawler::ReportLinksCut(const Url& url, size_t limit) {
@@ -349,6 +371,7 @@ bool Crawler::ReadPage(ResponseBody& body, const Url& url, int depth, const Page
     *found = ahead->keywordFound;
     *shown = ahead->shown;
     *linksCut = ahead->linksCut;
+    ReportPatternFailures(url, ahead->patternFailures);
     page->links = ahead->page.links;
     page->left = page->links->size();
     return true;
@@ -356,6 +379,7 @@ bool Crawler::ReadPage(ResponseBody& body, const Url& url, int depth, const Page
   PageReader::Page read = reader.Read(body, url, budget.Room(), !options.keyword.IsEmpty(),
                                       [this](size_t n) { context.reporter.BodyBytes(n); },
                                       nullptr, copy);
+  ReportPatternFailures(url, read.patternFailures);
   *found = read.keywordFound;
   *shown = std::move(read.shown);
   *linksCut = read.linksCut;

@@ -386,6 +386,7 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(const Entry& entry, Pag
         ahead->keywordFound = page.keywordFound;
         ahead->shown = std::move(page.shown);
         ahead->linksCut = page.linksCut;
+        ahead->patternFailures = std::move(page.patternFailures);
         ahead->page.url = outcome.url;
         ahead->page.depth = request.depth;
         ahead->page.pendingAt = entry.pendingAt;

@@ -92,6 +92,7 @@ struct PageReadAhead {
   std::vector<ShownLine> shown;  // with -show
   bool linksCut = false;
   size_t bytesRead = 0;  // as the reader told them
+  std::vector<PageReader::Page::PatternFailure> patternFailures;
 };
 
 // What Prefetcher::Take hands back.
