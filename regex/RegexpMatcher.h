@@ -34,6 +34,10 @@
 // out. Process-wide; the default is no limit beyond the memo's own cap.
 // Tests set it small to reach the failure without exhausting the machine.
 void SetRegexpSearchMemoryLimit(size_t bytes);
+// The largest failure memo a search allocates (256 MB unless set). A search
+// whose memo would be larger goes on in RegexpLinear instead, from the
+// attempt it had reached. Process-wide; tests set it small to take that way.
+void SetRegexpMemoLimit(size_t bytes);
 
 class RegexpMatcher {
  public:
@@ -53,8 +57,15 @@ class RegexpMatcher {
   // repeat counts given back. Bounded by a constant plus
   // O(program size x text length) over the whole search.
   uint64_t Steps() const { return steps; }
-  // The search must end: an error was raised (25 when memory ran out).
-  bool Stopped() const { return error != 0; }
+  // The search must end: an error was raised (25 when memory ran out), or
+  // it is to go on in RegexpLinear.
+  bool Stopped() const { return error != 0 || wantsLinear; }
+  // The memo this search needs is over its limit: the search goes on in
+  // RegexpLinear from AttemptStart, every earlier start having failed.
+  bool WantsLinear() const { return wantsLinear; }
+  const char* AttemptStart() const { return attemptStart; }
+  // The bytes the search may still allocate under the memory limit.
+  size_t MemoryLeft() const;
   // The code of the error that ended the search (RegexpStatus.h); 0 = none.
   int Error() const { return error; }
 
@@ -83,6 +94,7 @@ class RegexpMatcher {
   // Whether the search may hold bytes more, counted against the limit.
   bool MayHold(size_t bytes);
   size_t held = 0;  // bytes of stack and memo allocated
+  bool wantsLinear = false;
   void StartMemo();
   void ReplayGroups(const char* start);
 

@@ -78,6 +78,7 @@ class RegexpProgram {
 
  private:
   friend class RegexpMatcher;
+  friend class RegexpLinear;
   RegexpProgram();
   bool Compile(const char* pattern);
   void FindSearchData(int flags);
