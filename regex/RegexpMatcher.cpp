@@ -57,8 +57,8 @@ const char* Follower(const char* repeat) {
 
 }  // namespace
 
-void SetRegexpSearchMemoryLimit(size_t bytes) { searchMemoryLimit.store(bytes); }
-void SetRegexpMemoLimit(size_t bytes) { memoLimit.store(bytes); }
+size_t SetRegexpSearchMemoryLimit(size_t bytes) { return searchMemoryLimit.exchange(bytes); }
+size_t SetRegexpMemoLimit(size_t bytes) { return memoLimit.exchange(bytes); }
 
 RegexpMatcher::RegexpMatcher(RegexpProgram& program, const char* subject)
     : program(program), subjectStart(subject), position(subject), attemptStart(subject) {}

@@ -33,11 +33,13 @@
 // together; a search that needs more ends with error 25, as when memory runs
 // out. Process-wide; the default is no limit beyond the memo's own cap.
 // Tests set it small to reach the failure without exhausting the machine.
-void SetRegexpSearchMemoryLimit(size_t bytes);
-// The largest failure memo a search allocates (256 MB unless set). A search
+// Returns the limit it replaces.
+size_t SetRegexpSearchMemoryLimit(size_t bytes);
+// The largest failure memo a search allocates (256 MB unless set; returns
+// the limit it replaces). A search
 // whose memo would be larger goes on in RegexpLinear instead, from the
 // attempt it had reached. Process-wide; tests set it small to take that way.
-void SetRegexpMemoLimit(size_t bytes);
+size_t SetRegexpMemoLimit(size_t bytes);
 
 class RegexpMatcher {
  public:

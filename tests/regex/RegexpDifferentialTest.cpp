@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "regex/Regexp.h"
+#include "regex/RegexpMatcher.h"
 #include "regex/RegexpProgram.h"
 #include "tests/regex/RegexpReference.h"
 
@@ -238,11 +239,14 @@ uint64_t StepsOver(const char* pattern, const std::string& text, bool* found) {
   return program.SearchSteps();
 }
 
-TEST(RegexpDifferential, WorkGrowsLinearlyWithTheText) {
+// Every hostile pattern within the bound, from 12 characters (where a search
+// with neither memo nor RegexpLinear would already pass it) on; stops at the
+// first that passes it, before a longer text could take exponential time.
+void ExpectLinearWork(size_t memoLimit) {
   for (const Hostile& h : kHostile) {
     RegexpProgram program(h.pattern, 1);
     uint64_t size = static_cast<uint64_t>(program.ProgramSize());
-    for (size_t n : {1000, 20000}) {
+    for (size_t n : {12, 1000, 20000}) {
       std::string text(n, h.fill);
       if (h.fill == '<') {  // the anchor pattern: a page of "<a href=" and no '>'
         text.clear();
@@ -251,10 +255,22 @@ TEST(RegexpDifferential, WorkGrowsLinearlyWithTheText) {
       bool found = true;
       uint64_t steps = StepsOver(h.pattern, text, &found);
       EXPECT_EQ(h.matches, found) << h.pattern;
-      EXPECT_LE(steps, 4096 + 16 * n + 4 * size * (text.size() + 1))
-          << h.pattern << " over " << text.size() << " characters: " << steps << " steps";
+      ASSERT_LE(steps, 4096 + 16 * n + 4 * size * (text.size() + 1))
+          << h.pattern << " over " << text.size() << " characters: " << steps << " steps"
+          << " memo limit " << memoLimit;
     }
   }
+}
+
+// With the memo as built and with no memo allowed at all (then the search
+// goes on in RegexpLinear).
+TEST(RegexpDifferential, WorkGrowsLinearlyWithTheText) {
+  const size_t built = SetRegexpMemoLimit(0);
+  for (size_t memoLimit : {built, size_t{0}}) {
+    SetRegexpMemoLimit(memoLimit);
+    ExpectLinearWork(memoLimit);
+  }
+  SetRegexpMemoLimit(built);
 }
 
 TEST(RegexpDifferential, LongSubjectsNeedNoDeepCallStack) {
