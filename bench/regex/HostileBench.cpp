@@ -28,6 +28,10 @@
 #include "regex/Regexp.h"
 #include "regex/RegexpProgram.h"
 
+#ifdef FERRET_BENCH_RE2
+#include <re2/re2.h>
+#endif
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -61,12 +65,38 @@ double SecondsPerSearch(Regexp& re, const std::string& text, bool* found) {
   return elapsed / runs;
 }
 
+// RE2's nanoseconds per character for pattern (letters folded, as
+// Ferret's) over n copies of fill, and whether it matched; 0 without RE2.
+double Re2NsPerChar(const char* pattern, char fill, size_t n, bool* found) {
+  *found = false;
+#ifdef FERRET_BENCH_RE2
+  RE2::Options options;
+  options.set_case_sensitive(false);
+  options.set_max_mem(int64_t{1} << 30);
+  RE2 re(pattern, options);
+  std::string text(n, fill);
+  int runs = 0;
+  Clock::time_point start = Clock::now();
+  do {
+    *found = RE2::PartialMatch(text, re);
+    ++runs;
+  } while (Since(start) < 0.2);
+  return Since(start) * 1e9 / runs / static_cast<double>(n);
+#else
+  (void)pattern;
+  (void)fill;
+  (void)n;
+  return 0;
+#endif
+}
+
 void PrintTable(size_t longest) {
   const size_t lengths[] = {10, 20, 1000, 100000, 1000000, longest};
   constexpr int kLengths = sizeof lengths / sizeof lengths[0];
   std::printf("%-12s", "pattern");
   for (size_t n : lengths) std::printf(" %11zu ch", n);
-  std::printf("   ns/ch at 1M, at %zu   linear? t(%zu)/t(1M)\n", longest, longest);
+  std::printf("   ns/ch at 1M, at %zu   linear? t(%zu)/t(1M)   RE2 ns/ch at 1M, ratio\n", longest,
+              longest);
   for (const Row& row : kRows) {
     Regexp re(row.pattern, 1);
     std::printf("%-12s", row.pattern);
@@ -78,10 +108,13 @@ void PrintTable(size_t longest) {
       anyFound |= found;
       std::printf(" %11.4f ms", perSearch[i] * 1e3);
     }
-    std::printf("   %6.1f %6.1f   %.1fx for %.0fx the text%s\n", perSearch[4] * 1e9 / 1e6,
-                perSearch[kLengths - 1] * 1e9 / static_cast<double>(longest),
-                perSearch[kLengths - 1] / perSearch[4], static_cast<double>(longest) / 1e6,
-                anyFound ? "  (MATCHED?)" : "");
+    bool re2Found = false;
+    double re2 = Re2NsPerChar(row.pattern, row.fill, 1000000, &re2Found);
+    std::printf(
+        "   %6.1f %6.1f   %.1fx for %.0fx the text   %6.2f %6.1fx%s\n", perSearch[4] * 1e9 / 1e6,
+        perSearch[kLengths - 1] * 1e9 / static_cast<double>(longest),
+        perSearch[kLengths - 1] / perSearch[4], static_cast<double>(longest) / 1e6, re2,
+        re2 > 0 ? perSearch[4] * 1e9 / 1e6 / re2 : 0.0, anyFound || re2Found ? "  (MATCHED?)" : "");
   }
 }
 
