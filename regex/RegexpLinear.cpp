@@ -15,7 +15,7 @@ constexpr int kBadRepeat = 5;
 }  // namespace
 
 RegexpLinear::RegexpLinear(RegexpProgram& program, const char* subject)
-    : program(program), subjectStart(subject) {}
+    : program(program), subjectStart(subject), slotCount(2 * (program.groups + 1)) {}
 
 RegexpLinear::~RegexpLinear() { std::free(block); }
 
@@ -24,7 +24,7 @@ RegexpLinear::~RegexpLinear() { std::free(block); }
 // than the program has bytes, and a walk never more jobs than twice that.
 bool RegexpLinear::Allocate(size_t memoryLeft) {
   size_t ids = static_cast<size_t>(program.ProgramSize()) + 1;
-  size_t slotBytes = ids * kSlotCount * sizeof(const char*);
+  size_t slotBytes = ids * static_cast<size_t>(slotCount) * sizeof(const char*);
   size_t stateBytes = ids * sizeof(State);
   size_t jobBytes = (2 * ids + 2) * sizeof(Job);
   size_t bytes = 2 * (slotBytes + stateBytes) + jobBytes + ids * sizeof(uint32_t);
@@ -64,17 +64,17 @@ bool RegexpLinear::Search(const char* from, size_t memoryLeft) {
     const char c = *at;
     for (size_t i = 0; i < current.size; ++i) {
       const State& state = current.states[i];
-      const char** slots = current.slots + i * kSlotCount;
+      const char** slots = current.slots + i * static_cast<size_t>(slotCount);
       if (state.kind == kAccept) {
         // Every path below this one ranks lower: they are dropped.
-        std::memcpy(best, slots, sizeof best);
+        std::memcpy(best, slots, SlotBytes());
         best[1] = at;
         matched = true;
         break;
       }
       ++steps;
       if (!Takes(state, c)) continue;
-      std::memcpy(slotsNow, slots, sizeof slotsNow);
+      std::memcpy(slotsNow, slots, SlotBytes());
       Advance(next, state, at + 1);
       if (error != 0) return false;
     }
@@ -124,7 +124,7 @@ bool RegexpLinear::Mark(int id) {
 void RegexpLinear::AddState(List& list, int id, State state) {
   if (!Mark(id)) return;
   list.states[list.size] = state;
-  std::memcpy(list.slots + list.size * kSlotCount, slotsNow, sizeof slotsNow);
+  std::memcpy(list.slots + list.size * static_cast<size_t>(slotCount), slotsNow, SlotBytes());
   ++list.size;
 }
 

@@ -50,7 +50,7 @@ class RegexpLinear {
     const char* node;  // the node; for kOperand the repeat
     const char* byte;  // kLiteralByte: the byte tested
   };
-  // States in priority order, with a row of slots each (kSlotCount).
+  // States in priority order, with a row of slotCount slots each.
   struct List {
     State* states = nullptr;
     const char** slots = nullptr;
@@ -80,8 +80,11 @@ class RegexpLinear {
   // Marks id entered in the list being built; false when it was already.
   bool Mark(int id);
 
+  size_t SlotBytes() const { return static_cast<size_t>(slotCount) * sizeof(const char*); }
+
   RegexpProgram& program;
   const char* subjectStart;
+  const int slotCount;  // the slots a path carries: those of the program's groups
   List current, next;
   const char* slotsNow[kSlotCount];  // the slots of the path being explored
   Job* jobs = nullptr;
