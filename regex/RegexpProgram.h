@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "regex/MultiLiteralScan.h"
 #include "regex/RegexpNode.h"
 #include "regex/RegexpScan.h"
 #include "regex/RegexpStatus.h"
@@ -62,6 +63,8 @@ class RegexpProgram {
   // memory, a damaged program); 0 when none has. Kept across searches, so a
   // caller may look once after many.
   int LastSearchError() const { return lastSearchError; }
+  // Searches find their candidates with the literal scan (LiteralSet.h).
+  bool UsesLiteralScan() const { return literalExtent > 0; }
   // The matcher's work in the last search (RegexpMatcher::Steps).
   uint64_t SearchSteps() const { return searchSteps; }
   // A slot of the last search; nullptr when it is unset.
@@ -84,19 +87,29 @@ class RegexpProgram {
   void FindSearchData(int flags);
   void FindPrefix(const char* start);
   void FindReplayEnd();
+  // Sets up the literal scan when every match begins with one of a few
+  // strings and the prefix scan would test fewer than two characters, and
+  // fewer than the literal scan.
+  void FindLiterals();
+  void BuildLiteralScan();
   // Records node as where attempts go on once the prefix has fitted.
   void SkipTo(const char* node);
   // Search from its first candidate on, first not null (with no prefix,
   // the subject).
   bool SearchFrom(const char* first, const char* subject);
-  // The matcher over the candidates from first on; sets searchSteps and,
-  // on an error, the status.
-  bool Run(const char* first, const char* subject);
+  // The matcher over the candidates from first on, of the literal scan when
+  // literals is set; sets searchSteps and, on an error, the status.
+  bool Run(const char* first, const char* subject, bool literals = false);
   // The first position from at on where a match may begin by its first
   // character; nullptr when there is none before the terminating NUL.
   const char* NextCandidate(const char* at) const;
   // Whether program still holds the guard's bytes (and there are some).
   bool GuardIntact() const;
+  // The literal scan is set up and program still holds the bytes it was
+  // read from.
+  bool LiteralsIntact() const;
+  // Search and Run over the literal scan's candidates, first not null.
+  bool SearchLiterals(const char* first, const char* subject);
   // Whether the characters from at, a candidate of the scan, fit the byte
   // sets of the prefix.
   bool PrefixFits(const char* at) const;
@@ -151,6 +164,19 @@ class RegexpProgram {
   // guarded bytes are intact, else the first node and no characters.
   int startNode = 1;
   int startSkip = 0;
+  // The scan for candidates when some match may begin with a string the
+  // prefix sets do not describe (an alternation) or they describe one
+  // character only; then literalGuard holds a copy of the program's bytes
+  // [0, literalExtent) the scan was read from, and a search whose program
+  // no longer holds them does not use it. literalExtent 0: no literal scan
+  // (and both pointers are null). Both owned; most programs have none, so
+  // they cost a compile nothing.
+  MultiLiteralScan* literalScan = nullptr;
+  char* literalGuard = nullptr;
+  int literalExtent = 0;
+  // Keeps a copy of the scan and, as the guard, of extent bytes; false (and
+  // nothing set up) when memory runs out.
+  bool KeepLiteralScan(const MultiLiteralScan& scan, const char* bytes, int extent);
   int groups = 0;  // groups in the pattern, 0..9
   // Where the replay of a successful path may stop: past the last group
   // node when the program has no Loop (then a path only moves forward),

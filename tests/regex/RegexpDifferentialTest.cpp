@@ -216,6 +216,99 @@ TEST(RegexpDifferential, LargeProgramsAgreeWithTheReference) {
   EXPECT_GT(compared, 300);
 }
 
+// Patterns whose candidates come from the literal scan: keyword
+// alternations, an optional letter, a file extension before an anchor,
+// alternatives of different lengths and priorities, nested alternations,
+// strings that stand past a fixed-width start, and more strings than the
+// scan has buckets. Each is searched folded and not.
+struct LiteralCase {
+  const char* pattern;
+  bool scanned;  // folded, the literal scan takes it
+};
+
+const LiteralCase kLiteralPatterns[] = {
+    {"download|license", true},
+    {"colou?r", false},
+    {"\\.(pdf|zip|tar\\.gz)$", true},
+    {"(a|ab)(c|bcd)", true},
+    {"abc|ab|a", true},
+    {"x(y|yz)(z?)", true},
+    {"(do|d)(wn|own)load", true},
+    {"[ab]c|cd", true},
+    {"..pdf", true},
+    {"[0-9][0-9]x|ab", true},
+    {"(a(b)|c(d))e", true},
+    {"\\.(html?|php)\\>", true},
+    {"\\<down\\>|^lic|x+yz", true},
+    {"one|two|three|four|five|six|seven|eight|nine|ten", true},
+    {"ab|cd|ef|gh|ij|kl|mn|op|qr|st|uv|wx|yz", true},
+};
+
+const char* const kLiteralTexts[] = {
+    "",
+    "download",
+    "DownLoad a license",
+    "dowNLOAD",
+    "lic",
+    "x.PDF",
+    "a.tar.gz",
+    "a.tar.gzx .zip",
+    "a.tar.g",
+    ".tar.gz.zip",
+    "color",
+    "COLOUR colr",
+    "colouur colo",
+    "abcd",
+    "abbcd",
+    "xyz xy",
+    "dwnload",
+    "bcdc",
+    "12x ab",
+    "acde",
+    "p.html p.htm.php",
+    "seven eleven",
+    "mnop",
+    "a.pdf",
+    "cde",
+};
+
+// Every table text at every alignment of a 64-byte chunk and behind some
+// padding, so that matches cross the chunks of the vector scan.
+TEST(RegexpDifferential, LiteralScansAgreeWithTheReference) {
+  alignas(64) char buffer[256];
+  int compared = 0;
+  for (const LiteralCase& c : kLiteralPatterns) {
+    RegexpProgram folded(c.pattern, 1);
+    EXPECT_EQ(c.scanned, folded.UsesLiteralScan()) << c.pattern;
+    // A private copy (what a Regexp copy takes to match) keeps the scan.
+    RegexpProgram* copy = folded.PrivateCopy();
+    ASSERT_NE(nullptr, copy);
+    EXPECT_EQ(c.scanned, copy->UsesLiteralScan()) << c.pattern;
+    for (const char* text : kLiteralTexts) {
+      bool found = folded.Search(text);
+      EXPECT_EQ(found, copy->Search(text)) << c.pattern << " over '" << text << "'";
+      if (found) {
+        EXPECT_EQ(folded.SubStartOf(0) - text, copy->SubStartOf(0) - text) << c.pattern;
+      }
+    }
+    RegexpProgram::Release(copy);
+    for (int fold = 0; fold <= 1; ++fold) {
+      for (const char* text : kLiteralTexts) {
+        for (size_t pad = 0; pad <= 70; pad += 1 + pad / 8) {
+          std::string subject = std::string(pad, pad % 3 == 0 ? 'l' : '.') + text;
+          size_t shift = (pad * 5 + std::strlen(text)) % 64;
+          std::memcpy(buffer + shift, subject.c_str(), subject.size() + 1);
+          bool done = false;
+          std::string diff = CompareWithReference(c.pattern, fold, buffer + shift, kBudget, &done);
+          ASSERT_EQ("", diff) << c.pattern << " fold " << fold << " over '" << subject << "'";
+          compared += done;
+        }
+      }
+    }
+  }
+  EXPECT_GT(compared, 10000);
+}
+
 struct Hostile {
   const char* pattern;
   char fill;     // the text is this character repeated

@@ -182,6 +182,9 @@ TEST(RegexpMatch, DamagedProgramsReportSearchErrors) {
       {"abc", 5, 0, "corrupted pointers"},  // Literal's link
       {"a*", 7, 9, "internal error: bad call of regrepeat"},
       {"(a)", 4, 30, "regexp corruption"},  // GroupClose 0 does not exist
+      // The literal scan of "qq|zz" finds no candidate in the text: the
+      // damaged first alternative is still tried, as without the scan.
+      {"qq|zz", 4, 50, "regexp corruption"},
   };
   for (const Damage& d : damages) {
     RegexpProgram p(d.pattern, 0);
