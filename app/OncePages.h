@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/PageLinks.h"
+#include "app/VisitedUrls.h"
 #include "net/Url.h"
 #include "text/CStr.h"
 
@@ -44,6 +45,14 @@ class OncePages {
 
  private:
   std::unordered_map<std::string, std::shared_ptr<Page>> pages;
+};
+
+// With -once, what a run met: the pages its scans met, and the links and
+// pages it saved or printed. One for the whole run, across the starts of a
+// list (-i); the crawl of each start uses it in turn.
+struct OnceRecord {
+  OncePages pages;
+  VisitedUrls files;
 };
 
 #endif  // FERRET_APP_ONCEPAGES_H_

@@ -40,6 +40,9 @@ struct Options {
   int json = 0;                      // JSON Lines on standard output instead of the human lines
   std::string commandLine;           // the arguments as given, blank-separated (for the archive)
   int show = 0;                      // lines shown after each printed page, 1 to 100; 0: none
+  std::string startList;  // -i: the file of start URLs ("-": standard input); empty: none
+  int shard = 0;          // -shard K/N: the shard handled, 0 to N - 1
+  int shards = 0;         // N; 0: every host is handled
 
   // Each answer is read whole before the crawl reads any of it: -tries
   // above 1, so that a body cut short is asked for again, and -warc, which

@@ -67,7 +67,9 @@ class Crawler {
         reader(options.keyword, options.filespec, options.html, options.text,
                ConfinedHosts(context), options.LinesShown()),
         plan(options),
-        confined(ConfinementPolicy(context)) {}
+        confined(ConfinementPolicy(context)),
+        pages(context.once != nullptr ? context.once->pages : own.pages),
+        files(context.once != nullptr ? context.once->files : own.files) {}
 
   int Run(const Url& url, int depth);
 
@@ -115,8 +117,9 @@ class Crawler {
   LinkBudget budget;
   bool pageLimitReported = false;
   std::vector<CStr> failedPatterns;  // reported, whichever reader named them
-  OncePages pages;    // with -once: the pages the scan met
-  VisitedUrls files;  // with -once: links saved or printed, pages saved
+  OnceRecord own;                        // with -once, when the run keeps no record of its own
+  OncePages& pages;                      // with -once: the pages the scan met
+  VisitedUrls& files;                    // with -once: links saved or printed, pages saved
   std::unique_ptr<Prefetcher> prefetch;  // with -j
   bool startSaveFailed = false;  // a run that saves everything: the start URL's request failed
   CStr referrer;                 // the page whose link is visited now; empty for the start URL
@@ -422,6 +425,12 @@ bool Crawler::TakeLink(PendingPage& page, NextVisit* next) {
   // Out of scope, a link is neither asked for, printed nor saved.
   if (!InScope(context, step.target)) {
     context.reporter.Refused(step.target.Text(), Reporter::Refusal::kScope);
+    return false;
+  }
+  // A link to another shard's host is handed on, never asked for here.
+  if (!InShard(context, step.target)) {
+    context.reporter.Outlink(step.target.Text(), ShardOf(context, step.target), step.depth,
+                             page.url.Text());
     return false;
   }
   // File mode acts on the link itself, once only with -once.

@@ -13,6 +13,7 @@
 #include "app/CrawlScope.h"
 #include "app/Prefetch.h"
 #include "app/RobotsGate.h"
+#include "app/Shard.h"
 #include "app/Stop.h"
 #include "net/RecordedExchange.h"
 #include "net/RetryPolicy.h"
@@ -170,12 +171,20 @@ bool InScope(const CrawlContext& crawl, const Url& url) {
          scope->Allows(url);
 }
 
+int ShardOf(const CrawlContext& crawl, const Url& url) {
+  return ShardOfHost(url.HostView(), crawl.options.shards);
+}
+
+bool InShard(const CrawlContext& crawl, const Url& url) {
+  return crawl.options.shards == 0 || ShardOf(crawl, url) == crawl.options.shard;
+}
+
 FetchPolicy ConfinementPolicy(const CrawlContext& crawl) {
   HostPolicy hosts = ConfinedHosts(crawl);
   bool scoped = crawl.scope != nullptr && crawl.scope->Filters();
-  if (!hosts && !scoped) return [](const Url&) { return true; };
+  if (!hosts && !scoped && crawl.options.shards == 0) return [](const Url&) { return true; };
   return [hosts = std::move(hosts), &crawl](const Url& target) {
-    return (!hosts || hosts(target.HostView())) && InScope(crawl, target);
+    return (!hosts || hosts(target.HostView())) && InShard(crawl, target) && InScope(crawl, target);
   };
 }
 
@@ -227,9 +236,17 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
     if (refused.insert(target.Key()).second) crawl.reporter.Refused(target.Text(), reason);
     return false;
   };
-  const FetchPolicy policy = [&crawl, &admit, &admittedBefore, &admitted, &refuse,
+  // A redirect to another shard's host is handed on as the page it stands
+  // for, once however often the tries meet it.
+  auto handOn = [&crawl, &refused, &url, depth](const Url& target) {
+    if (refused.insert(target.Key()).second)
+      crawl.reporter.Outlink(target.Text(), ShardOf(crawl, target), depth, url.Text());
+    return false;
+  };
+  const FetchPolicy policy = [&crawl, &admit, &admittedBefore, &admitted, &refuse, &handOn,
                               hosts = ConfinedHosts(crawl)](const Url& target) {
     if (hosts && !hosts(target.HostView())) return refuse(target, Reporter::Refusal::kConfine);
+    if (!InShard(crawl, target)) return handOn(target);
     if (!InScope(crawl, target)) return refuse(target, Reporter::Refusal::kScope);
     if (!RobotsAllow(crawl, target)) return refuse(target, Reporter::Refusal::kRobots);
     if (!admit) return true;
