@@ -234,6 +234,9 @@ void JsonReporter::WriteFailure(const CrawlFailure& failure) {
     case CrawlFailure::Kind::kStartLine:
       event.Url("url", failure.url).Text("kind", "start_line").Number("line", failure.count);
       break;
+    case CrawlFailure::Kind::kPattern:
+      event.Url("url", failure.url).Text("kind", "pattern").Text("pattern", failure.pattern);
+      break;
   }
   bool fetch = failure.kind == CrawlFailure::Kind::kFetch;
   event.Text("message", message).Number("errno", fetch ? failure.fetch.systemError : 0);

@@ -1,5 +1,6 @@
 #include "app/PageScan.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -93,6 +94,10 @@ class Crawler {
   void ReportLinksCut(const Url& url, size_t limit);
   // Says once that -maxpages ended the crawl's scans.
   void ReportPageLimit();
+  // Reports each pattern whose search failed, the first time any reader
+  // names it, as met on url.
+  void ReportPatternFailures(const Url& url,
+                             const std::vector<PageReader::Page::PatternFailure>& failures);
   // url as printed: with -html in its absolute, normalised form (a redirect's
   // target is read as the design reads a Location).
   CStr Shown(const Url& url) const;
@@ -111,6 +116,7 @@ class Crawler {
   const FetchPolicy confined;  // what -confine lets the crawl ask for
   LinkBudget budget;
   bool pageLimitReported = false;
+  std::vector<CStr> failedPatterns;  // reported, whichever reader named them
   OnceRecord own;                        // with -once, when the run keeps no record of its own
   OncePages& pages;                      // with -once: the pages the scan met
   VisitedUrls& files;                    // with -once: links saved or printed, pages saved
@@ -125,6 +131,22 @@ void Crawler::ReportPageLimit() {
   std::string message = "page limit reached: " + std::to_string(options.maxPages) +
                         " pages requested, no more links followed";
   context.reporter.Notice(CStr(message.c_str()));
+}
+
+void Crawler::ReportPatternFailures(const Url& url,
+                                    const std::vector<PageReader::Page::PatternFailure>& failures) {
+  for (const PageReader::Page::PatternFailure& failed : failures) {
+    if (std::find(failedPatterns.begin(), failedPatterns.end(), failed.pattern) !=
+        failedPatterns.end())
+      continue;
+    failedPatterns.push_back(failed.pattern);
+    CrawlFailure failure;
+    failure.kind = CrawlFailure::Kind::kPattern;
+    failure.url = url.Text();
+    failure.pattern = failed.pattern;
+    failure.reason = failed.reason;
+    context.reporter.Failed(failure);
+  }
 }
 
 void Crawler::ReportLinksCut(const Url& url, size_t limit) {
@@ -237,8 +259,8 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
       }
       return -1;
     }
-    int read = ReadAnswer(response, requested, ahead.read.get(), also, page, &found, &shown,
-                          &held, &holding);
+    int read = ReadAnswer(response, requested, ahead.read.get(), also, page, &found, &shown, &held,
+                          &holding);
     if (read >= 0) TellPage(requested, response, depth, found, shown);
     if (read != 1) return read;
     url = response.url;
@@ -352,9 +374,9 @@ void Crawler::SavedAlong(const Url& requested, AlsoSaved also, bool failed, cons
 // taken instead and the body is left unread: its replay would read the same
 // (the first links of a reading that kept more are the ones a lower limit
 // keeps; one that kept fewer and was cut is read again). True in that case.
-bool Crawler::ReadPage(ResponseBody& body, const Url& url, const PageReadAhead* ahead,
-                       bool* found, std::vector<ShownLine>* shown, PendingPage* page,
-                       bool* linksCut, const PieceSink& copy) {
+bool Crawler::ReadPage(ResponseBody& body, const Url& url, const PageReadAhead* ahead, bool* found,
+                       std::vector<ShownLine>* shown, PendingPage* page, bool* linksCut,
+                       const PieceSink& copy) {
   page->pendingAt = budget.pending;
   const size_t limit = budget.Room();
   if (ahead != nullptr && ahead->page.url.Text() == url.Text() &&
@@ -364,14 +386,16 @@ bool Crawler::ReadPage(ResponseBody& body, const Url& url, const PageReadAhead* 
     *shown = ahead->shown;
     const PageLinks& links = *ahead->page.links;
     *linksCut = ahead->linksCut || links.size() > limit;
+    ReportPatternFailures(url, ahead->patternFailures);
     page->links = links.size() > limit ? std::make_shared<const PageLinks>(links.Prefix(limit))
                                        : ahead->page.links;
     page->left = page->links->size();
     return true;
   }
-  PageReader::Page read = reader.Read(body, url, limit, !options.keyword.IsEmpty(),
-                                      [this](size_t n) { context.reporter.BodyBytes(n); },
-                                      nullptr, copy);
+  PageReader::Page read = reader.Read(
+      body, url, limit, !options.keyword.IsEmpty(),
+      [this](size_t n) { context.reporter.BodyBytes(n); }, nullptr, copy);
+  ReportPatternFailures(url, read.patternFailures);
   *found = read.keywordFound;
   *shown = std::move(read.shown);
   *linksCut = read.linksCut;

@@ -411,16 +411,16 @@ std::shared_ptr<const PageReadAhead> Prefetcher::ReadAhead(const Entry& entry,
   const size_t limit = RoomAt(entry.pendingAt);
   // A body that follows its head (not one at the stream's end already) and
   // whose reading is sure of room for every link it may keep.
-  const bool unrecorded = scanOnly && limit == kMaxLinksPerPage &&
-                          !outcome.body->Stream().eof() && unrecordedLinks.Take(limit);
+  const bool unrecorded = scanOnly && limit == kMaxLinksPerPage && !outcome.body->Stream().eof() &&
+                          unrecordedLinks.Take(limit);
   if (unrecorded) {
     outcome.body->LeaveBodyOut();
     *whole = false;
   }
   auto ahead = std::make_shared<PageReadAhead>();
-  PageReader::Page page =
-      reader.Read(*outcome.body, outcome.url, limit, !options.keyword.IsEmpty(),
-                  [&ahead](size_t n) { ahead->bytesRead += n; }, unrecorded ? nullptr : &aheadLinks);
+  PageReader::Page page = reader.Read(
+      *outcome.body, outcome.url, limit, !options.keyword.IsEmpty(),
+      [&ahead](size_t n) { ahead->bytesRead += n; }, unrecorded ? nullptr : &aheadLinks);
   ahead->arrivedWhole = outcome.body->Complete(&ahead->failure);
   if (unrecorded) {
     unrecordedLinks.Give(limit - page.links.size());
@@ -437,6 +437,7 @@ std::shared_ptr<const PageReadAhead> Prefetcher::ReadAhead(const Entry& entry,
   ahead->keywordFound = page.keywordFound;
   ahead->shown = std::move(page.shown);
   ahead->linksCut = page.linksCut;
+  ahead->patternFailures = std::move(page.patternFailures);
   ahead->page.url = outcome.url;
   ahead->page.depth = entry.request.depth;
   ahead->page.pendingAt = entry.pendingAt;

@@ -100,6 +100,7 @@ struct PageReadAhead {
   bool bodyRecorded = true;
   bool arrivedWhole = true;
   Failure failure;  // why the body did not arrive whole, when it did not
+  std::vector<PageReader::Page::PatternFailure> patternFailures;
 };
 
 // What Prefetcher::Take hands back.
@@ -182,8 +183,8 @@ class Prefetcher {
     std::shared_ptr<const Recordings> recordings;
     bool whole = false;  // once done: the body, if one came, was recorded to its end
     std::shared_ptr<const PageReadAhead> read;  // its page as read, until taken
-    size_t readLinks = 0;               // read's links, taken from readQuota
-    SharedBudget* readQuota = nullptr;  // aheadLinks or unrecordedLinks
+    size_t readLinks = 0;                       // read's links, taken from readQuota
+    SharedBudget* readQuota = nullptr;          // aheadLinks or unrecordedLinks
     bool queued = false;   // at `at` in the queue
     Queue::iterator at;
     bool taken = false;    // the crawl took it (or gave it up)
@@ -213,8 +214,8 @@ class Prefetcher {
   // only when its links found room and the body arrived whole and
   // replayable: else the crawl reads the replay itself.
   std::shared_ptr<const PageReadAhead> ReadAhead(const Entry& entry, FetchOutcome& outcome,
-                                                 const Recordings& recordings,
-                                                 PageReader& reader, bool* whole);
+                                                 const Recordings& recordings, PageReader& reader,
+                                                 bool* whole);
   // The next entry for a worker, or null; it stays next until a worker
   // begins it. Holds mutex.
   std::shared_ptr<Entry> NextToFetch();

@@ -50,10 +50,9 @@ class Hops {
         !(recorded->front().url == url.Text())) {
       return crawl.connector(connection, url, failure);
     }
-    following = ReplayConnector(std::move(fetched.recordings),
-                                [this](SocketStreamBuf& c, const Url& u, Failure* f) {
-                                  return Take(c, u, f);
-                                });
+    following = ReplayConnector(
+        std::move(fetched.recordings),
+        [this](SocketStreamBuf& c, const Url& u, Failure* f) { return Take(c, u, f); });
     if (ahead != nullptr) *ahead = std::move(fetched);
     return Connect(connection, url, failure);
   }

@@ -16,22 +16,53 @@ bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 
 char ToUpper(char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
 char ToLower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 
+char* EmitFolded(char c, char* out) {
+  *out++ = '[';
+  *out++ = ToUpper(c);
+  *out++ = ToLower(c);
+  *out++ = ']';
+  return out;
+}
+
+// The end of the set whose '[' is at open, read as the parser reads it: a
+// ']' right after "[" or "[^" is a member, backslashes are members, and the
+// first ']' after that closes the set. Points at the NUL of an unterminated
+// set.
+const char* SetEnd(const char* open) {
+  const char* at = open + 1;
+  if (*at == '^') ++at;
+  if (*at == ']') ++at;
+  while (*at != '\0' && *at != ']') ++at;
+  return at;
+}
+
 }  // namespace
 
 void FoldCase(const char* pattern, char* out) {
-  bool inSet = false;
-  for (; *pattern != '\0'; ++pattern) {
+  while (*pattern != '\0') {
     char c = *pattern;
-    if (c == '[') inSet = true;
-    if (c == ']') inSet = false;
-    if (!inSet && IsAsciiLetter(c)) {
-      *out++ = '[';
-      *out++ = ToUpper(c);
-      *out++ = ToLower(c);
-      *out++ = ']';
-    } else {
-      *out++ = c;
+    if (c == '[') {
+      const char* end = SetEnd(pattern);
+      if (*end == ']') ++end;
+      while (pattern != end) *out++ = *pattern++;
+      continue;
     }
+    if (c == '\\' && IsAsciiLetter(pattern[1])) {
+      // An escaped letter is that letter, and folds like it.
+      out = EmitFolded(pattern[1], out);
+      pattern += 2;
+      continue;
+    }
+    if (c == '\\' && pattern[1] != '\0') {
+      *out++ = *pattern++;
+      *out++ = *pattern++;
+      continue;
+    }
+    if (IsAsciiLetter(c))
+      out = EmitFolded(c, out);
+    else
+      *out++ = c;
+    ++pattern;
   }
   *out = '\0';
 }
@@ -285,6 +316,7 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
   copy->anchored = anchored;
   copy->compiledOK = compiledOK;
   copy->subStringCount = subStringCount;
+  copy->lastSearchError = lastSearchError;
   std::memcpy(copy->subStart, subStart, sizeof subStart);
   std::memcpy(copy->subEnd, subEnd, sizeof subEnd);
   return copy;

@@ -17,9 +17,11 @@
 #include "text/CStr.h"
 
 // Rewrites pattern into out so that every ASCII letter outside brackets
-// matches either case: a letter becomes "[Xx]". Backslashes are not
-// special; a ']' always leaves the bracket state. out must hold
-// 4 * strlen(pattern) + 1 bytes.
+// matches either case: a letter becomes "[Xx]". Sets are read as the parser
+// reads them (a ']' right after "[" or "[^" is a member, and a backslash in a
+// set is a member) and copied unchanged. Outside sets a backslash escapes the
+// next character: "\\[" stays a literal bracket and an escaped letter folds
+// like the letter. out must hold 4 * strlen(pattern) + 1 bytes.
 void FoldCase(const char* pattern, char* out);
 
 class RegexpProgram {
@@ -57,6 +59,10 @@ class RegexpProgram {
   // The members of the set every match begins with, when the program is one
   // alternative that starts with a bracket set; nullptr otherwise.
   const char* FirstSet() const { return firstSet; }
+  // The error code of the latest search that ended in an error (out of
+  // memory, a damaged program); 0 when none has. Kept across searches, so a
+  // caller may look once after many.
+  int LastSearchError() const { return lastSearchError; }
   // Searches find their candidates with the literal scan (LiteralSet.h).
   bool UsesLiteralScan() const { return literalExtent > 0; }
   // The matcher's work in the last search (RegexpMatcher::Steps).
@@ -75,6 +81,7 @@ class RegexpProgram {
 
  private:
   friend class RegexpMatcher;
+  friend class RegexpLinear;
   RegexpProgram();
   bool Compile(const char* pattern);
   void FindSearchData(int flags);
@@ -176,6 +183,7 @@ class RegexpProgram {
   // otherwise programSize. An offset into program.
   int replayEnd = 0;
   uint64_t searchSteps = 0;  // work of the last search
+  int lastSearchError = 0;
   char* program = nullptr;   // owned, programSize bytes; null when the
                              // pattern did not compile
   bool compiledOK = false;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "regex/RegexpLinear.h"
 #include "regex/RegexpMatcher.h"
 #include "regex/RegexpProgram.h"
 
@@ -137,7 +138,15 @@ bool RegexpProgram::Run(const char* first, const char* subject, bool literals) {
     }
   }
   searchSteps = matcher.Steps();
-  if (matcher.Error() == 0) return found;
-  status.SetError(matcher.Error());
+  int error = matcher.Error();
+  if (matcher.WantsLinear()) {
+    RegexpLinear linear(*this, subject);
+    found = linear.Search(matcher.AttemptStart(), matcher.MemoryLeft());
+    searchSteps += linear.Steps();
+    error = linear.Error();
+  }
+  if (error == 0) return found;
+  status.SetError(error);
+  lastSearchError = error;
   return false;
 }

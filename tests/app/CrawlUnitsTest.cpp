@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "app/PageScan.h"
 #include "app/VisitedUrls.h"
 #include "net/HttpRequest.h"
+#include "regex/RegexpMatcher.h"
 #include "tests/app/FakeSite.h"
 #include "tests/app/TestCrawl.h"
 #include "tests/support/ParsedUrl.h"
@@ -456,6 +458,35 @@ TEST(ScanPage, APageCutShortIsNeitherPrintedNorFollowed) {
   EXPECT_EQ(site.requests, std::vector<std::string>{"/index.html"});
   EXPECT_EQ(t.Counts().errors, 1);
   EXPECT_EQ(t.Counts().prints, 0);
+}
+
+// A keyword whose searches run out of memory (a deep backtrack stack on a
+// long line, with the search memory limited to nothing) matches no page,
+// and the crawl says so once, naming the pattern, and counts it an error.
+TEST(ScanPage, AFailedSearchIsReportedOncePerPattern) {
+  const std::string hostile = std::string(200, 'a') + "c\n";
+  FakeSite site;
+  site.Page("/index.html", hostile + "<a href=\"a.html\">\n<a href=\"b.html\">\n")
+      .Page("/a.html", hostile)
+      .Page("/b.html", "c\n" + hostile);
+  TestCrawl t;
+  t.options.keyword = "(a|b)*c";
+  t.options.filespec = ".";
+  t.options.print = 1;
+  t.context.connector = site.Connect();
+  SetRegexpSearchMemoryLimit(0);
+  testing::internal::CaptureStdout();
+  int result = ScanPage(t.context, ParsedUrl("http://site.test/index.html"), 1);
+  std::string out = testing::internal::GetCapturedStdout();
+  SetRegexpSearchMemoryLimit(SIZE_MAX);
+  EXPECT_EQ(result, 0);
+  // b's first line matches without backtracking deeply: it is found.
+  EXPECT_EQ(out,
+            "Cannot search with pattern (a|b)*c: out of memory in regexec "
+            "(first on http://site.test/index.html)\n"
+            "site.test:80/b.html\n");
+  EXPECT_EQ(t.Counts().errors, 1);
+  EXPECT_EQ(t.Counts().prints, 1);
 }
 
 }  // namespace

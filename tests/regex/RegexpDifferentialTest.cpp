@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "regex/Regexp.h"
+#include "regex/RegexpMatcher.h"
 #include "regex/RegexpProgram.h"
 #include "tests/regex/RegexpReference.h"
 
@@ -171,6 +173,49 @@ TEST(RegexpDifferential, CandidateScansAgreeAtEveryOffset) {
   EXPECT_GT(compared, 10000);
 }
 
+// Large programs: alternations of up to a few hundred branches (literals,
+// literals with a tail, groups), folded and not, over texts that hold some
+// of their words, so that late branches, long chains and many choice points
+// meet the reference.
+TEST(RegexpDifferential, LargeProgramsAgreeWithTheReference) {
+  Random r(7059);
+  int compared = 0;
+  for (int i = 0; i < 60; ++i) {
+    std::vector<std::string> words;
+    std::string pattern;
+    int groups = 0;
+    for (size_t branch = 0, branches = 20 + r.Below(200); branch < branches; ++branch) {
+      std::string word;
+      for (size_t n = 0, length = 2 + r.Below(6); n < length; ++n) word += "abcxyz"[r.Below(6)];
+      words.push_back(word);
+      if (branch > 0) pattern += '|';
+      switch (r.Below(4)) {
+        case 0: pattern += word + "[a-c]*" + word.substr(0, 1); break;
+        case 1:
+          if (++groups < kRegexpSlots) {
+            pattern += "(" + word + ")" + (r.Below(2) ? "+" : "x?");
+            break;
+          }
+          [[fallthrough]];
+        default: pattern += word; break;
+      }
+    }
+    for (int t = 0; t < 8; ++t) {
+      std::string text;
+      for (size_t n = 0, length = r.Below(6); n < length; ++n) {
+        text += std::string(r.Below(4), "Xy. "[r.Below(4)]);
+        text += words[r.Below(words.size())];
+      }
+      bool done = false;
+      int fold = static_cast<int>(r.Below(2));
+      std::string diff = CompareWithReference(pattern.c_str(), fold, text.c_str(), kBudget, &done);
+      ASSERT_EQ("", diff) << "case " << i << " fold " << fold << " over '" << text << "'";
+      compared += done;
+    }
+  }
+  EXPECT_GT(compared, 300);
+}
+
 // Patterns whose candidates come from the literal scan: keyword
 // alternations, an optional letter, a file extension before an anchor,
 // alternatives of different lengths and priorities, nested alternations,
@@ -287,11 +332,14 @@ uint64_t StepsOver(const char* pattern, const std::string& text, bool* found) {
   return program.SearchSteps();
 }
 
-TEST(RegexpDifferential, WorkGrowsLinearlyWithTheText) {
+// Every hostile pattern within the bound, from 12 characters (where a search
+// with neither memo nor RegexpLinear would already pass it) on; stops at the
+// first that passes it, before a longer text could take exponential time.
+void ExpectLinearWork(size_t memoLimit) {
   for (const Hostile& h : kHostile) {
     RegexpProgram program(h.pattern, 1);
     uint64_t size = static_cast<uint64_t>(program.ProgramSize());
-    for (size_t n : {1000, 20000}) {
+    for (size_t n : {12, 1000, 20000}) {
       std::string text(n, h.fill);
       if (h.fill == '<') {  // the anchor pattern: a page of "<a href=" and no '>'
         text.clear();
@@ -300,10 +348,22 @@ TEST(RegexpDifferential, WorkGrowsLinearlyWithTheText) {
       bool found = true;
       uint64_t steps = StepsOver(h.pattern, text, &found);
       EXPECT_EQ(h.matches, found) << h.pattern;
-      EXPECT_LE(steps, 4096 + 16 * n + 4 * size * (text.size() + 1))
-          << h.pattern << " over " << text.size() << " characters: " << steps << " steps";
+      ASSERT_LE(steps, 4096 + 16 * n + 4 * size * (text.size() + 1))
+          << h.pattern << " over " << text.size() << " characters: " << steps << " steps"
+          << " memo limit " << memoLimit;
     }
   }
+}
+
+// With the memo as built and with no memo allowed at all (then the search
+// goes on in RegexpLinear).
+TEST(RegexpDifferential, WorkGrowsLinearlyWithTheText) {
+  const size_t built = SetRegexpMemoLimit(0);
+  for (size_t memoLimit : {built, size_t{0}}) {
+    SetRegexpMemoLimit(memoLimit);
+    ExpectLinearWork(memoLimit);
+  }
+  SetRegexpMemoLimit(built);
 }
 
 TEST(RegexpDifferential, LongSubjectsNeedNoDeepCallStack) {
