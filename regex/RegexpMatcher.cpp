@@ -189,6 +189,12 @@ bool RegexpMatcher::Backtrack(const char** node, const char** at) {
   straight = false;
   if (!memoTried && steps > kCheapSteps + kCheapStepsPerChar *
                                               static_cast<uint64_t>(attemptStart - subjectStart)) {
+    // A search this costly first asks whether a match can begin at all in
+    // the rest of the subject: most that cost this much have none.
+    if (program.NoMatchFrom(attemptStart, &steps)) {
+      hopeless = true;
+      return false;
+    }
     StartMemo();
     if (error != 0 || wantsLinear) return false;
   }

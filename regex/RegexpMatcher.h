@@ -59,9 +59,10 @@ class RegexpMatcher {
   // repeat counts given back. Bounded by a constant plus
   // O(program size x text length) over the whole search.
   uint64_t Steps() const { return steps; }
-  // The search must end: an error was raised (25 when memory ran out), or
-  // it is to go on in RegexpLinear.
-  bool Stopped() const { return error != 0 || wantsLinear; }
+  // The search must end: an error was raised (25 when memory ran out), it
+  // is to go on in RegexpLinear, or no match can begin from the attempt
+  // it had reached on (RegexpReach.h).
+  bool Stopped() const { return error != 0 || wantsLinear || hopeless; }
   // The memo this search needs is over its limit: the search goes on in
   // RegexpLinear from AttemptStart, every earlier start having failed.
   bool WantsLinear() const { return wantsLinear; }
@@ -97,6 +98,7 @@ class RegexpMatcher {
   bool MayHold(size_t bytes);
   size_t held = 0;  // bytes of stack and memo allocated
   bool wantsLinear = false;
+  bool hopeless = false;  // no match can begin from attemptStart on
   void StartMemo();
   void ReplayGroups(const char* start);
 

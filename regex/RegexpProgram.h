@@ -9,9 +9,11 @@
 #define FERRET_REGEX_REGEXPPROGRAM_H_
 
 #include <cstdint>
+#include <memory>
 
 #include "regex/MultiLiteralScan.h"
 #include "regex/RegexpNode.h"
+#include "regex/RegexpReach.h"
 #include "regex/RegexpScan.h"
 #include "regex/RegexpStatus.h"
 #include "text/CStr.h"
@@ -110,6 +112,16 @@ class RegexpProgram {
   bool LiteralsIntact() const;
   // Search and Run over the literal scan's candidates, first not null.
   bool SearchLiterals(const char* first, const char* subject);
+  // Whether no match can begin at from or after it, sure: false when the
+  // answer is maybe, or the program has no RegexpReach. *steps grows by the
+  // characters read. The matcher asks once, when a search turns out costly
+  // (before it sets up its memo), and Run before any attempt on a subject of
+  // kLongSubject characters or more.
+  bool NoMatchFrom(const char* from, uint64_t* steps);
+  static constexpr size_t kLongSubject = 64 * 1024;
+  // Built at the first search that asks; null when the program has none.
+  std::unique_ptr<RegexpReach> reach;
+  bool reachBuilt = false;
   // Whether the characters from at, a candidate of the scan, fit the byte
   // sets of the prefix.
   bool PrefixFits(const char* at) const;

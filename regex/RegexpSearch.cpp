@@ -7,6 +7,7 @@
 #include "regex/RegexpLinear.h"
 #include "regex/RegexpMatcher.h"
 #include "regex/RegexpProgram.h"
+#include "regex/RegexpReach.h"
 
 namespace {
 
@@ -117,8 +118,24 @@ __attribute__((noinline)) bool RegexpProgram::SearchLiterals(const char* first,
   return found;
 }
 
+bool RegexpProgram::NoMatchFrom(const char* from, uint64_t* steps) {
+  if (!reachBuilt) {
+    reach = RegexpReach::Build(program, programSize);
+    reachBuilt = true;
+  }
+  if (reach == nullptr || !reach->Intact(program, programSize)) return false;
+  return !reach->MayMatchFrom(from, steps);
+}
+
 // Tries the candidates from first on, leftmost first.
 bool RegexpProgram::Run(const char* first, const char* subject, bool literals) {
+  searchSteps = 0;
+  // On a long subject one pass first tells whether a match can begin at
+  // all: the matcher's first attempt alone may walk the whole subject at a
+  // step or more a character before it fails (the pass stops where the
+  // earliest match may end).
+  if (strnlen(first, kLongSubject) == kLongSubject && NoMatchFrom(first, &searchSteps))
+    return false;
   RegexpMatcher matcher(*this, subject);
   bool found = false;
   if (anchored) {
@@ -137,7 +154,7 @@ bool RegexpProgram::Run(const char* first, const char* subject, bool literals) {
       if ((found = matcher.TryAt(at)) || matcher.Stopped() || *at == '\0') break;
     }
   }
-  searchSteps = matcher.Steps();
+  searchSteps += matcher.Steps();
   int error = matcher.Error();
   if (matcher.WantsLinear()) {
     RegexpLinear linear(*this, subject);

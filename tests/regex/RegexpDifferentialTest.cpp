@@ -311,19 +311,21 @@ TEST(RegexpDifferential, LiteralScansAgreeWithTheReference) {
 
 struct Hostile {
   const char* pattern;
-  char fill;     // the text is this character repeated
-  bool matches;  // whether the pattern matches such a text
+  char fill;         // the text is this character repeated
+  bool matches;      // whether the pattern matches such a text
+  const char* tail;  // after the text and a '!', a match: no pass over the
+                     // text can tell that the attempts before it fail
 };
 
 // Each makes the reference exponential or quadratic in the text length.
 const Hostile kHostile[] = {
-    {"((a+)+)+b", 'a', false},
-    {"(a|a)*b", 'a', false},
-    {"(.*x)*y", 'x', false},
-    {"(a|ab)*c", 'a', false},
-    {"(x+x+)+y", 'x', false},
-    {"(a|b)*c", 'a', false},
-    {"<a[\t ]+href[\t ]*=[\t ]*\"?([^\">]*)\"?.*>", '<', false},
+    {"((a+)+)+b", 'a', false, "ab"},
+    {"(a|a)*b", 'a', false, "ab"},
+    {"(.*x)*y", 'x', false, "y"},
+    {"(a|ab)*c", 'a', false, "ac"},
+    {"(x+x+)+y", 'x', false, "xxy"},
+    {"(a|b)*c", 'a', false, "c"},
+    {"<a[\t ]+href[\t ]*=[\t ]*\"?([^\">]*)\"?.*>", '<', false, "<a href=x>"},
 };
 
 uint64_t StepsOver(const char* pattern, const std::string& text, bool* found) {
@@ -345,12 +347,15 @@ void ExpectLinearWork(size_t memoLimit) {
         text.clear();
         while (text.size() < n) text += "<a href=";
       }
-      bool found = true;
-      uint64_t steps = StepsOver(h.pattern, text, &found);
-      EXPECT_EQ(h.matches, found) << h.pattern;
-      ASSERT_LE(steps, 4096 + 16 * n + 4 * size * (text.size() + 1))
-          << h.pattern << " over " << text.size() << " characters: " << steps << " steps"
-          << " memo limit " << memoLimit;
+      for (bool tail : {false, true}) {
+        if (tail) text += std::string("!") + h.tail;
+        bool found = true;
+        uint64_t steps = StepsOver(h.pattern, text, &found);
+        EXPECT_EQ(tail || h.matches, found) << h.pattern;
+        ASSERT_LE(steps, 4098 + 18 * text.size() + 4 * size * (text.size() + 1))
+            << h.pattern << " over " << text.size() << " characters: " << steps << " steps"
+            << " memo limit " << memoLimit << (tail ? ", a match at the end" : "");
+      }
     }
   }
 }
