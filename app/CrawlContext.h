@@ -6,7 +6,7 @@
 // the pool that keeps connections between requests (none: each request has
 // a connection of its own), the scope (-noparent, -accept, -reject,
 // -maxpages), the retry policy (-tries), robots.txt (-robots), the archive
-// (-warc), the start URL
+// (-warc), the crawl's state (-state), the start URL
 // and host for
 // confinement and scope, and, with -j,
 // the fetcher ahead while the crawl runs. The context owns none of them: the
@@ -21,6 +21,7 @@
 #include "text/CStr.h"
 
 class CrawlArchive;
+class CrawlState;
 class CrawlScope;
 class RetryPolicy;
 class RobotsGate;
@@ -38,6 +39,7 @@ struct CrawlContext {
   const RetryPolicy* retries = nullptr;  // -tries; null: one try each
   RobotsGate* robots = nullptr;          // -robots; null: robots.txt not read
   CrawlArchive* archive = nullptr;       // -warc; null: nothing archived
+  CrawlState* state = nullptr;           // -state; null: the crawl is kept in memory only
   CStr startUrl;                     // the start URL as read, always in scope
   CStr startHost;                    // host of the start URL, for -confine
   Prefetcher* prefetcher = nullptr;  // with -j, set by the crawl while it runs

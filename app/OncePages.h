@@ -9,7 +9,9 @@
 // so the crawl reaches every page within the depth (a page's shortest link
 // path counts), whichever path met it first.
 //
-// Costs the key of every URL met and the link text of every page expanded.
+// Costs the key of every URL met and the link text of every page expanded:
+// in memory, or with a CrawlState (-state) in its file, where a page found
+// is a copy that Keep writes back.
 #ifndef FERRET_APP_ONCEPAGES_H_
 #define FERRET_APP_ONCEPAGES_H_
 
@@ -18,13 +20,18 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/CrawlState.h"
 #include "app/PageLinks.h"
 #include "net/Url.h"
 #include "text/CStr.h"
 
 class OncePages {
  public:
+  // Kept in state when there is one (not owned).
+  explicit OncePages(CrawlState* state = nullptr) : state(state) {}
+
   struct Page {
+    long long id = 0;   // in the state; 0 until it is met there
     int depth = -1;     // the most depth it was expanded with; -1: never expanded
     Url url;            // the URL that answered
     std::shared_ptr<const PageLinks> links;  // in page order
@@ -42,7 +49,13 @@ class OncePages {
   // met before belongs to that page).
   void Assign(const std::vector<std::string>& keys, const std::shared_ptr<Page>& page);
 
+  // page changed (it was expanded): the state keeps it as it is now.
+  void Keep(const Page& page);
+
  private:
+  std::shared_ptr<Page> Load(long long id) const;
+
+  CrawlState* const state;
   std::unordered_map<std::string, std::shared_ptr<Page>> pages;
 };
 

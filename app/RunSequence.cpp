@@ -9,6 +9,7 @@
 #include "app/Archive.h"
 #include "app/CrawlContext.h"
 #include "app/CrawlScope.h"
+#include "app/CrawlState.h"
 #include "app/JsonReporter.h"
 #include "app/PageScan.h"
 #include "app/RequestIdentity.h"
@@ -51,6 +52,32 @@ ScopeOptions ScopeOf(const Options& options) {
   return scope;
 }
 
+// The state of -state's file, or null after the message on standard error
+// (*status then the exit status) when the run cannot go on from it.
+std::unique_ptr<CrawlState> OpenState(const Options& options, int* status) {
+  *status = kExitUsage;
+  if (options.jobs > 1 || !options.warc.empty()) {
+    std::fprintf(stderr, "ferret: -state works with -j 1 only, and without -warc\n");
+    return nullptr;
+  }
+  std::string error;
+  std::unique_ptr<CrawlState> state =
+      CrawlState::Open(options.state, options.stateIdentity, &error);
+  if (state == nullptr) {
+    std::fprintf(stderr, "ferret: cannot use %s as the crawl's state: %s\n", options.state.c_str(),
+                 error.c_str());
+    *status = kExitOutputFailed;
+    if (error.find("another command line") != std::string::npos) *status = kExitUsage;
+    return nullptr;
+  }
+  if (state->Saved().finished) {
+    std::fprintf(stderr, "ferret: the crawl kept in %s is over; remove it to crawl again\n",
+                 options.state.c_str());
+    return nullptr;
+  }
+  return state;
+}
+
 }  // namespace
 
 int RunCrawl(const Options& options, CStr startUrl) {
@@ -71,9 +98,16 @@ int RunCrawl(const Options& options, CStr startUrl) {
       return kExitOutputFailed;
     }
   }
+  std::unique_ptr<CrawlState> state;
+  if (!options.state.empty()) {
+    int refused = 0;
+    state = OpenState(options, &refused);
+    if (state == nullptr) return refused;
+  }
   std::unique_ptr<TextReporter> output =
       options.json ? std::make_unique<JsonReporter>() : std::make_unique<TextReporter>();
   TextReporter& reporter = *output;
+  if (state != nullptr) reporter.Resume(state->Saved().counts);
   // The proxies are read once for the run; every request, fetched ahead or
   // not, goes through this connector.
   CrawlContext crawl(options, reporter, ConnectVia(ProxySettings::FromEnvironment(std::getenv)));
@@ -89,6 +123,7 @@ int RunCrawl(const Options& options, CStr startUrl) {
   if (options.tries > 1) crawl.retries = &retries;
   crawl.pool = &connections;
   crawl.archive = archive.get();
+  crawl.state = state.get();
   // The start URL is read once, here; a URL that cannot be read is reported
   // once, and nothing is asked.
   Url start;
@@ -131,6 +166,17 @@ int RunCrawl(const Options& options, CStr startUrl) {
                : reporter.Counts().errors > 0 ? kExitSomeFailed
                                               : kExitSuccess;
   reporter.Ending(status);
+  // A crawl kept in a state that did not end here writes nothing it did not
+  // commit, its counters neither: the run that ends the crawl writes them.
+  bool resumable = state != nullptr && !state->Saved().finished;
+  if (resumable) {
+    reporter.DropLines();
+    std::fprintf(stderr, "ferret: the crawl is kept in %s: run the same command to go on\n",
+                 options.state.c_str());
+  } else {
+    reporter.HoldLines(false);
+  }
   if (!reporter.Finish(options.stat != 0)) return kExitOutputFailed;
+  if (resumable) reporter.DropLines();
   return status;
 }

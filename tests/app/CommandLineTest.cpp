@@ -255,17 +255,17 @@ TEST(TextReporter, ControlBytesInPrintedUrlsAreEscaped) {
   }
 }
 
-const char kUsage[] =
-    "ferret " FERRET_VERSION
-    "\n"
-    "FORMAT: ferret url [-k keyword] [-f filespec] [-d depth] [-print]\n"
-    "                   [-download] [-create] [-confine] [-stat]\n"
-    "                   [-timeout S] [-once] [-j N] [-html] [-text]\n"
-    "                   [-noparent] [-accept REGEX]... [-reject REGEX]...\n"
-    "                   [-maxpages N] [-tries N] [-robots] [-wait S]\n"
-    "                   [-perhost N] [-agent TEXT]\n"
-    "                   [-header \"Name: value\"]... [-warc FILE] [-show [N]] [-json]\n"
-    "\n";
+const char kUsage[] = "ferret " FERRET_VERSION
+                      "\n"
+                      "FORMAT: ferret url [-k keyword] [-f filespec] [-d depth] [-print]\n"
+                      "                   [-download] [-create] [-confine] [-stat]\n"
+                      "                   [-timeout S] [-once] [-j N] [-html] [-text]\n"
+                      "                   [-noparent] [-accept REGEX]... [-reject REGEX]...\n"
+                      "                   [-maxpages N] [-tries N] [-robots] [-wait S]\n"
+                      "                   [-perhost N] [-agent TEXT]\n"
+                      "                   [-header \"Name: value\"]... [-warc FILE] [-show [N]] "
+                      "[-json] [-state FILE]\n"
+                      "\n";
 
 TEST(CommandLineBinary, UsageAndRefusals) {
   // The usage text names every option.
