@@ -112,32 +112,38 @@ std::unique_ptr<CrawlState> CrawlState::Open(const std::string& path, const std:
   }
   sqlite3_busy_timeout(db, 0);
   // The exclusive lock is taken by the first write and held until the file
-  // is closed: one writer, and no shared-memory index beside the file.
-  if (!state->Exec("PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=WAL;"
-                   " PRAGMA synchronous=FULL; PRAGMA cache_size=-16384;",
+  // is closed: one writer, and no shared-memory index beside the file. The
+  // tables are made in a commit of the rollback journal, before the switch
+  // to WAL: SQLite drops the WAL of a database file that is still empty, so
+  // a file whose every commit were in its log would lose them all to a kill.
+  if (!state->Exec("PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=FULL;"
+                   " PRAGMA cache_size=-16384; BEGIN IMMEDIATE",
                    error) ||
-      !state->Exec("BEGIN IMMEDIATE", error) || !state->Exec(kSchema, error) ||
+      !state->Exec(kSchema, error) || !state->KeepIdentity(identity, error) ||
+      !state->Exec("COMMIT; PRAGMA journal_mode=WAL; BEGIN IMMEDIATE", error) ||
       !state->Prepare(error)) {
     return nullptr;
   }
+  state->LoadScalars();
+  return state;
+}
+
+bool CrawlState::KeepIdentity(const std::string& identity, std::string* error) {
   sqlite3_stmt* read = nullptr;
   sqlite3_prepare_v2(db, "SELECT line FROM identity", -1, &read, nullptr);
   bool known = Step(read);
   std::string kept = known ? ColumnText(read, 0) : std::string();
   sqlite3_finalize(read);
-  if (known && kept != identity) {
-    *error = "it holds the state of another command line";
-    return nullptr;
+  if (known) {
+    if (kept != identity) *error = "it holds the state of another command line";
+    return kept == identity;
   }
-  if (!known) {
-    sqlite3_stmt* write = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO identity(line) VALUES(?1)", -1, &write, nullptr);
-    BindText(write, 1, identity);
-    Step(write);
-    sqlite3_finalize(write);
-  }
-  state->LoadScalars();
-  return state;
+  sqlite3_stmt* write = nullptr;
+  sqlite3_prepare_v2(db, "INSERT INTO identity(line) VALUES(?1)", -1, &write, nullptr);
+  BindText(write, 1, identity);
+  Step(write);
+  sqlite3_finalize(write);
+  return true;
 }
 
 CrawlState::~CrawlState() {
@@ -308,6 +314,12 @@ bool CrawlState::Commit(const Scalars& saved, std::string* error) {
   if (!Exec("COMMIT", error)) return false;
   scalars = saved;
   return Exec("BEGIN IMMEDIATE", error);
+}
+
+bool CrawlState::Finish(std::string* error) {
+  Scalars over = scalars;
+  over.finished = true;
+  return Commit(over, error);
 }
 
 // Each link as its flags, its source, then its text and a NUL.

@@ -94,6 +94,9 @@ class CrawlState {
   // *error, when the file could not be written.
   bool Commit(const Scalars& saved, std::string* error);
 
+  // Marks the crawl over, in a commit of its own.
+  bool Finish(std::string* error);
+
   // A step's links in the file's form, and back.
   static std::string PackLinks(const PageLinks& links);
   static PageLinks UnpackLinks(const void* data, size_t size);
@@ -101,6 +104,9 @@ class CrawlState {
  private:
   explicit CrawlState(sqlite3* db) : db(db) {}
   bool Prepare(std::string* error);
+  // False, with *error, when the file was made for another identity; a new
+  // file is made for this one.
+  bool KeepIdentity(const std::string& identity, std::string* error);
   bool Exec(const char* sql, std::string* error);
   sqlite3_stmt* Statement(int which);
   void LoadScalars();

@@ -82,9 +82,12 @@ class Crawler {
   // -state: the stack and flags as the state kept them.
   std::vector<PendingPage> Resume();
   // -state: ends a step of the crawl. A step that requested, saved, printed
-  // or failed (or the first, or the last: done) is committed with the stack,
-  // then its lines are written; one that only passed links over is
+  // or failed (or the first, or the last: done) is committed with the stack;
+  // one that only passed links over is
   // committed with the next. A step the stop cut short is never committed.
+  // Its lines are written just before its commit.
+  // The crawl is marked over only once the run's last line is written
+  // (RunCrawl).
   void EndStep(const std::vector<PendingPage>& pending, bool first, bool done);
   int VisitPage(const Url& requested, int depth, PendingPage& page, AlsoSaved also);
   int ExpandAgain(const std::shared_ptr<OncePages::Page>& met, int depth, PendingPage& page);
@@ -549,11 +552,14 @@ void Crawler::EndStep(const std::vector<PendingPage>& pending, bool first, bool 
   CrawlState::Scalars scalars;
   scalars.counts = now;
   scalars.started = true;
-  scalars.finished = done;
   scalars.pageLimitReported = pageLimitReported;
   scalars.pendingLimitReported = budget.reported;
   scalars.startSaveFailed = startSaveFailed;
   scalars.pagesTaken = context.scope != nullptr ? context.scope->PagesTaken() : 0;
+  // The lines go out just before the commit: a kill between the two (while
+  // SQLite writes its log, microseconds) writes them again when the step is
+  // done again; the commit's own wait for the disk comes after both.
+  context.reporter.ReleaseLines();
   std::string error;
   if (!state->Commit(scalars, &error)) {
     std::fprintf(stderr, "ferret: cannot write %s: %s\n", options.state.c_str(), error.c_str());
@@ -562,7 +568,6 @@ void Crawler::EndStep(const std::vector<PendingPage>& pending, bool first, bool 
   }
   keptFrames = pending.size();
   committed = now;
-  context.reporter.ReleaseLines();
 }
 
 }  // namespace

@@ -167,8 +167,10 @@ int RunCrawl(const Options& options, CStr startUrl) {
                                               : kExitSuccess;
   reporter.Ending(status);
   // A crawl kept in a state that did not end here writes nothing it did not
-  // commit, its counters neither: the run that ends the crawl writes them.
-  bool resumable = state != nullptr && !state->Saved().finished;
+  // commit, its counters neither: the run that ends the crawl writes them,
+  // and only then marks the crawl over (a kill before that mark writes them
+  // again when the command is run again).
+  bool resumable = state != nullptr && StopReason() != 0;
   if (resumable) {
     reporter.DropLines();
     std::fprintf(stderr, "ferret: the crawl is kept in %s: run the same command to go on\n",
@@ -178,5 +180,10 @@ int RunCrawl(const Options& options, CStr startUrl) {
   }
   if (!reporter.Finish(options.stat != 0)) return kExitOutputFailed;
   if (resumable) reporter.DropLines();
+  std::string error;
+  if (state != nullptr && !resumable && !state->Finish(&error)) {
+    std::fprintf(stderr, "ferret: cannot write %s: %s\n", options.state.c_str(), error.c_str());
+    return kExitOutputFailed;
+  }
   return status;
 }
