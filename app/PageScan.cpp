@@ -32,6 +32,9 @@ enum class AlsoSaved {
   kLink,   // a link in file mode: saved, then printed (-print), then scanned
 };
 
+// -state: the most steps that ask for nothing committed at once.
+constexpr size_t kStepsPerCommit = 1000;
+
 // A link to scan next.
 struct NextVisit {
   Url url;
@@ -81,11 +84,12 @@ class Crawler {
   void Follow(std::vector<PendingPage>& pending);
   // -state: the stack and flags as the state kept them.
   std::vector<PendingPage> Resume();
-  // -state: ends a step of the crawl. A step that requested, saved, printed
-  // or failed (or the first, or the last: done) is committed with the stack;
-  // one that only passed links over is
-  // committed with the next. A step the stop cut short is never committed.
-  // Its lines are written just before its commit.
+  // -state: ends a step of the crawl (one link handled, or the start page).
+  // A step that made a request (or the first, or the last: done) is
+  // committed with the stack, and so are those before it that made none:
+  // they are redone when they are lost, and ask nothing again. At most
+  // kStepsPerCommit steps go into one commit. A step the stop cut short is
+  // never committed. The lines of a commit are written just before it.
   // The crawl is marked over only once the run's last line is written
   // (RunCrawl).
   void EndStep(const std::vector<PendingPage>& pending, bool first, bool done);
@@ -131,7 +135,8 @@ class Crawler {
   // -state: the stack's frames below this level are as last committed, but
   // for the left of the one just below it.
   size_t keptFrames = 0;
-  Counters committed;  // -state: the counters as last committed
+  Counters committed;      // -state: the counters as last committed
+  size_t uncommitted = 0;  // -state: steps since the last commit
 };
 
 void Crawler::ReportPageLimit() {
@@ -533,10 +538,9 @@ void Crawler::EndStep(const std::vector<PendingPage>& pending, bool first, bool 
   CrawlState* state = context.state;
   if (state == nullptr || StopReason() != 0) return;
   const Counters& now = context.reporter.Counts();
-  bool acted = now.saves != committed.saves || now.prints != committed.prints ||
-               now.hits != committed.hits || now.http200 != committed.http200 ||
-               now.errors != committed.errors;
-  if (!acted && !first && !done) return;
+  bool asked =
+      now.saves != committed.saves || now.hits != committed.hits || now.errors != committed.errors;
+  if (!asked && !first && !done && ++uncommitted < kStepsPerCommit) return;
   std::vector<CrawlState::Frame> above;
   for (size_t level = keptFrames; level < pending.size(); ++level) {
     const PendingPage& page = pending[level];
@@ -568,6 +572,7 @@ void Crawler::EndStep(const std::vector<PendingPage>& pending, bool first, bool 
   }
   keptFrames = pending.size();
   committed = now;
+  uncommitted = 0;
 }
 
 }  // namespace
