@@ -44,6 +44,7 @@ enum class Option {
   Warc,
   Show,
   Json,
+  Shard,
   State,
 };
 
@@ -79,6 +80,7 @@ constexpr OptionName kOptions[] = {
     {"-warc", Option::Warc},
     {"-show", Option::Show},
     {"-json", Option::Json},
+    {"-shard", Option::Shard},
     {"-state", Option::State},
 };
 
@@ -95,7 +97,8 @@ bool TakesValue(Option option) {
          option == Option::Timeout || option == Option::Jobs || option == Option::Agent ||
          option == Option::Header || option == Option::Accept || option == Option::Reject ||
          option == Option::MaxPages || option == Option::Tries || option == Option::Wait ||
-         option == Option::PerHost || option == Option::Warc || option == Option::State;
+         option == Option::PerHost || option == Option::Warc || option == Option::Shard ||
+         option == Option::State;
 }
 
 // A whole number from 1 to most, written in decimal and nothing else; 0
@@ -128,6 +131,19 @@ int ReadDepth(const char* text) {
   return static_cast<int>(value);
 }
 
+// "K/N": shard K (0 to N - 1) of N (1 to 65536); shards left 0 otherwise.
+void ReadShard(const char* text, Options& s) {
+  s.shards = 0;
+  const char* slash = std::strchr(text, '/');
+  if (slash == nullptr || slash == text || std::strspn(text, "0123456789") != size_t(slash - text))
+    return;
+  long count = ReadCount(slash + 1, 65536);
+  long index = std::strtol(text, nullptr, 10);
+  if (count == 0 || index >= count) return;
+  s.shard = static_cast<int>(index);
+  s.shards = static_cast<int>(count);
+}
+
 void Apply(Option option, const char* value, Options& s) {
   switch (option) {
     case Option::Depth: s.depth = ReadDepth(value); break;
@@ -157,6 +173,7 @@ void Apply(Option option, const char* value, Options& s) {
     case Option::Header: s.headers.push_back(value); break;
     case Option::Warc: s.warc = value; break;
     case Option::Json: s.json = 1; break;
+    case Option::Shard: ReadShard(value, s); break;
     case Option::State: s.state = value; break;
     case Option::Show:
       s.show = value != nullptr ? static_cast<int>(ReadCount(value, 100)) : 5;
@@ -198,8 +215,8 @@ constexpr const char* kUsageLines[] = {
     "                   [-noparent] [-accept REGEX]... [-reject REGEX]...",
     "                   [-maxpages N] [-tries N] [-robots] [-wait S]",
     "                   [-perhost N] [-agent TEXT]",
-    "                   [-header \"Name: value\"]... [-warc FILE] [-show [N]] [-json] [-state "
-    "FILE]",
+    "                   [-header \"Name: value\"]... [-warc FILE] [-show [N]] [-json]",
+    "                   [-i FILE] [-shard K/N] [-state FILE]",
 };
 
 // Printed after the usage lines by -help; the man page has the whole story.
@@ -246,6 +263,10 @@ constexpr const char kHelpText[] =
     "               1 to 100), numbered, cut to 200 bytes around the match\n"
     "  -json        write JSON Lines on standard output instead: an event for each\n"
     "               page, link, save, error and refused URL, then the counters\n"
+    "  -i FILE      first, in place of url: crawl each URL of FILE (one a line, or\n"
+    "               \"URL DEPTH\"; # comments; - is standard input) in turn\n"
+    "  -shard K/N   with -json: request only hosts whose domain hashes to shard K\n"
+    "               (0 to N-1); write each link to another shard as an outlink\n"
     "  -state FILE  keep the crawl's state in FILE (SQLite); the same command run\n"
     "               again after an interruption resumes where it stopped\n"
     "With none of -print, -download and -stat, -k implies -print and -f implies\n"
@@ -324,18 +345,22 @@ const char* ValueProblem(Option option, const Options& s) {
     case Option::Warc: return s.warc.empty() ? "-warc needs a file name" : nullptr;
     case Option::State: return s.state.empty() ? "-state needs a file name" : nullptr;
     case Option::Show: return s.show == 0 ? "-show must be 1 to 100" : nullptr;
+    case Option::Shard:
+      return s.shards == 0 ? "-shard must be K/N, N from 1 to 65536 and K from 0 to N-1" : nullptr;
     default: return nullptr;
   }
 }
 
 // Reads the options after the URL into options. False once one is refused
 // (the message written).
-bool ReadOptions(int argc, const char* const* argv, Options& options) {
-  for (int i = 2; i < argc; ++i) {
+bool ReadOptions(int argc, const char* const* argv, int first, Options& options) {
+  for (int i = first; i < argc; ++i) {
     const char* argument = argv[i];
     const OptionName* entry = Lookup(argument);
     if (entry == nullptr) {
-      if (argument[0] == '-') {
+      if (strcasecmp(argument, "-i") == 0) {
+        Refuse("-i FILE comes first, in place of the URL");
+      } else if (argument[0] == '-') {
         Refuse("unknown option %s; see --help", argument);
       } else {
         Refuse("unexpected argument %s; see --help", argument);
@@ -384,7 +409,8 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options, CStr& 
     }
   }
   // A URL never begins with '-': such a first argument asks for help or the
-  // version, or is refused before anything could take it for a host name.
+  // version, names the list of start URLs (-i FILE) in the URL's place, or
+  // is refused before anything could take it for a host name.
   if (argv[1][0] == '-') {
     if (IsAnyOf(argv[1], {"-h", "-help", "--help"})) {
       PrintUsageLines();
@@ -395,11 +421,24 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options, CStr& 
       std::cout << "ferret " FERRET_VERSION << std::endl;
       return 1;
     }
-    Refuse("the URL must come first; see --help");
+    if (strcasecmp(argv[1], "-i") != 0) {
+      Refuse("the URL must come first; see --help");
+      return -1;
+    }
+    if (argc < 3) {
+      Refuse("-i needs a value");
+      return -1;
+    }
+    options.startList = argv[2];
+  }
+  if (!ReadOptions(argc, argv, options.startList.empty() ? 2 : 3, options)) return -1;
+  // Outlinks are events of the JSON output: a sharded run without it would
+  // drop them unseen.
+  if (options.shards != 0 && !options.json) {
+    Refuse("-shard needs -json");
     return -1;
   }
-  if (!ReadOptions(argc, argv, options)) return -1;
-  startUrl = argv[1];
+  if (options.startList.empty()) startUrl = argv[1];
   for (int i = 0; i < argc; ++i) {
     if (i > 0) options.commandLine += ' ';
     options.commandLine += argv[i];

@@ -12,6 +12,10 @@
 // next argument as their value. Then, when none of stat, download and
 // print is set, a keyword implies print and a filespec implies download;
 // finally the default patterns are filled in.
+// "-i FILE" in place of the URL (first, then its value) names a list of
+// start URLs instead (options.startList; startUrl is left empty). "-shard"
+// takes "K/N" (N from 1 to 65536, K from 0 to N-1) and needs "-json"
+// ("-shard needs -json" otherwise).
 // "-show" asks for the matching lines of each printed page: 5, or the next
 // argument when it begins with a digit (1 to 100).
 #ifndef FERRET_APP_COMMANDLINE_H_

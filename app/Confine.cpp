@@ -71,6 +71,10 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+std::string RegistrableDomain(std::string_view host) {
+  return DomainCache::OfThisThread().Of(host);
+}
+
 int SameDomainHost(std::string_view host, std::string_view startHost) {
   return SameDomainAs(startHost)(host) ? 1 : 0;
 }

@@ -14,6 +14,9 @@
 
 #include "text/CStr.h"
 
+// The domain of host as described above (lower case, without a last '.').
+std::string RegistrableDomain(std::string_view host);
+
 // 1 when host and startHost are in the same domain; 0 otherwise.
 int SameDomainHost(std::string_view host, std::string_view startHost);
 int SameDomainHost(const CStr& host, const CStr& startHost);

@@ -16,12 +16,16 @@ struct CrawlFailure {
     kSave,            // a file could not be saved at path: reason
     kTooManyLinks,    // url had more than count links
     kTooManyPending,  // count links waited across the crawl, first met on url
+    kStartLine,       // line count of the start list (-i), holding url, is bad: saveReason
+    kPattern,         // a search with pattern failed with reason, first on url
   };
   Kind kind = Kind::kFetch;
   CStr url;
   CStr path;
   Failure fetch;    // kFetch
-  CStr saveReason;  // kSave
+  CStr saveReason;  // kSave; kStartLine: what is wrong with the line
+  CStr pattern;     // kPattern
+  CStr reason;      // kPattern
   size_t count = 0;
 };
 

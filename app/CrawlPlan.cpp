@@ -50,19 +50,20 @@ bool CrawlPlan::Step(const Url& page, int depth, const char* found, uint8_t flag
   return true;
 }
 
-std::vector<PlannedRequest> CrawlPlan::Requests(const Url& page, int depth, const char* link,
-                                                uint8_t flags) const {
-  std::vector<PlannedRequest> requests;
+bool CrawlPlan::Request(const Url& page, int depth, const char* link, uint8_t flags,
+                        PlannedRequest* request) const {
   LinkStep step;
   UrlProblem ignored;
-  if (!Step(page, depth, link, flags, &step, &ignored)) return requests;
+  if (!Step(page, depth, link, flags, &step, &ignored)) return false;
   bool save = step.fileAction && options.download;
   if (save && step.scan) {
-    requests.push_back({step.target, Purpose::kScanAndSave, step.depth});
+    *request = {step.target, Purpose::kScanAndSave, step.depth};
   } else if (save) {
-    requests.push_back({step.target, Purpose::kSave, -1});
+    *request = {step.target, Purpose::kSave, -1};
   } else if (step.scan) {
-    requests.push_back({step.target, Purpose::kScan, step.depth});
+    *request = {step.target, Purpose::kScan, step.depth};
+  } else {
+    return false;
   }
-  return requests;
+  return true;
 }

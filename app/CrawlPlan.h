@@ -19,7 +19,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "app/Options.h"
 #include "net/Url.h"
@@ -42,8 +41,8 @@ constexpr bool Scans(Purpose purpose) { return purpose != Purpose::kSave; }
 // One request the crawl will make.
 struct PlannedRequest {
   Url url;
-  Purpose purpose;
-  int depth;  // for a scan: the depth the page is scanned at; -1 for a save alone
+  Purpose purpose = Purpose::kScan;
+  int depth = -1;  // for a scan: the depth the page is scanned at; -1 for a save alone
 };
 
 // How one link is handled.
@@ -78,11 +77,12 @@ class CrawlPlan {
     return depth >= 1 || (options.FileMode() && options.download);
   }
 
-  // The requests that handling link (found on the page at page, scanned at
-  // depth) will make: one, for its save, its scan, or both (a link in file
-  // mode that is saved and scanned is asked for once).
-  std::vector<PlannedRequest> Requests(const Url& page, int depth, const char* link,
-                                       uint8_t flags) const;
+  // The request that handling link (found on the page at page, scanned at
+  // depth) will make, into *request: for its save, its scan, or both (a link
+  // in file mode that is saved and scanned is asked for once). False when it
+  // makes none.
+  bool Request(const Url& page, int depth, const char* link, uint8_t flags,
+               PlannedRequest* request) const;
 
  private:
   // Whether found is a link to follow at all: false for a fragment of the

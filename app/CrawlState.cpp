@@ -75,6 +75,7 @@ const ScalarField kScalars[] = {
     FERRET_SCALAR("pending_limit_reported", pendingLimitReported),
     FERRET_SCALAR("start_save_failed", startSaveFailed),
     FERRET_SCALAR("pages_taken", pagesTaken),
+    FERRET_SCALAR("start_line", startLine),
 };
 #undef FERRET_SCALAR
 

@@ -55,6 +55,7 @@ class CrawlState {
     bool pendingLimitReported = false;
     bool startSaveFailed = false;
     long pagesTaken = 0;  // -maxpages
+    long startLine = 0;   // -i: the list's lines handled whole, by number
   };
 
   // The state in path for the command identity (made when the file is new);
@@ -96,6 +97,10 @@ class CrawlState {
 
   // Marks the crawl over, in a commit of its own.
   bool Finish(std::string* error);
+  // Begins a crawl again from a state whose crawl is over: the counters,
+  // the list's place and the flags start anew; the URLs met and files saved
+  // stay (a round of a list, -i, asks for none of them again).
+  bool NewRound(std::string* error) { return Commit(Scalars(), error); }
 
   // A step's links in the file's form, and back.
   static std::string PackLinks(const PageLinks& links);

@@ -299,9 +299,9 @@ void HtmlLinkCollector::Add(HtmlLink::Kind kind, const char* element, const char
   // often to another site, once) is not remembered.
   const std::string_view text = value.substr(0, value.find('#'));
   const bool remember = text.compare(0, 4, "http") != 0;
-  if (const Resolutions::Known* known = remember ? resolutions.Find(text) : nullptr) {
+  if (const LinkResolutions::Known* known = remember ? resolutions.Find(text) : nullptr) {
     if (known->otherScheme) return;
-    link.url = known->url;
+    link.url.assign(known->url.data(), known->url.size());
     Keep(link);
     return;
   }
@@ -315,7 +315,7 @@ void HtmlLinkCollector::Add(HtmlLink::Kind kind, const char* element, const char
   link.problem = UrlProblem();
   switch (base.Resolve(UrlText(value), &target, &link.problem)) {
     case WebUrlOutcome::kOtherScheme:
-      if (remember) resolutions.Add(text, true, std::string());
+      if (remember) resolutions.Add(text, true, std::string_view());
       return;
     case WebUrlOutcome::kResolved:
       link.url = target.Text();
@@ -327,24 +327,6 @@ void HtmlLinkCollector::Add(HtmlLink::Kind kind, const char* element, const char
       break;
   }
   Keep(link);
-}
-
-const HtmlLinkCollector::Resolutions::Known* HtmlLinkCollector::Resolutions::Find(
-    std::string_view text) const {
-  auto found = known.find(text);
-  return found == known.end() ? nullptr : &found->second;
-}
-
-void HtmlLinkCollector::Resolutions::Add(std::string_view text, bool otherScheme,
-                                         const std::string& url) {
-  if (known.size() == kMaxTexts) Clear();
-  texts.emplace_back(text);
-  known.emplace(texts.back(), Known{otherScheme, url});
-}
-
-void HtmlLinkCollector::Resolutions::Clear() {
-  known.clear();
-  texts.clear();
 }
 
 void HtmlLinkCollector::Keep(const HtmlLink& link) {

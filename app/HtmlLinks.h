@@ -22,12 +22,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "app/LinkResolutions.h"
 #include "net/WebUrl.h"
 #include "text/HtmlTokenizer.h"
 
@@ -95,27 +94,9 @@ class HtmlLinkCollector : public HtmlTokenSink {
   // Keeps link, here or in the consumer, within the limit.
   void Keep(const HtmlLink& link);
 
-  // The resolutions of link texts (up to any fragment) met on the page:
-  // links repeat (a type's name at each use, a chapter's sections), and a
-  // resolution depends on nothing else while the base stays. Bounded.
-  class Resolutions {
-   public:
-    struct Known {
-      bool otherScheme;
-      std::string url;
-    };
-    const Known* Find(std::string_view text) const;
-    void Add(std::string_view text, bool otherScheme, const std::string& url);
-    void Clear();
-
-   private:
-    static constexpr size_t kMaxTexts = 4096;
-    std::deque<std::string> texts;  // what the keys view: a deque never moves them
-    std::unordered_map<std::string_view, Known> known;
-  };
-
+  // The resolutions of link texts (up to any fragment) met on the page.
+  LinkResolutions resolutions;
   WebUrl base;
-  Resolutions resolutions;
   bool baseSet = false;
   const size_t limit;
   HtmlLinkConsumer* const consumer;  // borrowed; null: links are kept here

@@ -187,6 +187,21 @@ void JsonReporter::LinkFound(const LinkFacts& link) {
   WriteRaw(event.Done());
 }
 
+void JsonReporter::StartBegun(const CStr& url, long line, int depth) {
+  WriteRaw(Event("start").Url("url", url).Number("line", line).Number("depth", depth).Done());
+}
+
+void JsonReporter::Outlink(const CStr& url, int shard, int depth, const CStr& referrer) {
+  Event event("outlink");
+  event.Url("url", url).Number("shard", shard).Number("depth", depth);
+  if (referrer.IsEmpty()) {
+    event.Null("referrer");
+  } else {
+    event.Url("referrer", referrer);
+  }
+  WriteRaw(event.Done());
+}
+
 // A page's URL is told by its page event, a link's by its link event.
 void JsonReporter::WritePrinted(const CStr&, const std::vector<ShownLine>&) {}
 
@@ -215,6 +230,12 @@ void JsonReporter::WriteFailure(const CrawlFailure& failure) {
       break;
     case CrawlFailure::Kind::kTooManyPending:
       event.Url("url", failure.url).Text("kind", "too_many_pending");
+      break;
+    case CrawlFailure::Kind::kStartLine:
+      event.Url("url", failure.url).Text("kind", "start_line").Number("line", failure.count);
+      break;
+    case CrawlFailure::Kind::kPattern:
+      event.Url("url", failure.url).Text("kind", "pattern").Text("pattern", failure.pattern);
       break;
   }
   bool fetch = failure.kind == CrawlFailure::Kind::kFetch;

@@ -15,6 +15,10 @@
 //   error    url, kind, message (the human line), errno (0: none), and
 //            status for an HTTP error
 //   refused  url passed over unasked; reason confine, robots, scope or once
+//   start    -i: a start of the list begins: url, line (of the list), depth
+//   outlink  -shard: a link to another shard's host, not asked for: url,
+//            shard (its own), depth (it would be scanned at), referrer (null
+//            for a start URL)
 //   stats    last: every counter, the exit status, the run's wall time
 // URLs are absolute. Strings are written by text/JsonString.h: bytes that
 // are not UTF-8 become \u00XX escapes of their Latin-1 reading. The human
@@ -35,6 +39,8 @@ class JsonReporter : public TextReporter {
   void BodyBytes(size_t length) override;
   void PageRead(const PageFacts& page) override;
   void LinkFound(const LinkFacts& link) override;
+  void StartBegun(const CStr& url, long line, int depth) override;
+  void Outlink(const CStr& url, int shard, int depth, const CStr& referrer) override;
   void Ending(int exitStatus) override { status = exitStatus; }
   bool Finish(bool withCounters) override;
 

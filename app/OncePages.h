@@ -22,6 +22,7 @@
 
 #include "app/CrawlState.h"
 #include "app/PageLinks.h"
+#include "app/VisitedUrls.h"
 #include "net/Url.h"
 #include "text/CStr.h"
 
@@ -57,6 +58,16 @@ class OncePages {
 
   CrawlState* const state;
   std::unordered_map<std::string, std::shared_ptr<Page>> pages;
+};
+
+// With -once, what a run met: the pages its scans met, and the links and
+// pages it saved or printed. One for the whole run, across the starts of a
+// list (-i); the crawl of each start uses it in turn. Kept in state when
+// there is one (-state).
+struct OnceRecord {
+  explicit OnceRecord(CrawlState* state = nullptr) : pages(state), files(state) {}
+  OncePages pages;
+  VisitedUrls files;
 };
 
 #endif  // FERRET_APP_ONCEPAGES_H_

@@ -42,6 +42,9 @@ struct Options {
   std::string state;                 // the file the crawl's state is kept in (-state); empty: none
   std::string stateIdentity;         // the command line but -state, as a state file keeps it
   int show = 0;                      // lines shown after each printed page, 1 to 100; 0: none
+  std::string startList;  // -i: the file of start URLs ("-": standard input); empty: none
+  int shard = 0;          // -shard K/N: the shard handled, 0 to N - 1
+  int shards = 0;         // N; 0: every host is handled
 
   // Each answer is read whole before the crawl reads any of it: -tries
   // above 1, so that a body cut short is asked for again, and -warc, which

@@ -165,7 +165,9 @@ PageReader::PageReader(const CStr& keywordPattern, const CStr& filespec, bool ht
       keyword(keywordPattern, 1),
       file(filespec, 1),
       anchor(kAnchorPattern, 1),
-      image(kImagePattern, 1) {
+      image(kImagePattern, 1),
+      keywordText(keywordPattern),
+      fileText(filespec) {
   if (htmlReading || textReading) {
     html = std::make_unique<HtmlReading>(&keyword, &file, filespec == ".", fileMode,
                                          std::move(hosts), show);
@@ -196,6 +198,7 @@ PageReader::Page PageReader::ReadHtml(ResponseBody& response, const Url& url, si
   page.keywordFound = html->Finish(&page.shown, &cut) && testKeyword;
   page.linksCut = cut && page.quotaMet;
   page.links.Fit();
+  NameFailedPatterns(page);
   return page;
 }
 
@@ -259,7 +262,20 @@ PageReader::Page PageReader::Read(ResponseBody& response, const Url& url, size_t
   }
   page.shown = shown.Take();
   page.links.Fit();
+  NameFailedPatterns(page);
   return page;
+}
+
+void PageReader::NameFailedPatterns(Page& page) {
+  const Regexp* const patterns[] = {&keyword, &file, &anchor, &image};
+  const char* const texts[] = {keywordText, fileText, kAnchorPattern, kImagePattern};
+  for (int i = 0; i < 4; ++i) {
+    if (named[i]) continue;
+    CStr reason = patterns[i]->SearchFailure();
+    if (reason.IsEmpty()) continue;
+    named[i] = true;
+    page.patternFailures.push_back({CStr(texts[i]), reason});
+  }
 }
 
 void PageReader::KeepPiece(size_t length, size_t column, bool ends) {

@@ -33,6 +33,10 @@
 // With copy, every byte of the body the reader takes is handed on too, in
 // pieces, in order (app/BodyCopy.h): one reading serves the page's save.
 //
+// A search that fails with an error rather than finding no match (out of
+// memory) counts as no match, and the page names the pattern: each of a
+// reader's patterns is named so once, on the first page where it failed.
+//
 // A reader compiles its patterns once and is used by one thread at a time:
 // the crawl has one, and each worker fetching ahead has its own.
 #ifndef FERRET_APP_PAGEREADER_H_
@@ -73,6 +77,13 @@ class PageReader {
     // With a quota: the links kept, taken from it (the reader's to give
     // back); false when it ran out, and then no link is kept.
     bool quotaMet = true;
+    // Patterns whose searches failed with an error here, each with the
+    // error's message, each named by at most one page of a reader.
+    struct PatternFailure {
+      CStr pattern;
+      CStr reason;
+    };
+    std::vector<PatternFailure> patternFailures;
   };
 
   // Reads body, the page at url, to its end (or until it fails), keeping at
@@ -96,6 +107,9 @@ class PageReader {
   // Keeps the piece of length bytes in line that keyword just matched, at
   // column in its source line; ends: the piece ends its line.
   void KeepPiece(size_t length, size_t column, bool ends);
+  // Adds to page the patterns whose searches have failed and that no page
+  // has named yet.
+  void NameFailedPatterns(Page& page);
 
   const bool collect;
   const bool fileMode;  // no keyword: links are what is printed or saved
@@ -106,6 +120,8 @@ class PageReader {
   Regexp file;
   Regexp anchor;
   Regexp image;
+  const CStr keywordText, fileText;
+  bool named[4] = {};  // keyword, file, anchor, image: a page named it
   char line[kLineBufferSize];
   char link[kLineBufferSize];  // the link being tested
 };

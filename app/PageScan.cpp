@@ -1,5 +1,6 @@
 #include "app/PageScan.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -73,8 +74,8 @@ class Crawler {
                ConfinedHosts(context), options.LinesShown()),
         plan(options),
         confined(ConfinementPolicy(context)),
-        pages(context.state),
-        files(context.state) {}
+        pages(context.once != nullptr ? context.once->pages : own.pages),
+        files(context.once != nullptr ? context.once->files : own.files) {}
 
   int Run(const Url& url, int depth);
 
@@ -95,12 +96,16 @@ class Crawler {
   void EndStep(const std::vector<PendingPage>& pending, bool first, bool done);
   int VisitPage(const Url& requested, int depth, PendingPage& page, AlsoSaved also);
   int ExpandAgain(const std::shared_ptr<OncePages::Page>& met, int depth, PendingPage& page);
-  int ReadAnswer(FetchOutcome& response, const Url& requested, int depth,
-                 const PageReadAhead* ahead, AlsoSaved also, PendingPage& page, bool* found,
-                 std::vector<ShownLine>* shown, HeldBody* held, bool* holding);
-  bool ReadPage(ResponseBody& body, const Url& url, int depth, const PageReadAhead* ahead,
-                bool* found, std::vector<ShownLine>* shown, PendingPage* page, bool* linksCut,
+  int ReadAnswer(FetchOutcome& response, const Url& requested, const PageReadAhead* ahead,
+                 AlsoSaved also, PendingPage& page, bool* found, std::vector<ShownLine>* shown,
+                 HeldBody* held, bool* holding);
+  bool ReadPage(ResponseBody& body, const Url& url, const PageReadAhead* ahead, bool* found,
+                std::vector<ShownLine>* shown, PendingPage* page, bool* linksCut,
                 const PieceSink& copy);
+  // Whether the page read arrived whole, its failure reported if not: as
+  // ArrivedWhole tells it of body, or, for a page read ahead, as the reading
+  // found it.
+  bool PageWhole(const ResponseBody& body, const PageReadAhead* ahead);
   // Whether a page read for its scan may be saved once its keyword is found:
   // then its body is held as it is read.
   bool MaySaveWhenFound(const Url& url, AlsoSaved also) const;
@@ -109,6 +114,10 @@ class Crawler {
   void ReportLinksCut(const Url& url, size_t limit);
   // Says once that -maxpages ended the crawl's scans.
   void ReportPageLimit();
+  // Reports each pattern whose search failed, the first time any reader
+  // names it, as met on url.
+  void ReportPatternFailures(const Url& url,
+                             const std::vector<PageReader::Page::PatternFailure>& failures);
   // url as printed: with -html in its absolute, normalised form (a redirect's
   // target is read as the design reads a Location).
   CStr Shown(const Url& url) const;
@@ -127,8 +136,10 @@ class Crawler {
   const FetchPolicy confined;  // what -confine lets the crawl ask for
   LinkBudget budget;
   bool pageLimitReported = false;
-  OncePages pages;    // with -once: the pages the scan met
-  VisitedUrls files;  // with -once: links saved or printed, pages saved
+  std::vector<CStr> failedPatterns;      // reported, whichever reader named them
+  OnceRecord own;                        // with -once, when the run keeps no record of its own
+  OncePages& pages;                      // with -once: the pages the scan met
+  VisitedUrls& files;                    // with -once: links saved or printed, pages saved
   std::unique_ptr<Prefetcher> prefetch;  // with -j
   bool startSaveFailed = false;  // a run that saves everything: the start URL's request failed
   CStr referrer;                 // the page whose link is visited now; empty for the start URL
@@ -145,6 +156,22 @@ void Crawler::ReportPageLimit() {
   std::string message = "page limit reached: " + std::to_string(options.maxPages) +
                         " pages requested, no more links followed";
   context.reporter.Notice(CStr(message.c_str()));
+}
+
+void Crawler::ReportPatternFailures(const Url& url,
+                                    const std::vector<PageReader::Page::PatternFailure>& failures) {
+  for (const PageReader::Page::PatternFailure& failed : failures) {
+    if (std::find(failedPatterns.begin(), failedPatterns.end(), failed.pattern) !=
+        failedPatterns.end())
+      continue;
+    failedPatterns.push_back(failed.pattern);
+    CrawlFailure failure;
+    failure.kind = CrawlFailure::Kind::kPattern;
+    failure.url = url.Text();
+    failure.pattern = failed.pattern;
+    failure.reason = failed.reason;
+    context.reporter.Failed(failure);
+  }
 }
 
 void Crawler::ReportLinksCut(const Url& url, size_t limit) {
@@ -219,8 +246,9 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
     if (std::shared_ptr<OncePages::Page> met = pages.Find(requested)) {
       context.reporter.Refused(requested.Text(), Reporter::Refusal::kOnce);
       SaveApart(requested, also);
-      if (prefetch) prefetch->Forget(requested, false);
-      return ExpandAgain(met, depth, page);
+      int expanded = ExpandAgain(met, depth, page);
+      if (prefetch) prefetch->Forget(requested, false, expanded == 1);
+      return expanded;
     }
     visit = std::make_shared<OncePages::Page>();
     admit = [this, &visit, &keys, &prior](const Url& url) {
@@ -257,8 +285,8 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
       }
       return -1;
     }
-    int read = ReadAnswer(response, requested, depth, ahead.read.get(), also, page, &found, &shown,
-                          &held, &holding);
+    int read = ReadAnswer(response, requested, ahead.read.get(), also, page, &found, &shown, &held,
+                          &holding);
     if (read >= 0) TellPage(requested, response, depth, found, shown);
     if (read != 1) return read;
     url = response.url;
@@ -289,8 +317,8 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
 // (also), into page, *found, *shown and, when the page may be saved once its
 // keyword is found (*holding), *held. The save is told where a request of its
 // own told it, and then the scan's exchange once more. Returns as VisitPage.
-int Crawler::ReadAnswer(FetchOutcome& response, const Url& requested, int depth,
-                        const PageReadAhead* ahead, AlsoSaved also, PendingPage& page, bool* found,
+int Crawler::ReadAnswer(FetchOutcome& response, const Url& requested, const PageReadAhead* ahead,
+                        AlsoSaved also, PendingPage& page, bool* found,
                         std::vector<ShownLine>* shown, HeldBody* held, bool* holding) {
   if (also == AlsoSaved::kNo && !response.html) return 0;
   const Url& url = response.url;
@@ -309,7 +337,7 @@ int Crawler::ReadAnswer(FetchOutcome& response, const Url& requested, int depth,
   const size_t limit = budget.Room();
   bool linksCut = false;
   bool readAhead =
-      response.html && ReadPage(body, url, depth, ahead, found, shown, &page, &linksCut, copy);
+      response.html && ReadPage(body, url, ahead, found, shown, &page, &linksCut, copy);
   // The saves see the whole body, however much of it the scan read: a
   // worker's reading leaves it unread, and an answer that is no page is not
   // read for its scan (its bytes are counted here).
@@ -332,8 +360,13 @@ int Crawler::ReadAnswer(FetchOutcome& response, const Url& requested, int depth,
   if (linksCut) ReportLinksCut(url, limit);
   if (StopReason() != 0) return -1;
   // A page that did not arrive whole is neither acted on nor followed.
-  if (!readAhead && !ArrivedWhole(context, body)) return -1;
-  return 1;
+  return PageWhole(body, readAhead ? ahead : nullptr) ? 1 : -1;
+}
+
+bool Crawler::PageWhole(const ResponseBody& body, const PageReadAhead* ahead) {
+  if (ahead == nullptr) return ArrivedWhole(context, body);
+  if (!ahead->arrivedWhole) context.reporter.Failed(ahead->failure);
+  return ahead->arrivedWhole;
 }
 
 bool Crawler::MaySaveWhenFound(const Url& url, AlsoSaved also) const {
@@ -363,28 +396,33 @@ void Crawler::SavedAlong(const Url& requested, AlsoSaved also, bool failed, cons
 }
 
 // Reads the page at url from body into page's links, *found, *shown and
-// *linksCut, handing what it reads to copy. When a worker read it as this
-// crawl reads it now, from the very exchanges the body replays, what it found
-// is taken instead and the body is left unread: it arrived whole (a worker
-// keeps only such a reading), and its replay would read the same. True in
-// that case.
-bool Crawler::ReadPage(ResponseBody& body, const Url& url, int depth, const PageReadAhead* ahead,
-                       bool* found, std::vector<ShownLine>* shown, PendingPage* page,
-                       bool* linksCut, const PieceSink& copy) {
+// *linksCut, handing what it reads to copy. When a worker read it with this
+// crawl's reader, from the very exchanges the body replays, what it found is
+// taken instead and the body is left unread: its replay would read the same
+// (the first links of a reading that kept more are the ones a lower limit
+// keeps; one that kept fewer and was cut is read again). True in that case.
+bool Crawler::ReadPage(ResponseBody& body, const Url& url, const PageReadAhead* ahead, bool* found,
+                       std::vector<ShownLine>* shown, PendingPage* page, bool* linksCut,
+                       const PieceSink& copy) {
   page->pendingAt = budget.pending;
-  if (ahead != nullptr && ahead->page.depth == depth && ahead->page.pendingAt == budget.pending &&
-      ahead->page.url.Text() == url.Text()) {
+  const size_t limit = budget.Room();
+  if (ahead != nullptr && ahead->page.url.Text() == url.Text() &&
+      (limit <= ahead->linkLimit || !ahead->linksCut)) {
     context.reporter.BodyBytes(ahead->bytesRead);
     *found = ahead->keywordFound;
     *shown = ahead->shown;
-    *linksCut = ahead->linksCut;
-    page->links = ahead->page.links;
+    const PageLinks& links = *ahead->page.links;
+    *linksCut = ahead->linksCut || links.size() > limit;
+    ReportPatternFailures(url, ahead->patternFailures);
+    page->links = links.size() > limit ? std::make_shared<const PageLinks>(links.Prefix(limit))
+                                       : ahead->page.links;
     page->left = page->links->size();
     return true;
   }
-  PageReader::Page read = reader.Read(body, url, budget.Room(), !options.keyword.IsEmpty(),
-                                      [this](size_t n) { context.reporter.BodyBytes(n); },
-                                      nullptr, copy);
+  PageReader::Page read = reader.Read(
+      body, url, limit, !options.keyword.IsEmpty(),
+      [this](size_t n) { context.reporter.BodyBytes(n); }, nullptr, copy);
+  ReportPatternFailures(url, read.patternFailures);
   *found = read.keywordFound;
   *shown = std::move(read.shown);
   *linksCut = read.linksCut;
@@ -414,6 +452,12 @@ bool Crawler::TakeLink(PendingPage& page, NextVisit* next) {
   // Out of scope, a link is neither asked for, printed nor saved.
   if (!InScope(context, step.target)) {
     context.reporter.Refused(step.target.Text(), Reporter::Refusal::kScope);
+    return false;
+  }
+  // A link to another shard's host is handed on, never asked for here.
+  if (!InShard(context, step.target)) {
+    context.reporter.Outlink(step.target.Text(), ShardOf(context, step.target), step.depth,
+                             page.url.Text());
     return false;
   }
   // File mode acts on the link itself, once only with -once.
@@ -560,6 +604,7 @@ void Crawler::EndStep(const std::vector<PendingPage>& pending, bool first, bool 
   scalars.pendingLimitReported = budget.reported;
   scalars.startSaveFailed = startSaveFailed;
   scalars.pagesTaken = context.scope != nullptr ? context.scope->PagesTaken() : 0;
+  scalars.startLine = state->Saved().startLine;
   // The lines go out just before the commit: a kill between the two (while
   // SQLite writes its log, microseconds) writes them again when the step is
   // done again; the commit's own wait for the disk comes after both.

@@ -1,7 +1,8 @@
 // ScanPage: the crawler. Requests a page, reads it (PageReader), acts on it
 // (print and/or save when a line matched the keyword), and handles its links
 // as the crawl plan says (CrawlPlan), depth-first, last found first, while
-// depth remains.
+// depth remains. Under -shard a link to another shard's host is handed on
+// (an outlink, with the depth it would be scanned at) and nothing more.
 //
 // A page that is scanned and also saved is requested once: its body goes to
 // the save as the scan reads it (app/BodyCopy.h), straight into the file when

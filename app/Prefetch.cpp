@@ -42,16 +42,16 @@ Prefetcher::Prefetcher(int count, Connector connect, FetchPolicy allowed, HostPo
       pool(pool),
       pageLimit(pageLimit),
       listsFirst(options.once || pageLimit != nullptr),
+      scanOnly(!options.download && !options.ReadsWhole()),
       memory(std::make_shared<SharedBudget>(kWindowBytes)) {
   InstallWakeHandler();
-  // Recordings are made on one thread and freed on another: large ones are
-  // mapped on their own and unmapped when freed, rather than left behind in
-  // the C library's per-thread heaps (which the run's memory would then keep,
-  // however little it holds).
-  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-  // And the workers share a heap per core rather than one each (the C
+  // The workers share a heap per core rather than one each (the C
   // library's default allows eight per core), so that what a heap keeps
-  // free is not multiplied by the number of workers.
+  // free is not multiplied by the number of workers. (Recordings, made on
+  // one thread and freed on another, are held in pieces the heaps reuse:
+  // net/RecordedExchange.h. Large blocks keep the C library's own, moving
+  // threshold for being mapped apart, as without -j: a fixed one would map,
+  // fault in and unmap every long line and every long list of links again.)
   unsigned cores = std::thread::hardware_concurrency();
   mallopt(M_ARENA_MAX, static_cast<int>(cores > 0 ? cores : 1));
   // Stops stay with the crawl's thread, whose waits they must cut short.
@@ -86,11 +86,18 @@ Prefetcher::~Prefetcher() {
 }
 
 std::string Prefetcher::KeyOf(const Url& url, Purpose purpose) {
-  return (Scans(purpose) ? "p " : "s ") + std::string(url.Text());
+  const CStr& text = url.Text();
+  std::string key;
+  key.reserve(2 + text.Length());
+  key += Scans(purpose) ? "p " : "s ";
+  key.append(text, text.Length());
+  return key;
 }
 
 std::string Prefetcher::OnceKeyOf(const Url& url, bool save) {
-  return (save ? "s " : "p ") + url.Key();
+  std::string key = save ? "s " : "p ";
+  url.AppendKeyTo(&key);
+  return key;
 }
 
 bool Prefetcher::ListsLater(const Entry& entry) const {
@@ -99,7 +106,8 @@ bool Prefetcher::ListsLater(const Entry& entry) const {
 }
 
 bool Prefetcher::NotePredicted(const std::string& onceKey, int depth, bool* deeper) {
-  auto listed = predicted.emplace(onceKey, depth);
+  // try_emplace makes no entry for a key listed before (most links are).
+  auto listed = predicted.try_emplace(onceKey, depth);
   *deeper = !listed.second && depth > listed.first->second;
   if (*deeper) listed.first->second = depth;
   return listed.second;
@@ -154,10 +162,11 @@ Prefetcher::Queue::iterator Prefetcher::Unfold(Queue::iterator position) {
     // wait, those of the pages taken before them have all been handled.
     size_t taken = links.size() - index;
     size_t before = queue.size();
-    for (const PlannedRequest& request :
-         plan.Requests(frame.page.url, frame.page.depth, links[index], links.Flags(index))) {
-      List(position, request,
-           Scans(request.purpose) ? frame.page.pendingAt + links.size() - taken : 0);
+    PlannedRequest request;
+    if (plan.Request(frame.page.url, frame.page.depth, links[index], links.Flags(index),
+                     &request)) {
+      size_t pendingAt = Scans(request.purpose) ? frame.page.pendingAt + links.size() - taken : 0;
+      List(position, std::move(request), pendingAt);
     }
     if (queue.size() != before) {
       listed = true;
@@ -190,6 +199,7 @@ void Prefetcher::DropFrame(Entry& entry) {
 }
 
 void Prefetcher::Predict(Page page) {
+  Call call(*this);
   std::lock_guard<std::mutex> lock(mutex);
   crawlListsNext = false;
   auto frame = std::make_shared<Frame>();
@@ -198,14 +208,18 @@ void Prefetcher::Predict(Page page) {
   if (frame->left > 0 && plan.LinksRequest(frame->page.depth)) {
     queue.push_front(Item{nullptr, frame});
   }
-  WakeIfWork();
+  WakeIfWork(&call);
 }
 
 void Prefetcher::ListsNothing() {
-  std::lock_guard<std::mutex> lock(mutex);
+  // Only the crawl's thread, this one, writes crawlListsNext: it reads it
+  // without the lock, which a page that never stopped the fetch ahead then
+  // costs nothing.
   if (!crawlListsNext) return;
+  Call call(*this);
+  std::lock_guard<std::mutex> lock(mutex);
   crawlListsNext = false;
-  WakeIfWork();
+  WakeIfWork(&call);
 }
 
 void Prefetcher::ScannedLive(const Url& url, int depth) {
@@ -213,15 +227,17 @@ void Prefetcher::ScannedLive(const Url& url, int depth) {
   if (options.once) predicted.emplace(OnceKeyOf(url, false), depth);
 }
 
-void Prefetcher::Forget(const Url& url, bool save) {
+void Prefetcher::Forget(const Url& url, bool save, bool expandsAgain) {
+  Call call(*this);
   std::lock_guard<std::mutex> lock(mutex);
-  // A page met again may be expanded again from its links (-once).
-  if (!save) crawlListsNext = listsFirst;
+  // A page met again and expanded again from its links (-once) lists them
+  // before anything behind it.
+  if (!save && expandsAgain) crawlListsNext = listsFirst;
   auto found = byKey.find(KeyOf(url, save ? Purpose::kSave : Purpose::kScan));
   if (found == byKey.end()) return;
   std::shared_ptr<Entry> entry = found->second.front();  // outlives its place in the list
   GiveUp(entry);
-  WakeIfWork();  // a place in the window is free
+  WakeIfWork(&call);  // a place in the window is free
 }
 
 void Prefetcher::GiveUp(const std::shared_ptr<Entry>& entry) {
@@ -232,8 +248,9 @@ void Prefetcher::GiveUp(const std::shared_ptr<Entry>& entry) {
 }
 
 void Prefetcher::Release(Entry& entry) {
-  aheadLinks.Give(entry.readLinks);
+  if (entry.readQuota != nullptr) entry.readQuota->Give(entry.readLinks);
   entry.readLinks = 0;
+  entry.readQuota = nullptr;
   entry.read.reset();
 }
 
@@ -251,6 +268,7 @@ void Prefetcher::TakeSpelling(const std::string& onceKey, bool giveUp,
 }
 
 Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth) {
+  Call call(*this);
   std::unique_lock<std::mutex> lock(mutex);
   std::string key = KeyOf(url, purpose);
   // The crawl asks for the first request of the queue: it is listed before
@@ -280,8 +298,9 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
       TakeSpelling(OnceKeyOf(url, true), entry == nullptr || Scans(purpose), entry, -1);
     }
   }
-  // A page taken stops the fetch ahead behind it until its links are listed.
-  if (Scans(purpose)) crawlListsNext = listsFirst;
+  // A page taken stops the fetch ahead behind it until its links are listed
+  // (a page at a depth whose links are not followed lists none).
+  if (Scans(purpose) && plan.LinksRequest(depth)) crawlListsNext = listsFirst;
   if (entry != nullptr) {
     Unlist(entry);
   } else {
@@ -293,11 +312,15 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
   // One no worker has begun is the crawl's to make, at once: handing it to a
   // worker would only add the wait for one to wake.
   if (entry->state == Entry::State::kWaiting) {
-    WakeIfWork();
+    WakeIfWork(&call);
     return Fetched();
   }
-  while (entry->state != Entry::State::kDone && StopReason() == 0) {
-    fetched.wait_for(lock, std::chrono::milliseconds(100));
+  if (entry->state != Entry::State::kDone) {
+    awaited = entry;
+    while (!AwaitedReady() && StopReason() == 0) {
+      fetched.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    awaited.reset();
   }
   if (entry->state != Entry::State::kDone) return Fetched();
   // A body to be saved is read whole: a recording that stops short of it (a
@@ -305,7 +328,7 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
   if (Saves(purpose) && !entry->whole) {
     Release(*entry);
     DropFrame(*entry);
-    WakeIfWork();
+    WakeIfWork(&call);
     return Fetched();
   }
   Fetched taken;
@@ -317,7 +340,7 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
   if (Scans(purpose) && taken.expanded) crawlListsNext = false;
   // The window has moved, memory may be free (the recordings the crawl
   // replayed before are gone).
-  WakeIfWork();
+  WakeIfWork(&call);
   return taken;
 }
 
@@ -373,30 +396,53 @@ std::shared_ptr<const Recordings> Prefetcher::FetchAhead(const Entry& entry, Pag
   *whole = !outcome.body || Saves(request.purpose) || outcome.html || options.ReadsWhole();
   if (outcome.body && *whole) {
     if (Scans(request.purpose) && request.depth >= 0 && outcome.html) {
-      auto ahead = std::make_shared<PageReadAhead>();
-      PageReader::Page page =
-          reader.Read(*outcome.body, outcome.url, RoomAt(entry.pendingAt), !options.keyword.IsEmpty(),
-                      [&ahead](size_t n) { ahead->bytesRead += n; }, &aheadLinks);
-      Failure ignored;
-      bool replayable = true;  // else the crawl asks again and reads what comes
-      for (const RecordedExchange& record : *recordings) replayable = replayable && record.usable;
-      if (!page.quotaMet || !outcome.body->Complete(&ignored) || !replayable) {
-        aheadLinks.Give(page.links.size());
-      } else {
-        ahead->keywordFound = page.keywordFound;
-        ahead->shown = std::move(page.shown);
-        ahead->linksCut = page.linksCut;
-        ahead->page.url = outcome.url;
-        ahead->page.depth = request.depth;
-        ahead->page.pendingAt = entry.pendingAt;
-        ahead->page.links = std::make_shared<const PageLinks>(std::move(page.links));
-        *read = std::move(ahead);
-      }
+      *read = ReadAhead(entry, outcome, *recordings, reader, whole);
     }
     outcome.body->ReadToEnd();
   }
   outcome.body.reset();
   return recordings;
+}
+
+std::shared_ptr<const PageReadAhead> Prefetcher::ReadAhead(const Entry& entry,
+                                                           FetchOutcome& outcome,
+                                                           const Recordings& recordings,
+                                                           PageReader& reader, bool* whole) {
+  const size_t limit = RoomAt(entry.pendingAt);
+  // A body that follows its head (not one at the stream's end already) and
+  // whose reading is sure of room for every link it may keep.
+  const bool unrecorded = scanOnly && limit == kMaxLinksPerPage && !outcome.body->Stream().eof() &&
+                          unrecordedLinks.Take(limit);
+  if (unrecorded) {
+    outcome.body->LeaveBodyOut();
+    *whole = false;
+  }
+  auto ahead = std::make_shared<PageReadAhead>();
+  PageReader::Page page = reader.Read(
+      *outcome.body, outcome.url, limit, !options.keyword.IsEmpty(),
+      [&ahead](size_t n) { ahead->bytesRead += n; }, unrecorded ? nullptr : &aheadLinks);
+  ahead->arrivedWhole = outcome.body->Complete(&ahead->failure);
+  if (unrecorded) {
+    unrecordedLinks.Give(limit - page.links.size());
+  } else {
+    bool replayable = true;  // else the crawl asks again and reads what comes
+    for (const RecordedExchange& record : recordings) replayable = replayable && record.usable;
+    if (!page.quotaMet || !ahead->arrivedWhole || !replayable) {
+      aheadLinks.Give(page.links.size());
+      return nullptr;
+    }
+  }
+  ahead->bodyRecorded = !unrecorded;
+  ahead->linkLimit = limit;
+  ahead->keywordFound = page.keywordFound;
+  ahead->shown = std::move(page.shown);
+  ahead->linksCut = page.linksCut;
+  ahead->patternFailures = std::move(page.patternFailures);
+  ahead->page.url = outcome.url;
+  ahead->page.depth = entry.request.depth;
+  ahead->page.pendingAt = entry.pendingAt;
+  ahead->page.links = std::make_shared<const PageLinks>(std::move(page.links));
+  return ahead;
 }
 
 void Prefetcher::Work(size_t index) {
@@ -414,10 +460,13 @@ void Prefetcher::Work(size_t index) {
       continue;
     }
     entry->state = Entry::State::kFetching;
-    WakeIfWork();  // the baton: another idle worker fetches what is left
     fetching[index] = true;
     ++busy;
-    lock.unlock();
+    {
+      Call call(*this);
+      WakeIfWork(&call);  // the baton: another idle worker fetches what is left
+      lock.unlock();
+    }
 
     std::shared_ptr<const PageReadAhead> read;
     bool whole = false;
@@ -434,8 +483,9 @@ void Prefetcher::Work(size_t index) {
     if (read && !entry->forgotten) {
       entry->read = std::move(read);
       entry->readLinks = entry->read->page.links->size();
+      entry->readQuota = LinksOf(*entry->read);
     } else if (read) {
-      aheadLinks.Give(read->page.links->size());
+      LinksOf(*read)->Give(read->page.links->size());
     }
     // What the page's links ask for stands right behind it while it waits
     // to be taken, first of all once the crawl has it (a save of the page,
@@ -453,15 +503,43 @@ void Prefetcher::Work(size_t index) {
       }
       entry->expanded = true;
     }
-    // The crawl waits only for what it took; shutdown polls.
-    if (entry->taken) fetched.notify_all();
+    // The crawl waits only for what it took; shutdown polls. It is woken
+    // once the lock is free for it.
+    if (awaited != nullptr && AwaitedReady()) {
+      lock.unlock();
+      fetched.notify_all();
+      lock.lock();
+    }
   }
 }
 
-void Prefetcher::WakeIfWork() {
-  if (idleWorkers.empty() || NextToFetch() == nullptr) return;
+bool Prefetcher::AwaitedReady() {
+  if (awaited->state != Entry::State::kDone) return false;
+  size_t seen = 0;
+  for (auto at = queue.begin(); at != queue.end() && seen < kAwaitedRun;) {
+    if (at->frame) {
+      at = Unfold(at);
+      continue;
+    }
+    if (at->entry->state == Entry::State::kFetching) return false;
+    ++seen;
+    ++at;
+  }
+  return true;
+}
+
+SharedBudget* Prefetcher::LinksOf(const PageReadAhead& read) {
+  return read.bodyRecorded ? &aheadLinks : &unrecordedLinks;
+}
+
+void Prefetcher::WakeIfWork(Call* call) {
+  if (call->worker != Call::kNobody || idleWorkers.empty() || NextToFetch() == nullptr) return;
   size_t index = idleWorkers.back();
   idleWorkers.pop_back();
   called[index] = true;
-  wakeUp[index].notify_one();
+  call->worker = index;
+}
+
+Prefetcher::Call::~Call() {
+  if (worker != kNobody) prefetcher.wakeUp[worker].notify_one();
 }

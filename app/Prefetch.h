@@ -71,6 +71,7 @@
 #include "app/Options.h"
 #include "app/PageReader.h"
 #include "app/ShownLine.h"
+#include "net/Failure.h"
 #include "net/HttpRequest.h"
 #include "net/RecordedExchange.h"
 #include "text/CStr.h"
@@ -83,15 +84,23 @@ struct PlannedPage {
   std::shared_ptr<const PageLinks> links;  // as the crawl keeps them
 };
 
-// A page a worker read whole, with the crawl's reader and link limit for the
-// links waiting at pendingAt: the crawl takes what it found instead of
-// reading the page again.
+// A page a worker read, with the crawl's reader and, at most, linkLimit
+// links (the crawl's limit for the links waiting at pendingAt): the crawl
+// takes what it found instead of reading the page again. A reading whose
+// body is in its recording arrived whole; one whose body was left out (the
+// crawl cannot read that body) is kept whatever came, and says how the body
+// ended, as the crawl's own reading would have found.
 struct PageReadAhead {
   PlannedPage page;
+  size_t linkLimit = 0;
   bool keywordFound = false;
   std::vector<ShownLine> shown;  // with -show
   bool linksCut = false;
   size_t bytesRead = 0;  // as the reader told them
+  bool bodyRecorded = true;
+  bool arrivedWhole = true;
+  Failure failure;  // why the body did not arrive whole, when it did not
+  std::vector<PageReader::Page::PatternFailure> patternFailures;
 };
 
 // What Prefetcher::Take hands back.
@@ -107,6 +116,8 @@ class Prefetcher {
   static constexpr size_t kWindowBytes = 4u << 20;
   static constexpr size_t kMaxRecording = 1u << 20;
   static constexpr size_t kMaxAheadLinks = 2 * kMaxLinksPerPage;
+  static constexpr size_t kMaxUnrecordedLinks = 8 * kMaxLinksPerPage;
+  static constexpr size_t kAwaitedRun = 2;
 
   using Page = PlannedPage;
   using Fetched = FetchedAhead;
@@ -145,7 +156,9 @@ class Prefetcher {
   Fetched Take(const Url& url, Purpose purpose, int depth);
   // The crawl will not make the predicted request after all (with -once, the
   // URL was met or saved before): it is dropped, unfetched if it still can be.
-  void Forget(const Url& url, bool save);
+  // For a scan, expandsAgain says that the crawl expands the page again from
+  // the links it remembers, and tells them next (Predict).
+  void Forget(const Url& url, bool save, bool expandsAgain = false);
 
  private:
   struct Entry;
@@ -170,7 +183,8 @@ class Prefetcher {
     std::shared_ptr<const Recordings> recordings;
     bool whole = false;  // once done: the body, if one came, was recorded to its end
     std::shared_ptr<const PageReadAhead> read;  // its page as read, until taken
-    size_t readLinks = 0;  // read's links, taken from aheadLinks
+    size_t readLinks = 0;                       // read's links, taken from readQuota
+    SharedBudget* readQuota = nullptr;          // aheadLinks or unrecordedLinks
     bool queued = false;   // at `at` in the queue
     Queue::iterator at;
     bool taken = false;    // the crawl took it (or gave it up)
@@ -186,17 +200,41 @@ class Prefetcher {
 
   void Work(size_t index);
   // Fetches and records entry's request; for a page to scan, *read is set
-  // when the page was read whole; *whole says whether a body that came was
-  // recorded to its end.
+  // when the page was read (ReadAhead); *whole says whether a body that came
+  // was recorded to its end.
   std::shared_ptr<const Recordings> FetchAhead(const Entry& entry, PageReader& reader,
                                                std::shared_ptr<const PageReadAhead>* read,
                                                bool* whole);
+  // Reads the page of entry's scan from outcome's body, the answer recorded
+  // last in recordings, as the crawl will read it. Where the crawl would read
+  // that body for nothing but the scan (no save, one try) and room for a
+  // page's most links is held for it in unrecordedLinks, the body is left
+  // out of its recording (*whole false) and the reading kept whatever it
+  // finds. Otherwise the reading draws on aheadLinks and is kept (non-null)
+  // only when its links found room and the body arrived whole and
+  // replayable: else the crawl reads the replay itself.
+  std::shared_ptr<const PageReadAhead> ReadAhead(const Entry& entry, FetchOutcome& outcome,
+                                                 const Recordings& recordings, PageReader& reader,
+                                                 bool* whole);
   // The next entry for a worker, or null; it stays next until a worker
   // begins it. Holds mutex.
   std::shared_ptr<Entry> NextToFetch();
-  // Wakes one idle worker when there is a request for it to make: a change
-  // of the queue costs no wake-up that finds nothing to do. Holds mutex.
-  void WakeIfWork();
+  // An idle worker called to a request, woken when the call goes: made
+  // before the lock is taken, so that it wakes the worker once the lock is
+  // free for it (a worker woken under the lock would only wait for it).
+  struct Call {
+    static constexpr size_t kNobody = ~size_t{0};
+    explicit Call(Prefetcher& prefetcher) : prefetcher(prefetcher) {}
+    ~Call();
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+    Prefetcher& prefetcher;
+    size_t worker = kNobody;
+  };
+  // Calls one idle worker (into *call, which holds at most one) when there
+  // is a request for it to make: a change of the queue costs no wake-up that
+  // finds nothing to do. Holds mutex.
+  void WakeIfWork(Call* call);
   // Turns the next link of the frame at position into its requests, listed
   // before it; drops the frame once it has no links left. Holds mutex.
   Queue::iterator Unfold(Queue::iterator position);
@@ -219,6 +257,13 @@ class Prefetcher {
   // spelling (not entry) is given up. Holds mutex.
   void TakeSpelling(const std::string& onceKey, bool giveUp, const std::shared_ptr<Entry>& entry,
                     int depth);
+  // Whether the crawl, waiting for the request awaited, is to go on: that
+  // request is done, and none of the next kAwaitedRun of the queue is being
+  // fetched (a crawl that has to wait waits for those too, so that requests
+  // done one after another cost it one wake-up). Holds mutex.
+  bool AwaitedReady();
+  // What read's links are drawn from.
+  SharedBudget* LinksOf(const PageReadAhead& read);
   // Removes entry from the queue and from the keys. Holds mutex.
   void Unlist(const std::shared_ptr<Entry>& entry);
   // The crawl will not take entry: it leaves the queue, its frame and its
@@ -246,6 +291,9 @@ class Prefetcher {
   // Nothing behind a page the crawl took is fetched ahead until its links
   // are listed (-once, -maxpages): what comes next depends on them.
   const bool listsFirst;
+  // Nothing the crawl does reads a page's body but its scan: no save
+  // (-download) and no -tries to read every try whole.
+  const bool scanOnly;
   // What the recordings in memory draw on, those in flight and those the
   // crawl replays included.
   const std::shared_ptr<SharedBudget> memory;
@@ -259,16 +307,21 @@ class Prefetcher {
   // make them.
   std::vector<size_t> idleWorkers;
   std::condition_variable fetched;    // the crawl and shutdown wait here for a worker
+  std::shared_ptr<Entry> awaited;     // the request the crawl waits for, while it does
   Queue queue;                                   // the crawl's order
   std::unordered_map<std::string, std::list<std::shared_ptr<Entry>>> byKey;
   // With -once: each OnceKeyOf listed before, with the most depth listed.
   std::unordered_map<std::string, int> predicted;
   // With -once: the entry listed for each OnceKeyOf.
   std::unordered_map<std::string, std::weak_ptr<Entry>> bySpelling;
-  // Links of readings in progress and kept, not yet taken.
+  // Links of readings in progress and kept, not yet taken: of those whose
+  // body is recorded, and of those whose body was left out (each holding a
+  // page's most links while it reads, what it kept once read).
   SharedBudget aheadLinks{kMaxAheadLinks};
+  SharedBudget unrecordedLinks{kMaxUnrecordedLinks};
   // With -once: the crawl took or gave up a page whose links it will tell
-  // (Predict) before anything behind it is fetched ahead.
+  // (Predict) before anything behind it is fetched ahead. Written by the
+  // crawl's thread alone, under the lock.
   bool crawlListsNext = false;
   bool stopping = false;
   size_t busy = 0;                               // workers fetching now

@@ -91,6 +91,21 @@ class Reporter {
     const char* attribute = "";
   };
   virtual void LinkFound(const LinkFacts& link) { (void)link; }
+  // A start of the run's list (-i) begins: url, from line of the list, is
+  // crawled to depth.
+  virtual void StartBegun(const CStr& url, long line, int depth) {
+    (void)url;
+    (void)line;
+    (void)depth;
+  }
+  // -shard: url, found on referrer (empty for a start URL), belongs to
+  // shard, another one; it is not asked for, and would be scanned at depth.
+  virtual void Outlink(const CStr& url, int shard, int depth, const CStr& referrer) {
+    (void)url;
+    (void)shard;
+    (void)depth;
+    (void)referrer;
+  }
   // The run's exit status, told before Finish.
   virtual void Ending(int exitStatus) { (void)exitStatus; }
 

@@ -13,17 +13,35 @@
 #include "app/CrawlScope.h"
 #include "app/Prefetch.h"
 #include "app/RobotsGate.h"
+#include "app/Shard.h"
 #include "app/Stop.h"
 #include "net/RecordedExchange.h"
 #include "net/RetryPolicy.h"
 
 namespace {
 
-// Where a replayed fetch goes for a redirect hop its recordings do not hold
-// (with -once a fetch ahead stops at the first answer): the hop is a request
-// of its own for the fetcher ahead, which may have made it already.
-Connector HopConnector(CrawlContext& crawl, Purpose purpose, int depth) {
-  return [&crawl, purpose, depth](SocketStreamBuf& connection, const Url& url, Failure* failure) {
+// The redirect hops of one fetch that its own recordings do not hold (with
+// -once a fetch ahead stops at the first answer): each is a request of its
+// own for the fetcher ahead, which may have made it already, and the
+// recordings of a hop taken so are replayed for the hops after it too, as
+// far as they follow the fetch. What else the fetcher ahead did for a hop
+// it replays goes to *ahead (when given), as for the request's first
+// exchange: its page, when it answers, may have been read ahead, its body
+// left out of the recording.
+class Hops {
+ public:
+  Hops(CrawlContext& crawl, Purpose purpose, int depth, FetchedAhead* ahead)
+      : crawl(crawl), purpose(purpose), depth(depth), ahead(ahead) {}
+
+  bool Connect(SocketStreamBuf& connection, const Url& url, Failure* failure) {
+    if (!following) return Take(connection, url, failure);
+    Connector replay = following;  // lives through the call, which may replace it
+    return replay(connection, url, failure);
+  }
+
+ private:
+  bool Take(SocketStreamBuf& connection, const Url& url, Failure* failure) {
+    following = nullptr;
     FetchedAhead fetched = crawl.prefetcher->Take(url, purpose, depth);
     // Only a recording of this very hop is replayed; anything else (none, or
     // one that could not be kept whole) is asked for for real.
@@ -32,8 +50,24 @@ Connector HopConnector(CrawlContext& crawl, Purpose purpose, int depth) {
         !(recorded->front().url == url.Text())) {
       return crawl.connector(connection, url, failure);
     }
-    return ReplayConnector(fetched.recordings, HopConnector(crawl, purpose, depth))(connection, url,
-                                                                                    failure);
+    following = ReplayConnector(
+        std::move(fetched.recordings),
+        [this](SocketStreamBuf& c, const Url& u, Failure* f) { return Take(c, u, f); });
+    if (ahead != nullptr) *ahead = std::move(fetched);
+    return Connect(connection, url, failure);
+  }
+
+  CrawlContext& crawl;
+  const Purpose purpose;
+  const int depth;
+  FetchedAhead* const ahead;
+  Connector following;  // replays the recordings of the hop taken last
+};
+
+Connector HopConnector(CrawlContext& crawl, Purpose purpose, int depth, FetchedAhead* ahead) {
+  auto hops = std::make_shared<Hops>(crawl, purpose, depth, ahead);
+  return [hops](SocketStreamBuf& connection, const Url& url, Failure* failure) {
+    return hops->Connect(connection, url, failure);
   };
 }
 
@@ -43,13 +77,14 @@ Connector HopConnector(CrawlContext& crawl, Purpose purpose, int depth) {
 // the fetcher ahead knows every URL the crawl met. The first exchange is
 // told by its URL, since a kept connection may have served it without a
 // connect (and a kept one that failed asks for it again).
-Connector LiveConnector(CrawlContext& crawl, const Url& start, Purpose purpose, int depth) {
+Connector LiveConnector(CrawlContext& crawl, const Url& start, Purpose purpose, int depth,
+                        FetchedAhead* ahead) {
   auto first = std::make_shared<bool>(true);
-  return [&crawl, start = start.Text(), purpose, depth, first](SocketStreamBuf& connection,
-                                                               const Url& url, Failure* failure) {
+  return [&crawl, start = start.Text(), first, hops = HopConnector(crawl, purpose, depth, ahead)](
+             SocketStreamBuf& connection, const Url& url, Failure* failure) {
     if (!*first || !(url.Text() == start)) {
       *first = false;
-      return HopConnector(crawl, purpose, depth)(connection, url, failure);
+      return hops(connection, url, failure);
     }
     return crawl.connector(connection, url, failure);
   };
@@ -136,12 +171,20 @@ bool InScope(const CrawlContext& crawl, const Url& url) {
          scope->Allows(url);
 }
 
+int ShardOf(const CrawlContext& crawl, const Url& url) {
+  return ShardOfHost(url.HostView(), crawl.options.shards);
+}
+
+bool InShard(const CrawlContext& crawl, const Url& url) {
+  return crawl.options.shards == 0 || ShardOf(crawl, url) == crawl.options.shard;
+}
+
 FetchPolicy ConfinementPolicy(const CrawlContext& crawl) {
   HostPolicy hosts = ConfinedHosts(crawl);
   bool scoped = crawl.scope != nullptr && crawl.scope->Filters();
-  if (!hosts && !scoped) return [](const Url&) { return true; };
+  if (!hosts && !scoped && crawl.options.shards == 0) return [](const Url&) { return true; };
   return [hosts = std::move(hosts), &crawl](const Url& target) {
-    return (!hosts || hosts(target.HostView())) && InScope(crawl, target);
+    return (!hosts || hosts(target.HostView())) && InShard(crawl, target) && InScope(crawl, target);
   };
 }
 
@@ -176,10 +219,11 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
     keptFor = KeptFor::kFirstExchange;
     FetchedAhead fetched = prefetcher->Take(url, purpose, depth);
     if (fetched.recordings) {
-      connect = ReplayConnector(std::move(fetched.recordings), HopConnector(crawl, purpose, depth));
+      connect = ReplayConnector(std::move(fetched.recordings),
+                                HopConnector(crawl, purpose, depth, ahead));
       keptFor = KeptFor::kNone;
     } else {
-      connect = LiveConnector(crawl, url, purpose, depth);
+      connect = LiveConnector(crawl, url, purpose, depth, ahead);
     }
     if (ahead != nullptr) *ahead = std::move(fetched);
   }
@@ -192,9 +236,17 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
     if (refused.insert(target.Key()).second) crawl.reporter.Refused(target.Text(), reason);
     return false;
   };
-  const FetchPolicy policy = [&crawl, &admit, &admittedBefore, &admitted, &refuse,
+  // A redirect to another shard's host is handed on as the page it stands
+  // for, once however often the tries meet it.
+  auto handOn = [&crawl, &refused, &url, depth](const Url& target) {
+    if (refused.insert(target.Key()).second)
+      crawl.reporter.Outlink(target.Text(), ShardOf(crawl, target), depth, url.Text());
+    return false;
+  };
+  const FetchPolicy policy = [&crawl, &admit, &admittedBefore, &admitted, &refuse, &handOn,
                               hosts = ConfinedHosts(crawl)](const Url& target) {
     if (hosts && !hosts(target.HostView())) return refuse(target, Reporter::Refusal::kConfine);
+    if (!InShard(crawl, target)) return handOn(target);
     if (!InScope(crawl, target)) return refuse(target, Reporter::Refusal::kScope);
     if (!RobotsAllow(crawl, target)) return refuse(target, Reporter::Refusal::kRobots);
     if (!admit) return true;
@@ -226,7 +278,7 @@ FetchOutcome RequestPage(CrawlContext& crawl, const Url& url, Purpose purpose, i
     if (!again) break;
     // A try again is made for real, whatever the first was.
     if (crawl.prefetcher != nullptr) {
-      connect = LiveConnector(crawl, url, purpose, depth);
+      connect = LiveConnector(crawl, url, purpose, depth, ahead);
       keptFor = KeptFor::kFirstExchange;
     }
   }

@@ -5,7 +5,8 @@
 // happened: the exchange (hits for every response header read, http200 for
 // an answer) and the failure, if any. A refusal by confinement is silent and
 // counts nothing; so is a request while the run is stopping, or one that the
-// stop cut short.
+// stop cut short. A redirect to another shard's host (-shard) is not
+// followed: it is an outlink, with the request's depth.
 #ifndef FERRET_APP_REQUEST_H_
 #define FERRET_APP_REQUEST_H_
 
@@ -53,7 +54,12 @@ bool RobotsAllow(CrawlContext& crawl, const Url& url);
 // for url: always for the start URL, which the user asked for.
 bool InScope(const CrawlContext& crawl, const Url& url);
 
-// The run's host confinement (-confine) and scope (InScope), as a policy for
+// Whether url's host is in the run's shard (-shard); always without -shard.
+bool InShard(const CrawlContext& crawl, const Url& url);
+// The shard url's host belongs to (with -shard).
+int ShardOf(const CrawlContext& crawl, const Url& url);
+
+// The run's host confinement (-confine), shard and scope (InScope), as a policy for
 // Fetch, and the confinement as one on host names (null without -confine).
 FetchPolicy ConfinementPolicy(const CrawlContext& crawl);
 // What the workers fetching ahead may ask for: ConfinementPolicy, and

@@ -1,7 +1,9 @@
 #include "app/RunSequence.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
@@ -10,10 +12,14 @@
 #include "app/CrawlContext.h"
 #include "app/CrawlScope.h"
 #include "app/CrawlState.h"
+#include "app/FailureText.h"
 #include "app/JsonReporter.h"
+#include "app/OncePages.h"
 #include "app/PageScan.h"
 #include "app/RequestIdentity.h"
 #include "app/RobotsGate.h"
+#include "app/Shard.h"
+#include "app/StartList.h"
 #include "app/Stop.h"
 #include "app/TextReporter.h"
 #include "net/HostPacer.h"
@@ -70,12 +76,154 @@ std::unique_ptr<CrawlState> OpenState(const Options& options, int* status) {
     if (error.find("another command line") != std::string::npos) *status = kExitUsage;
     return nullptr;
   }
+  // A list's crawl that is over is a round before: the new list's starts
+  // are crawled with what that one met.
+  if (state->Saved().finished && !options.startList.empty() && !state->NewRound(&error)) {
+    std::fprintf(stderr, "ferret: cannot write %s: %s\n", options.state.c_str(), error.c_str());
+    *status = kExitOutputFailed;
+    return nullptr;
+  }
   if (state->Saved().finished) {
     std::fprintf(stderr, "ferret: the crawl kept in %s is over; remove it to crawl again\n",
                  options.state.c_str());
     return nullptr;
   }
   return state;
+}
+
+// What every start of a run shares: the output, the archive, the tries'
+// policy, the pacing of hosts and -once's record of what was met.
+struct RunShared {
+  const Options& options;
+  TextReporter& reporter;
+  CrawlArchive* archive;
+  const RetryPolicy* retries;
+  HostPacer* pacer;
+  OnceRecord* once;
+  ProxySettings proxies;
+  CrawlState* state;  // -state; null: none
+};
+
+// Reads text as a start URL is read; false with *problem filled in when it
+// cannot be.
+bool ReadStart(const Options& options, const CStr& text, Url* start, UrlProblem* problem) {
+  if (!options.html) return start->Parse(Url::EscapeControls(text), problem);
+  // Read as a browser reads what is typed into its address bar.
+  WebUrl typed;
+  return typed.Parse(text, problem) && typed.ToUrl(start, problem);
+}
+
+// Crawls from start to depth, as a run given start alone does, with what
+// the run shares. True when the request for start itself failed.
+bool CrawlFrom(const RunShared& run, const Url& start, int depth) {
+  const Options& options = run.options;
+  int shard = options.shards != 0 ? ShardOfHost(start.HostView(), options.shards) : 0;
+  if (shard != options.shard) {
+    run.reporter.Outlink(start.Text(), shard, depth, CStr());
+    return false;
+  }
+  // The proxies are read once for the run; every request, fetched ahead or
+  // not, goes through this connector.
+  CrawlContext crawl(options, run.reporter, ConnectVia(run.proxies));
+  // Connections are kept for one start: each start's identity (-header goes
+  // to its own domain) marks the connections made for it.
+  ConnectionPool connections;
+  crawl.retries = run.retries;
+  crawl.pool = &connections;
+  crawl.archive = run.archive;
+  crawl.once = run.once;
+  crawl.state = run.state;
+  crawl.startHost = start.Host();
+  crawl.startUrl = start.Text();
+  // Every request says who asks, robots.txt's included.
+  crawl.connector = IdentifyingConnector(std::move(crawl.connector), options, start);
+  CrawlScope scope(start, ScopeOf(options));
+  if (scope.Limited()) crawl.scope = &scope;
+  if (run.pacer != nullptr) {
+    crawl.connector = PacedConnector(std::move(crawl.connector), run.pacer);
+    connections.SetPacer(run.pacer);
+  }
+  std::unique_ptr<RobotsGate> robots;
+  if (options.robots) {
+    robots = std::make_unique<RobotsGate>(crawl.connector, crawl.pool, run.pacer,
+                                          run.archive != nullptr);
+    crawl.robots = robots.get();
+  }
+  return ScanPage(crawl, start, depth) == -1;
+}
+
+// -state: the list's line number is handled whole; false, after the
+// message, when that could not be kept.
+bool CommitLine(const RunShared& run, long number) {
+  CrawlState::Scalars scalars;
+  scalars.counts = run.reporter.Counts();
+  scalars.startLine = number;
+  run.reporter.ReleaseLines();
+  std::string error;
+  if (run.state->Commit(scalars, &error)) return true;
+  std::fprintf(stderr, "ferret: cannot write %s: %s\n", run.options.state.c_str(), error.c_str());
+  RequestStop(kStopOutputFailed);
+  return false;
+}
+
+// One line of the list: its start crawled, or its problem reported.
+void HandleLine(const RunShared& run, StartLine& line, bool* anyWent, bool* anyFailed) {
+  Url start;
+  UrlProblem problem;
+  CStr text(line.url.c_str());
+  if (line.problem.empty() && !ReadStart(run.options, text, &start, &problem)) {
+    line.problem = static_cast<const char*>(FailureText(problem).line);
+  }
+  if (!line.problem.empty()) {
+    CrawlFailure failure;
+    failure.kind = CrawlFailure::Kind::kStartLine;
+    failure.url = text;
+    failure.count = static_cast<size_t>(line.number);
+    failure.saveReason = line.problem.c_str();
+    run.reporter.Failed(failure);
+    *anyFailed = true;
+    return;
+  }
+  if (line.depth == kMetBefore) {
+    // Another run asked for it: with -once, this one does not.
+    std::vector<std::string> keys;
+    std::shared_ptr<OncePages::Page> prior;
+    if (run.options.once)
+      run.once->pages.Meet(start, std::make_shared<OncePages::Page>(), &keys, &prior);
+    return;
+  }
+  int depth = line.depth >= 0 ? line.depth : run.options.depth;
+  // A start resumed was begun, and told, by a run before.
+  if (run.state == nullptr || !run.state->Saved().started) {
+    run.reporter.StartBegun(start.Text(), line.number, depth);
+  }
+  bool failed = CrawlFrom(run, start, depth);
+  *anyFailed = *anyFailed || failed;
+  *anyWent = *anyWent || !failed;
+}
+
+// Crawls every start of the list options name, in turn. *allFailed when no
+// start's request succeeded (bad lines count as failed starts). False when
+// the list cannot be read at all (the message written).
+bool CrawlList(const RunShared& run, bool* allFailed) {
+  StartList list(run.options.startList);
+  if (list.file() == nullptr) {
+    std::fprintf(stderr, "ferret: cannot read %s: %s\n", run.options.startList.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+  *allFailed = false;
+  bool anyWent = false, anyFailed = false;
+  StartLine line;
+  while (StopSignal() == 0 && list.Next(&line)) {
+    // -state: the lines a run before handled whole are passed over, their
+    // lines written and counted then.
+    if (run.state != nullptr && line.number <= run.state->Saved().startLine) continue;
+    HandleLine(run, line, &anyWent, &anyFailed);
+    if (run.state != nullptr && StopReason() == 0 && !CommitLine(run, line.number)) break;
+  }
+  *allFailed = anyFailed && !anyWent;
+  return true;
 }
 
 }  // namespace
@@ -108,56 +256,43 @@ int RunCrawl(const Options& options, CStr startUrl) {
       options.json ? std::make_unique<JsonReporter>() : std::make_unique<TextReporter>();
   TextReporter& reporter = *output;
   if (state != nullptr) reporter.Resume(state->Saved().counts);
-  // The proxies are read once for the run; every request, fetched ahead or
-  // not, goes through this connector.
-  CrawlContext crawl(options, reporter, ConnectVia(ProxySettings::FromEnvironment(std::getenv)));
-  ConnectionPool connections;  // outlives the crawl and every thread of it
-  std::unique_ptr<CrawlScope> scope;  // made for the start URL
-  std::unique_ptr<HostPacer> pacer;  // outlives every connection's slot
-  std::unique_ptr<RobotsGate> robots;
   // The jitter of the waits between tries: drawn on the crawl's thread only.
   std::mt19937 draws{std::random_device{}()};
   RetryPolicy retries(options.tries, [&draws] {
     return std::uniform_real_distribution<double>(0.0, 1.0)(draws);
   });
-  if (options.tries > 1) crawl.retries = &retries;
-  crawl.pool = &connections;
-  crawl.archive = archive.get();
-  crawl.state = state.get();
-  // The start URL is read once, here; a URL that cannot be read is reported
-  // once, and nothing is asked.
-  Url start;
-  UrlProblem problem;
-  bool startFailed;
-  if (options.html) {
-    // Read as a browser reads what is typed into its address bar.
-    WebUrl typed;
-    startFailed = !typed.Parse(startUrl, &problem) || !typed.ToUrl(&start, &problem);
-  } else {
-    startFailed = !start.Parse(Url::EscapeControls(startUrl), &problem);
+  // With -robots a Crawl-delay may ask for a pause of its own. The pacer
+  // outlives every connection's slot, of every start.
+  std::unique_ptr<HostPacer> pacer;
+  if (options.wait > 0 || options.perHost > 0 || options.robots) {
+    pacer = std::make_unique<HostPacer>(options.perHost > 0 ? options.perHost : options.jobs,
+                                        options.wait);
   }
-  if (startFailed) {
-    reporter.Failed(problem);
+  // -once's record spans the run: a page met from one start of a list is not
+  // asked for again from another.
+  OnceRecord once(state.get());
+  RunShared run{options,
+                reporter,
+                archive.get(),
+                options.tries > 1 ? &retries : nullptr,
+                pacer.get(),
+                &once,
+                ProxySettings::FromEnvironment(std::getenv),
+                state.get()};
+  bool startFailed;
+  if (!options.startList.empty()) {
+    if (!CrawlList(run, &startFailed)) return kExitUsage;
   } else {
-    crawl.startHost = start.Host();
-    crawl.startUrl = start.Text();
-    // Every request says who asks, robots.txt's included.
-    crawl.connector = IdentifyingConnector(std::move(crawl.connector), options, start);
-    scope = std::make_unique<CrawlScope>(start, ScopeOf(options));
-    if (scope->Limited()) crawl.scope = scope.get();
-    // With -robots a Crawl-delay may ask for a pause of its own.
-    if (options.wait > 0 || options.perHost > 0 || options.robots) {
-      pacer = std::make_unique<HostPacer>(options.perHost > 0 ? options.perHost : options.jobs,
-                                          options.wait);
-      crawl.connector = PacedConnector(std::move(crawl.connector), pacer.get());
-      connections.SetPacer(pacer.get());
+    // The start URL is read once, here; a URL that cannot be read is
+    // reported once, and nothing is asked.
+    Url start;
+    UrlProblem problem;
+    startFailed = !ReadStart(options, startUrl, &start, &problem);
+    if (startFailed) {
+      reporter.Failed(problem);
+    } else {
+      startFailed = CrawlFrom(run, start, options.depth);
     }
-    if (options.robots) {
-      robots = std::make_unique<RobotsGate>(crawl.connector, crawl.pool, pacer.get(),
-                                            archive != nullptr);
-      crawl.robots = robots.get();
-    }
-    startFailed = ScanPage(crawl, start, options.depth) == -1;
   }
   bool archived = archive == nullptr || archive->Close();
   int status = !archived                      ? kExitOutputFailed

@@ -196,6 +196,15 @@ CStr TextReporter::FailureMessage(const CrawlFailure& failure, const char** reas
       line.Format("Too many pending links: past %u, links are dropped (first on %s)",
                   static_cast<unsigned>(failure.count), static_cast<const char*>(failure.url));
       break;
+    case CrawlFailure::Kind::kStartLine:
+      line.Format("Bad start line %u: %s", static_cast<unsigned>(failure.count),
+                  static_cast<const char*>(failure.saveReason));
+      break;
+    case CrawlFailure::Kind::kPattern:
+      line.Format("Cannot search with pattern %s: %s (first on %s)",
+                  static_cast<const char*>(failure.pattern),
+                  static_cast<const char*>(failure.reason), static_cast<const char*>(failure.url));
+      break;
   }
   return line;
 }

@@ -50,6 +50,11 @@ void BodyStream::RecordInto(RecordedExchange* into, size_t limit) {
   cap = limit;
 }
 
+void BodyStream::LeaveOutOfRecord() {
+  if (record != nullptr) record->bodyKept = false;
+  record = nullptr;
+}
+
 void BodyStream::Detach() {
   taken -= static_cast<unsigned long long>(egptr() - gptr());
   setg(nullptr, nullptr, nullptr);

@@ -66,6 +66,9 @@ class BodyStream : public std::streambuf {
   // that ended the body, into record (not owned, must outlive the stream),
   // which keeps at most cap body bytes in memory (RecordedExchange::AppendBody).
   void RecordInto(RecordedExchange* record, size_t cap);
+  // Records nothing more, and marks the record as holding none of the body
+  // (RecordedExchange::bodyKept); before any of the body is read.
+  void LeaveOutOfRecord();
 
   // The body bytes that come next, read without a copy: at least one, or
   // none once the body is over (where a read would give EOF). Consume says

@@ -42,15 +42,19 @@ class ContentDecoder::Codec {
 // gzip, and deflate in either of its two forms.
 class ContentDecoder::Zlib : public ContentDecoder::Codec {
  public:
-  explicit Zlib(bool gzip) : gzip_(gzip) {
-    if (gzip_) started_ = inflateInit2(&z_, 16 + MAX_WBITS) == Z_OK;
-  }
+  explicit Zlib(bool gzip) : gzip_(gzip) {}
   ~Zlib() override {
     if (started_) inflateEnd(&z_);
   }
 
   bool Step(const char** data, size_t* n, char* out, size_t room, size_t* written) override {
     *written = 0;
+    // The stream is made ready at its first step: a body nobody reads (a
+    // replay of a page read ahead) costs no decoder state.
+    if (gzip_ && !started_ && !tried_) {
+      tried_ = true;
+      started_ = inflateInit2(&z_, 16 + MAX_WBITS) == Z_OK;
+    }
     if (!gzip_ && !started_) {
       // deflate: the zlib form or the raw one, told by the first two bytes.
       while (head_ < 2 && *n > 0) {
@@ -109,6 +113,7 @@ class ContentDecoder::Zlib : public ContentDecoder::Codec {
   const bool gzip_;
   z_stream z_{};
   bool started_ = false;
+  bool tried_ = false;  // gzip: the stream was made ready, or that failed
   bool ended_ = false;
   char first_[2] = {0, 0};
   size_t head_ = 0;      // bytes of first_ taken

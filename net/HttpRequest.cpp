@@ -175,7 +175,11 @@ ResponseBody::ResponseBody(std::unique_ptr<SocketStreamBuf> connection, const CS
 
 ResponseBody::~ResponseBody() {
   if (pool == nullptr || !connection) return;
-  if (!body.Ended() && !SocketsStopRequested()) body.DiscardUpTo(kDrainBytes);
+  // A connection that could not serve another exchange (a replay) is not
+  // drained for one.
+  if (!body.Ended() && connection->OverOwnSocket() && !SocketsStopRequested()) {
+    body.DiscardUpTo(kDrainBytes);
+  }
   // The exchange is over, kept or not; its slot goes only once the
   // connection is back in the pool, so the next exchange finds it there.
   std::shared_ptr<void> slot = std::move(connection->exchangeSlot);

@@ -116,6 +116,9 @@ class ResponseBody {
 
   // Copies the body into record as it is read (net/RecordedExchange.h).
   void RecordInto(RecordedExchange* record, size_t cap) { body.RecordInto(record, cap); }
+  // Leaves the body out of the recording (BodyStream::LeaveOutOfRecord),
+  // for a reader on the recording thread that needs no replay of it.
+  void LeaveBodyOut() { body.LeaveOutOfRecord(); }
 
   // Gives the connection to pool under key when the body goes, as above.
   void KeepIn(ConnectionPool* into, std::string key, bool keepAlive);

@@ -87,6 +87,7 @@ std::string NextElement(const std::string& list, size_t* at) {
 
 HttpResponse::End HttpResponse::Read(std::streambuf& source, std::string* raw) {
   fields.clear();
+  fields.reserve(kUsualFields);  // room made once for a head's fields
   status = 0;
   statusLine = false;
   version = 0;

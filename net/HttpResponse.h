@@ -100,6 +100,8 @@ class HttpResponse {
   bool HasToken(const char* name, const char* token) const;
 
  private:
+  // Fields a head usually has, at most (a server's answer: a dozen).
+  static constexpr size_t kUsualFields = 16;
   void parseLine(const std::string& line, bool first);
 
   End end = End::kStreamEnded;

@@ -43,6 +43,10 @@ class ReplayTransport : public Transport {
     }
     size_t taken;
     const std::string& head = record->head;
+    if (position >= head.size() && !record->bodyKept) {
+      errno = EIO;
+      return -1;
+    }
     if (position < head.size()) {
       taken = head.size() - position < length ? head.size() - position : length;
       std::memcpy(data, head.data() + position, taken);

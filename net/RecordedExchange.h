@@ -131,6 +131,11 @@ struct RecordedExchange {
   // fetch that stopped reading early, at a redirect or an error status, is
   // still usable: a replay reads the same.)
   bool usable = true;
+  // False when the thread that recorded the exchange read the body itself
+  // and left it out (ResponseBody::LeaveBodyOut): a replay then delivers the
+  // head and fails past it (EIO), so that a reader can never take the
+  // missing body for an empty one.
+  bool bodyKept = true;
 
   // What the body's memory is drawn from.
   BudgetDraw memory;

@@ -11,11 +11,17 @@
 #include "net/Sockets.h"
 #include "net/TcpTransport.h"
 
-SocketStreamBuf::SocketStreamBuf() : connected(0), sock(SocketOpen()) {
-  std::memset(&peer, 0, sizeof(peer));
-}
+SocketStreamBuf::SocketStreamBuf() : connected(0), sock(-1) { std::memset(&peer, 0, sizeof(peer)); }
+
+namespace {
+
+// The buffer of a connection gone, for the next one this thread makes.
+thread_local std::unique_ptr<char[]> spareBuffer;
+
+}  // namespace
 
 SocketStreamBuf::~SocketStreamBuf() {
+  if (!spareBuffer) spareBuffer = std::move(buffer);
   transport.reset();
   if (sock != -1) {
     SocketShutdown(sock, SHUT_RDWR);
@@ -52,6 +58,7 @@ int SocketStreamBuf::ConnectAddress(uint32_t address, int port) {
 
 int SocketStreamBuf::ConnectTo(const SocketAddress& address) {
   std::memcpy(&peer, &address.storage, sizeof(peer));
+  if (sock == -1) sock = SocketOpen(family);
   int result = SocketConnect(sock, address.get(), address.length);
   if (result == 0) {
     transport = std::make_unique<TcpTransport>(sock);
@@ -81,7 +88,7 @@ void SocketStreamBuf::Reopen(int newFamily) {
   overSocket = false;
   if (sock != -1) SocketClose(sock);
   family = newFamily;
-  sock = SocketOpen(family);
+  sock = -1;
 }
 
 void SocketStreamBuf::UseTransport(std::unique_ptr<Transport> replacement) {
@@ -99,13 +106,15 @@ void SocketStreamBuf::Reset() {
   transport.reset();
   if (sock != -1) SocketClose(sock);
   family = AF_INET;
-  sock = SocketOpen(family);
+  sock = -1;
   if (buffer) setp(buffer.get(), mid());
   setg(nullptr, nullptr, nullptr);
 }
 
 bool SocketStreamBuf::allocate() {
-  if (!buffer) buffer.reset(new (std::nothrow) char[kBufferSize]);
+  if (!buffer)
+    buffer = spareBuffer ? std::move(spareBuffer)
+                         : std::unique_ptr<char[]>(new (std::nothrow) char[kBufferSize]);
   return buffer != nullptr;
 }
 

@@ -1,12 +1,14 @@
 // SocketStreamBuf: a stream buffer over one connection.
 //
-// The object owns its TCP socket (a fresh one from construction and from
-// every Reset), the Transport that moves bytes over the connection once it is
+// The object owns its TCP socket (opened by the first connect after
+// construction or a Reset, so that a connection that never connects, such
+// as a replay, costs no socket), the Transport that moves bytes over the connection once it is
 // made (TcpTransport after a connect; UseTransport puts TLS or a test double
 // in its place) and one buffer allocated on first use and kept for the
-// object's life, across Resets. The buffer's first kPutSize bytes are the put
-// area; the rest is the get area, whose first byte (at mid) is kept free so
-// that one character can always be put back after a receive:
+// object's life, across Resets (then left to the next connection made on the
+// same thread: a replay comes and goes with every page). The buffer's first kPutSize bytes are the
+// put area; the rest is the get area, whose first byte (at mid) is kept free so that one character
+// can always be put back after a receive:
 //
 //   buffer            mid  mid+1                               buffer+kBufferSize
 //   | put area 256 bytes |pb| receives of at most kReceiveSize bytes |
@@ -69,8 +71,8 @@ class SocketStreamBuf : public std::streambuf {
   // transport layered over it can be put back with UseTransport.
   std::unique_ptr<Transport> TakeTransport() { return std::move(transport); }
 
-  // Drops the transport, closes the socket (no shutdown) and opens a new
-  // one; `connected` = 0. Pending output and unread input belonged to the
+  // Drops the transport and closes the socket (no shutdown); the next
+  // connect opens a new one; `connected` = 0. Pending output and unread input belonged to the
   // closed connection and are dropped; the buffer itself is kept.
   void Reset();
 
@@ -86,6 +88,10 @@ class SocketStreamBuf : public std::streambuf {
   // connected, holds no unread input and no unsent output, and the peer has
   // neither closed it nor sent anything unasked (checked without waiting).
   bool StillUsable() const;
+  // Whether the transport runs over this object's own connected socket (not
+  // a test double or a replay): only such a connection could serve another
+  // exchange.
+  bool OverOwnSocket() const { return overSocket; }
   // A kept connection is used for a new exchange: the transport's time
   // bounds start again.
   void BeginExchange();
@@ -141,14 +147,16 @@ class SocketStreamBuf : public std::streambuf {
   // to the front of the put area. True when everything went out.
   bool sendPending();
 
-  // Connects sock to address; the result of ConnectAddress.
+  // Connects sock (opened first, if need be) to address; the result of
+  // ConnectAddress.
   int ConnectTo(const SocketAddress& address);
-  // Puts a fresh socket of family in sock's place, dropping any connection.
+  // Closes sock, dropping any connection; the next connect opens one of
+  // family.
   void Reopen(int family);
 
   int family = AF_INET;                  // sock's address family
   bool overSocket = false;               // transport runs over sock's own connection
-  int sock;                              // owned; -1 only when socket creation failed
+  int sock;  // owned; -1 before a connect opens it, or when socket creation failed
   sockaddr_storage peer;                 // the address of the last connect attempt
   std::unique_ptr<Transport> transport;  // over sock (or a double); null when not connected
   std::unique_ptr<char[]> buffer;        // kBufferSize bytes, or null before first use

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "text/AsciiCase.h"
+
 namespace {
 
 constexpr int kHttpPort = 80;
@@ -232,7 +234,7 @@ void Url::appendBracketedHost(std::string* out, bool lower) const {
   bool bracketed = host.find(':') != std::string_view::npos;
   if (bracketed) *out += '[';
   for (char c : host) {
-    *out += lower ? static_cast<char>(std::tolower(static_cast<unsigned char>(c))) : c;
+    *out += lower ? AsciiLower(c) : c;
   }
   if (bracketed) *out += ']';
 }
@@ -256,13 +258,29 @@ CStr Url::Authority() const {
 }
 
 std::string Url::Key() const {
-  std::string key = secure ? "https://" : "http://";
-  appendBracketedHost(&key, true);
-  key += ':';
-  key += std::to_string(port);
-  key += ResolvedSegments(std::string(PathView()));
-  if (hasQuery) key += "?" + std::string(QueryView());
+  std::string key;
+  AppendKeyTo(&key);
   return key;
+}
+
+void Url::AppendKeyTo(std::string* key) const {
+  // Built in room made once: the crawl and its workers key every link.
+  std::string_view path = PathView(), query = QueryView();
+  key->reserve(key->size() + sizeof "https://[]:65535?" + HostView().size() + path.size() +
+               query.size());
+  *key += secure ? "https://" : "http://";
+  appendBracketedHost(key, true);
+  *key += ':';
+  *key += std::to_string(port);
+  if (HasSegmentsToResolve(path)) {
+    *key += ResolvedSegments(std::string(path));
+  } else {
+    *key += path;
+  }
+  if (hasQuery) {
+    *key += '?';
+    *key += query;
+  }
 }
 
 namespace {

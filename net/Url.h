@@ -89,6 +89,8 @@ class Url {
   // port, the path with "." and ".." segments resolved and empty ones
   // dropped, then "?query" when there is a query; never the fragment.
   std::string Key() const;
+  // Appends Key() to *key.
+  void AppendKeyTo(std::string* key) const;
   // Key() == other.Key(), mostly decided without building either key.
   bool SameKey(const Url& other) const;
 

@@ -113,6 +113,11 @@ CStr Regexp::GetErrorString() const {
   return program != nullptr ? program->Status().Message() : message;
 }
 
+CStr Regexp::SearchFailure() const {
+  int code = program != nullptr ? program->LastSearchError() : 0;
+  return code != 0 ? CStr(ErrorMessage(code)) : CStr();
+}
+
 int Regexp::safeIndex(unsigned index) const { return index < 10 ? static_cast<int>(index) : 9; }
 
 // message is set only while there is no program, and a Regexp that has a

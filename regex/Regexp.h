@@ -11,7 +11,7 @@
 //
 // Copies share the compiled program; a copy takes a private copy of it when
 // it matches. Nothing throws: each operation (except GetErrorString,
-// CompiledOK and the special members) clears the error message first and
+// CompiledOK, SearchFailure and the special members) clears the error message first and
 // reports failure through its result and a new message.
 //
 // Not thread-safe: a Regexp and every copy sharing its program belong to one
@@ -49,6 +49,11 @@ class __attribute__((visibility("default"))) Regexp {
   const CStr operator[](unsigned index) const;
   // The message of the last failed operation; empty when it succeeded.
   CStr GetErrorString() const;
+  // The message of the latest Match that failed with an error rather than
+  // finding no match (out of memory, a damaged program), however many
+  // operations ago; empty when none has. Copies that share a program share
+  // it. Does not clear the error message.
+  CStr SearchFailure() const;
 
  private:
   int safeIndex(unsigned index) const;

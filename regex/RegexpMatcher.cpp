@@ -1,5 +1,6 @@
 #include "regex/RegexpMatcher.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,19 +20,18 @@ constexpr uint64_t kCheapStepsPerChar = 0;
 constexpr uint64_t kCheapSteps = 2048;
 constexpr uint64_t kCheapStepsPerChar = 16;
 #endif
-// The largest bit table a search allocates; a larger one goes without.
-constexpr size_t kMaxMemoBytes = size_t{256} << 20;
 
-bool IsWordChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
+constexpr int kOutOfMemory = 25;
 
-// c is not NUL: members are NUL-terminated and the NUL is never a member.
-bool IsMember(const char* members, char c) {
-  for (; *members != '\0'; ++members)
-    if (*members == c) return true;
-  return false;
-}
+std::atomic<size_t> searchMemoryLimit{SIZE_MAX};
+// The tests build the engine once more with FERRET_REGEX_NO_MEMO (and
+// FERRET_REGEX_ALWAYS_MEMO), so that every search that backtracks goes on
+// in RegexpLinear and meets the reference there.
+#ifdef FERRET_REGEX_NO_MEMO
+std::atomic<size_t> memoLimit{0};
+#else
+std::atomic<size_t> memoLimit{size_t{256} << 20};
+#endif
 
 // The end of the run from `from` of characters in the set. Sets of one or
 // two bytes (spaces, quotes) are the usual case and their runs are short: a
@@ -45,23 +45,6 @@ const char* InSetRunEnd(const char* from, const char* members) {
   return from;
 }
 
-bool IsRepeatOperand(int op) {
-  return op == Op::AnyChar || op == Op::InSet || op == Op::NotInSet || op == Op::Literal;
-}
-
-// Whether a one-character node (the operand of a repeat, or the node after
-// one) takes c; none takes the NUL that ends the subject.
-bool OperandMatches(const char* operand, char c) {
-  if (c == '\0') return false;
-  const char* members = NodeOperand(operand);
-  switch (NodeOp(operand)) {
-    case Op::AnyChar: return true;
-    case Op::InSet: return IsMember(members, c);
-    case Op::NotInSet: return !IsMember(members, c);
-    default: return c == *members;
-  }
-}
-
 // The node right after a repeat when it tests the character there (a
 // literal, a set or any character), else nullptr: counts that leave a
 // character it refuses are skipped without trying them.
@@ -69,10 +52,13 @@ const char* Follower(const char* repeat) {
   const char* next = NextNode(repeat);
   if (next == nullptr) return nullptr;
   int op = NodeOp(next);
-  return IsRepeatOperand(op) ? next : nullptr;
+  return IsOneCharOp(op) ? next : nullptr;
 }
 
 }  // namespace
+
+size_t SetRegexpSearchMemoryLimit(size_t bytes) { return searchMemoryLimit.exchange(bytes); }
+size_t SetRegexpMemoLimit(size_t bytes) { return memoLimit.exchange(bytes); }
 
 RegexpMatcher::RegexpMatcher(RegexpProgram& program, const char* subject)
     : program(program), subjectStart(subject), position(subject), attemptStart(subject) {}
@@ -129,7 +115,7 @@ __attribute__((flatten)) bool RegexpMatcher::Run(const char* node) {
         // A folded word is a chain of sets: the chain is taken here, each
         // set still counted and marked, without a dispatch for each.
         for (;;) {
-          if (*at == '\0' || !IsMember(NodeOperand(node), *at)) goto fail;
+          if (*at == '\0' || !IsSetMember(NodeOperand(node), *at)) goto fail;
           ++at;
           node = NextNode(node);
           if (node == nullptr || NodeOp(node) != Op::InSet) break;
@@ -138,7 +124,7 @@ __attribute__((flatten)) bool RegexpMatcher::Run(const char* node) {
         }
         continue;
       case Op::NotInSet:
-        if (*at == '\0' || IsMember(NodeOperand(node), *at)) goto fail;
+        if (*at == '\0' || IsSetMember(NodeOperand(node), *at)) goto fail;
         ++at;
         break;
       case Op::AnyChar:
@@ -164,10 +150,10 @@ __attribute__((flatten)) bool RegexpMatcher::Run(const char* node) {
         if (*at != '\0') goto fail;
         break;
       case Op::WordStart:
-        if (!IsWordChar(*at) || (at != subjectStart && IsWordChar(at[-1]))) goto fail;
+        if (!IsRegexpWordChar(*at) || (at != subjectStart && IsRegexpWordChar(at[-1]))) goto fail;
         break;
       case Op::WordEnd:
-        if (IsWordChar(*at)) goto fail;
+        if (IsRegexpWordChar(*at)) goto fail;
         break;
       default:
         if (!PassGroup(NodeOp(node), at)) return false;
@@ -176,7 +162,7 @@ __attribute__((flatten)) bool RegexpMatcher::Run(const char* node) {
     node = NextNode(node);
     continue;
   fail:
-    if (error != 0 || exhausted || !Backtrack(&node, &at)) return false;
+    if (error != 0 || !Backtrack(&node, &at)) return false;
   }
 }
 
@@ -201,9 +187,11 @@ bool RegexpMatcher::PassGroup(int op, const char* at) {
 // where the walk goes on. False when none is left.
 bool RegexpMatcher::Backtrack(const char** node, const char** at) {
   straight = false;
-  if (!memoTried &&
-      steps > kCheapSteps + kCheapStepsPerChar * static_cast<uint64_t>(attemptStart - subjectStart))
+  if (!memoTried && steps > kCheapSteps + kCheapStepsPerChar *
+                                              static_cast<uint64_t>(attemptStart - subjectStart)) {
     StartMemo();
+    if (error != 0 || wantsLinear) return false;
+  }
   while (top > 0) {
     Frame& frame = frames[top - 1];
     if (NodeOp(frame.node) == Op::Alt) {
@@ -236,18 +224,18 @@ bool RegexpMatcher::Backtrack(const char** node, const char** at) {
 // nullptr when no count is left to try.
 const char* RegexpMatcher::EnterRepeat(const char* node, const char* at) {
   const char* operand = NodeOperand(node);
-  if (!IsRepeatOperand(NodeOp(operand))) {
+  if (!IsOneCharOp(NodeOp(operand))) {
     error = 5;
     return nullptr;
   }
   bool plus = NodeOp(node) == Op::OneOrMore;
-  if (memo == nullptr && !OperandMatches(operand, *at)) {
+  if (memo == nullptr && !OneCharNodeTakes(operand, *at)) {
     // The empty run, the usual case of a * between tokens: its one count
     // is tried as GiveBack would try it, at the cost of one step.
     if (plus) return nullptr;
     ++steps;
     const char* follower = Follower(node);
-    if (follower != nullptr && !OperandMatches(follower, *at)) return nullptr;
+    if (follower != nullptr && !OneCharNodeTakes(follower, *at)) return nullptr;
     return PushRepeat(at, at, node) ? at : nullptr;
   }
   const char* most;
@@ -255,7 +243,7 @@ const char* RegexpMatcher::EnterRepeat(const char* node, const char* at) {
     most = RunEnd(operand, at);
     if (plus && most == at) return nullptr;
   } else {
-    if (plus && !OperandMatches(operand, *at)) return nullptr;
+    if (plus && !OneCharNodeTakes(operand, *at)) return nullptr;
     bool blocked;
     const char* end = MemoRunEnd(operand, at + plus, &blocked);
     // A blocked run ends at a count tried before: it and all above it failed.
@@ -286,7 +274,7 @@ const char* RegexpMatcher::GiveBack(const char* repeat, const char* fewest, cons
   }
   for (const char* end = below - 1;; --end) {
     ++steps;
-    if (OperandMatches(follower, *end)) return end;
+    if (OneCharNodeTakes(follower, *end)) return end;
     if (end == fewest) return nullptr;
   }
 }
@@ -316,7 +304,7 @@ const char* RegexpMatcher::MemoRunEnd(const char* operand, const char* from, boo
       return at;
     }
     ++steps;
-    if (!OperandMatches(operand, *at)) {
+    if (!OneCharNodeTakes(operand, *at)) {
       *blocked = false;
       return at;
     }
@@ -338,14 +326,16 @@ bool RegexpMatcher::PushRepeat(const char* fewest, const char* end, const char* 
   return true;
 }
 
-// Doubles the stack (it holds at least two frames already); false, with the
-// search exhausted, when there is no memory for it.
+// Doubles the stack (it holds at least two frames already); false, with
+// the error set, when there is no memory for it.
 __attribute__((noinline)) bool RegexpMatcher::Grow() {
   size_t bigger = capacity * 2;
-  void* grown = frames == inlineFrames ? std::malloc(bigger * sizeof(Frame))
-                                       : std::realloc(frames, bigger * sizeof(Frame));
+  void* grown = nullptr;
+  if (MayHold((bigger - capacity) * sizeof(Frame)))
+    grown = frames == inlineFrames ? std::malloc(bigger * sizeof(Frame))
+                                   : std::realloc(frames, bigger * sizeof(Frame));
   if (grown == nullptr) {
-    exhausted = true;
+    error = kOutOfMemory;
     return false;
   }
   if (frames == inlineFrames) std::memcpy(grown, inlineFrames, sizeof inlineFrames);
@@ -371,12 +361,33 @@ void RegexpMatcher::StartMemo() {
   memoTried = true;
   size_t length = std::strlen(subjectStart);
   size_t tableRows = static_cast<size_t>(program.programSize) / 3 + 1;
-  if (length + 1 > kMaxMemoBytes * 8 / tableRows) return;
-  size_t bits = tableRows * (length + 1);
-  memo = static_cast<uint64_t*>(std::calloc(bits / 64 + 1, sizeof(uint64_t)));
-  if (memo == nullptr) return;  // the search goes on without it
+  size_t limit = memoLimit.load(std::memory_order_relaxed);
+  if (length + 1 > limit / tableRows * 8) {
+    wantsLinear = true;
+    return;
+  }
+  size_t words = tableRows * (length + 1) / 64 + 1;
+  if (MayHold(words * sizeof(uint64_t)))
+    memo = static_cast<uint64_t*>(std::calloc(words, sizeof(uint64_t)));
+  if (memo == nullptr) {
+    // Without the table the search could take exponential time.
+    error = kOutOfMemory;
+    return;
+  }
   rows = tableRows;
   columns = length + 1;
+}
+
+size_t RegexpMatcher::MemoryLeft() const {
+  size_t limit = searchMemoryLimit.load(std::memory_order_relaxed);
+  return held < limit ? limit - held : 0;
+}
+
+bool RegexpMatcher::MayHold(size_t bytes) {
+  size_t limit = searchMemoryLimit.load(std::memory_order_relaxed);
+  if (bytes > limit || held > limit - bytes) return false;
+  held += bytes;
+  return true;
 }
 
 // Walks the successful path again, taking at each choice point what its

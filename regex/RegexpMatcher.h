@@ -29,6 +29,18 @@
 #include "regex/RegexpNode.h"
 #include "regex/RegexpProgram.h"
 
+// The most bytes one search may hold for its backtrack stack and its memo
+// together; a search that needs more ends with error 25, as when memory runs
+// out. Process-wide; the default is no limit beyond the memo's own cap.
+// Tests set it small to reach the failure without exhausting the machine.
+// Returns the limit it replaces.
+size_t SetRegexpSearchMemoryLimit(size_t bytes);
+// The largest failure memo a search allocates (256 MB unless set; returns
+// the limit it replaces). A search
+// whose memo would be larger goes on in RegexpLinear instead, from the
+// attempt it had reached. Process-wide; tests set it small to take that way.
+size_t SetRegexpMemoLimit(size_t bytes);
+
 class RegexpMatcher {
  public:
   // subject and program must outlive the matcher; the program's slots are
@@ -47,9 +59,15 @@ class RegexpMatcher {
   // repeat counts given back. Bounded by a constant plus
   // O(program size x text length) over the whole search.
   uint64_t Steps() const { return steps; }
-  // The search must end: an error was raised, or the backtrack stack could
-  // not grow (then the search ends as if nothing matched).
-  bool Stopped() const { return error != 0 || exhausted; }
+  // The search must end: an error was raised (25 when memory ran out), or
+  // it is to go on in RegexpLinear.
+  bool Stopped() const { return error != 0 || wantsLinear; }
+  // The memo this search needs is over its limit: the search goes on in
+  // RegexpLinear from AttemptStart, every earlier start having failed.
+  bool WantsLinear() const { return wantsLinear; }
+  const char* AttemptStart() const { return attemptStart; }
+  // The bytes the search may still allocate under the memory limit.
+  size_t MemoryLeft() const;
   // The code of the error that ended the search (RegexpStatus.h); 0 = none.
   int Error() const { return error; }
 
@@ -75,6 +93,10 @@ class RegexpMatcher {
   bool PushRepeat(const char* fewest, const char* end, const char* repeat);
   bool Grow();
   bool Visit(const char* node, const char* at);
+  // Whether the search may hold bytes more, counted against the limit.
+  bool MayHold(size_t bytes);
+  size_t held = 0;  // bytes of stack and memo allocated
+  bool wantsLinear = false;
   void StartMemo();
   void ReplayGroups(const char* start);
 
@@ -101,7 +123,6 @@ class RegexpMatcher {
   // Valid where passed has the bit; left uninitialised, as passed tells.
   const char* groupStart[kRegexpSlots];
   const char* groupEnd[kRegexpSlots];
-  bool exhausted = false;    // no memory for a deeper stack
   uint64_t* memo = nullptr;  // owned; rows of columns bits, row = node offset / 3
   size_t columns = 0;        // subject length + 1
   size_t rows = 0;

@@ -63,4 +63,36 @@ inline char* NextNode(char* node) {
   return const_cast<char*>(NextNode(static_cast<const char*>(node)));
 }
 
+// What \< and \> call a word character.
+inline bool IsRegexpWordChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Whether c is among the NUL-terminated members of a set; c is not NUL.
+inline bool IsSetMember(const char* members, char c) {
+  for (; *members != '\0'; ++members)
+    if (*members == c) return true;
+  return false;
+}
+
+// The opcodes of the nodes that take exactly one character: those a repeat
+// may take as its operand (a Literal there has one byte).
+inline bool IsOneCharOp(int op) {
+  return op == RegexpOp::AnyChar || op == RegexpOp::InSet || op == RegexpOp::NotInSet ||
+         op == RegexpOp::Literal;
+}
+
+// Whether a one-character node (a Literal read as its first byte) takes c;
+// none takes the NUL that ends the subject.
+inline bool OneCharNodeTakes(const char* node, char c) {
+  if (c == '\0') return false;
+  const char* members = NodeOperand(node);
+  switch (NodeOp(node)) {
+    case RegexpOp::AnyChar: return true;
+    case RegexpOp::InSet: return IsSetMember(members, c);
+    case RegexpOp::NotInSet: return !IsSetMember(members, c);
+    default: return c == *members;
+  }
+}
+
 #endif  // FERRET_REGEX_REGEXPNODE_H_

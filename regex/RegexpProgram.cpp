@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "regex/LiteralSet.h"
 #include "regex/RegexpEmitter.h"
 #include "regex/RegexpParser.h"
 
@@ -15,22 +16,53 @@ bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 
 char ToUpper(char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
 char ToLower(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 
+char* EmitFolded(char c, char* out) {
+  *out++ = '[';
+  *out++ = ToUpper(c);
+  *out++ = ToLower(c);
+  *out++ = ']';
+  return out;
+}
+
+// The end of the set whose '[' is at open, read as the parser reads it: a
+// ']' right after "[" or "[^" is a member, backslashes are members, and the
+// first ']' after that closes the set. Points at the NUL of an unterminated
+// set.
+const char* SetEnd(const char* open) {
+  const char* at = open + 1;
+  if (*at == '^') ++at;
+  if (*at == ']') ++at;
+  while (*at != '\0' && *at != ']') ++at;
+  return at;
+}
+
 }  // namespace
 
 void FoldCase(const char* pattern, char* out) {
-  bool inSet = false;
-  for (; *pattern != '\0'; ++pattern) {
+  while (*pattern != '\0') {
     char c = *pattern;
-    if (c == '[') inSet = true;
-    if (c == ']') inSet = false;
-    if (!inSet && IsAsciiLetter(c)) {
-      *out++ = '[';
-      *out++ = ToUpper(c);
-      *out++ = ToLower(c);
-      *out++ = ']';
-    } else {
-      *out++ = c;
+    if (c == '[') {
+      const char* end = SetEnd(pattern);
+      if (*end == ']') ++end;
+      while (pattern != end) *out++ = *pattern++;
+      continue;
     }
+    if (c == '\\' && IsAsciiLetter(pattern[1])) {
+      // An escaped letter is that letter, and folds like it.
+      out = EmitFolded(pattern[1], out);
+      pattern += 2;
+      continue;
+    }
+    if (c == '\\' && pattern[1] != '\0') {
+      *out++ = *pattern++;
+      *out++ = *pattern++;
+      continue;
+    }
+    if (IsAsciiLetter(c))
+      out = EmitFolded(c, out);
+    else
+      *out++ = c;
+    ++pattern;
   }
   *out = '\0';
 }
@@ -56,7 +88,11 @@ RegexpProgram::RegexpProgram(const char* pattern, int foldCase) {
   std::free(folded);
 }
 
-RegexpProgram::~RegexpProgram() { delete[] program; }
+RegexpProgram::~RegexpProgram() {
+  delete[] program;
+  delete literalScan;
+  delete[] literalGuard;
+}
 
 bool RegexpProgram::Compile(const char* pattern) {
   if (pattern == nullptr) {
@@ -88,6 +124,7 @@ bool RegexpProgram::Compile(const char* pattern) {
   }
   groups = writer.nextGroup - 1;
   FindSearchData(flags);
+  FindLiterals();
   FindReplayEnd();
   return true;
 }
@@ -167,6 +204,47 @@ void RegexpProgram::FindPrefix(const char* start) {
   scan.Build(prefix, prefixLength);
 }
 
+void RegexpProgram::FindLiterals() {
+  if (anchored || (prefixLength > 0 && scan.Checked() >= 2)) return;
+  if (LiteralSet::EveryPathTakesOne(program, programSize)) BuildLiteralScan();
+}
+
+// About 23 KB of stack, left uninitialised, kept out of FindLiterals so
+// that the compiles that stop there never set it up.
+__attribute__((noinline)) void RegexpProgram::BuildLiteralScan() {
+  LiteralSet literals;
+  uint64_t windows[LiteralSet::kMax][MultiLiteralScan::kWidthMax][4];
+  if (!literals.Find(program, programSize)) return;
+  int width = 0, back = 0;
+  double admitted = 1;
+  int count = literals.Windows(windows, &width, &back, &admitted);
+  // The prefix scan tests as many characters and its fit may be the match;
+  // a window that fits a quarter of the positions or more saves too little
+  // over trying them.
+  bool narrow = prefixLength > 0 && width <= scan.Checked();
+  if (count == 0 || narrow || admitted >= 0.25 ||
+      !literals.Find(program, programSize, back + width))
+    return;
+  MultiLiteralScan found;
+  found.Build(windows, count, width, back);
+  KeepLiteralScan(found, program, literals.extent);
+}
+
+bool RegexpProgram::KeepLiteralScan(const MultiLiteralScan& found, const char* bytes, int extent) {
+  literalScan = new (std::nothrow) MultiLiteralScan(found);
+  literalGuard = new (std::nothrow) char[extent];
+  if (literalScan == nullptr || literalGuard == nullptr) {
+    delete literalScan;
+    delete[] literalGuard;
+    literalScan = nullptr;
+    literalGuard = nullptr;
+    return false;
+  }
+  std::memcpy(literalGuard, bytes, static_cast<size_t>(extent));
+  literalExtent = extent;
+  return true;
+}
+
 void RegexpProgram::SkipTo(const char* node) {
   if (node == nullptr) return;  // a damaged chain: attempts start at the top
   skipNode = static_cast<int>(node - program);
@@ -229,12 +307,16 @@ RegexpProgram* RegexpProgram::PrivateCopy() const {
   copy->skipLength = skipLength;
   std::memcpy(copy->guard, guard, sizeof guard);
   copy->guardLength = guardLength;
+  // The guard as compiled, even when this program has been damaged since.
+  // Without memory for them the copy tries every position.
+  if (literalExtent > 0) copy->KeepLiteralScan(*literalScan, literalGuard, literalExtent);
   copy->groups = groups;
   copy->replayEnd = replayEnd;
   copy->firstChar = firstChar;
   copy->anchored = anchored;
   copy->compiledOK = compiledOK;
   copy->subStringCount = subStringCount;
+  copy->lastSearchError = lastSearchError;
   std::memcpy(copy->subStart, subStart, sizeof subStart);
   std::memcpy(copy->subEnd, subEnd, sizeof subEnd);
   return copy;

@@ -10,15 +10,18 @@
 
 #include <cstdint>
 
+#include "regex/MultiLiteralScan.h"
 #include "regex/RegexpNode.h"
 #include "regex/RegexpScan.h"
 #include "regex/RegexpStatus.h"
 #include "text/CStr.h"
 
 // Rewrites pattern into out so that every ASCII letter outside brackets
-// matches either case: a letter becomes "[Xx]". Backslashes are not
-// special; a ']' always leaves the bracket state. out must hold
-// 4 * strlen(pattern) + 1 bytes.
+// matches either case: a letter becomes "[Xx]". Sets are read as the parser
+// reads them (a ']' right after "[" or "[^" is a member, and a backslash in a
+// set is a member) and copied unchanged. Outside sets a backslash escapes the
+// next character: "\\[" stays a literal bracket and an escaped letter folds
+// like the letter. out must hold 4 * strlen(pattern) + 1 bytes.
 void FoldCase(const char* pattern, char* out);
 
 class RegexpProgram {
@@ -56,6 +59,12 @@ class RegexpProgram {
   // The members of the set every match begins with, when the program is one
   // alternative that starts with a bracket set; nullptr otherwise.
   const char* FirstSet() const { return firstSet; }
+  // The error code of the latest search that ended in an error (out of
+  // memory, a damaged program); 0 when none has. Kept across searches, so a
+  // caller may look once after many.
+  int LastSearchError() const { return lastSearchError; }
+  // Searches find their candidates with the literal scan (LiteralSet.h).
+  bool UsesLiteralScan() const { return literalExtent > 0; }
   // The matcher's work in the last search (RegexpMatcher::Steps).
   uint64_t SearchSteps() const { return searchSteps; }
   // A slot of the last search; nullptr when it is unset.
@@ -72,24 +81,35 @@ class RegexpProgram {
 
  private:
   friend class RegexpMatcher;
+  friend class RegexpLinear;
   RegexpProgram();
   bool Compile(const char* pattern);
   void FindSearchData(int flags);
   void FindPrefix(const char* start);
   void FindReplayEnd();
+  // Sets up the literal scan when every match begins with one of a few
+  // strings and the prefix scan would test fewer than two characters, and
+  // fewer than the literal scan.
+  void FindLiterals();
+  void BuildLiteralScan();
   // Records node as where attempts go on once the prefix has fitted.
   void SkipTo(const char* node);
   // Search from its first candidate on, first not null (with no prefix,
   // the subject).
   bool SearchFrom(const char* first, const char* subject);
-  // The matcher over the candidates from first on; sets searchSteps and,
-  // on an error, the status.
-  bool Run(const char* first, const char* subject);
+  // The matcher over the candidates from first on, of the literal scan when
+  // literals is set; sets searchSteps and, on an error, the status.
+  bool Run(const char* first, const char* subject, bool literals = false);
   // The first position from at on where a match may begin by its first
   // character; nullptr when there is none before the terminating NUL.
   const char* NextCandidate(const char* at) const;
   // Whether program still holds the guard's bytes (and there are some).
   bool GuardIntact() const;
+  // The literal scan is set up and program still holds the bytes it was
+  // read from.
+  bool LiteralsIntact() const;
+  // Search and Run over the literal scan's candidates, first not null.
+  bool SearchLiterals(const char* first, const char* subject);
   // Whether the characters from at, a candidate of the scan, fit the byte
   // sets of the prefix.
   bool PrefixFits(const char* at) const;
@@ -144,12 +164,26 @@ class RegexpProgram {
   // guarded bytes are intact, else the first node and no characters.
   int startNode = 1;
   int startSkip = 0;
+  // The scan for candidates when some match may begin with a string the
+  // prefix sets do not describe (an alternation) or they describe one
+  // character only; then literalGuard holds a copy of the program's bytes
+  // [0, literalExtent) the scan was read from, and a search whose program
+  // no longer holds them does not use it. literalExtent 0: no literal scan
+  // (and both pointers are null). Both owned; most programs have none, so
+  // they cost a compile nothing.
+  MultiLiteralScan* literalScan = nullptr;
+  char* literalGuard = nullptr;
+  int literalExtent = 0;
+  // Keeps a copy of the scan and, as the guard, of extent bytes; false (and
+  // nothing set up) when memory runs out.
+  bool KeepLiteralScan(const MultiLiteralScan& scan, const char* bytes, int extent);
   int groups = 0;  // groups in the pattern, 0..9
   // Where the replay of a successful path may stop: past the last group
   // node when the program has no Loop (then a path only moves forward),
   // otherwise programSize. An offset into program.
   int replayEnd = 0;
   uint64_t searchSteps = 0;  // work of the last search
+  int lastSearchError = 0;
   char* program = nullptr;   // owned, programSize bytes; null when the
                              // pattern did not compile
   bool compiledOK = false;

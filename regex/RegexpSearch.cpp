@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "regex/RegexpLinear.h"
 #include "regex/RegexpMatcher.h"
 #include "regex/RegexpProgram.h"
 
@@ -14,6 +15,24 @@ bool InSet(const uint64_t* set, char c) {
   return set[byte >> 6] >> (byte & 63) & 1;
 }
 
+// A word at a time: guards are short and a call to memcmp would cost more
+// than the comparison. length is above 0.
+inline bool SameBytes(const char* a, const char* b, int length) {
+  auto word = [](const char* at) {
+    uint64_t w;
+    std::memcpy(&w, at, sizeof w);
+    return w;
+  };
+  if (length < 8) {
+    for (int i = 0; i < length; ++i)
+      if (a[i] != b[i]) return false;
+    return true;
+  }
+  for (int i = 0; i + 8 < length; i += 8)
+    if (word(a + i) != word(b + i)) return false;
+  return word(a + length - 8) == word(b + length - 8);
+}
+
 }  // namespace
 
 inline const char* RegexpProgram::NextCandidate(const char* at) const {
@@ -21,22 +40,13 @@ inline const char* RegexpProgram::NextCandidate(const char* at) const {
   return *at != '\0' ? at : nullptr;
 }
 
-// A word at a time: the guard is short and a call to memcmp would cost more
-// than the comparison.
 inline bool RegexpProgram::GuardIntact() const {
-  auto word = [](const char* at) {
-    uint64_t w;
-    std::memcpy(&w, at, sizeof w);
-    return w;
-  };
-  if (guardLength < 8) {
-    for (int i = 0; i < guardLength; ++i)
-      if (program[i] != guard[i]) return false;
-    return guardLength > 0;
-  }
-  for (int i = 0; i + 8 < guardLength; i += 8)
-    if (word(program + i) != word(guard + i)) return false;
-  return word(program + guardLength - 8) == word(guard + guardLength - 8);
+  return guardLength > 0 && SameBytes(program, guard, guardLength);
+}
+
+inline bool RegexpProgram::LiteralsIntact() const {
+  // Often a few hundred bytes, where memcmp is the faster.
+  return literalExtent > 0 && std::memcmp(program, literalGuard, literalExtent) == 0;
 }
 
 inline bool RegexpProgram::PrefixFits(const char* at) const {
@@ -59,6 +69,14 @@ bool RegexpProgram::Search(const char* subject) {
   if (requiredLiteral != nullptr && std::strstr(subject, requiredLiteral) == nullptr) {
     Unmatch();
     return false;
+  }
+  if (LiteralsIntact()) {
+    const char* first = literalScan->Find(subject);
+    if (first == nullptr) {
+      Unmatch();
+      return false;
+    }
+    return SearchLiterals(first, subject);
   }
   // Most searches of a crawl find no candidate at all: they end here, before
   // a matcher is set up.
@@ -90,12 +108,25 @@ __attribute__((noinline)) bool RegexpProgram::SearchFrom(const char* first, cons
   return found;
 }
 
+__attribute__((noinline)) bool RegexpProgram::SearchLiterals(const char* first,
+                                                             const char* subject) {
+  startNode = 1;
+  startSkip = 0;
+  bool found = Run(first, subject, true);
+  if (!found) Unmatch();
+  return found;
+}
+
 // Tries the candidates from first on, leftmost first.
-bool RegexpProgram::Run(const char* first, const char* subject) {
+bool RegexpProgram::Run(const char* first, const char* subject, bool literals) {
   RegexpMatcher matcher(*this, subject);
   bool found = false;
   if (anchored) {
     found = matcher.TryAt(subject);
+  } else if (literals) {
+    for (const char* at = first; at != nullptr; at = literalScan->Find(at + 1)) {
+      if ((found = matcher.TryAt(at)) || matcher.Stopped()) break;
+    }
   } else if (prefixLength > 0) {
     for (const char* at = first; at != nullptr; at = NextCandidate(at + 1)) {
       if (!PrefixFits(at)) continue;
@@ -107,7 +138,15 @@ bool RegexpProgram::Run(const char* first, const char* subject) {
     }
   }
   searchSteps = matcher.Steps();
-  if (matcher.Error() == 0) return found;
-  status.SetError(matcher.Error());
+  int error = matcher.Error();
+  if (matcher.WantsLinear()) {
+    RegexpLinear linear(*this, subject);
+    found = linear.Search(matcher.AttemptStart(), matcher.MemoryLeft());
+    searchSteps += linear.Steps();
+    error = linear.Error();
+  }
+  if (error == 0) return found;
+  status.SetError(error);
+  lastSearchError = error;
   return false;
 }

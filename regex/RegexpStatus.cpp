@@ -34,6 +34,7 @@ const ErrorEntry kErrorTable[] = {
     {22, "trailing \\"},
     {23, "internal error: strcspn 0"},
     {24, "NULL regexp"},
+    {25, "out of memory in regexec"},
     {0, "Unknown error"},
 };
 

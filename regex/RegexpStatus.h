@@ -9,9 +9,9 @@
 
 #include "text/CStr.h"
 
-// The message of an error code. Codes 1-5 come from the matcher, 7-9 from the
-// substitution, 10-22 from the compiler and 24 from Regexp; 6 and 23 are in
-// the table but never raised. 0 and every unknown code give "Unknown error".
+// The message of an error code. Codes 1-5 and 25 come from the matcher, 7-9
+// from the substitution, 10-22 from the compiler and 24 from Regexp; 6 and 23
+// are in the table but never raised. 0 and every unknown code give "Unknown error".
 const char* ErrorMessage(int code);
 
 class RegexpStatus {

@@ -11,6 +11,12 @@
 //   url-split          the URL pattern, compiled once, over generated URLs
 //   url-split+compile  the same, compiled afresh for each URL as the URL
 //                      splitter does
+//   keywords-10, download|license, colou?r
+//                      a typed keyword (folded) searched on every line
+//   file-extensions    a typed file pattern (folded) searched on every link
+//                      the page scan collects
+//                      (these rows time the crawler's engine, PCRE2's JIT
+//                      and Hyperscan, which counts matching texts only)
 //
 // Before anything is timed every engine must pass a small table of known
 // answers and agree with the first engine on what it found; a disagreement
@@ -312,6 +318,66 @@ Corpus LoadCorpus(const Options& o) {
   return Corpus::Generate(o.seed, static_cast<size_t>(mb * 1048576));
 }
 
+// The links the page scan collects from every line, as the file pattern
+// sees them.
+std::vector<std::string> CollectAllLinks(const Corpus& corpus, const Engine& engine) {
+  std::vector<std::string> links;
+  for (size_t i = 0; i < corpus.LineCount(); ++i)
+    for (std::string& link : engine.links(corpus.Line(i))) links.push_back(std::move(link));
+  return links;
+}
+
+// The typed patterns: every engine of typed must count the same texts for
+// each before any is timed; then each row and its ratios. False on a
+// disagreement or a pattern that did not compile.
+bool RunTypedPatterns(const Options& o, const std::vector<Engine>& typed, const Texts& lines,
+                      const Texts& links, bool (*timed)(const Options&, const char*)) {
+  struct Row {
+    const TypedPattern* pattern;
+    const Texts* texts;
+    std::vector<Result> results;
+  };
+  std::vector<Row> rows;
+  for (const TypedPattern& t : kTypedPatterns) {
+    if (!timed(o, t.name) && !timed(o, "typed")) continue;
+    const Texts& texts = t.onLinks ? links : lines;
+    uint64_t first = 0;
+    for (size_t i = 0; i < typed.size(); ++i) {
+      uint64_t count = 0;
+      if (!typed[i].countMatches(t.pattern, texts, count)) {
+        std::printf("%s: %s did not compile\n", typed[i].name.c_str(), t.pattern);
+        return false;
+      }
+      std::printf("%-13s %s: %llu of %zu %s match\n", typed[i].name.c_str(), t.name,
+                  static_cast<unsigned long long>(count), texts.text.size(),
+                  t.onLinks ? "links" : "lines");
+      if (i == 0) first = count;
+      if (count != first) {
+        std::printf("MISMATCH: %s and %s disagree on %s\n", typed[0].name.c_str(),
+                    typed[i].name.c_str(), t.pattern);
+        return false;
+      }
+    }
+    if (o.checkOnly) continue;
+    uint64_t sink = 0;
+    rows.push_back({&t, &texts, TimeAll(o, typed, texts.text.size(), [&](const Engine& e) {
+                      e.countMatches(t.pattern, texts, sink);
+                    })});
+  }
+  std::printf("\n");
+  for (const Row& r : rows) {
+    PrintResults(r.pattern->name, r.pattern->onLinks ? "links" : "lines", r.texts->text.size(),
+                 r.texts->bytes / 1048576.0, r.results);
+  }
+  std::printf("\n");
+  for (const Row& r : rows) PrintRatios(r.pattern->name, r.results);
+  return true;
+}
+
+bool Timed(const Options& o, const char* workload) {
+  return o.workload.empty() || o.workload == workload;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -397,13 +463,23 @@ int main(int argc, char** argv) {
   }
   if (!agree) return 1;
   std::printf("all engines agree\n");
-  if (o.checkOnly) return 0;
+
+  // The typed patterns on the engines fast enough for them.
+  std::vector<Engine> typed;
+  for (const Engine& e : engines)
+    if (e.name == "ferret" || e.name == "pcre2-jit") typed.push_back(e);
+  if (o.only.empty() || o.only == "hyperscan") AddHyperscanEngine(typed);
+  std::vector<std::string> linkList = CollectAllLinks(corpus, engines[0]);
+  Texts lines, links;
+  for (size_t i = 0; i < corpus.LineCount(); ++i) lines.Add(corpus.Line(i), corpus.LineLength(i));
+  for (const std::string& link : linkList) links.Add(link.c_str(), link.size());
+  if (o.checkOnly) return RunTypedPatterns(o, typed, lines, links, Timed) ? 0 : 1;
 
   // Every engine compiled its patterns and agreed above, so here the
   // results are not looked at again.
   PageCounts pc;
   UrlCounts uc;
-  auto timed = [&](const char* workload) { return o.workload.empty() || o.workload == workload; };
+  auto timed = [&](const char* workload) { return Timed(o, workload); };
   std::vector<Result> page, split, compile;
   if (timed("page-scan"))
     page =
@@ -422,5 +498,5 @@ int main(int argc, char** argv) {
   PrintRatios("page-scan", page);
   PrintRatios("url-split", split);
   PrintRatios("url-split+compile", compile);
-  return 0;
+  return RunTypedPatterns(o, typed, lines, links, Timed) ? 0 : 1;
 }

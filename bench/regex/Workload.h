@@ -164,7 +164,35 @@ inline void AddUrlSpans(UrlCounts& counts, const Span* spans) {
   }
 }
 
-// One engine's entry points, each compiling its own patterns.
+// NUL-terminated texts searched one by one: the corpus lines, or links.
+struct Texts {
+  std::vector<const char*> text;
+  std::vector<size_t> length;
+  size_t bytes = 0;  // of all texts, their NULs not counted
+  void Add(const char* t, size_t n) {
+    text.push_back(t);
+    length.push_back(n);
+    bytes += n;
+  }
+};
+
+// The patterns a user types, each searched alone (folded) on every text:
+// the keyword of each line, the file pattern of each link.
+struct TypedPattern {
+  const char* name;     // the workload's name in the results
+  const char* pattern;  // in the syntax every engine shares
+  bool onLinks;         // searched on the page scan's links, else on lines
+};
+constexpr TypedPattern kTypedPatterns[] = {
+    {"keywords-10", "download|license|install|release|version|manual|tutorial|source|binary|mirror",
+     false},
+    {"download|license", "download|license", false},
+    {"colou?r", "colou?r", false},
+    {"file-extensions", "\\.(pdf|zip|tar\\.gz)$", true},
+};
+
+// One engine's entry points, each compiling its own patterns. An engine that
+// only counts matches (one without groups) has countMatches alone.
 struct Engine {
   std::string name;
   // The page scan of every line of the corpus; false when a pattern did not
@@ -181,6 +209,8 @@ struct Engine {
   // The URL pattern on one URL: the kUrlGroups spans, false when it did not
   // match.
   std::function<bool(const char*, Span*)> splitOne;
+  // The texts pattern matches; false when it did not compile.
+  std::function<bool(const char* pattern, const Texts&, uint64_t&)> countMatches;
 };
 
 template <class P, class Make>
@@ -230,6 +260,15 @@ Engine MakeEngine(std::string name, Make make) {
     scanner.ScanLine(line, std::strlen(line), counts);
     return counts;
   };
+  e.countMatches = [make](const char* pattern, const Texts& texts, uint64_t& count) {
+    std::unique_ptr<P> p = make(pattern);
+    if (!p->ok()) return false;
+    count = 0;
+    Span spans[kMaxSpans];
+    for (size_t i = 0; i < texts.text.size(); ++i)
+      count += p->Search(texts.text[i], texts.length[i], spans, kWholeMatch);
+    return true;
+  };
   e.splitOne = [make](const char* url, Span* spans) {
     std::unique_ptr<P> pattern = make(kUrlPattern);
     return pattern->ok() && pattern->Search(url, std::strlen(url), spans, kUrlGroups);
@@ -243,5 +282,8 @@ void AddPosixEngine(std::vector<Engine>& engines);
 void AddStdRegexEngine(std::vector<Engine>& engines);
 // Adds nothing, with a note on standard error, when PCRE2 was not found.
 void AddPcre2Engines(std::vector<Engine>& engines);
+// Hyperscan counts matches only; adds nothing, with a note on standard
+// error, when it was not found or this processor cannot run it.
+void AddHyperscanEngine(std::vector<Engine>& engines);
 
 #endif  // FERRET_BENCH_REGEX_WORKLOAD_H_

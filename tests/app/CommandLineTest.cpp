@@ -96,6 +96,7 @@ TEST(CommandLine, ImpliedActionsAndDefaultPatterns) {
 // Each refusal says what is wrong in one line on standard error; nothing
 // goes to standard output and no URL is kept.
 TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
+  const char* kShardRange = "-shard must be K/N, N from 1 to 65536 and K from 0 to N-1";
   const std::string longest(kMaxUrlLength, 'k');
   const std::string tooLong(kMaxUrlLength + 1, 'k');
   const std::string huge(70000, 'k');
@@ -144,7 +145,8 @@ TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
       {{"http://h/", "-header", "Cookie id=1"}, "-header must be \"Name: value\" on one line"},
       {{"http://h/", "-header", ": v"}, "-header must be \"Name: value\" on one line"},
       {{"http://h/", "-header", "Bad Name: v"}, "-header must be \"Name: value\" on one line"},
-      {{"http://h/", "-header", "X: a\nGET / HTTP/1.1"}, "-header must be \"Name: value\" on one line"},
+      {{"http://h/", "-header", "X: a\nGET / HTTP/1.1"},
+       "-header must be \"Name: value\" on one line"},
       {{"http://h/", "-header", "host: other"}, "-header cannot set host"},
       {{"http://h/", "-header", "Accept-Encoding: identity"}, "-header cannot set Accept-Encoding"},
       {{"http://h/", "-header", "X: 1", "-header"}, "-header needs a value"},
@@ -153,6 +155,20 @@ TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
       {{"--helpme"}, "the URL must come first; see --help"},
       {{"-", "-k", "a"}, "the URL must come first; see --help"},
       {{"-d", "3", "http://h/"}, "the URL must come first; see --help"},
+      // -i FILE stands in the URL's place; -shard's value is K/N, and its
+      // outlinks are JSON events.
+      {{"-i"}, "-i needs a value"},
+      {{"-i", "list", "http://h/"}, "unexpected argument http://h/; see --help"},
+      {{"http://h/", "-i", "list"}, "-i FILE comes first, in place of the URL"},
+      {{"http://h/", "-shard", "1/4"}, "-shard needs -json"},
+      {{"-I", "-", "-shard", "0/1", "-stat"}, "-shard needs -json"},
+      {{"http://h/", "-json", "-shard", "4/4"}, kShardRange},
+      {{"http://h/", "-json", "-shard", "1/0"}, kShardRange},
+      {{"http://h/", "-json", "-shard", "/4"}, kShardRange},
+      {{"http://h/", "-json", "-shard", "1/4x"}, kShardRange},
+      {{"http://h/", "-json", "-shard", "-1/4"}, kShardRange},
+      {{"http://h/", "-json", "-shard", "1/65537"}, kShardRange},
+      {{"http://h/", "-json", "-shard"}, "-shard needs a value"},
       // Past what a URL may be, wherever it stands: refused, not fatal.
       {{tooLong.c_str()}, "argument too long (8193 characters)"},
       {{"h", "-k", huge.c_str()}, "argument too long (70000 characters)"},
@@ -176,6 +192,7 @@ TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
        "1000000000"},
       {"http://h/", "-show", "-k", "a"},
       {"http://h/", "-k", "5", "-SHOW", "100"},
+      {"-i", "starts.txt", "-d", "2", "-json", "-Shard", "65535/65536"},
   };
   for (const auto& args : accepted) {
     Parsed p = Parse(args);
@@ -195,6 +212,13 @@ TEST(CommandLine, ArgumentErrorsSayWhatIsWrong) {
   EXPECT_EQ(scope.options.maxPages, 1000000000);
   EXPECT_EQ(Parse(accepted[5]).options.show, 5);
   EXPECT_EQ(Parse(accepted[6]).options.show, 100);
+  Parsed list = Parse(accepted[7]);
+  EXPECT_EQ(list.options.startList, "starts.txt");
+  EXPECT_EQ(list.url, "");
+  EXPECT_EQ(list.options.depth, 2);
+  EXPECT_EQ(list.options.shard, 65535);
+  EXPECT_EQ(list.options.shards, 65536);
+  EXPECT_EQ(Parse({"http://h/", "-json", "-shard", "0/1"}).options.shards, 1);
 }
 
 TEST(CommandLine, CountersLine) {
@@ -255,17 +279,18 @@ TEST(TextReporter, ControlBytesInPrintedUrlsAreEscaped) {
   }
 }
 
-const char kUsage[] = "ferret " FERRET_VERSION
-                      "\n"
-                      "FORMAT: ferret url [-k keyword] [-f filespec] [-d depth] [-print]\n"
-                      "                   [-download] [-create] [-confine] [-stat]\n"
-                      "                   [-timeout S] [-once] [-j N] [-html] [-text]\n"
-                      "                   [-noparent] [-accept REGEX]... [-reject REGEX]...\n"
-                      "                   [-maxpages N] [-tries N] [-robots] [-wait S]\n"
-                      "                   [-perhost N] [-agent TEXT]\n"
-                      "                   [-header \"Name: value\"]... [-warc FILE] [-show [N]] "
-                      "[-json] [-state FILE]\n"
-                      "\n";
+const char kUsage[] =
+    "ferret " FERRET_VERSION
+    "\n"
+    "FORMAT: ferret url [-k keyword] [-f filespec] [-d depth] [-print]\n"
+    "                   [-download] [-create] [-confine] [-stat]\n"
+    "                   [-timeout S] [-once] [-j N] [-html] [-text]\n"
+    "                   [-noparent] [-accept REGEX]... [-reject REGEX]...\n"
+    "                   [-maxpages N] [-tries N] [-robots] [-wait S]\n"
+    "                   [-perhost N] [-agent TEXT]\n"
+    "                   [-header \"Name: value\"]... [-warc FILE] [-show [N]] [-json]\n"
+    "                   [-i FILE] [-shard K/N] [-state FILE]\n"
+    "\n";
 
 TEST(CommandLineBinary, UsageAndRefusals) {
   // The usage text names every option.

@@ -3,15 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "app/CrawlPlan.h"
 #include "app/KeywordLines.h"
+#include "app/LinkResolutions.h"
 #include "app/PageReader.h"
 #include "app/PageScan.h"
 #include "app/VisitedUrls.h"
 #include "net/HttpRequest.h"
+#include "regex/RegexpMatcher.h"
 #include "tests/app/FakeSite.h"
 #include "tests/app/TestCrawl.h"
 #include "tests/support/ParsedUrl.h"
@@ -287,8 +290,8 @@ TEST(CrawlPlan, WhatEachLinkAsksFor) {
     // The crawl handles a page's links last found first.
     for (size_t i = c.links.size(); i-- > 0;) {
       uint8_t flags = c.flags.empty() ? 0 : c.flags[i];
-      for (const PlannedRequest& r :
-           plan.Requests(ParsedUrl("http://site.test/dir/p.html"), c.depth, c.links[i], flags)) {
+      PlannedRequest r;
+      if (plan.Request(ParsedUrl("http://site.test/dir/p.html"), c.depth, c.links[i], flags, &r)) {
         std::string what = r.purpose == Purpose::kSave   ? "save "
                            : r.purpose == Purpose::kScan ? "scan "
                                                          : "save and scan ";
@@ -332,6 +335,39 @@ TEST(VisitedUrls, OneKeyPerResource) {
     EXPECT_EQ(visited.Contains(ParsedUrl(c.again)), c.same) << c.first << " " << c.again;
     EXPECT_EQ(visited.Insert(ParsedUrl(c.again)), !c.same) << c.first << " " << c.again;
   }
+}
+
+// The memo answers what was added, whatever the table's growth, the blocks
+// its bytes span (texts longer than a block among them) and its starting
+// over at the bound, and never answers for a text it does not hold.
+TEST(LinkResolutions, FindsWhatWasAddedAndNothingElse) {
+  LinkResolutions memo;
+  auto text = [](size_t i) {
+    // Lengths from 1 to past a block, so copies cross and outgrow blocks.
+    return "t" + std::to_string(i) + std::string(i % 97 == 0 ? 20000 : i % 61, 'x');
+  };
+  auto url = [](size_t i) { return i % 5 == 0 ? std::string() : "http://h/" + std::to_string(i); };
+  const size_t n = LinkResolutions::kMaxTexts;
+  for (size_t i = 0; i < n; ++i) memo.Add(text(i), i % 5 == 0, url(i));
+  memo.Add(text(7), true, "http://h/other");  // a text known keeps its first
+  ASSERT_EQ(memo.size(), n);
+  for (size_t i = 0; i < n; ++i) {
+    const LinkResolutions::Known* known = memo.Find(text(i));
+    ASSERT_NE(known, nullptr) << i;
+    EXPECT_EQ(known->otherScheme, i % 5 == 0) << i;
+    EXPECT_EQ(known->url, url(i)) << i;
+  }
+  EXPECT_EQ(memo.Find("t1"), nullptr);  // a prefix of "t1x"
+  EXPECT_EQ(memo.Find(text(n)), nullptr);
+  memo.Add(text(n), false, url(n));  // past the bound: starts over
+  EXPECT_EQ(memo.size(), 1u);
+  EXPECT_EQ(memo.Find(text(3)), nullptr);
+  ASSERT_NE(memo.Find(text(n)), nullptr);
+  EXPECT_EQ(memo.Find(text(n))->url, url(n));
+  memo.Clear();
+  EXPECT_EQ(memo.Find(text(n)), nullptr);
+  memo.Add("again", false, "http://h/again");
+  EXPECT_EQ(memo.Find("again")->url, "http://h/again");
 }
 
 // index links to a and b; b to c; a to c and b; c back to index.
@@ -422,6 +458,35 @@ TEST(ScanPage, APageCutShortIsNeitherPrintedNorFollowed) {
   EXPECT_EQ(site.requests, std::vector<std::string>{"/index.html"});
   EXPECT_EQ(t.Counts().errors, 1);
   EXPECT_EQ(t.Counts().prints, 0);
+}
+
+// A keyword whose searches run out of memory (a deep backtrack stack on a
+// long line, with the search memory limited to nothing) matches no page,
+// and the crawl says so once, naming the pattern, and counts it an error.
+TEST(ScanPage, AFailedSearchIsReportedOncePerPattern) {
+  const std::string hostile = std::string(200, 'a') + "c\n";
+  FakeSite site;
+  site.Page("/index.html", hostile + "<a href=\"a.html\">\n<a href=\"b.html\">\n")
+      .Page("/a.html", hostile)
+      .Page("/b.html", "c\n" + hostile);
+  TestCrawl t;
+  t.options.keyword = "(a|b)*c";
+  t.options.filespec = ".";
+  t.options.print = 1;
+  t.context.connector = site.Connect();
+  SetRegexpSearchMemoryLimit(0);
+  testing::internal::CaptureStdout();
+  int result = ScanPage(t.context, ParsedUrl("http://site.test/index.html"), 1);
+  std::string out = testing::internal::GetCapturedStdout();
+  SetRegexpSearchMemoryLimit(SIZE_MAX);
+  EXPECT_EQ(result, 0);
+  // b's first line matches without backtracking deeply: it is found.
+  EXPECT_EQ(out,
+            "Cannot search with pattern (a|b)*c: out of memory in regexec "
+            "(first on http://site.test/index.html)\n"
+            "site.test:80/b.html\n");
+  EXPECT_EQ(t.Counts().errors, 1);
+  EXPECT_EQ(t.Counts().prints, 1);
 }
 
 }  // namespace

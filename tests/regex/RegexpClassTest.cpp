@@ -3,9 +3,12 @@
 // error messages of every operation.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include "regex/Regexp.h"
+#include "regex/RegexpMatcher.h"
 #include "regex/RegexpStatus.h"
 
 namespace {
@@ -135,6 +138,42 @@ TEST(RegexpClass, MatchErrorsReachTheMessage) {
   EXPECT_TRUE(re.GetErrorString().IsEmpty());
 }
 
+// A search that cannot get the memory it needs (a deep backtrack stack, the
+// failure memo of a hostile pattern) fails with an error, never with a
+// quiet "no match"; SearchFailure keeps it past later operations.
+TEST(RegexpClass, SearchesOutOfMemoryFailWithAnError) {
+  struct Case {
+    const char* pattern;
+    std::string text;
+    bool matches;       // with memory enough
+    const char* small;  // a match that needs no memory beyond the matcher's own
+  };
+  const Case cases[] = {
+      {"(a|b)*c", std::string(20000, 'a') + "c", true, "abc"},
+      {"(a|b)*c", std::string(20000, 'b') + "dc", true, "abc"},
+      {"(x+x+)+y", std::string(3000, 'x') + "zy", false, "xxy"},
+  };
+  for (const Case& c : cases) {
+    for (size_t limit : {size_t{0}, size_t{4096}}) {
+      SetRegexpSearchMemoryLimit(limit);
+      Regexp re(c.pattern, 0);
+      EXPECT_FALSE(re.Match(c.text.c_str())) << c.pattern << " limit " << limit;
+      EXPECT_STREQ("out of memory in regexec", re.GetErrorString()) << c.pattern;
+      EXPECT_EQ(-1, re.SubStart(0)) << c.pattern;
+      if (limit > 0) {  // an engine that memoises every search needs a little
+        EXPECT_TRUE(re.Match(c.small)) << c.pattern;
+        EXPECT_TRUE(re.GetErrorString().IsEmpty()) << c.pattern;
+      }
+      EXPECT_STREQ("out of memory in regexec", re.SearchFailure()) << c.pattern;
+      SetRegexpSearchMemoryLimit(SIZE_MAX);
+      Regexp roomy(c.pattern, 0);
+      EXPECT_EQ(c.matches, roomy.Match(c.text.c_str())) << c.pattern;
+      EXPECT_TRUE(roomy.GetErrorString().IsEmpty()) << c.pattern;
+      EXPECT_TRUE(roomy.SearchFailure().IsEmpty()) << c.pattern;
+    }
+  }
+}
+
 TEST(RegexpClass, ErrorTable) {
   const char* const messages[] = {
       "Unknown error",
@@ -162,9 +201,10 @@ TEST(RegexpClass, ErrorTable) {
       "trailing \\",
       "internal error: strcspn 0",
       "NULL regexp",
+      "out of memory in regexec",
   };
-  for (int code = 0; code <= 24; ++code) EXPECT_STREQ(messages[code], ErrorMessage(code)) << code;
-  for (int code : {25, 100, -1}) EXPECT_STREQ("Unknown error", ErrorMessage(code)) << code;
+  for (int code = 0; code <= 25; ++code) EXPECT_STREQ(messages[code], ErrorMessage(code)) << code;
+  for (int code : {26, 100, -1}) EXPECT_STREQ("Unknown error", ErrorMessage(code)) << code;
 }
 
 }  // namespace

@@ -146,8 +146,7 @@ const DumpCase kDumps[] = {
      "1: Alt -> 16\n4: InSet -> 10 \"Aa\"\n10: InSet -> 16 \"Bb\"\n"
      "16: Accept -> 0\n"},
     {"[ab]\\x", 1,
-     "1: Alt -> 18\n4: InSet -> 10 \"ab\"\n10: Literal -> 18 \"[Xx]\"\n"
-     "18: Accept -> 0\n"},
+     "1: Alt -> 16\n4: InSet -> 10 \"ab\"\n10: InSet -> 16 \"Xx\"\n16: Accept -> 0\n"},
 };
 
 TEST(RegexpCompile, NodeProgramsMatchTheirDump) {
@@ -254,10 +253,17 @@ TEST(RegexpCompile, FoldCaseRewritesLettersOutsideBrackets) {
       {"[abc]", "[abc]"},
       {"[a]b", "[a][Bb]"},
       {"<a", "<[Aa]"},
-      {"\\x", "\\[Xx]"},
+      // An escaped letter folds like the letter; any other escape is kept.
+      {"\\x", "[Xx]"},
+      {"\\[a", "\\[[Aa]"},
+      {"\\\\a", "\\\\[Aa]"},
       {"a]b", "[Aa]][Bb]"},
-      // A ']' first in a set already ends the bracket state.
-      {"[]a]", "[][Aa]]"},
+      // A ']' right after "[" or "[^" is a member, not the end of the set.
+      {"[]a]b", "[]a][Bb]"},
+      {"[^]a]b", "[^]a][Bb]"},
+      {"[\\]a", "[\\][Aa]"},
+      {"[ab", "[ab"},
+      {"a\\", "[Aa]\\"},
       {"1.\\<_", "1.\\<_"},
       {"\xe9Z", "\xe9[Zz]"},
       {"zzzz", "[Zz][Zz][Zz][Zz]"},

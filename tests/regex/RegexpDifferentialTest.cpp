@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "regex/Regexp.h"
+#include "regex/RegexpMatcher.h"
 #include "regex/RegexpProgram.h"
 #include "tests/regex/RegexpReference.h"
 
@@ -171,6 +173,142 @@ TEST(RegexpDifferential, CandidateScansAgreeAtEveryOffset) {
   EXPECT_GT(compared, 10000);
 }
 
+// Large programs: alternations of up to a few hundred branches (literals,
+// literals with a tail, groups), folded and not, over texts that hold some
+// of their words, so that late branches, long chains and many choice points
+// meet the reference.
+TEST(RegexpDifferential, LargeProgramsAgreeWithTheReference) {
+  Random r(7059);
+  int compared = 0;
+  for (int i = 0; i < 60; ++i) {
+    std::vector<std::string> words;
+    std::string pattern;
+    int groups = 0;
+    for (size_t branch = 0, branches = 20 + r.Below(200); branch < branches; ++branch) {
+      std::string word;
+      for (size_t n = 0, length = 2 + r.Below(6); n < length; ++n) word += "abcxyz"[r.Below(6)];
+      words.push_back(word);
+      if (branch > 0) pattern += '|';
+      switch (r.Below(4)) {
+        case 0: pattern += word + "[a-c]*" + word.substr(0, 1); break;
+        case 1:
+          if (++groups < kRegexpSlots) {
+            pattern += "(" + word + ")" + (r.Below(2) ? "+" : "x?");
+            break;
+          }
+          [[fallthrough]];
+        default: pattern += word; break;
+      }
+    }
+    for (int t = 0; t < 8; ++t) {
+      std::string text;
+      for (size_t n = 0, length = r.Below(6); n < length; ++n) {
+        text += std::string(r.Below(4), "Xy. "[r.Below(4)]);
+        text += words[r.Below(words.size())];
+      }
+      bool done = false;
+      int fold = static_cast<int>(r.Below(2));
+      std::string diff = CompareWithReference(pattern.c_str(), fold, text.c_str(), kBudget, &done);
+      ASSERT_EQ("", diff) << "case " << i << " fold " << fold << " over '" << text << "'";
+      compared += done;
+    }
+  }
+  EXPECT_GT(compared, 300);
+}
+
+// Patterns whose candidates come from the literal scan: keyword
+// alternations, an optional letter, a file extension before an anchor,
+// alternatives of different lengths and priorities, nested alternations,
+// strings that stand past a fixed-width start, and more strings than the
+// scan has buckets. Each is searched folded and not.
+struct LiteralCase {
+  const char* pattern;
+  bool scanned;  // folded, the literal scan takes it
+};
+
+const LiteralCase kLiteralPatterns[] = {
+    {"download|license", true},
+    {"colou?r", false},
+    {"\\.(pdf|zip|tar\\.gz)$", true},
+    {"(a|ab)(c|bcd)", true},
+    {"abc|ab|a", true},
+    {"x(y|yz)(z?)", true},
+    {"(do|d)(wn|own)load", true},
+    {"[ab]c|cd", true},
+    {"..pdf", true},
+    {"[0-9][0-9]x|ab", true},
+    {"(a(b)|c(d))e", true},
+    {"\\.(html?|php)\\>", true},
+    {"\\<down\\>|^lic|x+yz", true},
+    {"one|two|three|four|five|six|seven|eight|nine|ten", true},
+    {"ab|cd|ef|gh|ij|kl|mn|op|qr|st|uv|wx|yz", true},
+};
+
+const char* const kLiteralTexts[] = {
+    "",
+    "download",
+    "DownLoad a license",
+    "dowNLOAD",
+    "lic",
+    "x.PDF",
+    "a.tar.gz",
+    "a.tar.gzx .zip",
+    "a.tar.g",
+    ".tar.gz.zip",
+    "color",
+    "COLOUR colr",
+    "colouur colo",
+    "abcd",
+    "abbcd",
+    "xyz xy",
+    "dwnload",
+    "bcdc",
+    "12x ab",
+    "acde",
+    "p.html p.htm.php",
+    "seven eleven",
+    "mnop",
+    "a.pdf",
+    "cde",
+};
+
+// Every table text at every alignment of a 64-byte chunk and behind some
+// padding, so that matches cross the chunks of the vector scan.
+TEST(RegexpDifferential, LiteralScansAgreeWithTheReference) {
+  alignas(64) char buffer[256];
+  int compared = 0;
+  for (const LiteralCase& c : kLiteralPatterns) {
+    RegexpProgram folded(c.pattern, 1);
+    EXPECT_EQ(c.scanned, folded.UsesLiteralScan()) << c.pattern;
+    // A private copy (what a Regexp copy takes to match) keeps the scan.
+    RegexpProgram* copy = folded.PrivateCopy();
+    ASSERT_NE(nullptr, copy);
+    EXPECT_EQ(c.scanned, copy->UsesLiteralScan()) << c.pattern;
+    for (const char* text : kLiteralTexts) {
+      bool found = folded.Search(text);
+      EXPECT_EQ(found, copy->Search(text)) << c.pattern << " over '" << text << "'";
+      if (found) {
+        EXPECT_EQ(folded.SubStartOf(0) - text, copy->SubStartOf(0) - text) << c.pattern;
+      }
+    }
+    RegexpProgram::Release(copy);
+    for (int fold = 0; fold <= 1; ++fold) {
+      for (const char* text : kLiteralTexts) {
+        for (size_t pad = 0; pad <= 70; pad += 1 + pad / 8) {
+          std::string subject = std::string(pad, pad % 3 == 0 ? 'l' : '.') + text;
+          size_t shift = (pad * 5 + std::strlen(text)) % 64;
+          std::memcpy(buffer + shift, subject.c_str(), subject.size() + 1);
+          bool done = false;
+          std::string diff = CompareWithReference(c.pattern, fold, buffer + shift, kBudget, &done);
+          ASSERT_EQ("", diff) << c.pattern << " fold " << fold << " over '" << subject << "'";
+          compared += done;
+        }
+      }
+    }
+  }
+  EXPECT_GT(compared, 10000);
+}
+
 struct Hostile {
   const char* pattern;
   char fill;     // the text is this character repeated
@@ -194,11 +332,14 @@ uint64_t StepsOver(const char* pattern, const std::string& text, bool* found) {
   return program.SearchSteps();
 }
 
-TEST(RegexpDifferential, WorkGrowsLinearlyWithTheText) {
+// Every hostile pattern within the bound, from 12 characters (where a search
+// with neither memo nor RegexpLinear would already pass it) on; stops at the
+// first that passes it, before a longer text could take exponential time.
+void ExpectLinearWork(size_t memoLimit) {
   for (const Hostile& h : kHostile) {
     RegexpProgram program(h.pattern, 1);
     uint64_t size = static_cast<uint64_t>(program.ProgramSize());
-    for (size_t n : {1000, 20000}) {
+    for (size_t n : {12, 1000, 20000}) {
       std::string text(n, h.fill);
       if (h.fill == '<') {  // the anchor pattern: a page of "<a href=" and no '>'
         text.clear();
@@ -207,10 +348,22 @@ TEST(RegexpDifferential, WorkGrowsLinearlyWithTheText) {
       bool found = true;
       uint64_t steps = StepsOver(h.pattern, text, &found);
       EXPECT_EQ(h.matches, found) << h.pattern;
-      EXPECT_LE(steps, 4096 + 16 * n + 4 * size * (text.size() + 1))
-          << h.pattern << " over " << text.size() << " characters: " << steps << " steps";
+      ASSERT_LE(steps, 4096 + 16 * n + 4 * size * (text.size() + 1))
+          << h.pattern << " over " << text.size() << " characters: " << steps << " steps"
+          << " memo limit " << memoLimit;
     }
   }
+}
+
+// With the memo as built and with no memo allowed at all (then the search
+// goes on in RegexpLinear).
+TEST(RegexpDifferential, WorkGrowsLinearlyWithTheText) {
+  const size_t built = SetRegexpMemoLimit(0);
+  for (size_t memoLimit : {built, size_t{0}}) {
+    SetRegexpMemoLimit(memoLimit);
+    ExpectLinearWork(memoLimit);
+  }
+  SetRegexpMemoLimit(built);
 }
 
 TEST(RegexpDifferential, LongSubjectsNeedNoDeepCallStack) {

@@ -71,8 +71,17 @@ const MatchCase kMatches[] = {
     {"\xe9t\xe9", 0, "l\xe9t\xe9", {1, 3}},
     {"[\x80-\xff]+", 0, "ab\xc3\xa9z", {2, 2}},
     // A range across byte 0 (bytes compare signed) keeps the members after it.
-    {"[\xfd-\x02f](.*)b", 0, "\xff" "b", {0, 2}, {1, 0}},
-    {"[\xfe-\x01z]+", 0, "az\xff" "z", {1, 3}},
+    {"[\xfd-\x02f](.*)b",
+     0,
+     "\xff"
+     "b",
+     {0, 2},
+     {1, 0}},
+    {"[\xfe-\x01z]+",
+     0,
+     "az\xff"
+     "z",
+     {1, 3}},
     {"\\(x\\)", 0, "f(x)", {1, 3}},
     {"a\\\\b", 0, "a\\b", {0, 3}},
     {"\\.", 0, "a.b", {1, 1}},
@@ -104,9 +113,16 @@ const MatchCase kMatches[] = {
     {"[a]b", 1, "AB", kNoMatch},
     {"[a]b", 1, "aB", {0, 2}},
     {"<a", 1, "x<A", {1, 2}},
-    // A backslash before a letter escapes the '[' of the folded letter.
-    {"\\x", 1, "x", kNoMatch},
-    {"\\x", 1, "a[Xx]b", {1, 4}},
+    // An escaped letter is the letter, and folds; "\\[" is a literal bracket.
+    {"\\x", 1, "aXb", {1, 1}},
+    {"\\x", 1, "a[Xx]b", {2, 1}},
+    {"B|a\\[*b*", 1, "abBb-a", {0, 4}},
+    {"\\[a\\]", 1, "[A]", {0, 3}},
+    // A ']' right after "[" or "[^" is a member of the set.
+    {"[]a]", 1, "a", {0, 1}},
+    {"[]Bb-]", 1, "]", {0, 1}},
+    {"[^]a]x", 1, "]xaxbX", {4, 2}},
+    {"[]a]b", 1, "xaB", {1, 2}},
     {"href=\"([^\"]*)\"", 1, "<A HREF=\"Page.html\">", {3, 16}, {9, 9}},
 };
 
@@ -166,6 +182,9 @@ TEST(RegexpMatch, DamagedProgramsReportSearchErrors) {
       {"abc", 5, 0, "corrupted pointers"},  // Literal's link
       {"a*", 7, 9, "internal error: bad call of regrepeat"},
       {"(a)", 4, 30, "regexp corruption"},  // GroupClose 0 does not exist
+      // The literal scan of "qq|zz" finds no candidate in the text: the
+      // damaged first alternative is still tried, as without the scan.
+      {"qq|zz", 4, 50, "regexp corruption"},
   };
   for (const Damage& d : damages) {
     RegexpProgram p(d.pattern, 0);
