@@ -45,6 +45,7 @@ enum class Option {
   Show,
   Json,
   Shard,
+  State,
 };
 
 // In the order in which names are compared; the first equal name wins.
@@ -80,6 +81,7 @@ constexpr OptionName kOptions[] = {
     {"-show", Option::Show},
     {"-json", Option::Json},
     {"-shard", Option::Shard},
+    {"-state", Option::State},
 };
 
 // The entry whose name equals argument in any letter case; null for none.
@@ -95,7 +97,8 @@ bool TakesValue(Option option) {
          option == Option::Timeout || option == Option::Jobs || option == Option::Agent ||
          option == Option::Header || option == Option::Accept || option == Option::Reject ||
          option == Option::MaxPages || option == Option::Tries || option == Option::Wait ||
-         option == Option::PerHost || option == Option::Warc || option == Option::Shard;
+         option == Option::PerHost || option == Option::Warc || option == Option::Shard ||
+         option == Option::State;
 }
 
 // A whole number from 1 to most, written in decimal and nothing else; 0
@@ -171,6 +174,7 @@ void Apply(Option option, const char* value, Options& s) {
     case Option::Warc: s.warc = value; break;
     case Option::Json: s.json = 1; break;
     case Option::Shard: ReadShard(value, s); break;
+    case Option::State: s.state = value; break;
     case Option::Show:
       s.show = value != nullptr ? static_cast<int>(ReadCount(value, 100)) : 5;
       break;
@@ -212,7 +216,7 @@ constexpr const char* kUsageLines[] = {
     "                   [-maxpages N] [-tries N] [-robots] [-wait S]",
     "                   [-perhost N] [-agent TEXT]",
     "                   [-header \"Name: value\"]... [-warc FILE] [-show [N]] [-json]",
-    "                   [-i FILE] [-shard K/N]",
+    "                   [-i FILE] [-shard K/N] [-state FILE]",
 };
 
 // Printed after the usage lines by -help; the man page has the whole story.
@@ -263,6 +267,8 @@ constexpr const char kHelpText[] =
     "               \"URL DEPTH\"; # comments; - is standard input) in turn\n"
     "  -shard K/N   with -json: request only hosts whose domain hashes to shard K\n"
     "               (0 to N-1); write each link to another shard as an outlink\n"
+    "  -state FILE  keep the crawl's state in FILE (SQLite); the same command run\n"
+    "               again after an interruption resumes where it stopped\n"
     "With none of -print, -download and -stat, -k implies -print and -f implies\n"
     "-download. See ferret(1) for the details.\n";
 
@@ -337,6 +343,7 @@ const char* ValueProblem(Option option, const Options& s) {
     case Option::MaxPages: return s.maxPages == 0 ? "-maxpages must be 1 to 1000000000" : nullptr;
     case Option::Agent: return IsOneLine(s.agent) ? nullptr : "-agent must be one line of text";
     case Option::Warc: return s.warc.empty() ? "-warc needs a file name" : nullptr;
+    case Option::State: return s.state.empty() ? "-state needs a file name" : nullptr;
     case Option::Show: return s.show == 0 ? "-show must be 1 to 100" : nullptr;
     case Option::Shard:
       return s.shards == 0 ? "-shard must be K/N, N from 1 to 65536 and K from 0 to N-1" : nullptr;
@@ -435,6 +442,15 @@ int ParseCommandLine(int argc, const char* const* argv, Options& options, CStr& 
   for (int i = 0; i < argc; ++i) {
     if (i > 0) options.commandLine += ' ';
     options.commandLine += argv[i];
+  }
+  // What a state file is kept for: every argument after the program's name
+  // but -state's own pair, each ended by a NUL so that no two differ alike.
+  for (int i = 1; i < argc; ++i) {
+    if (strcasecmp(argv[i], "-state") == 0 && i + 1 < argc) {
+      ++i;
+      continue;
+    }
+    options.stateIdentity.append(argv[i]).push_back('\0');
   }
   ApplyImpliedActions(options);
   ApplyDefaultPatterns(options);

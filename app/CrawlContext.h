@@ -6,7 +6,8 @@
 // the pool that keeps connections between requests (none: each request has
 // a connection of its own), the scope (-noparent, -accept, -reject,
 // -maxpages), the retry policy (-tries), robots.txt (-robots), the archive
-// (-warc), -once's record when it outlives one crawl (-i), the start URL
+// (-warc), -once's record when it outlives one crawl (-i), the crawl's
+// state (-state), the start URL
 // and host for
 // confinement and scope, and, with -j,
 // the fetcher ahead while the crawl runs. The context owns none of them: the
@@ -21,6 +22,7 @@
 #include "text/CStr.h"
 
 class CrawlArchive;
+class CrawlState;
 class CrawlScope;
 struct OnceRecord;
 class RetryPolicy;
@@ -40,6 +42,7 @@ struct CrawlContext {
   RobotsGate* robots = nullptr;          // -robots; null: robots.txt not read
   CrawlArchive* archive = nullptr;       // -warc; null: nothing archived
   OnceRecord* once = nullptr;            // -once's record of the run; null: the crawl's own
+  CrawlState* state = nullptr;           // -state; null: the crawl is kept in memory only
   CStr startUrl;                     // the start URL as read, always in scope
   CStr startHost;                    // host of the start URL, for -confine
   Prefetcher* prefetcher = nullptr;  // with -j, set by the crawl while it runs

@@ -78,6 +78,8 @@ class CrawlScope {
   bool TakePage();
   // Page requests taken so far (none without a limit).
   long PagesTaken() const { return taken.load(std::memory_order_relaxed); }
+  // A resumed crawl (-state) goes on from the page requests its state kept.
+  void Resume(long pagesTaken) { taken.store(pagesTaken, std::memory_order_relaxed); }
   // A TakePage was refused: the limit cut the crawl short. The crawl prints
   // LimitMessage() once when it holds.
   bool LimitMet() const { return refused.load(std::memory_order_relaxed); }

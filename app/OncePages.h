@@ -9,7 +9,9 @@
 // so the crawl reaches every page within the depth (a page's shortest link
 // path counts), whichever path met it first.
 //
-// Costs the key of every URL met and the link text of every page expanded.
+// Costs the key of every URL met and the link text of every page expanded:
+// in memory, or with a CrawlState (-state) in its file, where a page found
+// is a copy that Keep writes back.
 #ifndef FERRET_APP_ONCEPAGES_H_
 #define FERRET_APP_ONCEPAGES_H_
 
@@ -18,6 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/CrawlState.h"
 #include "app/PageLinks.h"
 #include "app/VisitedUrls.h"
 #include "net/Url.h"
@@ -25,7 +28,11 @@
 
 class OncePages {
  public:
+  // Kept in state when there is one (not owned).
+  explicit OncePages(CrawlState* state = nullptr) : state(state) {}
+
   struct Page {
+    long long id = 0;   // in the state; 0 until it is met there
     int depth = -1;     // the most depth it was expanded with; -1: never expanded
     Url url;            // the URL that answered
     std::shared_ptr<const PageLinks> links;  // in page order
@@ -43,14 +50,22 @@ class OncePages {
   // met before belongs to that page).
   void Assign(const std::vector<std::string>& keys, const std::shared_ptr<Page>& page);
 
+  // page changed (it was expanded): the state keeps it as it is now.
+  void Keep(const Page& page);
+
  private:
+  std::shared_ptr<Page> Load(long long id) const;
+
+  CrawlState* const state;
   std::unordered_map<std::string, std::shared_ptr<Page>> pages;
 };
 
 // With -once, what a run met: the pages its scans met, and the links and
 // pages it saved or printed. One for the whole run, across the starts of a
-// list (-i); the crawl of each start uses it in turn.
+// list (-i); the crawl of each start uses it in turn. Kept in state when
+// there is one (-state).
 struct OnceRecord {
+  explicit OnceRecord(CrawlState* state = nullptr) : pages(state), files(state) {}
   OncePages pages;
   VisitedUrls files;
 };

@@ -39,6 +39,8 @@ struct Options {
   std::string warc;                  // the WARC file every exchange is archived in; empty: none
   int json = 0;                      // JSON Lines on standard output instead of the human lines
   std::string commandLine;           // the arguments as given, blank-separated (for the archive)
+  std::string state;                 // the file the crawl's state is kept in (-state); empty: none
+  std::string stateIdentity;         // the command line but -state, as a state file keeps it
   int show = 0;                      // lines shown after each printed page, 1 to 100; 0: none
   std::string startList;  // -i: the file of start URLs ("-": standard input); empty: none
   int shard = 0;          // -shard K/N: the shard handled, 0 to N - 1

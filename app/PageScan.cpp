@@ -1,13 +1,16 @@
 #include "app/PageScan.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "app/BodyCopy.h"
 #include "app/CrawlPlan.h"
 #include "app/CrawlScope.h"
+#include "app/CrawlState.h"
 #include "app/Download.h"
 #include "app/HtmlLinks.h"
 #include "app/OncePages.h"
@@ -29,6 +32,9 @@ enum class AlsoSaved {
   kStart,  // the start URL of a run that saves everything: saved first, whatever it is
   kLink,   // a link in file mode: saved, then printed (-print), then scanned
 };
+
+// -state: the most steps that ask for nothing committed at once.
+constexpr size_t kStepsPerCommit = 1000;
 
 // A link to scan next.
 struct NextVisit {
@@ -74,6 +80,20 @@ class Crawler {
   int Run(const Url& url, int depth);
 
  private:
+  // Handles the pending links, depth-first, until none is left or the run
+  // stops.
+  void Follow(std::vector<PendingPage>& pending);
+  // -state: the stack and flags as the state kept them.
+  std::vector<PendingPage> Resume();
+  // -state: ends a step of the crawl (one link handled, or the start page).
+  // A step that made a request (or the first, or the last: done) is
+  // committed with the stack, and so are those before it that made none:
+  // they are redone when they are lost, and ask nothing again. At most
+  // kStepsPerCommit steps go into one commit. A step the stop cut short is
+  // never committed. The lines of a commit are written just before it.
+  // The crawl is marked over only once the run's last line is written
+  // (RunCrawl).
+  void EndStep(const std::vector<PendingPage>& pending, bool first, bool done);
   int VisitPage(const Url& requested, int depth, PendingPage& page, AlsoSaved also);
   int ExpandAgain(const std::shared_ptr<OncePages::Page>& met, int depth, PendingPage& page);
   int ReadAnswer(FetchOutcome& response, const Url& requested, const PageReadAhead* ahead,
@@ -116,13 +136,18 @@ class Crawler {
   const FetchPolicy confined;  // what -confine lets the crawl ask for
   LinkBudget budget;
   bool pageLimitReported = false;
-  std::vector<CStr> failedPatterns;  // reported, whichever reader named them
+  std::vector<CStr> failedPatterns;      // reported, whichever reader named them
   OnceRecord own;                        // with -once, when the run keeps no record of its own
   OncePages& pages;                      // with -once: the pages the scan met
   VisitedUrls& files;                    // with -once: links saved or printed, pages saved
   std::unique_ptr<Prefetcher> prefetch;  // with -j
   bool startSaveFailed = false;  // a run that saves everything: the start URL's request failed
   CStr referrer;                 // the page whose link is visited now; empty for the start URL
+  // -state: the stack's frames below this level are as last committed, but
+  // for the left of the one just below it.
+  size_t keptFrames = 0;
+  Counters committed;      // -state: the counters as last committed
+  size_t uncommitted = 0;  // -state: steps since the last commit
 };
 
 void Crawler::ReportPageLimit() {
@@ -194,6 +219,7 @@ int Crawler::ExpandAgain(const std::shared_ptr<OncePages::Page>& met, int depth,
                          PendingPage& page) {
   if (met == nullptr || met->depth < 0 || met->depth >= depth) return -1;
   met->depth = depth;
+  pages.Keep(*met);
   page.url = met->url;
   page.depth = depth;
   page.pendingAt = budget.pending;
@@ -271,6 +297,7 @@ int Crawler::VisitPage(const Url& requested, int depth, PendingPage& page, AlsoS
     visit->url = url;
     visit->depth = depth;
     visit->links = page.links;
+    pages.Keep(*visit);
   }
   if (found) {
     if (options.print) context.reporter.Printed(Shown(url), shown);
@@ -475,36 +502,122 @@ int Crawler::Run(const Url& url, int depth) {
     CrawlContext& context;
     ~PrefetcherInUse() { context.prefetcher = nullptr; }
   } inUse{context};
+  if (context.state != nullptr) {
+    context.reporter.HoldLines(true);
+    committed = context.reporter.Counts();
+    if (context.state->Saved().started) {
+      std::vector<PendingPage> pending = Resume();
+      Follow(pending);
+      return startSaveFailed ? -1 : 0;
+    }
+  }
   // A run that saves everything saves the start URL first, whatever it is.
   bool savesAll = options.keyword == "." && options.filespec == "." && options.download;
   std::vector<PendingPage> pending(1);
   int result =
       VisitPage(url, depth, pending.back(), savesAll ? AlsoSaved::kStart : AlsoSaved::kNo);
-  if (result != 1) return result == -1 || startSaveFailed ? -1 : 0;
+  if (result != 1) {
+    pending.clear();
+    EndStep(pending, true, true);
+    return result == -1 || startSaveFailed ? -1 : 0;
+  }
   budget.pending = pending.back().left;
   PredictLinks(pending.back());
+  EndStep(pending, true, false);
+  Follow(pending);
+  return startSaveFailed ? -1 : 0;
+}
+
+void Crawler::Follow(std::vector<PendingPage>& pending) {
   while (!pending.empty() && StopReason() == 0) {
     PendingPage& page = pending.back();
     if (page.left == 0) {
       pending.pop_back();
+      if (pending.size() < keptFrames) keptFrames = pending.size();
       continue;
     }
     NextVisit next;
     bool scan = TakeLink(page, &next);
     --budget.pending;
-    if (!scan) continue;
-    int childDepth = page.depth - 1;
-    referrer = page.url.Text();
-    pending.emplace_back();  // page may move from here on
-    if (VisitPage(next.url, childDepth, pending.back(), next.also) != 1) {
-      pending.pop_back();
-      if (prefetch) prefetch->ListsNothing();
-    } else {
-      budget.pending += pending.back().left;
-      PredictLinks(pending.back());
+    if (scan) {
+      int childDepth = page.depth - 1;
+      referrer = page.url.Text();
+      pending.emplace_back();  // page may move from here on
+      if (VisitPage(next.url, childDepth, pending.back(), next.also) != 1) {
+        pending.pop_back();
+        if (prefetch) prefetch->ListsNothing();
+      } else {
+        budget.pending += pending.back().left;
+        PredictLinks(pending.back());
+      }
     }
+    EndStep(pending, false, false);
   }
-  return startSaveFailed ? -1 : 0;
+  EndStep(pending, false, true);
+}
+
+std::vector<PendingPage> Crawler::Resume() {
+  const CrawlState::Scalars& kept = context.state->Saved();
+  pageLimitReported = kept.pageLimitReported;
+  budget.reported = kept.pendingLimitReported;
+  startSaveFailed = kept.startSaveFailed;
+  if (context.scope != nullptr) context.scope->Resume(kept.pagesTaken);
+  std::vector<PendingPage> pending;
+  for (CrawlState::Frame& frame : context.state->LoadStack()) {
+    PendingPage page;
+    UrlProblem ignored;
+    page.url.Parse(CStr(frame.url.c_str()), &ignored);
+    page.depth = frame.depth;
+    page.pendingAt = frame.pendingAt;
+    page.links = std::move(frame.links);
+    page.left = frame.left;
+    budget.pending += page.left;
+    pending.push_back(std::move(page));
+  }
+  keptFrames = pending.size();
+  return pending;
+}
+
+void Crawler::EndStep(const std::vector<PendingPage>& pending, bool first, bool done) {
+  CrawlState* state = context.state;
+  if (state == nullptr || StopReason() != 0) return;
+  const Counters& now = context.reporter.Counts();
+  bool asked =
+      now.saves != committed.saves || now.hits != committed.hits || now.errors != committed.errors;
+  if (!asked && !first && !done && ++uncommitted < kStepsPerCommit) return;
+  std::vector<CrawlState::Frame> above;
+  for (size_t level = keptFrames; level < pending.size(); ++level) {
+    const PendingPage& page = pending[level];
+    CrawlState::Frame frame;
+    frame.url = static_cast<const char*>(page.url.Text());
+    frame.depth = page.depth;
+    frame.pendingAt = page.pendingAt;
+    frame.left = page.left;
+    frame.links = page.links;
+    above.push_back(std::move(frame));
+  }
+  state->SaveStack(keptFrames, keptFrames > 0 ? pending[keptFrames - 1].left : 0, above);
+  CrawlState::Scalars scalars;
+  scalars.counts = now;
+  scalars.started = true;
+  scalars.pageLimitReported = pageLimitReported;
+  scalars.pendingLimitReported = budget.reported;
+  scalars.startSaveFailed = startSaveFailed;
+  scalars.pagesTaken = context.scope != nullptr ? context.scope->PagesTaken() : 0;
+  scalars.startLine = state->Saved().startLine;
+  // The lines go out just before the commit: a kill between the two (while
+  // SQLite writes its log, microseconds) writes them again when the step is
+  // done again; the commit's own wait for the disk comes after both.
+  context.reporter.ReleaseLines();
+  std::string error;
+  if (!state->Commit(scalars, &error)) {
+    std::fprintf(stderr, "ferret: cannot write %s: %s\n", options.state.c_str(), error.c_str());
+    RequestStop(kStopOutputFailed);
+    return;
+  }
+  keptFrames = pending.size();
+  committed = now;
+  uncommitted = 0;
 }
 
 }  // namespace

@@ -125,6 +125,16 @@ class Reporter {
   virtual bool Finish(bool withCounters) = 0;
 
   const Counters& Counts() const { return counts; }
+  // A resumed crawl (-state) goes on counting from what its state kept.
+  void Resume(const Counters& kept) { counts = kept; }
+
+  // With -state, the lines of a step are held until its state is committed:
+  // while HoldLines(true) is in force, lines written are kept back (false
+  // writes what is held, then every line as it comes); ReleaseLines writes
+  // what is held at once, DropLines forgets it (the step is done again later).
+  virtual void HoldLines(bool hold) { (void)hold; }
+  virtual void ReleaseLines() {}
+  virtual void DropLines() {}
 
  protected:
   virtual void WritePrinted(const CStr& url, const std::vector<ShownLine>& lines) = 0;

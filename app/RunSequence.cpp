@@ -11,6 +11,7 @@
 #include "app/Archive.h"
 #include "app/CrawlContext.h"
 #include "app/CrawlScope.h"
+#include "app/CrawlState.h"
 #include "app/FailureText.h"
 #include "app/JsonReporter.h"
 #include "app/OncePages.h"
@@ -57,6 +58,39 @@ ScopeOptions ScopeOf(const Options& options) {
   return scope;
 }
 
+// The state of -state's file, or null after the message on standard error
+// (*status then the exit status) when the run cannot go on from it.
+std::unique_ptr<CrawlState> OpenState(const Options& options, int* status) {
+  *status = kExitUsage;
+  if (options.jobs > 1 || !options.warc.empty()) {
+    std::fprintf(stderr, "ferret: -state works with -j 1 only, and without -warc\n");
+    return nullptr;
+  }
+  std::string error;
+  std::unique_ptr<CrawlState> state =
+      CrawlState::Open(options.state, options.stateIdentity, &error);
+  if (state == nullptr) {
+    std::fprintf(stderr, "ferret: cannot use %s as the crawl's state: %s\n", options.state.c_str(),
+                 error.c_str());
+    *status = kExitOutputFailed;
+    if (error.find("another command line") != std::string::npos) *status = kExitUsage;
+    return nullptr;
+  }
+  // A list's crawl that is over is a round before: the new list's starts
+  // are crawled with what that one met.
+  if (state->Saved().finished && !options.startList.empty() && !state->NewRound(&error)) {
+    std::fprintf(stderr, "ferret: cannot write %s: %s\n", options.state.c_str(), error.c_str());
+    *status = kExitOutputFailed;
+    return nullptr;
+  }
+  if (state->Saved().finished) {
+    std::fprintf(stderr, "ferret: the crawl kept in %s is over; remove it to crawl again\n",
+                 options.state.c_str());
+    return nullptr;
+  }
+  return state;
+}
+
 // What every start of a run shares: the output, the archive, the tries'
 // policy, the pacing of hosts and -once's record of what was met.
 struct RunShared {
@@ -67,6 +101,7 @@ struct RunShared {
   HostPacer* pacer;
   OnceRecord* once;
   ProxySettings proxies;
+  CrawlState* state;  // -state; null: none
 };
 
 // Reads text as a start URL is read; false with *problem filled in when it
@@ -97,6 +132,7 @@ bool CrawlFrom(const RunShared& run, const Url& start, int depth) {
   crawl.pool = &connections;
   crawl.archive = run.archive;
   crawl.once = run.once;
+  crawl.state = run.state;
   crawl.startHost = start.Host();
   crawl.startUrl = start.Text();
   // Every request says who asks, robots.txt's included.
@@ -116,6 +152,56 @@ bool CrawlFrom(const RunShared& run, const Url& start, int depth) {
   return ScanPage(crawl, start, depth) == -1;
 }
 
+// -state: the list's line number is handled whole; false, after the
+// message, when that could not be kept.
+bool CommitLine(const RunShared& run, long number) {
+  CrawlState::Scalars scalars;
+  scalars.counts = run.reporter.Counts();
+  scalars.startLine = number;
+  run.reporter.ReleaseLines();
+  std::string error;
+  if (run.state->Commit(scalars, &error)) return true;
+  std::fprintf(stderr, "ferret: cannot write %s: %s\n", run.options.state.c_str(), error.c_str());
+  RequestStop(kStopOutputFailed);
+  return false;
+}
+
+// One line of the list: its start crawled, or its problem reported.
+void HandleLine(const RunShared& run, StartLine& line, bool* anyWent, bool* anyFailed) {
+  Url start;
+  UrlProblem problem;
+  CStr text(line.url.c_str());
+  if (line.problem.empty() && !ReadStart(run.options, text, &start, &problem)) {
+    line.problem = static_cast<const char*>(FailureText(problem).line);
+  }
+  if (!line.problem.empty()) {
+    CrawlFailure failure;
+    failure.kind = CrawlFailure::Kind::kStartLine;
+    failure.url = text;
+    failure.count = static_cast<size_t>(line.number);
+    failure.saveReason = line.problem.c_str();
+    run.reporter.Failed(failure);
+    *anyFailed = true;
+    return;
+  }
+  if (line.depth == kMetBefore) {
+    // Another run asked for it: with -once, this one does not.
+    std::vector<std::string> keys;
+    std::shared_ptr<OncePages::Page> prior;
+    if (run.options.once)
+      run.once->pages.Meet(start, std::make_shared<OncePages::Page>(), &keys, &prior);
+    return;
+  }
+  int depth = line.depth >= 0 ? line.depth : run.options.depth;
+  // A start resumed was begun, and told, by a run before.
+  if (run.state == nullptr || !run.state->Saved().started) {
+    run.reporter.StartBegun(start.Text(), line.number, depth);
+  }
+  bool failed = CrawlFrom(run, start, depth);
+  *anyFailed = *anyFailed || failed;
+  *anyWent = *anyWent || !failed;
+}
+
 // Crawls every start of the list options name, in turn. *allFailed when no
 // start's request succeeded (bad lines count as failed starts). False when
 // the list cannot be read at all (the message written).
@@ -130,35 +216,11 @@ bool CrawlList(const RunShared& run, bool* allFailed) {
   bool anyWent = false, anyFailed = false;
   StartLine line;
   while (StopSignal() == 0 && list.Next(&line)) {
-    Url start;
-    UrlProblem problem;
-    CStr text(line.url.c_str());
-    if (line.problem.empty() && !ReadStart(run.options, text, &start, &problem)) {
-      line.problem = static_cast<const char*>(FailureText(problem).line);
-    }
-    if (!line.problem.empty()) {
-      CrawlFailure failure;
-      failure.kind = CrawlFailure::Kind::kStartLine;
-      failure.url = text;
-      failure.count = static_cast<size_t>(line.number);
-      failure.saveReason = line.problem.c_str();
-      run.reporter.Failed(failure);
-      anyFailed = true;
-      continue;
-    }
-    if (line.depth == kMetBefore) {
-      // Another run asked for it: with -once, this one does not.
-      std::vector<std::string> keys;
-      std::shared_ptr<OncePages::Page> prior;
-      if (run.options.once)
-        run.once->pages.Meet(start, std::make_shared<OncePages::Page>(), &keys, &prior);
-      continue;
-    }
-    int depth = line.depth >= 0 ? line.depth : run.options.depth;
-    run.reporter.StartBegun(start.Text(), line.number, depth);
-    bool failed = CrawlFrom(run, start, depth);
-    anyFailed = anyFailed || failed;
-    anyWent = anyWent || !failed;
+    // -state: the lines a run before handled whole are passed over, their
+    // lines written and counted then.
+    if (run.state != nullptr && line.number <= run.state->Saved().startLine) continue;
+    HandleLine(run, line, &anyWent, &anyFailed);
+    if (run.state != nullptr && StopReason() == 0 && !CommitLine(run, line.number)) break;
   }
   *allFailed = anyFailed && !anyWent;
   return true;
@@ -184,9 +246,16 @@ int RunCrawl(const Options& options, CStr startUrl) {
       return kExitOutputFailed;
     }
   }
+  std::unique_ptr<CrawlState> state;
+  if (!options.state.empty()) {
+    int refused = 0;
+    state = OpenState(options, &refused);
+    if (state == nullptr) return refused;
+  }
   std::unique_ptr<TextReporter> output =
       options.json ? std::make_unique<JsonReporter>() : std::make_unique<TextReporter>();
   TextReporter& reporter = *output;
+  if (state != nullptr) reporter.Resume(state->Saved().counts);
   // The jitter of the waits between tries: drawn on the crawl's thread only.
   std::mt19937 draws{std::random_device{}()};
   RetryPolicy retries(options.tries, [&draws] {
@@ -201,14 +270,15 @@ int RunCrawl(const Options& options, CStr startUrl) {
   }
   // -once's record spans the run: a page met from one start of a list is not
   // asked for again from another.
-  OnceRecord once;
+  OnceRecord once(state.get());
   RunShared run{options,
                 reporter,
                 archive.get(),
                 options.tries > 1 ? &retries : nullptr,
                 pacer.get(),
                 &once,
-                ProxySettings::FromEnvironment(std::getenv)};
+                ProxySettings::FromEnvironment(std::getenv),
+                state.get()};
   bool startFailed;
   if (!options.startList.empty()) {
     if (!CrawlList(run, &startFailed)) return kExitUsage;
@@ -231,6 +301,24 @@ int RunCrawl(const Options& options, CStr startUrl) {
                : reporter.Counts().errors > 0 ? kExitSomeFailed
                                               : kExitSuccess;
   reporter.Ending(status);
+  // A crawl kept in a state that did not end here writes nothing it did not
+  // commit, its counters neither: the run that ends the crawl writes them,
+  // and only then marks the crawl over (a kill before that mark writes them
+  // again when the command is run again).
+  bool resumable = state != nullptr && StopReason() != 0;
+  if (resumable) {
+    reporter.DropLines();
+    std::fprintf(stderr, "ferret: the crawl is kept in %s: run the same command to go on\n",
+                 options.state.c_str());
+  } else {
+    reporter.HoldLines(false);
+  }
   if (!reporter.Finish(options.stat != 0)) return kExitOutputFailed;
+  if (resumable) reporter.DropLines();
+  std::string error;
+  if (state != nullptr && !resumable && !state->Finish(&error)) {
+    std::fprintf(stderr, "ferret: cannot write %s: %s\n", options.state.c_str(), error.c_str());
+    return kExitOutputFailed;
+  }
   return status;
 }

@@ -143,13 +143,25 @@ void TextReporter::WriteSafe(std::string safe, const char* reason) {
   // A write a stop signal interrupts is resumed (WriteAll): the stop still
   // wants the lines already begun, and the counters line, on the output; a
   // second signal ends the process.
-  if (!WriteAll(STDOUT_FILENO, safe.data(), safe.size())) {
-    outputFailed = true;
-    outputError = errno;
-    RequestStop(kStopOutputFailed);
+  if (holding) {
+    held += safe;
+  } else if (!WriteOut(safe)) {
     return;
   }
   if (reason != nullptr) std::fprintf(stderr, "%s\n", reason);
+}
+
+bool TextReporter::WriteOut(const std::string& bytes) {
+  if (WriteAll(STDOUT_FILENO, bytes.data(), bytes.size())) return true;
+  outputFailed = true;
+  outputError = errno;
+  RequestStop(kStopOutputFailed);
+  return false;
+}
+
+void TextReporter::ReleaseLines() {
+  if (!outputFailed && !held.empty()) WriteOut(held);
+  held.clear();
 }
 
 void TextReporter::WritePrinted(const CStr& url, const std::vector<ShownLine>& lines) {

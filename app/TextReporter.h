@@ -38,6 +38,12 @@ class TextReporter : public Reporter {
   void ScanningDepth(int depth) override { progress.Depth(depth); }
   void BodyBytes(size_t length) override { progress.Bytes(length, Counts().errors); }
   bool Finish(bool withCounters) override;
+  void HoldLines(bool hold) override {
+    if (!hold) ReleaseLines();
+    holding = hold;
+  }
+  void ReleaseLines() override;
+  void DropLines() override { held.clear(); }
 
   // The line that tells of failure (as written, before it is made safe),
   // and in *reason the system's reason behind it, or null.
@@ -71,9 +77,14 @@ class TextReporter : public Reporter {
   void WriteLine(const CStr& line, const char* reason);
   // The same for a line already made safe.
   void WriteSafe(std::string line, const char* reason);
+  // bytes on standard output, whole; false, the crawl stopped, when they
+  // could not be written.
+  bool WriteOut(const std::string& bytes);
 
   ProgressLine progress;
   const bool colour;          // shown lines are highlighted
+  bool holding = false;       // lines are kept in held until released
+  std::string held;
   bool outputFailed = false;  // a line could not be written: nothing more is
   int outputError = 0;        // the errno of that write, or 0
 };

@@ -11,9 +11,7 @@
 #include "net/Sockets.h"
 #include "net/TcpTransport.h"
 
-SocketStreamBuf::SocketStreamBuf() : connected(0), sock(-1) {
-  std::memset(&peer, 0, sizeof(peer));
-}
+SocketStreamBuf::SocketStreamBuf() : connected(0), sock(-1) { std::memset(&peer, 0, sizeof(peer)); }
 
 namespace {
 
@@ -114,7 +112,9 @@ void SocketStreamBuf::Reset() {
 }
 
 bool SocketStreamBuf::allocate() {
-  if (!buffer) buffer = spareBuffer ? std::move(spareBuffer) : std::unique_ptr<char[]>(new (std::nothrow) char[kBufferSize]);
+  if (!buffer)
+    buffer = spareBuffer ? std::move(spareBuffer)
+                         : std::unique_ptr<char[]>(new (std::nothrow) char[kBufferSize]);
   return buffer != nullptr;
 }
 

@@ -6,9 +6,9 @@
 // made (TcpTransport after a connect; UseTransport puts TLS or a test double
 // in its place) and one buffer allocated on first use and kept for the
 // object's life, across Resets (then left to the next connection made on the
-// same thread: a replay comes and goes with every page). The buffer's first kPutSize bytes are the put
-// area; the rest is the get area, whose first byte (at mid) is kept free so
-// that one character can always be put back after a receive:
+// same thread: a replay comes and goes with every page). The buffer's first kPutSize bytes are the
+// put area; the rest is the get area, whose first byte (at mid) is kept free so that one character
+// can always be put back after a receive:
 //
 //   buffer            mid  mid+1                               buffer+kBufferSize
 //   | put area 256 bytes |pb| receives of at most kReceiveSize bytes |

@@ -289,7 +289,7 @@ const char kUsage[] =
     "                   [-maxpages N] [-tries N] [-robots] [-wait S]\n"
     "                   [-perhost N] [-agent TEXT]\n"
     "                   [-header \"Name: value\"]... [-warc FILE] [-show [N]] [-json]\n"
-    "                   [-i FILE] [-shard K/N]\n"
+    "                   [-i FILE] [-shard K/N] [-state FILE]\n"
     "\n";
 
 TEST(CommandLineBinary, UsageAndRefusals) {
