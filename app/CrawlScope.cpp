@@ -16,6 +16,12 @@ std::vector<Regexp> Compiled(const std::vector<CStr>& patterns) {
   return compiled;
 }
 
+std::vector<CStr> Joined(const std::vector<CStr>& first, const std::vector<CStr>& second) {
+  std::vector<CStr> joined(first);
+  joined.insert(joined.end(), second.begin(), second.end());
+  return joined;
+}
+
 // url's normalised form as the Url whose parts the crawl requests; false
 // for what cannot be requested.
 bool PartsOf(const WebUrl& url, Url* parts) {
@@ -39,6 +45,8 @@ CrawlScope::CrawlScope(const Url& start, const ScopeOptions& options)
     : noParent(options.noParent),
       accept(Compiled(options.accept)),
       reject(Compiled(options.reject)),
+      patternTexts(Joined(options.accept, options.reject)),
+      failureTold(patternTexts.size(), false),
       maxPages(options.maxPages) {
   WebUrl normalised;
   UrlProblem problem;
@@ -93,6 +101,18 @@ bool CrawlScope::PatternsAllow(const std::string& text) const {
   std::lock_guard<std::mutex> hold(patternLock);
   if (!accept.empty() && !AnyMatches(accept, text.c_str())) return false;
   return !AnyMatches(reject, text.c_str());
+}
+
+std::vector<std::pair<CStr, CStr>> CrawlScope::NewPatternFailures() const {
+  std::vector<std::pair<CStr, CStr>> failures;
+  std::lock_guard<std::mutex> hold(patternLock);
+  for (size_t i = 0; i < patternTexts.size(); ++i) {
+    const Regexp& pattern = i < accept.size() ? accept[i] : reject[i - accept.size()];
+    if (failureTold[i] || pattern.SearchFailure().IsEmpty()) continue;
+    failureTold[i] = true;
+    failures.emplace_back(patternTexts[i], pattern.SearchFailure());
+  }
+  return failures;
 }
 
 bool CrawlScope::AnyMatches(std::vector<Regexp>& patterns, const char* text) {

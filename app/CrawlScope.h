@@ -34,6 +34,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/Url.h"
@@ -72,6 +73,11 @@ class CrawlScope {
   bool Allows(const WebUrl& url) const;
   bool Allows(const Url& url) const;
   bool Allows(const CStr& text) const;
+  // The -accept and -reject patterns whose searches ended in an error (out
+  // of memory) and were not told before, each as its text and the error's
+  // message: a search that fails counts as no match, and the crawl reports
+  // each such pattern once.
+  std::vector<std::pair<CStr, CStr>> NewPatternFailures() const;
 
   // Asked before each page request: true while fewer than maxPages were
   // taken (and counts this one), always true without a limit.
@@ -104,6 +110,8 @@ class CrawlScope {
   mutable std::mutex patternLock;
   mutable std::vector<Regexp> accept;  // guarded by patternLock
   mutable std::vector<Regexp> reject;  // guarded by patternLock
+  const std::vector<CStr> patternTexts;   // accept's, then reject's
+  mutable std::vector<bool> failureTold;  // by pattern text; guarded by patternLock
 
   const long maxPages;
   std::atomic<long> taken{0};

@@ -117,7 +117,7 @@ class Crawler {
   // Reports each pattern whose search failed, the first time any reader
   // names it, as met on url.
   void ReportPatternFailures(const Url& url,
-                             const std::vector<PageReader::Page::PatternFailure>& failures);
+                             std::vector<PageReader::Page::PatternFailure> failures);
   // url as printed: with -html in its absolute, normalised form (a redirect's
   // target is read as the design reads a Location).
   CStr Shown(const Url& url) const;
@@ -159,7 +159,14 @@ void Crawler::ReportPageLimit() {
 }
 
 void Crawler::ReportPatternFailures(const Url& url,
-                                    const std::vector<PageReader::Page::PatternFailure>& failures) {
+                                    std::vector<PageReader::Page::PatternFailure> failures) {
+  // The scope's patterns are searched for every link, here and by the
+  // workers: a failure among them is told with the page it was met on.
+  if (context.scope != nullptr) {
+    for (auto& [pattern, reason] : context.scope->NewPatternFailures()) {
+      failures.push_back({pattern, reason});
+    }
+  }
   for (const PageReader::Page::PatternFailure& failed : failures) {
     if (std::find(failedPatterns.begin(), failedPatterns.end(), failed.pattern) !=
         failedPatterns.end())

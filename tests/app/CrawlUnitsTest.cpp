@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/CrawlPlan.h"
+#include "app/CrawlScope.h"
 #include "app/KeywordLines.h"
 #include "app/LinkResolutions.h"
 #include "app/PageReader.h"
@@ -487,6 +488,40 @@ TEST(ScanPage, AFailedSearchIsReportedOncePerPattern) {
             "site.test:80/b.html\n");
   EXPECT_EQ(t.Counts().errors, 1);
   EXPECT_EQ(t.Counts().prints, 1);
+
+  // A -reject pattern fails on the links it is searched on: told once, with
+  // the URL it failed on, and the link is taken as not rejected (the last
+  // link is visited first).
+  const std::string trap = std::string(300, 'a') + "-ac";
+  FakeSite links;
+  links
+      .Page("/index.html",
+            "needle\n<a href=\"" + trap + "1.html\">\n<a href=\"" + trap + "2.html\">\n")
+      .Page("/" + trap + "1.html", "needle\n")
+      .Page("/" + trap + "2.html", "hay\n");
+  TestCrawl r;
+  r.options.keyword = "needle";
+  r.options.filespec = ".";
+  r.options.print = 1;
+  r.context.connector = links.Connect();
+  CrawlScope scope(ParsedUrl("http://site.test/index.html"),
+                   ScopeOptions{false, {}, {"(a|b)*c"}, 0});
+  r.context.scope = &scope;
+  SetRegexpSearchMemoryLimit(0);
+  testing::internal::CaptureStdout();
+  result = ScanPage(r.context, ParsedUrl("http://site.test/index.html"), 1);
+  out = testing::internal::GetCapturedStdout();
+  SetRegexpSearchMemoryLimit(SIZE_MAX);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(out,
+            "http://site.test/index.html\n"
+            "Cannot search with pattern (a|b)*c: out of memory in regexec (first on "
+            "site.test:80/" +
+                trap +
+                "2.html)\n"
+                "site.test:80/" +
+                trap + "1.html\n");
+  EXPECT_EQ(r.Counts().errors, 1);
 }
 
 }  // namespace
