@@ -65,7 +65,7 @@ bool RegexpLinear::Search(const char* from, size_t memoryLeft) {
     for (size_t i = 0; i < current.size; ++i) {
       const State& state = current.states[i];
       const char** slots = current.slots + i * static_cast<size_t>(slotCount);
-      if (state.kind == kAccept) {
+      if (state.kind == State::kAccept) {
         // Every path below this one ranks lower: they are dropped.
         std::memcpy(best, slots, SlotBytes());
         best[1] = at;
@@ -73,7 +73,7 @@ bool RegexpLinear::Search(const char* from, size_t memoryLeft) {
         break;
       }
       ++steps;
-      if (!Takes(state, c)) continue;
+      if (!state.Takes(c)) continue;
       std::memcpy(slotsNow, slots, SlotBytes());
       Advance(next, state, at + 1);
       if (error != 0) return false;
@@ -91,25 +91,17 @@ bool RegexpLinear::Search(const char* from, size_t memoryLeft) {
   return true;
 }
 
-bool RegexpLinear::Takes(const State& state, char c) const {
-  switch (state.kind) {
-    case kLiteralByte: return c != '\0' && c == *state.byte;
-    case kOperand: return OneCharNodeTakes(NodeOperand(state.node), c);
-    default: return OneCharNodeTakes(state.node, c);
-  }
-}
-
 void RegexpLinear::Advance(List& list, const State& state, const char* at) {
   switch (state.kind) {
-    case kLiteralByte:
+    case State::kLiteralByte:
       if (state.byte[1] != '\0') {
         AddState(list, static_cast<int>(state.byte + 1 - program.Program()),
-                 {kLiteralByte, state.node, state.byte + 1});
+                 {State::kLiteralByte, state.node, state.byte + 1});
         return;
       }
       Follow(list, NextNode(state.node), false, at);
       return;
-    case kOperand: Follow(list, state.node, NodeOp(state.node) == Op::OneOrMore, at); return;
+    case State::kOperand: Follow(list, state.node, NodeOp(state.node) == Op::OneOrMore, at); return;
     default: Follow(list, NextNode(state.node), false, at); return;
   }
 }
@@ -154,11 +146,13 @@ void RegexpLinear::Explore(List& list, const char* node, bool star, const char* 
   const int id = static_cast<int>(node - program.Program()) + (star ? 1 : 0);
   auto push = [this](const char* to) { jobs[jobCount++] = {Job::kExplore, to, 0, nullptr}; };
   switch (op) {
-    case Op::Accept: AddState(list, id, {kAccept, node, nullptr}); return;
+    case Op::Accept: AddState(list, id, {State::kAccept, node, nullptr}); return;
     case Op::AnyChar:
     case Op::InSet:
-    case Op::NotInSet: AddState(list, id, {kOneChar, node, nullptr}); return;
-    case Op::Literal: AddState(list, id + 3, {kLiteralByte, node, NodeOperand(node)}); return;
+    case Op::NotInSet: AddState(list, id, {State::kOneChar, node, nullptr}); return;
+    case Op::Literal:
+      AddState(list, id + 3, {State::kLiteralByte, node, NodeOperand(node)});
+      return;
     case Op::ZeroOrMore:
     case Op::OneOrMore: {
       const char* operand = NodeOperand(node);
@@ -169,7 +163,8 @@ void RegexpLinear::Explore(List& list, const char* node, bool star, const char* 
       if (!Mark(id)) return;
       // Greedy: another count ranks above stopping here.
       if (op == Op::ZeroOrMore || star) push(NextNode(node));
-      AddState(list, static_cast<int>(operand - program.Program()), {kOperand, node, nullptr});
+      AddState(list, static_cast<int>(operand - program.Program()),
+               {State::kOperand, node, nullptr});
       return;
     }
     default: break;

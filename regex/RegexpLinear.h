@@ -42,14 +42,7 @@ class RegexpLinear {
 
  private:
   static constexpr int kSlotCount = 2 * kRegexpSlots;  // start, end of each
-  // What a state tests: a one-character node, a byte of a literal, the
-  // operand of a repeat, or nothing (the program accepts).
-  enum Kind : uint8_t { kOneChar, kLiteralByte, kOperand, kAccept };
-  struct State {
-    Kind kind;
-    const char* node;  // the node; for kOperand the repeat
-    const char* byte;  // kLiteralByte: the byte tested
-  };
+  using State = RegexpCharTest;
   // States in priority order, with a row of slotCount slots each.
   struct List {
     State* states = nullptr;
@@ -76,7 +69,6 @@ class RegexpLinear {
   // Where a path goes on, at `at`, once state has taken the character
   // before it.
   void Advance(List& list, const State& state, const char* at);
-  bool Takes(const State& state, char c) const;
   // Marks id entered in the list being built; false when it was already.
   bool Mark(int id);
 

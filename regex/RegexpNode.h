@@ -95,4 +95,25 @@ inline bool OneCharNodeTakes(const char* node, char c) {
   }
 }
 
+// A place where a path of the program tests one character, as the searches
+// that follow every path at once (RegexpLinear, RegexpReach) tell them
+// apart: a one-character node, one byte of a literal, the operand of a
+// repeat, or the program's end (which tests nothing and accepts).
+struct RegexpCharTest {
+  enum Kind : uint8_t { kOneChar, kLiteralByte, kOperand, kAccept };
+  Kind kind;
+  const char* node;  // the node; for kOperand the repeat
+  const char* byte;  // kLiteralByte: the byte tested
+
+  // Whether the path takes c here; none takes the NUL that ends the subject.
+  bool Takes(char c) const {
+    switch (kind) {
+      case kLiteralByte: return c != '\0' && c == *byte;
+      case kOperand: return OneCharNodeTakes(NodeOperand(node), c);
+      case kOneChar: return OneCharNodeTakes(node, c);
+      default: return false;
+    }
+  }
+};
+
 #endif  // FERRET_REGEX_REGEXPNODE_H_

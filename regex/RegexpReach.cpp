@@ -9,15 +9,6 @@ namespace {
 
 using Op = RegexpOp;
 
-// What a state tests, as RegexpLinear tells its states apart: a
-// one-character node, one byte of a literal, or a repeat's operand. Each
-// is known by the offset of a distinct program byte.
-struct StateSpot {
-  enum Kind : uint8_t { kOneChar, kLiteralByte, kOperand } kind;
-  const char* node;  // the node; for kOperand the repeat
-  const char* byte;  // kLiteralByte: the byte tested
-};
-
 class Builder {
  public:
   Builder(const char* program, int size)
@@ -28,13 +19,13 @@ class Builder {
   // cannot be read or has too many states.
   bool Closure(const char* node, bool star, uint64_t* set);
   bool Successors(int id, uint64_t* set);
-  bool Takes(int id, unsigned char c) const;
   size_t States() const { return spots.size(); }
+  const RegexpCharTest& Spot(size_t id) const { return spots[id]; }
 
  private:
   bool Explore(const char* node, bool star, std::vector<std::pair<const char*, bool>>* work,
                uint64_t* set);
-  bool Add(int offset, StateSpot spot, uint64_t* set);
+  bool Add(int offset, RegexpCharTest spot, uint64_t* set);
   bool Inside(const char* node) const {
     return node != nullptr && node > program && node < program + size;
   }
@@ -42,12 +33,12 @@ class Builder {
   const char* const program;
   const int size;
   std::vector<int> idOf;  // by program offset: the state's id, -1 for none
-  std::vector<StateSpot> spots;
+  std::vector<RegexpCharTest> spots;
   std::vector<uint32_t> seen;  // by offset (twice: star), the walk that entered it
   uint32_t walk = 0;
 };
 
-bool Builder::Add(int offset, StateSpot spot, uint64_t* set) {
+bool Builder::Add(int offset, RegexpCharTest spot, uint64_t* set) {
   if (idOf[static_cast<size_t>(offset)] < 0) {
     if (spots.size() == 63) return false;
     idOf[static_cast<size_t>(offset)] = static_cast<int>(spots.size());
@@ -83,16 +74,16 @@ bool Builder::Explore(const char* node, bool star, std::vector<std::pair<const c
     case Op::Accept: *set |= uint64_t{1} << 63; return true;
     case Op::AnyChar:
     case Op::InSet:
-    case Op::NotInSet: return Add(offset, {StateSpot::kOneChar, node, nullptr}, set);
+    case Op::NotInSet: return Add(offset, {RegexpCharTest::kOneChar, node, nullptr}, set);
     case Op::Literal:
       if (*NodeOperand(node) == '\0') return false;
-      return Add(offset + 3, {StateSpot::kLiteralByte, node, NodeOperand(node)}, set);
+      return Add(offset + 3, {RegexpCharTest::kLiteralByte, node, NodeOperand(node)}, set);
     case Op::ZeroOrMore:
     case Op::OneOrMore: {
       const char* operand = NodeOperand(node);
       if (!IsOneCharOp(NodeOp(operand))) return false;
       if (op == Op::ZeroOrMore || star) push(after);
-      return Add(offset + 3, {StateSpot::kOperand, node, nullptr}, set);
+      return Add(offset + 3, {RegexpCharTest::kOperand, node, nullptr}, set);
     }
     case Op::Alt:
       if (after != nullptr && NodeOp(after) == Op::Alt) push(after);
@@ -114,26 +105,17 @@ bool Builder::Explore(const char* node, bool star, std::vector<std::pair<const c
 }
 
 bool Builder::Successors(int id, uint64_t* set) {
-  const StateSpot& spot = spots[static_cast<size_t>(id)];
+  const RegexpCharTest& spot = spots[static_cast<size_t>(id)];
   switch (spot.kind) {
-    case StateSpot::kLiteralByte:
+    case RegexpCharTest::kLiteralByte:
       if (spot.byte[1] != '\0') {
         return Add(static_cast<int>(spot.byte + 1 - program),
-                   {StateSpot::kLiteralByte, spot.node, spot.byte + 1}, set);
+                   {RegexpCharTest::kLiteralByte, spot.node, spot.byte + 1}, set);
       }
       return Closure(NextNode(spot.node), false, set);
-    case StateSpot::kOperand: return Closure(spot.node, NodeOp(spot.node) == Op::OneOrMore, set);
+    case RegexpCharTest::kOperand:
+      return Closure(spot.node, NodeOp(spot.node) == Op::OneOrMore, set);
     default: return Closure(NextNode(spot.node), false, set);
-  }
-}
-
-bool Builder::Takes(int id, unsigned char c) const {
-  const StateSpot& spot = spots[static_cast<size_t>(id)];
-  const char ch = static_cast<char>(c);
-  switch (spot.kind) {
-    case StateSpot::kLiteralByte: return ch == *spot.byte;
-    case StateSpot::kOperand: return OneCharNodeTakes(NodeOperand(spot.node), ch);
-    default: return OneCharNodeTakes(spot.node, ch);
   }
 }
 
@@ -159,7 +141,7 @@ std::unique_ptr<RegexpReach> RegexpReach::Build(const char* program, int program
   reach->initial = initial;
   for (size_t id = 0; id < successors.size(); ++id) {
     for (int c = 1; c < 256; ++c) {
-      if (builder.Takes(static_cast<int>(id), static_cast<unsigned char>(c))) {
+      if (builder.Spot(id).Takes(static_cast<char>(c))) {
         reach->takes[c] |= uint64_t{1} << id;
       }
     }
