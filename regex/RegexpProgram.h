@@ -122,6 +122,9 @@ class RegexpProgram {
   // Built at the first search that asks; null when the program has none.
   std::unique_ptr<RegexpReach> reach;
   bool reachBuilt = false;
+  // Where this search was last told a match may begin: the answer from
+  // there stays the same, so it is not asked for again.
+  const char* reachMaybeFrom = nullptr;
   // Whether the characters from at, a candidate of the scan, fit the byte
   // sets of the prefix.
   bool PrefixFits(const char* at) const;

@@ -119,17 +119,21 @@ __attribute__((noinline)) bool RegexpProgram::SearchLiterals(const char* first,
 }
 
 bool RegexpProgram::NoMatchFrom(const char* from, uint64_t* steps) {
+  if (from == reachMaybeFrom) return false;  // asked already in this search
   if (!reachBuilt) {
     reach = RegexpReach::Build(program, programSize);
     reachBuilt = true;
   }
   if (reach == nullptr || !reach->Intact(program, programSize)) return false;
-  return !reach->MayMatchFrom(from, steps);
+  if (!reach->MayMatchFrom(from, steps)) return true;
+  reachMaybeFrom = from;
+  return false;
 }
 
 // Tries the candidates from first on, leftmost first.
 bool RegexpProgram::Run(const char* first, const char* subject, bool literals) {
   searchSteps = 0;
+  reachMaybeFrom = nullptr;
   // On a long subject one pass first tells whether a match can begin at
   // all: the matcher's first attempt alone may walk the whole subject at a
   // step or more a character before it fails (the pass stops where the
