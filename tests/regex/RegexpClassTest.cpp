@@ -152,7 +152,7 @@ TEST(RegexpClass, SearchesOutOfMemoryFailWithAnError) {
       {"(a|b)*c", std::string(20000, 'a') + "c", true, "abc"},
       {"(a|b)*c", std::string(20000, 'b') + "dc", true, "abc"},
       // (Where no match can begin at all, the search needs no memory to say
-      // so: the text holds one, past the part that needs the memo.)
+      // so: the text holds one, past the stretch that needs the memo.)
       {"(x+x+)+y", std::string(3000, 'x') + "zxxy", true, "xxy"},
   };
   for (const Case& c : cases) {
