@@ -102,7 +102,7 @@ std::shared_ptr<const PageLinks> ColumnLinks(sqlite3_stmt* statement, int column
 }  // namespace
 
 std::unique_ptr<CrawlState> CrawlState::Open(const std::string& path, const std::string& identity,
-                                             std::string* error) {
+                                             std::string* error, bool* foreign) {
   sqlite3* db = nullptr;
   int opened =
       sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -120,7 +120,7 @@ std::unique_ptr<CrawlState> CrawlState::Open(const std::string& path, const std:
   if (!state->Exec("PRAGMA locking_mode=EXCLUSIVE; PRAGMA synchronous=FULL;"
                    " PRAGMA cache_size=-16384; BEGIN IMMEDIATE",
                    error) ||
-      !state->Exec(kSchema, error) || !state->KeepIdentity(identity, error) ||
+      !state->Exec(kSchema, error) || !state->KeepIdentity(identity, error, foreign) ||
       !state->Exec("COMMIT; PRAGMA journal_mode=WAL; BEGIN IMMEDIATE", error) ||
       !state->Prepare(error)) {
     return nullptr;
@@ -129,15 +129,17 @@ std::unique_ptr<CrawlState> CrawlState::Open(const std::string& path, const std:
   return state;
 }
 
-bool CrawlState::KeepIdentity(const std::string& identity, std::string* error) {
+bool CrawlState::KeepIdentity(const std::string& identity, std::string* error, bool* foreign) {
   sqlite3_stmt* read = nullptr;
   sqlite3_prepare_v2(db, "SELECT line FROM identity", -1, &read, nullptr);
   bool known = Step(read);
   std::string kept = known ? ColumnText(read, 0) : std::string();
   sqlite3_finalize(read);
   if (known) {
-    if (kept != identity) *error = "it holds the state of another command line";
-    return kept == identity;
+    if (kept == identity) return true;
+    *error = "it holds the state of another command line";
+    if (foreign != nullptr) *foreign = true;
+    return false;
   }
   sqlite3_stmt* write = nullptr;
   sqlite3_prepare_v2(db, "INSERT INTO identity(line) VALUES(?1)", -1, &write, nullptr);

@@ -60,9 +60,9 @@ class CrawlState {
 
   // The state in path for the command identity (made when the file is new);
   // null with *error set when it cannot be opened or was made for another
-  // command line.
+  // command line (then *foreign, when given, is set).
   static std::unique_ptr<CrawlState> Open(const std::string& path, const std::string& identity,
-                                          std::string* error);
+                                          std::string* error, bool* foreign = nullptr);
   ~CrawlState();
   CrawlState(const CrawlState&) = delete;
   CrawlState& operator=(const CrawlState&) = delete;
@@ -111,7 +111,7 @@ class CrawlState {
   bool Prepare(std::string* error);
   // False, with *error, when the file was made for another identity; a new
   // file is made for this one.
-  bool KeepIdentity(const std::string& identity, std::string* error);
+  bool KeepIdentity(const std::string& identity, std::string* error, bool* foreign);
   bool Exec(const char* sql, std::string* error);
   sqlite3_stmt* Statement(int which);
   void LoadScalars();

@@ -67,13 +67,13 @@ std::unique_ptr<CrawlState> OpenState(const Options& options, int* status) {
     return nullptr;
   }
   std::string error;
+  bool foreign = false;
   std::unique_ptr<CrawlState> state =
-      CrawlState::Open(options.state, options.stateIdentity, &error);
+      CrawlState::Open(options.state, options.stateIdentity, &error, &foreign);
   if (state == nullptr) {
     std::fprintf(stderr, "ferret: cannot use %s as the crawl's state: %s\n", options.state.c_str(),
                  error.c_str());
-    *status = kExitOutputFailed;
-    if (error.find("another command line") != std::string::npos) *status = kExitUsage;
+    *status = foreign ? kExitUsage : kExitOutputFailed;
     return nullptr;
   }
   // A list's crawl that is over is a round before: the new list's starts
