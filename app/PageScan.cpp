@@ -160,8 +160,8 @@ void Crawler::ReportPageLimit() {
 
 void Crawler::ReportPatternFailures(const Url& url,
                                     std::vector<PageReader::Page::PatternFailure> failures) {
-  // The scope's patterns are searched for every link, here and by the
-  // workers: a failure among them is told with the page it was met on.
+  // The scope's patterns are searched for every URL asked about, here and
+  // by the workers: a failure among them is told with the page read next.
   if (context.scope != nullptr) {
     for (auto& [pattern, reason] : context.scope->NewPatternFailures()) {
       failures.push_back({pattern, reason});

@@ -490,8 +490,8 @@ TEST(ScanPage, AFailedSearchIsReportedOncePerPattern) {
   EXPECT_EQ(t.Counts().prints, 1);
 
   // A -reject pattern fails on the links it is searched on: told once, with
-  // the URL it failed on, and the link is taken as not rejected (the last
-  // link is visited first).
+  // the page read next (here the URL it failed on: the last link is visited
+  // first), and the link is taken as not rejected.
   const std::string trap = std::string(300, 'a') + "-ac";
   FakeSite links;
   links
