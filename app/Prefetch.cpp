@@ -94,10 +94,11 @@ std::string Prefetcher::KeyOf(const Url& url, Purpose purpose) {
   return key;
 }
 
-std::string Prefetcher::OnceKeyOf(const Url& url, bool save) {
-  std::string key = save ? "s " : "p ";
-  url.AppendKeyTo(&key);
-  return key;
+uint64_t Prefetcher::OnceKeyOf(const Url& url, bool save) {
+  Fnv1a64 hash;
+  hash.Add(save ? "s " : "p ");
+  url.HashKeyInto(&hash);
+  return hash.Value();
 }
 
 bool Prefetcher::ListsLater(const Entry& entry) const {
@@ -105,7 +106,7 @@ bool Prefetcher::ListsLater(const Entry& entry) const {
   return plan.LinksRequest(entry.request.depth);
 }
 
-bool Prefetcher::NotePredicted(const std::string& onceKey, int depth, bool* deeper) {
+bool Prefetcher::NotePredicted(uint64_t onceKey, int depth, bool* deeper) {
   // try_emplace makes no entry for a key listed before (most links are).
   auto listed = predicted.try_emplace(onceKey, depth);
   *deeper = !listed.second && depth > listed.first->second;
@@ -254,8 +255,8 @@ void Prefetcher::Release(Entry& entry) {
   entry.read.reset();
 }
 
-void Prefetcher::TakeSpelling(const std::string& onceKey, bool giveUp,
-                              const std::shared_ptr<Entry>& entry, int depth) {
+void Prefetcher::TakeSpelling(uint64_t onceKey, bool giveUp, const std::shared_ptr<Entry>& entry,
+                              int depth) {
   auto spelled = bySpelling.find(onceKey);
   if (giveUp && spelled != bySpelling.end()) {
     std::shared_ptr<Entry> other = spelled->second.lock();
@@ -344,7 +345,8 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
   return taken;
 }
 
-std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
+std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch(size_t* ready) {
+  if (ready != nullptr) *ready = 0;
   if (crawlListsNext) return nullptr;
   // Half the memory is left for the recordings in flight to grow into.
   if (memory->Held() >= kWindowBytes / 2) return nullptr;
@@ -364,6 +366,7 @@ std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
       return nullptr;
     }
     if (entry.state == Entry::State::kWaiting && !entry.expandsAgain) return at->entry;
+    if (ready != nullptr && entry.state == Entry::State::kDone) ++*ready;
     // With -once, nothing behind a page whose links are not listed yet is
     // fetched ahead: they may name a resource by a spelling the crawl meets
     // before the one listed, and it asks for that one. With -maxpages, how
@@ -533,7 +536,9 @@ SharedBudget* Prefetcher::LinksOf(const PageReadAhead& read) {
 }
 
 void Prefetcher::WakeIfWork(Call* call) {
-  if (call->worker != Call::kNobody || idleWorkers.empty() || NextToFetch() == nullptr) return;
+  if (call->worker != Call::kNobody || idleWorkers.empty()) return;
+  size_t ready = 0;
+  if (NextToFetch(&ready) == nullptr || ready >= kLead) return;
   size_t index = idleWorkers.back();
   idleWorkers.pop_back();
   called[index] = true;

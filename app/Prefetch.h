@@ -58,6 +58,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -116,8 +117,9 @@ class Prefetcher {
   static constexpr size_t kWindowBytes = 4u << 20;
   static constexpr size_t kMaxRecording = 1u << 20;
   static constexpr size_t kMaxAheadLinks = 2 * kMaxLinksPerPage;
-  static constexpr size_t kMaxUnrecordedLinks = 8 * kMaxLinksPerPage;
+  static constexpr size_t kMaxUnrecordedLinks = 16 * kMaxLinksPerPage;
   static constexpr size_t kAwaitedRun = 2;
+  static constexpr size_t kLead = 8;
 
   using Page = PlannedPage;
   using Fetched = FetchedAhead;
@@ -217,8 +219,10 @@ class Prefetcher {
                                                  const Recordings& recordings, PageReader& reader,
                                                  bool* whole);
   // The next entry for a worker, or null; it stays next until a worker
-  // begins it. Holds mutex.
-  std::shared_ptr<Entry> NextToFetch();
+  // begins it. *ready, when asked for, counts the answers done before it
+  // (or before where the search stopped) that the crawl has yet to take.
+  // Holds mutex.
+  std::shared_ptr<Entry> NextToFetch(size_t* ready = nullptr);
   // An idle worker called to a request, woken when the call goes: made
   // before the lock is taken, so that it wakes the worker once the lock is
   // free for it (a worker woken under the lock would only wait for it).
@@ -245,7 +249,7 @@ class Prefetcher {
   // With -once: records that the crawl asks for the resource of onceKey at
   // depth. False when it was asked for before; *deeper then says whether
   // depth is more than any before (the page is expanded again).
-  bool NotePredicted(const std::string& onceKey, int depth, bool* deeper);
+  bool NotePredicted(uint64_t onceKey, int depth, bool* deeper);
   // Lists request before position, as far as -once did not predict it before
   // (of a save and scan, what is left of it).
   void List(Queue::iterator position, PlannedRequest request, size_t pendingAt);
@@ -255,8 +259,7 @@ class Prefetcher {
   // With -once, for Take: the crawl asks for the resource of onceKey at
   // depth (noted), and, with giveUp, a prediction of it listed by another
   // spelling (not entry) is given up. Holds mutex.
-  void TakeSpelling(const std::string& onceKey, bool giveUp, const std::shared_ptr<Entry>& entry,
-                    int depth);
+  void TakeSpelling(uint64_t onceKey, bool giveUp, const std::shared_ptr<Entry>& entry, int depth);
   // Whether the crawl, waiting for the request awaited, is to go on: that
   // request is done, and none of the next kAwaitedRun of the queue is being
   // fetched (a crawl that has to wait waits for those too, so that requests
@@ -276,10 +279,13 @@ class Prefetcher {
   // Drops entry's frame from the queue, if it is there. Holds mutex.
   void DropFrame(Entry& entry);
   // A request's key: whether it scans (a save and scan is a scan) and the
-  // URL as written (a replay asks for the same bytes); with -once, what tells
-  // URLs met before: a save's or a scan's, and Url::Key.
+  // URL as written (a replay asks for the same bytes).
   static std::string KeyOf(const Url& url, Purpose purpose);
-  static std::string OnceKeyOf(const Url& url, bool save);
+  // With -once, what tells URLs met before: a hash of whether it is a save's
+  // or a scan's, and of Url::Key. Two keys that share a hash (about one
+  // chance in 10^9 among 10^5 URLs) only cost a fetch ahead: the crawl makes
+  // a request not predicted, and drops one it does not make, itself.
+  static uint64_t OnceKeyOf(const Url& url, bool save);
 
   const Connector connect;
   const FetchPolicy allowed;
@@ -311,9 +317,9 @@ class Prefetcher {
   Queue queue;                                   // the crawl's order
   std::unordered_map<std::string, std::list<std::shared_ptr<Entry>>> byKey;
   // With -once: each OnceKeyOf listed before, with the most depth listed.
-  std::unordered_map<std::string, int> predicted;
+  std::unordered_map<uint64_t, int> predicted;
   // With -once: the entry listed for each OnceKeyOf.
-  std::unordered_map<std::string, std::weak_ptr<Entry>> bySpelling;
+  std::unordered_map<uint64_t, std::weak_ptr<Entry>> bySpelling;
   // Links of readings in progress and kept, not yet taken: of those whose
   // body is recorded, and of those whose body was left out (each holding a
   // page's most links while it reads, what it kept once read).

@@ -9,11 +9,7 @@
 #ifndef FERRET_APP_SHARD_H_
 #define FERRET_APP_SHARD_H_
 
-#include <cstdint>
 #include <string_view>
-
-// FNV-1a, 64 bits, of text's bytes.
-uint64_t Fnv1a64(std::string_view text);
 
 // The shard (0 to shards - 1) host belongs to; shards is at least 1.
 int ShardOfHost(std::string_view host, int shards);

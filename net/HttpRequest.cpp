@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -17,26 +16,41 @@ namespace {
 // codings undone here and the run's own fields, each line ended by CR LF.
 // To a proxy the target is in absolute form, with Proxy-Authorization when
 // the proxy has credentials.
-void SendRequest(std::ostream& stream, const Url& url, const SocketStreamBuf& connection) {
+std::string RequestText(const Url& url, const SocketStreamBuf& connection) {
   const SocketStreamBuf::ProxyRequest& proxy = connection.proxyRequest;
   const SocketStreamBuf::RequestIdentity* identity = connection.identity.get();
-  stream << "GET ";
-  if (proxy.absoluteForm) stream << "http://" << static_cast<const char*>(url.Authority());
-  stream << static_cast<const char*>(url.RequestTarget()) << " HTTP/1.1\r\n"
-         << "Host: " << static_cast<const char*>(url.Authority()) << "\r\nUser-Agent: ";
-  if (identity != nullptr && !identity->userAgent.empty()) {
-    stream << identity->userAgent;
-  } else {
-    stream << "ferret/" FERRET_VERSION;
+  const CStr authority = url.Authority();
+  const CStr target = url.RequestTarget();
+  std::string text;
+  text.reserve(160 + 2 * authority.Length() + target.Length());
+  text += "GET ";
+  if (proxy.absoluteForm) {
+    text += "http://";
+    text.append(authority, authority.Length());
   }
-  stream << "\r\nAccept-Encoding: gzip, deflate, br\r\n";
+  text.append(target, target.Length());
+  text += " HTTP/1.1\r\nHost: ";
+  text.append(authority, authority.Length());
+  text += "\r\nUser-Agent: ";
+  if (identity != nullptr && !identity->userAgent.empty()) {
+    text += identity->userAgent;
+  } else {
+    text += "ferret/" FERRET_VERSION;
+  }
+  text += "\r\nAccept-Encoding: gzip, deflate, br\r\n";
   if (!proxy.authorization.empty()) {
-    stream << "Proxy-Authorization: " << proxy.authorization << "\r\n";
+    text += "Proxy-Authorization: ";
+    text += proxy.authorization;
+    text += "\r\n";
   }
   if (identity != nullptr) {
-    for (const std::string& field : identity->fields) stream << field << "\r\n";
+    for (const std::string& field : identity->fields) {
+      text += field;
+      text += "\r\n";
+    }
   }
-  stream << "\r\n" << std::flush;
+  text += "\r\n";
+  return text;
 }
 
 // A resource that is itself gzip data, whose gzip coding is its own.
@@ -274,21 +288,19 @@ bool Ask(const Url& url, const Connector& connect, ConnectionPool* pool, bool ta
     }
     if (record != nullptr) record->connected = true;
     {
-      std::ostream request(exchange->connection.get());
+      std::string sent = RequestText(url, *exchange->connection);
       if (record != nullptr) {
         // What goes out is kept as it went (an archive holds it).
-        std::ostringstream sent;
-        SendRequest(sent, url, *exchange->connection);
-        record->request = sent.str();
+        record->request = sent;
         record->targetUri = std::string(url.Secure() ? "https://" : "http://") +
                             static_cast<const char*>(url.Authority()) +
                             static_cast<const char*>(url.RequestTarget());
         record->peerAddress = exchange->connection->peerAddress;
         record->began = std::chrono::system_clock::now();
-        request << record->request << std::flush;
-      } else {
-        SendRequest(request, url, *exchange->connection);
       }
+      // A failed send shows as a failed head read.
+      exchange->connection->sputn(sent.data(), static_cast<std::streamsize>(sent.size()));
+      exchange->connection->pubsync();
     }
     bool answered = false;
     if (ReadFinalHead(*exchange->connection, &exchange->head, text, record, failure, &answered)) {

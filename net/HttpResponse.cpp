@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "net/GetArea.h"
 #include "net/Url.h"
 #include "text/AsciiCase.h"
 
@@ -26,6 +27,18 @@ bool SameName(const std::string& name, const char* wanted) {
   return i == name.size() && wanted[i] == '\0';
 }
 
+// Appends text to line without its CRs.
+void AppendWithoutCr(std::string& line, const char* text, size_t length) {
+  while (length > 0) {
+    const void* cr = std::memchr(text, '\r', length);
+    size_t plain = cr ? static_cast<size_t>(static_cast<const char*>(cr) - text) : length;
+    line.append(text, plain);
+    if (!cr) return;
+    text += plain + 1;
+    length -= plain + 1;
+  }
+}
+
 // Reads one line without its CRs and LF into line, spending at most *budget
 // bytes. False at the end of the stream with nothing read, or when the
 // budget ran out.
@@ -34,13 +47,29 @@ bool ReadLine(std::streambuf& source, std::string& line, size_t* budget, std::st
   bool any = false;
   for (;;) {
     if (*budget == 0) return false;
-    int c = source.sbumpc();
-    if (c == std::char_traits<char>::eof()) return any;
-    --*budget;
+    if (GetArea::Next(&source) == GetArea::End(&source) &&
+        source.sgetc() == std::char_traits<char>::eof()) {
+      return any;
+    }
     any = true;
-    if (raw != nullptr) *raw += static_cast<char>(c);
-    if (c == '\n') return true;
-    if (c != '\r') line += static_cast<char>(c);
+    const char* next = GetArea::Next(&source);
+    if (next == GetArea::End(&source)) {  // a buffer without a get area: one at a time
+      char c = static_cast<char>(source.sbumpc());
+      --*budget;
+      if (raw != nullptr) *raw += c;
+      if (c == '\n') return true;
+      if (c != '\r') line += c;
+      continue;
+    }
+    size_t held = static_cast<size_t>(GetArea::End(&source) - next);
+    size_t span = held < *budget ? held : *budget;
+    const void* lf = std::memchr(next, '\n', span);
+    size_t taken = lf ? static_cast<size_t>(static_cast<const char*>(lf) - next) + 1 : span;
+    if (raw != nullptr) raw->append(next, taken);
+    AppendWithoutCr(line, next, lf ? taken - 1 : taken);
+    GetArea::Advance(&source, static_cast<int>(taken));
+    *budget -= taken;
+    if (lf) return true;
   }
 }
 

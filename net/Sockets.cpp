@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 
@@ -185,12 +186,21 @@ int SocketResolve(const char* host, int port, std::vector<SocketAddress>* addres
   return 0;
 }
 
+// A send or receive is first tried without waiting: most find room or
+// bytes at once, and then cost no wait (nor the masking around it). Only
+// one that would block waits, as awaitReady says, and is made again.
 long SocketSend(int fd, const char* data, size_t length) {
+  if (!MayWait()) return -1;
+  long sent = RetryOnEintr([&] { return send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT); });
+  if (sent != -1 || (errno != EAGAIN && errno != EWOULDBLOCK)) return sent;
   if (awaitReady(fd, POLLOUT) == -1) return -1;
   return RetryOnEintr([&] { return send(fd, data, length, MSG_NOSIGNAL); });
 }
 
 long SocketRecv(int fd, char* data, size_t length) {
+  if (!MayWait()) return -1;
+  long received = RetryOnEintr([&] { return recv(fd, data, length, MSG_DONTWAIT); });
+  if (received != -1 || (errno != EAGAIN && errno != EWOULDBLOCK)) return received;
   if (awaitReady(fd, POLLIN) == -1) return -1;
   return RetryOnEintr([&] { return recv(fd, data, length, 0); });
 }

@@ -251,10 +251,14 @@ CStr Url::RequestTarget() const {
 }
 
 CStr Url::Authority() const {
-  if (port == DefaultPort()) return BracketedHost();
-  CStr authority;
-  authority.Format("%s:%d", static_cast<const char*>(BracketedHost()), port);
-  return authority;
+  std::string authority;
+  authority.reserve(BracketedHostLength() + sizeof ":65535");
+  appendBracketedHost(&authority, false);
+  if (port != DefaultPort()) {
+    authority += ':';
+    authority += std::to_string(port);
+  }
+  return Copy(authority);
 }
 
 std::string Url::Key() const {
@@ -280,6 +284,34 @@ void Url::AppendKeyTo(std::string* key) const {
   if (hasQuery) {
     *key += '?';
     *key += query;
+  }
+}
+
+void Url::HashKeyInto(Fnv1a64* hash) const {
+  std::string_view path = PathView();
+  hash->Add(secure ? "https://" : "http://");
+  std::string_view host = HostView();
+  bool bracketed = host.find(':') != std::string_view::npos;
+  if (bracketed) hash->Add('[');
+  for (char c : host) hash->Add(AsciiLower(c));
+  if (bracketed) hash->Add(']');
+  hash->Add(':');
+  char digits[8];  // the port, from its last digit
+  char* first = digits + sizeof digits;
+  for (unsigned rest = static_cast<unsigned>(port);;) {
+    *--first = static_cast<char>('0' + rest % 10);
+    rest /= 10;
+    if (rest == 0) break;
+  }
+  hash->Add(std::string_view(first, static_cast<size_t>(digits + sizeof digits - first)));
+  if (HasSegmentsToResolve(path)) {
+    hash->Add(ResolvedSegments(std::string(path)));
+  } else {
+    hash->Add(path);
+  }
+  if (hasQuery) {
+    hash->Add('?');
+    hash->Add(QueryView());
   }
 }
 

@@ -34,6 +34,7 @@
 
 #include "net/Failure.h"
 #include "text/CStr.h"
+#include "text/Fnv1a.h"
 
 // Resolved URLs longer than this are refused: a chain of relative links could
 // otherwise grow a URL past what a string can hold.
@@ -91,6 +92,8 @@ class Url {
   std::string Key() const;
   // Appends Key() to *key.
   void AppendKeyTo(std::string* key) const;
+  // Feeds Key()'s bytes to *hash, mostly without building the key.
+  void HashKeyInto(Fnv1a64* hash) const;
   // Key() == other.Key(), mostly decided without building either key.
   bool SameKey(const Url& other) const;
 

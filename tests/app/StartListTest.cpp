@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/Shard.h"
+#include "text/Fnv1a.h"
 #include "app/StartList.h"
 #include "tests/common/Files.h"
 
@@ -63,11 +64,11 @@ TEST(StartList, NextSkipsWhatHoldsNoStartAndNumbersEveryLine) {
 
 TEST(Shard, HostsGoByTheFnv1aOfTheirDomain) {
   // The published FNV-1a 64-bit test values.
-  EXPECT_EQ(Fnv1a64(""), 0xcbf29ce484222325ull);
-  EXPECT_EQ(Fnv1a64("a"), 0xaf63dc4c8601ec8cull);
-  EXPECT_EQ(Fnv1a64("foobar"), 0x85944171f73967e8ull);
+  EXPECT_EQ(Fnv1a64Of(""), 0xcbf29ce484222325ull);
+  EXPECT_EQ(Fnv1a64Of("a"), 0xaf63dc4c8601ec8cull);
+  EXPECT_EQ(Fnv1a64Of("foobar"), 0x85944171f73967e8ull);
   for (int shards : {1, 2, 3, 4, 7, 64, 65536}) {
-    const int ofDomain = static_cast<int>(Fnv1a64("example.org") % shards);
+    const int ofDomain = static_cast<int>(Fnv1a64Of("example.org") % shards);
     // Every host of a domain, in any letter case, with a last '.'.
     for (const char* host :
          {"example.org", "www.example.org", "Docs.EXAMPLE.org", "a.b.example.org."}) {
@@ -76,7 +77,7 @@ TEST(Shard, HostsGoByTheFnv1aOfTheirDomain) {
     // An address, or a name with no registrable domain, is a domain of its own.
     for (const char* host : {"127.0.0.2", "127.0.0.9", "localhost", "a.b.co.uk"}) {
       std::string domain = std::string(host) == "a.b.co.uk" ? "b.co.uk" : host;
-      EXPECT_EQ(ShardOfHost(host, shards), static_cast<int>(Fnv1a64(domain) % shards)) << host;
+      EXPECT_EQ(ShardOfHost(host, shards), static_cast<int>(Fnv1a64Of(domain) % shards)) << host;
     }
   }
 }

@@ -203,6 +203,10 @@ TEST(Url, CanonicalKeys) {
     UrlProblem problem;
     ASSERT_TRUE(url.Parse(c.url, &problem)) << c.url;
     EXPECT_EQ(url.Key(), c.key) << c.url;
+    // The hash of the key, fed without building it, is the key's.
+    Fnv1a64 hash;
+    url.HashKeyInto(&hash);
+    EXPECT_EQ(hash.Value(), Fnv1a64Of(c.key)) << c.url;
   }
 }
 
