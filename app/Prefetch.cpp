@@ -345,8 +345,7 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
   return taken;
 }
 
-std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch(size_t* ready) {
-  if (ready != nullptr) *ready = 0;
+std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
   if (crawlListsNext) return nullptr;
   // Half the memory is left for the recordings in flight to grow into.
   if (memory->Held() >= kWindowBytes / 2) return nullptr;
@@ -366,7 +365,6 @@ std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch(size_t* ready) {
       return nullptr;
     }
     if (entry.state == Entry::State::kWaiting && !entry.expandsAgain) return at->entry;
-    if (ready != nullptr && entry.state == Entry::State::kDone) ++*ready;
     // With -once, nothing behind a page whose links are not listed yet is
     // fetched ahead: they may name a resource by a spelling the crawl meets
     // before the one listed, and it asks for that one. With -maxpages, how
@@ -536,9 +534,7 @@ SharedBudget* Prefetcher::LinksOf(const PageReadAhead& read) {
 }
 
 void Prefetcher::WakeIfWork(Call* call) {
-  if (call->worker != Call::kNobody || idleWorkers.empty()) return;
-  size_t ready = 0;
-  if (NextToFetch(&ready) == nullptr || ready >= kLead) return;
+  if (call->worker != Call::kNobody || idleWorkers.empty() || NextToFetch() == nullptr) return;
   size_t index = idleWorkers.back();
   idleWorkers.pop_back();
   called[index] = true;

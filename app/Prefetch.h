@@ -117,9 +117,11 @@ class Prefetcher {
   static constexpr size_t kWindowBytes = 4u << 20;
   static constexpr size_t kMaxRecording = 1u << 20;
   static constexpr size_t kMaxAheadLinks = 2 * kMaxLinksPerPage;
+  // Room for eight readings in progress (each holds a page's most links
+  // until it ends) and as many pages' worth of links kept: with less, a
+  // busy -j 8 records the bodies it reads, and copies them for nothing.
   static constexpr size_t kMaxUnrecordedLinks = 16 * kMaxLinksPerPage;
   static constexpr size_t kAwaitedRun = 2;
-  static constexpr size_t kLead = 8;
 
   using Page = PlannedPage;
   using Fetched = FetchedAhead;
@@ -219,10 +221,8 @@ class Prefetcher {
                                                  const Recordings& recordings, PageReader& reader,
                                                  bool* whole);
   // The next entry for a worker, or null; it stays next until a worker
-  // begins it. *ready, when asked for, counts the answers done before it
-  // (or before where the search stopped) that the crawl has yet to take.
-  // Holds mutex.
-  std::shared_ptr<Entry> NextToFetch(size_t* ready = nullptr);
+  // begins it. Holds mutex.
+  std::shared_ptr<Entry> NextToFetch();
   // An idle worker called to a request, woken when the call goes: made
   // before the lock is taken, so that it wakes the worker once the lock is
   // free for it (a worker woken under the lock would only wait for it).
