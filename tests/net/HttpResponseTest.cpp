@@ -2,6 +2,7 @@
 // the fields and their typed readings, and where reading stops.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +14,41 @@ namespace {
 
 using namespace std::string_literals;
 using End = HttpResponse::End;
+
+// Hands out text a piece at a time: buffered, piece bytes a refill;
+// otherwise with no get area at all, one byte a call.
+class PiecewiseBuf : public std::streambuf {
+ public:
+  PiecewiseBuf(std::string text, size_t piece, bool buffered)
+      : text(std::move(text)), piece(piece), buffered(buffered) {}
+  // What no read took.
+  std::string Rest() const {
+    size_t held = gptr() != nullptr ? static_cast<size_t>(egptr() - gptr()) : 0;
+    return text.substr(next - held);
+  }
+
+ protected:
+  int_type underflow() override {
+    if (next == text.size()) return traits_type::eof();
+    if (!buffered) return traits_type::to_int_type(text[next]);
+    size_t count = std::min(piece, text.size() - next);
+    char* begin = &text[next];
+    setg(begin, begin, begin + count);
+    next += count;
+    return traits_type::to_int_type(*begin);
+  }
+  int_type uflow() override {
+    if (buffered) return std::streambuf::uflow();
+    if (next == text.size()) return traits_type::eof();
+    return traits_type::to_int_type(text[next++]);
+  }
+
+ private:
+  std::string text;
+  size_t piece;
+  bool buffered;
+  size_t next = 0;  // bytes handed to the get area, or out
+};
 
 struct Row {
   const char* name;
@@ -94,6 +130,22 @@ TEST(HttpResponse, StatusLineFieldsAndWhereTheHeadEnds) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
+    // The head as it may arrive: a few bytes a receive, or from a buffer
+    // that hands out one byte a call, reads as the whole of it does.
+    for (size_t piece : {1, 2, 3, 7}) {
+      for (bool buffered : {true, false}) {
+        SCOPED_TRACE(std::to_string(piece) + (buffered ? " a receive" : " unbuffered"));
+        PiecewiseBuf source(row.head, piece, buffered);
+        HttpResponse head;
+        std::string raw;
+        EXPECT_EQ(head.Read(source, &raw), row.end);
+        EXPECT_EQ(head.Status(), row.status);
+        EXPECT_EQ(head.ContentLength(), row.length);
+        EXPECT_EQ(std::string(head.Location()), row.location);
+        EXPECT_EQ(raw, row.head.substr(0, head.BytesRead()));
+        EXPECT_EQ(source.Rest(), row.rest);
+      }
+    }
     std::stringbuf source(row.head);
     HttpResponse head;
     std::string raw;
