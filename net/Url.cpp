@@ -45,10 +45,11 @@ CStr WithoutFragment(const CStr& text) {
 // range check then refuses.
 int ReadPort(const char* digits, size_t length, int defaultPort) {
   if (length == 0) return defaultPort;
+  long value = 0;  // saturates at INT_MAX, which no port reaches
   for (size_t i = 0; i < length; ++i) {
     if (!std::isdigit(static_cast<unsigned char>(digits[i]))) return -1;
+    if (value < INT_MAX) value = value * 10 + (digits[i] - '0');
   }
-  long value = std::strtol(digits, nullptr, 10);
   return value > INT_MAX ? INT_MAX : static_cast<int>(value);
 }
 
