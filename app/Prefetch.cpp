@@ -3,7 +3,9 @@
 #include <malloc.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
+#include <system_error>
 
 #include "app/Stop.h"
 #include "net/Sockets.h"
@@ -41,6 +43,7 @@ Prefetcher::Prefetcher(int count, Connector connect, FetchPolicy allowed, HostPo
       plan(plan),
       pool(pool),
       pageLimit(pageLimit),
+      cores(std::max(1u, std::thread::hardware_concurrency())),
       listsFirst(options.once || pageLimit != nullptr),
       scanOnly(!options.download && !options.ReadsWhole()),
       memory(std::make_shared<SharedBudget>(kWindowBytes)) {
@@ -52,19 +55,40 @@ Prefetcher::Prefetcher(int count, Connector connect, FetchPolicy allowed, HostPo
   // net/RecordedExchange.h. Large blocks keep the C library's own, moving
   // threshold for being mapped apart, as without -j: a fixed one would map,
   // fault in and unmap every long line and every long list of links again.)
-  unsigned cores = std::thread::hardware_concurrency();
-  mallopt(M_ARENA_MAX, static_cast<int>(cores > 0 ? cores : 1));
+  mallopt(M_ARENA_MAX, static_cast<int>(cores));
+  threads.resize(static_cast<size_t>(count));
+  workers.reserve(threads.size());
+  fetching.assign(threads.size(), 0);
+  fetchBegan.resize(threads.size());
+  wakeUp = std::make_unique<std::condition_variable[]>(threads.size());
+  called.assign(threads.size(), 0);
+}
+
+bool Prefetcher::SlowFetch() const {
+  auto now = std::chrono::steady_clock::now();
+  for (size_t i = 0; i < workers.size(); ++i) {
+    if (fetching[i] && now - fetchBegan[i] > kSlowFetch) return true;
+  }
+  return false;
+}
+
+void Prefetcher::MayStartWorker() {
+  if (workers.size() == threads.size() || !idleWorkers.empty()) return;
+  if (workers.size() >= cores && !SlowFetch()) return;
+  if (NextToFetch() == nullptr) return;
   // Stops stay with the crawl's thread, whose waits they must cut short.
   sigset_t blocked, previous;
   sigemptyset(&blocked);
   sigaddset(&blocked, SIGINT);
   sigaddset(&blocked, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-  threads.resize(static_cast<size_t>(count));
-  fetching.assign(threads.size(), 0);
-  wakeUp = std::make_unique<std::condition_variable[]>(threads.size());
-  called.assign(threads.size(), 0);
-  for (size_t i = 0; i < threads.size(); ++i) workers.emplace_back([this, i] { Work(i); });
+  size_t index = workers.size();
+  try {
+    workers.emplace_back([this, index] { Work(index); });
+  } catch (const std::system_error&) {
+    // No thread to be had: the workers there are, and the crawl, make the
+    // requests.
+  }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
@@ -319,7 +343,11 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
   if (entry->state != Entry::State::kDone) {
     awaited = entry;
     while (!AwaitedReady() && StopReason() == 0) {
-      fetched.wait_for(lock, std::chrono::milliseconds(100));
+      // While more workers may start, the wait looks again soon: a fetch
+      // that takes long calls for more of them.
+      bool more = workers.size() < threads.size();
+      fetched.wait_for(lock, more ? kSlowFetch : std::chrono::milliseconds(100));
+      MayStartWorker();
     }
     awaited.reset();
   }
@@ -462,6 +490,7 @@ void Prefetcher::Work(size_t index) {
     }
     entry->state = Entry::State::kFetching;
     fetching[index] = true;
+    fetchBegan[index] = std::chrono::steady_clock::now();
     ++busy;
     {
       Call call(*this);
@@ -534,7 +563,9 @@ SharedBudget* Prefetcher::LinksOf(const PageReadAhead& read) {
 }
 
 void Prefetcher::WakeIfWork(Call* call) {
-  if (call->worker != Call::kNobody || idleWorkers.empty() || NextToFetch() == nullptr) return;
+  if (call->worker != Call::kNobody) return;
+  if (idleWorkers.empty()) return MayStartWorker();
+  if (NextToFetch() == nullptr) return;
   size_t index = idleWorkers.back();
   idleWorkers.pop_back();
   called[index] = true;

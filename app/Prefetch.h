@@ -45,8 +45,12 @@
 // An idle worker is woken one at a time, the last to go idle first, and
 // only when there is a request for it: each that begins one wakes the next
 // if another is open, so a change of the queue costs no more wake-ups than
-// it opens requests. The crawl is woken only by the end of a request it
-// waits for.
+// it opens requests. Worker threads start as requests find none idle: up
+// to one per core, which a server that answers at once keeps busy, and
+// more, up to the count asked for, only while a fetch is slow to come back,
+// where more requests in flight are what speeds the crawl; so a crawl of a
+// fast server, or one with few requests open, starts few. The crawl is
+// woken only by the end of a request it waits for.
 //
 // Workers are joined, never detached: destruction wakes them, interrupts a
 // wait on a silent server once the run is stopping, and joins them.
@@ -56,6 +60,7 @@
 
 #include <pthread.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -122,11 +127,12 @@ class Prefetcher {
   // busy -j 8 records the bodies it reads, and copies them for nothing.
   static constexpr size_t kMaxUnrecordedLinks = 16 * kMaxLinksPerPage;
   static constexpr size_t kAwaitedRun = 2;
+  static constexpr std::chrono::milliseconds kSlowFetch{5};
 
   using Page = PlannedPage;
   using Fetched = FetchedAhead;
 
-  // Starts workers threads fetching through connect (the crawl's; the
+  // Fetches on up to workers threads through connect (the crawl's; the
   // workers call it at the same time) under allowed (the run's confinement,
   // which hosts says of host names), reading pages as options say and
   // predicting from plan, over connections kept in pool (when given), and
@@ -237,8 +243,18 @@ class Prefetcher {
   };
   // Calls one idle worker (into *call, which holds at most one) when there
   // is a request for it to make: a change of the queue costs no wake-up that
-  // finds nothing to do. Holds mutex.
+  // finds nothing to do. With none idle, it may start one (MayStartWorker).
+  // Holds mutex.
   void WakeIfWork(Call* call);
+  // Starts one more worker when there is a request for it, none is idle and
+  // fewer than asked for run: up to one per core at once, and past that only
+  // while a fetch has taken longer than kSlowFetch (a server that makes the
+  // workers wait, not their own work, is what more of them help with).
+  // Holds mutex (the worker begins by taking it).
+  void MayStartWorker();
+  // Whether a worker has been fetching for longer than kSlowFetch. Holds
+  // mutex.
+  bool SlowFetch() const;
   // Turns the next link of the frame at position into its requests, listed
   // before it; drops the frame once it has no links left. Holds mutex.
   Queue::iterator Unfold(Queue::iterator position);
@@ -294,6 +310,7 @@ class Prefetcher {
   const CrawlPlan& plan;
   ConnectionPool* const pool;  // not owned; may be null
   const CrawlScope* const pageLimit;  // not owned; null: no -maxpages
+  const unsigned cores;               // workers that may start at once
   // Nothing behind a page the crawl took is fetched ahead until its links
   // are listed (-once, -maxpages): what comes next depends on them.
   const bool listsFirst;
@@ -332,6 +349,7 @@ class Prefetcher {
   bool stopping = false;
   size_t busy = 0;                               // workers fetching now
   std::vector<char> fetching;                    // by worker: fetching now
+  std::vector<std::chrono::steady_clock::time_point> fetchBegan;  // by worker: when it began
   std::vector<pthread_t> threads;
   std::vector<std::thread> workers;
 };
