@@ -48,6 +48,8 @@ Prefetcher::Prefetcher(int count, Connector connect, FetchPolicy allowed, HostPo
       scanOnly(!options.download && !options.ReadsWhole()),
       memory(std::make_shared<SharedBudget>(kWindowBytes)) {
   InstallWakeHandler();
+  // The crawl's own requests, slow to come back, call for workers too.
+  SocketsOnSlowWait(OnSlowWait, this, static_cast<int>(kSlowFetch.count()));
   // The workers share a heap per core rather than one each (the C
   // library's default allows eight per core), so that what a heap keeps
   // free is not multiplied by the number of workers. (Recordings, made on
@@ -64,6 +66,12 @@ Prefetcher::Prefetcher(int count, Connector connect, FetchPolicy allowed, HostPo
   called.assign(threads.size(), 0);
 }
 
+void Prefetcher::OnSlowWait(void* context) {
+  auto* prefetcher = static_cast<Prefetcher*>(context);
+  std::lock_guard<std::mutex> lock(prefetcher->mutex);
+  if (!prefetcher->stopping) prefetcher->MayStartWorker(true);
+}
+
 bool Prefetcher::SlowFetch() const {
   auto now = std::chrono::steady_clock::now();
   for (size_t i = 0; i < workers.size(); ++i) {
@@ -72,16 +80,19 @@ bool Prefetcher::SlowFetch() const {
   return false;
 }
 
-void Prefetcher::MayStartWorker() {
+void Prefetcher::MayStartWorker(bool slow) {
   if (workers.size() == threads.size() || !idleWorkers.empty()) return;
-  if (workers.size() >= cores && !SlowFetch()) return;
+  if (workers.size() >= cores && !slow && !SlowFetch()) return;
   if (NextToFetch() == nullptr) return;
-  // Stops stay with the crawl's thread, whose waits they must cut short.
-  sigset_t blocked, previous;
-  sigemptyset(&blocked);
-  sigaddset(&blocked, SIGINT);
-  sigaddset(&blocked, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  // Stops stay with the crawl's thread, whose waits they must cut short;
+  // the wake signal reaches the worker (this may run inside a socket wait,
+  // which holds it off).
+  sigset_t mask, previous;
+  pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+  sigaddset(&mask, SIGINT);
+  sigaddset(&mask, SIGTERM);
+  sigdelset(&mask, kSocketWakeSignal);
+  pthread_sigmask(SIG_SETMASK, &mask, &previous);
   size_t index = workers.size();
   try {
     workers.emplace_back([this, index] { Work(index); });
@@ -93,6 +104,7 @@ void Prefetcher::MayStartWorker() {
 }
 
 Prefetcher::~Prefetcher() {
+  SocketsOnSlowWait(nullptr, nullptr, 0);
   std::unique_lock<std::mutex> lock(mutex);
   stopping = true;
   for (size_t i = 0; i < threads.size(); ++i) wakeUp[i].notify_one();
@@ -138,10 +150,17 @@ bool Prefetcher::NotePredicted(uint64_t onceKey, int depth, bool* deeper) {
   return listed.second;
 }
 
+bool Prefetcher::Allowed(const Url& url) const {
+  // The policy may load a host's robots.txt, under the lock: its waits must
+  // not call OnSlowWait, which takes the lock.
+  SocketsSlowWaitPause pause;
+  return allowed(url);
+}
+
 void Prefetcher::List(Queue::iterator position, PlannedRequest request, size_t pendingAt) {
   // The crawl passes over a scan the confinement refuses without asking (and
   // asks for a save, to be refused).
-  if (Scans(request.purpose) && !allowed(request.url)) {
+  if (Scans(request.purpose) && !Allowed(request.url)) {
     if (!Saves(request.purpose)) return;
     request = {request.url, Purpose::kSave, -1};
   }
@@ -347,7 +366,7 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
       // that takes long calls for more of them.
       bool more = workers.size() < threads.size();
       fetched.wait_for(lock, more ? kSlowFetch : std::chrono::milliseconds(100));
-      MayStartWorker();
+      MayStartWorker(false);
     }
     awaited.reset();
   }
@@ -475,6 +494,7 @@ std::shared_ptr<const PageReadAhead> Prefetcher::ReadAhead(const Entry& entry,
 }
 
 void Prefetcher::Work(size_t index) {
+  SocketsOnSlowWait(OnSlowWait, this, static_cast<int>(kSlowFetch.count()));
   std::unique_lock<std::mutex> lock(mutex);
   threads[index] = pthread_self();
   PageReader reader(options.keyword, options.filespec, options.html, options.text, hosts,
@@ -564,7 +584,7 @@ SharedBudget* Prefetcher::LinksOf(const PageReadAhead& read) {
 
 void Prefetcher::WakeIfWork(Call* call) {
   if (call->worker != Call::kNobody) return;
-  if (idleWorkers.empty()) return MayStartWorker();
+  if (idleWorkers.empty()) return MayStartWorker(false);
   if (NextToFetch() == nullptr) return;
   size_t index = idleWorkers.back();
   idleWorkers.pop_back();

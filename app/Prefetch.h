@@ -248,10 +248,14 @@ class Prefetcher {
   void WakeIfWork(Call* call);
   // Starts one more worker when there is a request for it, none is idle and
   // fewer than asked for run: up to one per core at once, and past that only
-  // while a fetch has taken longer than kSlowFetch (a server that makes the
-  // workers wait, not their own work, is what more of them help with).
-  // Holds mutex (the worker begins by taking it).
-  void MayStartWorker();
+  // while a fetch has taken longer than kSlowFetch (slow says the caller
+  // knows one has): a server that makes the workers wait, not their own
+  // work, is what more of them help with. Holds mutex (the worker begins by
+  // taking it).
+  void MayStartWorker(bool slow);
+  // A socket wait of the crawl's or a worker's thread has lasted
+  // kSlowFetch (SocketsOnSlowWait): more workers may start. Takes mutex.
+  static void OnSlowWait(void* context);
   // Whether a worker has been fetching for longer than kSlowFetch. Holds
   // mutex.
   bool SlowFetch() const;
@@ -266,6 +270,8 @@ class Prefetcher {
   // depth. False when it was asked for before; *deeper then says whether
   // depth is more than any before (the page is expanded again).
   bool NotePredicted(uint64_t onceKey, int depth, bool* deeper);
+  // allowed(url), under the lock. Holds mutex.
+  bool Allowed(const Url& url) const;
   // Lists request before position, as far as -once did not predict it before
   // (of a save and scan, what is left of it).
   void List(Queue::iterator position, PlannedRequest request, size_t pendingAt);

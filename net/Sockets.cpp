@@ -32,6 +32,20 @@ bool MayWait() {
 
 int ioTimeoutSeconds = kSocketIoTimeoutSeconds;
 
+// The calling thread's SocketsOnSlowWait.
+thread_local SlowWaitCall slowWaitCall = nullptr;
+thread_local void* slowWaitContext = nullptr;
+thread_local int slowWaitMs = 0;
+thread_local int slowWaitPauses = 0;
+
+// One ppoll for fd, for at most timeoutMs (negative: no limit), letting in
+// the signals of mask.
+int pollFor(int fd, short events, long timeoutMs, const sigset_t* mask) {
+  pollfd entry{fd, events, 0};
+  timespec limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000000};
+  return ppoll(&entry, 1, timeoutMs >= 0 ? &limit : nullptr, mask);
+}
+
 // Waits until fd is ready for events, for at most the I/O timeout, unless a
 // stop was requested: 0 when ready, else -1 with errno EINTR (stopping) or
 // EAGAIN (timed out, as a receive past SO_RCVTIMEO says). The stop and wake
@@ -44,10 +58,22 @@ int awaitReady(int fd, short events) {
   sigaddset(&held, kSocketWakeSignal);
   pthread_sigmask(SIG_BLOCK, &held, &previous);
   int result = -1;
+  long timeoutMs = ioTimeoutSeconds > 0 ? ioTimeoutSeconds * 1000L : -1;
+  bool told = slowWaitCall == nullptr || slowWaitPauses > 0;
   while (MayWait()) {
-    pollfd entry{fd, events, 0};
-    timespec limit{ioTimeoutSeconds, 0};
-    int ready = ppoll(&entry, 1, ioTimeoutSeconds > 0 ? &limit : nullptr, &previous);
+    int ready;
+    if (!told && (timeoutMs < 0 || timeoutMs > slowWaitMs)) {
+      // A wait that lasts is told of once, and then goes on for the rest of
+      // its time.
+      told = true;
+      ready = pollFor(fd, events, slowWaitMs, &previous);
+      if (ready == 0) {
+        slowWaitCall(slowWaitContext);
+        ready = pollFor(fd, events, timeoutMs < 0 ? -1 : timeoutMs - slowWaitMs, &previous);
+      }
+    } else {
+      ready = pollFor(fd, events, timeoutMs, &previous);
+    }
     if (ready > 0) {
       result = 0;
       break;
@@ -89,6 +115,16 @@ int SocketsStopReason() { return stopReason.load(); }
 bool SocketsStopRequested() { return stopReason.load(std::memory_order_relaxed) != 0; }
 
 void SocketsAbandonWaitsOnThisThread() { waitsAbandoned = 1; }
+
+void SocketsOnSlowWait(SlowWaitCall call, void* context, int afterMs) {
+  slowWaitCall = call;
+  slowWaitContext = context;
+  slowWaitMs = afterMs;
+}
+
+SocketsSlowWaitPause::SocketsSlowWaitPause() { ++slowWaitPauses; }
+
+SocketsSlowWaitPause::~SocketsSlowWaitPause() { --slowWaitPauses; }
 
 bool SocketsWaitsAbandoned() { return waitsAbandoned != 0; }
 

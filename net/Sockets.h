@@ -54,6 +54,24 @@ void SocketsAbandonWaitsOnThisThread();
 // Whether SocketsAbandonWaitsOnThisThread was called on this thread.
 bool SocketsWaitsAbandoned();
 
+// From now on, on the calling thread, a send's or receive's wait for its
+// peer that lasts afterMs milliseconds calls call(context) once, then goes
+// on for the rest of its time (the stop and wake signals held off during
+// the call). call null: no call. For a thread that does better than wait
+// when a server is slow (fetching ahead starts more workers then).
+using SlowWaitCall = void (*)(void* context);
+void SocketsOnSlowWait(SlowWaitCall call, void* context, int afterMs);
+
+// While one lives, the calling thread's waits make no such call: for code
+// that may reach the network while it holds what the call would take.
+class SocketsSlowWaitPause {
+ public:
+  SocketsSlowWaitPause();
+  ~SocketsSlowWaitPause();
+  SocketsSlowWaitPause(const SocketsSlowWaitPause&) = delete;
+  SocketsSlowWaitPause& operator=(const SocketsSlowWaitPause&) = delete;
+};
+
 // The signal that wakes a thread out of its waits (its handler calls
 // SocketsAbandonWaitsOnThisThread). It, SIGINT and SIGTERM are held off
 // between a send's or receive's check of the stop flags and its wait, which
