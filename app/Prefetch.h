@@ -122,10 +122,7 @@ class Prefetcher {
   static constexpr size_t kWindowBytes = 4u << 20;
   static constexpr size_t kMaxRecording = 1u << 20;
   static constexpr size_t kMaxAheadLinks = 2 * kMaxLinksPerPage;
-  // Room for eight readings in progress (each holds a page's most links
-  // until it ends) and as many pages' worth of links kept: with less, a
-  // busy -j 8 records the bodies it reads, and copies them for nothing.
-  static constexpr size_t kMaxUnrecordedLinks = 16 * kMaxLinksPerPage;
+  static constexpr size_t kMaxUnrecordedLinks = 8 * kMaxLinksPerPage;
   static constexpr size_t kAwaitedRun = 2;
   static constexpr std::chrono::milliseconds kSlowFetch{5};
 
