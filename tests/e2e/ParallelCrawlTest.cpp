@@ -541,9 +541,9 @@ TEST(ParallelCrawl, FetchingAheadStopsAtTheByteWindow) {
 // A server slow to answer gets as many requests at once as -j asks for,
 // whatever the machine's cores: workers past one a core start while a
 // fetch is slow. The server holds every file's answer until the start page
-// and -j + 1 files are asked for (the crawl asks for the first itself, the
-// workers for those after it), and a while more, to see that no more are,
-// then lets them go.
+// and -j files are asked for, and a while more, to see that no more than
+// one further is (the crawl's own, when it asked for the first file before
+// a worker began it), then lets them go.
 TEST(ParallelCrawl, ASlowServerGetsAsManyRequestsAtOnceAsAskedFor) {
   const int files = 9, jobs = 6;
   ScriptedServer server;
@@ -559,14 +559,15 @@ TEST(ParallelCrawl, ASlowServerGetsAsManyRequestsAtOnceAsAskedFor) {
   TempDir dir("ferret-slow");
   size_t beforeRelease = 0;
   auto watch = [&](int) {
-    if (server.WaitForRequests(2 + jobs)) std::this_thread::sleep_for(std::chrono::seconds(1));
+    if (server.WaitForRequests(1 + jobs)) std::this_thread::sleep_for(std::chrono::seconds(1));
     beforeRelease = server.Requests().size();
     for (int i = 0; i < files; ++i) server.ReleaseResponse("/f" + std::to_string(i) + ".bin");
   };
   ProcessResult r = RunProcess({FERRET_BINARY, server.Url("/"), "-f", "bin", "-download", "-stat",
                                 "-j", std::to_string(jobs)},
                                dir.Path(), 120, watch);
-  EXPECT_EQ(beforeRelease, 2u + jobs);
+  EXPECT_GE(beforeRelease, 1u + jobs);
+  EXPECT_LE(beforeRelease, 2u + jobs);
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Lines(r.out).back(), "Saves(9) Prints(0) Hits(10) HTTP 200(100%) Errors(0)") << r.out;
   EXPECT_EQ(server.RequestPaths().size(), files + 1u);
