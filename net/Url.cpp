@@ -268,35 +268,16 @@ std::string Url::Key() const {
   return key;
 }
 
-void Url::AppendKeyTo(std::string* key) const {
-  // Built in room made once: the crawl and its workers key every link.
-  std::string_view path = PathView(), query = QueryView();
-  key->reserve(key->size() + sizeof "https://[]:65535?" + HostView().size() + path.size() +
-               query.size());
-  *key += secure ? "https://" : "http://";
-  appendBracketedHost(key, true);
-  *key += ':';
-  *key += std::to_string(port);
-  if (HasSegmentsToResolve(path)) {
-    *key += ResolvedSegments(std::string(path));
-  } else {
-    *key += path;
-  }
-  if (hasQuery) {
-    *key += '?';
-    *key += query;
-  }
-}
-
-void Url::HashKeyInto(Fnv1a64* hash) const {
+template <typename Sink>
+void Url::feedKey(Sink&& sink) const {
   std::string_view path = PathView();
-  hash->Add(secure ? "https://" : "http://");
+  sink(std::string_view(secure ? "https://" : "http://"));
   std::string_view host = HostView();
   bool bracketed = host.find(':') != std::string_view::npos;
-  if (bracketed) hash->Add('[');
-  for (char c : host) hash->Add(AsciiLower(c));
-  if (bracketed) hash->Add(']');
-  hash->Add(':');
+  if (bracketed) sink('[');
+  for (char c : host) sink(AsciiLower(c));
+  if (bracketed) sink(']');
+  sink(':');
   char digits[8];  // the port, from its last digit
   char* first = digits + sizeof digits;
   for (unsigned rest = static_cast<unsigned>(port);;) {
@@ -304,16 +285,27 @@ void Url::HashKeyInto(Fnv1a64* hash) const {
     rest /= 10;
     if (rest == 0) break;
   }
-  hash->Add(std::string_view(first, static_cast<size_t>(digits + sizeof digits - first)));
+  sink(std::string_view(first, static_cast<size_t>(digits + sizeof digits - first)));
   if (HasSegmentsToResolve(path)) {
-    hash->Add(ResolvedSegments(std::string(path)));
+    sink(std::string_view(ResolvedSegments(std::string(path))));
   } else {
-    hash->Add(path);
+    sink(path);
   }
   if (hasQuery) {
-    hash->Add('?');
-    hash->Add(QueryView());
+    sink('?');
+    sink(QueryView());
   }
+}
+
+void Url::AppendKeyTo(std::string* key) const {
+  // Built in room made once: the crawl and its workers key every link.
+  key->reserve(key->size() + sizeof "https://[]:65535?" + HostView().size() + PathView().size() +
+               QueryView().size());
+  feedKey([key](auto piece) { *key += piece; });
+}
+
+void Url::HashKeyInto(Fnv1a64* hash) const {
+  feedKey([hash](auto piece) { hash->Add(piece); });
 }
 
 namespace {

@@ -140,6 +140,10 @@ class Url {
   std::string_view DirView() const;
   // BracketedHost() appended to *out, in lower case with lower.
   void appendBracketedHost(std::string* out, bool lower) const;
+  // Hands Key()'s bytes to sink in pieces, each a char or a string_view
+  // (the one spelling of the key that AppendKeyTo and HashKeyInto share).
+  template <typename Sink>
+  void feedKey(Sink&& sink) const;
   // BracketedHost()'s length, without making it.
   size_t BracketedHostLength() const;
 
