@@ -222,23 +222,26 @@ int SocketResolve(const char* host, int port, std::vector<SocketAddress>* addres
   return 0;
 }
 
-// A send or receive is first tried without waiting: most find room or
-// bytes at once, and then cost no wait (nor the masking around it). Only
-// one that would block waits, as awaitReady says, and is made again.
-long SocketSend(int fd, const char* data, size_t length) {
+// A send or receive (call(flags), flags added to its own) is first tried
+// without waiting: most find room or bytes at once, and then cost no wait
+// (nor the masking around it). Only one that would block waits for events,
+// as awaitReady says, and is made again.
+template <typename Call>
+long WithoutWaitFirst(int fd, short events, Call call) {
   if (!MayWait()) return -1;
-  long sent = RetryOnEintr([&] { return send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT); });
-  if (sent != -1 || (errno != EAGAIN && errno != EWOULDBLOCK)) return sent;
-  if (awaitReady(fd, POLLOUT) == -1) return -1;
-  return RetryOnEintr([&] { return send(fd, data, length, MSG_NOSIGNAL); });
+  long done = RetryOnEintr([&] { return call(MSG_DONTWAIT); });
+  if (done != -1 || (errno != EAGAIN && errno != EWOULDBLOCK)) return done;
+  if (awaitReady(fd, events) == -1) return -1;
+  return RetryOnEintr([&] { return call(0); });
+}
+
+long SocketSend(int fd, const char* data, size_t length) {
+  return WithoutWaitFirst(fd, POLLOUT,
+                          [&](int flags) { return send(fd, data, length, MSG_NOSIGNAL | flags); });
 }
 
 long SocketRecv(int fd, char* data, size_t length) {
-  if (!MayWait()) return -1;
-  long received = RetryOnEintr([&] { return recv(fd, data, length, MSG_DONTWAIT); });
-  if (received != -1 || (errno != EAGAIN && errno != EWOULDBLOCK)) return received;
-  if (awaitReady(fd, POLLIN) == -1) return -1;
-  return RetryOnEintr([&] { return recv(fd, data, length, 0); });
+  return WithoutWaitFirst(fd, POLLIN, [&](int flags) { return recv(fd, data, length, flags); });
 }
 
 int SocketShutdown(int fd, int how) {
