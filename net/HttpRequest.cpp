@@ -11,16 +11,16 @@
 
 namespace {
 
-// The request line, then Host (so that a server with several sites on one
+// The request for authority and target (Url::Authority, Url::RequestTarget):
+// the request line, then Host (so that a server with several sites on one
 // address answers for this one), User-Agent (the run's, or ferret's), the
 // codings undone here and the run's own fields, each line ended by CR LF.
 // To a proxy the target is in absolute form, with Proxy-Authorization when
 // the proxy has credentials.
-std::string RequestText(const Url& url, const SocketStreamBuf& connection) {
+std::string RequestText(const CStr& authority, const CStr& target,
+                        const SocketStreamBuf& connection) {
   const SocketStreamBuf::ProxyRequest& proxy = connection.proxyRequest;
   const SocketStreamBuf::RequestIdentity* identity = connection.identity.get();
-  const CStr authority = url.Authority();
-  const CStr target = url.RequestTarget();
   std::string text;
   text.reserve(160 + 2 * authority.Length() + target.Length());
   text += "GET ";
@@ -288,13 +288,13 @@ bool Ask(const Url& url, const Connector& connect, ConnectionPool* pool, bool ta
     }
     if (record != nullptr) record->connected = true;
     {
-      std::string sent = RequestText(url, *exchange->connection);
+      const CStr authority = url.Authority(), target = url.RequestTarget();
+      std::string sent = RequestText(authority, target, *exchange->connection);
       if (record != nullptr) {
         // What goes out is kept as it went (an archive holds it).
         record->request = sent;
         record->targetUri = std::string(url.Secure() ? "https://" : "http://") +
-                            static_cast<const char*>(url.Authority()) +
-                            static_cast<const char*>(url.RequestTarget());
+                            static_cast<const char*>(authority) + static_cast<const char*>(target);
         record->peerAddress = exchange->connection->peerAddress;
         record->began = std::chrono::system_clock::now();
       }
