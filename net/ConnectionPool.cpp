@@ -19,6 +19,15 @@ void ConnectionPool::Expire(Clock::time_point now, std::vector<Kept>* expired) {
 }
 
 std::unique_ptr<SocketStreamBuf> ConnectionPool::Take(const std::string& key) {
+  // Each one is checked outside the lock (the check is a system call); one
+  // that fails is closed, and the next newest tried.
+  for (;;) {
+    std::unique_ptr<SocketStreamBuf> connection = takeNewest(key);
+    if (connection == nullptr || connection->StillUsable()) return connection;
+  }
+}
+
+std::unique_ptr<SocketStreamBuf> ConnectionPool::takeNewest(const std::string& key) {
   std::vector<Kept> closing;  // closed when this returns, outside the lock
   std::lock_guard<std::mutex> lock(mutex);
   Expire(Clock::now(), &closing);
@@ -26,8 +35,7 @@ std::unique_ptr<SocketStreamBuf> ConnectionPool::Take(const std::string& key) {
     if (kept[i].key != key) continue;
     std::unique_ptr<SocketStreamBuf> connection = std::move(kept[i].connection);
     kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(i));
-    if (connection->StillUsable()) return connection;
-    closing.push_back({key, std::move(connection), Clock::time_point()});
+    return connection;
   }
   return nullptr;
 }

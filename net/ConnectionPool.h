@@ -63,6 +63,8 @@ class ConnectionPool {
     std::unique_ptr<SocketStreamBuf> connection;
     Clock::time_point since;
   };
+  // The newest connection kept for key, unchecked, out of the pool; or null.
+  std::unique_ptr<SocketStreamBuf> takeNewest(const std::string& key);
   // Moves the connections kept past kIdleSeconds into *expired.
   void Expire(Clock::time_point now, std::vector<Kept>* expired);
 

@@ -197,7 +197,9 @@ ResponseBody::~ResponseBody() {
   // The exchange is over, kept or not; its slot goes only once the
   // connection is back in the pool, so the next exchange finds it there.
   std::shared_ptr<void> slot = std::move(connection->exchangeSlot);
-  if (body.Ended() && connection->StillUsable()) pool->Keep(poolKey, std::move(connection));
+  // What the peer did since is asked when the connection is handed out
+  // again (ConnectionPool::Take), once, not here as well.
+  if (body.Ended() && connection->Reusable()) pool->Keep(poolKey, std::move(connection));
 }
 
 void ResponseBody::KeepIn(ConnectionPool* into, std::string key, bool keepAlive) {

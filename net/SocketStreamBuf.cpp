@@ -71,9 +71,13 @@ int SocketStreamBuf::ConnectTo(const SocketAddress& address) {
   return result;
 }
 
-bool SocketStreamBuf::StillUsable() const {
+bool SocketStreamBuf::Reusable() const {
   if (!overSocket || connected == 0 || !transport || sock == -1) return false;
-  if (gptr() < egptr() || pptr() > pbase()) return false;
+  return gptr() >= egptr() && pptr() == pbase();
+}
+
+bool SocketStreamBuf::StillUsable() const {
+  if (!Reusable()) return false;
   pollfd watched{sock, POLLIN, 0};
   return poll(&watched, 1, 0) == 0;
 }

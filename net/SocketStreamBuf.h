@@ -83,10 +83,13 @@ class SocketStreamBuf : public std::streambuf {
   // The errno of the receive that cleared `connected`; 0 before one failed.
   int ReceiveError() const { return receiveError; }
 
-  // Whether the connection could serve another exchange: it runs over this
-  // object's own socket (a test double or replay never does), is
-  // connected, holds no unread input and no unsent output, and the peer has
-  // neither closed it nor sent anything unasked (checked without waiting).
+  // Whether the connection could serve another exchange, as far as this
+  // side knows: it runs over this object's own socket (a test double or
+  // replay never does), is connected, and holds no unread input and no
+  // unsent output.
+  bool Reusable() const;
+  // Reusable, and the peer has neither closed it nor sent anything unasked
+  // (asked of the socket without waiting: a system call).
   bool StillUsable() const;
   // Whether the transport runs over this object's own connected socket (not
   // a test double or a replay): only such a connection could serve another
