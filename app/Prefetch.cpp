@@ -69,20 +69,20 @@ Prefetcher::Prefetcher(int count, Connector connect, FetchPolicy allowed, HostPo
 void Prefetcher::OnSlowWait(void* context) {
   auto* prefetcher = static_cast<Prefetcher*>(context);
   std::lock_guard<std::mutex> lock(prefetcher->mutex);
-  if (!prefetcher->stopping) prefetcher->MayStartWorker(true);
+  if (!prefetcher->stopping) prefetcher->MayStartWorker();
 }
 
-bool Prefetcher::SlowFetch() const {
+bool Prefetcher::EveryFetchSlow() const {
   auto now = std::chrono::steady_clock::now();
   for (size_t i = 0; i < workers.size(); ++i) {
-    if (fetching[i] && now - fetchBegan[i] > kSlowFetch) return true;
+    if (!fetching[i] || now - fetchBegan[i] <= kSlowFetch) return false;
   }
-  return false;
+  return true;
 }
 
-void Prefetcher::MayStartWorker(bool slow) {
+void Prefetcher::MayStartWorker() {
   if (workers.size() == threads.size() || !idleWorkers.empty()) return;
-  if (workers.size() >= cores && !slow && !SlowFetch()) return;
+  if (workers.size() >= cores && !EveryFetchSlow()) return;
   if (NextToFetch() == nullptr) return;
   // Stops stay with the crawl's thread, whose waits they must cut short;
   // the wake signal reaches the worker (this may run inside a socket wait,
@@ -366,7 +366,7 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
       // that takes long calls for more of them.
       bool more = workers.size() < threads.size();
       fetched.wait_for(lock, more ? kSlowFetch : std::chrono::milliseconds(100));
-      MayStartWorker(false);
+      MayStartWorker();
     }
     awaited.reset();
   }
@@ -584,7 +584,7 @@ SharedBudget* Prefetcher::LinksOf(const PageReadAhead& read) {
 
 void Prefetcher::WakeIfWork(Call* call) {
   if (call->worker != Call::kNobody) return;
-  if (idleWorkers.empty()) return MayStartWorker(false);
+  if (idleWorkers.empty()) return MayStartWorker();
   if (NextToFetch() == nullptr) return;
   size_t index = idleWorkers.back();
   idleWorkers.pop_back();

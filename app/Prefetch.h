@@ -47,9 +47,12 @@
 // if another is open, so a change of the queue costs no more wake-ups than
 // it opens requests. Worker threads start as requests find none idle: up
 // to one per core, which a server that answers at once keeps busy, and
-// more, up to the count asked for, only while a fetch is slow to come back,
-// where more requests in flight are what speeds the crawl; so a crawl of a
-// fast server, or one with few requests open, starts few. The crawl is
+// more, up to the count asked for, only while every worker's fetch is slow
+// to come back: then the workers wait for their servers, not for a core,
+// and more requests in flight are what speeds the crawl. One slow fetch
+// among busy workers (a server, or the machine, that stalls one request)
+// starts none. So a crawl of a fast server, or one with few requests open,
+// starts few. The crawl is
 // woken only by the end of a request it waits for.
 //
 // Workers are joined, never detached: destruction wakes them, interrupts a
@@ -245,17 +248,16 @@ class Prefetcher {
   void WakeIfWork(Call* call);
   // Starts one more worker when there is a request for it, none is idle and
   // fewer than asked for run: up to one per core at once, and past that only
-  // while a fetch has taken longer than kSlowFetch (slow says the caller
-  // knows one has): a server that makes the workers wait, not their own
-  // work, is what more of them help with. Holds mutex (the worker begins by
-  // taking it).
-  void MayStartWorker(bool slow);
+  // while every worker's fetch has taken longer than kSlowFetch: servers
+  // that make all the workers wait, not their own work, are what more of
+  // them help with. Holds mutex (the worker begins by taking it).
+  void MayStartWorker();
   // A socket wait of the crawl's or a worker's thread has lasted
   // kSlowFetch (SocketsOnSlowWait): more workers may start. Takes mutex.
   static void OnSlowWait(void* context);
-  // Whether a worker has been fetching for longer than kSlowFetch. Holds
-  // mutex.
-  bool SlowFetch() const;
+  // Whether every worker is fetching, and has been for longer than
+  // kSlowFetch. Holds mutex.
+  bool EveryFetchSlow() const;
   // Turns the next link of the frame at position into its requests, listed
   // before it; drops the frame once it has no links left. Holds mutex.
   Queue::iterator Unfold(Queue::iterator position);
