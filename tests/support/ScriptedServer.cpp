@@ -431,6 +431,11 @@ int ScriptedServer::nextDelayMs() {
   return std::uniform_int_distribution<int>(0, delayMaxMs)(delays);
 }
 
+void ScriptedServer::DelayResponse(const std::string& path, int ms) {
+  std::lock_guard<std::mutex> hold(mutex);
+  pathDelaysMs[path] = ms;
+}
+
 bool ScriptedServer::WaitForRequests(size_t count) {
   std::unique_lock<std::mutex> lock(mutex);
   return waitFor(lock, [&] { return requests.size() >= count; });
@@ -473,6 +478,7 @@ void ScriptedServer::serveHttp(ServerStream* stream, size_t number) {
     // A kept connection the client closes was not a request.
     if (served > 0 && request.empty()) break;
     std::string response;
+    int pathDelay = 0;
     {
       std::unique_lock<std::mutex> lock(mutex);
       requests.push_back(request);
@@ -488,8 +494,10 @@ void ScriptedServer::serveHttp(ServerStream* stream, size_t number) {
       }
       changed.notify_all();
       waitFor(lock, [&] { return heldPaths.count(path) == 0; });
+      auto slow = pathDelaysMs.find(path);
+      pathDelay = slow != pathDelaysMs.end() ? slow->second : 0;
     }
-    int delay = nextDelayMs();
+    int delay = nextDelayMs() + pathDelay;
     if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     bool written = stream->WriteAll(response, timeoutMs, &error);
     {

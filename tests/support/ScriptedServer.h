@@ -215,6 +215,8 @@ class ScriptedServer {
   // drawn from a generator seeded with seed) after its request is logged;
   // maxMs 0, the default, answers at once.
   void SetResponseDelay(int maxMs, uint32_t seed = 1);
+  // Every response to path first waits ms more (0: no longer).
+  void DelayResponse(const std::string& path, int ms);
   // Waits until count requests have been logged; false on timeout.
   bool WaitForRequests(size_t count);
   // A request for path is logged at once, but its response waits until
@@ -273,6 +275,7 @@ class ScriptedServer {
   size_t mostOpen = 0;
   size_t requestsPerConnection = 1;
   std::set<std::string> heldPaths;
+  std::map<std::string, int> pathDelaysMs;
   int delayMaxMs;                         // 0: respond at once
   std::mt19937 delays;                    // draws of the response delays
   std::map<size_t, std::thread> workers;  // by connection number, until reaped
