@@ -46,7 +46,8 @@ Prefetcher::Prefetcher(int count, Connector connect, FetchPolicy allowed, HostPo
       cores(std::max(1u, std::thread::hardware_concurrency())),
       listsFirst(options.once || pageLimit != nullptr),
       scanOnly(!options.download && !options.ReadsWhole()),
-      memory(std::make_shared<SharedBudget>(kWindowBytes)) {
+      memory(std::make_shared<SharedBudget>(kWindowBytes)),
+      began(std::chrono::steady_clock::now()) {
   InstallWakeHandler();
   // The crawl's own requests, slow to come back, call for workers too.
   SocketsOnSlowWait(OnSlowWait, this, static_cast<int>(kSlowFetch.count()));
@@ -69,7 +70,7 @@ Prefetcher::Prefetcher(int count, Connector connect, FetchPolicy allowed, HostPo
 void Prefetcher::OnSlowWait(void* context) {
   auto* prefetcher = static_cast<Prefetcher*>(context);
   std::lock_guard<std::mutex> lock(prefetcher->mutex);
-  if (!prefetcher->stopping) prefetcher->MayStartWorker();
+  if (!prefetcher->stopping) prefetcher->MayStartWorker(true);
 }
 
 bool Prefetcher::EveryFetchSlow() const {
@@ -80,8 +81,9 @@ bool Prefetcher::EveryFetchSlow() const {
   return true;
 }
 
-void Prefetcher::MayStartWorker() {
+void Prefetcher::MayStartWorker(bool slowWait) {
   if (workers.size() == threads.size() || !idleWorkers.empty()) return;
+  if (workers.empty() && !slowWait && std::chrono::steady_clock::now() - began < kWarmUp) return;
   if (workers.size() >= cores && !EveryFetchSlow()) return;
   if (NextToFetch() == nullptr) return;
   // Stops stay with the crawl's thread, whose waits they must cut short;
@@ -366,7 +368,7 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
       // that takes long calls for more of them.
       bool more = workers.size() < threads.size();
       fetched.wait_for(lock, more ? kSlowFetch : std::chrono::milliseconds(100));
-      MayStartWorker();
+      MayStartWorker(false);
     }
     awaited.reset();
   }
@@ -584,7 +586,7 @@ SharedBudget* Prefetcher::LinksOf(const PageReadAhead& read) {
 
 void Prefetcher::WakeIfWork(Call* call) {
   if (call->worker != Call::kNobody) return;
-  if (idleWorkers.empty()) return MayStartWorker();
+  if (idleWorkers.empty()) return MayStartWorker(false);
   if (NextToFetch() == nullptr) return;
   size_t index = idleWorkers.back();
   idleWorkers.pop_back();

@@ -45,15 +45,19 @@
 // An idle worker is woken one at a time, the last to go idle first, and
 // only when there is a request for it: each that begins one wakes the next
 // if another is open, so a change of the queue costs no more wake-ups than
-// it opens requests. Worker threads start as requests find none idle: up
-// to one per core, which a server that answers at once keeps busy, and
-// more, up to the count asked for, only while every worker's fetch is slow
-// to come back: then the workers wait for their servers, not for a core,
-// and more requests in flight are what speeds the crawl. One slow fetch
-// among busy workers (a server, or the machine, that stalls one request)
-// starts none. So a crawl of a fast server, or one with few requests open,
-// starts few. The crawl is
-// woken only by the end of a request it waits for.
+// it opens requests. Worker threads start as requests find none idle. The
+// first waits until the crawl has run for kWarmUp, unless a request has
+// been slow to come back: a worker costs about a millisecond of CPU to
+// start (its thread, its connection, its reader's first allocations), and
+// a crawl of a fast server that is over by then gains nothing from it.
+// Then up to one per core start, which a server that answers at once keeps
+// busy, and more, up to the count asked for, only while every worker's
+// fetch is slow to come back: then the workers wait for their servers, not
+// for a core, and more requests in flight are what speeds the crawl. One
+// slow fetch among busy workers (a server, or the machine, that stalls one
+// request) starts none. So a crawl of a fast server, or one with few
+// requests open, starts few. The crawl is woken only by the end of a
+// request it waits for.
 //
 // Workers are joined, never detached: destruction wakes them, interrupts a
 // wait on a silent server once the run is stopping, and joins them.
@@ -128,6 +132,7 @@ class Prefetcher {
   static constexpr size_t kMaxUnrecordedLinks = 8 * kMaxLinksPerPage;
   static constexpr size_t kAwaitedRun = 2;
   static constexpr std::chrono::milliseconds kSlowFetch{5};
+  static constexpr std::chrono::milliseconds kWarmUp{10};
 
   using Page = PlannedPage;
   using Fetched = FetchedAhead;
@@ -247,11 +252,13 @@ class Prefetcher {
   // Holds mutex.
   void WakeIfWork(Call* call);
   // Starts one more worker when there is a request for it, none is idle and
-  // fewer than asked for run: up to one per core at once, and past that only
-  // while every worker's fetch has taken longer than kSlowFetch: servers
-  // that make all the workers wait, not their own work, are what more of
-  // them help with. Holds mutex (the worker begins by taking it).
-  void MayStartWorker();
+  // fewer than asked for run: the first once kWarmUp has passed since the
+  // fetcher began, or at once when slowWait (a socket wait has lasted
+  // kSlowFetch); up to one per core at once, and past that only while every
+  // worker's fetch has taken longer than kSlowFetch: servers that make all
+  // the workers wait, not their own work, are what more of them help with.
+  // Holds mutex (the worker begins by taking it).
+  void MayStartWorker(bool slowWait);
   // A socket wait of the crawl's or a worker's thread has lasted
   // kSlowFetch (SocketsOnSlowWait): more workers may start. Takes mutex.
   static void OnSlowWait(void* context);
@@ -325,6 +332,7 @@ class Prefetcher {
   // What the recordings in memory draw on, those in flight and those the
   // crawl replays included.
   const std::shared_ptr<SharedBudget> memory;
+  const std::chrono::steady_clock::time_point began;  // for kWarmUp
   std::mutex mutex;
   // By worker: where it waits for a request to make, and whether it was
   // called to one.
