@@ -85,7 +85,11 @@ void Prefetcher::MayStartWorker(bool slowWait) {
   if (workers.size() == threads.size() || !idleWorkers.empty()) return;
   if (workers.empty() && !slowWait && std::chrono::steady_clock::now() - began < kWarmUp) return;
   if (workers.size() >= cores && !EveryFetchSlow()) return;
-  if (NextToFetch() == nullptr) return;
+  // A first worker begins the request the crawl comes to next, so it is
+  // worth its start only when a second can be fetched beside it: where each
+  // page's links must be listed before the next is fetched (-once, a chain
+  // of pages), it would only make the crawl's own requests for it.
+  if (NextToFetch(workers.empty() ? 1 : 0) == nullptr) return;
   // Stops stay with the crawl's thread, whose waits they must cut short;
   // the wake signal reaches the worker (this may run inside a socket wait,
   // which holds it off).
@@ -394,7 +398,7 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
   return taken;
 }
 
-std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
+std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch(size_t passing) {
   if (crawlListsNext) return nullptr;
   // Half the memory is left for the recordings in flight to grow into.
   if (memory->Held() >= kWindowBytes / 2) return nullptr;
@@ -413,7 +417,9 @@ std::shared_ptr<Prefetcher::Entry> Prefetcher::NextToFetch() {
         --pagesLeft < 0) {
       return nullptr;
     }
-    if (entry.state == Entry::State::kWaiting && !entry.expandsAgain) return at->entry;
+    if (entry.state == Entry::State::kWaiting && !entry.expandsAgain && passing-- == 0) {
+      return at->entry;
+    }
     // With -once, nothing behind a page whose links are not listed yet is
     // fetched ahead: they may name a resource by a spelling the crawl meets
     // before the one listed, and it asks for that one. With -maxpages, how

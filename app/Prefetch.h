@@ -232,8 +232,9 @@ class Prefetcher {
                                                  const Recordings& recordings, PageReader& reader,
                                                  bool* whole);
   // The next entry for a worker, or null; it stays next until a worker
-  // begins it. Holds mutex.
-  std::shared_ptr<Entry> NextToFetch();
+  // begins it. With passing, the one that many further on (whether there
+  // is more than one to fetch). Holds mutex.
+  std::shared_ptr<Entry> NextToFetch(size_t passing = 0);
   // An idle worker called to a request, woken when the call goes: made
   // before the lock is taken, so that it wakes the worker once the lock is
   // free for it (a worker woken under the lock would only wait for it).
