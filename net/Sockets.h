@@ -63,8 +63,7 @@ using SlowWaitCall = void (*)(void* context);
 void SocketsOnSlowWait(SlowWaitCall call, void* context, int afterMs);
 
 // While one lives, the calling thread's waits make no such call: for code
-// that may reach the network while it holds what the call would take, and
-// for waits that are not for an answer (a TLS handshake).
+// that may reach the network while it holds what the call would take.
 class SocketsSlowWaitPause {
  public:
   SocketsSlowWaitPause();

@@ -12,7 +12,6 @@
 #include <string>
 #include <unordered_map>
 
-#include "net/Sockets.h"
 #include "net/Url.h"
 // What a session's BIO reads and writes: the transport below, and whether it
 // has ended its stream (OpenSSL asks, to tell a close from a failure).
@@ -222,14 +221,7 @@ std::unique_ptr<TlsTransport> TlsTransport::Open(std::unique_ptr<Transport> belo
     SSL_SESSION_free(earlier);
   }
   errno = 0;
-  int result;
-  {
-    // A slow handshake is no slow answer: a full one waits on the server's
-    // signature once a run, and what more requests in flight overlap is
-    // answers (net/Sockets.h, SocketsOnSlowWait).
-    SocketsSlowWaitPause pause;
-    result = SSL_connect(session);
-  }
+  int result = SSL_connect(session);
   if (result != 1) {
     *reason = HandshakeFailure(session, result, errno);
     ERR_clear_error();
