@@ -580,6 +580,69 @@ TEST(ParallelCrawl, ASlowServerGetsAsManyRequestsAtOnceAsAskedFor) {
   EXPECT_EQ(server.RequestPaths().size(), files + 1u);
 }
 
+// The most threads the process pid has at once, looked at every millisecond
+// until it has ended.
+size_t MostThreadsOf(int pid) {
+  size_t most = 0;
+  for (;;) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    size_t threads = 0;
+    bool ended = true;
+    while (std::getline(status, line)) {
+      if (line.compare(0, 6, "State:") == 0) ended = line.find('Z') != std::string::npos;
+      if (line.compare(0, 8, "Threads:") == 0) threads = std::stoul(line.substr(8));
+    }
+    if (ended) return most;
+    most = std::max(most, threads);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+// Where each page's links must be listed before anything after it is
+// fetched (-once) and each page has one link, there is never a second
+// request to fetch beside the crawl's next: -j 8 starts no worker, however
+// slow the answers (each past the 5 ms that calls for workers). It runs
+// with the threads -j 1 has (a sanitizer may add its own), on the crawl's
+// one kept connection.
+TEST(ParallelCrawl, AChainOfPagesWithOnceStartsNoWorker) {
+  ScriptedServer server;
+  server.SetRequestsPerConnection(100);
+  for (int i = 0; i <= 20; ++i) {
+    std::string path = "/c" + std::to_string(i) + ".html";
+    std::string body =
+        (i % 7 == 0 ? "needle\n" : "straw\n") + Link("c" + std::to_string(i + 1) + ".html");
+    server.SetResponse(path, HttpResponse("HTTP/1.1 200 OK",
+                                          {"Content-Type: text/html",
+                                           "Content-Length: " + std::to_string(body.size())},
+                                          body));
+    server.DelayResponse(path, 8);
+  }
+  std::string expected;
+  size_t threadsAlone = 0;
+  for (const char* jobs : {"1", "8"}) {
+    SCOPED_TRACE(jobs);
+    TempDir dir("ferret-chain");
+    server.ClearRequests();
+    const size_t before = server.Accepted();
+    size_t threads = 0;
+    ProcessResult r =
+        RunProcess({FERRET_BINARY, server.Url("/c0.html"), "-k", "needle", "-d", "20", "-once",
+                    "-print", "-stat", "-j", jobs},
+                   dir.Path(), 60, [&threads](int pid) { threads = MostThreadsOf(pid); });
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    if (expected.empty()) {
+      expected = r.out;
+      threadsAlone = threads;
+    }
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(server.RequestPaths().size(), 21u);
+    EXPECT_EQ(server.Accepted() - before, 1u);
+    EXPECT_GE(threads, 1u);
+    EXPECT_EQ(threads, threadsAlone);
+  }
+}
+
 // Past the 1 MiB a recording keeps in memory its bytes go to a temporary
 // file; where none can be made (TMPDIR names no directory), the recording is
 // not whole and is not replayed: the crawl asks again and saves the file
