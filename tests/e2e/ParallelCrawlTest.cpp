@@ -546,8 +546,8 @@ TEST(ParallelCrawl, FetchingAheadStopsAtTheByteWindow) {
 }
 
 // A server slow to answer gets as many requests at once as -j asks for,
-// whatever the machine's cores: workers past one a core start while a
-// fetch is slow. The server holds every file's answer until the start page
+// whatever the machine's cores: workers past one a core start while every
+// worker's fetch is slow. The server holds every file's answer until the start page
 // and -j files are asked for, and a while more, to see that no more than
 // one further is (the crawl's own, when it asked for the first file before
 // a worker began it), then lets them go.
