@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -138,6 +140,17 @@ const char* SocketErrorText(int code) {
 
 int SocketOpen(int family) {
   int fd = RetryOnEintr([family] { return socket(family, SOCK_STREAM, IPPROTO_TCP); });
+  if (fd >= 0) {
+    // Every write here is a whole message (a request, a TLS record, a
+    // handshake flight), so holding one back for the peer's acknowledgement
+    // of the last gains nothing. It costs a whole delayed-ACK period (40 ms
+    // on Linux) when two go out back to back with no answer between them: a
+    // resumed TLS handshake's Finished, then the request. Best effort.
+    int saved = errno;
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    errno = saved;
+  }
   if (fd >= 0 && ioTimeoutSeconds > 0) {
     // A peer that stops talking ends the exchange as a failed receive (or
     // send) instead of holding the crawl forever. Best effort: a socket
