@@ -70,7 +70,11 @@ Prefetcher::Prefetcher(int count, Connector connect, FetchPolicy allowed, HostPo
 void Prefetcher::OnSlowWait(void* context) {
   auto* prefetcher = static_cast<Prefetcher*>(context);
   std::lock_guard<std::mutex> lock(prefetcher->mutex);
-  if (!prefetcher->stopping) prefetcher->MayStartWorker(true);
+  if (prefetcher->stopping) return;
+  // Remembered: a wait at the start page, where there is nothing yet to
+  // fetch ahead, still tells a server worth the workers.
+  prefetcher->slowSeen = true;
+  prefetcher->MayStartWorker();
 }
 
 bool Prefetcher::EveryFetchSlow() const {
@@ -81,9 +85,9 @@ bool Prefetcher::EveryFetchSlow() const {
   return true;
 }
 
-void Prefetcher::MayStartWorker(bool slowWait) {
+void Prefetcher::MayStartWorker() {
   if (workers.size() == threads.size() || !idleWorkers.empty()) return;
-  if (workers.empty() && !slowWait && std::chrono::steady_clock::now() - began < kWarmUp) return;
+  if (workers.empty() && !slowSeen && std::chrono::steady_clock::now() - began < kWarmUp) return;
   if (workers.size() >= cores && !EveryFetchSlow()) return;
   // A first worker begins the request the crawl comes to next, so it is
   // worth its start only when a second can be fetched beside it: where each
@@ -372,7 +376,7 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
       // that takes long calls for more of them.
       bool more = workers.size() < threads.size();
       fetched.wait_for(lock, more ? kSlowFetch : std::chrono::milliseconds(100));
-      MayStartWorker(false);
+      MayStartWorker();
     }
     awaited.reset();
   }
@@ -592,7 +596,7 @@ SharedBudget* Prefetcher::LinksOf(const PageReadAhead& read) {
 
 void Prefetcher::WakeIfWork(Call* call) {
   if (call->worker != Call::kNobody) return;
-  if (idleWorkers.empty()) return MayStartWorker(false);
+  if (idleWorkers.empty()) return MayStartWorker();
   if (NextToFetch() == nullptr) return;
   size_t index = idleWorkers.back();
   idleWorkers.pop_back();

@@ -47,9 +47,11 @@
 // if another is open, so a change of the queue costs no more wake-ups than
 // it opens requests. Worker threads start as requests find none idle. The
 // first waits until the crawl has run for kWarmUp, unless a request has
-// been slow to come back: a worker costs about a millisecond of CPU to
-// start (its thread, its connection, its reader's first allocations), and
-// a crawl of a fast server that is over by then gains nothing from it.
+// been slow to come back: a worker costs a millisecond or two of CPU (its
+// thread, its connection, its reader's first allocations, and planning each
+// link a second time), and a crawl of a fast server that is over by then
+// gains nothing from it (a 15-page crawl of 25 ms took as long with a
+// worker as without).
 // Then up to one per core start, which a server that answers at once keeps
 // busy, and more, up to the count asked for, only while every worker's
 // fetch is slow to come back: then the workers wait for their servers, not
@@ -132,7 +134,7 @@ class Prefetcher {
   static constexpr size_t kMaxUnrecordedLinks = 8 * kMaxLinksPerPage;
   static constexpr size_t kAwaitedRun = 2;
   static constexpr std::chrono::milliseconds kSlowFetch{5};
-  static constexpr std::chrono::milliseconds kWarmUp{10};
+  static constexpr std::chrono::milliseconds kWarmUp{50};
 
   using Page = PlannedPage;
   using Fetched = FetchedAhead;
@@ -254,14 +256,15 @@ class Prefetcher {
   void WakeIfWork(Call* call);
   // Starts one more worker when there is a request for it, none is idle and
   // fewer than asked for run: the first once kWarmUp has passed since the
-  // fetcher began, or at once when slowWait (a socket wait has lasted
-  // kSlowFetch); up to one per core at once, and past that only while every
-  // worker's fetch has taken longer than kSlowFetch: servers that make all
-  // the workers wait, not their own work, are what more of them help with.
+  // fetcher began, or once any socket wait has lasted kSlowFetch (slowSeen);
+  // up to one per core at once, and past that only while every worker's
+  // fetch has taken longer than kSlowFetch: servers that make all the
+  // workers wait, not their own work, are what more of them help with.
   // Holds mutex (the worker begins by taking it).
-  void MayStartWorker(bool slowWait);
+  void MayStartWorker();
   // A socket wait of the crawl's or a worker's thread has lasted
-  // kSlowFetch (SocketsOnSlowWait): more workers may start. Takes mutex.
+  // kSlowFetch (SocketsOnSlowWait): the warm-up is over, more workers may
+  // start. Takes mutex.
   static void OnSlowWait(void* context);
   // Whether every worker is fetching, and has been for longer than
   // kSlowFetch. Holds mutex.
@@ -361,6 +364,7 @@ class Prefetcher {
   // crawl's thread alone, under the lock.
   bool crawlListsNext = false;
   bool stopping = false;
+  bool slowSeen = false;                         // a socket wait has lasted kSlowFetch
   size_t busy = 0;                               // workers fetching now
   std::vector<char> fetching;                    // by worker: fetching now
   std::vector<std::chrono::steady_clock::time_point> fetchBegan;  // by worker: when it began

@@ -342,13 +342,13 @@ struct Variant {
   bool delayed;
 };
 
-// The fetcher ahead starts its first worker once the crawl has run 10 ms
-// (unless a request is slow): a start page answered later than that lets
+// The fetcher ahead starts its first worker once the crawl has run 50 ms,
+// or once a request has waited 5 ms: a start page answered 20 ms late lets
 // the workers fetch from the first links on, however fast the rest.
-constexpr int kPastWarmUpMs = 20;
+constexpr int kSlowStartPageMs = 20;
 
 // Calls run for every option set of every site, the site served (its start
-// page kPastWarmUpMs late).
+// page kSlowStartPageMs late).
 void ForEachSiteRun(
     const std::function<void(const Site&, ScriptedServer&, const Args&, const std::string&)>& run) {
   for (const Site& site : Sites()) {
@@ -356,7 +356,7 @@ void ForEachSiteRun(
     RefusedPort refused;
     server.SetDefaultResponse(NotFoundResponse());
     site.build(server, refused);
-    server.DelayResponse(site.start, kPastWarmUpMs);
+    server.DelayResponse(site.start, kSlowStartPageMs);
     for (const Args& options : site.optionSets) {
       run(site, server, options, std::string(site.name) + " / " + Join(options));
     }
@@ -652,7 +652,7 @@ TEST(ParallelCrawl, AnAnswerNotRecordedWholeIsAskedForAgain) {
   ScriptedServer server;
   const std::string big = PseudoRandomBytes(3 << 19, 7), target = PseudoRandomBytes(3 << 19, 8);  // 1.5 MiB each
   server.SetResponse("/", HtmlResponse(Link("big.bin") + Link("moved.bin")));
-  server.DelayResponse("/", kPastWarmUpMs);
+  server.DelayResponse("/", kSlowStartPageMs);
   server.SetResponse("/big.bin", FileResponse(big, "application/octet-stream"));
   server.SetResponse("/moved.bin", RedirectResponse("/target.bin"));
   server.SetResponse("/target.bin", FileResponse(target, "application/octet-stream"));
