@@ -47,7 +47,8 @@ Prefetcher::Prefetcher(int count, Connector connect, FetchPolicy allowed, HostPo
       listsFirst(options.once || pageLimit != nullptr),
       scanOnly(!options.download && !options.ReadsWhole()),
       memory(std::make_shared<SharedBudget>(kWindowBytes)),
-      began(std::chrono::steady_clock::now()) {
+      began(std::chrono::steady_clock::now()),
+      waitedBefore(SocketsWaitedOnThisThread()) {
   InstallWakeHandler();
   // The crawl's own requests, slow to come back, call for workers too.
   SocketsOnSlowWait(OnSlowWait, this, static_cast<int>(kSlowFetch.count()));
@@ -85,9 +86,14 @@ bool Prefetcher::EveryFetchSlow() const {
   return true;
 }
 
+bool Prefetcher::CrawlWaitsMostly() const {
+  auto ran = std::chrono::steady_clock::now() - began;
+  return ran >= kWarmUp && (SocketsWaitedOnThisThread() - waitedBefore) * 2 >= ran;
+}
+
 void Prefetcher::MayStartWorker() {
   if (workers.size() == threads.size() || !idleWorkers.empty()) return;
-  if (workers.empty() && !slowSeen && std::chrono::steady_clock::now() - began < kWarmUp) return;
+  if (workers.empty() && !slowSeen && !CrawlWaitsMostly()) return;
   if (workers.size() >= cores && !EveryFetchSlow()) return;
   // A first worker begins the request the crawl comes to next, so it is
   // worth its start only when a second can be fetched beside it: where each

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 
@@ -39,6 +40,7 @@ thread_local SlowWaitCall slowWaitCall = nullptr;
 thread_local void* slowWaitContext = nullptr;
 thread_local int slowWaitMs = 0;
 thread_local int slowWaitPauses = 0;
+thread_local std::chrono::nanoseconds waited{0};  // SocketsWaitedOnThisThread
 
 // One ppoll for fd, for at most timeoutMs (negative: no limit), letting in
 // the signals of mask.
@@ -59,6 +61,7 @@ int awaitReady(int fd, short events) {
   sigaddset(&held, SIGTERM);
   sigaddset(&held, kSocketWakeSignal);
   pthread_sigmask(SIG_BLOCK, &held, &previous);
+  auto began = std::chrono::steady_clock::now();
   int result = -1;
   long timeoutMs = ioTimeoutSeconds > 0 ? ioTimeoutSeconds * 1000L : -1;
   bool told = slowWaitCall == nullptr || slowWaitPauses > 0;
@@ -84,6 +87,7 @@ int awaitReady(int fd, short events) {
     if (ready == 0 || errno != EINTR) break;
   }
   int saved = errno;
+  waited += std::chrono::steady_clock::now() - began;
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   errno = saved;
   return result;
@@ -129,6 +133,8 @@ SocketsSlowWaitPause::SocketsSlowWaitPause() { ++slowWaitPauses; }
 SocketsSlowWaitPause::~SocketsSlowWaitPause() { --slowWaitPauses; }
 
 bool SocketsWaitsAbandoned() { return waitsAbandoned != 0; }
+
+std::chrono::nanoseconds SocketsWaitedOnThisThread() { return waited; }
 
 int SocketLastError() { return lastError; }
 

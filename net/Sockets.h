@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -61,6 +62,10 @@ bool SocketsWaitsAbandoned();
 // when a server is slow (fetching ahead starts more workers then).
 using SlowWaitCall = void (*)(void* context);
 void SocketsOnSlowWait(SlowWaitCall call, void* context, int afterMs);
+
+// How long the calling thread's sends and receives have waited for their
+// peers, in all: for a thread that weighs waiting against working.
+std::chrono::nanoseconds SocketsWaitedOnThisThread();
 
 // While one lives, the calling thread's waits make no such call: for code
 // that may reach the network while it holds what the call would take.

@@ -612,10 +612,7 @@ TEST(ParallelCrawl, AChainOfPagesWithOnceStartsNoWorker) {
     std::string path = "/c" + std::to_string(i) + ".html";
     std::string body =
         (i % 7 == 0 ? "needle\n" : "straw\n") + Link("c" + std::to_string(i + 1) + ".html");
-    server.SetResponse(path, HttpResponse("HTTP/1.1 200 OK",
-                                          {"Content-Type: text/html",
-                                           "Content-Length: " + std::to_string(body.size())},
-                                          body));
+    server.SetResponse(path, KeptHtmlResponse(body));
     server.DelayResponse(path, 8);
   }
   std::string expected;
@@ -641,6 +638,45 @@ TEST(ParallelCrawl, AChainOfPagesWithOnceStartsNoWorker) {
     EXPECT_GE(threads, 1u);
     EXPECT_EQ(threads, threadsAlone);
   }
+}
+
+// A server whose every answer takes 3 ms, too little to count as slow (5
+// ms), keeps the crawl waiting most of its time: -j 8 starts workers for it
+// once the crawl has run 50 ms, and prints what -j 1 prints. (A crawl of a
+// fast server, which keeps its core busy, starts none: a worker would only
+// share that core's work, at a cost.)
+TEST(ParallelCrawl, AServerThatKeepsTheCrawlWaitingGetsWorkers) {
+  ScriptedServer server;
+  server.SetRequestsPerConnection(1000);
+  std::string index;
+  for (int i = 0; i < 40; ++i) {
+    std::string name = "p" + std::to_string(i) + ".html";
+    index += Link(name);
+    server.SetResponse("/" + name, KeptHtmlResponse(i % 3 == 0 ? "needle\n" : "straw\n"));
+    server.DelayResponse("/" + name, 3);
+  }
+  server.SetResponse("/", KeptHtmlResponse(index));
+  std::string expected;
+  size_t threadsAlone = 0, threadsWith = 0;
+  for (const char* jobs : {"1", "8"}) {
+    SCOPED_TRACE(jobs);
+    TempDir dir("ferret-waiting");
+    size_t threads = 0;
+    ProcessResult r = RunProcess(
+        {FERRET_BINARY, server.Url("/"), "-k", "needle", "-d", "1", "-print", "-stat", "-j", jobs},
+        dir.Path(), 60, [&threads](int pid) { threads = MostThreadsOf(pid); });
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    if (expected.empty()) {
+      expected = r.out;
+      threadsAlone = threads;
+    }
+    EXPECT_EQ(r.out, expected);
+    threadsWith = threads;
+  }
+  EXPECT_GT(threadsAlone, 0u);
+  EXPECT_GT(threadsWith, threadsAlone);
+  EXPECT_EQ(Lines(expected).back(), "Saves(0) Prints(14) Hits(41) HTTP 200(100%) Errors(0)")
+      << expected;
 }
 
 // Past the 1 MiB a recording keeps in memory its bytes go to a temporary

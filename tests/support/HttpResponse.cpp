@@ -11,6 +11,12 @@ std::string HtmlResponse(const std::string& body) {
   return HttpResponse("HTTP/1.0 200 OK", {"Content-Type: text/html"}, body);
 }
 
+std::string KeptHtmlResponse(const std::string& body) {
+  return HttpResponse("HTTP/1.1 200 OK",
+                      {"Content-Type: text/html", "Content-Length: " + std::to_string(body.size())},
+                      body);
+}
+
 std::string FileResponse(const std::string& body, const std::string& contentType) {
   return HttpResponse("HTTP/1.0 200 OK", {"Content-Type: " + contentType}, body);
 }

@@ -16,6 +16,10 @@ std::string HttpResponse(const std::string& statusLine, const std::vector<std::s
 // 200 with "Content-Type: text/html".
 std::string HtmlResponse(const std::string& body);
 
+// The same over HTTP/1.1, framed by Content-Length: the connection is kept
+// for the next request.
+std::string KeptHtmlResponse(const std::string& body);
+
 // 200 with the given content type (e.g. "image/gif").
 std::string FileResponse(const std::string& body, const std::string& contentType);
 
