@@ -124,7 +124,10 @@ class Crawler {
   // Tells the reporter what the answer to requested was, once it is read.
   void TellPage(const Url& requested, const FetchOutcome& response, int depth, bool found,
                 const std::vector<ShownLine>& shown);
-  void PredictLinks(const PendingPage& page);
+  void PredictLinks(PendingPage& page);
+  // The pages of *stack whose links are still being handled, for the
+  // fetcher ahead.
+  std::vector<PendingLinks> PendingStack() const;
   // Handles the last pending link of page; true with *next set when that
   // link is to be scanned next.
   bool TakeLink(PendingPage& page, NextVisit* next);
@@ -141,6 +144,7 @@ class Crawler {
   OncePages& pages;                      // with -once: the pages the scan met
   VisitedUrls& files;                    // with -once: links saved or printed, pages saved
   std::unique_ptr<Prefetcher> prefetch;  // with -j
+  const std::vector<PendingPage>* stack = nullptr;  // the pending pages, while Run runs
   bool startSaveFailed = false;  // a run that saves everything: the start URL's request failed
   CStr referrer;                 // the page whose link is visited now; empty for the start URL
   // -state: the stack's frames below this level are as last committed, but
@@ -440,10 +444,23 @@ bool Crawler::ReadPage(ResponseBody& body, const Url& url, const PageReadAhead* 
 
 // Tells the fetcher ahead, if any, what handling page's links will ask for,
 // unless a worker already did.
-void Crawler::PredictLinks(const PendingPage& page) {
+void Crawler::PredictLinks(PendingPage& page) {
   if (prefetch && !page.predicted) {
+    page.predicted = true;  // first: the call may read the stack
     prefetch->Predict({page.url, page.depth, page.pendingAt, page.links});
   }
+}
+
+std::vector<PendingLinks> Crawler::PendingStack() const {
+  std::vector<PendingLinks> pending;
+  if (stack == nullptr) return pending;
+  // A page not told yet (being read, or resumed from -state) is told once
+  // read (Predict), or never.
+  for (const PendingPage& page : *stack) {
+    if (!page.predicted || page.left == 0) continue;
+    pending.push_back({{page.url, page.depth, page.pendingAt, page.links}, page.left});
+  }
+  return pending;
 }
 
 bool Crawler::TakeLink(PendingPage& page, NextVisit* next) {
@@ -498,17 +515,22 @@ bool Crawler::TakeLink(PendingPage& page, NextVisit* next) {
 
 int Crawler::Run(const Url& url, int depth) {
   if (options.jobs > 1) {
-    prefetch = std::make_unique<Prefetcher>(options.jobs, context.connector, AheadPolicy(context),
-                                            ConfinedHosts(context), options, plan, context.pool,
-                                            options.maxPages > 0 ? context.scope : nullptr);
+    prefetch = std::make_unique<Prefetcher>(
+        options.jobs, context.connector, AheadPolicy(context), ConfinedHosts(context), options,
+        plan, [this] { return PendingStack(); }, context.pool,
+        options.maxPages > 0 ? context.scope : nullptr);
     if (options.once) prefetch->ScannedLive(url, depth);
   }
   // No request outlives the crawl's own fetcher ahead.
   context.prefetcher = prefetch.get();
   struct PrefetcherInUse {
     CrawlContext& context;
-    ~PrefetcherInUse() { context.prefetcher = nullptr; }
-  } inUse{context};
+    const std::vector<PendingPage>*& stack;
+    ~PrefetcherInUse() {
+      context.prefetcher = nullptr;
+      stack = nullptr;
+    }
+  } inUse{context, stack};
   if (context.state != nullptr) {
     context.reporter.HoldLines(true);
     committed = context.reporter.Counts();
@@ -521,6 +543,7 @@ int Crawler::Run(const Url& url, int depth) {
   // A run that saves everything saves the start URL first, whatever it is.
   bool savesAll = options.keyword == "." && options.filespec == "." && options.download;
   std::vector<PendingPage> pending(1);
+  stack = &pending;
   int result =
       VisitPage(url, depth, pending.back(), savesAll ? AlsoSaved::kStart : AlsoSaved::kNo);
   if (result != 1) {
@@ -536,6 +559,7 @@ int Crawler::Run(const Url& url, int depth) {
 }
 
 void Crawler::Follow(std::vector<PendingPage>& pending) {
+  stack = &pending;
   while (!pending.empty() && StopReason() == 0) {
     PendingPage& page = pending.back();
     if (page.left == 0) {

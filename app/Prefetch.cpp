@@ -34,13 +34,14 @@ size_t RoomAt(size_t pendingAt) {
 }  // namespace
 
 Prefetcher::Prefetcher(int count, Connector connect, FetchPolicy allowed, HostPolicy hosts,
-                       const Options& options, const CrawlPlan& plan, ConnectionPool* pool,
-                       const CrawlScope* pageLimit)
+                       const Options& options, const CrawlPlan& plan, CrawlStack stack,
+                       ConnectionPool* pool, const CrawlScope* pageLimit)
     : connect(std::move(connect)),
       allowed(std::move(allowed)),
       hosts(std::move(hosts)),
       options(options),
       plan(plan),
+      stack(std::move(stack)),
       pool(pool),
       pageLimit(pageLimit),
       cores(std::max(1u, std::thread::hardware_concurrency())),
@@ -94,6 +95,7 @@ bool Prefetcher::CrawlWaitsMostly() const {
 void Prefetcher::MayStartWorker() {
   if (workers.size() == threads.size() || !idleWorkers.empty()) return;
   if (workers.empty() && !slowSeen && !CrawlWaitsMostly()) return;
+  if (!tracking) Track();
   if (workers.size() >= cores && !EveryFetchSlow()) return;
   // A first worker begins the request the crawl comes to next, so it is
   // worth its start only when a second can be fetched beside it: where each
@@ -117,6 +119,18 @@ void Prefetcher::MayStartWorker() {
     // requests.
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+void Prefetcher::Track() {
+  tracking = true;
+  // The deepest page, handled now, ends at the front.
+  for (PendingLinks& pending : stack()) {
+    if (pending.left == 0 || !plan.LinksRequest(pending.page.depth)) continue;
+    auto frame = std::make_shared<Frame>();
+    frame->left = pending.left;
+    frame->page = std::move(pending.page);
+    queue.push_front(Item{nullptr, frame});
+  }
 }
 
 Prefetcher::~Prefetcher() {
@@ -262,10 +276,11 @@ void Prefetcher::Predict(Page page) {
   Call call(*this);
   std::lock_guard<std::mutex> lock(mutex);
   crawlListsNext = false;
-  auto frame = std::make_shared<Frame>();
-  frame->left = page.links->size();
-  frame->page = std::move(page);
-  if (frame->left > 0 && plan.LinksRequest(frame->page.depth)) {
+  // Untracked, the page is on the crawl's stack, where Track finds it.
+  if (tracking && !page.links->empty() && plan.LinksRequest(page.depth)) {
+    auto frame = std::make_shared<Frame>();
+    frame->left = page.links->size();
+    frame->page = std::move(page);
     queue.push_front(Item{nullptr, frame});
   }
   WakeIfWork(&call);
@@ -288,11 +303,18 @@ void Prefetcher::ScannedLive(const Url& url, int depth) {
 }
 
 void Prefetcher::Forget(const Url& url, bool save, bool expandsAgain) {
-  Call call(*this);
-  std::lock_guard<std::mutex> lock(mutex);
   // A page met again and expanded again from its links (-once) lists them
   // before anything behind it.
-  if (!save && expandsAgain) crawlListsNext = listsFirst;
+  bool listsNext = !save && expandsAgain && listsFirst;
+  // Untracked, nothing is listed, and no worker reads crawlListsNext: only
+  // the crawl's thread, this one, reads `tracking` and writes them both.
+  if (!tracking) {
+    if (listsNext) crawlListsNext = true;
+    return;
+  }
+  Call call(*this);
+  std::lock_guard<std::mutex> lock(mutex);
+  if (listsNext) crawlListsNext = true;
   auto found = byKey.find(KeyOf(url, save ? Purpose::kSave : Purpose::kScan));
   if (found == byKey.end()) return;
   std::shared_ptr<Entry> entry = found->second.front();  // outlives its place in the list
@@ -327,28 +349,31 @@ void Prefetcher::TakeSpelling(uint64_t onceKey, bool giveUp, const std::shared_p
   NotePredicted(onceKey, depth, &deeper);
 }
 
-Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth) {
-  Call call(*this);
-  std::unique_lock<std::mutex> lock(mutex);
+std::shared_ptr<Prefetcher::Entry> Prefetcher::Listed(const Url& url, Purpose purpose, int depth) {
   std::string key = KeyOf(url, purpose);
   // The crawl asks for the first request of the queue: it is listed before
   // it is looked for.
   while (!queue.empty() && queue.front().frame) Unfold(queue.begin());
-  std::shared_ptr<Entry> entry;
   if (!queue.empty() && queue.front().entry->key == key &&
       queue.front().entry->request.depth == depth) {
-    entry = queue.front().entry;
-  } else if (auto found = byKey.find(key); found != byKey.end()) {
-    // Without -once a request stands for one place in the crawl: only one at
-    // the same depth is that request (one at another depth is made at its own
-    // place later). With -once a URL is asked for once, whatever the depth.
-    for (const std::shared_ptr<Entry>& candidate : found->second) {
-      if (candidate->request.depth == depth || options.once) {
-        entry = candidate;
-        break;
-      }
-    }
+    return queue.front().entry;
   }
+  auto found = byKey.find(key);
+  if (found == byKey.end()) return nullptr;
+  // Without -once a request stands for one place in the crawl: only one at
+  // the same depth is that request (one at another depth is made at its own
+  // place later). With -once a URL is asked for once, whatever the depth.
+  for (const std::shared_ptr<Entry>& candidate : found->second) {
+    if (candidate->request.depth == depth || options.once) return candidate;
+  }
+  return nullptr;
+}
+
+Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth) {
+  Call call(*this);
+  std::unique_lock<std::mutex> lock(mutex);
+  // Untracked, nothing is listed.
+  std::shared_ptr<Entry> entry = tracking ? Listed(url, purpose, depth) : nullptr;
   if (options.once) {
     // The crawl met this resource by another spelling than the one predicted:
     // that prediction is given up, unfetched if it still can be. A save the
@@ -361,13 +386,11 @@ Prefetcher::Fetched Prefetcher::Take(const Url& url, Purpose purpose, int depth)
   // A page taken stops the fetch ahead behind it until its links are listed
   // (a page at a depth whose links are not followed lists none).
   if (Scans(purpose) && plan.LinksRequest(depth)) crawlListsNext = listsFirst;
-  if (entry != nullptr) {
-    Unlist(entry);
-  } else {
-    entry = std::make_shared<Entry>();
-    entry->request = {url, purpose, depth};
-    entry->key = key;
+  if (entry == nullptr) {
+    WakeIfWork(&call);
+    return Fetched();
   }
+  Unlist(entry);
   entry->taken = true;
   // One no worker has begun is the crawl's to make, at once: handing it to a
   // worker would only add the wait for one to wake.

@@ -17,6 +17,11 @@
 // frame that yields its requests as the window reaches them, in the crawl's
 // order (the last link first), so the queue never holds a request per link.
 // A page fetched ahead becomes such a frame right behind its own request.
+// Nothing is predicted until the first worker may start: till then the
+// crawl makes every request itself and the queue is empty, so a crawl that
+// never calls for workers plans each link once, as -j 1 does. The queue is
+// then made from the crawl's stack as it stands (CrawlStack), and follows
+// the crawl from there.
 //
 // Bounded, whatever the site: workers fetch only among the first kWindow
 // requests of the queue, and start none while the recordings (in flight,
@@ -77,6 +82,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -122,6 +128,15 @@ struct PageReadAhead {
   std::vector<PageReader::Page::PatternFailure> patternFailures;
 };
 
+// A page on the crawl's stack whose links it is still handling: the first
+// `left` of page.links are still to come, taken from the back.
+struct PendingLinks {
+  PlannedPage page;
+  size_t left = 0;
+};
+// Tells the crawl's stack of such pages, the one handled now last.
+using CrawlStack = std::function<std::vector<PendingLinks>()>;
+
 // What Prefetcher::Take hands back.
 struct FetchedAhead {
   std::shared_ptr<const Recordings> recordings;  // null: make the request live
@@ -146,12 +161,15 @@ class Prefetcher {
   // Fetches on up to workers threads through connect (the crawl's; the
   // workers call it at the same time) under allowed (the run's confinement,
   // which hosts says of host names), reading pages as options say and
-  // predicting from plan, over connections kept in pool (when given), and
-  // with -maxpages asking for no page past the limit, whose pages taken so
-  // far pageLimit counts; all of them must outlive the fetcher.
+  // predicting from plan, beginning with what stack tells of the crawl's
+  // pages once the first worker may start, over connections kept in pool
+  // (when given), and with -maxpages asking for no page past the limit,
+  // whose pages taken so far pageLimit counts; all of them must outlive the
+  // fetcher. stack is called on the crawl's thread, from within Predict,
+  // Take or Forget or from a socket wait of that thread, at most once.
   Prefetcher(int workers, Connector connect, FetchPolicy allowed, HostPolicy hosts,
-             const Options& options, const CrawlPlan& plan, ConnectionPool* pool = nullptr,
-             const CrawlScope* pageLimit = nullptr);
+             const Options& options, const CrawlPlan& plan, CrawlStack stack,
+             ConnectionPool* pool = nullptr, const CrawlScope* pageLimit = nullptr);
   ~Prefetcher();
   Prefetcher(const Prefetcher&) = delete;
   Prefetcher& operator=(const Prefetcher&) = delete;
@@ -237,6 +255,9 @@ class Prefetcher {
   std::shared_ptr<const PageReadAhead> ReadAhead(const Entry& entry, FetchOutcome& outcome,
                                                  const Recordings& recordings, PageReader& reader,
                                                  bool* whole);
+  // The entry listed for the crawl's request of url for purpose at depth,
+  // or null. Holds mutex.
+  std::shared_ptr<Entry> Listed(const Url& url, Purpose purpose, int depth);
   // The next entry for a worker, or null; it stays next until a worker
   // begins it. With passing, the one that many further on (whether there
   // is more than one to fetch). Holds mutex.
@@ -260,7 +281,8 @@ class Prefetcher {
   void WakeIfWork(Call* call);
   // Starts one more worker when there is a request for it, none is idle and
   // fewer than asked for run: the first once any socket wait has lasted
-  // kSlowFetch (slowSeen) or the crawl waits mostly (CrawlWaitsMostly);
+  // kSlowFetch (slowSeen) or the crawl waits mostly (CrawlWaitsMostly),
+  // which is also when the queue is first made (Track);
   // up to one per core at once, and past that only while every worker's
   // fetch has taken longer than kSlowFetch: servers that make all the
   // workers wait, not their own work, are what more of them help with.
@@ -275,6 +297,10 @@ class Prefetcher {
   // Called on the crawl's thread, which made the fetcher: while no worker
   // runs, no other thread calls MayStartWorker.
   bool CrawlWaitsMostly() const;
+  // Makes the queue from the crawl's stack as it stands and keeps it from
+  // then on. Called while no worker runs, so on the crawl's thread (through
+  // MayStartWorker). Holds mutex.
+  void Track();
   // Whether every worker is fetching, and has been for longer than
   // kSlowFetch. Holds mutex.
   bool EveryFetchSlow() const;
@@ -333,6 +359,7 @@ class Prefetcher {
   const HostPolicy hosts;
   const Options& options;
   const CrawlPlan& plan;
+  const CrawlStack stack;
   ConnectionPool* const pool;  // not owned; may be null
   const CrawlScope* const pageLimit;  // not owned; null: no -maxpages
   const unsigned cores;               // workers that may start at once
@@ -373,6 +400,12 @@ class Prefetcher {
   // (Predict) before anything behind it is fetched ahead. Written by the
   // crawl's thread alone, under the lock.
   bool crawlListsNext = false;
+  // The queue follows the crawl (Predict, Take and Forget list and unlist
+  // in it). Before, the crawl makes every request itself and the queue is
+  // empty: a crawl that never calls for workers plans its links once, as
+  // -j 1 does. Written once, by the crawl's thread (Track), which alone
+  // reads it.
+  bool tracking = false;
   bool stopping = false;
   bool slowSeen = false;                         // a socket wait has lasted kSlowFetch
   size_t busy = 0;                               // workers fetching now

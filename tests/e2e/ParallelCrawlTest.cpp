@@ -642,7 +642,8 @@ TEST(ParallelCrawl, AChainOfPagesWithOnceStartsNoWorker) {
 
 // A server whose every answer takes 3 ms, too little to count as slow (5
 // ms), keeps the crawl waiting most of its time: -j 8 starts workers for it
-// once the crawl has run 50 ms, and prints what -j 1 prints. (A crawl of a
+// once the crawl has run 50 ms, which fetch ahead the links the crawl has
+// still to take, and prints what -j 1 prints. (A crawl of a
 // fast server, which keeps its core busy, starts none: a worker would only
 // share that core's work, at a cost.)
 TEST(ParallelCrawl, AServerThatKeepsTheCrawlWaitingGetsWorkers) {
@@ -661,11 +662,17 @@ TEST(ParallelCrawl, AServerThatKeepsTheCrawlWaitingGetsWorkers) {
   for (const char* jobs : {"1", "8"}) {
     SCOPED_TRACE(jobs);
     TempDir dir("ferret-waiting");
+    server.ClearRequests();
     size_t threads = 0;
     ProcessResult r = RunProcess(
         {FERRET_BINARY, server.Url("/"), "-k", "needle", "-d", "1", "-print", "-stat", "-j", jobs},
         dir.Path(), 60, [&threads](int pid) { threads = MostThreadsOf(pid); });
     EXPECT_EQ(r.exitCode, 0) << r.err;
+    // The workers start well into the start page's links: they fetch ahead
+    // those the crawl has still to take, each once, and none it took.
+    std::map<std::string, int> counts = Counts(server.RequestPaths());
+    EXPECT_EQ(counts.size(), 41u);
+    for (const auto& [path, count] : counts) EXPECT_EQ(count, 1) << path;
     if (expected.empty()) {
       expected = r.out;
       threadsAlone = threads;
