@@ -642,10 +642,12 @@ TEST(ParallelCrawl, AChainOfPagesWithOnceStartsNoWorker) {
 
 // A server whose every answer takes 3 ms, too little to count as slow (5
 // ms), keeps the crawl waiting most of its time: -j 8 starts workers for it
-// once the crawl has run 50 ms, which fetch ahead the links the crawl has
-// still to take, and prints what -j 1 prints. (A crawl of a
-// fast server, which keeps its core busy, starts none: a worker would only
-// share that core's work, at a cost.)
+// once the crawl has run 50 ms, well into the start page's links. They fetch
+// ahead only what the crawl has still to ask for (each page as often as -j 1
+// asks for it: with -once, none the crawl took before they started, though
+// the start page links to each twice), and the run prints what -j 1 prints.
+// (A crawl of a fast server, which keeps its core busy, starts none: a
+// worker would only share that core's work, at a cost.)
 TEST(ParallelCrawl, AServerThatKeepsTheCrawlWaitingGetsWorkers) {
   ScriptedServer server;
   server.SetRequestsPerConnection(1000);
@@ -656,34 +658,42 @@ TEST(ParallelCrawl, AServerThatKeepsTheCrawlWaitingGetsWorkers) {
     server.SetResponse("/" + name, KeptHtmlResponse(i % 3 == 0 ? "needle\n" : "straw\n"));
     server.DelayResponse("/" + name, 3);
   }
-  server.SetResponse("/", KeptHtmlResponse(index));
-  std::string expected;
-  size_t threadsAlone = 0, threadsWith = 0;
-  for (const char* jobs : {"1", "8"}) {
-    SCOPED_TRACE(jobs);
-    TempDir dir("ferret-waiting");
-    server.ClearRequests();
-    size_t threads = 0;
-    ProcessResult r = RunProcess(
-        {FERRET_BINARY, server.Url("/"), "-k", "needle", "-d", "1", "-print", "-stat", "-j", jobs},
-        dir.Path(), 60, [&threads](int pid) { threads = MostThreadsOf(pid); });
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    // The workers start well into the start page's links: they fetch ahead
-    // those the crawl has still to take, each once, and none it took.
-    std::map<std::string, int> counts = Counts(server.RequestPaths());
-    EXPECT_EQ(counts.size(), 41u);
-    for (const auto& [path, count] : counts) EXPECT_EQ(count, 1) << path;
-    if (expected.empty()) {
-      expected = r.out;
-      threadsAlone = threads;
+  server.SetResponse("/", KeptHtmlResponse(index + index));
+  for (bool once : {false, true}) {
+    SCOPED_TRACE(once ? "-once" : "");
+    std::string expected;
+    std::map<std::string, int> expectedCounts;
+    size_t threadsAlone = 0, threadsWith = 0;
+    for (const char* jobs : {"1", "8"}) {
+      SCOPED_TRACE(jobs);
+      TempDir dir("ferret-waiting");
+      server.ClearRequests();
+      std::vector<std::string> args = {FERRET_BINARY, server.Url("/"), "-k",    "needle", "-d",
+                                       "1",           "-print",        "-stat", "-j",     jobs};
+      if (once) args.push_back("-once");
+      size_t threads = 0;
+      ProcessResult r =
+          RunProcess(args, dir.Path(), 60, [&threads](int pid) { threads = MostThreadsOf(pid); });
+      EXPECT_EQ(r.exitCode, 0) << r.err;
+      std::map<std::string, int> counts = Counts(server.RequestPaths());
+      if (expected.empty()) {
+        expected = r.out;
+        expectedCounts = counts;
+        threadsAlone = threads;
+      }
+      EXPECT_EQ(r.out, expected);
+      EXPECT_EQ(counts, expectedCounts);
+      threadsWith = threads;
     }
-    EXPECT_EQ(r.out, expected);
-    threadsWith = threads;
+    EXPECT_EQ(expectedCounts.size(), 41u);
+    EXPECT_EQ(expectedCounts["/p7.html"], once ? 1 : 2);
+    EXPECT_GT(threadsAlone, 0u);
+    EXPECT_GT(threadsWith, threadsAlone);
+    EXPECT_EQ(Lines(expected).back(), once
+                                          ? "Saves(0) Prints(14) Hits(41) HTTP 200(100%) Errors(0)"
+                                          : "Saves(0) Prints(28) Hits(81) HTTP 200(100%) Errors(0)")
+        << expected;
   }
-  EXPECT_GT(threadsAlone, 0u);
-  EXPECT_GT(threadsWith, threadsAlone);
-  EXPECT_EQ(Lines(expected).back(), "Saves(0) Prints(14) Hits(41) HTTP 200(100%) Errors(0)")
-      << expected;
 }
 
 // Past the 1 MiB a recording keeps in memory its bytes go to a temporary
