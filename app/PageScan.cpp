@@ -454,8 +454,7 @@ void Crawler::PredictLinks(PendingPage& page) {
 std::vector<PendingLinks> Crawler::PendingStack() const {
   std::vector<PendingLinks> pending;
   if (stack == nullptr) return pending;
-  // A page not told yet (being read, or resumed from -state) is told once
-  // read (Predict), or never.
+  // A page not told yet, being read, is told once read (Predict).
   for (const PendingPage& page : *stack) {
     if (!page.predicted || page.left == 0) continue;
     pending.push_back({{page.url, page.depth, page.pendingAt, page.links}, page.left});
