@@ -54,6 +54,11 @@ struct PendingPage {
   bool predicted = false;  // what its links ask for was told the fetcher ahead
 };
 
+// What the fetcher ahead reads page's links from.
+PlannedPage Planned(const PendingPage& page) {
+  return {page.url, page.depth, page.pendingAt, page.links};
+}
+
 // Links waiting on the stack of pending pages.
 struct LinkBudget {
   size_t pending = 0;
@@ -447,7 +452,7 @@ bool Crawler::ReadPage(ResponseBody& body, const Url& url, const PageReadAhead* 
 void Crawler::PredictLinks(PendingPage& page) {
   if (prefetch && !page.predicted) {
     page.predicted = true;  // first: the call may read the stack
-    prefetch->Predict({page.url, page.depth, page.pendingAt, page.links});
+    prefetch->Predict(Planned(page));
   }
 }
 
@@ -457,7 +462,7 @@ std::vector<PendingLinks> Crawler::PendingStack() const {
   // A page not told yet, being read, is told once read (Predict).
   for (const PendingPage& page : *stack) {
     if (!page.predicted || page.left == 0) continue;
-    pending.push_back({{page.url, page.depth, page.pendingAt, page.links}, page.left});
+    pending.push_back({Planned(page), page.left});
   }
   return pending;
 }

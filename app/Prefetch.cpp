@@ -124,13 +124,15 @@ void Prefetcher::MayStartWorker() {
 void Prefetcher::Track() {
   tracking = true;
   // The deepest page, handled now, ends at the front.
-  for (PendingLinks& pending : stack()) {
-    if (pending.left == 0 || !plan.LinksRequest(pending.page.depth)) continue;
-    auto frame = std::make_shared<Frame>();
-    frame->left = pending.left;
-    frame->page = std::move(pending.page);
-    queue.push_front(Item{nullptr, frame});
-  }
+  for (PendingLinks& pending : stack()) QueueFront(std::move(pending.page), pending.left);
+}
+
+void Prefetcher::QueueFront(Page page, size_t left) {
+  if (left == 0 || !plan.LinksRequest(page.depth)) return;
+  auto frame = std::make_shared<Frame>();
+  frame->left = left;
+  frame->page = std::move(page);
+  queue.push_front(Item{nullptr, frame});
 }
 
 Prefetcher::~Prefetcher() {
@@ -277,11 +279,9 @@ void Prefetcher::Predict(Page page) {
   std::lock_guard<std::mutex> lock(mutex);
   crawlListsNext = false;
   // Untracked, the page is on the crawl's stack, where Track finds it.
-  if (tracking && !page.links->empty() && plan.LinksRequest(page.depth)) {
-    auto frame = std::make_shared<Frame>();
-    frame->left = page.links->size();
-    frame->page = std::move(page);
-    queue.push_front(Item{nullptr, frame});
+  if (tracking) {
+    size_t left = page.links->size();
+    QueueFront(std::move(page), left);
   }
   WakeIfWork(&call);
 }

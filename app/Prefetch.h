@@ -165,8 +165,8 @@ class Prefetcher {
   // pages once the first worker may start, over connections kept in pool
   // (when given), and with -maxpages asking for no page past the limit,
   // whose pages taken so far pageLimit counts; all of them must outlive the
-  // fetcher. stack is called on the crawl's thread, from within Predict,
-  // Take or Forget or from a socket wait of that thread, at most once.
+  // fetcher. stack is called at most once, on the crawl's thread: from
+  // within one of its calls here or from one of its socket waits.
   Prefetcher(int workers, Connector connect, FetchPolicy allowed, HostPolicy hosts,
              const Options& options, const CrawlPlan& plan, CrawlStack stack,
              ConnectionPool* pool = nullptr, const CrawlScope* pageLimit = nullptr);
@@ -301,6 +301,9 @@ class Prefetcher {
   // then on. Called while no worker runs, so on the crawl's thread (through
   // MayStartWorker). Holds mutex.
   void Track();
+  // Lists the first `left` links of page, as a frame at the front of the
+  // queue, when links at its depth are followed. Holds mutex.
+  void QueueFront(Page page, size_t left);
   // Whether every worker is fetching, and has been for longer than
   // kSlowFetch. Holds mutex.
   bool EveryFetchSlow() const;
